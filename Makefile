@@ -1,0 +1,36 @@
+# A thin front over CMake. `make run` and `make test` install what is missing first.
+BUILD ?= build
+GENERATOR ?= Ninja
+CMAKE_FLAGS ?=
+SANITIZE ?= OFF
+
+ifeq ($(SANITIZE),ON)
+BUILD := build-asan
+endif
+
+.PHONY: run test build configure setup-run setup-test bench clean
+
+run: setup-run build
+	./$(BUILD)/murmel
+
+test: setup-test build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j2
+
+build: configure
+	cmake --build $(BUILD)
+
+configure:
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -G $(GENERATOR) \
+	    -DMURMEL_WERROR=ON -DMURMEL_SANITIZE=$(SANITIZE) $(CMAKE_FLAGS)
+
+setup-run:
+	@scripts/setup.sh run $(BUILD)
+
+setup-test:
+	@scripts/setup.sh test $(BUILD)
+
+bench: build
+	bench/run.sh $(BUILD)
+
+clean:
+	rm -rf build build-asan

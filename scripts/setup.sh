@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Installs what Murmel needs on Debian 12 and unpacks whisper.cpp into the build tree.
+#   scripts/setup.sh run  [BUILD_DIR]   packages to build and run the application
+#   scripts/setup.sh test [BUILD_DIR]   the same plus the test harness
+# Idempotent and silent when everything is already in place.
+set -euo pipefail
+
+mode=${1:-run}
+build_dir=${2:-build}
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+build_packages=(
+    build-essential cmake pkgconf ninja-build
+    qt6-base-dev qt6-declarative-dev qt6-multimedia-dev qt6-svg-dev qt6-shadertools-dev
+    qcoro-qt6-dev qtkeychain-qt6-dev libssl-dev
+    libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libespeak-ng-dev
+    libxcb1-dev libxcb-xtest0-dev libxcb-xinput-dev libxcb-xkb-dev libatspi2.0-dev
+)
+runtime_packages=(
+    qml6-module-qtquick qml6-module-qtqml-workerscript qml6-module-qtquick-window
+    qml6-module-qtquick-controls qml6-module-qtquick-templates qml6-module-qtquick-layouts
+    qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel qml6-module-qtquick-shapes
+    qml6-module-qt5compat-graphicaleffects libsecret-1-0
+)
+test_packages=(
+    xvfb xauth openbox xdotool xclip x11-utils dbus-daemon dbus-x11
+    pulseaudio pulseaudio-utils gnome-keyring libsecret-tools at-spi2-core
+    espeak-ng sox ffmpeg desktop-file-utils python3-dbusmock xterm
+)
+
+packages=("${build_packages[@]}" "${runtime_packages[@]}")
+case $mode in
+    run) ;;
+    test) packages+=("${test_packages[@]}") ;;
+    *) echo "usage: $0 run|test [BUILD_DIR]" >&2; exit 2 ;;
+esac
+# npm only fetches the whisper.cpp source; any npm on the PATH will do.
+command -v npm >/dev/null || packages+=(npm)
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ $status == "install ok installed" ]] || missing+=("$package")
+done
+if ((${#missing[@]})); then
+    sudo=()
+    ((EUID == 0)) || sudo=(sudo)
+    echo "Installing ${#missing[@]} Debian packages: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+fi
+
+# whisper.cpp: Debian 12 has no package. A system installation (with its CMake
+# package) wins; otherwise the upstream source vendored by an npm package is used,
+# accepted only when the tarball matches the checksum recorded here.
+if compgen -G "/usr/lib/*/cmake/whisper/whisper-config.cmake" >/dev/null ||
+   compgen -G "/usr/local/lib/cmake/whisper/whisper-config.cmake" >/dev/null; then
+    exit 0
+fi
+read -r expected tarball < "$root/cmake/whisper.cpp.sha256"
+deps="$build_dir/_deps"
+stamp="$deps/whisper.cpp.stamp"
+if [[ -f $stamp && $(cat "$stamp") == "$expected" && -f $deps/whisper.cpp/CMakeLists.txt ]]; then
+    exit 0
+fi
+package=${tarball%.tgz}           # nodejs-whisper-0.3.1
+spec="${package%-*}@${package##*-}" # nodejs-whisper@0.3.1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+echo "Fetching whisper.cpp ($spec)"
+(cd "$work" && npm pack --silent "$spec" >/dev/null)
+actual=$(sha256sum "$work/$tarball" | cut -d' ' -f1)
+if [[ $actual != "$expected" ]]; then
+    echo "error: $tarball has SHA-256 $actual, expected $expected; refusing to use it" >&2
+    exit 1
+fi
+tar -xzf "$work/$tarball" -C "$work" package/cpp/whisper.cpp
+mkdir -p "$deps"
+rm -rf "$deps/whisper.cpp"
+mv "$work/package/cpp/whisper.cpp" "$deps/whisper.cpp"
+echo "$expected" > "$stamp"

@@ -1,0 +1,49 @@
+#include "commandline.h"
+
+#include "configcommand.h"
+#include "console.h"
+#include "modelscommand.h"
+#include "preferences.h"
+#include "speech/modelstore.h"
+
+#include <QCoroTask>
+
+namespace {
+
+const QStringList commands = {QStringLiteral("config"), QStringLiteral("models"), QStringLiteral("help"),
+                              QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--version")};
+
+} // namespace
+
+namespace CommandLine {
+
+bool isCommand(const QStringList &arguments)
+{
+    return !arguments.isEmpty() && commands.contains(arguments.first());
+}
+
+QString usage()
+{
+    return QStringLiteral("Usage:\n"
+                          "  murmel                              open Murmel\n")
+        + ConfigCommand::usage() + u'\n' + ModelsCommand::usage() + u'\n'
+        + QStringLiteral("  murmel --version                    the version");
+}
+
+int run(const QStringList &arguments)
+{
+    const QString command = arguments.first();
+    const QStringList rest = arguments.mid(1);
+    if (command == u"config")
+        return ConfigCommand::run(rest, Preferences::shared());
+    if (command == u"models")
+        return QCoro::waitFor(ModelsCommand::run(rest, ModelStore::shared()));
+    if (command == u"--version") {
+        Console::out(QStringLiteral("murmel " MURMEL_VERSION));
+        return 0;
+    }
+    Console::out(usage());
+    return 0;
+}
+
+} // namespace CommandLine

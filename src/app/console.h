@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// Output of the command-line commands: results on standard output, messages and
+// progress on standard error, both UTF-8 and flushed at once.
+namespace Console {
+
+void out(const QString &line);
+void err(const QString &line);
+// True when standard error is a terminal, so progress can redraw one line in place.
+bool errIsTerminal();
+// Redraws the current line of standard error (terminals only); `text` has no newline.
+void errStatus(const QString &text);
+// Ends a line drawn by errStatus.
+void errStatusDone();
+
+} // namespace Console

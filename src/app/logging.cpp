@@ -1,0 +1,4 @@
+#include "logging.h"
+
+Q_LOGGING_CATEGORY(lcApp, "murmel.app", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcSpeech, "murmel.speech", QtInfoMsg)

@@ -1,0 +1,46 @@
+#include "app/commandline.h"
+#include "app/console.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+
+#include <whisper.h>
+
+namespace {
+
+QStringList argumentsOf(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Murmel"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("murmel.app"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MURMEL_VERSION));
+
+    const QStringList arguments = argumentsOf(argc, argv);
+    if (CommandLine::isCommand(arguments)) {
+        QCoreApplication app(argc, argv);
+        return CommandLine::run(arguments);
+    }
+    if (!hasDisplay()) {
+        Console::err(QStringLiteral("Murmel needs a graphical session, and none was found (DISPLAY and "
+                                    "WAYLAND_DISPLAY are unset). The command line works without one.\n"));
+        Console::err(CommandLine::usage());
+        return 1;
+    }
+    QApplication app(argc, argv);
+    (void)whisper_version();
+    return app.exec();
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QTemporaryDir>
+#include <QtGlobal>
+
+// Points every folder Murmel uses at a fresh temporary home and clears the variables that
+// would send requests elsewhere, so a test never touches the user's files or the network.
+// Keep the returned object alive for as long as the test runs.
+class TestEnvironment final
+{
+public:
+    TestEnvironment()
+    {
+        Q_ASSERT(m_home.isValid());
+        qputenv("HOME", m_home.path().toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/config")).toLocal8Bit());
+        qputenv("XDG_DATA_HOME", (m_home.path() + QStringLiteral("/data")).toLocal8Bit());
+        for (const char *name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
+                                 "ALL_PROXY", "MURMEL_MODEL_BASE_URL", "MURMEL_MODEL_CATALOG", "HF_ENDPOINT"})
+            qunsetenv(name);
+    }
+
+    QString home() const { return m_home.path(); }
+    QString configHome() const { return m_home.path() + QStringLiteral("/config"); }
+    QString dataHome() const { return m_home.path() + QStringLiteral("/data"); }
+
+private:
+    QTemporaryDir m_home;
+};

@@ -1,0 +1,145 @@
+#include "testhttpserver.h"
+
+#include <QHostAddress>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+TestHttpServer::TestHttpServer(QObject *parent)
+    : QObject(parent)
+    , m_server(new QTcpServer(this))
+{
+    connect(m_server, &QTcpServer::newConnection, this, &TestHttpServer::onNewConnection);
+}
+
+TestHttpServer::~TestHttpServer() = default;
+
+bool TestHttpServer::listen()
+{
+    return m_server->listen(QHostAddress::LocalHost, 0);
+}
+
+quint16 TestHttpServer::port() const
+{
+    return m_server->serverPort();
+}
+
+QUrl TestHttpServer::url(const QString &path) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
+}
+
+void TestHttpServer::setResponse(const QString &path, const Response &response)
+{
+    m_responses.insert(path, response);
+}
+
+void TestHttpServer::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_buffers.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void TestHttpServer::onReadyRead(QTcpSocket *socket)
+{
+    QByteArray &buffer = m_buffers[socket];
+    buffer += socket->readAll();
+    for (;;) {
+        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        const QList<QByteArray> lines = buffer.left(end).split('\n');
+        buffer.remove(0, end + 4);
+        Request request;
+        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        request.method = requestLine.value(0);
+        request.target = requestLine.value(1);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines.at(i).indexOf(':');
+            if (colon > 0)
+                request.headers.insert(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
+        }
+        m_requests.append(request);
+        Q_EMIT requestReceived();
+        respond(socket, request);
+    }
+}
+
+void TestHttpServer::respond(QTcpSocket *socket, const Request &request)
+{
+    const QUrl target(QString::fromLatin1(request.target));
+    const QString path = target.path();
+    if (!m_responses.contains(path)) {
+        socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nContent-Type: text/plain\r\n\r\nnot found");
+        return;
+    }
+    Response response = m_responses.value(path);
+    QByteArray body = response.body;
+    int status = response.status;
+    QByteArray extraHeaders;
+
+    static const QRegularExpression rangePattern(QStringLiteral("^bytes=(\\d+)-$"));
+    const auto range = rangePattern.match(QString::fromLatin1(request.headers.value("range")));
+    if (response.honourRange && range.hasMatch() && status == 200) {
+        const qint64 from = range.captured(1).toLongLong();
+        if (from >= body.size()) {
+            status = 416;
+            extraHeaders += "Content-Range: bytes */" + QByteArray::number(body.size()) + "\r\n";
+            body.clear();
+        } else {
+            status = 206;
+            extraHeaders += "Content-Range: bytes " + QByteArray::number(from) + '-'
+                + QByteArray::number(body.size() - 1) + '/' + QByteArray::number(body.size()) + "\r\n";
+            body = body.mid(from);
+        }
+    }
+    if (response.honourRange)
+        extraHeaders += "Accept-Ranges: bytes\r\n";
+
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " Status\r\n";
+    head += "Content-Type: application/octet-stream\r\n";
+    head += extraHeaders;
+    if (response.sendLength)
+        head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    else
+        head += "Connection: close\r\n";
+    head += "\r\n";
+    socket->write(head);
+    sendBody(socket, body, response, 0);
+}
+
+void TestHttpServer::sendBody(QTcpSocket *socket, QByteArray body, Response response, qint64 sent)
+{
+    qint64 stopAt = body.size();
+    if (response.dropAfter >= 0)
+        stopAt = std::min(stopAt, response.dropAfter);
+    if (response.stallAfter >= 0)
+        stopAt = std::min(stopAt, response.stallAfter);
+
+    while (sent < stopAt) {
+        const qint64 count = std::min(response.chunkSize, stopAt - sent);
+        socket->write(body.mid(sent, count));
+        sent += count;
+        if (response.chunkDelayMs > 0 && sent < stopAt) {
+            QPointer<QTcpSocket> guard(socket);
+            QTimer::singleShot(response.chunkDelayMs, this, [this, guard, body, response, sent] {
+                if (guard)
+                    sendBody(guard, body, response, sent);
+            });
+            return;
+        }
+    }
+    const bool complete = stopAt == body.size();
+    if (complete ? !response.sendLength : response.dropAfter == stopAt) {
+        socket->flush();
+        socket->disconnectFromHost();
+    }
+    // A stall keeps the connection open and says nothing more.
+}
