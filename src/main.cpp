@@ -1,10 +1,16 @@
 #include "app/commandline.h"
 #include "app/console.h"
+#include "speech/modellistmodel.h"
+#include "speech/modelstore.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QtQml/qqmlextensionplugin.h>
 
-#include <whisper.h>
+Q_IMPORT_QML_PLUGIN(MurmelPlugin)
 
 namespace {
 
@@ -34,13 +40,22 @@ int main(int argc, char **argv)
         QCoreApplication app(argc, argv);
         return CommandLine::run(arguments);
     }
-    if (!hasDisplay()) {
+    if (!hasDisplay() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         Console::err(QStringLiteral("Murmel needs a graphical session, and none was found (DISPLAY and "
                                     "WAYLAND_DISPLAY are unset). The command line works without one.\n"));
         Console::err(CommandLine::usage());
         return 1;
     }
+
     QApplication app(argc, argv);
-    (void)whisper_version();
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+    ModelListModel modelList(ModelStore::shared());
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelStore", &ModelStore::shared());
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelList", &modelList);
+
+    QQmlApplicationEngine engine;
+    QObject::connect(&engine, &QQmlApplicationEngine::objectCreationFailed, &app,
+                     [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+    engine.load(QUrl(QStringLiteral("qrc:/Murmel/Main.qml")));
     return app.exec();
 }

@@ -256,6 +256,7 @@ private Q_SLOTS:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(u"DISPLAY"_qs);
         environment.remove(u"WAYLAND_DISPLAY"_qs);
+        environment.remove(u"QT_QPA_PLATFORM"_qs);
         process.setProcessEnvironment(environment);
         process.start(binary(), {});
         const Result result = finish(process);
