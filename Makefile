@@ -10,7 +10,8 @@ endif
 
 .PHONY: run test build configure setup-run setup-test bench clean
 
-run: setup-run build
+run: setup-run configure
+	cmake --build $(BUILD) --target murmel
 	./$(BUILD)/murmel
 
 test: setup-test build

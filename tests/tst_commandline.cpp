@@ -223,6 +223,24 @@ private Q_SLOTS:
         QCOMPARE(QDir(modelsFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
+    void progressBarOnATerminal()
+    {
+        TestHttpServer server;
+        QVERIFY(server.listen());
+        const QByteArray body(2 * 1024 * 1024, 't');
+        server.setResponse(u"/repo/ggml-base.en.bin"_qs, {.body = body, .chunkSize = 128 * 1024, .chunkDelayMs = 30});
+        useServer(server, body);
+        // script(1) gives the command a terminal and copies what it draws to its output.
+        QProcess process;
+        process.start(u"script"_qs, {u"-qec"_qs, binary() + u" models download base.en"_qs, u"/dev/null"_qs});
+        const Result result = finish(process);
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.out.contains(u"Base (fast, English) ["_qs), qPrintable(result.out));
+        QVERIFY(result.out.contains(u"[##############################] 100%"_qs));
+        QVERIFY(result.out.contains(u"\r"_qs));
+        QVERIFY(result.out.contains(u"Downloaded Base (fast, English) to "_qs));
+    }
+
     void unknownModelName()
     {
         const Result result = murmel({u"models"_qs, u"download"_qs, u"medium"_qs});
@@ -243,6 +261,8 @@ private Q_SLOTS:
         QVERIFY(requested.wait(10000));
         QTest::qWait(300); // some bytes are on disk by now
         QVERIFY(QFile::exists(modelsFolder() + u"/ggml-base.en.bin.part"_qs));
+        // Another process sees the download in progress.
+        QVERIFY(murmel({u"models"_qs}).out.startsWith(u"base.en   Base (fast, English)        142 MB   downloading\n"_qs));
         ::kill(static_cast<pid_t>(process.processId()), SIGINT);
         const Result result = finish(process);
         QCOMPARE(result.exitCode, 130);

@@ -77,8 +77,11 @@ QCoro::Task<int> download(ModelStore &store, const QString &name)
 
     co_await store.download(*model);
     QObject::disconnect(progress);
-    if (terminal)
+    if (terminal) {
+        // The throttle may have skipped the last report; the bar ends where the download did.
+        Console::errStatus(bar(model->displayName(), store.progress()));
         Console::errStatusDone();
+    }
 
     if (interrupted) {
         Console::err(QStringLiteral("Download cancelled."));

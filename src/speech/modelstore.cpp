@@ -27,8 +27,9 @@ ModelStore &ModelStore::shared()
 
 QString ModelStore::directory() const
 {
-    // A failure to create the folder shows later, when a download or a load fails.
-    QDir().mkpath(m_directory);
+    // Created on first use; a failure shows later, when a download or a load fails.
+    if (!m_directoryCreated)
+        m_directoryCreated = QDir().mkpath(m_directory);
     return m_directory;
 }
 

@@ -75,6 +75,7 @@ private:
     void setLastError(std::optional<QString> error);
 
     QString m_directory;
+    mutable bool m_directoryCreated = false;
     ModelDownloader *m_downloader;
     std::optional<WhisperModel> m_downloading;
     double m_progress = 0.0;
