@@ -1,0 +1,439 @@
+// Writes whisper model files in the legacy ggml layout for tests that need the genuine engine
+// but cannot fetch real weights. The decoder is wired so that greedy decoding of any recording
+// yields one fixed phrase; the encoder holds deterministic filler that costs what real weights
+// of the same shape cost.
+//
+//   makemodel parrot OUTPUT [--phrase TEXT]   tiny and fast, for functional tests
+//   makemodel base   OUTPUT [--phrase TEXT]   the shape of base.en, for benchmarks
+//
+// Greedy decoding runs <|0.00|>, the phrase's tokens, <|0.10|>, end-of-text. The same arguments
+// always give the same bytes, so tests can pin checksums.
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Token ids of an English-only vocabulary, as whisper.cpp assigns them for 51864 entries.
+constexpr std::int32_t kVocabSize = 51864;
+constexpr std::int32_t kEndOfText = 50256;
+constexpr std::int32_t kStartOfTranscript = 50257;
+constexpr std::int32_t kEnglish = 50258;
+constexpr std::int32_t kFirstTimestamp = 50363; // <|0.00|>, then one id per 0.02 s
+
+// The segment ends at 0.10 s: whisper skips recordings shorter than that, so the end never lies
+// beyond the audio it was decoded from.
+constexpr std::int32_t kClosingTimestamp = kFirstTimestamp + 5;
+
+// whisper.cpp judges a segment of more than 32 tokens by the variety of its tokens and decodes a
+// repetitive one again at a higher temperature; the phrase and its timestamps stay below that.
+constexpr std::size_t kMaxPhraseTokens = 24;
+
+constexpr std::int32_t kAudioContext = 1500;
+constexpr std::int32_t kTextContext = 448;
+constexpr std::int32_t kMels = 80;
+constexpr std::int32_t kFftBins = 201; // 400-sample frames at 16 kHz
+
+enum class Type : std::int32_t { F32 = 0, F16 = 1 };
+
+struct Shape
+{
+    std::int32_t state;
+    std::int32_t heads;
+    std::int32_t audioLayers;
+    std::int32_t textLayers;
+    Type weightType; // of matrices and convolution kernels; everything else stays F32
+};
+
+// F16 even for the small model: whisper.cpp gives the convolution kernels the weight type, and
+// its CPU backend convolves only F16 kernels.
+constexpr Shape kParrot{64, 1, 1, 1, Type::F16};
+constexpr Shape kBase{512, 8, 6, 6, Type::F16};
+
+// Each token in play needs its own zero-mean Hadamard row: the phrase's tokens, the closing
+// timestamp and four special tokens, out of state - 1 rows.
+static_assert(kMaxPhraseTokens + 5 < std::size_t(kParrot.state));
+
+// Round to nearest, ties to even, like a hardware conversion, so f16 files match across hosts.
+std::uint16_t toHalf(float value)
+{
+    const auto bits = std::bit_cast<std::uint32_t>(value);
+    const std::uint32_t sign = (bits >> 16) & 0x8000u;
+    const std::uint32_t magnitude = bits & 0x7fffffffu;
+    const int exponent = int(magnitude >> 23) - 127;
+    if (exponent > 15)
+        return std::uint16_t(sign | 0x7c00u);
+    if (exponent < -25)
+        return std::uint16_t(sign);
+    const std::uint32_t significand = (magnitude & 0x7fffffu) | 0x800000u;
+    const int shift = exponent < -14 ? 13 + (-14 - exponent) : 13;
+    std::uint32_t half = significand >> shift;
+    const std::uint32_t rest = significand & ((1u << shift) - 1);
+    const std::uint32_t halfway = 1u << (shift - 1);
+    if (rest > halfway || (rest == halfway && (half & 1u)))
+        ++half;
+    // Adding keeps a rounding carry out of the significand flowing into the exponent.
+    if (exponent >= -14)
+        return std::uint16_t(sign | ((std::uint32_t(exponent + 14) << 10) + half));
+    return std::uint16_t(sign | half);
+}
+
+class Output
+{
+public:
+    explicit Output(const std::string &path)
+        : m_path(path)
+        , m_file(path, std::ios::binary)
+    {
+        check();
+        m_created = true;
+    }
+
+    // A half-written model must not be mistaken for a good one, so an unfinished file goes.
+    ~Output()
+    {
+        if (m_created && !m_finished) {
+            m_file.close();
+            std::remove(m_path.c_str());
+        }
+    }
+
+    void i32(std::int32_t value) { u32(std::uint32_t(value)); }
+
+    void u32(std::uint32_t value)
+    {
+        const char bytes[4] = {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
+        raw(bytes, 4);
+    }
+
+    void f32(float value) { u32(std::bit_cast<std::uint32_t>(value)); }
+
+    void raw(const char *data, std::size_t size)
+    {
+        m_file.write(data, std::streamsize(size));
+        check();
+    }
+
+    void finish()
+    {
+        m_file.close();
+        check();
+        m_finished = true;
+    }
+
+private:
+    void check()
+    {
+        if (!m_file)
+            throw std::runtime_error("cannot write " + m_path + ": " + std::strerror(errno));
+    }
+
+    std::string m_path;
+    std::ofstream m_file;
+    bool m_created = false;
+    bool m_finished = false;
+};
+
+// Filler seeded by the tensor's name: stable whatever order tensors are written in, and every
+// value is a multiple of 2^-15 of magnitude at most 1/32, exact in both F32 and F16.
+std::vector<float> filler(const std::string &name, std::size_t count)
+{
+    std::uint64_t state = 14695981039346656037ull;
+    for (unsigned char c : name)
+        state = (state ^ c) * 1099511628211ull;
+    std::vector<float> values(count);
+    for (float &value : values) {
+        state += 0x9e3779b97f4a7c15ull;
+        std::uint64_t z = state;
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        z ^= z >> 31;
+        value = float(std::int32_t(z % 2049) - 1024) / 32768.0f;
+    }
+    return values;
+}
+
+void writeTensor(Output &out, const std::string &name, std::vector<std::int32_t> dims, Type type,
+                 const std::vector<float> &values)
+{
+    out.i32(std::int32_t(dims.size()));
+    out.i32(std::int32_t(name.size()));
+    out.i32(std::int32_t(type));
+    for (std::int32_t dim : dims)
+        out.i32(dim);
+    out.raw(name.data(), name.size());
+    // Little-endian payload built in memory, so that each tensor is a single write.
+    std::vector<char> bytes;
+    bytes.reserve(values.size() * (type == Type::F32 ? 4 : 2));
+    for (float value : values) {
+        const std::uint32_t bits =
+            type == Type::F32 ? std::bit_cast<std::uint32_t>(value) : toHalf(value);
+        for (int shift = 0; shift < (type == Type::F32 ? 32 : 16); shift += 8)
+            bytes.push_back(char(bits >> shift));
+    }
+    out.raw(bytes.data(), bytes.size());
+}
+
+// Overlapping triangles evenly spaced over the spectrum rather than whisper's mel scale: the
+// encoder is filler anyway, and integer arithmetic with one final division yields the same
+// bytes on every host, where logarithms from different maths libraries might not.
+std::vector<float> filterBank()
+{
+    std::vector<float> filters;
+    for (int band = 1; band <= kMels; ++band) {
+        for (int bin = 0; bin < kFftBins; ++bin) {
+            const int distance = std::abs((kMels + 1) * bin - (kFftBins - 1) * band);
+            filters.push_back(float(std::max(0, kFftBins - 1 - distance)) / float(kFftBins - 1));
+        }
+    }
+    return filters;
+}
+
+// GPT-2's byte tokens: printable bytes first, the rest after, which puts the space at id 220
+// where whisper.cpp looks it up.
+std::vector<std::string> byteTokens()
+{
+    std::vector<std::string> tokens;
+    const auto printable = [](int b) {
+        return (b >= '!' && b <= '~') || (b >= 0xa1 && b <= 0xac) || (b >= 0xae && b <= 0xff);
+    };
+    for (int pass = 0; pass < 2; ++pass)
+        for (int b = 0; b < 256; ++b)
+            if (printable(b) == (pass == 0))
+                tokens.emplace_back(1, char(b));
+    return tokens;
+}
+
+bool hasAlphanumeric(const std::string &text)
+{
+    return std::any_of(text.begin(), text.end(), [](unsigned char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
+}
+
+// Splits the phrase into words with their leading spaces, so the tokens concatenate back to
+// exactly the phrase. A word without letters or digits joins its neighbour because whisper
+// suppresses tokens such as " -" or "(" as non-speech.
+std::vector<std::string> tokenize(const std::string &phrase)
+{
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < phrase.size();) {
+        std::size_t end = phrase.find_first_not_of(' ', i);
+        end = end == std::string::npos ? phrase.size() : phrase.find(' ', end);
+        end = end == std::string::npos ? phrase.size() : end;
+        words.push_back(phrase.substr(i, end - i));
+        i = end;
+    }
+    std::vector<std::string> merged;
+    std::string pending;
+    for (const std::string &word : words) {
+        if (!hasAlphanumeric(word)) {
+            (merged.empty() ? pending : merged.back()) += word;
+        } else {
+            merged.push_back(pending + word);
+            pending.clear();
+        }
+    }
+    if (!pending.empty())
+        merged.push_back(pending);
+
+    const std::size_t group = (merged.size() + kMaxPhraseTokens - 1) / kMaxPhraseTokens;
+    std::vector<std::string> tokens;
+    for (std::size_t i = 0; i < merged.size(); ++i) {
+        if (i % group == 0)
+            tokens.emplace_back();
+        tokens.back() += merged[i];
+    }
+    return tokens;
+}
+
+void writeModel(const Shape &shape, const std::string &phrase, const std::string &path)
+{
+    const std::int32_t n = shape.state;
+    const std::size_t un = std::size_t(n);
+
+    // Text tokens follow the byte tokens; a word that is already a byte token keeps its id.
+    std::vector<std::string> vocabulary = byteTokens();
+    std::map<std::string, std::int32_t> ids;
+    for (std::size_t i = 0; i < vocabulary.size(); ++i)
+        ids.emplace(vocabulary[i], std::int32_t(i));
+    std::vector<std::int32_t> sequence{kFirstTimestamp};
+    for (const std::string &word : tokenize(phrase)) {
+        auto [it, added] = ids.emplace(word, std::int32_t(vocabulary.size()));
+        if (added)
+            vocabulary.push_back(word);
+        sequence.push_back(it->second);
+    }
+    sequence.push_back(kClosingTimestamp);
+    sequence.push_back(kEndOfText);
+
+    // Every token in play gets its own row of a Sylvester-Hadamard matrix: entries of ±1, zero
+    // mean (row 0 is skipped) and mutually orthogonal, so layer norm leaves the rows' directions
+    // alone and each row scores only against itself. All other rows are zero and score 0.
+    std::map<std::int32_t, std::size_t> hadamardRow;
+    for (std::int32_t id : {kStartOfTranscript, kEnglish})
+        hadamardRow.emplace(id, hadamardRow.size() + 1);
+    for (std::int32_t id : sequence)
+        hadamardRow.emplace(id, hadamardRow.size() + 1);
+    const auto hadamard = [](std::size_t row, std::size_t column) {
+        return std::popcount(row & column) % 2 == 0 ? 1.0f : -1.0f;
+    };
+
+    // Step p of the decode sees the embedding of its input token (scale a) plus the positional
+    // row p, which is ten times the embedding of the token wanted next. After layer norm with
+    // gain 2 the wanted token scores 2·a·n·10/√101 ≈ 64 for a = 32/n: far above ln 1501 ≈ 7.3,
+    // the log-sum-exp of the timestamp tokens that would otherwise force a timestamp, and above
+    // the ≈ 6.4 the input token scores. Powers of two keep a exact in F16.
+    const float a = 32.0f / float(n), b = 10.0f * a;
+    std::vector<float> tokenEmbedding(un * kVocabSize, 0.0f);
+    for (auto [id, row] : hadamardRow)
+        for (std::size_t j = 0; j < un; ++j)
+            tokenEmbedding[std::size_t(id) * un + j] = a * hadamard(row, j);
+    std::vector<float> positional(un * kTextContext, 0.0f);
+    for (std::size_t p = 0; p < sequence.size(); ++p)
+        for (std::size_t j = 0; j < un; ++j)
+            positional[p * un + j] = b * hadamard(hadamardRow.at(sequence[p]), j);
+    // Language detection reads the scores after the start token; half the positional scale
+    // makes English win there without overtaking the first timestamp.
+    for (std::size_t j = 0; j < un; ++j)
+        positional[j] += 0.5f * b * hadamard(hadamardRow.at(kEnglish), j);
+
+    Output out(path);
+    out.u32(0x67676d6c);
+    for (std::int32_t value :
+         {kVocabSize, kAudioContext, n, shape.heads, shape.audioLayers, kTextContext, n,
+          shape.heads, shape.textLayers, kMels, std::int32_t(shape.weightType)})
+        out.i32(value);
+
+    out.i32(kMels);
+    out.i32(kFftBins);
+    for (float value : filterBank())
+        out.f32(value);
+
+    // Only the ordinary text tokens are listed; whisper.cpp names the special ones itself.
+    vocabulary.resize(kEndOfText);
+    out.i32(std::int32_t(vocabulary.size()));
+    for (const std::string &token : vocabulary) {
+        out.u32(std::uint32_t(token.size()));
+        out.raw(token.data(), token.size());
+    }
+
+    const Type w = shape.weightType;
+    const auto constant = [](std::size_t count, float value) {
+        return std::vector<float>(count, value);
+    };
+    const auto filled = [&](const std::string &name, std::vector<std::int32_t> dims, Type type) {
+        std::size_t count = 1;
+        for (std::int32_t dim : dims)
+            count *= std::size_t(dim);
+        writeTensor(out, name, dims, type, filler(name, count));
+    };
+    const auto norm = [&](const std::string &prefix, float gain) {
+        writeTensor(out, prefix + ".weight", {n}, Type::F32, constant(un, gain));
+        writeTensor(out, prefix + ".bias", {n}, Type::F32, constant(un, 0.0f));
+    };
+    // Zeroed projections add nothing to the residual stream, which therefore carries exactly
+    // the token and positional embeddings from input to output.
+    const auto silenced = [&](const std::string &prefix, std::int32_t inputs) {
+        writeTensor(out, prefix + ".weight", {inputs, n}, w, constant(un * inputs, 0.0f));
+        writeTensor(out, prefix + ".bias", {n}, Type::F32, constant(un, 0.0f));
+    };
+    const auto attention = [&](const std::string &prefix, bool decoder) {
+        filled(prefix + ".query.weight", {n, n}, w);
+        filled(prefix + ".query.bias", {n}, Type::F32);
+        filled(prefix + ".key.weight", {n, n}, w);
+        filled(prefix + ".value.weight", {n, n}, w);
+        filled(prefix + ".value.bias", {n}, Type::F32);
+        if (decoder) {
+            silenced(prefix + ".out", n);
+        } else {
+            filled(prefix + ".out.weight", {n, n}, w);
+            filled(prefix + ".out.bias", {n}, Type::F32);
+        }
+    };
+    const auto block = [&](const std::string &prefix, bool decoder) {
+        attention(prefix + ".attn", decoder);
+        norm(prefix + ".attn_ln", 1.0f);
+        if (decoder) {
+            attention(prefix + ".cross_attn", true);
+            norm(prefix + ".cross_attn_ln", 1.0f);
+        }
+        filled(prefix + ".mlp.0.weight", {n, 4 * n}, w);
+        filled(prefix + ".mlp.0.bias", {4 * n}, Type::F32);
+        if (decoder) {
+            silenced(prefix + ".mlp.2", 4 * n);
+        } else {
+            filled(prefix + ".mlp.2.weight", {4 * n, n}, w);
+            filled(prefix + ".mlp.2.bias", {n}, Type::F32);
+        }
+        norm(prefix + ".mlp_ln", 1.0f);
+    };
+
+    filled("encoder.positional_embedding", {n, kAudioContext}, Type::F32);
+    filled("encoder.conv1.weight", {3, kMels, n}, w);
+    filled("encoder.conv1.bias", {1, n}, Type::F32);
+    filled("encoder.conv2.weight", {3, n, n}, w);
+    filled("encoder.conv2.bias", {1, n}, Type::F32);
+    for (std::int32_t i = 0; i < shape.audioLayers; ++i)
+        block("encoder.blocks." + std::to_string(i), false);
+    norm("encoder.ln_post", 1.0f);
+
+    writeTensor(out, "decoder.positional_embedding", {n, kTextContext}, Type::F32, positional);
+    writeTensor(out, "decoder.token_embedding.weight", {n, kVocabSize}, w, tokenEmbedding);
+    for (std::int32_t i = 0; i < shape.textLayers; ++i)
+        block("decoder.blocks." + std::to_string(i), true);
+    norm("decoder.ln", 2.0f);
+
+    out.finish();
+}
+
+int usage(const char *message)
+{
+    std::fprintf(stderr,
+                 "makemodel: %s\n"
+                 "usage: makemodel parrot|base OUTPUT [--phrase TEXT]\n",
+                 message);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 3 && argc != 5)
+        return usage("wrong number of arguments");
+    const std::string kind = argv[1];
+    if (kind != "parrot" && kind != "base")
+        return usage(("unknown model kind '" + kind + "'").c_str());
+    std::string phrase = " Hello from the parrot model.";
+    if (argc == 5) {
+        if (std::strcmp(argv[3], "--phrase") != 0)
+            return usage(("unknown option '" + std::string(argv[3]) + "'").c_str());
+        phrase = argv[4];
+    }
+    // Whisper suppresses tokens made only of punctuation, so such a phrase could never be decoded.
+    const bool hasLetters =
+        hasAlphanumeric(phrase) ||
+        std::any_of(phrase.begin(), phrase.end(), [](unsigned char c) { return c >= 0x80; });
+    if (!hasLetters)
+        return usage("the phrase needs at least one letter or digit");
+
+    const std::string path = argv[2];
+    try {
+        writeModel(kind == "parrot" ? kParrot : kBase, phrase, path);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "makemodel: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,219 @@
+#include "transcripts/audiofiledecoder.h"
+
+#include <QCoroTask>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+// Decodes files that the tests make with ffmpeg, sox and espeak-ng.
+class TestAudioFileDecoder final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    QString path(const QString &name) const { return m_dir.path() + u'/' + name; }
+
+    static void run(const QString &program, const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        QVERIFY2(process.waitForFinished(60000), qPrintable(program + u" did not finish"_qs));
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+                 qPrintable(program + u": "_qs + QString::fromLocal8Bit(process.readAllStandardError())));
+    }
+
+    // ffmpeg -y -loglevel error with the given inputs and output options.
+    static void ffmpeg(const QStringList &arguments)
+    {
+        run(u"ffmpeg"_qs, QStringList{u"-y"_qs, u"-loglevel"_qs, u"error"_qs} + arguments);
+    }
+
+    static QStringList tone(double seconds, int rate = 16000)
+    {
+        return {u"-f"_qs, u"lavfi"_qs, u"-i"_qs,
+                u"sine=frequency=440:sample_rate=%1:duration=%2"_qs.arg(rate).arg(seconds)};
+    }
+
+    static DecodedAudio decoded(const DecodeResult &result)
+    {
+        if (const auto *error = std::get_if<AudioDecodeError>(&result))
+            qWarning() << "decode failed:" << error->description();
+        return std::get<DecodedAudio>(result);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        ffmpeg(tone(2.0) + QStringList{path(u"tone.wav"_qs)});
+        ffmpeg(tone(3.0, 44100) + QStringList{u"-c:a"_qs, u"libmp3lame"_qs, path(u"tone.mp3"_qs)});
+        ffmpeg(tone(3.0, 44100) + QStringList{u"-c:a"_qs, u"aac"_qs, path(u"tone.m4a"_qs)});
+        ffmpeg(tone(3.0, 48000) + QStringList{u"-c:a"_qs, u"libopus"_qs, path(u"tone.opus"_qs)});
+        ffmpeg(tone(3.0, 44100) + QStringList{u"-ac"_qs, u"2"_qs, path(u"stereo.wav"_qs)});
+        ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"testsrc=size=64x64:rate=10:duration=2"_qs,
+                u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"sine=frequency=300:sample_rate=44100:duration=2"_qs,
+                u"-c:v"_qs, u"mpeg4"_qs, u"-c:a"_qs, u"aac"_qs, u"-shortest"_qs, path(u"video.mp4"_qs)});
+        ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"testsrc=size=64x64:rate=10:duration=2"_qs,
+                u"-c:v"_qs, u"mpeg4"_qs, path(u"silent.mp4"_qs)});
+        run(u"sox"_qs, {u"-n"_qs, u"-r"_qs, u"8000"_qs, u"-c"_qs, u"1"_qs, path(u"sox.wav"_qs),
+                        u"synth"_qs, u"1.5"_qs, u"sine"_qs, u"300"_qs});
+        run(u"espeak-ng"_qs, {u"-w"_qs, path(u"speech.wav"_qs), u"Hello from the test suite."_qs});
+        ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"anullsrc=r=16000:cl=mono"_qs, u"-t"_qs, u"1"_qs,
+                path(u"silence.wav"_qs)});
+    }
+
+    void decodesEveryFormat_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<double>("seconds");
+        QTest::newRow("wav") << u"tone.wav"_qs << 2.0;
+        QTest::newRow("mp3") << u"tone.mp3"_qs << 3.0;
+        QTest::newRow("m4a") << u"tone.m4a"_qs << 3.0;
+        QTest::newRow("opus") << u"tone.opus"_qs << 3.0;
+        QTest::newRow("stereo 44.1 kHz") << u"stereo.wav"_qs << 3.0;
+        QTest::newRow("video with sound") << u"video.mp4"_qs << 2.0;
+        QTest::newRow("sox 8 kHz") << u"sox.wav"_qs << 1.5;
+        QTest::newRow("speech") << u"speech.wav"_qs << -1.0;
+    }
+
+    void decodesEveryFormat()
+    {
+        QFETCH(QString, file);
+        QFETCH(double, seconds);
+        const DecodedAudio audio = decoded(AudioFileDecoder::decodeNow(path(file), 240));
+        if (seconds > 0) // encoders pad a little
+            QVERIFY2(std::abs(audio.duration - seconds) < 0.1, qPrintable(QString::number(audio.duration)));
+        QVERIFY2(std::abs(audio.samples.size() - audio.duration * 16000) < 0.1 * 16000,
+                 qPrintable(QString::number(audio.samples.size())));
+
+        // The ffmpeg command, asked for the same format, is the reference.
+        QProcess reference;
+        reference.start(u"ffmpeg"_qs, {u"-loglevel"_qs, u"error"_qs, u"-i"_qs, path(file), u"-map"_qs, u"0:a:0"_qs,
+                                       u"-ar"_qs, u"16000"_qs, u"-ac"_qs, u"1"_qs, u"-f"_qs, u"f32le"_qs, u"-"_qs});
+        QVERIFY(reference.waitForFinished(60000));
+        const QByteArray bytes = reference.readAllStandardOutput();
+        const auto *expected = reinterpret_cast<const float *>(bytes.constData());
+        const qsizetype expectedCount = bytes.size() / qsizetype(sizeof(float));
+        QVERIFY2(std::abs(audio.samples.size() - expectedCount) <= 16,
+                 qPrintable(u"%1 samples, ffmpeg %2"_qs.arg(audio.samples.size()).arg(expectedCount)));
+        double worst = 0.0;
+        for (qsizetype i = 0; i < std::min(expectedCount, audio.samples.size()); ++i)
+            worst = std::max(worst, double(std::abs(audio.samples.at(i) - expected[i])));
+        QVERIFY2(worst < 1e-3, qPrintable(QString::number(worst)));
+        QVERIFY(audio.envelope.size() >= 240 && audio.envelope.size() <= 245);
+        QCOMPARE(*std::max_element(audio.envelope.begin(), audio.envelope.end()), 1.0f);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("video without sound") << u"silent.mp4"_qs << int(AudioDecodeError::noAudioTrack)
+                                             << u"That file has no audio to transcribe."_qs;
+        QTest::newRow("random bytes") << u"random.bin"_qs << int(AudioDecodeError::readFailed)
+                                      << u"Could not read the audio from that file."_qs;
+        QTest::newRow("empty file") << u"empty.wav"_qs << int(AudioDecodeError::readFailed)
+                                    << u"Could not read the audio from that file."_qs;
+        QTest::newRow("truncated mp4") << u"cut.mp4"_qs << int(AudioDecodeError::readFailed)
+                                       << u"Could not read the audio from that file."_qs;
+        QTest::newRow("missing file") << u"missing.wav"_qs << int(AudioDecodeError::openFailed)
+                                      << u"No such file or directory"_qs;
+    }
+
+    void failures()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, kind);
+        QFETCH(QString, message);
+        {
+            QFile random(path(u"random.bin"_qs));
+            QVERIFY(random.open(QIODevice::WriteOnly));
+            QByteArray bytes(64 * 1024, Qt::Uninitialized);
+            QRandomGenerator generator(7);
+            for (char &byte : bytes)
+                byte = static_cast<char>(generator.generate());
+            random.write(bytes);
+            QFile empty(path(u"empty.wav"_qs));
+            QVERIFY(empty.open(QIODevice::WriteOnly));
+            QFile video(path(u"video.mp4"_qs));
+            QVERIFY(video.open(QIODevice::ReadOnly));
+            QFile cut(path(u"cut.mp4"_qs));
+            QVERIFY(cut.open(QIODevice::WriteOnly));
+            cut.write(video.read(video.size() / 2));
+        }
+        const DecodeResult result = AudioFileDecoder::decodeNow(path(file), 240);
+        const auto *error = std::get_if<AudioDecodeError>(&result);
+        QVERIFY(error);
+        QCOMPARE(int(error->kind()), kind);
+        QCOMPARE(error->description(), message);
+    }
+
+    void truncatedWavKeepsWhatWasRead()
+    {
+        QFile whole(path(u"tone.wav"_qs));
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QFile cut(path(u"cut.wav"_qs));
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(whole.read(44 + 16000 * 2)); // the header and one second of 16-bit samples
+        cut.close();
+        const DecodedAudio audio = decoded(AudioFileDecoder::decodeNow(path(u"cut.wav"_qs), 240));
+        QVERIFY2(std::abs(audio.samples.size() - 16000) < 400, qPrintable(QString::number(audio.samples.size())));
+    }
+
+    void silenceHasAnAllZeroEnvelope()
+    {
+        const DecodedAudio audio = decoded(AudioFileDecoder::decodeNow(path(u"silence.wav"_qs), 240));
+        QCOMPARE(audio.samples.size(), 16000);
+        // Windows of 16000 / 240 = 66 samples: 243 of them, all silent.
+        QCOMPARE(audio.envelope, QList<float>(243, 0.0f));
+    }
+
+    void decodeRunsOffTheCallingThread()
+    {
+        const DecodeResult result = QCoro::waitFor(AudioFileDecoder::decode(path(u"tone.wav"_qs), 10));
+        QVERIFY(std::holds_alternative<DecodedAudio>(result));
+        QCOMPARE(std::get<DecodedAudio>(result).envelope.size(), 10);
+    }
+
+    void envelope_data()
+    {
+        QTest::addColumn<QList<float>>("samples");
+        QTest::addColumn<int>("buckets");
+        QTest::addColumn<QList<float>>("expected");
+        QTest::newRow("no samples") << QList<float>() << 240 << QList<float>();
+        QTest::newRow("no buckets") << QList<float>{0.5f} << 0 << QList<float>();
+        QTest::newRow("ten samples, three buckets")
+            << QList<float>{0.1f, -0.4f, 0.2f, 0.0f, 0.2f, 0.1f, -0.8f, 0.0f, 0.0f, 0.4f} << 3
+            << QList<float>{0.5f, 0.25f, 1.0f, 0.5f};
+        QTest::newRow("more buckets than samples") << QList<float>{0.25f, -0.5f} << 5 << QList<float>{0.5f, 1.0f};
+        QTest::newRow("silence") << QList<float>(6, 0.0f) << 3 << QList<float>(3, 0.0f);
+        QTest::newRow("negative peaks count") << QList<float>{-0.5f, -0.25f} << 2 << QList<float>{1.0f, 0.5f};
+    }
+
+    void envelope()
+    {
+        QFETCH(QList<float>, samples);
+        QFETCH(int, buckets);
+        QFETCH(QList<float>, expected);
+        QCOMPARE(AudioFileDecoder::makeEnvelope(samples, buckets), expected);
+    }
+
+    void envelopeOfHalfAMinute()
+    {
+        AudioFrames samples(480000);
+        for (qsizetype i = 0; i < samples.size(); ++i)
+            samples[i] = static_cast<float>(std::sin(i * 0.001) * (i % 1000) / 1000.0);
+        const QList<float> envelope = AudioFileDecoder::makeEnvelope(samples, 240);
+        QCOMPARE(envelope.size(), 240);
+        QCOMPARE(*std::max_element(envelope.begin(), envelope.end()), 1.0f);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioFileDecoder)
+#include "tst_audiofiledecoder.moc"
