@@ -5,12 +5,14 @@
 #include "modelscommand.h"
 #include "preferences.h"
 #include "speech/modelstore.h"
+#include "transcribecommand.h"
 
 #include <QCoroTask>
 
 namespace {
 
-const QStringList commands = {QStringLiteral("config"), QStringLiteral("models"), QStringLiteral("help"),
+const QStringList commands = {QStringLiteral("config"), QStringLiteral("models"), QStringLiteral("transcribe"),
+                              QStringLiteral("help"),
                               QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--version")};
 
 } // namespace
@@ -26,7 +28,7 @@ QString usage()
 {
     return QStringLiteral("Usage:\n"
                           "  murmel                              open Murmel\n")
-        + ConfigCommand::usage() + u'\n' + ModelsCommand::usage() + u'\n'
+        + TranscribeCommand::usage() + u'\n' + ConfigCommand::usage() + u'\n' + ModelsCommand::usage() + u'\n'
         + QStringLiteral("  murmel --version                    the version");
 }
 
@@ -38,6 +40,8 @@ int run(const QStringList &arguments)
         return ConfigCommand::run(rest, Preferences::shared());
     if (command == u"models")
         return QCoro::waitFor(ModelsCommand::run(rest, ModelStore::shared()));
+    if (command == u"transcribe")
+        return QCoro::waitFor(TranscribeCommand::run(rest, ModelStore::shared(), Preferences::shared()));
     if (command == u"--version") {
         Console::out(QStringLiteral("murmel " MURMEL_VERSION));
         return 0;

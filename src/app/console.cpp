@@ -5,7 +5,7 @@
 
 namespace {
 
-void write(FILE *stream, const QString &text)
+void put(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
@@ -18,12 +18,17 @@ namespace Console {
 
 void out(const QString &line)
 {
-    write(stdout, line + u'\n');
+    put(stdout, line + u'\n');
+}
+
+void write(const QString &text)
+{
+    put(stdout, text);
 }
 
 void err(const QString &line)
 {
-    write(stderr, line + u'\n');
+    put(stderr, line + u'\n');
 }
 
 bool errIsTerminal()
@@ -34,12 +39,12 @@ bool errIsTerminal()
 void errStatus(const QString &text)
 {
     // Carriage return, the text, then clear to the end of the line.
-    write(stderr, u'\r' + text + QStringLiteral("\x1b[K"));
+    put(stderr, u'\r' + text + QStringLiteral("\x1b[K"));
 }
 
 void errStatusDone()
 {
-    write(stderr, QStringLiteral("\n"));
+    put(stderr, QStringLiteral("\n"));
 }
 
 } // namespace Console

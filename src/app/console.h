@@ -7,6 +7,8 @@
 namespace Console {
 
 void out(const QString &line);
+// Standard output exactly as given, for texts that end in their own line feed.
+void write(const QString &text);
 void err(const QString &line);
 // True when standard error is a terminal, so progress can redraw one line in place.
 bool errIsTerminal();

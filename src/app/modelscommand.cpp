@@ -1,12 +1,9 @@
 #include "modelscommand.h"
 
 #include "console.h"
-#include "platform/interruptnotifier.h"
+#include "modeldownload.h"
 #include "speech/modelstore.h"
 
-#include <QElapsedTimer>
-
-#include <cmath>
 
 namespace {
 
@@ -32,14 +29,6 @@ int list(const ModelStore &store)
     return 0;
 }
 
-QString bar(const QString &name, double fraction)
-{
-    constexpr int width = 30;
-    const int filled = std::clamp(static_cast<int>(std::lround(fraction * width)), 0, width);
-    return QStringLiteral("%1 [%2%3] %4%").arg(name, QString(filled, u'#'), QString(width - filled, u'.'))
-        .arg(std::lround(fraction * 100.0), 3);
-}
-
 QCoro::Task<int> download(ModelStore &store, const QString &name)
 {
     const std::optional<WhisperModel> model = WhisperModel::fromRawValue(name);
@@ -54,42 +43,17 @@ QCoro::Task<int> download(ModelStore &store, const QString &name)
         Console::out(QStringLiteral("%1 is already downloaded: %2").arg(model->displayName(), store.path(*model)));
         co_return 0;
     }
-
-    InterruptNotifier interrupt;
-    bool interrupted = false;
-    QObject::connect(&interrupt, &InterruptNotifier::interrupted, &store, [&] {
-        interrupted = true;
-        store.cancel();
-    });
-
-    const bool terminal = Console::errIsTerminal();
-    QElapsedTimer redraw;
-    redraw.start();
-    const QMetaObject::Connection progress = QObject::connect(&store, &ModelStore::progressChanged, &store, [&] {
-        // A terminal needs no more than a few frames a second.
-        if (terminal && redraw.elapsed() >= 100) {
-            redraw.restart();
-            Console::errStatus(bar(model->displayName(), store.progress()));
-        }
-    });
-    if (terminal)
-        Console::errStatus(bar(model->displayName(), 0.0));
-
-    co_await store.download(*model);
-    QObject::disconnect(progress);
-    if (terminal) {
-        // The throttle may have skipped the last report; the bar ends where the download did.
-        Console::errStatus(bar(model->displayName(), store.progress()));
-        Console::errStatusDone();
-    }
-
-    if (interrupted) {
+    auto running = ModelDownload::run(store, *model);
+    const ModelDownload::Outcome outcome = co_await std::move(running);
+    switch (outcome) {
+    case ModelDownload::Outcome::interrupted:
         Console::err(QStringLiteral("Download cancelled."));
         co_return 130;
-    }
-    if (!store.isDownloaded(*model)) {
+    case ModelDownload::Outcome::failed:
         Console::err(store.lastError().value_or(QStringLiteral("Another model is downloading; try again when it is done.")));
         co_return 1;
+    case ModelDownload::Outcome::downloaded:
+        break;
     }
     Console::out(QStringLiteral("Downloaded %1 to %2").arg(model->displayName(), store.path(*model)));
     co_return 0;

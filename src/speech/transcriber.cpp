@@ -125,6 +125,7 @@ QCoro::Task<std::optional<TranscriberError>> Transcriber::load(QString modelPath
         co_return TranscriberError::unrecognized(fileName);
 
     m_loading = true;
+    qCDebug(lcSpeech) << "Loading" << fileName << "for language" << language;
     const QString expected = ModelCatalog::expectedSha256(*model);
     QFuture<bool> check = QtConcurrent::run([verify = m_verify, modelPath, expected] { return verify(modelPath, expected); });
     const bool verified = co_await check;

@@ -111,8 +111,12 @@ void WhisperParams::setLanguage(WhisperLanguage language)
 
 struct Whisper::Context
 {
-    whisper_context *handle;
+    explicit Context(whisper_context *context) : handle(context) {}
+    Context(const Context &) = delete;
+    Context &operator=(const Context &) = delete;
     ~Context() { whisper_free(handle); }
+
+    whisper_context *const handle;
 };
 
 // What one run shares with the engine's callbacks on the worker thread.
@@ -131,7 +135,7 @@ std::unique_ptr<Whisper> Whisper::create(const QString &modelPath, WhisperParams
     whisper_context *handle = whisper_init_from_file_with_params(QFile::encodeName(modelPath).constData(), contextParams);
     if (!handle)
         return nullptr;
-    return std::unique_ptr<Whisper>(new Whisper(std::make_shared<Context>(Context{handle}), std::move(params)));
+    return std::unique_ptr<Whisper>(new Whisper(std::make_shared<Context>(handle), std::move(params)));
 }
 
 Whisper::Whisper(std::shared_ptr<Context> context, WhisperParams params)

@@ -21,6 +21,11 @@ bool TestHttpServer::listen()
     return m_server->listen(QHostAddress::LocalHost, 0);
 }
 
+void TestHttpServer::close()
+{
+    m_server->close();
+}
+
 quint16 TestHttpServer::port() const
 {
     return m_server->serverPort();

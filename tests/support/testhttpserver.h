@@ -42,6 +42,8 @@ public:
 
     // Listens on 127.0.0.1 at a free port.
     bool listen();
+    // Stops listening; the port then refuses connections.
+    void close();
     quint16 port() const;
     QUrl url(const QString &path) const;
 

@@ -1,0 +1,33 @@
+#include "modeldownload.h"
+
+#include "platform/interruptnotifier.h"
+#include "progressline.h"
+#include "speech/modelstore.h"
+
+namespace ModelDownload {
+
+QCoro::Task<Outcome> run(ModelStore &store, WhisperModel model)
+{
+    InterruptNotifier interrupt;
+    bool interrupted = false;
+    QObject::connect(&interrupt, &InterruptNotifier::interrupted, &store, [&] {
+        interrupted = true;
+        store.cancel();
+    });
+
+    ProgressLine line(model.displayName());
+    line.update(0.0);
+    const QMetaObject::Connection progress = QObject::connect(&store, &ModelStore::progressChanged, &store,
+                                                              [&] { line.update(store.progress()); });
+    auto download = store.download(model);
+    co_await std::move(download);
+    QObject::disconnect(progress);
+    // The throttle may have skipped the last report; the bar ends where the download did.
+    line.finish(store.progress());
+
+    if (interrupted)
+        co_return Outcome::interrupted;
+    co_return store.isDownloaded(model) ? Outcome::downloaded : Outcome::failed;
+}
+
+} // namespace ModelDownload

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "speech/whispermodel.h"
+
+#include <QCoroTask>
+
+class ModelStore;
+
+// Downloads a model for a command: a progress bar on a terminal, Ctrl-C cancels.
+namespace ModelDownload {
+
+enum class Outcome { downloaded, failed, interrupted };
+
+// The store's lastError says why a download failed.
+QCoro::Task<Outcome> run(ModelStore &store, WhisperModel model);
+
+} // namespace ModelDownload

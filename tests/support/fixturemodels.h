@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+
+// Speech model files made by the project's own generator (tests/tools/makemodel), whose
+// crafted weights make whisper.cpp print a known phrase for any audio, and the test
+// catalog that lets them pass the integrity check.
+namespace FixtureModels {
+
+// What the parrot model says, as whisper.cpp reports the segment text.
+inline const QString phrase = QStringLiteral(" Hello from the parrot model.");
+
+inline QString generator()
+{
+    return qEnvironmentVariable("MURMEL_MAKEMODEL");
+}
+
+// Writes a model of `kind` ("parrot" or "base") to `path`; true on success.
+inline bool make(const QString &path, const QString &kind = QStringLiteral("parrot"))
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QProcess process;
+    process.start(generator(), {kind, path});
+    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
+
+inline QString sha256Of(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+// Writes a catalog of raw model names to digests and points MURMEL_MODEL_CATALOG at it.
+inline bool useCatalog(const QString &path, const QJsonObject &digests)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(QJsonDocument(digests).toJson());
+    qputenv("MURMEL_MODEL_CATALOG", path.toLocal8Bit());
+    return true;
+}
+
+} // namespace FixtureModels
