@@ -6,3 +6,4 @@
 // transcript text or secrets; enable it with QT_LOGGING_RULES="murmel.*.debug=true".
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
 Q_DECLARE_LOGGING_CATEGORY(lcSpeech)
+Q_DECLARE_LOGGING_CATEGORY(lcTranscripts)

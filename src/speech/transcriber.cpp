@@ -125,7 +125,6 @@ QCoro::Task<std::optional<TranscriberError>> Transcriber::load(QString modelPath
         co_return TranscriberError::unrecognized(fileName);
 
     m_loading = true;
-    qCDebug(lcSpeech) << "Loading" << fileName << "for language" << language;
     const QString expected = ModelCatalog::expectedSha256(*model);
     QFuture<bool> check = QtConcurrent::run([verify = m_verify, modelPath, expected] { return verify(modelPath, expected); });
     const bool verified = co_await check;
@@ -140,6 +139,7 @@ QCoro::Task<std::optional<TranscriberError>> Transcriber::load(QString modelPath
     WhisperParams params;
     whisper_full_params &raw = params.raw();
     raw.n_threads = optimalThreadCount();
+    qCDebug(lcSpeech) << "Loading" << fileName << "for language" << language << "with" << raw.n_threads << "threads";
     raw.no_context = true;
     raw.suppress_nst = true;
     raw.no_speech_thold = 0.6f;

@@ -1,5 +1,7 @@
 #include "audiofiledecoder.h"
 
+#include "app/logging.h"
+
 #include <QCoroFuture>
 #include <QFile>
 #include <QtConcurrent/QtConcurrentRun>
@@ -14,6 +16,7 @@ extern "C" {
 
 #include <cmath>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -39,6 +42,24 @@ struct ResamplerFreer
 {
     void operator()(SwrContext *context) const { swr_free(&context); }
 };
+
+// FFmpeg's own messages (damaged frames and the like) go to our category at debug level
+// instead of the terminal.
+void forwardLog(void *context, int level, const char *format, va_list arguments)
+{
+    if (level > AV_LOG_WARNING || !lcTranscripts().isDebugEnabled())
+        return;
+    char line[1024];
+    int prefix = 1;
+    av_log_format_line(context, level, format, arguments, line, sizeof line, &prefix);
+    qCDebug(lcTranscripts).noquote() << QByteArray(line).trimmed();
+}
+
+void routeLibraryLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(forwardLog); });
+}
 
 QString errorText(int code)
 {
@@ -85,6 +106,7 @@ namespace AudioFileDecoder {
 
 DecodeResult decodeNow(const QString &path, int envelopeBuckets)
 {
+    routeLibraryLog();
     AVFormatContext *rawFormat = nullptr;
     const int opened = avformat_open_input(&rawFormat, QFile::encodeName(path).constData(), nullptr, nullptr);
     if (opened < 0) {

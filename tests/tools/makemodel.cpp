@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <stdexcept>
@@ -99,12 +100,15 @@ public:
         m_created = true;
     }
 
-    // A half-written model must not be mistaken for a good one, so an unfinished file goes.
+    // A half-written model must not be mistaken for a good one, so an unfinished file goes;
+    // an output that is no regular file, such as a device, is left alone.
     ~Output()
     {
         if (m_created && !m_finished) {
             m_file.close();
-            std::remove(m_path.c_str());
+            std::error_code error;
+            if (std::filesystem::is_regular_file(m_path, error))
+                std::filesystem::remove(m_path, error);
         }
     }
 
@@ -299,10 +303,23 @@ void writeModel(const Shape &shape, const std::string &phrase, const std::string
     for (auto [id, row] : hadamardRow)
         for (std::size_t j = 0; j < un; ++j)
             tokenEmbedding[std::size_t(id) * un + j] = a * hadamard(row, j);
+
+    // Each 30-second window of a long recording is prompted with what the earlier windows kept
+    // (all but end-of-text), even with no_context, which only drops history from earlier calls.
+    // So a later window k starts at position k·kept + 1 until the prompt reaches its cap of
+    // half the text context, where every window after that starts. The pattern repeats from those
+    // starts; neighbours share one position, whose two wanted tokens whisper's rules keep apart:
+    // after the closing timestamp the first timestamp is masked, and the first step masks
+    // end-of-text. Two rows there lower the wanted token's score to 2·32·10/√201 ≈ 45, still ample.
+    const std::size_t kept = sequence.size() - 1, cap = kTextContext / 2;
+    std::vector<std::size_t> starts{0, cap};
+    for (std::size_t start = kept + 1; start + kept <= cap; start += kept)
+        starts.push_back(start);
     std::vector<float> positional(un * kTextContext, 0.0f);
-    for (std::size_t p = 0; p < sequence.size(); ++p)
-        for (std::size_t j = 0; j < un; ++j)
-            positional[p * un + j] = b * hadamard(hadamardRow.at(sequence[p]), j);
+    for (std::size_t start : starts)
+        for (std::size_t p = 0; p < sequence.size(); ++p)
+            for (std::size_t j = 0; j < un; ++j)
+                positional[(start + p) * un + j] += b * hadamard(hadamardRow.at(sequence[p]), j);
     // Language detection reads the scores after the start token; half the positional scale
     // makes English win there without overtaking the first timestamp.
     for (std::size_t j = 0; j < un; ++j)
