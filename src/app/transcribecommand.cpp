@@ -126,16 +126,18 @@ QCoro::Task<int> run(QStringList arguments, ModelStore &store, const Preferences
             anyFailed = true;
         };
 
+        // The model's checksum and load run beside the first file's decoding. The checksum
+        // starts first: the decoder's first use loads its library, which briefly holds
+        // up any thread starting at the same moment.
+        auto loading = transcriber.load(*modelPath, language);
         auto decoding = AudioFileDecoder::decode(file, 240);
         const DecodeResult decoded = co_await std::move(decoding);
+        const std::optional<TranscriberError> loadError = co_await std::move(loading);
         if (const auto *error = std::get_if<AudioDecodeError>(&decoded)) {
             fail(error->description());
             continue;
         }
         const DecodedAudio &audio = std::get<DecodedAudio>(decoded);
-
-        auto loading = transcriber.load(*modelPath, language);
-        const std::optional<TranscriberError> loadError = co_await std::move(loading);
         if (loadError) {
             fail(loadError->description());
             continue;
