@@ -32,6 +32,8 @@ setup-test:
 
 bench: build
 	bench/run.sh $(BUILD)
+	bench/transcribe.sh $(BUILD)
+	bench/decode.sh $(BUILD)
 
 clean:
 	rm -rf build build-asan

@@ -186,6 +186,26 @@ private Q_SLOTS:
         QVERIFY(!transcriber.isLoaded());
     }
 
+    void segmentEndsNeverPassTheAudio()
+    {
+        // This model's segment always claims to end at 2 s.
+        const QString late = m_folder + u"/late/ggml-base.en.bin"_qs;
+        QVERIFY(FixtureModels::make(late, u"parrot"_qs, {u"--end"_qs, u"2.0"_qs}));
+        const QString catalog = qEnvironmentVariable("MURMEL_MODEL_CATALOG");
+        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/late.json"_qs,
+                                          {{u"base.en"_qs, FixtureModels::sha256Of(late)}}));
+        Transcriber transcriber;
+        const auto error = load(transcriber, late, u"en"_qs);
+        qputenv("MURMEL_MODEL_CATALOG", catalog.toLocal8Bit());
+        QCOMPARE(error, std::nullopt);
+        QList<TranscriptSegment> live;
+        const auto shortRun = QCoro::waitFor(transcriber.segments(tone(0.5), {}, [&](const QList<TranscriptSegment> &s) { live += s; }));
+        QCOMPARE(std::get<QList<TranscriptSegment>>(shortRun).first().end, 0.5);
+        QCOMPARE(live.first().end, 0.5);
+        const auto longRun = QCoro::waitFor(transcriber.segments(tone(3.0)));
+        QCOMPARE(std::get<QList<TranscriptSegment>>(longRun).first().end, 2.0);
+    }
+
     void runningBeforeLoading()
     {
         Transcriber transcriber;

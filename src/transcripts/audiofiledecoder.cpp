@@ -5,6 +5,8 @@
 #include "app/logging.h"
 
 #include <QCoroFuture>
+#include <QFile>
+#include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <dlfcn.h>
@@ -13,15 +15,32 @@
 
 namespace {
 
-// Loads the FFmpeg module once. dlopen is called from our own code so that the search
-// uses this program's run path, where the build and the installation put the module.
+// Where the FFmpeg module may be: beside an installed program's libraries, or in the build
+// tree this program was built in. Absolute paths, because a sanitizer's dlopen would not
+// search the program's run path.
+QStringList moduleCandidates()
+{
+    const QString programDir = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
+    return {programDir + QStringLiteral("/../" MURMEL_INSTALL_LIBDIR "/murmel/") + QLatin1String(decoderModuleFile),
+            QStringLiteral(MURMEL_BUILD_MODULE_DIR "/") + QLatin1String(decoderModuleFile)};
+}
+
+// Loads the FFmpeg module once, from the first candidate that exists.
 DecodeEntryPoint entryPoint(QString *problem)
 {
     static DecodeEntryPoint entry = nullptr;
     static QString failure;
     static std::once_flag once;
     std::call_once(once, [] {
-        void *module = ::dlopen(decoderModuleFile, RTLD_NOW | RTLD_LOCAL);
+        const QStringList candidates = moduleCandidates();
+        const auto found = std::find_if(candidates.begin(), candidates.end(),
+                                        [](const QString &path) { return QFileInfo::exists(path); });
+        if (found == candidates.end()) {
+            failure = QStringLiteral("%1 not found in %2").arg(QLatin1String(decoderModuleFile),
+                                                               candidates.join(QStringLiteral(", ")));
+            return;
+        }
+        void *module = ::dlopen(QFile::encodeName(*found).constData(), RTLD_NOW | RTLD_LOCAL);
         if (!module) {
             failure = QString::fromLocal8Bit(::dlerror());
             return;

@@ -21,12 +21,14 @@ inline QString generator()
     return qEnvironmentVariable("MURMEL_MAKEMODEL");
 }
 
-// Writes a model of `kind` ("parrot" or "base") to `path`; true on success.
-inline bool make(const QString &path, const QString &kind = QStringLiteral("parrot"))
+// Writes a model of `kind` ("parrot" or "base") to `path`, with any further generator
+// options (--phrase TEXT, --end SECONDS); true on success.
+inline bool make(const QString &path, const QString &kind = QStringLiteral("parrot"),
+                 const QStringList &options = {})
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QProcess process;
-    process.start(generator(), {kind, path});
+    process.start(generator(), QStringList{kind, path} + options);
     return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
         && process.exitCode() == 0;
 }

@@ -3,8 +3,8 @@
 // yields one fixed phrase; the encoder holds deterministic filler that costs what real weights
 // of the same shape cost.
 //
-//   makemodel parrot OUTPUT [--phrase TEXT]   tiny and fast, for functional tests
-//   makemodel base   OUTPUT [--phrase TEXT]   the shape of base.en, for benchmarks
+//   makemodel parrot OUTPUT [--phrase TEXT] [--end SECONDS]   tiny and fast, for functional tests
+//   makemodel base   OUTPUT [--phrase TEXT] [--end SECONDS]   the shape of base.en, for benchmarks
 //
 // Greedy decoding runs <|0.00|>, the phrase's tokens, <|0.10|>, end-of-text. The same arguments
 // always give the same bytes, so tests can pin checksums.
@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,9 +33,11 @@ constexpr std::int32_t kStartOfTranscript = 50257;
 constexpr std::int32_t kEnglish = 50258;
 constexpr std::int32_t kFirstTimestamp = 50363; // <|0.00|>, then one id per 0.02 s
 
-// The segment ends at 0.10 s: whisper skips recordings shorter than that, so the end never lies
-// beyond the audio it was decoded from.
-constexpr std::int32_t kClosingTimestamp = kFirstTimestamp + 5;
+// By default the segment ends at 0.10 s: whisper skips recordings shorter than that, so the end
+// never lies beyond the audio it was decoded from. --end moves it, for tests of what happens
+// when the engine reports an end past the audio.
+constexpr std::int32_t kDefaultClosingTimestamp = kFirstTimestamp + 5;
+constexpr std::int32_t kLastTimestamp = kFirstTimestamp + 1500; // <|30.00|>
 
 // whisper.cpp judges a segment of more than 32 tokens by the variety of its tokens and decodes a
 // repetitive one again at a higher temperature; the phrase and its timestamps stay below that.
@@ -261,7 +264,8 @@ std::vector<std::string> tokenize(const std::string &phrase)
     return tokens;
 }
 
-void writeModel(const Shape &shape, const std::string &phrase, const std::string &path)
+void writeModel(const Shape &shape, const std::string &phrase, std::int32_t closingTimestamp,
+                const std::string &path)
 {
     const std::int32_t n = shape.state;
     const std::size_t un = std::size_t(n);
@@ -278,7 +282,7 @@ void writeModel(const Shape &shape, const std::string &phrase, const std::string
             vocabulary.push_back(word);
         sequence.push_back(it->second);
     }
-    sequence.push_back(kClosingTimestamp);
+    sequence.push_back(closingTimestamp);
     sequence.push_back(kEndOfText);
 
     // Every token in play gets its own row of a Sylvester-Hadamard matrix: entries of ±1, zero
@@ -418,7 +422,7 @@ int usage(const char *message)
 {
     std::fprintf(stderr,
                  "makemodel: %s\n"
-                 "usage: makemodel parrot|base OUTPUT [--phrase TEXT]\n",
+                 "usage: makemodel parrot|base OUTPUT [--phrase TEXT] [--end SECONDS]\n",
                  message);
     return 2;
 }
@@ -427,16 +431,27 @@ int usage(const char *message)
 
 int main(int argc, char **argv)
 {
-    if (argc != 3 && argc != 5)
+    if (argc < 3 || argc % 2 == 0)
         return usage("wrong number of arguments");
     const std::string kind = argv[1];
     if (kind != "parrot" && kind != "base")
         return usage(("unknown model kind '" + kind + "'").c_str());
     std::string phrase = " Hello from the parrot model.";
-    if (argc == 5) {
-        if (std::strcmp(argv[3], "--phrase") != 0)
-            return usage(("unknown option '" + std::string(argv[3]) + "'").c_str());
-        phrase = argv[4];
+    std::int32_t closingTimestamp = kDefaultClosingTimestamp;
+    for (int i = 3; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--phrase") == 0) {
+            phrase = argv[i + 1];
+        } else if (std::strcmp(argv[i], "--end") == 0) {
+            // Timestamps come in 0.02 s steps after <|0.00|>; the segment must not be empty.
+            char *rest = nullptr;
+            const double seconds = std::strtod(argv[i + 1], &rest);
+            const long steps = std::lround(seconds / 0.02);
+            if (rest == argv[i + 1] || *rest != '\0' || steps < 1 || steps > kLastTimestamp - kFirstTimestamp)
+                return usage("--end takes seconds from 0.02 to 30");
+            closingTimestamp = kFirstTimestamp + std::int32_t(steps);
+        } else {
+            return usage(("unknown option '" + std::string(argv[i]) + "'").c_str());
+        }
     }
     // Whisper suppresses tokens made only of punctuation, so such a phrase could never be decoded.
     const bool hasLetters =
@@ -447,7 +462,7 @@ int main(int argc, char **argv)
 
     const std::string path = argv[2];
     try {
-        writeModel(kind == "parrot" ? kParrot : kBase, phrase, path);
+        writeModel(kind == "parrot" ? kParrot : kBase, phrase, closingTimestamp, path);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "makemodel: %s\n", error.what());
         return 1;
