@@ -65,11 +65,11 @@ if [[ -f $stamp && $(cat "$stamp") == "$expected" && -f $deps/whisper.cpp/CMakeL
     exit 0
 fi
 package=${tarball%.tgz}           # nodejs-whisper-0.3.1
-spec="${package%-*}@${package##*-}" # nodejs-whisper@0.3.1
+package_ref="${package%-*}@${package##*-}" # nodejs-whisper@0.3.1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-echo "Fetching whisper.cpp ($spec)"
-(cd "$work" && npm pack --silent "$spec" >/dev/null)
+echo "Fetching whisper.cpp ($package_ref)"
+(cd "$work" && npm pack --silent "$package_ref" >/dev/null)
 actual=$(sha256sum "$work/$tarball" | cut -d' ' -f1)
 if [[ $actual != "$expected" ]]; then
     echo "error: $tarball has SHA-256 $actual, expected $expected; refusing to use it" >&2

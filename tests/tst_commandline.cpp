@@ -1,6 +1,7 @@
 #include "app/preferencekeys.h"
 #include "app/preferences.h"
 #include "testenvironment.h"
+#include "murmelprocess.h"
 #include "testhttpserver.h"
 
 #include <QCryptographicHash>
@@ -14,43 +15,18 @@
 
 #include <csignal>
 
+using MurmelProcess::Result;
+using MurmelProcess::binary;
+using MurmelProcess::finish;
+using MurmelProcess::murmel;
+
 // Drives the real `murmel` binary, as a user or a script would.
 class TestCommandLine final : public QObject
 {
     Q_OBJECT
 
 private:
-    struct Result
-    {
-        int exitCode = -1;
-        QString out;
-        QString err;
-    };
-
     std::unique_ptr<TestEnvironment> m_environment;
-
-    static QString binary() { return qEnvironmentVariable("MURMEL_BINARY"); }
-
-    // Waits with the event loop turning, so an in-process server can answer.
-    static Result finish(QProcess &process, int timeoutMs = 30000)
-    {
-        if (process.state() != QProcess::NotRunning) {
-            QSignalSpy finished(&process, &QProcess::finished);
-            if (!finished.wait(timeoutMs)) {
-                process.kill();
-                process.waitForFinished();
-            }
-        }
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-    }
-
-    static Result murmel(const QStringList &arguments)
-    {
-        QProcess process;
-        process.start(binary(), arguments);
-        return finish(process);
-    }
 
     QString preferencesPath() const { return m_environment->configHome() + u"/Murmel/preferences.json"_qs; }
     QString modelsFolder() const { return m_environment->dataHome() + u"/Murmel/Models"_qs; }

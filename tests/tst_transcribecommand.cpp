@@ -1,5 +1,6 @@
 #include "fixturemodels.h"
 #include "testenvironment.h"
+#include "murmelprocess.h"
 #include "testhttpserver.h"
 
 #include <QJsonArray>
@@ -9,39 +10,23 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using MurmelProcess::Result;
+using MurmelProcess::binary;
+using MurmelProcess::finish;
+using MurmelProcess::murmel;
+
 // `murmel transcribe` end to end: the real binary, generated speech, the parrot model.
 class TestTranscribeCommand final : public QObject
 {
     Q_OBJECT
 
 private:
-    struct Result
-    {
-        int exitCode = -1;
-        QString out;
-        QString err;
-    };
-
     std::unique_ptr<TestEnvironment> m_environment;
     QString m_speech;
     QString m_tone;
     QString m_silentVideo;
 
     QString modelsFolder() const { return m_environment->dataHome() + u"/Murmel/Models"_qs; }
-
-    static Result murmel(const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
-    {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(qEnvironmentVariable("MURMEL_BINARY"), arguments);
-        QSignalSpy finished(&process, &QProcess::finished);
-        if (process.state() != QProcess::NotRunning && !finished.wait(60000)) {
-            process.kill();
-            process.waitForFinished();
-        }
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-    }
 
     static bool run(const QString &program, const QStringList &arguments)
     {

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QString>
+
+// Runs the built `murmel` (named by MURMEL_BINARY) the way a user or a script would.
+namespace MurmelProcess {
+
+struct Result
+{
+    int exitCode = -1; // -1 when it crashed or had to be killed
+    QString out;
+    QString err;
+};
+
+inline QString binary()
+{
+    return qEnvironmentVariable("MURMEL_BINARY");
+}
+
+// Waits with the event loop turning, so an in-process server can answer; a process that
+// outlives the timeout is killed.
+inline Result finish(QProcess &process, int timeoutMs = 60000)
+{
+    if (process.state() != QProcess::NotRunning) {
+        QSignalSpy finished(&process, &QProcess::finished);
+        if (!finished.wait(timeoutMs)) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+}
+
+inline Result murmel(const QStringList &arguments,
+                     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(binary(), arguments);
+    return finish(process);
+}
+
+} // namespace MurmelProcess
