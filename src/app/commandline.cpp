@@ -1,10 +1,12 @@
 #include "commandline.h"
 
 #include "configcommand.h"
+#include "historycommand.h"
 #include "console.h"
 #include "modelscommand.h"
 #include "preferences.h"
 #include "speech/modelstore.h"
+#include "transcripts/historystore.h"
 #include "transcribecommand.h"
 
 #include <QCoroTask>
@@ -12,7 +14,7 @@
 namespace {
 
 const QStringList commands = {QStringLiteral("config"), QStringLiteral("models"), QStringLiteral("transcribe"),
-                              QStringLiteral("help"),
+                              QStringLiteral("history"), QStringLiteral("help"),
                               QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--version")};
 
 } // namespace
@@ -28,7 +30,7 @@ QString usage()
 {
     return QStringLiteral("Usage:\n"
                           "  murmel                              open Murmel\n")
-        + TranscribeCommand::usage() + u'\n' + ConfigCommand::usage() + u'\n' + ModelsCommand::usage() + u'\n'
+        + TranscribeCommand::usage() + u'\n' + HistoryCommand::usage() + u'\n' + ConfigCommand::usage() + u'\n' + ModelsCommand::usage() + u'\n'
         + QStringLiteral("  murmel --version                    the version");
 }
 
@@ -42,6 +44,8 @@ int run(const QStringList &arguments)
         return QCoro::waitFor(ModelsCommand::run(rest, ModelStore::shared()));
     if (command == u"transcribe")
         return QCoro::waitFor(TranscribeCommand::run(rest, ModelStore::shared(), Preferences::shared()));
+    if (command == u"history")
+        return HistoryCommand::run(rest, HistoryStore::shared());
     if (command == u"--version") {
         Console::out(QStringLiteral("murmel " MURMEL_VERSION));
         return 0;

@@ -61,7 +61,6 @@ void TestHttpServer::onReadyRead(QTcpSocket *socket)
         if (end < 0)
             return;
         const QList<QByteArray> lines = buffer.left(end).split('\n');
-        buffer.remove(0, end + 4);
         Request request;
         const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
         request.method = requestLine.value(0);
@@ -71,6 +70,12 @@ void TestHttpServer::onReadyRead(QTcpSocket *socket)
             if (colon > 0)
                 request.headers.insert(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
         }
+        // The head stays in the buffer until the whole body has arrived.
+        const qsizetype length = std::max<qsizetype>(0, request.headers.value("content-length").toLongLong());
+        if (buffer.size() < end + 4 + length)
+            return;
+        request.body = buffer.mid(end + 4, length);
+        buffer.remove(0, end + 4 + length);
         m_requests.append(request);
         Q_EMIT requestReceived();
         respond(socket, request);
@@ -86,6 +91,12 @@ void TestHttpServer::respond(QTcpSocket *socket, const Request &request)
         return;
     }
     Response response = m_responses.value(path);
+    if (response.neverAnswer)
+        return;
+    if (response.hangUp) {
+        socket->disconnectFromHost();
+        return;
+    }
     QByteArray body = response.body;
     int status = response.status;
     QByteArray extraHeaders;
@@ -109,7 +120,9 @@ void TestHttpServer::respond(QTcpSocket *socket, const Request &request)
         extraHeaders += "Accept-Ranges: bytes\r\n";
 
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " Status\r\n";
-    head += "Content-Type: application/octet-stream\r\n";
+    head += "Content-Type: " + response.contentType + "\r\n";
+    for (const auto &[name, value] : std::as_const(response.headers))
+        head += name + ": " + value + "\r\n";
     head += extraHeaders;
     if (response.sendLength)
         head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";

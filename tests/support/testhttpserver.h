@@ -6,13 +6,16 @@
 #include <QObject>
 #include <QUrl>
 
+#include <utility>
+
 class QTcpServer;
 class QTcpSocket;
 
 // A small HTTP/1.1 server on the loopback address for tests, serving canned responses
 // that can misbehave on purpose: no length, a dropped connection, a stall, Range support
-// or not. It runs on the thread that created it; keep that thread's event loop turning
-// (QSignalSpy::wait, QCoro::waitFor) while a client talks to it.
+// or not, no answer at all. It records each request with its body. It runs on the thread
+// that created it; keep that thread's event loop turning (QSignalSpy::wait,
+// QCoro::waitFor) while a client talks to it.
 class TestHttpServer final : public QObject
 {
     Q_OBJECT
@@ -21,13 +24,17 @@ public:
     struct Response
     {
         int status = 200;
-        QByteArray body;
+        QByteArray body = {};
         bool sendLength = true;    // without it the body ends when the connection closes
         bool honourRange = false;  // answer "Range: bytes=N-" with 206 and the rest
         qint64 dropAfter = -1;     // close the connection after this many body bytes
         qint64 stallAfter = -1;    // stop sending, connection open, after this many bytes
         qint64 chunkSize = 256 * 1024;
         int chunkDelayMs = 0;      // pause between chunks, to make a transfer take time
+        QByteArray contentType = "application/octet-stream";
+        QList<std::pair<QByteArray, QByteArray>> headers = {}; // further header fields, as given
+        bool neverAnswer = false;  // take the request, keep the connection open, say nothing
+        bool hangUp = false;       // take the request and close the connection unanswered
     };
 
     struct Request
@@ -35,6 +42,7 @@ public:
         QByteArray method;
         QByteArray target; // as sent: a path, or an absolute URL when we act as a proxy
         QHash<QByteArray, QByteArray> headers; // names in lower case
+        QByteArray body;                       // as long as its Content-Length says
     };
 
     explicit TestHttpServer(QObject *parent = nullptr);

@@ -1,0 +1,93 @@
+// The history with 10,000 records of 500 characters: how long adding one takes (the whole
+// file is rewritten) and how long one search keystroke takes (the whole list is filtered).
+// Goals: add under 20 ms, search under 5 ms.
+#include "app/preferences.h"
+#include "transcripts/historystore.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+QString words(QRandomGenerator &random, int characters)
+{
+    static const QStringList vocabulary = {u"meeting"_qs, u"report"_qs, u"deploy"_qs, u"kubernetes"_qs, u"anna"_qs,
+                                           u"tomorrow"_qs, u"budget"_qs, u"draft"_qs, u"call"_qs, u"the"_qs, u"and"_qs,
+                                           u"with"_qs, u"review"_qs, u"design"_qs, u"release"_qs, u"notes"_qs};
+    QString text;
+    while (text.size() < characters)
+        text += vocabulary.at(random.bounded(vocabulary.size())) + u' ';
+    return text.left(characters);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString path = dir.path() + u"/history.json"_qs;
+    QRandomGenerator random(42);
+    QJsonArray list;
+    for (int i = 0; i < 10000; ++i) {
+        const QString text = words(random, 500);
+        list.append(QJsonObject{{u"id"_qs, QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()},
+                                {u"date"_qs, 700000000.0 + i * 60.0},
+                                {u"kind"_qs, i % 4 ? u"dictation"_qs : u"file"_qs},
+                                {u"title"_qs, text.left(60)},
+                                {u"text"_qs, text}});
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return 1;
+    file.write(QJsonDocument(list).toJson(QJsonDocument::Compact));
+    file.close();
+
+    Preferences preferences(dir.path() + u"/preferences.json"_qs);
+    QElapsedTimer timer;
+    timer.start();
+    HistoryStore store(path, preferences);
+    const double loadMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+
+    std::vector<double> adds;
+    for (int i = 0; i < 21; ++i) {
+        const QString text = words(random, 500);
+        timer.restart();
+        store.add(TranscriptRecord::Kind::dictation, text, text);
+        adds.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+
+    // What typing "kubernetes review" into the search field asks for, keystroke by keystroke.
+    const QString typed = u"kubernetes review"_qs;
+    std::vector<double> searches;
+    qsizetype shown = 0;
+    for (qsizetype length = 1; length <= typed.size(); ++length) {
+        timer.restart();
+        shown = store.filtered(typed.left(length), KindFilter::all).size();
+        searches.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+
+    std::printf("records: %lld, file: %.1f MB, load: %.1f ms\n", static_cast<long long>(store.records().size()),
+                static_cast<double>(QFile(path).size()) / 1e6, loadMs);
+    std::printf("add (with save), median of %zu: %.2f ms (goal: under 20 ms)\n", adds.size(), median(adds));
+    std::printf("search keystroke, median of %zu: %.2f ms, worst %.2f ms (goal: under 5 ms); last query shows %lld\n",
+                searches.size(), median(searches), *std::max_element(searches.begin(), searches.end()),
+                static_cast<long long>(shown));
+    return 0;
+}

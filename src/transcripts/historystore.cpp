@@ -1,0 +1,231 @@
+#include "historystore.h"
+
+#include "app/logging.h"
+#include "app/paths.h"
+#include "app/preferences.h"
+#include "app/settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+
+HistoryStore::HistoryStore(QString filePath, Preferences &preferences, QObject *parent, Clock clock)
+    : QAbstractListModel(parent)
+    , m_filePath(std::move(filePath))
+    , m_preferences(preferences)
+    , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
+{
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    load();
+    applyRetention();
+}
+
+HistoryStore &HistoryStore::shared()
+{
+    static HistoryStore *instance =
+        new HistoryStore(Paths::dataDirectory() + QStringLiteral("/History/history.json"), Preferences::shared());
+    return *instance;
+}
+
+void HistoryStore::load()
+{
+    QFile file(m_filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    QList<TranscriptRecord> records;
+    bool readable = document.isArray();
+    if (readable) {
+        const QJsonArray list = document.array();
+        records.reserve(list.size());
+        for (const QJsonValue &element : list) {
+            std::optional<TranscriptRecord> record = TranscriptRecord::fromJson(element);
+            if (!record) {
+                readable = false;
+                break;
+            }
+            records.append(std::move(*record));
+        }
+    }
+    if (!readable) {
+        m_keepUnreadableFile = true;
+        return;
+    }
+    std::stable_sort(records.begin(), records.end(),
+                     [](const TranscriptRecord &a, const TranscriptRecord &b) { return a.date > b.date; });
+    setRecords(std::move(records));
+}
+
+HistoryStore::Derived HistoryStore::derive(const TranscriptRecord &record)
+{
+    return {QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact), record.title.toCaseFolded(),
+            record.text.toCaseFolded()};
+}
+
+void HistoryStore::save()
+{
+    if (m_keepUnreadableFile) {
+        const QString aside = m_filePath + QStringLiteral(".unreadable-")
+            + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmssZ"));
+        if (!QFile::rename(m_filePath, aside) && QFile::exists(m_filePath)) {
+            qCWarning(lcTranscripts) << "The history file cannot be read or moved aside; new transcripts are kept in memory only";
+            return;
+        }
+        qCWarning(lcTranscripts).noquote() << "The history file could not be read; it was kept as" << aside;
+        m_keepUnreadableFile = false;
+    }
+    // The array is put together from each record's stored JSON text: saving ten thousand
+    // records then costs little more than writing the file.
+    qsizetype size = 2;
+    for (const Derived &derived : std::as_const(m_derived))
+        size += derived.json.size() + 1;
+    QByteArray bytes;
+    bytes.reserve(size);
+    bytes += '[';
+    for (qsizetype i = 0; i < m_derived.size(); ++i) {
+        if (i > 0)
+            bytes += ',';
+        bytes += m_derived.at(i).json;
+    }
+    bytes += ']';
+    QSaveFile file(m_filePath);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(bytes);
+    file.commit();
+}
+
+void HistoryStore::setRecords(QList<TranscriptRecord> records)
+{
+    beginResetModel();
+    m_records = std::move(records);
+    m_derived.clear();
+    m_derived.reserve(m_records.size());
+    for (const TranscriptRecord &record : std::as_const(m_records))
+        m_derived.append(derive(record));
+    endResetModel();
+}
+
+std::optional<TranscriptRecord> HistoryStore::record(const QUuid &id) const
+{
+    for (const TranscriptRecord &record : m_records) {
+        if (record.id == id)
+            return record;
+    }
+    return std::nullopt;
+}
+
+QString HistoryStore::titleFrom(const QString &source)
+{
+    const QString trimmed = source.trimmed();
+    if (trimmed.isEmpty())
+        return QStringLiteral("Untitled");
+    // Sixty user-perceived characters: an emoji of several code points counts once and is
+    // never cut in half.
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, trimmed);
+    int characters = 0;
+    qsizetype end = 0;
+    while (characters < 60 && (end = finder.toNextBoundary()) != -1)
+        ++characters;
+    return end == -1 ? trimmed : trimmed.left(end);
+}
+
+TranscriptRecord HistoryStore::add(TranscriptRecord::Kind kind, const QString &titleSource, const QString &text,
+                                   std::optional<double> duration)
+{
+    const TranscriptRecord record{QUuid::createUuid(), TranscriptRecord::referenceSeconds(m_clock()), kind,
+                                  titleFrom(titleSource), text, duration};
+    beginInsertRows({}, 0, 0);
+    m_records.prepend(record);
+    m_derived.prepend(derive(record));
+    endInsertRows();
+    save();
+    return record;
+}
+
+void HistoryStore::remove(const QUuid &id)
+{
+    for (qsizetype row = m_records.size() - 1; row >= 0; --row) {
+        if (m_records.at(row).id != id)
+            continue;
+        beginRemoveRows({}, static_cast<int>(row), static_cast<int>(row));
+        m_records.removeAt(row);
+        m_derived.removeAt(row);
+        endRemoveRows();
+    }
+    save();
+}
+
+void HistoryStore::applyRetention()
+{
+    const qint64 days = Settings::retentionDays(m_preferences);
+    if (days < 1)
+        return;
+    const double cutoff = TranscriptRecord::referenceSeconds(m_clock()) - static_cast<double>(days) * 86400.0;
+    QList<TranscriptRecord> kept = m_records;
+    kept.removeIf([cutoff](const TranscriptRecord &record) { return record.date < cutoff; });
+    if (kept.size() == m_records.size())
+        return;
+    setRecords(std::move(kept));
+    save();
+}
+
+QList<TranscriptRecord> HistoryStore::filtered(const QString &query, KindFilter filter) const
+{
+    // Case-folded once here and once per record when it was stored, so each keystroke is a
+    // plain substring search.
+    const QString needle = query.trimmed().toCaseFolded();
+    QList<TranscriptRecord> shown;
+    for (qsizetype i = 0; i < m_records.size(); ++i) {
+        const TranscriptRecord &record = m_records.at(i);
+        if (filter == KindFilter::dictation && record.kind != TranscriptRecord::Kind::dictation)
+            continue;
+        if (filter == KindFilter::file && record.kind != TranscriptRecord::Kind::file)
+            continue;
+        const Derived &derived = m_derived.at(i);
+        if (needle.isEmpty() || derived.foldedTitle.contains(needle) || derived.foldedText.contains(needle))
+            shown.append(record);
+    }
+    return shown;
+}
+
+int HistoryStore::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_records.size());
+}
+
+QVariant HistoryStore::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+        return {};
+    const TranscriptRecord &record = m_records.at(index.row());
+    switch (role) {
+    case IdRole:
+        return record.id;
+    case DateRole:
+        return record.dateTime();
+    case KindRole:
+        return TranscriptRecord::kindName(record.kind);
+    case Qt::DisplayRole:
+    case TitleRole:
+        return record.title;
+    case TextRole:
+        return record.text;
+    case DurationRole:
+        return record.duration ? QVariant(*record.duration) : QVariant();
+    }
+    return {};
+}
+
+QHash<int, QByteArray> HistoryStore::roleNames() const
+{
+    return {{IdRole, "recordId"}, {DateRole, "date"}, {KindRole, "kind"},
+            {TitleRole, "title"}, {TextRole, "text"}, {DurationRole, "duration"}};
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+
+// A private D-Bus session bus for a test, with or without an unlocked gnome-keyring-daemon
+// serving the Secret Service on it, all in a temporary folder (HOME, XDG_DATA_HOME and
+// XDG_RUNTIME_DIR point there).
+//
+// The bus knows no service files, so D-Bus activation can never start anything behind the
+// test's back: a client finds exactly what the test started. The processes are stopped by
+// stop() and the destructor, and die with the test process however it ends
+// (PR_SET_PDEATHSIG), so a crash or a CTest timeout leaves nothing running.
+class SecretServiceSession final
+{
+public:
+    enum class Keyring { none, unlocked };
+
+    explicit SecretServiceSession(Keyring keyring);
+    ~SecretServiceSession();
+
+    SecretServiceSession(const SecretServiceSession &) = delete;
+    SecretServiceSession &operator=(const SecretServiceSession &) = delete;
+
+    // Starts the bus and, if asked for, the keyring, and returns once the keyring's default
+    // collection is unlocked. False, with error() saying why, when something did not come up.
+    bool start();
+    void stop();
+    QString error() const { return m_error; }
+
+    QString busAddress() const { return m_busAddress; }
+    // The variables a client in the session needs: the bus address and the folders.
+    QProcessEnvironment environment() const;
+    // Puts environment() into this process's own environment.
+    void enter() const;
+    // Whether some connection owns `name` on the bus right now.
+    bool hasName(const QString &name) const;
+
+    // Makes a process die with this one; use it for every process a test starts.
+    static void dieWithParent(QProcess &process);
+
+private:
+    bool startBus();
+    bool startKeyring();
+    bool waitForUnlockedKeyring();
+    static void stopProcess(QProcess &process);
+
+    Keyring m_keyring;
+    QTemporaryDir m_folder;
+    QProcess m_bus;
+    QProcess m_keyringDaemon;
+    QString m_busAddress;
+    QString m_error;
+};

@@ -1,0 +1,121 @@
+#include "app/preferences.h"
+#include "app/uuids.h"
+#include "murmelprocess.h"
+#include "testenvironment.h"
+#include "transcripts/historystore.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using MurmelProcess::murmel;
+using MurmelProcess::Result;
+
+// `murmel history` on a history written by the store, as a script would use it.
+class TestHistoryCommand final : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestEnvironment> m_environment;
+    std::unique_ptr<Preferences> m_preferences;
+    QList<TranscriptRecord> m_added;
+
+    QString historyPath() const { return m_environment->dataHome() + u"/Murmel/History/history.json"_qs; }
+    std::unique_ptr<HistoryStore> store() const { return std::make_unique<HistoryStore>(historyPath(), *m_preferences); }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_environment = std::make_unique<TestEnvironment>();
+        m_preferences = std::make_unique<Preferences>(m_environment->configHome() + u"/Murmel/preferences.json"_qs);
+        auto history = store();
+        m_added = {history->add(TranscriptRecord::Kind::file, u"interview"_qs, u"A long interview about Qt."_qs, 61.5),
+                   history->add(TranscriptRecord::Kind::dictation, u"Send the report"_qs, u"Send the report\nto Anna."_qs)};
+    }
+
+    void cleanup() { m_environment.reset(); }
+
+    void listsNewestFirst()
+    {
+        const Result result = murmel({u"history"_qs});
+        QCOMPARE(result.exitCode, 0);
+        const QStringList lines = result.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines.at(0).startsWith(Uuids::canonical(m_added.at(1).id) + u"  "_qs));
+        QVERIFY(lines.at(0).endsWith(u"  dictation  Send the report"_qs));
+        QVERIFY(lines.at(1).endsWith(u"  file       interview"_qs));
+    }
+
+    void filters_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("files") << QStringList{u"--kind"_qs, u"file"_qs} << QStringList{u"interview"_qs};
+        QTest::newRow("dictations") << QStringList{u"--kind"_qs, u"dictation"_qs} << QStringList{u"Send the report"_qs};
+        QTest::newRow("search the text") << QStringList{u"--search"_qs, u" ANNA "_qs} << QStringList{u"Send the report"_qs};
+        QTest::newRow("search and kind") << QStringList{u"--search"_qs, u"qt"_qs, u"--kind"_qs, u"dictation"_qs} << QStringList();
+    }
+
+    void filters()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, titles);
+        const Result result = murmel(QStringList{u"history"_qs, u"--json"_qs} + arguments);
+        QCOMPARE(result.exitCode, 0);
+        QStringList actual;
+        for (const QJsonValue &record : QJsonDocument::fromJson(result.out.toUtf8()).array())
+            actual << record.toObject().value(u"title").toString();
+        QCOMPARE(actual, titles);
+    }
+
+    void jsonCarriesTheRecords()
+    {
+        const QJsonArray records = QJsonDocument::fromJson(murmel({u"history"_qs, u"--json"_qs}).out.toUtf8()).array();
+        QCOMPARE(records.size(), 2);
+        const QJsonObject file = records.at(1).toObject();
+        QCOMPARE(file.value(u"id").toString(), Uuids::canonical(m_added.at(0).id));
+        QCOMPARE(file.value(u"kind").toString(), u"file"_qs);
+        QCOMPARE(file.value(u"duration").toDouble(), 61.5);
+        QCOMPARE(file.value(u"text").toString(), u"A long interview about Qt."_qs);
+        QCOMPARE(QDateTime::fromString(file.value(u"time").toString(), Qt::ISODateWithMs), m_added.at(0).dateTime());
+        QVERIFY(!records.at(0).toObject().contains(u"duration"));
+    }
+
+    void showAndDelete()
+    {
+        const QString id = Uuids::canonical(m_added.at(1).id);
+        const Result shown = murmel({u"history"_qs, u"show"_qs, id.toLower()});
+        QCOMPARE(shown.exitCode, 0);
+        QCOMPARE(shown.out, u"Send the report\nto Anna.\n"_qs);
+
+        QCOMPARE(murmel({u"history"_qs, u"delete"_qs, id}).exitCode, 0);
+        QCOMPARE(store()->records().size(), 1);
+        const Result again = murmel({u"history"_qs, u"show"_qs, id});
+        QCOMPARE(again.exitCode, 1);
+        QCOMPARE(again.err.trimmed(), u"No transcript has the id "_qs + id + u'.');
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("bad id") << QStringList{u"show"_qs, u"42"_qs} << u"\"42\" is not a transcript id"_qs;
+        QTest::newRow("bad kind") << QStringList{u"--kind"_qs, u"memo"_qs} << u"Unknown kind \"memo\""_qs;
+        QTest::newRow("unknown option") << QStringList{u"--all"_qs} << u"Usage:"_qs;
+    }
+
+    void refusals()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        const Result result = murmel(QStringList{u"history"_qs} + arguments);
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.err.contains(message), qPrintable(result.err));
+        QCOMPARE(store()->records().size(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistoryCommand)
+#include "tst_historycommand.moc"
