@@ -79,8 +79,10 @@ int main(int argc, char **argv)
     qsizetype shown = 0;
     for (qsizetype length = 1; length <= typed.size(); ++length) {
         timer.restart();
-        shown = store.filtered(typed.left(length), KindFilter::all).size();
+        shown = store.filteredRows(typed.left(length), KindFilter::all).size();
         searches.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        if (qEnvironmentVariableIsSet("HISTORYBENCH_VERBOSE"))
+            std::printf("  %-18s %6.2f ms, %lld shown\n", qPrintable(typed.left(length)), searches.back(), static_cast<long long>(shown));
     }
 
     std::printf("records: %lld, file: %.1f MB, load: %.1f ms\n", static_cast<long long>(store.records().size()),

@@ -278,6 +278,25 @@ private Q_SLOTS:
         QCOMPARE(titles(store->filtered(query, static_cast<KindFilter>(filter))), expected);
     }
 
+    void typingNarrowsAndEveryChangeStartsAfresh()
+    {
+        auto store = open();
+        store->add(TranscriptRecord::Kind::dictation, u"one"_qs, u"kubernetes cluster"_qs);
+        store->add(TranscriptRecord::Kind::file, u"two"_qs, u"kube proxy"_qs, 1.0);
+        QCOMPARE(titles(store->filtered(u"kube"_qs, KindFilter::all)), (QStringList{u"two"_qs, u"one"_qs}));
+        QCOMPARE(titles(store->filtered(u"kuber"_qs, KindFilter::all)), QStringList{u"one"_qs});
+        // Shorter again, or another filter: everything is looked at anew.
+        QCOMPARE(titles(store->filtered(u"kub"_qs, KindFilter::all)), (QStringList{u"two"_qs, u"one"_qs}));
+        QCOMPARE(titles(store->filtered(u"kube"_qs, KindFilter::file)), QStringList{u"two"_qs});
+        QCOMPARE(titles(store->filtered(u"kuber"_qs, KindFilter::all)), QStringList{u"one"_qs});
+        // A new record is found by the next keystroke even though the query only grew.
+        store->add(TranscriptRecord::Kind::dictation, u"three"_qs, u"kubernetes nodes"_qs);
+        QCOMPARE(titles(store->filtered(u"kubern"_qs, KindFilter::all)), (QStringList{u"three"_qs, u"one"_qs}));
+        QCOMPARE(store->filteredRows(u"kubern"_qs, KindFilter::all), (QList<qsizetype>{0, 2}));
+        store->remove(store->records().first().id);
+        QCOMPARE(titles(store->filtered(u"kuberne"_qs, KindFilter::all)), QStringList{u"one"_qs});
+    }
+
     void removeKeepsOrderAndAlwaysSaves()
     {
         auto store = open();

@@ -105,6 +105,7 @@ void HistoryStore::save()
 void HistoryStore::setRecords(QList<TranscriptRecord> records)
 {
     beginResetModel();
+    m_lastSearch.valid = false;
     m_records = std::move(records);
     m_derived.clear();
     m_derived.reserve(m_records.size());
@@ -143,6 +144,7 @@ TranscriptRecord HistoryStore::add(TranscriptRecord::Kind kind, const QString &t
     const TranscriptRecord record{QUuid::createUuid(), TranscriptRecord::referenceSeconds(m_clock()), kind,
                                   titleFrom(titleSource), text, duration};
     beginInsertRows({}, 0, 0);
+    m_lastSearch.valid = false;
     m_records.prepend(record);
     m_derived.prepend(derive(record));
     endInsertRows();
@@ -156,6 +158,7 @@ void HistoryStore::remove(const QUuid &id)
         if (m_records.at(row).id != id)
             continue;
         beginRemoveRows({}, static_cast<int>(row), static_cast<int>(row));
+        m_lastSearch.valid = false;
         m_records.removeAt(row);
         m_derived.removeAt(row);
         endRemoveRows();
@@ -179,21 +182,43 @@ void HistoryStore::applyRetention()
 
 QList<TranscriptRecord> HistoryStore::filtered(const QString &query, KindFilter filter) const
 {
+    const QList<qsizetype> rows = filteredRows(query, filter);
+    QList<TranscriptRecord> shown;
+    shown.reserve(rows.size());
+    for (qsizetype row : rows)
+        shown.append(m_records.at(row));
+    return shown;
+}
+
+QList<qsizetype> HistoryStore::filteredRows(const QString &query, KindFilter filter) const
+{
     // Case-folded once here and once per record when it was stored, so each keystroke is a
     // plain substring search.
     const QString needle = query.trimmed().toCaseFolded();
-    QList<TranscriptRecord> shown;
-    for (qsizetype i = 0; i < m_records.size(); ++i) {
-        const TranscriptRecord &record = m_records.at(i);
-        if (filter == KindFilter::dictation && record.kind != TranscriptRecord::Kind::dictation)
-            continue;
-        if (filter == KindFilter::file && record.kind != TranscriptRecord::Kind::file)
-            continue;
-        const Derived &derived = m_derived.at(i);
-        if (needle.isEmpty() || derived.foldedTitle.contains(needle) || derived.foldedText.contains(needle))
-            shown.append(record);
+    // A record that contains the new query contains any part of it, so when the query grew
+    // from the last one only the last one's rows can still match.
+    const bool narrowing = m_lastSearch.valid && m_lastSearch.filter == filter && needle.contains(m_lastSearch.needle);
+    QList<qsizetype> candidates;
+    if (narrowing) {
+        candidates = m_lastSearch.rows;
+    } else {
+        candidates.reserve(m_records.size());
+        for (qsizetype row = 0; row < m_records.size(); ++row) {
+            const TranscriptRecord::Kind kind = m_records.at(row).kind;
+            if (filter == KindFilter::all || (filter == KindFilter::dictation) == (kind == TranscriptRecord::Kind::dictation))
+                candidates.append(row);
+        }
     }
-    return shown;
+
+    QList<qsizetype> rows;
+    rows.reserve(candidates.size());
+    for (qsizetype row : std::as_const(candidates)) {
+        const Derived &derived = m_derived.at(row);
+        if (needle.isEmpty() || derived.foldedTitle.contains(needle) || derived.foldedText.contains(needle))
+            rows.append(row);
+    }
+    m_lastSearch = {needle, filter, rows, true};
+    return rows;
 }
 
 int HistoryStore::rowCount(const QModelIndex &parent) const

@@ -58,6 +58,8 @@ public:
     // The records that pass the kind filter and contain the trimmed query, case-insensitively,
     // in their title or text; newest first.
     QList<TranscriptRecord> filtered(const QString &query, KindFilter filter) const;
+    // The same as row numbers, what a list view filtering this model needs.
+    QList<qsizetype> filteredRows(const QString &query, KindFilter filter) const;
 
     static QString titleFrom(const QString &source);
 
@@ -85,5 +87,15 @@ private:
     Clock m_clock;
     QList<TranscriptRecord> m_records;
     QList<Derived> m_derived;
+    // The last search, while the records stay the same: typing only ever narrows it, so the
+    // next keystroke need look at no more than these rows.
+    struct LastSearch
+    {
+        QString needle;
+        KindFilter filter = KindFilter::all;
+        QList<qsizetype> rows;
+        bool valid = false;
+    };
+    mutable LastSearch m_lastSearch;
     bool m_keepUnreadableFile = false;
 };
