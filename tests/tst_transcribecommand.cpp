@@ -71,7 +71,7 @@ private Q_SLOTS:
     {
         installParrot(u"base.en"_qs);
         const Result json = murmel({u"transcribe"_qs, m_speech, u"--format"_qs, u"json"_qs});
-        QCOMPARE(json.exitCode, 0);
+        QVERIFY2(json.exitCode == 0, qPrintable(json.err));
         const QJsonObject document = QJsonDocument::fromJson(json.out.toUtf8()).object();
         QCOMPARE(document.value(u"file").toString(), m_speech);
         QVERIFY(document.value(u"duration").toDouble() > 1.0);
@@ -88,10 +88,10 @@ private Q_SLOTS:
             return u"00:00:%1%2%3"_qs.arg(ms / 1000, 2, 10, QLatin1Char('0')).arg(separator).arg(ms % 1000, 3, 10, QLatin1Char('0'));
         };
         const Result srt = murmel({u"transcribe"_qs, m_speech, u"--format"_qs, u"srt"_qs});
-        QCOMPARE(srt.exitCode, 0);
+        QVERIFY2(srt.exitCode == 0, qPrintable(srt.err));
         QCOMPARE(srt.out, u"1\n00:00:00,000 --> "_qs + stamp(end, u',') + u'\n' + FixtureModels::phrase.trimmed() + u'\n');
         const Result vtt = murmel({u"transcribe"_qs, m_speech, u"--format"_qs, u"vtt"_qs});
-        QCOMPARE(vtt.exitCode, 0);
+        QVERIFY2(vtt.exitCode == 0, qPrintable(vtt.err));
         QCOMPARE(vtt.out, u"WEBVTT\n\n1\n00:00:00.000 --> "_qs + stamp(end, u'.') + u'\n' + FixtureModels::phrase.trimmed() + u'\n');
     }
 

@@ -10,12 +10,21 @@
 #include "transcribecommand.h"
 
 #include <QCoroTask>
+#include <QThreadPool>
 
 namespace {
 
 const QStringList commands = {QStringLiteral("config"), QStringLiteral("models"), QStringLiteral("transcribe"),
                               QStringLiteral("history"), QStringLiteral("help"),
                               QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--version")};
+
+// Lets the thread pool's last jobs (the tail of an engine run, a hash, a decode) finish
+// releasing what they hold before the application object and the statics go away.
+int afterBackgroundWork(int code)
+{
+    QThreadPool::globalInstance()->waitForDone();
+    return code;
+}
 
 } // namespace
 
@@ -41,9 +50,10 @@ int run(const QStringList &arguments)
     if (command == u"config")
         return ConfigCommand::run(rest, Preferences::shared());
     if (command == u"models")
-        return QCoro::waitFor(ModelsCommand::run(rest, ModelStore::shared()));
+        return afterBackgroundWork(QCoro::waitFor(ModelsCommand::run(rest, ModelStore::shared())));
     if (command == u"transcribe")
-        return QCoro::waitFor(TranscribeCommand::run(rest, ModelStore::shared(), Preferences::shared()));
+        return afterBackgroundWork(
+            QCoro::waitFor(TranscribeCommand::run(rest, ModelStore::shared(), Preferences::shared())));
     if (command == u"history")
         return HistoryCommand::run(rest, HistoryStore::shared());
     if (command == u"--version") {
