@@ -12,22 +12,6 @@ namespace {
 
 const QString customPrefix = QStringLiteral("custom:");
 
-// Every key present with a string value, or nothing.
-std::optional<QStringList> strings(const QJsonValue &element, const QStringList &keys)
-{
-    if (!element.isObject())
-        return std::nullopt;
-    const QJsonObject object = element.toObject();
-    QStringList values;
-    for (const QString &key : keys) {
-        const QJsonValue value = object.value(key);
-        if (!value.isString())
-            return std::nullopt;
-        values << value.toString();
-    }
-    return values;
-}
-
 std::optional<QJsonArray> array(const QByteArray &json)
 {
     QJsonParseError error;
@@ -37,60 +21,79 @@ std::optional<QJsonArray> array(const QByteArray &json)
     return document.array();
 }
 
+// Rules and styles have the same shape, an id and two texts, under different key names.
+template<typename Item>
+struct Shape
+{
+    QString firstKey;
+    QString Item::*first;
+    QString secondKey;
+    QString Item::*second;
+};
+
+const Shape<VocabularyRule> ruleShape{QStringLiteral("heard"), &VocabularyRule::heard, QStringLiteral("wanted"),
+                                      &VocabularyRule::wanted};
+const Shape<CustomStyle> styleShape{QStringLiteral("name"), &CustomStyle::name, QStringLiteral("prompt"),
+                                    &CustomStyle::prompt};
+
+template<typename Item>
+QByteArray encode(const QList<Item> &items, const Shape<Item> &shape)
+{
+    QJsonArray list;
+    for (const Item &item : items)
+        list.append(QJsonObject{{QStringLiteral("id"), Uuids::canonical(item.id)},
+                                {shape.firstKey, item.*shape.first},
+                                {shape.secondKey, item.*shape.second}});
+    return QJsonDocument(list).toJson(QJsonDocument::Compact);
+}
+
+// All or nothing: every element needs all three keys with string values and a valid id.
+template<typename Item>
+std::optional<QList<Item>> decode(const QByteArray &json, const Shape<Item> &shape)
+{
+    const std::optional<QJsonArray> list = array(json);
+    if (!list)
+        return std::nullopt;
+    QList<Item> items;
+    for (const QJsonValue &element : *list) {
+        const QJsonObject object = element.toObject();
+        const QJsonValue id = object.value(u"id");
+        const QJsonValue first = object.value(shape.firstKey);
+        const QJsonValue second = object.value(shape.secondKey);
+        const std::optional<QUuid> uuid = id.isString() ? Uuids::parse(id.toString()) : std::nullopt;
+        if (!element.isObject() || !uuid || !first.isString() || !second.isString())
+            return std::nullopt;
+        Item item;
+        item.id = *uuid;
+        item.*shape.first = first.toString();
+        item.*shape.second = second.toString();
+        items.append(item);
+    }
+    return items;
+}
+
 } // namespace
 
 namespace CustomizationCoding {
 
 QByteArray encodeRules(const QList<VocabularyRule> &rules)
 {
-    QJsonArray list;
-    for (const VocabularyRule &rule : rules)
-        list.append(QJsonObject{{QStringLiteral("id"), Uuids::canonical(rule.id)},
-                                {QStringLiteral("heard"), rule.heard},
-                                {QStringLiteral("wanted"), rule.wanted}});
-    return QJsonDocument(list).toJson(QJsonDocument::Compact);
+    return encode(rules, ruleShape);
 }
 
 std::optional<QList<VocabularyRule>> decodeRules(const QByteArray &json)
 {
-    const std::optional<QJsonArray> list = array(json);
-    if (!list)
-        return std::nullopt;
-    QList<VocabularyRule> rules;
-    for (const QJsonValue &element : *list) {
-        const auto values = strings(element, {QStringLiteral("id"), QStringLiteral("heard"), QStringLiteral("wanted")});
-        const std::optional<QUuid> id = values ? Uuids::parse(values->at(0)) : std::nullopt;
-        if (!id)
-            return std::nullopt;
-        rules.append({*id, values->at(1), values->at(2)});
-    }
-    return rules;
+    return decode(json, ruleShape);
 }
 
 QByteArray encodeStyles(const QList<CustomStyle> &styles)
 {
-    QJsonArray list;
-    for (const CustomStyle &style : styles)
-        list.append(QJsonObject{{QStringLiteral("id"), Uuids::canonical(style.id)},
-                                {QStringLiteral("name"), style.name},
-                                {QStringLiteral("prompt"), style.prompt}});
-    return QJsonDocument(list).toJson(QJsonDocument::Compact);
+    return encode(styles, styleShape);
 }
 
 std::optional<QList<CustomStyle>> decodeStyles(const QByteArray &json)
 {
-    const std::optional<QJsonArray> list = array(json);
-    if (!list)
-        return std::nullopt;
-    QList<CustomStyle> styles;
-    for (const QJsonValue &element : *list) {
-        const auto values = strings(element, {QStringLiteral("id"), QStringLiteral("name"), QStringLiteral("prompt")});
-        const std::optional<QUuid> id = values ? Uuids::parse(values->at(0)) : std::nullopt;
-        if (!id)
-            return std::nullopt;
-        styles.append({*id, values->at(1), values->at(2)});
-    }
-    return styles;
+    return decode(json, styleShape);
 }
 
 } // namespace CustomizationCoding
