@@ -14,7 +14,8 @@ build_packages=(
     qt6-base-dev qt6-declarative-dev qt6-multimedia-dev qt6-svg-dev qt6-shadertools-dev
     qcoro-qt6-dev qtkeychain-qt6-dev libssl-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libespeak-ng-dev
-    libxcb1-dev libxcb-xtest0-dev libxcb-xinput-dev libxcb-xkb-dev libatspi2.0-dev
+    libxcb1-dev libxcb-xtest0-dev libxcb-xinput-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
+    libatspi2.0-dev
 )
 runtime_packages=(
     qml6-module-qtquick qml6-module-qtqml-workerscript qml6-module-qtquick-window

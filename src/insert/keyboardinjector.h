@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <QCoroTask>
+
+// Synthetic key presses into whichever window has the keyboard focus. Main thread only.
+class KeyboardInjector
+{
+public:
+    // The key combination that pastes in the focused window.
+    enum class PasteKeys {
+        ctrlV,      // most applications
+        ctrlShiftV, // terminals, where Ctrl+V is a control character
+        shiftInsert // xterm and the rxvt family, which paste the primary selection
+    };
+
+    virtual ~KeyboardInjector() = default;
+
+    // Whether synthetic key events can be sent at all (on X11: the XTEST extension).
+    virtual bool isTrusted() const = 0;
+    // Presses and releases the paste keys. Waits first, for a bounded time, until the user
+    // has let go of every modifier, so a hotkey still held cannot turn Ctrl+V into
+    // Ctrl+Alt+V; after the bound the held modifiers are lifted for the paste.
+    virtual QCoro::Task<void> paste(PasteKeys keys) = 0;
+    // Types `text` as key presses, any Unicode character included, without touching the
+    // clipboard; waits for the modifiers as paste() does. False when it could not type.
+    virtual QCoro::Task<bool> type(QString text) = 0;
+};

@@ -1,0 +1,3 @@
+target_sources(murmel_desktop PRIVATE
+    platform/logindactivity.cpp
+)

@@ -1,0 +1,1 @@
+# Tests of this slice, registered with murmel_test().
