@@ -1,3 +1,4 @@
 target_sources(murmel_desktop PRIVATE
+    platform/atspiannouncer.cpp
     platform/logindactivity.cpp
 )
