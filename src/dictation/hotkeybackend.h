@@ -34,7 +34,8 @@ public:
     // Starts watching for `shortcut` in place of whatever was watched before, or stops
     // watching with none. False when the desktop refused (see conflict()).
     virtual bool watch(const std::optional<Shortcut> &shortcut) = 0;
-    // True while a combination is being watched successfully.
+    // True while a combination is being watched successfully. A backend that binds
+    // asynchronously (the portal) becomes active some time after watch() returned.
     virtual bool isActive() const = 0;
 
 Q_SIGNALS:
@@ -44,4 +45,7 @@ Q_SIGNALS:
     // The desktop refused the combination, usually because another application holds it.
     // `message` is the text the settings screen shows.
     void conflict(const QString &message);
+    // isActive() changed, whether through watch() or later (an asynchronous bind
+    // finishing, the display connection or the desktop's session going away).
+    void activeChanged(bool active);
 };

@@ -27,8 +27,9 @@ void stopProcess(QProcess &process)
 
 } // namespace
 
-DesktopSession::DesktopSession(WindowManager windowManager)
+DesktopSession::DesktopSession(WindowManager windowManager, QStringList serverArguments)
     : m_windowManager(windowManager)
+    , m_serverArguments(std::move(serverArguments))
 {
 }
 
@@ -61,10 +62,11 @@ bool DesktopSession::startServer()
     dieWithParent(m_server);
     // -displayfd makes the server pick a free display number and print it once it
     // accepts connections, so parallel tests never collide and nobody has to poll.
-    m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                            QStringLiteral("0"), QStringLiteral("1280x800x24"),
-                                            QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                            QStringLiteral("-noreset")});
+    m_server.start(QStringLiteral("Xvfb"), QStringList{QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                                       QStringLiteral("-screen"), QStringLiteral("0"),
+                                                       QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                                                       QStringLiteral("tcp"), QStringLiteral("-noreset")}
+                                               + m_serverArguments);
     if (!m_server.waitForStarted(startTimeoutMs)) {
         m_error = QStringLiteral("Xvfb did not start: ") + m_server.errorString();
         return false;
@@ -89,13 +91,15 @@ bool DesktopSession::startWindowManager()
         m_error = QStringLiteral("openbox did not start: ") + m_windowManagerProcess.errorString();
         return false;
     }
-    // A window manager announces itself on the root window; before that, focus and
-    // window placement are not yet its business.
+    // openbox announces itself on the root window early, but may still drop a window's
+    // first map request until it has set up its desktops and loaded its theme; the client
+    // list and the theme name are among the last things it publishes.
     const bool ready = QTest::qWaitFor(
         [this] {
             int code = -1;
-            const QString answer = run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")}, &code);
-            return code == 0 && answer.contains(u'#');
+            const QString root = run(QStringLiteral("xprop"), {QStringLiteral("-root")}, &code);
+            return code == 0 && root.contains(QStringLiteral("_NET_SUPPORTING_WM_CHECK"))
+                && root.contains(QStringLiteral("_NET_CLIENT_LIST_STACKING")) && root.contains(QStringLiteral("_OB_THEME"));
         },
         startTimeoutMs);
     if (!ready) {
