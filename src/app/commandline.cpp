@@ -3,6 +3,7 @@
 #include "configcommand.h"
 #include "historycommand.h"
 #include "console.h"
+#include "insertlastcommand.h"
 #include "modelscommand.h"
 #include "preferences.h"
 #include "speech/modelstore.h"
@@ -15,7 +16,7 @@
 namespace {
 
 const QStringList commands = {QStringLiteral("config"), QStringLiteral("models"), QStringLiteral("transcribe"),
-                              QStringLiteral("history"), QStringLiteral("help"),
+                              QStringLiteral("history"), QStringLiteral("insert-last"), QStringLiteral("help"),
                               QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--version")};
 
 // Lets the thread pool's last jobs (the tail of an engine run, a hash, a decode) finish
@@ -40,6 +41,7 @@ QString usage()
     return QStringLiteral("Usage:\n"
                           "  murmel                              open Murmel\n")
         + TranscribeCommand::usage() + u'\n' + HistoryCommand::usage() + u'\n' + ConfigCommand::usage() + u'\n' + ModelsCommand::usage() + u'\n'
+        + InsertLastCommand::usage() + u'\n'
         + QStringLiteral("  murmel --version                    the version");
 }
 
@@ -56,6 +58,8 @@ int run(const QStringList &arguments)
             QCoro::waitFor(TranscribeCommand::run(rest, ModelStore::shared(), Preferences::shared())));
     if (command == u"history")
         return HistoryCommand::run(rest, HistoryStore::shared());
+    if (command == u"insert-last")
+        return InsertLastCommand::run(rest);
     if (command == u"--version") {
         Console::out(QStringLiteral("murmel " MURMEL_VERSION));
         return 0;

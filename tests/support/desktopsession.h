@@ -15,7 +15,9 @@ class DesktopSession final
 public:
     enum class WindowManager { none, openbox };
 
-    explicit DesktopSession(WindowManager windowManager = WindowManager::openbox);
+    // `serverArguments` go to Xvfb as well, for a display that lacks something
+    // (`-extension XTEST`).
+    explicit DesktopSession(WindowManager windowManager = WindowManager::openbox, QStringList serverArguments = {});
     ~DesktopSession();
 
     DesktopSession(const DesktopSession &) = delete;
@@ -44,6 +46,7 @@ private:
     bool startWindowManager();
 
     WindowManager m_windowManager;
+    QStringList m_serverArguments;
     QProcess m_server;
     QProcess m_windowManagerProcess;
     QString m_display;

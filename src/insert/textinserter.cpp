@@ -1,0 +1,157 @@
+#include "textinserter.h"
+
+#include "app/logging.h"
+#include "app/preferences.h"
+#include "app/settings.h"
+#include "clipboard.h"
+#include "clipboardsafeinsertservice.h"
+#include "focusprobe.h"
+
+#include <QSet>
+
+namespace {
+
+// xterm and the rxvt family paste the primary selection with Shift+Insert and ignore
+// Ctrl+Shift+V.
+const QSet<QString> &primarySelectionTerminals()
+{
+    static const QSet<QString> names{
+        QStringLiteral("xterm"), QStringLiteral("uxterm"),       QStringLiteral("rxvt"),
+        QStringLiteral("urxvt"), QStringLiteral("rxvt-unicode"), QStringLiteral("urxvt-256color"),
+        QStringLiteral("mrxvt"), QStringLiteral("aterm"),        QStringLiteral("eterm"),
+    };
+    return names;
+}
+
+// Terminals where Ctrl+V reaches the shell as a control character and Ctrl+Shift+V pastes
+// the clipboard. Matched against both WM_CLASS names, which some set to a reverse domain.
+const QSet<QString> &clipboardTerminals()
+{
+    static const QSet<QString> names{
+        QStringLiteral("gnome-terminal"),
+        QStringLiteral("gnome-terminal-server"),
+        QStringLiteral("konsole"),
+        QStringLiteral("org.kde.konsole"),
+        QStringLiteral("xfce4-terminal"),
+        QStringLiteral("mate-terminal"),
+        QStringLiteral("lxterminal"),
+        QStringLiteral("qterminal"),
+        QStringLiteral("tilix"),
+        QStringLiteral("com.gexperts.tilix"),
+        QStringLiteral("terminix"),
+        QStringLiteral("terminator"),
+        QStringLiteral("alacritty"),
+        QStringLiteral("kitty"),
+        QStringLiteral("foot"),
+        QStringLiteral("footclient"),
+        QStringLiteral("wezterm"),
+        QStringLiteral("org.wezfurlong.wezterm"),
+        QStringLiteral("st"),
+        QStringLiteral("st-256color"),
+        QStringLiteral("sakura"),
+        QStringLiteral("terminology"),
+        QStringLiteral("guake"),
+        QStringLiteral("yakuake"),
+        QStringLiteral("tilda"),
+        QStringLiteral("kgx"),
+        QStringLiteral("gnome-console"),
+        QStringLiteral("org.gnome.console"),
+        QStringLiteral("ptyxis"),
+        QStringLiteral("org.gnome.ptyxis"),
+        QStringLiteral("ghostty"),
+        QStringLiteral("com.mitchellh.ghostty"),
+        QStringLiteral("io.elementary.terminal"),
+        QStringLiteral("pantheon-terminal"),
+        QStringLiteral("deepin-terminal"),
+        QStringLiteral("cool-retro-term"),
+        QStringLiteral("roxterm"),
+        QStringLiteral("termite"),
+        QStringLiteral("lxqt-terminal"),
+        QStringLiteral("blackbox"),
+        QStringLiteral("com.raggesilver.blackbox"),
+        QStringLiteral("x-terminal-emulator"),
+    };
+    return names;
+}
+
+const char *describe(FocusProbe::Editable editable)
+{
+    switch (editable) {
+    case FocusProbe::Editable::yes:
+        return "takes text";
+    case FocusProbe::Editable::no:
+        return "does not take text";
+    case FocusProbe::Editable::unknown:
+        break;
+    }
+    return "unknown";
+}
+
+} // namespace
+
+TextInserter::TextInserter(ClipboardSafeInsertService &safeInsert, Clipboard &clipboard,
+                           KeyboardInjector &injector, FocusProbe &focus, Preferences &preferences)
+    : m_safeInsert(safeInsert)
+    , m_clipboard(clipboard)
+    , m_injector(injector)
+    , m_focus(focus)
+    , m_preferences(preferences)
+{}
+
+TextInserter::TextInserter(ClipboardSafeInsertService &safeInsert, Clipboard &clipboard,
+                           KeyboardInjector &injector, FocusProbe &focus)
+    : TextInserter(safeInsert, clipboard, injector, focus, Preferences::shared())
+{}
+
+KeyboardInjector::PasteKeys TextInserter::pasteKeysFor(const QString &windowClass)
+{
+    const QStringList names = windowClass.toLower().split(u' ', Qt::SkipEmptyParts);
+    for (const QString &name : names) {
+        if (primarySelectionTerminals().contains(name))
+            return KeyboardInjector::PasteKeys::shiftInsert;
+    }
+    for (const QString &name : names) {
+        if (clipboardTerminals().contains(name))
+            return KeyboardInjector::PasteKeys::ctrlShiftV;
+    }
+    return KeyboardInjector::PasteKeys::ctrlV;
+}
+
+FocusProbe::Target TextInserter::focusedTarget() const
+{
+    const FocusProbe::Target target = m_focus.focusedTarget();
+    qCDebug(lcInsert) << "focused window:"
+                      << (target.hasFocus ? target.windowClass : QStringLiteral("none"))
+                      << "- accessibility says it" << describe(target.editable);
+    return target;
+}
+
+bool TextInserter::focusedElementIsEditable() const
+{
+    return focusedTarget().hasFocus;
+}
+
+QCoro::Task<TextInsertionResult> TextInserter::insert(QString text, TextInsertionMethod method)
+{
+    if (method == TextInsertionMethod::automatic && Settings::clipboardSafeInsert(m_preferences)) {
+        m_safeInsert.hold(text);
+        co_return TextInsertionResult::heldForSafeInsert;
+    }
+
+    m_clipboard.setText(text);
+    if (!m_injector.isTrusted()) {
+        qCDebug(lcInsert) << "no synthetic key events here; the text stays on the clipboard";
+        co_return TextInsertionResult::copied;
+    }
+
+    const FocusProbe::Target target = focusedTarget();
+    if (!target.hasFocus)
+        co_return TextInsertionResult::copied;
+
+    const KeyboardInjector::PasteKeys keys = pasteKeysFor(target.windowClass);
+    if (keys == KeyboardInjector::PasteKeys::shiftInsert)
+        m_clipboard.setPrimaryText(text);
+    auto pasting = m_injector.paste(keys);
+    co_await std::move(pasting);
+    co_return TextInsertionResult::inserted;
+}

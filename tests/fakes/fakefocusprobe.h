@@ -1,0 +1,17 @@
+#pragma once
+
+#include "insert/focusprobe.h"
+
+// Answers with whatever the test put in `target`, and counts the questions.
+class FakeFocusProbe final : public FocusProbe
+{
+public:
+    Target focusedTarget() const override
+    {
+        ++questions;
+        return target;
+    }
+
+    Target target{true, QStringLiteral("kate kate"), Editable::yes};
+    mutable int questions = 0;
+};

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "insert/keyboardinjector.h"
+
+#include <chrono>
+#include <functional>
+#include <QCoroTimer>
+#include <QList>
+
+// Records what would have been sent. `typing` decides whether type() succeeds; with a
+// delay, paste() and type() suspend like the real ones do while waiting for the keys.
+class FakeKeyboardInjector final : public KeyboardInjector
+{
+public:
+    bool isTrusted() const override { return trusted; }
+
+    QCoro::Task<void> paste(PasteKeys keys) override
+    {
+        if (delay.count() > 0) {
+            auto waiting = QCoro::sleepFor(delay);
+            co_await std::move(waiting);
+        }
+        pastes.append(keys);
+    }
+
+    QCoro::Task<bool> type(QString text) override
+    {
+        typeCalls.append(text);
+        if (delay.count() > 0) {
+            auto waiting = QCoro::sleepFor(delay);
+            co_await std::move(waiting);
+        }
+        if (typing && !typing(text))
+            co_return false;
+        typed.append(text);
+        co_return true;
+    }
+
+    bool trusted = true;
+    std::chrono::milliseconds delay{0};
+    std::function<bool(const QString &)> typing;
+    QList<PasteKeys> pastes;
+    QStringList typeCalls; // every request
+    QStringList typed;     // the ones that succeeded
+};
