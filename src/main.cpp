@@ -1,10 +1,14 @@
 #include "app/commandline.h"
+#include "app/automationservice.h"
 #include "app/console.h"
+#include "insert/clipboardsafeinsertservice.h"
+#include "platform/x11keyboardinjector.h"
 #include "speech/modellistmodel.h"
 #include "speech/modelstore.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
@@ -52,6 +56,12 @@ int main(int argc, char **argv)
     ModelListModel modelList(ModelStore::shared());
     qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelStore", &ModelStore::shared());
     qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelList", &modelList);
+
+    // The clipboard-safe hold, typed back on request from `murmel insert-last` or a script.
+    X11KeyboardInjector keyboard;
+    ClipboardSafeInsertService safeInsert(keyboard);
+    AutomationService automation(safeInsert);
+    automation.registerOn(QDBusConnection::sessionBus());
 
     QQmlApplicationEngine engine;
     QObject::connect(&engine, &QQmlApplicationEngine::objectCreationFailed, &app,
