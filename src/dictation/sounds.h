@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+class SoundPlayer;
+
+// The interface sounds at their moments ("Pop" when a recording starts, "Bottle" when it
+// stops, …), played only while the user has the sounds preference on. Main thread only.
+class Sounds final
+{
+public:
+    explicit Sounds(SoundPlayer &player);
+
+    // Reads the preference at every call, so switching it off silences the next sound.
+    void play(const QString &name);
+
+private:
+    SoundPlayer &m_player;
+};
