@@ -1,4 +1,0 @@
-target_sources(murmel_desktop PRIVATE
-    platform/atspiannouncer.cpp
-    platform/logindactivity.cpp
-)
