@@ -1,0 +1,1 @@
+# This slice's sources (folded into the main list later).

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "dictation/announcer.h"
+
+#include <QStringList>
+
+// An Announcer for unit tests: remembers every announcement, in order.
+class FakeAnnouncer final : public Announcer
+{
+public:
+    void announce(const QString &text) override { announced.append(text); }
+
+    QStringList announced;
+};

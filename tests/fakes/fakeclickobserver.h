@@ -1,0 +1,20 @@
+#pragma once
+
+#include "insert/clickobserver.h"
+
+// A ClickObserver for unit tests: the test emits the signals itself.
+class FakeClickObserver final : public ClickObserver
+{
+public:
+    bool start() override
+    {
+        ++started;
+        watching = true;
+        return available;
+    }
+    void stop() override { watching = false; }
+
+    bool available = true;
+    bool watching = false;
+    int started = 0;
+};

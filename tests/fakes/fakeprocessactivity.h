@@ -1,0 +1,30 @@
+#pragma once
+
+#include "app/processactivity.h"
+
+#include <QStringList>
+
+// A ProcessActivity for unit tests: counts the activities begun and those still held.
+class FakeProcessActivity final : public ProcessActivity
+{
+public:
+    std::unique_ptr<Token> begin(const QString &reason) override
+    {
+        reasons.append(reason);
+        return std::make_unique<HeldToken>(held);
+    }
+
+    QStringList reasons;
+    int held = 0;
+
+private:
+    class HeldToken final : public Token
+    {
+    public:
+        explicit HeldToken(int &held) : m_held(held) { ++m_held; }
+        ~HeldToken() override { --m_held; }
+
+    private:
+        int &m_held;
+    };
+};
