@@ -1,14 +1,11 @@
 #include "app/commandline.h"
-#include "app/automationservice.h"
+#include "app/application.h"
 #include "app/console.h"
-#include "insert/clipboardsafeinsertservice.h"
-#include "platform/x11keyboardinjector.h"
 #include "speech/modellistmodel.h"
 #include "speech/modelstore.h"
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDBusConnection>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
@@ -57,15 +54,13 @@ int main(int argc, char **argv)
     qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelStore", &ModelStore::shared());
     qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelList", &modelList);
 
-    // The clipboard-safe hold, typed back on request from `murmel insert-last` or a script.
-    X11KeyboardInjector keyboard;
-    ClipboardSafeInsertService safeInsert(keyboard);
-    AutomationService automation(safeInsert);
-    automation.registerOn(QDBusConnection::sessionBus());
+    Application murmel;
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "Dictation", &murmel.dictation());
 
     QQmlApplicationEngine engine;
     QObject::connect(&engine, &QQmlApplicationEngine::objectCreationFailed, &app,
                      [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
     engine.load(QUrl(QStringLiteral("qrc:/Murmel/Main.qml")));
+    murmel.start();
     return app.exec();
 }

@@ -31,13 +31,19 @@ public:
     void confirm(const QString &text);
     // Aiming with `text` (click-to-insert waits for a click), on screen until hidden.
     void aim(const QString &text);
-    // Hides after `ms` (0: at the next turn of the event loop). A later show, aim or hide
-    // replaces the pending hide.
+    // Hides after `ms` (0 or less: at the next turn of the event loop). A later show, aim or
+    // hide replaces the pending hide.
     void hide(int ms);
     // Switches to working and announces "Transcribing" (a recording has stopped).
     void showWorking();
     // The microphone level, kept only while the panel is visible.
     void setLevel(float level);
+
+    // The display's stop button: asks whoever runs the dictation to stop and process it.
+    Q_INVOKABLE void requestStop();
+
+Q_SIGNALS:
+    void stopRequested();
 
 private:
     void cancelPendingHide();

@@ -9,6 +9,9 @@ class HUDModel final : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(State state READ state WRITE setState NOTIFY stateChanged)
+    // The state's name ("listening", …): QML reaches C++ enumerators only by capitalised
+    // names, and these are lower case.
+    Q_PROPERTY(QString stateName READ stateName NOTIFY stateChanged)
     // Microphone loudness, 0 to 1, while listening.
     Q_PROPERTY(float level READ level WRITE setLevel NOTIFY levelChanged)
     // The text of the done and aiming states.
@@ -22,6 +25,7 @@ public:
 
     State state() const { return m_state; }
     void setState(State state);
+    QString stateName() const;
     float level() const { return m_level; }
     void setLevel(float level);
     QString confirmText() const { return m_confirmText; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -25,11 +26,18 @@ public:
 
     ClickInserter(ClickObserver &observer, KeyboardInjector &injector, TextInserter &inserter, HUDController &hud,
                   Sounds &sounds, QObject *parent = nullptr);
+    // Stops watching; an insertion still waiting for its delay is dropped.
+    ~ClickInserter() override;
 
     Q_INVOKABLE void arm(const QString &text);
     Q_INVOKABLE void cancel(bool hideHUD);
     bool isArmed() const { return m_armed; }
     QString text() const { return m_text; }
+
+    int timeout() const { return m_timeout.interval(); }
+    int insertDelay() const { return m_insertDelayMs; }
+    // Tests only: shorter waits than the production ones above.
+    void setDelays(int timeoutInterval, int delayBeforeInsert);
 
 Q_SIGNALS:
     void armedChanged();
@@ -38,7 +46,10 @@ Q_SIGNALS:
 
 private:
     void fire();
+    // Stops watching and the timeout; the armed flag is the caller's to set.
     void disarm();
+    void setArmed(bool armed);
+    QCoro::Task<void> insertAfterClick(QString text);
 
     ClickObserver &m_observer;
     KeyboardInjector &m_injector;
@@ -47,5 +58,6 @@ private:
     Sounds &m_sounds;
     QString m_text;
     bool m_armed = false;
+    int m_insertDelayMs = insertDelayMs;
     QTimer m_timeout;
 };

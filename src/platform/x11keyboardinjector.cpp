@@ -38,10 +38,10 @@ constexpr auto pollInterval = 10ms;
 // and some only at the next key event. A key event must therefore be handled before the
 // mapping changes again, or it is read with the wrong one; these pauses give the focused
 // application that time, longer for a longer stretch of keys.
-constexpr auto settleBeforeTyping = 20ms;
-constexpr auto settleAfterTyping = 100ms;
-constexpr auto settlePerKey = 2ms;
-constexpr auto settleAfterTypingBound = 400ms;
+constexpr auto settleBeforeTyping = 50ms;
+constexpr auto settleAfterTyping = 150ms;
+constexpr auto settlePerKey = 5ms;
+constexpr auto settleAfterTypingBound = 1000ms;
 
 // One key press: the keycode and whether Shift must be held for the wanted keysym.
 struct Stroke

@@ -1,1 +1,0 @@
-# This slice's sources (folded into the main list later).

@@ -1,0 +1,131 @@
+#include "platform/quickhudpanel.h"
+
+#include "app/logging.h"
+#include "dictation/hudcontroller.h"
+#include "dictation/hudmodel.h"
+
+#include <QGuiApplication>
+#include <QQmlError>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QScreen>
+#include <QSurfaceFormat>
+
+namespace {
+
+// Qt's xcb plugin reads this window property when it creates the native window and writes
+// the matching _NET_WM_WINDOW_TYPE (its private QXcbWindow::Notification value). A
+// notification is what window managers lift above a focused full-screen window (KWin puts
+// it in its notification layer) and never hand the focus to. openbox has no such layer: a
+// focused full-screen window sits in a layer above every _NET_WM_STATE_ABOVE window, so
+// there the panel is above all ordinary windows but not above full-screen ones.
+constexpr char windowTypeProperty[] = "_q_xcb_wm_window_type";
+constexpr int notificationWindowType = 0x000800;
+// Makes Qt's xcb plugin map the window with _NET_WM_USER_TIME 0, which tells the window
+// manager not to focus it; WindowDoesNotAcceptFocus alone also clears the input hint.
+constexpr char showWithoutActivatingProperty[] = "_q_showWithoutActivating";
+
+} // namespace
+
+QuickHUDPanel::QuickHUDPanel(QObject *parent)
+    : QObject(parent)
+{
+}
+
+QuickHUDPanel::~QuickHUDPanel() = default;
+
+void QuickHUDPanel::setController(HUDController *controller)
+{
+    m_controller = controller;
+    if (m_view && m_view->rootObject())
+        m_view->rootObject()->setProperty("controller", QVariant::fromValue<QObject *>(controller));
+}
+
+QRect QuickHUDPanel::placement(const QRect &available)
+{
+    const int x = available.x() + (available.width() - width) / 2;
+    const int y = available.y() + available.height() - bottomMargin - height;
+    return {x, y, width, height};
+}
+
+bool QuickHUDPanel::create(HUDModel &model)
+{
+    auto view = std::make_unique<QQuickView>();
+    view->setTitle(QStringLiteral("Murmel dictation"));
+    // Tool keeps it out of the task bar; StaysOnTop asks for _NET_WM_STATE_ABOVE; and
+    // without DoesNotAcceptFocus openbox hands it the focus when it appears, so the user's
+    // typing would go nowhere.
+    view->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
+    view->setProperty(windowTypeProperty, notificationWindowType);
+    view->setProperty(showWithoutActivatingProperty, true);
+
+    // The plate has rounded corners; outside it the window is see-through where a
+    // compositor runs.
+    QSurfaceFormat format = view->format();
+    format.setAlphaBufferSize(8);
+    view->setFormat(format);
+    view->setColor(Qt::transparent);
+
+    view->setResizeMode(QQuickView::SizeRootObjectToView);
+    view->setInitialProperties({
+        {QStringLiteral("hudModel"), QVariant::fromValue<QObject *>(&model)},
+        {QStringLiteral("controller"), QVariant::fromValue<QObject *>(m_controller.data())},
+    });
+    view->setSource(QUrl(QStringLiteral("qrc:/Murmel/HUD.qml")));
+    if (view->status() != QQuickView::Ready || !view->rootObject()) {
+        QStringList messages;
+        for (const QQmlError &error : view->errors())
+            messages << error.toString();
+        qCWarning(lcPlatform) << "The dictation display could not be loaded:" << messages.join(u"; ");
+        return false;
+    }
+    view->resize(width, height);
+    view->setMinimumSize({width, height});
+    view->setMaximumSize({width, height});
+    m_view = std::move(view);
+    return true;
+}
+
+void QuickHUDPanel::place()
+{
+    // Without a screen the window stays where it was last put.
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        m_view->setScreen(screen);
+        m_view->setGeometry(placement(screen->availableGeometry()));
+    }
+}
+
+void QuickHUDPanel::present(HUDModel &model)
+{
+    if (!m_view) {
+        if (m_failed)
+            return;
+        if (!create(model)) {
+            m_failed = true;
+            return;
+        }
+    }
+    QQuickItem *root = m_view->rootObject();
+    if (root->property("hudModel").value<QObject *>() != &model)
+        root->setProperty("hudModel", QVariant::fromValue<QObject *>(&model));
+    place();
+    m_view->show();
+    // Above the other always-on-top windows too, without activating anything.
+    m_view->raise();
+}
+
+void QuickHUDPanel::dismiss()
+{
+    if (m_view)
+        m_view->hide();
+}
+
+bool QuickHUDPanel::isVisible() const
+{
+    return m_view && m_view->isVisible();
+}
+
+QQuickWindow *QuickHUDPanel::window() const
+{
+    return m_view.get();
+}
