@@ -34,6 +34,7 @@ bench: build
 	bench/run.sh $(BUILD)
 	bench/transcribe.sh $(BUILD)
 	bench/decode.sh $(BUILD)
+	bench/latency.sh $(BUILD)
 
 clean:
 	rm -rf build build-asan

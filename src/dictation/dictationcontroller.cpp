@@ -181,6 +181,7 @@ QCoro::Task<> DictationController::process(AudioFrames samples)
     qCInfo(lcDictation).noquote() << QStringLiteral("transcribe %1 %2s for %3s audio")
                                          .arg(model.rawValue(), QString::asprintf("%.2f", elapsed),
                                               QString::asprintf("%.1f", double(sampleCount) / sampleRate));
+    Q_EMIT speechRecognised(elapsed);
 
     // The rules are read once, so the text and its cleaned form see the same dictionary.
     const QList<VocabularyRule> rules = Settings::vocabularyRules(m_with.preferences);

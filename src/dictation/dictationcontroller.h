@@ -85,6 +85,9 @@ Q_SIGNALS:
     void dictationFinished();
     // A warm-up has ended; `loaded` tells whether the dictation model is ready in memory.
     void warmUpFinished(bool loaded);
+    // The engine has recognised a dictation in `seconds` (the time of the speed line), so a
+    // measurement of the whole pipeline can tell the engine's share from ours.
+    void speechRecognised(double seconds);
 
 private:
     QCoro::Task<> process(AudioFrames samples);
