@@ -374,7 +374,14 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "FAIL: the checks did not start: %s\n", qPrintable(checks.errorString()));
         return 1;
     }
-    checks.waitForFinished(-1);
+    // Well inside the test's own timeout, so a hung child is reported here and not lost.
+    if (!checks.waitForFinished(150000)) {
+        std::fprintf(stderr, "FAIL: the checks did not finish within 150 s\n");
+        checks.kill();
+        checks.waitForFinished();
+        desktop.stop();
+        return 1;
+    }
     const int result = checks.exitStatus() == QProcess::NormalExit ? checks.exitCode() : 1;
     desktop.stop();
     return result;
