@@ -1,6 +1,7 @@
 // Announcements reach a screen reader's ears: the application side runs in a child process
 // (this executable with --announce) under Xvfb with Qt's accessibility bridge, and the test
 // listens on the accessibility bus as a screen reader would.
+#include "childprocess.h"
 #include "desktopsession.h"
 #include "platform/atspiannouncer.h"
 #include "secretservicesession.h"
@@ -87,7 +88,7 @@ QProcess *TestAnnouncer::startChild(const QStringList &texts, bool accessibility
     if (accessibility)
         environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
     m_child->setProcessEnvironment(environment);
-    SecretServiceSession::dieWithParent(*m_child);
+    ChildProcess::dieWithParent(*m_child);
     m_child->start(QCoreApplication::applicationFilePath(), QStringList{QStringLiteral("--announce")} + texts);
     return m_child;
 }
@@ -117,7 +118,7 @@ void TestAnnouncer::aScreenReaderHearsTheText()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(m_session.environment());
     m_launcher.setProcessEnvironment(environment);
-    SecretServiceSession::dieWithParent(m_launcher);
+    ChildProcess::dieWithParent(m_launcher);
     m_launcher.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"), {QStringLiteral("--launch-immediately")});
     QVERIFY(m_launcher.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(m_session.hasName(a11yBusName), 15000);

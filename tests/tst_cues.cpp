@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "app/preferencekeys.h"
 #include "app/preferences.h"
 #include "dictation/sounds.h"
@@ -158,7 +159,7 @@ QByteArray wave(quint16 tag, quint16 channels, quint32 sampleRate, quint16 bits,
 bool runTool(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
 {
     QProcess tool;
-    SoundSession::dieWithParent(tool);
+    ChildProcess::dieWithParent(tool);
     tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     tool.start(program, arguments);
     const bool finished = tool.waitForFinished(30000);
@@ -533,7 +534,7 @@ private Q_SLOTS:
                                                                              : QStringLiteral("no-espeak-data"));
 
         QProcess child;
-        SoundSession::dieWithParent(child);
+        ChildProcess::dieWithParent(child);
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::MergedChannels);
         QVERIFY(m_session.startRecording());

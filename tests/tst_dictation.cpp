@@ -3,6 +3,7 @@
 // and the parrot model (which says "Hello from the parrot model." for any speech). xdotool
 // presses the hotkey, espeak-ng speech is played into the microphone, and the test window
 // in front reports what lands in its text field.
+#include "childprocess.h"
 #include "desktopsession.h"
 #include "fixturemodels.h"
 #include "murmelprocess.h"
@@ -167,7 +168,7 @@ bool TestDictation::launch(bool onboarded)
     m_murmel = new QProcess;
     m_murmel->setProcessEnvironment(environment());
     m_murmel->setProcessChannelMode(QProcess::ForwardedChannels);
-    SecretServiceSession::dieWithParent(*m_murmel);
+    ChildProcess::dieWithParent(*m_murmel);
     m_murmel->start(MurmelProcess::binary(), {});
     // The bus name is taken last at start-up: once it is there, the hotkey is watched.
     if (!QTest::qWaitFor([this] { return m_bus.hasName(QStringLiteral("app.murmel.Murmel")); }, 20000))

@@ -5,6 +5,7 @@
 // The test process owns the display (Xvfb and openbox) and runs the checks in a child copy
 // of itself on that display with the xcb platform, so the checks' QGuiApplication never
 // sees the offscreen platform the suite sets for everyone.
+#include "childprocess.h"
 #include "desktopsession.h"
 #include "dictation/hudcontroller.h"
 #include "fakes/fakeannouncer.h"
@@ -34,16 +35,11 @@ namespace {
 
 constexpr char onDisplayVariable[] = "MURMEL_TEST_HUD_ON_DISPLAY";
 
-void dieWithParent(QProcess &process)
-{
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
 // Runs an X tool (xdotool, xprop) on this process's display; its standard output.
 QString run(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
 {
     QProcess tool;
-    dieWithParent(tool);
+    ChildProcess::dieWithParent(tool);
     tool.start(program, arguments);
     const bool finished = tool.waitForFinished(15000);
     if (!finished) {
@@ -368,7 +364,7 @@ int main(int argc, char **argv)
     QProcess checks;
     checks.setProcessEnvironment(environment);
     checks.setProcessChannelMode(QProcess::ForwardedChannels);
-    dieWithParent(checks);
+    ChildProcess::dieWithParent(checks);
     checks.start(QCoreApplication::applicationFilePath(), app.arguments().mid(1));
     if (!checks.waitForStarted()) {
         std::fprintf(stderr, "FAIL: the checks did not start: %s\n", qPrintable(checks.errorString()));

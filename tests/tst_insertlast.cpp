@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "app/automationservice.h"
 #include "desktopsession.h"
 #include "fakes/fakekeyboardinjector.h"
@@ -93,7 +94,7 @@ private:
     {
         QProcess xclip;
         xclip.setProcessEnvironment(m_desktop.environment());
-        SecretServiceSession::dieWithParent(xclip);
+        ChildProcess::dieWithParent(xclip);
         xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
                                               QStringLiteral("clipboard")});
         const MurmelProcess::Result result = MurmelProcess::finish(xclip, 10000);

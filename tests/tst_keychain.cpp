@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "platform/qtkeychainstore.h"
 #include "text/keychainhelper.h"
 #include "fakesecretstore.h"
@@ -56,7 +57,7 @@ QString describe(const std::optional<KeychainHelper::Error> &error)
 QByteArray secretTool(const QStringList &arguments, const QByteArray &input = {})
 {
     QProcess tool;
-    SecretServiceSession::dieWithParent(tool);
+    ChildProcess::dieWithParent(tool);
     tool.start(u"secret-tool"_qs, arguments);
     tool.write(input);
     tool.closeWriteChannel();
@@ -284,7 +285,7 @@ private Q_SLOTS:
         environment.insert(QString::fromLatin1(withoutServiceVariable), u"1"_qs);
 
         QProcess child;
-        SecretServiceSession::dieWithParent(child);
+        ChildProcess::dieWithParent(child);
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(QCoreApplication::applicationFilePath(), {});

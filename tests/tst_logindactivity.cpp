@@ -1,5 +1,6 @@
 // The logind inhibitor against python-dbusmock's logind, which hands out a real pipe per
 // inhibitor and forgets the inhibitor when its end is closed, as logind does.
+#include "childprocess.h"
 #include "platform/logindactivity.h"
 #include "secretservicesession.h"
 
@@ -44,7 +45,7 @@ void TestLogindActivity::initTestCase()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(m_session.environment());
     m_logind.setProcessEnvironment(environment);
-    SecretServiceSession::dieWithParent(m_logind);
+    ChildProcess::dieWithParent(m_logind);
     m_logind.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-m"), QStringLiteral("dbusmock"),
                                                         QStringLiteral("--session"), QStringLiteral("--template"),
                                                         QStringLiteral("logind")});

@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "dictation/audiorecorder.h"
 #include "platform/qtaudiosource.h"
 #include "soundsession.h"
@@ -26,7 +27,7 @@ constexpr float speechThreshold = 0.02f;
 bool makeFile(const QString &program, const QStringList &arguments)
 {
     QProcess tool;
-    SoundSession::dieWithParent(tool);
+    ChildProcess::dieWithParent(tool);
     tool.setProcessChannelMode(QProcess::ForwardedChannels);
     tool.start(program, arguments);
     return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
@@ -256,7 +257,7 @@ private Q_SLOTS:
         environment.insert(QString::fromLatin1(withoutServerVariable), QStringLiteral("1"));
 
         QProcess child;
-        SoundSession::dieWithParent(child);
+        ChildProcess::dieWithParent(child);
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(QCoreApplication::applicationFilePath(), {});

@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "app/preferences.h"
 #include "dictation/hotkeymonitor.h"
 #include "platform/portalhotkeybackend.h"
@@ -57,7 +58,7 @@ private:
         environment.insert(m_session->environment());
         m_portal.setProcessEnvironment(environment);
         m_portal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        SecretServiceSession::dieWithParent(m_portal);
+        ChildProcess::dieWithParent(m_portal);
         m_portal.start(u"/usr/bin/python3"_qs,
                        {u"-m"_qs, u"dbusmock"_qs, u"--template"_qs, QString::fromLocal8Bit(qgetenv("MURMEL_PORTAL_MOCK")),
                         u"--parameters"_qs, parameters});

@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "app/preferences.h"
 #include "desktopsession.h"
 #include "dictation/hotkeymonitor.h"
@@ -40,11 +41,6 @@ constexpr unsigned controlBit = 4;
 constexpr unsigned mod1Bit = 8;
 constexpr unsigned mod2Bit = 16;
 
-void dieWithParent(QProcess &process)
-{
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
 // The focused application: a window of another process that logs every key it gets.
 class KeyProbe final
 {
@@ -54,7 +50,7 @@ public:
     bool start(const QProcessEnvironment &environment)
     {
         m_process.setProcessEnvironment(environment);
-        dieWithParent(m_process);
+        ChildProcess::dieWithParent(m_process);
         m_process.start(QString::fromLocal8Bit(qgetenv("MURMEL_HOTKEY_PROBE")), {});
         if (!m_process.waitForStarted(10000))
             return false;

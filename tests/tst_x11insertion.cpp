@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "app/preferencekeys.h"
 #include "app/preferences.h"
 #include "desktopsession.h"
@@ -36,24 +37,6 @@ struct ToolResult
     QString out;
 };
 
-// Starts a process that dies with the test; `signal` lets a process that cleans up after
-// itself (a bus launcher) do so.
-void dieWithTest(QProcess &process, int signal = SIGKILL)
-{
-    process.setChildProcessModifier([signal] { ::prctl(PR_SET_PDEATHSIG, signal); });
-}
-
-void stopProcess(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
-
 } // namespace
 
 class TestX11Insertion final : public QObject
@@ -81,12 +64,12 @@ private:
     {
         QProcess tool;
         tool.setProcessEnvironment(m_session.environment());
-        dieWithTest(tool);
+        ChildProcess::dieWithParent(tool);
         tool.start(program, arguments);
         QSignalSpy finished(&tool, &QProcess::finished);
         if (!tool.waitForStarted(5000) ||
             (!finished.wait(10000) && tool.state() != QProcess::NotRunning)) {
-            stopProcess(tool);
+            ChildProcess::stop(tool);
             return {};
         }
         return {tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1,
@@ -170,12 +153,12 @@ private Q_SLOTS:
         QProcessEnvironment environment = m_session.environment();
         environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
         xterm.setProcessEnvironment(environment);
-        dieWithTest(xterm);
+        ChildProcess::dieWithParent(xterm);
         // Without canonical mode cat sees every byte at once, with no line editing between.
         xterm.start(QStringLiteral("xterm"),
                     {QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
                      QStringLiteral("stty -icanon -echo; exec cat > \"$0\""), output});
-        const auto stop = qScopeGuard([&] { stopProcess(xterm); });
+        const auto stop = qScopeGuard([&] { ChildProcess::stop(xterm); });
         QVERIFY(waitForFocusedClass(QStringLiteral("xterm xterm")));
         // The shell inside must be reading before the paste arrives.
         QVERIFY(QTest::qWaitFor([&] { return QFile::exists(output); }, 10000));
@@ -234,8 +217,8 @@ private Q_SLOTS:
         });
         QProcess release;
         release.setProcessEnvironment(m_session.environment());
-        dieWithTest(release);
-        const auto stopRelease = qScopeGuard([&] { stopProcess(release); });
+        ChildProcess::dieWithParent(release);
+        const auto stopRelease = qScopeGuard([&] { ChildProcess::stop(release); });
         if (releaseAfterMs >= 0) {
             QTimer::singleShot(releaseAfterMs, &release, [&release] {
                 release.start(QStringLiteral("xdotool"),
@@ -347,10 +330,10 @@ private Q_SLOTS:
         launcherEnvironment.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
         launcher.setProcessEnvironment(launcherEnvironment);
         // SIGTERM, so the launcher takes its own accessibility bus down with it.
-        dieWithTest(launcher, SIGTERM);
+        ChildProcess::dieWithParent(launcher, SIGTERM);
         launcher.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"),
                        {QStringLiteral("--launch-immediately")});
-        const auto stopLauncher = qScopeGuard([&] { stopProcess(launcher); });
+        const auto stopLauncher = qScopeGuard([&] { ChildProcess::stop(launcher); });
         QVERIFY2(launcher.waitForStarted(), qPrintable(launcher.errorString()));
         QVERIFY(
             QTest::qWaitFor([&] { return bus.hasName(QStringLiteral("org.a11y.Bus")); }, 10000));
@@ -388,10 +371,10 @@ private Q_SLOTS:
         // xterm tells the accessibility bus nothing; what the button said must not stick to it.
         QProcess xterm;
         xterm.setProcessEnvironment(environment);
-        dieWithTest(xterm);
+        ChildProcess::dieWithParent(xterm);
         xterm.start(QStringLiteral("xterm"),
                     {QStringLiteral("-e"), QStringLiteral("sleep"), QStringLiteral("60")});
-        const auto stopXterm = qScopeGuard([&] { stopProcess(xterm); });
+        const auto stopXterm = qScopeGuard([&] { ChildProcess::stop(xterm); });
         QVERIFY(waitForFocusedClass(QStringLiteral("xterm xterm")));
         QCOMPARE(editable(), Editable::unknown);
         // And a paste still goes there.

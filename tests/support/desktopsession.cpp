@@ -1,5 +1,7 @@
 #include "desktopsession.h"
 
+#include "childprocess.h"
+
 #include <QTest>
 
 #include <csignal>
@@ -8,22 +10,6 @@
 namespace {
 
 constexpr int startTimeoutMs = 15000;
-
-void dieWithParent(QProcess &process)
-{
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
-void stopProcess(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
 
 } // namespace
 
@@ -59,7 +45,7 @@ bool DesktopSession::start()
 
 bool DesktopSession::startServer()
 {
-    dieWithParent(m_server);
+    ChildProcess::dieWithParent(m_server);
     // -displayfd makes the server pick a free display number and print it once it
     // accepts connections, so parallel tests never collide and nobody has to poll.
     m_server.start(QStringLiteral("Xvfb"), QStringList{QStringLiteral("-displayfd"), QStringLiteral("1"),
@@ -85,7 +71,7 @@ bool DesktopSession::startServer()
 bool DesktopSession::startWindowManager()
 {
     m_windowManagerProcess.setProcessEnvironment(environment());
-    dieWithParent(m_windowManagerProcess);
+    ChildProcess::dieWithParent(m_windowManagerProcess);
     m_windowManagerProcess.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
     if (!m_windowManagerProcess.waitForStarted(startTimeoutMs)) {
         m_error = QStringLiteral("openbox did not start: ") + m_windowManagerProcess.errorString();
@@ -115,7 +101,7 @@ QString DesktopSession::run(const QString &program, const QStringList &arguments
 {
     QProcess tool;
     tool.setProcessEnvironment(environment());
-    dieWithParent(tool);
+    ChildProcess::dieWithParent(tool);
     tool.start(program, arguments);
     if (!input.isNull())
         tool.write(input);
@@ -132,6 +118,6 @@ QString DesktopSession::run(const QString &program, const QStringList &arguments
 
 void DesktopSession::stop()
 {
-    stopProcess(m_windowManagerProcess);
-    stopProcess(m_server);
+    ChildProcess::stop(m_windowManagerProcess);
+    ChildProcess::stop(m_server);
 }

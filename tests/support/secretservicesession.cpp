@@ -1,5 +1,7 @@
 #include "secretservicesession.h"
 
+#include "childprocess.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -63,11 +65,6 @@ SecretServiceSession::~SecretServiceSession()
     stop();
 }
 
-void SecretServiceSession::dieWithParent(QProcess &process)
-{
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
 QProcessEnvironment SecretServiceSession::environment() const
 {
     QProcessEnvironment environment;
@@ -117,7 +114,7 @@ bool SecretServiceSession::startBus()
     config.write(QString::fromUtf8(busConfig).arg(m_folder.filePath(QStringLiteral("bus"))).toUtf8());
     config.close();
 
-    dieWithParent(m_bus);
+    ChildProcess::dieWithParent(m_bus);
     m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + configPath,
                                                 QStringLiteral("--nofork"), QStringLiteral("--print-address")});
     if (!m_bus.waitForStarted(startTimeoutMs)) {
@@ -143,7 +140,7 @@ bool SecretServiceSession::startKeyring()
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "GNOME_KEYRING_CONTROL", "SSH_AUTH_SOCK"})
         variables.remove(QString::fromLatin1(name));
     m_keyringDaemon.setProcessEnvironment(variables);
-    dieWithParent(m_keyringDaemon);
+    ChildProcess::dieWithParent(m_keyringDaemon);
     // In the foreground it stays our child, so the parent-death signal reaches it. With
     // --unlock it reads the login keyring's password from standard input, creating the
     // keyring on the first run.
@@ -194,20 +191,9 @@ bool SecretServiceSession::hasName(const QString &name) const
     return probe.connection().isConnected() && probe.connection().interface()->isServiceRegistered(name);
 }
 
-void SecretServiceSession::stopProcess(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
-
 void SecretServiceSession::stop()
 {
     // The keyring first: it leaves on its own when its bus goes, but not at once.
-    stopProcess(m_keyringDaemon);
-    stopProcess(m_bus);
+    ChildProcess::stop(m_keyringDaemon);
+    ChildProcess::stop(m_bus);
 }

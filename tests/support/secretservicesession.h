@@ -38,14 +38,11 @@ public:
     // Whether some connection owns `name` on the bus right now.
     bool hasName(const QString &name) const;
 
-    // Makes a process die with this one; use it for every process a test starts.
-    static void dieWithParent(QProcess &process);
 
 private:
     bool startBus();
     bool startKeyring();
     bool waitForUnlockedKeyring();
-    static void stopProcess(QProcess &process);
 
     Keyring m_keyring;
     QTemporaryDir m_folder;

@@ -1,5 +1,7 @@
 #include "soundsession.h"
 
+#include "childprocess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -31,11 +33,6 @@ SoundSession::SoundSession(Server server)
 SoundSession::~SoundSession()
 {
     stop();
-}
-
-void SoundSession::dieWithParent(QProcess &process)
-{
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 QProcessEnvironment SoundSession::environment() const
@@ -84,7 +81,7 @@ bool SoundSession::start()
     variables.insert(environment());
     m_daemon.setProcessEnvironment(variables);
     m_daemon.setProcessChannelMode(QProcess::MergedChannels);
-    dieWithParent(m_daemon);
+    ChildProcess::dieWithParent(m_daemon);
     // Anonymous access on the socket: the clients' home folder (and so their cookie) may
     // differ from the server's.
     m_daemon.start(QStringLiteral("pulseaudio"),
@@ -110,7 +107,7 @@ bool SoundSession::start()
         startTimeoutMs);
     if (!answering || m_daemon.state() != QProcess::Running) {
         m_error = QStringLiteral("pulseaudio did not answer: ") + QString::fromLocal8Bit(m_daemon.readAll());
-        stopProcess(m_daemon);
+        ChildProcess::stop(m_daemon);
         return false;
     }
     int sinkSet = -1;
@@ -120,18 +117,18 @@ bool SoundSession::start()
     if (sinkSet != 0 || sourceSet != 0) {
         m_error = QStringLiteral("pulseaudio lacks the virtual sink or microphone: ")
             + QString::fromLocal8Bit(m_daemon.readAll());
-        stopProcess(m_daemon);
+        ChildProcess::stop(m_daemon);
         return false;
     }
     m_pacemaker.setProcessEnvironment(variables);
     m_pacemaker.setStandardOutputFile(QProcess::nullDevice());
     m_pacemaker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    dieWithParent(m_pacemaker);
+    ChildProcess::dieWithParent(m_pacemaker);
     m_pacemaker.start(QStringLiteral("parec"), {QStringLiteral("-d"), QStringLiteral("virtmic_sink.monitor"),
                                                 QStringLiteral("--raw"), QStringLiteral("--latency-msec=10")});
     if (!m_pacemaker.waitForStarted(startTimeoutMs)) {
         m_error = QStringLiteral("parec did not start: ") + m_pacemaker.errorString();
-        stopProcess(m_daemon);
+        ChildProcess::stop(m_daemon);
         return false;
     }
     // Once the sink has finished the idle block it was in, a new stream gets its first data
@@ -155,20 +152,9 @@ bool SoundSession::start()
 
 void SoundSession::stop()
 {
-    stopProcess(m_recorder);
-    stopProcess(m_pacemaker);
-    stopProcess(m_daemon);
-}
-
-void SoundSession::stopProcess(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
+    ChildProcess::stop(m_recorder);
+    ChildProcess::stop(m_pacemaker);
+    ChildProcess::stop(m_daemon);
 }
 
 QString SoundSession::pactl(const QStringList &arguments, int *exitCode) const
@@ -177,7 +163,7 @@ QString SoundSession::pactl(const QStringList &arguments, int *exitCode) const
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
     variables.insert(environment());
     tool.setProcessEnvironment(variables);
-    dieWithParent(tool);
+    ChildProcess::dieWithParent(tool);
     tool.start(QStringLiteral("pactl"), arguments);
     const bool finished = tool.waitForFinished(toolTimeoutMs);
     if (!finished) {
@@ -196,7 +182,7 @@ bool SoundSession::play(const QString &file)
     variables.insert(environment());
     player.setProcessEnvironment(variables);
     player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    dieWithParent(player);
+    ChildProcess::dieWithParent(player);
     player.start(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("virtmic_sink"), file});
     const bool finished
         = QTest::qWaitFor([&player] { return player.state() == QProcess::NotRunning; }, 60000);
@@ -210,12 +196,12 @@ bool SoundSession::play(const QString &file)
 
 bool SoundSession::startRecording()
 {
-    stopProcess(m_recorder);
+    ChildProcess::stop(m_recorder);
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
     variables.insert(environment());
     m_recorder.setProcessEnvironment(variables);
     m_recorder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    dieWithParent(m_recorder);
+    ChildProcess::dieWithParent(m_recorder);
     m_recorder.start(QStringLiteral("parec"),
                      {QStringLiteral("-d"), QStringLiteral("virtmic_sink.monitor"), QStringLiteral("--raw"),
                       QStringLiteral("--format=float32le"), QStringLiteral("--channels=1"),
@@ -226,7 +212,7 @@ bool SoundSession::startRecording()
     // show that the recording runs.
     const bool running = QTest::qWaitFor([this] { return m_recorder.bytesAvailable() > 0; }, startTimeoutMs);
     if (!running)
-        stopProcess(m_recorder);
+        ChildProcess::stop(m_recorder);
     return running;
 }
 
@@ -247,7 +233,7 @@ QList<float> SoundSession::stopRecording()
 QList<float> SoundSession::samplesOf(const QString &file)
 {
     QProcess sox;
-    dieWithParent(sox);
+    ChildProcess::dieWithParent(sox);
     sox.start(QStringLiteral("sox"), {file, QStringLiteral("-t"), QStringLiteral("f32"), QStringLiteral("-r"),
                                        QString::number(recordingRate), QStringLiteral("-c"), QStringLiteral("1"),
                                        QStringLiteral("-")});

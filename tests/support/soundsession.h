@@ -62,11 +62,8 @@ public:
 
     // The samples of a sound file at 16 kHz mono, through SoX; empty when it cannot be read.
     static QList<float> samplesOf(const QString &file);
-    // Makes every process of a test die with it.
-    static void dieWithParent(QProcess &process);
 
 private:
-    void stopProcess(QProcess &process);
 
     Server m_server;
     QTemporaryDir m_folder;
