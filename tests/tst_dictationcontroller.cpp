@@ -1,24 +1,8 @@
 #include "app/preferencekeys.h"
 #include "app/preferences.h"
 #include "dictation/dictationcontroller.h"
-#include "dictation/hotkeymonitor.h"
-#include "dictation/hudcontroller.h"
-#include "dictation/sounds.h"
-#include "fakes/fakeannouncer.h"
-#include "fakes/fakeaudiosource.h"
-#include "fakes/fakeclickobserver.h"
-#include "fakes/fakeclipboard.h"
-#include "fakes/fakefocusprobe.h"
-#include "fakes/fakehotkeybackend.h"
-#include "fakes/fakehudpanel.h"
-#include "fakes/fakekeyboardinjector.h"
-#include "fakes/fakeprocessactivity.h"
-#include "fakes/fakesoundplayer.h"
-#include "fakesecretstore.h"
+#include "dictationrig.h"
 #include "fixturemodels.h"
-#include "insert/clickinserter.h"
-#include "insert/clipboardsafeinsertservice.h"
-#include "insert/textinserter.h"
 #include "speech/modelstore.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
@@ -88,47 +72,6 @@ QByteArray answer(const QString &text)
     return QJsonDocument(body).toJson(QJsonDocument::Compact);
 }
 
-// Everything a controller works with: the genuine recorder, HUD controller, sounds, inserter,
-// clipboard-safe service, click-to-insert, keychain helper, history and model store, over fakes
-// at the platform boundary only.
-class Rig final
-{
-public:
-    Rig(Preferences &preferences, const QString &historyFile, const QString &modelsFolder)
-        : inserter(safeInsert, clipboard, keyboard, focus, preferences)
-        , history(historyFile, preferences)
-        , hotkeys(preferences, {&hotkeyBackend})
-        , models(modelsFolder)
-        , controller(std::make_unique<DictationController>(DictationController::Collaborators{
-              microphone, preferences, models, hotkeys, hud, sounds, inserter, safeInsert, clickInserter,
-              keychain, history, activity}))
-    {
-        clickInserter.setDelays(2000, 0);
-    }
-
-    FakeAudioSource microphone;
-    FakeHUDPanel panel;
-    FakeAnnouncer announcer;
-    HUDController hud{panel, announcer};
-    FakeSoundPlayer player;
-    Sounds sounds{player};
-    FakeClipboard clipboard;
-    FakeKeyboardInjector keyboard;
-    FakeFocusProbe focus;
-    ClipboardSafeInsertService safeInsert{keyboard};
-    TextInserter inserter;
-    FakeClickObserver clicks;
-    ClickInserter clickInserter{clicks, keyboard, inserter, hud, sounds};
-    FakeSecretStore secrets;
-    KeychainHelper keychain{secrets};
-    HistoryStore history;
-    FakeProcessActivity activity;
-    FakeHotkeyBackend hotkeyBackend;
-    HotkeyMonitor hotkeys;
-    ModelStore models;
-    std::unique_ptr<DictationController> controller;
-};
-
 } // namespace
 
 class TestDictationController final : public QObject
@@ -142,7 +85,7 @@ private:
     QByteArray m_parrotBytes;
     std::unique_ptr<QTemporaryDir> m_scratch;
     std::unique_ptr<TestHttpServer> m_server;
-    std::unique_ptr<Rig> m_rig;
+    std::unique_ptr<DictationRig> m_rig;
 
     Preferences &preferences() { return Preferences::shared(); }
     DictationController &controller() { return *m_rig->controller; }
@@ -253,7 +196,7 @@ private Q_SLOTS:
         QVERIFY(m_server->listen());
         qputenv("MURMEL_MODEL_BASE_URL", m_server->url(u"/repo/"_qs).toString().toUtf8());
         qputenv("ANTHROPIC_BASE_URL", m_server->url({}).toString().toUtf8());
-        m_rig = std::make_unique<Rig>(preferences(), m_scratch->path() + u"/History/history.json"_qs, modelsFolder());
+        m_rig = std::make_unique<DictationRig>(preferences(), m_scratch->path() + u"/History/history.json"_qs, modelsFolder());
         dictationLog.clear();
     }
 
@@ -295,7 +238,7 @@ private Q_SLOTS:
         QVERIFY(preferences().setString(PreferenceKeys::language, u"en"_qs));
         QVERIFY(preferences().setBoolean(PreferenceKeys::clipboardSafeInsert, safeInsert));
         QVERIFY(preferences().setBoolean(PreferenceKeys::soundsEnabled, sounds));
-        Rig &rig = *m_rig;
+        DictationRig &rig = *m_rig;
         rig.keyboard.trusted = trusted;
         rig.focus.target.hasFocus = focused;
         const QStringList noSounds;
@@ -575,7 +518,7 @@ private Q_SLOTS:
 
     void startClearsTheHeldDictationAndDisarmsClickToInsert()
     {
-        Rig &rig = *m_rig;
+        DictationRig &rig = *m_rig;
         rig.safeInsert.hold(u"the previous dictation"_qs);
         rig.clickInserter.arm(u"a file transcript"_qs);
         QVERIFY(rig.clickInserter.isArmed());
@@ -595,7 +538,7 @@ private Q_SLOTS:
 
     void microphoneRefused()
     {
-        Rig &rig = *m_rig;
+        DictationRig &rig = *m_rig;
         rig.microphone.failWith = u"Murmel cannot use the microphone: access was refused."_qs;
         rig.safeInsert.hold(u"held"_qs);
         QSignalSpy statuses(&controller(), &DictationController::statusChanged);
@@ -797,7 +740,7 @@ private Q_SLOTS:
     void hotkeyModes()
     {
         QVERIFY(install(u"small"_qs));
-        Rig &rig = *m_rig;
+        DictationRig &rig = *m_rig;
         rig.hotkeys.start();
         const Shortcut key = HotkeyMonitor::defaultShortcut();
         const auto press = [&] { rig.hotkeyBackend.press(key.keyCode, key.modifiers); };

@@ -68,6 +68,12 @@ bool SoundSession::start()
             return false;
         }
     }
+    // A runtime folder others can read is refused (with a warning) by every Qt client.
+    if (!QFile::setPermissions(m_folder.filePath(QStringLiteral("run")),
+                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
+        m_error = QStringLiteral("cannot make the runtime folder private");
+        return false;
+    }
     QFile clientConfig(m_folder.filePath(QStringLiteral("client.conf")));
     if (!clientConfig.open(QIODevice::WriteOnly) || clientConfig.write("autospawn = no\n") < 0) {
         m_error = QStringLiteral("cannot write the client configuration");
