@@ -18,14 +18,24 @@ QString xdgDirectory(const char *variable, const QString &fallbackUnderHome)
 
 namespace Paths {
 
+QString configHome()
+{
+    return xdgDirectory("XDG_CONFIG_HOME", QStringLiteral(".config"));
+}
+
+QString dataHome()
+{
+    return xdgDirectory("XDG_DATA_HOME", QStringLiteral(".local/share"));
+}
+
 QString configDirectory()
 {
-    return xdgDirectory("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/Murmel");
+    return configHome() + QStringLiteral("/Murmel");
 }
 
 QString dataDirectory()
 {
-    return xdgDirectory("XDG_DATA_HOME", QStringLiteral(".local/share")) + QStringLiteral("/Murmel");
+    return dataHome() + QStringLiteral("/Murmel");
 }
 
 QString modelsDirectory()
