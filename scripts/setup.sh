@@ -26,7 +26,7 @@ runtime_packages=(
 test_packages=(
     xvfb xauth openbox xdotool xclip x11-utils dbus-daemon dbus-x11
     pulseaudio pulseaudio-utils gnome-keyring libsecret-tools at-spi2-core
-    espeak-ng sox ffmpeg desktop-file-utils python3-dbusmock xterm
+    espeak-ng sox ffmpeg desktop-file-utils appstream libglib2.0-bin python3-dbusmock xterm
 )
 
 packages=("${build_packages[@]}" "${runtime_packages[@]}")
