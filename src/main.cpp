@@ -1,14 +1,22 @@
-#include "app/commandline.h"
 #include "app/application.h"
+#include "app/commandline.h"
 #include "app/console.h"
+#include "app/datafoldermigration.h"
+#include "app/launchrequest.h"
+#include "app/paths.h"
 #include "speech/modellistmodel.h"
 #include "speech/modelstore.h"
+#include "speech/transcriber.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(MurmelPlugin)
@@ -28,6 +36,12 @@ bool hasDisplay()
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+bool anotherMurmelRuns()
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface()->isServiceRegistered(AutomationService::serviceName());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -35,6 +49,7 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Murmel"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("murmel.app"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MURMEL_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.murmel.Murmel"));
 
     const QStringList arguments = argumentsOf(argc, argv);
     if (CommandLine::isCommand(arguments)) {
@@ -49,18 +64,46 @@ int main(int argc, char **argv)
     }
 
     QApplication app(argc, argv);
+    // Closing the window leaves Murmel running: the hotkey and the tray keep working.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // Qt has taken its own options (-platform, -style, …) out of the arguments by now.
+    const auto parsed = LaunchRequest::parse(QCoreApplication::arguments().mid(1), QDir::currentPath());
+    if (const auto *problem = std::get_if<QString>(&parsed)) {
+        Console::err(*problem);
+        Console::err(CommandLine::usage());
+        return 2;
+    }
+    const LaunchRequest &request = std::get<LaunchRequest>(parsed);
+    if (anotherMurmelRuns())
+        return request.handOver();
+
+    Transcriber::reserveCoreForUI = true;
+    DataFolderMigration::run(Paths::dataHome());
+
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    Application murmel;
+    // Two launches at the same moment both found no Murmel; only one gets the name.
+    if (!murmel.claimInstance())
+        return request.handOver();
+
     ModelListModel modelList(ModelStore::shared());
     qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelStore", &ModelStore::shared());
     qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelList", &modelList);
-
-    Application murmel;
     qmlRegisterSingletonInstance("Murmel", 1, 0, "Dictation", &murmel.dictation());
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "Nav", &murmel.nav());
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "Commands", &murmel.commands());
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "Updates", &murmel.updates());
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "LoginItem", &murmel.loginItem());
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "FileTranscription", &murmel.fileModel());
 
     QQmlApplicationEngine engine;
     QObject::connect(&engine, &QQmlApplicationEngine::objectCreationFailed, &app,
                      [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
     engine.load(QUrl(QStringLiteral("qrc:/Murmel/Main.qml")));
+    if (!engine.rootObjects().isEmpty())
+        murmel.setMainWindow(qobject_cast<QQuickWindow *>(engine.rootObjects().first()));
     murmel.start();
+    request.perform(murmel.commands());
     return app.exec();
 }

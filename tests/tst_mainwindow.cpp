@@ -1,6 +1,16 @@
+// The main window: it loads from the compiled module without a warning, shows the model
+// store's state, and its menus and shortcuts reach the shell's commands.
+#include "app/appinfo.h"
+#include "app/fileopenrouter.h"
+#include "app/murcommands.h"
+#include "app/nav.h"
+#include "app/updatechecker.h"
+#include "dictationrig.h"
+#include "fakes/fakemainwindowhost.h"
+#include "fakes/fakeurlopener.h"
 #include "speech/modellistmodel.h"
-#include "speech/modelstore.h"
 #include "testenvironment.h"
+#include "testhttpserver.h"
 
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
@@ -11,39 +21,158 @@
 
 Q_IMPORT_QML_PLUGIN(MurmelPlugin)
 
-// The window loads from the compiled module without a warning and shows the store's state.
+Q_DECLARE_METATYPE(Nav::MurScreen)
+
 class TestMainWindow final : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void loadsAndShowsTheModels()
+private:
+    TestEnvironment m_environment;
+    TestHttpServer m_server;
+    std::unique_ptr<Preferences> m_preferences;
+    std::unique_ptr<DictationRig> m_rig;
+    std::unique_ptr<ModelListModel> m_list;
+    Nav m_nav;
+    FileOpenRouter m_router;
+    FakeMainWindowHost m_host;
+    FakeUrlOpener m_urls;
+    std::unique_ptr<UpdateChecker> m_updates;
+    std::unique_ptr<MurCommands> m_commands;
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QQuickWindow *m_window = nullptr;
+
+    QList<QQuickItem *> items(const char *className)
     {
-        TestEnvironment environment;
-        QTest::failOnWarning(QRegularExpression(u".*"_qs));
-        QQuickStyle::setStyle(u"Basic"_qs);
-        ModelStore store(environment.dataHome() + u"/Murmel/Models"_qs);
-        ModelListModel list(store);
-        qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelStore", &store);
-        qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelList", &list);
-
-        QQmlApplicationEngine engine;
-        engine.load(QUrl(u"qrc:/Murmel/Main.qml"_qs));
-        QCOMPARE(engine.rootObjects().size(), 1);
-        auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
-        QVERIFY(window);
-        QCOMPARE(window->title(), u"Murmel"_qs);
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-
-        QStringList buttons;
+        QList<QQuickItem *> found;
         std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
-            if (item->inherits("QQuickButton"))
-                buttons << item->property("text").toString();
+            if (item->inherits(className))
+                found << item;
             for (QQuickItem *child : item->childItems())
                 collect(child);
         };
-        collect(window->contentItem());
+        collect(m_window->contentItem());
+        return found;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_server.listen());
+        qputenv("MURMEL_MODEL_BASE_URL", m_server.url(u"/models/"_qs).toString().toUtf8());
+        QTest::failOnWarning(QRegularExpression(u".*"_qs));
+        QQuickStyle::setStyle(u"Basic"_qs);
+        m_preferences = std::make_unique<Preferences>(m_environment.configHome() + u"/Murmel/preferences.json"_qs);
+        m_rig = std::make_unique<DictationRig>(*m_preferences, m_environment.dataHome() + u"/Murmel/History/history.json"_qs,
+                                               m_environment.dataHome() + u"/Murmel/Models"_qs);
+        m_list = std::make_unique<ModelListModel>(m_rig->models);
+        m_updates = std::make_unique<UpdateChecker>(m_server.url(u"/latest.json"_qs), u"0.1.0"_qs);
+        m_commands = std::make_unique<MurCommands>(
+            MurCommands::Collaborators{*m_rig->controller, m_nav, m_router, m_host, m_urls, *m_updates});
+        qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelStore", &m_rig->models);
+        qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelList", m_list.get());
+        qmlRegisterSingletonInstance("Murmel", 1, 0, "Dictation", m_rig->controller.get());
+        qmlRegisterSingletonInstance("Murmel", 1, 0, "Nav", &m_nav);
+        qmlRegisterSingletonInstance("Murmel", 1, 0, "Commands", m_commands.get());
+        qmlRegisterSingletonInstance("Murmel", 1, 0, "Updates", m_updates.get());
+
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        m_engine->load(QUrl(u"qrc:/Murmel/Main.qml"_qs));
+        QCOMPARE(m_engine->rootObjects().size(), 1);
+        m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
+        QVERIFY(m_window);
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    }
+
+    void cleanupTestCase()
+    {
+        m_engine.reset();
+    }
+
+    void showsTheWindowAndTheModels()
+    {
+        QCOMPARE(m_window->title(), u"Murmel"_qs);
+        QCOMPARE(m_window->width(), 780);
+        QCOMPARE(m_window->height(), 640);
+        QStringList buttons;
+        for (QQuickItem *button : items("QQuickButton"))
+            buttons << button->property("text").toString();
         QCOMPARE(buttons, QStringList(4, u"Download"_qs));
+    }
+
+    void menusHoldTheCommands()
+    {
+        QObject *bar = m_window->property("menuBar").value<QObject *>();
+        QVERIFY(bar);
+        QStringList menus;
+        QStringList actions;
+        const QList<QObject *> children = bar->findChildren<QObject *>(Qt::FindDirectChildrenOnly);
+        for (QObject *menu : children) {
+            if (!menu->inherits("QQuickMenu"))
+                continue;
+            menus << menu->property("title").toString();
+            const int entries = menu->property("count").toInt();
+            for (int j = 0; j < entries; ++j) {
+                QQuickItem *entry = nullptr;
+                QVERIFY(QMetaObject::invokeMethod(menu, "itemAt", Q_RETURN_ARG(QQuickItem *, entry), Q_ARG(int, j)));
+                const QString text = entry->property("text").toString();
+                if (!text.isEmpty())
+                    actions << text;
+            }
+        }
+        QCOMPARE(menus, (QStringList{u"&File"_qs, u"&Dictation"_qs, u"&View"_qs, u"&Help"_qs}));
+        QCOMPARE(actions, (QStringList{u"Transcribe a File…"_qs, u"Settings…"_qs, u"Quit Murmel"_qs, u"Start Dictation"_qs,
+                                       u"Set Hotkey…"_qs, u"Home"_qs, u"Transcribe a File"_qs, u"History"_qs, u"Back"_qs,
+                                       u"Murmel Help"_qs, u"Contact Support"_qs, u"Check for Updates…"_qs}));
+    }
+
+    void shortcutsMoveBetweenScreens_data()
+    {
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<Nav::MurScreen>("screen");
+
+        // Each row starts on the settings screen.
+        QTest::newRow("Ctrl+1 home") << QKeySequence(u"Ctrl+1"_qs) << Nav::MurScreen::home;
+        QTest::newRow("Ctrl+2 file") << QKeySequence(u"Ctrl+2"_qs) << Nav::MurScreen::file;
+        QTest::newRow("Ctrl+O file") << QKeySequence(u"Ctrl+O"_qs) << Nav::MurScreen::file;
+        QTest::newRow("Ctrl+3 history") << QKeySequence(u"Ctrl+3"_qs) << Nav::MurScreen::history;
+        QTest::newRow("Ctrl+[ back") << QKeySequence(u"Ctrl+["_qs) << Nav::MurScreen::home;
+        QTest::newRow("Alt+Left back") << QKeySequence(u"Alt+Left"_qs) << Nav::MurScreen::home;
+        QTest::newRow("Ctrl+, settings") << QKeySequence(u"Ctrl+,"_qs) << Nav::MurScreen::settings;
+    }
+
+    void shortcutsMoveBetweenScreens()
+    {
+        QFETCH(QKeySequence, keys);
+        QFETCH(Nav::MurScreen, screen);
+        m_nav.setScreen(Nav::MurScreen::settings);
+        m_window->requestActivate();
+        QTest::keySequence(m_window, keys);
+        QCOMPARE(m_nav.screen(), screen);
+    }
+
+    void shortcutsReachDictationAndHelp()
+    {
+        m_window->requestActivate();
+        QTest::keySequence(m_window, QKeySequence(u"Ctrl+Shift+D"_qs));
+        QCOMPARE(m_rig->controller->status(), DictationController::Status::recording);
+        QTest::keySequence(m_window, QKeySequence(u"F1"_qs));
+        QCOMPARE(m_urls.opened.value(0), AppInfo::website());
+        m_rig->controller->stopAndProcess();
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig->controller->status(), DictationController::Status::idle, 10000);
+    }
+
+    void updateAnswerIsShown()
+    {
+        m_server.setResponse(u"/latest.json"_qs, {.body = R"({"version": "9.0.0", "notes": "Faster."})",
+                                                   .contentType = "application/json"});
+        QObject *dialog = m_window->findChild<QObject *>(u"updateDialog"_qs);
+        QVERIFY(dialog);
+        QVERIFY(!dialog->property("visible").toBool());
+        m_commands->checkForUpdates();
+        QTRY_VERIFY(dialog->property("visible").toBool());
+        QVERIFY(m_updates->isNewerVersionAvailable());
+        QCOMPARE(m_updates->message(), u"Murmel 9.0.0 is available. You have 0.1.0."_qs);
     }
 };
 

@@ -8,6 +8,7 @@
 #include "transcripts/historystore.h"
 
 #include <QDBusConnection>
+#include <QGuiApplication>
 
 Application::Application()
     : m_focusProbe(&m_focusTracker)
@@ -20,10 +21,64 @@ Application::Application()
     , m_clickInserter(m_clickObserver, m_keyboard, m_inserter, m_hud, m_sounds)
     , m_dictation({m_microphone, Preferences::shared(), ModelStore::shared(), m_hotkeys, m_hud, m_sounds, m_inserter,
                    m_safeInsert, m_clickInserter, KeychainHelper::shared(), HistoryStore::shared(), m_activity})
-    , m_automation(m_safeInsert)
+    , m_fileModel({ModelStore::shared(), Preferences::shared(), HistoryStore::shared(), m_sounds, m_voice, m_clipboard,
+                   m_clickInserter, m_activity})
+    , m_commands({m_dictation, m_nav, m_router, m_mainWindow, m_urls, m_updates})
+    , m_automation({m_safeInsert, m_dictation, m_commands, ModelStore::shared(), Preferences::shared()})
 {
     // The panel exists before the controller that drives it; its stop button needs the controller.
     m_hudPanel.setController(&m_hud);
+    connectTray();
+    connectFileOpening();
+}
+
+void Application::connectFileOpening()
+{
+    // A file handed over from outside goes straight to the file screen: it ends onboarding
+    // (the user plainly knows what they want) and starts at once, whether or not the window
+    // has finished loading.
+    QObject::connect(&m_router, &FileOpenRouter::pendingUrlChanged, &m_fileModel, [this] {
+        if (m_router.pendingUrl().isEmpty())
+            return;
+        Preferences &preferences = Preferences::shared();
+        if (!preferences.booleanOrDefault(PreferenceKeys::hasOnboarded))
+            preferences.setBoolean(PreferenceKeys::hasOnboarded, true);
+        m_nav.setScreen(Nav::MurScreen::file);
+        m_fileModel.handle(m_router.take());
+    });
+}
+
+void Application::connectTray()
+{
+    auto showState = [this] {
+        switch (m_dictation.status()) {
+        case DictationController::Status::idle:
+            m_tray.setState(TrayIcon::State::idle);
+            break;
+        case DictationController::Status::recording:
+            m_tray.setState(TrayIcon::State::recording);
+            break;
+        case DictationController::Status::working:
+            m_tray.setState(TrayIcon::State::working);
+            break;
+        }
+    };
+    QObject::connect(&m_dictation, &DictationController::statusChanged, &m_tray, showState);
+    QObject::connect(&m_tray, &TrayIcon::toggleDictationRequested, &m_commands, &MurCommands::dockToggleDictation);
+    QObject::connect(&m_tray, &TrayIcon::transcribeFileRequested, &m_commands, &MurCommands::dockTranscribeFile);
+    QObject::connect(&m_tray, &TrayIcon::settingsRequested, &m_commands, &MurCommands::openSettings);
+    QObject::connect(&m_tray, &TrayIcon::quitRequested, &m_commands, &MurCommands::quit);
+    QObject::connect(&m_tray, &TrayIcon::menuWindowRequested, &m_commands, &MurCommands::showMenuWindow);
+}
+
+bool Application::claimInstance()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        qCWarning(lcApp) << "no session bus: this Murmel runs alone, and scripts cannot reach it";
+        return true;
+    }
+    return m_automation.registerOn(bus);
 }
 
 QList<HotkeyBackend *> Application::hotkeyBackends()
@@ -39,8 +94,13 @@ void Application::start()
 {
     m_focusTracker.start();
     m_hotkeys.start();
+    // A hotkey the desktop refused at start (the portal's dialog declined, the grab taken)
+    // is tried again when the user comes back to Murmel, as after changing a setting.
+    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &m_hotkeys, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            m_hotkeys.ensureTap();
+    });
+    m_tray.show();
     if (Preferences::shared().booleanOrDefault(PreferenceKeys::hasOnboarded))
         m_dictation.warmUp();
-    if (!m_automation.registerOn(QDBusConnection::sessionBus()))
-        qCWarning(lcApp) << "Scripts and murmel insert-last cannot reach this Murmel";
 }

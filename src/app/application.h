@@ -1,6 +1,11 @@
 #pragma once
 
 #include "app/automationservice.h"
+#include "app/fileopenrouter.h"
+#include "app/loginitem.h"
+#include "app/murcommands.h"
+#include "app/nav.h"
+#include "app/updatechecker.h"
 #include "dictation/dictationcontroller.h"
 #include "dictation/hotkeymonitor.h"
 #include "dictation/hudcontroller.h"
@@ -11,6 +16,7 @@
 #include "insert/textinserter.h"
 #include "platform/atspiannouncer.h"
 #include "platform/atspifocustracker.h"
+#include "platform/desktopurlopener.h"
 #include "platform/espeaksynthesizer.h"
 #include "platform/logindactivity.h"
 #include "platform/portalhotkeybackend.h"
@@ -18,10 +24,13 @@
 #include "platform/qtclipboard.h"
 #include "platform/qtsoundplayer.h"
 #include "platform/quickhudpanel.h"
+#include "platform/quickmainwindow.h"
+#include "platform/trayicon.h"
 #include "platform/x11clickobserver.h"
 #include "platform/x11focusprobe.h"
 #include "platform/x11hotkeybackend.h"
 #include "platform/x11keyboardinjector.h"
+#include "transcripts/filetranscriptionmodel.h"
 
 // The running application's objects, each created once, in the order their dependencies
 // need: the desktop's facilities first, then the services over them, then the dictation
@@ -36,17 +45,32 @@ public:
     Application(const Application &) = delete;
     Application &operator=(const Application &) = delete;
 
-    // Starts what watches the desktop (focus, the hotkey), warms the dictation model up once
-    // onboarding is done, and takes the bus name last, so a script that sees the name can
-    // use everything.
+    // Takes the bus name that makes this the one running Murmel, with the automation
+    // interface behind it. False when another Murmel owns it: this one should hand its
+    // request over and exit. Without a session bus Murmel runs alone and unreachable.
+    bool claimInstance();
+
+    // The Qt Quick main window, once the scene has loaded.
+    void setMainWindow(QWindow *window) { m_mainWindow.setWindow(window); }
+
+    // Starts what watches the desktop (focus, the hotkey), shows the tray icon and warms the
+    // dictation model up once onboarding is done.
     void start();
 
     DictationController &dictation() { return m_dictation; }
     HotkeyMonitor &hotkeys() { return m_hotkeys; }
     ClickInserter &clickInserter() { return m_clickInserter; }
+    Nav &nav() { return m_nav; }
+    FileOpenRouter &fileOpenRouter() { return m_router; }
+    MurCommands &commands() { return m_commands; }
+    UpdateChecker &updates() { return m_updates; }
+    LoginItem &loginItem() { return m_loginItem; }
+    FileTranscriptionModel &fileModel() { return m_fileModel; }
 
 private:
     QList<HotkeyBackend *> hotkeyBackends();
+    void connectTray();
+    void connectFileOpening();
 
     // The desktop.
     QtClipboard m_clipboard;
@@ -62,6 +86,9 @@ private:
     PortalHotkeyBackend m_portalHotkeys;
     QuickHUDPanel m_hudPanel;
     X11ClickObserver m_clickObserver;
+    QuickMainWindow m_mainWindow;
+    DesktopUrlOpener m_urls;
+    TrayIcon m_tray;
 
     // The services over it.
     Sounds m_sounds;
@@ -72,5 +99,13 @@ private:
     HUDController m_hud;
     ClickInserter m_clickInserter;
     DictationController m_dictation;
+    FileTranscriptionModel m_fileModel;
+
+    // The shell around it.
+    Nav m_nav;
+    FileOpenRouter m_router;
+    UpdateChecker m_updates;
+    LoginItem m_loginItem;
+    MurCommands m_commands;
     AutomationService m_automation;
 };

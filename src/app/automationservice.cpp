@@ -1,15 +1,26 @@
 #include "automationservice.h"
 
+#include "dictation/dictationcontroller.h"
 #include "insert/clipboardsafeinsertservice.h"
 #include "logging.h"
+#include "murcommands.h"
+#include "transcripts/transcribefileaction.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QVariantMap>
 
-AutomationService::AutomationService(ClipboardSafeInsertService &safeInsert, QObject *parent)
+AutomationService::AutomationService(const Collaborators &collaborators, QObject *parent)
     : QObject(parent)
-    , m_safeInsert(safeInsert)
-{}
+    , m_safeInsert(collaborators.safeInsert)
+    , m_dictation(collaborators.dictation)
+    , m_commands(collaborators.commands)
+    , m_models(collaborators.models)
+    , m_preferences(collaborators.preferences)
+    , m_announcedStatus(status())
+{
+    connect(&m_dictation, &DictationController::statusChanged, this, &AutomationService::announceStatus);
+}
 
 bool AutomationService::registerOn(QDBusConnection connection)
 {
@@ -29,11 +40,85 @@ bool AutomationService::registerOn(QDBusConnection connection)
         const QString reason = connection.lastError().isValid()
                                    ? connection.lastError().message()
                                    : QStringLiteral("another program owns it");
-        qCWarning(lcApp) << "could not take the bus name" << serviceName() << "-" << reason;
+        qCInfo(lcApp) << "could not take the bus name" << serviceName() << "-" << reason;
         connection.unregisterObject(objectPath());
         return false;
     }
+    m_connection = connection;
     return true;
+}
+
+QString AutomationService::status() const
+{
+    switch (m_dictation.status()) {
+    case DictationController::Status::idle:
+        return QStringLiteral("idle");
+    case DictationController::Status::recording:
+        return QStringLiteral("recording");
+    case DictationController::Status::working:
+        return QStringLiteral("working");
+    }
+    return {};
+}
+
+void AutomationService::announceStatus()
+{
+    const QString current = status();
+    if (current == m_announcedStatus)
+        return;
+    m_announcedStatus = current;
+    Q_EMIT StatusChanged(current);
+    // QtDBus does not send the standard change signal by itself; property watchers
+    // (busctl, gdbus monitor, desktop widgets) listen for this one.
+    if (m_connection.isConnected()) {
+        QDBusMessage changed = QDBusMessage::createSignal(objectPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                          QStringLiteral("PropertiesChanged"));
+        changed << interfaceName() << QVariantMap{{QStringLiteral("Status"), current}} << QStringList{};
+        m_connection.send(changed);
+    }
+}
+
+void AutomationService::StartDictation()
+{
+    m_dictation.startRecording();
+}
+
+void AutomationService::StopDictation()
+{
+    m_dictation.stopAndProcess();
+}
+
+void AutomationService::ToggleDictation()
+{
+    m_commands.dockToggleDictation();
+}
+
+QString AutomationService::TranscribeFile(const QString &path)
+{
+    const std::optional<QUrl> url = MurCommands::localFileUrl(path);
+    if (!url) {
+        sendErrorReply(notAFileError(),
+                       QStringLiteral("Give the file as an absolute path or a file URL: %1").arg(path));
+        return {};
+    }
+    setDelayedReply(true);
+    answerTranscribeFile(connection(), message(), url->toLocalFile());
+    return {};
+}
+
+QCoro::Task<void> AutomationService::answerTranscribeFile(QDBusConnection connection, QDBusMessage request,
+                                                          QString path)
+{
+    auto performing = TranscribeFileAction::perform(path, m_models, m_preferences);
+    const TranscribeFileAction::Result result = co_await std::move(performing);
+    if (const auto *text = std::get_if<QString>(&result)) {
+        connection.send(request.createReply(*text));
+        co_return;
+    }
+    const auto &failure = std::get<TranscribeFileAction::Failure>(result);
+    const QString name = failure.kind == TranscribeFileAction::Failure::Kind::modelNotReady ? modelNotReadyError()
+                                                                                          : transcriptionFailedError();
+    connection.send(request.createErrorReply(name, failure.message));
 }
 
 void AutomationService::InsertLastDictation()
@@ -55,4 +140,21 @@ QCoro::Task<void> AutomationService::answerInsertLastDictation(QDBusConnection c
                                                                                : notReturnedError();
     connection.send(
         request.createErrorReply(name, ClipboardSafeInsertService::description(*error)));
+}
+
+void AutomationService::Open(const QStringList &paths)
+{
+    if (!paths.isEmpty() && !m_commands.openFiles(paths))
+        sendErrorReply(notAFileError(),
+                       QStringLiteral("Give the file as an absolute path or a file URL: %1").arg(paths.first()));
+}
+
+void AutomationService::Activate()
+{
+    m_commands.showMainWindow();
+}
+
+void AutomationService::ShowFileScreen()
+{
+    m_commands.dockTranscribeFile();
 }

@@ -1,9 +1,11 @@
 #include "commandline.h"
 
 #include "configcommand.h"
+#include "dictationcommand.h"
 #include "historycommand.h"
 #include "console.h"
 #include "insertlastcommand.h"
+#include "launchrequest.h"
 #include "modelscommand.h"
 #include "preferences.h"
 #include "speech/modelstore.h"
@@ -16,7 +18,7 @@
 namespace {
 
 const QStringList commands = {QStringLiteral("config"), QStringLiteral("models"), QStringLiteral("transcribe"),
-                              QStringLiteral("history"), QStringLiteral("insert-last"), QStringLiteral("help"),
+                              QStringLiteral("history"), QStringLiteral("insert-last"), QStringLiteral("dictation"), QStringLiteral("help"),
                               QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--version")};
 
 // Lets the thread pool's last jobs (the tail of an engine run, a hash, a decode) finish
@@ -38,8 +40,7 @@ bool isCommand(const QStringList &arguments)
 
 QString usage()
 {
-    return QStringLiteral("Usage:\n"
-                          "  murmel                              open Murmel\n")
+    return QStringLiteral("Usage:\n") + LaunchRequest::usage() + u'\n' + DictationCommand::usage() + u'\n'
         + TranscribeCommand::usage() + u'\n' + HistoryCommand::usage() + u'\n' + ConfigCommand::usage() + u'\n' + ModelsCommand::usage() + u'\n'
         + InsertLastCommand::usage() + u'\n'
         + QStringLiteral("  murmel --version                    the version");
@@ -60,6 +61,8 @@ int run(const QStringList &arguments)
         return HistoryCommand::run(rest, HistoryStore::shared());
     if (command == u"insert-last")
         return InsertLastCommand::run(rest);
+    if (command == u"dictation")
+        return DictationCommand::run(rest);
     if (command == u"--version") {
         Console::out(QStringLiteral("murmel " MURMEL_VERSION));
         return 0;

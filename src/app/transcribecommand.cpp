@@ -10,6 +10,7 @@
 #include "speech/transcriber.h"
 #include "speech/whisperlanguage.h"
 #include "transcripts/audiofiledecoder.h"
+#include "transcripts/transcribefileaction.h"
 #include "transcripts/transcriptformats.h"
 
 #include <QFileInfo>
@@ -29,7 +30,7 @@ struct Options
     std::optional<QString> language;
 };
 
-const QString modelNotReady = QStringLiteral("No speech model is downloaded yet. Open Murmel and download a model first.");
+const QString modelNotReady = TranscribeFileAction::modelNotReadyMessage();
 
 // Nothing when the arguments are fine; otherwise what is wrong with them.
 std::optional<QString> parse(const QStringList &arguments, Options &options)

@@ -75,6 +75,19 @@ void DictationController::registerHotkey()
     };
 }
 
+QString DictationController::statusLabel() const
+{
+    switch (m_status) {
+    case Status::idle:
+        return QStringLiteral("Ready");
+    case Status::recording:
+        return QStringLiteral("Listening");
+    case Status::working:
+        return QStringLiteral("Working");
+    }
+    return {};
+}
+
 void DictationController::toggle()
 {
     switch (m_status) {

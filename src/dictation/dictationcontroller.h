@@ -40,6 +40,9 @@ class DictationController final : public QObject
     Q_PROPERTY(Status status READ status NOTIFY statusChanged)
     // The last failure shown to the user; empty when none. Cleared by the next start.
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
+    // "Ready", "Listening" or "Working": the status as the screens word it.
+    Q_PROPERTY(QString statusLabel READ statusLabel NOTIFY statusChanged)
+    Q_PROPERTY(bool recording READ isRecording NOTIFY statusChanged)
 
 public:
     enum class Status { idle, recording, working };
@@ -67,6 +70,8 @@ public:
 
     Status status() const { return m_status; }
     QString lastError() const { return m_lastError; }
+    QString statusLabel() const;
+    bool isRecording() const { return m_status == Status::recording; }
 
     // Begins a recording when idle and no model download runs; otherwise does nothing.
     Q_INVOKABLE void startRecording();

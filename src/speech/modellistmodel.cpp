@@ -59,3 +59,9 @@ void ModelListModel::refresh()
     if (rowCount() > 0)
         Q_EMIT dataChanged(index(0), index(rowCount() - 1), {StateRole});
 }
+
+QString ModelListModel::displayName(const QString &rawValue)
+{
+    const std::optional<WhisperModel> model = WhisperModel::fromRawValue(rawValue);
+    return model ? model->displayName() : QString();
+}

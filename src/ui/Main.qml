@@ -3,15 +3,111 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Murmel
 
-// The main window. Until the full screens arrive it shows the speech models, so a first
-// run can fetch one; every value comes from the model store.
+// The main window with its menus and shortcuts. Closing it only hides it: Murmel keeps
+// running in the tray. Until the full screens arrive its content lists the speech models,
+// so a first run can fetch one; every value comes from the model store.
 ApplicationWindow {
     id: window
-    width: 520
-    height: 380
+    width: 780
+    height: 640
     visible: true
     title: "Murmel"
-    color: "#101114"
+    color: Theme.bg
+
+    palette.window: Theme.panel
+    palette.windowText: Theme.ink
+    palette.base: Theme.panel
+    palette.text: Theme.ink
+    palette.button: Theme.panel
+    palette.buttonText: Theme.ink
+    palette.highlight: Theme.lineStrong
+    palette.highlightedText: Theme.ink
+    palette.light: Theme.lineStrong
+    palette.mid: Theme.line
+    palette.dark: Theme.muted
+
+    menuBar: MenuBar {
+        Menu {
+            title: "&File"
+            Action {
+                text: "Transcribe a File…"
+                shortcut: "Ctrl+O"
+                onTriggered: Commands.transcribeFile()
+            }
+            MenuSeparator {}
+            Action {
+                text: "Settings…"
+                shortcut: "Ctrl+,"
+                onTriggered: Commands.openSettings()
+            }
+            MenuSeparator {}
+            Action {
+                text: "Quit Murmel"
+                shortcut: "Ctrl+Q"
+                onTriggered: Commands.quit()
+            }
+        }
+        Menu {
+            title: "&Dictation"
+            Action {
+                text: Commands.dictationTitle
+                enabled: Commands.dictationEnabled
+                shortcut: "Ctrl+Shift+D"
+                onTriggered: Commands.toggleDictation()
+            }
+            MenuSeparator {}
+            Action {
+                text: "Set Hotkey…"
+                onTriggered: Commands.setHotkey()
+            }
+        }
+        Menu {
+            title: "&View"
+            Action {
+                text: "Home"
+                shortcut: "Ctrl+1"
+                onTriggered: Commands.showHome()
+            }
+            Action {
+                text: "Transcribe a File"
+                shortcut: "Ctrl+2"
+                onTriggered: Commands.transcribeFile()
+            }
+            Action {
+                text: "History"
+                shortcut: "Ctrl+3"
+                onTriggered: Commands.showHistory()
+            }
+            MenuSeparator {}
+            Action {
+                text: "Back"
+                shortcut: "Ctrl+["
+                onTriggered: Commands.back()
+            }
+        }
+        Menu {
+            title: "&Help"
+            Action {
+                text: "Murmel Help"
+                shortcut: "F1"
+                onTriggered: Commands.openHelp()
+            }
+            Action {
+                text: "Contact Support"
+                onTriggered: Commands.contactSupport()
+            }
+            Action {
+                text: "Check for Updates…"
+                onTriggered: Commands.checkForUpdates()
+            }
+        }
+    }
+
+    // Back has a second key, the one browsers and file managers use.
+    Shortcut {
+        sequence: "Alt+Left"
+        onActivated: Commands.back()
+    }
 
     ColumnLayout {
         anchors.fill: parent
@@ -20,7 +116,7 @@ ApplicationWindow {
 
         Label {
             text: "Speech models"
-            color: "#f2f2f2"
+            color: Theme.ink
             font.pixelSize: 20
             font.weight: Font.DemiBold
         }
@@ -37,12 +133,12 @@ ApplicationWindow {
 
                 Label {
                     text: displayName
-                    color: "#f2f2f2"
+                    color: Theme.ink
                     Layout.fillWidth: true
                 }
                 Label {
                     text: sizeLabel
-                    color: "#9a9ca3"
+                    color: Theme.body
                 }
                 Button {
                     text: downloadState === "ready" ? "Ready" : downloadState === "downloading"
@@ -57,11 +153,60 @@ ApplicationWindow {
         Label {
             visible: ModelStore.lastError !== ""
             text: ModelStore.lastError
-            color: "#ff6b6b"
+            color: Theme.pink
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }
 
         Item { Layout.fillHeight: true }
+    }
+
+    // The answer of "Check for Updates…". Murmel never installs anything itself: a newer
+    // version comes with the address to get it from.
+    Dialog {
+        id: updateDialog
+        objectName: "updateDialog"
+        title: "Software Update"
+        modal: true
+        anchors.centerIn: parent
+        width: Math.min(window.width - 80, 440)
+        standardButtons: Dialog.Close
+
+        ColumnLayout {
+            anchors.fill: parent
+            spacing: 10
+            Label {
+                text: Updates.message
+                color: Theme.ink
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+            Label {
+                visible: Updates.newerVersionAvailable && Updates.notes !== ""
+                text: Updates.notes
+                color: Theme.body
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+            Button {
+                visible: Updates.newerVersionAvailable && Updates.downloadUrl.toString() !== ""
+                text: "Get Murmel " + Updates.latestVersion
+                onClicked: Qt.openUrlExternally(Updates.downloadUrl)
+            }
+        }
+    }
+
+    Connections {
+        target: Updates
+        function onFinished() { updateDialog.open() }
+    }
+
+    MenuWindow {
+        id: menuWindow
+    }
+
+    Connections {
+        target: Commands
+        function onMenuWindowRequested() { menuWindow.present() }
     }
 }

@@ -1,0 +1,71 @@
+#include "launchrequest.h"
+
+#include "automationclient.h"
+#include "murcommands.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+
+std::variant<LaunchRequest, QString> LaunchRequest::parse(const QStringList &arguments, const QString &workingDirectory)
+{
+    LaunchRequest request;
+    bool optionsEnded = false;
+    for (const QString &argument : arguments) {
+        if (!optionsEnded && argument == u"--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && argument == u"--start-dictation") {
+            request.startDictation = true;
+        } else if (!optionsEnded && argument == u"--transcribe-file") {
+            request.fileScreen = true;
+        } else if (!optionsEnded && argument.startsWith(u'-')) {
+            return QStringLiteral("Unknown option %1.").arg(argument);
+        } else if (argument.contains(QStringLiteral("://")) && !argument.startsWith(QStringLiteral("file:"))) {
+            return QStringLiteral("Murmel opens files on this computer only, not %1.").arg(argument);
+        } else if (argument.startsWith(QStringLiteral("file:"))) {
+            const QUrl url(argument);
+            if (!url.isLocalFile() || !QDir::isAbsolutePath(url.toLocalFile()))
+                return QStringLiteral("%1 does not name a file.").arg(argument);
+            request.files << QDir::cleanPath(url.toLocalFile());
+        } else {
+            request.files << QDir::cleanPath(QDir(workingDirectory).absoluteFilePath(argument));
+        }
+    }
+    return request;
+}
+
+QString LaunchRequest::usage()
+{
+    return QStringLiteral("  murmel [FILE]                       open Murmel; a file goes to the file screen\n"
+                          "  murmel --start-dictation            open Murmel and start dictating\n"
+                          "  murmel --transcribe-file            open Murmel on the file screen");
+}
+
+void LaunchRequest::perform(MurCommands &commands) const
+{
+    if (!files.isEmpty())
+        commands.openFiles(files);
+    else if (fileScreen)
+        commands.dockTranscribeFile();
+    if (startDictation)
+        commands.startDictation();
+}
+
+int LaunchRequest::handOver(QDBusConnection bus) const
+{
+    QList<std::pair<QString, QVariantList>> calls;
+    if (!files.isEmpty())
+        calls.append({QStringLiteral("Open"), {files}});
+    else if (fileScreen)
+        calls.append({QStringLiteral("ShowFileScreen"), {}});
+    if (startDictation)
+        calls.append({QStringLiteral("StartDictation"), {}});
+    if (calls.isEmpty())
+        calls.append({QStringLiteral("Activate"), {}});
+    for (const auto &[method, arguments] : std::as_const(calls)) {
+        const AutomationClient::Outcome outcome = AutomationClient::call(method, arguments, 10000, bus);
+        if (outcome.kind != AutomationClient::Outcome::Kind::answered)
+            return AutomationClient::report(outcome);
+    }
+    return 0;
+}

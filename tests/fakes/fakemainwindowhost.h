@@ -1,0 +1,12 @@
+#pragma once
+
+#include "app/mainwindowhost.h"
+
+// A MainWindowHost for unit tests: counts how often the window was brought forward.
+class FakeMainWindowHost final : public MainWindowHost
+{
+public:
+    void present() override { ++presented; }
+
+    int presented = 0;
+};
