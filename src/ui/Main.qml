@@ -26,8 +26,26 @@ ApplicationWindow {
     palette.mid: Theme.line
     palette.dark: Theme.muted
 
+    // A menu entry that shows its keys on the right, as desktop menus do.
+    component MenuEntry: MenuItem {
+        id: entry
+        contentItem: RowLayout {
+            spacing: 24
+            Label {
+                text: entry.text.replace("&", "")
+                color: entry.enabled ? Theme.ink : Theme.muted
+                Layout.fillWidth: true
+            }
+            Label {
+                text: entry.action && entry.action.shortcut ? String(entry.action.shortcut) : ""
+                color: Theme.muted
+            }
+        }
+    }
+
     menuBar: MenuBar {
         Menu {
+            delegate: MenuEntry {}
             title: "&File"
             Action {
                 text: "Transcribe a File…"
@@ -48,6 +66,7 @@ ApplicationWindow {
             }
         }
         Menu {
+            delegate: MenuEntry {}
             title: "&Dictation"
             Action {
                 text: Commands.dictationTitle
@@ -62,6 +81,7 @@ ApplicationWindow {
             }
         }
         Menu {
+            delegate: MenuEntry {}
             title: "&View"
             Action {
                 text: "Home"
@@ -86,6 +106,7 @@ ApplicationWindow {
             }
         }
         Menu {
+            delegate: MenuEntry {}
             title: "&Help"
             Action {
                 text: "Murmel Help"
@@ -203,6 +224,7 @@ ApplicationWindow {
 
     MenuWindow {
         id: menuWindow
+        palette: window.palette
     }
 
     Connections {

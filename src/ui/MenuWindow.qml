@@ -7,14 +7,14 @@ import Murmel
 // The tray icon's small window: the status, the dictation button and the ways into the
 // main window. It sits in the top right corner of the screen, where panels keep their
 // icons, and goes away as soon as it loses the focus, like a menu.
-Window {
+ApplicationWindow {
     id: root
     objectName: "menuWindow"
     title: "Murmel menu"
     width: 280
     height: column.implicitHeight + 32
     flags: Qt.Tool | Qt.FramelessWindowHint | Qt.WindowStaysOnTopHint
-    color: Theme.panel
+    color: Theme.bg
     visible: false
 
     function present() {
