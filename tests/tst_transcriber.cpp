@@ -106,11 +106,11 @@ private Q_SLOTS:
         const auto result = QCoro::waitFor(transcriber.segments(
             tone(5.0),
             [&](double fraction) {
-                offMainThread |= QThread::currentThread() != qApp->thread();
+                offMainThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
                 progress << fraction;
             },
             [&](const QList<TranscriptSegment> &segments) {
-                offMainThread |= QThread::currentThread() != qApp->thread();
+                offMainThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
                 live += segments;
             }));
         QVERIFY(std::holds_alternative<QList<TranscriptSegment>>(result));

@@ -23,6 +23,10 @@ PcmPlayer::PcmPlayer(QObject *parent)
 PcmPlayer::~PcmPlayer()
 {
     stop();
+    // A sink reads from its buffer until it is gone. Sinks still waiting for a deferred
+    // delete (the event loop has ended when the application quits) would otherwise be
+    // deleted with the other children, in the order they were made: after their buffers.
+    qDeleteAll(findChildren<QAudioSink *>(Qt::FindDirectChildrenOnly));
 }
 
 bool PcmPlayer::play(const QByteArray &pcm, const QAudioFormat &format)
