@@ -89,6 +89,7 @@ private:
     QString m_speech;
     QString m_parrot;
     QProcess *m_murmel = nullptr;
+    QString m_window; // the main window's X id, once launched
     QStringList m_statusSignals;
     QStringList m_propertySignals;
 };
@@ -185,8 +186,9 @@ bool TestShell::launch()
     m_murmel->setProcessChannelMode(QProcess::ForwardedChannels);
     ChildProcess::dieWithParent(*m_murmel);
     m_murmel->start(MurmelProcess::binary(), {});
+    m_window.clear();
     return QTest::qWaitFor([this] { return m_bus.hasName(service); }, 20000)
-        && QTest::qWaitFor([this] { return windowVisible(QStringLiteral("^Murmel$")); }, 20000);
+        && QTest::qWaitFor([this] { return !(m_window = visibleWindow(QStringLiteral("^Murmel$"))).isEmpty(); }, 20000);
 }
 
 QDBusMessage TestShell::call(const QString &method, const QVariantList &arguments, int timeoutMs)
@@ -366,18 +368,17 @@ void TestShell::secondLaunchHandsOverTheFirstFile()
 void TestShell::closedWindowKeepsMurmelRunning()
 {
     QVERIFY(launch());
-    QString window;
-    QTRY_VERIFY_WITH_TIMEOUT(!(window = visibleWindow(QStringLiteral("^Murmel$"))).isEmpty(), 5000);
+    const QString window = m_window;
     m_desktop.run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
     m_desktop.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("alt+F4")});
-    QTRY_VERIFY_WITH_TIMEOUT(!windowVisible(QStringLiteral("^Murmel$")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!windowVisible(QStringLiteral("^Murmel$")), 20000);
     QTest::qWait(500);
     QCOMPARE(m_murmel->state(), QProcess::Running);
     QVERIFY(m_bus.hasName(service));
 
     // The automation interface and the launcher bring it back.
     QCOMPARE(call(QStringLiteral("Activate")).type(), QDBusMessage::ReplyMessage);
-    QTRY_VERIFY_WITH_TIMEOUT(windowVisible(QStringLiteral("^Murmel$")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(windowVisible(QStringLiteral("^Murmel$")), 20000);
 }
 
 void TestShell::trayMenuDrivesMurmel()
@@ -386,7 +387,7 @@ void TestShell::trayMenuDrivesMurmel()
     QVERIFY(m_panel->waitForItem());
     // A click on the icon opens the small menu window.
     QVERIFY(m_panel->activate());
-    QTRY_VERIFY_WITH_TIMEOUT(windowVisible(QStringLiteral("^Murmel menu$")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(windowVisible(QStringLiteral("^Murmel menu$")), 20000);
 
     QString error;
     QVERIFY2(m_panel->clickMenuItem(QStringLiteral("Start Dictation"), &error), qPrintable(error));
@@ -404,8 +405,7 @@ void TestShell::trayMenuDrivesMurmel()
 void TestShell::keyboardShortcuts()
 {
     QVERIFY(launch());
-    QString window;
-    QTRY_VERIFY_WITH_TIMEOUT(!(window = visibleWindow(QStringLiteral("^Murmel$"))).isEmpty(), 5000);
+    const QString window = m_window;
     m_desktop.run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
     m_desktop.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+shift+d")});
     QTRY_COMPARE(status(), QStringLiteral("recording"));
