@@ -10,6 +10,15 @@
 #include <QDBusMessage>
 #include <QVariantMap>
 
+namespace {
+
+QString notAFileMessage(const QString &path)
+{
+    return QStringLiteral("Give the file as an absolute path or a file URL: %1").arg(path);
+}
+
+} // namespace
+
 AutomationService::AutomationService(const Collaborators &collaborators, QObject *parent)
     : QObject(parent)
     , m_safeInsert(collaborators.safeInsert)
@@ -97,8 +106,7 @@ QString AutomationService::TranscribeFile(const QString &path)
 {
     const std::optional<QUrl> url = MurCommands::localFileUrl(path);
     if (!url) {
-        sendErrorReply(notAFileError(),
-                       QStringLiteral("Give the file as an absolute path or a file URL: %1").arg(path));
+        sendErrorReply(notAFileError(), notAFileMessage(path));
         return {};
     }
     setDelayedReply(true);
@@ -145,8 +153,7 @@ QCoro::Task<void> AutomationService::answerInsertLastDictation(QDBusConnection c
 void AutomationService::Open(const QStringList &paths)
 {
     if (!paths.isEmpty() && !m_commands.openFiles(paths))
-        sendErrorReply(notAFileError(),
-                       QStringLiteral("Give the file as an absolute path or a file URL: %1").arg(paths.first()));
+        sendErrorReply(notAFileError(), notAFileMessage(paths.first()));
 }
 
 void AutomationService::Activate()

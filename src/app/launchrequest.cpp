@@ -4,7 +4,6 @@
 #include "murcommands.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QUrl>
 
 std::variant<LaunchRequest, QString> LaunchRequest::parse(const QStringList &arguments, const QString &workingDirectory)
@@ -23,10 +22,10 @@ std::variant<LaunchRequest, QString> LaunchRequest::parse(const QStringList &arg
         } else if (argument.contains(QStringLiteral("://")) && !argument.startsWith(QStringLiteral("file:"))) {
             return QStringLiteral("Murmel opens files on this computer only, not %1.").arg(argument);
         } else if (argument.startsWith(QStringLiteral("file:"))) {
-            const QUrl url(argument);
-            if (!url.isLocalFile() || !QDir::isAbsolutePath(url.toLocalFile()))
+            const std::optional<QUrl> url = MurCommands::localFileUrl(argument);
+            if (!url)
                 return QStringLiteral("%1 does not name a file.").arg(argument);
-            request.files << QDir::cleanPath(url.toLocalFile());
+            request.files << url->toLocalFile();
         } else {
             request.files << QDir::cleanPath(QDir(workingDirectory).absoluteFilePath(argument));
         }

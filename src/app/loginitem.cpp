@@ -15,8 +15,7 @@ namespace {
 
 const QString entryName = QStringLiteral("app.murmel.Murmel.desktop");
 
-// An argument with any of these must be quoted (the Desktop Entry specification's reserved
-// characters).
+// An argument with any of these must be quoted: desktop entries reserve them.
 bool needsQuoting(const QString &argument)
 {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
