@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QUuid>
+
+class CustomizationStore;
+
+// The rows of one of the two editors over the customisation store: the dictionary's rules
+// ("heard" and "wanted") or the custom styles ("name" and "prompt"). An edit of a field
+// changes that row's data in place, so the text field being typed in keeps its focus;
+// adding or removing a row resets the list.
+//
+// Main thread only. The store must outlive the model.
+class CustomizationListModel final : public QAbstractListModel
+{
+    Q_OBJECT
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+
+public:
+    enum class List { rules, styles };
+    enum Role {
+        IdRole = Qt::UserRole + 1,
+        FirstRole,  // heard, or the style's name
+        SecondRole, // wanted, or the style's instruction
+    };
+
+    CustomizationListModel(CustomizationStore &store, List list, QObject *parent = nullptr);
+
+    int count() const { return int(m_ids.size()); }
+
+    Q_INVOKABLE void add();
+    Q_INVOKABLE void remove(const QString &id);
+    Q_INVOKABLE void setFirst(const QString &id, const QString &value);
+    Q_INVOKABLE void setSecond(const QString &id, const QString &value);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+Q_SIGNALS:
+    void countChanged();
+
+private:
+    QList<QUuid> currentIds() const;
+    void follow();
+
+    CustomizationStore &m_store;
+    List m_list;
+    QList<QUuid> m_ids;
+};

@@ -1,0 +1,90 @@
+'''A stand-in for the desktop's Settings portal, for python-dbusmock.
+
+It answers ReadAll, Read and ReadOne the way xdg-desktop-portal does: ReadAll takes
+namespace patterns (exact, or ending in "*"), Read wraps the value in a second variant as
+the first portal versions did, and a key the desktop lacks is a NotFound error.
+Parameters:
+  settings   {namespace: {key: value}}; JSON true/false become booleans, whole numbers
+             32-bit unsigned integers, other numbers doubles, text strings
+  read_all   false leaves ReadAll out, as on portals that predate it (default true)
+  delay      seconds every read method waits before answering (default 0)
+Tests change a value with the mock method Change(namespace, key, value), which stores it
+and emits SettingChanged.
+'''
+
+import time
+
+import dbus
+
+from dbusmock import MOCK_IFACE
+
+BUS_NAME = 'org.freedesktop.portal.Desktop'
+MAIN_OBJ = '/org/freedesktop/portal/desktop'
+MAIN_IFACE = 'org.freedesktop.portal.Settings'
+SYSTEM_BUS = False
+
+NOT_FOUND = 'org.freedesktop.portal.Error.NotFound'
+
+
+def typed(value):
+    if isinstance(value, bool):
+        return dbus.Boolean(value)
+    if isinstance(value, int):
+        return dbus.UInt32(value)
+    if isinstance(value, float):
+        return dbus.Double(value)
+    return dbus.String(value)
+
+
+def load(mock, parameters):
+    mock.settings = {namespace: {key: typed(value) for key, value in keys.items()}
+                     for namespace, keys in parameters.get('settings', {}).items()}
+    mock.delay = parameters.get('delay', 0)
+    mock.AddProperties(MAIN_IFACE, dbus.Dictionary({'version': dbus.UInt32(2)}, signature='sv'))
+    if parameters.get('read_all', True):
+        mock.read_all = lambda patterns: read_all(mock, patterns)
+        mock.AddMethod(MAIN_IFACE, 'ReadAll', 'as', 'a{sa{sv}}', 'ret = self.read_all(args[0])')
+
+
+def matches(namespace, patterns):
+    if not patterns:
+        return True
+    for pattern in patterns:
+        if pattern.endswith('*') and namespace.startswith(pattern[:-1]):
+            return True
+        if namespace == pattern:
+            return True
+    return False
+
+
+def read_all(self, patterns):
+    time.sleep(self.delay)
+    return dbus.Dictionary({namespace: dbus.Dictionary(keys, signature='sv')
+                            for namespace, keys in self.settings.items() if matches(namespace, patterns)},
+                           signature='sa{sv}')
+
+
+def lookup(self, namespace, key):
+    time.sleep(self.delay)
+    if key not in self.settings.get(namespace, {}):
+        raise dbus.exceptions.DBusException(f'Requested setting {namespace} {key} not found', name=NOT_FOUND)
+    return self.settings[namespace][key]
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='ss', out_signature='v')
+def Read(self, namespace, key):
+    # The first portal versions put the value in a variant inside the reply's variant.
+    value = lookup(self, namespace, key)
+    return type(value)(value, variant_level=2)
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='ss', out_signature='v')
+def ReadOne(self, namespace, key):
+    return lookup(self, namespace, key)
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='ssv', out_signature='')
+def Change(self, namespace, key, value):
+    '''Stores a value (typed as the caller sent it) and announces it.'''
+    self.settings.setdefault(namespace, {})[key] = value
+    self.EmitSignal(MAIN_IFACE, 'SettingChanged', 'ssv', [namespace, key, value])

@@ -1,0 +1,566 @@
+// The history and settings screens over their real view models: each loads without a single
+// warning, shows the texts the user reads, moves data both ways between its controls and
+// the preferences, and lets Tab reach every control.
+#include "app/apikeyfield.h"
+#include "app/customizationlistmodel.h"
+#include "app/historyviewmodel.h"
+#include "app/loginitem.h"
+#include "app/nav.h"
+#include "app/permissions.h"
+#include "app/preferencekeys.h"
+#include "app/preferences.h"
+#include "app/settingsmodel.h"
+#include "dictation/hotkeymonitor.h"
+#include "dictation/hotkeyrecorder.h"
+#include "fakes/fakeclipboard.h"
+#include "fakes/fakehotkeybackend.h"
+#include "fakes/fakekeyboardinjector.h"
+#include "fakesecretstore.h"
+#include "insert/clipboardsafeinsertservice.h"
+#include "speech/modellistmodel.h"
+#include "speech/modelstore.h"
+#include "testenvironment.h"
+#include "text/customizationstore.h"
+#include "text/keychainhelper.h"
+#include "transcripts/historystore.h"
+
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QSignalSpy>
+#include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(MurmelPlugin)
+
+namespace {
+
+// Every object reachable from `root`, items and attached objects alike.
+void collect(QObject *object, QSet<QObject *> &seen, QList<QObject *> &out)
+{
+    if (!object || seen.contains(object))
+        return;
+    seen.insert(object);
+    out << object;
+    for (QObject *child : object->children())
+        collect(child, seen, out);
+    if (auto *item = qobject_cast<QQuickItem *>(object)) {
+        for (QQuickItem *child : item->childItems())
+            collect(child, seen, out);
+    }
+}
+
+QList<QObject *> everything(QObject *root)
+{
+    QSet<QObject *> seen;
+    QList<QObject *> out;
+    collect(root, seen, out);
+    return out;
+}
+
+bool shown(QQuickItem *item)
+{
+    for (QQuickItem *it = item; it; it = it->parentItem()) {
+        if (!it->isVisible())
+            return false;
+    }
+    return true;
+}
+
+// Every text a person can read or hear: visible texts, placeholders, tooltips and the
+// accessibility names and descriptions.
+QStringList texts(QObject *root)
+{
+    QStringList found;
+    for (QObject *object : everything(root)) {
+        // Attached objects (tooltips, accessibility) count only while their item is shown.
+        auto *item = qobject_cast<QQuickItem *>(object);
+        if (!item)
+            item = qobject_cast<QQuickItem *>(object->parent());
+        if (item && !shown(item))
+            continue;
+        for (const char *name : {"text", "placeholderText", "displayText", "name", "description"}) {
+            const QVariant value = object->property(name);
+            if (value.typeId() == QMetaType::QString && !value.toString().isEmpty())
+                found << value.toString();
+        }
+    }
+    return found;
+}
+
+QQuickItem *named(QObject *root, const QString &name)
+{
+    for (QObject *object : everything(root)) {
+        if (object->objectName() == name)
+            return qobject_cast<QQuickItem *>(object);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestScreens final : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestEnvironment m_environment;
+    std::unique_ptr<Preferences> m_preferences;
+    std::unique_ptr<HistoryStore> m_history;
+    FakeClipboard m_clipboard;
+    FakeKeyboardInjector m_injector;
+    std::unique_ptr<ClipboardSafeInsertService> m_safeInsert;
+    FakeHotkeyBackend m_backend;
+    std::unique_ptr<HotkeyMonitor> m_monitor;
+    std::unique_ptr<HotkeyRecorder> m_recorder;
+    std::unique_ptr<ModelStore> m_models;
+    std::unique_ptr<ModelListModel> m_modelList;
+    std::unique_ptr<CustomizationStore> m_customization;
+    std::unique_ptr<CustomizationListModel> m_styles;
+    std::unique_ptr<CustomizationListModel> m_rules;
+    FakeSecretStore m_secrets;
+    std::unique_ptr<KeychainHelper> m_keychain;
+    std::unique_ptr<ApiKeyField> m_apiKey;
+    std::unique_ptr<LoginItem> m_loginItem;
+    Nav m_nav;
+    bool m_microphone = true;
+    std::unique_ptr<Permissions> m_permissions;
+    std::unique_ptr<SettingsModel> m_settings;
+    QQmlEngine m_engine;
+    std::unique_ptr<QQuickWindow> m_window;
+    // The history screen's model, made afresh per test as the screen does per visit; it
+    // outlives the window that shows it.
+    std::unique_ptr<HistoryViewModel> m_historyModel;
+
+    HistoryViewModel &freshHistoryModel()
+    {
+        m_window.reset();
+        m_historyModel = std::make_unique<HistoryViewModel>(*m_history, m_clipboard);
+        return *m_historyModel;
+    }
+
+    QString preferencesPath() const { return m_environment.configHome() + u"/Murmel/preferences.json"_qs; }
+
+    // Builds the screen in a fresh window and waits until it is shown.
+    QQuickItem *show(const QString &file, const QVariantMap &properties)
+    {
+        m_window = std::make_unique<QQuickWindow>();
+        m_window->resize(900, 1400);
+        QQmlComponent component(&m_engine, QUrl(u"qrc:/Murmel/"_qs + file));
+        if (component.isError()) {
+            qWarning() << component.errors();
+            return nullptr;
+        }
+        QObject *object = component.createWithInitialProperties(properties);
+        auto *item = qobject_cast<QQuickItem *>(object);
+        if (!item)
+            return nullptr;
+        QQmlEngine::setObjectOwnership(item, QQmlEngine::CppOwnership);
+        item->setParent(m_window.get());
+        item->setParentItem(m_window->contentItem());
+        item->setSize(m_window->size());
+        m_window->show();
+        m_window->requestActivate();
+        if (!QTest::qWaitForWindowActive(m_window.get()))
+            return nullptr;
+        return item;
+    }
+
+    QQuickItem *showSettings()
+    {
+        return show(u"SettingsView.qml"_qs,
+                    {{u"settings"_qs, QVariant::fromValue<QObject *>(m_settings.get())},
+                     {u"permissions"_qs, QVariant::fromValue<QObject *>(m_permissions.get())},
+                     {u"recorder"_qs, QVariant::fromValue<QObject *>(m_recorder.get())},
+                     {u"models"_qs, QVariant::fromValue<QObject *>(m_modelList.get())},
+                     {u"apiKey"_qs, QVariant::fromValue<QObject *>(m_apiKey.get())},
+                     {u"styles"_qs, QVariant::fromValue<QObject *>(m_styles.get())},
+                     {u"rules"_qs, QVariant::fromValue<QObject *>(m_rules.get())}});
+    }
+
+    // Presses a control the way a keyboard user does, which also works for controls scrolled
+    // out of sight.
+    void click(QQuickItem *item)
+    {
+        QVERIFY(item);
+        item->forceActiveFocus(Qt::TabFocusReason);
+        QVERIFY(item->hasActiveFocus());
+        QTest::keyClick(m_window.get(), Qt::Key_Space);
+    }
+
+    // QTest types into widgets only; a window gets its keys one by one.
+    void typeText(const QString &text)
+    {
+        for (const QChar c : text)
+            QTest::keyClick(m_window.get(), c.toLatin1());
+    }
+
+    // The controls Tab visits from the first one until it comes round again.
+    QList<QQuickItem *> tabChain(QQuickItem *root)
+    {
+        QList<QQuickItem *> chain;
+        m_window->requestActivate();
+        root->forceActiveFocus();
+        for (int i = 0; i < 200; ++i) {
+            QTest::keyClick(m_window.get(), Qt::Key_Tab);
+            QQuickItem *focused = m_window->activeFocusItem();
+            if (!focused || chain.contains(focused))
+                break;
+            chain << focused;
+        }
+        return chain;
+    }
+
+    // The interactive controls of a screen: buttons, switches, pickers and fields shown
+    // and enabled.
+    static QList<QQuickItem *> controls(QQuickItem *root)
+    {
+        QList<QQuickItem *> found;
+        for (QObject *object : everything(root)) {
+            auto *item = qobject_cast<QQuickItem *>(object);
+            if (!item || !shown(item) || !item->isEnabled())
+                continue;
+            // A list's rows are one Tab stop, the list itself; the arrow keys move within it.
+            if (item->inherits("QQuickItemDelegate"))
+                continue;
+            if (item->inherits("QQuickAbstractButton") || item->inherits("QQuickComboBox")
+                || item->inherits("QQuickTextField") || item->inherits("QQuickTextArea")) {
+                if (item->property("readOnly").toBool())
+                    continue;
+                // Buttons inside a popup (pickers' lists, context menus) are not on the screen.
+                if (!item->window())
+                    continue;
+                found << item;
+            }
+        }
+        return found;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QQuickStyle::setStyle(u"Basic"_qs);
+        m_preferences = std::make_unique<Preferences>(preferencesPath());
+        m_history = std::make_unique<HistoryStore>(m_environment.dataHome() + u"/Murmel/History/history.json"_qs,
+                                                   *m_preferences);
+        m_safeInsert = std::make_unique<ClipboardSafeInsertService>(m_injector);
+        m_monitor = std::make_unique<HotkeyMonitor>(*m_preferences, QList<HotkeyBackend *>{&m_backend});
+        m_monitor->start();
+        m_recorder = std::make_unique<HotkeyRecorder>(*m_monitor, *m_preferences, nullptr);
+        m_models = std::make_unique<ModelStore>(m_environment.dataHome() + u"/Murmel/Models"_qs);
+        m_modelList = std::make_unique<ModelListModel>(*m_models);
+        m_customization = std::make_unique<CustomizationStore>(*m_preferences);
+        m_styles = std::make_unique<CustomizationListModel>(*m_customization, CustomizationListModel::List::styles);
+        m_rules = std::make_unique<CustomizationListModel>(*m_customization, CustomizationListModel::List::rules);
+        m_keychain = std::make_unique<KeychainHelper>(m_secrets);
+        m_apiKey = std::make_unique<ApiKeyField>(*m_keychain);
+        m_loginItem = std::make_unique<LoginItem>(u"/usr/bin/murmel"_qs);
+        m_permissions = std::make_unique<Permissions>(Permissions::Probes{
+            [this] { return m_microphone; }, [this] { return m_injector.trusted; },
+            [this] { return m_monitor->isActive(); }});
+        m_settings = std::make_unique<SettingsModel>(SettingsModel::Collaborators{
+            *m_preferences, m_history.get(), m_safeInsert.get(), m_loginItem.get(), &m_nav, m_models.get(),
+            m_customization.get()});
+    }
+
+    void init()
+    {
+        QTest::failOnWarning(QRegularExpression(u".*"_qs));
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_historyModel.reset();
+        for (const TranscriptRecord &record : QList<TranscriptRecord>(m_history->records()))
+            m_history->remove(record.id);
+    }
+
+    void historyPlaceholders()
+    {
+        HistoryViewModel &model = freshHistoryModel();
+        QQuickItem *view = show(u"HistoryView.qml"_qs, {{u"history"_qs, QVariant::fromValue<QObject *>(&model)}});
+        QVERIFY(view);
+        QStringList shownTexts = texts(view);
+        QVERIFY2(shownTexts.contains(u"No transcripts yet"_qs), qPrintable(shownTexts.join(u" | "_qs)));
+        QVERIFY(shownTexts.contains(u"Select a transcript"_qs));
+        QVERIFY(shownTexts.contains(u"Search transcripts"_qs));
+        for (const QString &label : {u"All"_qs, u"Voice"_qs, u"Files"_qs, u"Show all"_qs, u"Show voice"_qs,
+                                     u"Show files"_qs})
+            QVERIFY2(shownTexts.contains(label), qPrintable(label));
+        QVERIFY(!shownTexts.contains(u"Clear search"_qs));
+
+        m_history->add(TranscriptRecord::Kind::dictation, u"hello there"_qs, u"hello there"_qs);
+        QVERIFY(!named(view, u"listPlaceholder"_qs)->isVisible());
+        auto *search = named(view, u"searchField"_qs);
+        search->forceActiveFocus();
+        typeText(u"zebra"_qs);
+        QCOMPARE(model.query(), u"zebra"_qs);
+        shownTexts = texts(view);
+        QVERIFY(shownTexts.contains(u"No matches"_qs));
+        QVERIFY(!shownTexts.contains(u"No transcripts yet"_qs));
+        QVERIFY(shownTexts.contains(u"Clear search"_qs));
+        click(named(view, u"clearSearchButton"_qs));
+        QCOMPARE(search->property("text").toString(), QString());
+        QCOMPARE(model.count(), 1);
+    }
+
+    void historyFiltersAndSearches()
+    {
+        m_history->add(TranscriptRecord::Kind::dictation, u"Meeting notes"_qs, u"the budget is fine"_qs);
+        m_history->add(TranscriptRecord::Kind::file, u"interview"_qs, u"Budget talks, part two"_qs, 61.0);
+        m_history->add(TranscriptRecord::Kind::dictation, u"groceries"_qs, u"milk and eggs"_qs);
+        HistoryViewModel &model = freshHistoryModel();
+        QQuickItem *view = show(u"HistoryView.qml"_qs, {{u"history"_qs, QVariant::fromValue<QObject *>(&model)}});
+        QVERIFY(view);
+        QQuickItem *list = named(view, u"historyList"_qs);
+        QCOMPARE(list->property("count").toInt(), 3);
+
+        click(named(view, u"filter_file"_qs));
+        QCOMPARE(list->property("count").toInt(), 1);
+        click(named(view, u"filter_dictation"_qs));
+        QCOMPARE(list->property("count").toInt(), 2);
+
+        named(view, u"searchField"_qs)->forceActiveFocus();
+        typeText(u"  BUDGET "_qs);
+        QCOMPARE(list->property("count").toInt(), 1);
+        click(named(view, u"filter_all"_qs));
+        QCOMPARE(list->property("count").toInt(), 2);
+        QCOMPARE(named(view, u"filter_all"_qs)->property("checked").toBool(), true);
+        QCOMPARE(named(view, u"filter_dictation"_qs)->property("checked").toBool(), false);
+    }
+
+    void historyCopiesAndDeletesTheSelection()
+    {
+        const TranscriptRecord first = m_history->add(TranscriptRecord::Kind::dictation, u"first"_qs, u"first text"_qs);
+        const TranscriptRecord second = m_history->add(TranscriptRecord::Kind::file, u"second"_qs, u"second text"_qs, 2.0);
+        HistoryViewModel &model = freshHistoryModel();
+        QQuickItem *view = show(u"HistoryView.qml"_qs, {{u"history"_qs, QVariant::fromValue<QObject *>(&model)}});
+        QVERIFY(view);
+        QVERIFY(!named(view, u"detail"_qs)->isVisible());
+
+        // The newest record is the first row; clicking it shows it in full.
+        QQuickItem *list = named(view, u"historyList"_qs);
+        QQuickItem *row = nullptr;
+        QVERIFY(QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0)));
+        click(row);
+        QCOMPARE(model.selection(), second.id.toString(QUuid::WithoutBraces).toUpper());
+        QVERIFY(named(view, u"detail"_qs)->isVisible());
+        QCOMPARE(named(view, u"detailText"_qs)->property("text").toString(), u"second text"_qs);
+
+        const int writes = m_clipboard.writes;
+        click(named(view, u"copyButton"_qs));
+        QCOMPARE(m_clipboard.writes, writes + 1);
+        QCOMPARE(m_clipboard.text(), u"second text"_qs);
+
+        // Deleting another record keeps the selection.
+        model.remove(first.id.toString());
+        QCOMPARE(model.selection(), second.id.toString(QUuid::WithoutBraces).toUpper());
+        click(named(view, u"deleteButton"_qs));
+        QVERIFY(m_history->records().isEmpty());
+        QVERIFY(model.selection().isEmpty());
+        QVERIFY(named(view, u"detailPlaceholder"_qs)->isVisible());
+        QVERIFY(texts(view).contains(u"No transcripts yet"_qs));
+    }
+
+    void historyTabReachesEveryControl()
+    {
+        m_history->add(TranscriptRecord::Kind::dictation, u"one"_qs, u"one"_qs);
+        HistoryViewModel &model = freshHistoryModel();
+        model.setSelection(m_history->records().first().id.toString());
+        QQuickItem *view = show(u"HistoryView.qml"_qs, {{u"history"_qs, QVariant::fromValue<QObject *>(&model)}});
+        QVERIFY(view);
+        const QList<QQuickItem *> expected = controls(view);
+        QCOMPARE(expected.size(), 6); // search, three filters, copy, delete
+        const QList<QQuickItem *> chain = tabChain(view);
+        // The list is one stop: its current row, whose neighbours the arrow keys reach.
+        QQuickItem *list = named(view, u"historyList"_qs);
+        const auto inList = [list](QQuickItem *item) {
+            for (QQuickItem *it = item; it; it = it->parentItem()) {
+                if (it == list)
+                    return true;
+            }
+            return false;
+        };
+        QCOMPARE(std::count_if(chain.cbegin(), chain.cend(), inList), 1);
+        for (QQuickItem *control : expected)
+            QVERIFY2(chain.contains(control), control->metaObject()->className());
+    }
+
+    void settingsTabsShowTheirTexts_data()
+    {
+        QTest::addColumn<QString>("tab");
+        QTest::addColumn<QStringList>("expected");
+
+        QTest::newRow("general") << u"general"_qs
+                                 << QStringList{u"Dictation"_qs, u"Hotkey"_qs, u"Hold the hotkey to talk"_qs,
+                                                u"Use clipboard safe insert"_qs, u"Open Murmel at login"_qs,
+                                                u"Language"_qs, u"Dictation language"_qs, u"Detect automatically"_qs,
+                                                u"Sounds"_qs, u"Play UI sounds"_qs,
+                                                u"Speak cues in the robotic voice"_qs, u"Transcripts"_qs,
+                                                u"Keep transcripts for"_qs, u"Forever"_qs, u"Open history"_qs,
+                                                u"Open the list of past transcripts"_qs, u"Permissions"_qs,
+                                                u"Accessibility, to paste at your cursor"_qs,
+                                                u"Input Monitoring, for the global hotkey"_qs,
+                                                u"Dictation hotkey"_qs, u"Clear the hotkey"_qs,
+                                                u"Start Murmel automatically when you log in, so your hotkey is always ready."_qs,
+                                                u"Hold the hotkey to talk and release to stop. Off means press once to start, again to stop."_qs,
+                                                u"Play interface sound effects for start, stop, and done."_qs,
+                                                u"Speak status cues aloud, like “It's ready” when a file finishes."_qs,
+                                                u"The language you dictate in. Auto detects it for you."_qs,
+                                                u"How long to keep saved transcripts before they are removed."_qs};
+        QTest::newRow("model") << u"model"_qs
+                               << QStringList{u"Dictation speed"_qs, u"Fast"_qs, u"Accurate"_qs,
+                                              u"Dictation favors speed. Fast picks the quickest model that stays accurate for your language; the Claude cleanup pass, when on, tidies any rough edges. If English is not your first language, Accurate understands accented speech noticeably better and still lands under a second."_qs,
+                                              u"File transcription"_qs,
+                                              u"File transcription favors accuracy. Runs on your computer, free and private. Bigger models are more accurate, smaller ones faster. Each downloads once."_qs,
+                                              u"Download"_qs};
+        QTest::newRow("cleanup") << u"cleanup"_qs
+                                 << QStringList{u"Cleanup style"_qs, u"Off (raw transcript)"_qs,
+                                                u"How Claude rewrites the transcript, or Off to keep it raw."_qs,
+                                                u"Off keeps the raw transcript on your computer. The built-in modes and your own styles below send it to Claude to rewrite in that voice."_qs,
+                                                u"Cleanup model"_qs, u"Opus 4.8 (best)"_qs,
+                                                u"Which Claude model cleans up the text."_qs, u"Anthropic API key"_qs,
+                                                u"Save"_qs, u"Your styles"_qs,
+                                                u"Create your own cleanup voices with a name and an instruction. They join the built-in modes in the Style picker above."_qs,
+                                                u"Add style"_qs};
+        QTest::newRow("dictionary") << u"dictionary"_qs
+                                    << QStringList{u"Fixes wordings on every dictation, right on your computer, before the text lands. Type what Murmel tends to hear, then the exact term you want. Works even with cleanup off, and tells Claude the correct spelling when cleanup is on."_qs,
+                                                   u"No words yet. Add one, like “brindle wick” → “BrindleWick”."_qs,
+                                                   u"Add word"_qs};
+        QTest::newRow("support") << u"support"_qs
+                                 << QStringList{u"Questions, bugs, or ideas?"_qs, u"Email support"_qs,
+                                                u"Email support with your app version prefilled"_qs,
+                                                u"The email opens with your app version filled in, so we can help faster."_qs};
+        QTest::newRow("about") << u"about"_qs << QStringList{};
+    }
+
+    void settingsTabsShowTheirTexts()
+    {
+        QFETCH(QString, tab);
+        QFETCH(QStringList, expected);
+        m_settings->setSettingsTab(tab);
+        QQuickItem *view = showSettings();
+        QVERIFY(view);
+        const QStringList shownTexts = texts(view);
+        for (const QString &text : expected)
+            QVERIFY2(shownTexts.contains(text), qPrintable(u"missing: "_qs + text));
+        if (tab == u"support"_qs)
+            QVERIFY(shownTexts.contains(SettingsModel::supportAddress()));
+        if (tab == u"about"_qs)
+            QVERIFY(shownTexts.contains(u"Murmel "_qs + SettingsModel::version() + u" ("_qs + SettingsModel::build() + u')'));
+        // Tab reaches every control of the tab.
+        const QList<QQuickItem *> reachable = controls(view);
+        QVERIFY(!reachable.isEmpty());
+        const QList<QQuickItem *> chain = tabChain(view);
+        for (QQuickItem *control : reachable)
+            QVERIFY2(chain.contains(control), qPrintable(control->objectName() + u' ' +
+                                                          QString::fromLatin1(control->metaObject()->className())));
+    }
+
+    void tabBarWritesTheNavigation()
+    {
+        QQuickItem *bar = show(u"SettingsTabs.qml"_qs, {{u"settings"_qs, QVariant::fromValue<QObject *>(m_settings.get())}});
+        QVERIFY(bar);
+        const QStringList shownTexts = texts(bar);
+        for (const QString &label : {u"General"_qs, u"Model"_qs, u"Cleanup"_qs, u"Dictionary"_qs, u"Support"_qs, u"About"_qs})
+            QVERIFY(shownTexts.contains(label));
+        click(named(bar, u"tab_support"_qs));
+        QCOMPARE(m_nav.settingsTab(), Nav::SettingsTab::support);
+        m_nav.setSettingsTab(Nav::SettingsTab::model);
+        QVERIFY(named(bar, u"tab_model"_qs)->property("checked").toBool());
+        QVERIFY(!named(bar, u"tab_support"_qs)->property("checked").toBool());
+    }
+
+    void switchesAndPreferencesFollowEachOther()
+    {
+        m_settings->setSettingsTab(u"general"_qs);
+        QQuickItem *view = showSettings();
+        QVERIFY(view);
+        QQuickItem *hold = named(view, u"holdToTalkSwitch"_qs);
+        QVERIFY(hold);
+        QCOMPARE(hold->property("checked").toBool(), false);
+        click(hold);
+        QCOMPARE(Preferences(preferencesPath()).boolean(PreferenceKeys::holdToTalk), std::optional<bool>(true));
+
+        // Another process turns it off again: the switch follows.
+        QVERIFY(Preferences(preferencesPath()).setBoolean(PreferenceKeys::holdToTalk, false));
+        QTRY_COMPARE(hold->property("checked").toBool(), false);
+
+        // Clipboard-safe insert on shows its extra line; off drops a held dictation.
+        QQuickItem *safe = named(view, u"clipboardSafeInsertSwitch"_qs);
+        click(safe);
+        QVERIFY(texts(view).contains(
+            u"After dictating, choose Insert Last Murmel Dictation (murmel insert-last) in the active app. You can assign it a keyboard shortcut in the desktop's settings."_qs));
+        m_safeInsert->hold(u"held"_qs);
+        click(safe);
+        QVERIFY(!m_safeInsert->pending());
+
+        // The login item is the autostart entry.
+        click(named(view, u"launchAtLoginSwitch"_qs));
+        QVERIFY(QFile::exists(LoginItem::entryPath()));
+        click(named(view, u"launchAtLoginSwitch"_qs));
+        QVERIFY(!QFile::exists(LoginItem::entryPath()));
+
+        // The Core ML switch is shown but cannot be used here.
+        QVERIFY(!named(view, u"coreMLSwitch"_qs));
+        m_settings->setSettingsTab(u"model"_qs);
+        QQuickItem *coreML = named(view, u"coreMLSwitch"_qs);
+        QVERIFY(coreML);
+        QVERIFY(!coreML->isEnabled());
+    }
+
+    void pickersWriteTheirPreference()
+    {
+        m_settings->setSettingsTab(u"model"_qs);
+        QQuickItem *view = showSettings();
+        QVERIFY(view);
+        click(named(view, u"speed_accurate"_qs));
+        QCOMPARE(Preferences(preferencesPath()).string(PreferenceKeys::dictationSpeed), std::optional<QString>(u"accurate"_qs));
+        QVERIFY(texts(view).contains(u"Uses your file transcription model below."_qs));
+        click(named(view, u"model_large-v3"_qs));
+        QCOMPARE(m_settings->whisperModel(), u"large-v3"_qs);
+        QCOMPARE(m_settings->dictationModel(), u"large-v3"_qs);
+        QVERIFY(named(view, u"model_large-v3"_qs)->property("checked").toBool());
+
+        m_settings->setSettingsTab(u"general"_qs);
+        QQuickItem *language = named(view, u"languagePicker"_qs);
+        QVERIFY(language);
+        QCOMPARE(language->property("displayText").toString(), u"Detect automatically"_qs);
+        QVERIFY(Preferences(preferencesPath()).setString(PreferenceKeys::language, u"ja"_qs));
+        QTRY_COMPARE(language->property("displayText").toString(), u"Japanese"_qs);
+        QVERIFY(QMetaObject::invokeMethod(language, "activated", Q_ARG(int, 4)));
+        QCOMPARE(Preferences(preferencesPath()).string(PreferenceKeys::language), std::optional<QString>(u"de"_qs));
+    }
+
+    void cleanupEditorsAndKey()
+    {
+        m_settings->setSettingsTab(u"cleanup"_qs);
+        QQuickItem *view = showSettings();
+        QVERIFY(view);
+        click(named(view, u"addStyleButton"_qs));
+        QCOMPARE(m_customization->styles().size(), 1);
+        QStringList shownTexts = texts(view);
+        QVERIFY(shownTexts.contains(u"Style name"_qs));
+        QVERIFY(shownTexts.contains(u"Style instruction"_qs));
+        QVERIFY(shownTexts.contains(u"Delete this style"_qs));
+        // The new style joins the picker after a divider.
+        QQuickItem *picker = named(view, u"cleanupModePicker"_qs);
+        QCOMPARE(picker->property("count").toInt(), 9);
+
+        QQuickItem *field = named(view, u"apiKeyField"_qs);
+        field->forceActiveFocus();
+        typeText(u"sk-test"_qs);
+        QTest::keyClick(m_window.get(), Qt::Key_Return);
+        QTRY_VERIFY(m_apiKey->isStored());
+        QVERIFY(texts(view).contains(u"✓ Key stored in your keyring"_qs));
+        QCOMPARE(field->property("text").toString(), QString());
+        QCOMPARE(m_secrets.items.value({KeychainHelper::defaultService(), KeychainHelper::apiKeyAccount()}),
+                 QByteArray("sk-test"));
+    }
+};
+
+QTEST_MAIN(TestScreens)
+#include "tst_screens.moc"

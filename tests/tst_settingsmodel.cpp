@@ -1,0 +1,303 @@
+// The settings screen's model: each property reads its preference with the table's default
+// and type rules, writes it back, signals only real changes (its own and other processes'),
+// and carries the two side effects: retention prunes at once, clipboard-safe insert
+// switched off drops the held dictation.
+#include "app/nav.h"
+#include "app/preferencekeys.h"
+#include "app/preferences.h"
+#include "app/settingsmodel.h"
+#include "fakes/fakekeyboardinjector.h"
+#include "insert/clipboardsafeinsertservice.h"
+#include "testenvironment.h"
+#include "transcripts/historystore.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+class TestSettingsModel final : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestEnvironment m_environment;
+    std::unique_ptr<Preferences> m_preferences;
+    std::unique_ptr<SettingsModel> m_model;
+
+    QString preferencesPath() const { return m_environment.configHome() + u"/Murmel/preferences.json"_qs; }
+
+    static QByteArray signalOf(const QString &property)
+    {
+        const QMetaObject &meta = SettingsModel::staticMetaObject;
+        const QMetaProperty p = meta.property(meta.indexOfProperty(property.toUtf8().constData()));
+        return QByteArray("2") + p.notifySignal().methodSignature();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QFile::remove(preferencesPath());
+        m_preferences = std::make_unique<Preferences>(preferencesPath());
+        m_model = std::make_unique<SettingsModel>(SettingsModel::Collaborators{*m_preferences});
+    }
+
+    void cleanup()
+    {
+        m_model.reset();
+        m_preferences.reset();
+    }
+
+    void readsDefaultsAndIgnoresWrongTypes_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("expected");
+        QTest::addColumn<QJsonValue>("wrongType");
+
+        QTest::newRow("whisperModel") << PreferenceKeys::whisperModel << QVariant(PreferenceKeys::defaultWhisperModel())
+                                      << QJsonValue(true);
+        QTest::newRow("dictationSpeed") << PreferenceKeys::dictationSpeed << QVariant(u"fast"_qs) << QJsonValue(3);
+        QTest::newRow("language") << PreferenceKeys::language << QVariant(u"auto"_qs) << QJsonValue(false);
+        QTest::newRow("holdToTalk") << PreferenceKeys::holdToTalk << QVariant(false) << QJsonValue(u"true"_qs);
+        QTest::newRow("clipboardSafeInsert") << PreferenceKeys::clipboardSafeInsert << QVariant(false)
+                                             << QJsonValue(1);
+        QTest::newRow("cleanupMode") << PreferenceKeys::cleanupMode << QVariant(u"off"_qs) << QJsonValue(7);
+        QTest::newRow("cleanupModel") << PreferenceKeys::cleanupModel << QVariant(u"claude-opus-4-8"_qs)
+                                      << QJsonValue(true);
+        QTest::newRow("soundsEnabled") << PreferenceKeys::soundsEnabled << QVariant(true) << QJsonValue(u"no"_qs);
+        QTest::newRow("voiceEnabled") << PreferenceKeys::voiceEnabled << QVariant(true) << QJsonValue(0);
+        QTest::newRow("retentionDays") << PreferenceKeys::retentionDays << QVariant(0) << QJsonValue(u"30"_qs);
+        QTest::newRow("coreMLEnabled") << PreferenceKeys::coreMLEnabled << QVariant(true) << QJsonValue(u"x"_qs);
+    }
+
+    void readsDefaultsAndIgnoresWrongTypes()
+    {
+        QFETCH(QString, key);
+        QFETCH(QVariant, expected);
+        QFETCH(QJsonValue, wrongType);
+
+        const QByteArray name = key.toUtf8();
+        QCOMPARE(m_model->property(name.constData()), expected);
+
+        // Another writer puts a value of the wrong type under the key: still the default,
+        // and no signal, since nothing the screen shows changed.
+        QSignalSpy changed(m_model.get(), signalOf(key).constData());
+        Preferences other(preferencesPath());
+        if (wrongType.isBool())
+            QVERIFY(other.setBoolean(key, wrongType.toBool()));
+        else if (wrongType.isDouble())
+            QVERIFY(other.setInteger(key, wrongType.toInteger()));
+        else
+            QVERIFY(other.setString(key, wrongType.toString()));
+        m_model->reload();
+        QCOMPARE(m_model->property(name.constData()), expected);
+        QCOMPARE(changed.count(), 0);
+    }
+
+    void writesAndSignalsOnlyRealChanges_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("value");
+
+        QTest::newRow("whisperModel") << PreferenceKeys::whisperModel << QVariant(u"large-v3"_qs);
+        QTest::newRow("dictationSpeed") << PreferenceKeys::dictationSpeed << QVariant(u"accurate"_qs);
+        QTest::newRow("language") << PreferenceKeys::language << QVariant(u"ja"_qs);
+        QTest::newRow("holdToTalk") << PreferenceKeys::holdToTalk << QVariant(true);
+        QTest::newRow("clipboardSafeInsert") << PreferenceKeys::clipboardSafeInsert << QVariant(true);
+        QTest::newRow("cleanupMode") << PreferenceKeys::cleanupMode << QVariant(u"email"_qs);
+        QTest::newRow("cleanupModel") << PreferenceKeys::cleanupModel << QVariant(u"claude-haiku-4-5"_qs);
+        QTest::newRow("soundsEnabled") << PreferenceKeys::soundsEnabled << QVariant(false);
+        QTest::newRow("voiceEnabled") << PreferenceKeys::voiceEnabled << QVariant(false);
+        QTest::newRow("retentionDays") << PreferenceKeys::retentionDays << QVariant(30);
+        QTest::newRow("coreMLEnabled") << PreferenceKeys::coreMLEnabled << QVariant(false);
+    }
+
+    void writesAndSignalsOnlyRealChanges()
+    {
+        QFETCH(QString, key);
+        QFETCH(QVariant, value);
+        const QByteArray name = key.toUtf8();
+        QSignalSpy changed(m_model.get(), signalOf(key).constData());
+
+        // Writing the value already shown (the default) is no change and writes nothing.
+        QVERIFY(m_model->setProperty(name.constData(), m_model->property(name.constData())));
+        QCOMPARE(changed.count(), 0);
+        QVERIFY(!QFile::exists(preferencesPath()));
+
+        QVERIFY(m_model->setProperty(name.constData(), value));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(m_model->property(name.constData()), value);
+        // What a fresh reader of the file sees, with the file's own type.
+        QCOMPARE(Preferences(preferencesPath()).effective(key).toVariant(), value);
+
+        QVERIFY(m_model->setProperty(name.constData(), value));
+        QCOMPARE(changed.count(), 1);
+    }
+
+    void followsChangesMadeByAnotherProcess()
+    {
+        QSignalSpy language(m_model.get(), &SettingsModel::languageChanged);
+        QSignalSpy sounds(m_model.get(), &SettingsModel::soundsEnabledChanged);
+        m_model->setLanguage(u"de"_qs); // the file now exists, and is watched
+        QCOMPARE(language.count(), 1);
+
+        Preferences other(preferencesPath());
+        QVERIFY(other.setString(PreferenceKeys::language, u"fr"_qs));
+        // The watcher notices without anyone calling reload().
+        QVERIFY(language.wait(5000));
+        QCOMPARE(m_model->language(), u"fr"_qs);
+        QCOMPARE(sounds.count(), 0);
+
+        // Removing a key brings back the default, and that is a change too.
+        QVERIFY(other.remove(PreferenceKeys::language));
+        m_model->reload();
+        QCOMPARE(m_model->language(), u"auto"_qs);
+        QCOMPARE(language.count(), 3);
+    }
+
+    void seesAFileCreatedLaterByAnotherProcess()
+    {
+        // Nothing exists yet, not even the folder: the first write comes from elsewhere.
+        const QString path = m_environment.home() + u"/later/Murmel/preferences.json"_qs;
+        Preferences mine(path);
+        SettingsModel model(SettingsModel::Collaborators{mine});
+        QSignalSpy changed(&model, &SettingsModel::holdToTalkChanged);
+        Preferences other(path);
+        QVERIFY(other.setBoolean(PreferenceKeys::holdToTalk, true));
+        QTRY_VERIFY_WITH_TIMEOUT(model.holdToTalk(), 5000);
+        QCOMPARE(changed.count(), 1);
+        // From then on the file itself is watched.
+        QVERIFY(other.setBoolean(PreferenceKeys::holdToTalk, false));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.holdToTalk(), 5000);
+        QCOMPARE(changed.count(), 2);
+    }
+
+    void aFailedWriteReportsAndKeepsTheStoredValue()
+    {
+        m_model->setHoldToTalk(true);
+        QSignalSpy voice(m_model.get(), &SettingsModel::voiceEnabledChanged);
+        // A folder in place of the file: it can neither be read nor replaced.
+        QVERIFY(QFile::remove(preferencesPath()));
+        QVERIFY(QDir().mkpath(preferencesPath()));
+        m_model->setVoiceEnabled(false);
+        QVERIFY(!m_model->lastError().isEmpty());
+        QCOMPARE(m_model->voiceEnabled(), true);
+        // The switch that asked is told to show the stored value again.
+        QCOMPARE(voice.count(), 1);
+        QVERIFY(QDir(preferencesPath()).removeRecursively());
+        // The next successful write clears the message.
+        m_model->setVoiceEnabled(false);
+        QVERIFY(m_model->lastError().isEmpty());
+        QCOMPARE(m_model->voiceEnabled(), false);
+    }
+
+    void retentionChangePrunesAtOnce()
+    {
+        QDateTime now = QDateTime::currentDateTimeUtc();
+        HistoryStore history(m_environment.dataHome() + u"/Murmel/History/history.json"_qs, *m_preferences, nullptr,
+                             [&now] { return now; });
+        const QDateTime today = now;
+        now = today.addSecs(-(7 * 86400 + 1));
+        history.add(TranscriptRecord::Kind::dictation, u"old"_qs, u"old"_qs);
+        now = today.addSecs(-(7 * 86400 - 1));
+        history.add(TranscriptRecord::Kind::dictation, u"recent"_qs, u"recent"_qs);
+        now = today.addDays(-40);
+        history.add(TranscriptRecord::Kind::file, u"ancient"_qs, u"ancient"_qs, 3.0);
+        now = today;
+        QCOMPARE(history.records().size(), 3);
+
+        SettingsModel model(SettingsModel::Collaborators{*m_preferences, &history});
+        model.setRetentionDays(30);
+        QCOMPARE(history.records().size(), 2);
+        model.setRetentionDays(7);
+        QCOMPARE(history.records().size(), 1);
+        QCOMPARE(history.records().first().title, u"recent"_qs);
+        // Back to forever restores nothing.
+        model.setRetentionDays(0);
+        QCOMPARE(history.records().size(), 1);
+    }
+
+    void switchingClipboardSafeInsertOffDropsTheHeldDictation()
+    {
+        FakeKeyboardInjector injector;
+        ClipboardSafeInsertService service(injector);
+        SettingsModel model(SettingsModel::Collaborators{*m_preferences, nullptr, &service});
+
+        service.hold(u"held words"_qs);
+        model.setClipboardSafeInsert(true);
+        QVERIFY(service.pending().has_value());
+        model.setClipboardSafeInsert(false);
+        QVERIFY(!service.pending().has_value());
+
+        // Off while already off changes nothing, so a new hold is not touched.
+        service.hold(u"again"_qs);
+        model.setClipboardSafeInsert(false);
+        QVERIFY(service.pending().has_value());
+    }
+
+    void choiceListsAreTheOnesOffered()
+    {
+        const auto values = [](const QVariantList &entries) {
+            QStringList list;
+            for (const QVariant &entry : entries)
+                list << entry.toMap().value(u"value"_qs).toString() + u'=' + entry.toMap().value(u"label"_qs).toString();
+            return list;
+        };
+        QCOMPARE(values(SettingsModel::languages()),
+                 (QStringList{u"auto=Detect automatically"_qs, u"en=English"_qs, u"es=Spanish"_qs, u"fr=French"_qs,
+                              u"de=German"_qs, u"pt=Portuguese"_qs, u"it=Italian"_qs, u"ja=Japanese"_qs,
+                              u"zh=Chinese"_qs}));
+        QCOMPARE(values(SettingsModel::retentionChoices()),
+                 (QStringList{u"0=Forever"_qs, u"30=30 days"_qs, u"7=7 days"_qs}));
+        QCOMPARE(values(SettingsModel::cleanupModels()),
+                 (QStringList{u"claude-opus-4-8=Opus 4.8 (best)"_qs, u"claude-haiku-4-5=Haiku 4.5 (cheapest)"_qs}));
+        QCOMPARE(values(SettingsModel::dictationSpeeds()), (QStringList{u"fast=Fast"_qs, u"accurate=Accurate"_qs}));
+        QCOMPARE(values(SettingsModel::tabs()),
+                 (QStringList{u"general=General"_qs, u"model=Model"_qs, u"cleanup=Cleanup"_qs,
+                              u"dictionary=Dictionary"_qs, u"support=Support"_qs, u"about=About"_qs}));
+    }
+
+    void tabIsTheNavigationsTab()
+    {
+        Nav nav;
+        SettingsModel model(SettingsModel::Collaborators{*m_preferences, nullptr, nullptr, nullptr, &nav});
+        QSignalSpy changed(&model, &SettingsModel::settingsTabChanged);
+        QCOMPARE(model.settingsTab(), u"general"_qs);
+        model.setSettingsTab(u"dictionary"_qs);
+        QCOMPARE(nav.settingsTab(), Nav::SettingsTab::dictionary);
+        model.setSettingsTab(u"nonsense"_qs);
+        QCOMPARE(model.settingsTab(), u"dictionary"_qs);
+        nav.setSettingsTab(Nav::SettingsTab::about);
+        QCOMPARE(model.settingsTab(), u"about"_qs);
+        QCOMPARE(changed.count(), 2);
+        model.openHistory();
+        QCOMPARE(nav.screen(), Nav::MurScreen::history);
+    }
+
+    void theSeventhTapOnTheEyeSaysStop()
+    {
+        QStringList spoken;
+        SettingsModel model(SettingsModel::Collaborators{*m_preferences, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                         nullptr, [&spoken](const QString &s) { spoken << s; }});
+        for (int i = 0; i < 6; ++i)
+            model.tapEye();
+        QCOMPARE(spoken, QStringList(6, u"Talk to me."_qs));
+        QVERIFY(model.eggMessage().isEmpty());
+        model.tapEye();
+        QCOMPARE(model.eggMessage(), u"Stop poking me."_qs);
+        QCOMPARE(spoken.last(), u"Stop poking me."_qs);
+        QCOMPARE(model.eggTaps(), 0);
+        QSignalSpy message(&model, &SettingsModel::eggMessageChanged);
+        QVERIFY(message.wait(SettingsModel::eggMessageMilliseconds + 2000));
+        QVERIFY(model.eggMessage().isEmpty());
+
+        // Silent with spoken cues off; the message still shows.
+        model.setVoiceEnabled(false);
+        spoken.clear();
+        for (int i = 0; i < 7; ++i)
+            model.tapEye();
+        QVERIFY(spoken.isEmpty());
+        QCOMPARE(model.eggMessage(), u"Stop poking me."_qs);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettingsModel)
+#include "tst_settingsmodel.moc"
