@@ -96,6 +96,18 @@ int main(int argc, char **argv)
     qmlRegisterSingletonInstance("Murmel", 1, 0, "Updates", &murmel.updates());
     qmlRegisterSingletonInstance("Murmel", 1, 0, "LoginItem", &murmel.loginItem());
     qmlRegisterSingletonInstance("Murmel", 1, 0, "FileTranscription", &murmel.fileModel());
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "Appearance", &murmel.appearance());
+    const Application::Screens screens = murmel.screens();
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "Settings", &screens.settings);
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "Permissions", &screens.permissions);
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "HotkeyRecorder", &screens.hotkeyRecorder);
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "ApiKey", &screens.apiKey);
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "Styles", &screens.styles);
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "DictionaryRules", &screens.dictionary);
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "Histories", &screens.histories);
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "Onboarding", &screens.onboarding);
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "HomeEgg", &screens.homeEgg);
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "AboutEgg", &screens.aboutEgg);
 
     QQmlApplicationEngine engine;
     QObject::connect(&engine, &QQmlApplicationEngine::objectCreationFailed, &app,

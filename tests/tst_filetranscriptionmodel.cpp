@@ -276,8 +276,10 @@ private Q_SLOTS:
         QCOMPARE(FileTranscriptionModel::minutesSeconds(600.0), u"10:00"_qs);
         // A camera's upper-case file is offered under the QuickTime filter, the last of seven.
         const QStringList filters = FileTranscriptionModel::acceptedNameFilters();
-        QCOMPARE(filters.size(), 7);
-        QVERIFY(filters.first().startsWith(u"Audio files (*.mp3 *.m4a "_qs));
+        QCOMPARE(filters.size(), 8);
+        QVERIFY(filters.first().startsWith(u"Audio and video files (*.mp3 *.m4a "_qs));
+        QVERIFY(filters.first().contains(u" *.mov "_qs));
+        QVERIFY(filters.at(1).startsWith(u"Audio files (*.mp3 *.m4a "_qs));
         const QStringList quickTime = filters.last().section(u'(', 1).chopped(1).split(u' ');
         QVERIFY(std::any_of(quickTime.cbegin(), quickTime.cend(), [](const QString &pattern) {
             return QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern))

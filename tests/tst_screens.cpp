@@ -3,6 +3,7 @@
 // the preferences, and lets Tab reach every control.
 #include "app/apikeyfield.h"
 #include "app/customizationlistmodel.h"
+#include "app/eyeegg.h"
 #include "app/historyviewmodel.h"
 #include "app/loginitem.h"
 #include "app/nav.h"
@@ -128,6 +129,8 @@ private:
     bool m_microphone = true;
     std::unique_ptr<Permissions> m_permissions;
     std::unique_ptr<SettingsModel> m_settings;
+    QStringList m_spoken;
+    EyeEgg m_egg{{[this](const QString &phrase) { m_spoken << phrase; }, {}}};
     QQmlEngine m_engine;
     std::unique_ptr<QQuickWindow> m_window;
     // The history screen's model, made afresh per test as the screen does per visit; it
@@ -177,7 +180,8 @@ private:
                      {u"models"_qs, QVariant::fromValue<QObject *>(m_modelList.get())},
                      {u"apiKey"_qs, QVariant::fromValue<QObject *>(m_apiKey.get())},
                      {u"styles"_qs, QVariant::fromValue<QObject *>(m_styles.get())},
-                     {u"rules"_qs, QVariant::fromValue<QObject *>(m_rules.get())}});
+                     {u"rules"_qs, QVariant::fromValue<QObject *>(m_rules.get())},
+                     {u"egg"_qs, QVariant::fromValue<QObject *>(&m_egg)}});
     }
 
     // Presses a control the way a keyboard user does, which also works for controls scrolled
@@ -472,6 +476,34 @@ private Q_SLOTS:
         m_nav.setSettingsTab(Nav::SettingsTab::model);
         QVERIFY(named(bar, u"tab_model"_qs)->property("checked").toBool());
         QVERIFY(!named(bar, u"tab_support"_qs)->property("checked").toBool());
+    }
+
+    // A label and its control share one line on every tab: a layout pass that leaves a
+    // control where an earlier pass put it shows it a row or two further down.
+    void controlsSitInTheirRows()
+    {
+        for (const QVariant &tab : SettingsModel::tabs()) {
+            m_settings->setSettingsTab(tab.toMap().value(u"value"_qs).toString());
+            QQuickItem *view = showSettings();
+            QVERIFY(view);
+            QTest::qWait(50);
+            int rows = 0;
+            for (QObject *object : everything(view)) {
+                auto *row = qobject_cast<QQuickItem *>(object);
+                if (!row || !QByteArray(row->metaObject()->className()).startsWith("SettingsRow"))
+                    continue;
+                ++rows;
+                for (QQuickItem *part : row->childItems()) {
+                    if (!part->isVisible())
+                        continue;
+                    QVERIFY2(part->y() >= 0 && part->y() + part->height() <= row->height() + 0.5,
+                             qPrintable(tab.toMap().value(u"value"_qs).toString() + u": "_qs +
+                                        row->property("label").toString()));
+                }
+            }
+            if (tab.toMap().value(u"value"_qs) == u"general"_qs)
+                QVERIFY(rows >= 8);
+        }
     }
 
     void switchesAndPreferencesFollowEachOther()

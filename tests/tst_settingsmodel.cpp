@@ -271,32 +271,6 @@ private Q_SLOTS:
         model.openHistory();
         QCOMPARE(nav.screen(), Nav::MurScreen::history);
     }
-
-    void theSeventhTapOnTheEyeSaysStop()
-    {
-        QStringList spoken;
-        SettingsModel model(SettingsModel::Collaborators{*m_preferences, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                                         nullptr, [&spoken](const QString &s) { spoken << s; }});
-        for (int i = 0; i < 6; ++i)
-            model.tapEye();
-        QCOMPARE(spoken, QStringList(6, u"Talk to me."_qs));
-        QVERIFY(model.eggMessage().isEmpty());
-        model.tapEye();
-        QCOMPARE(model.eggMessage(), u"Stop poking me."_qs);
-        QCOMPARE(spoken.last(), u"Stop poking me."_qs);
-        QCOMPARE(model.eggTaps(), 0);
-        QSignalSpy message(&model, &SettingsModel::eggMessageChanged);
-        QVERIFY(message.wait(SettingsModel::eggMessageMilliseconds + 2000));
-        QVERIFY(model.eggMessage().isEmpty());
-
-        // Silent with spoken cues off; the message still shows.
-        model.setVoiceEnabled(false);
-        spoken.clear();
-        for (int i = 0; i < 7; ++i)
-            model.tapEye();
-        QVERIFY(spoken.isEmpty());
-        QCOMPARE(model.eggMessage(), u"Stop poking me."_qs);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSettingsModel)

@@ -1,8 +1,9 @@
 #include "application.h"
 
 #include "app/logging.h"
-#include "app/preferencekeys.h"
 #include "app/preferences.h"
+#include "platform/audioinputprobe.h"
+#include "text/customizationstore.h"
 #include "speech/modelstore.h"
 #include "text/keychainhelper.h"
 #include "transcripts/historystore.h"
@@ -25,6 +26,26 @@ Application::Application()
                    m_clickInserter, m_activity})
     , m_commands({m_dictation, m_nav, m_router, m_mainWindow, m_urls, m_updates})
     , m_automation({m_safeInsert, m_dictation, m_commands, ModelStore::shared(), Preferences::shared()})
+    , m_permissions({AudioInputProbe::hasInput, [this] { return m_keyboard.isTrusted(); },
+                     [this] { return m_hotkeys.isActive(); },
+                     [this](const QString &which) {
+                         // Pasting needs no grant on X11: the rows only look again. The
+                         // hotkey may have been refused or taken; ask for it once more.
+                         if (which == QLatin1String("hotkey"))
+                             m_hotkeys.ensureTap();
+                     }})
+    , m_recorder(m_hotkeys, Preferences::shared(), &m_layout)
+    , m_apiKey(KeychainHelper::shared())
+    , m_styles(CustomizationStore::shared(), CustomizationListModel::List::styles)
+    , m_dictionary(CustomizationStore::shared(), CustomizationListModel::List::rules)
+    , m_histories(HistoryStore::shared(), m_clipboard)
+    , m_settings({Preferences::shared(), &HistoryStore::shared(), &m_safeInsert, &m_loginItem, &m_nav,
+                  &ModelStore::shared(), &CustomizationStore::shared()})
+    , m_onboarding({Preferences::shared(), m_permissions, m_settings, ModelStore::shared(),
+                    [this] { m_hotkeys.ensureTap(); },
+                    [this] { m_voice.speak(QObject::tr("Murmel is ready.")); }})
+    , m_homeEgg(eggVoice())
+    , m_aboutEgg(eggVoice())
 {
     // The panel exists before the controller that drives it; its stop button needs the controller.
     m_hudPanel.setController(&m_hud);
@@ -40,12 +61,15 @@ void Application::connectFileOpening()
     QObject::connect(&m_router, &FileOpenRouter::pendingUrlChanged, &m_fileModel, [this] {
         if (m_router.pendingUrl().isEmpty())
             return;
-        Preferences &preferences = Preferences::shared();
-        if (!preferences.booleanOrDefault(PreferenceKeys::hasOnboarded))
-            preferences.setBoolean(PreferenceKeys::hasOnboarded, true);
+        m_onboarding.dismiss();
         m_nav.setScreen(Nav::MurScreen::file);
         m_fileModel.handle(m_router.take());
     });
+}
+
+EyeEgg::Collaborators Application::eggVoice()
+{
+    return {[this](const QString &phrase) { m_voice.speak(phrase); }, [this] { m_sounds.play(QStringLiteral("Funk")); }};
 }
 
 void Application::connectTray()
@@ -101,6 +125,11 @@ void Application::start()
             m_hotkeys.ensureTap();
     });
     m_tray.show();
-    if (Preferences::shared().booleanOrDefault(PreferenceKeys::hasOnboarded))
+    m_appearance.start();
+    // Until onboarding is done the user has not chosen a model; loading one would only
+    // compete with the download they may start.
+    if (m_onboarding.isShowing())
+        QObject::connect(&m_onboarding, &Onboarding::done, &m_dictation, [this] { m_dictation.warmUp(); });
+    else
         m_dictation.warmUp();
 }

@@ -1,13 +1,21 @@
 #pragma once
 
+#include "app/apikeyfield.h"
 #include "app/automationservice.h"
+#include "app/customizationlistmodel.h"
+#include "app/eyeegg.h"
 #include "app/fileopenrouter.h"
+#include "app/historyviewmodel.h"
 #include "app/loginitem.h"
 #include "app/murcommands.h"
 #include "app/nav.h"
+#include "app/onboarding.h"
+#include "app/permissions.h"
+#include "app/settingsmodel.h"
 #include "app/updatechecker.h"
 #include "dictation/dictationcontroller.h"
 #include "dictation/hotkeymonitor.h"
+#include "dictation/hotkeyrecorder.h"
 #include "dictation/hudcontroller.h"
 #include "dictation/sounds.h"
 #include "dictation/voice.h"
@@ -16,6 +24,7 @@
 #include "insert/textinserter.h"
 #include "platform/atspiannouncer.h"
 #include "platform/atspifocustracker.h"
+#include "platform/desktopappearance.h"
 #include "platform/desktopurlopener.h"
 #include "platform/espeaksynthesizer.h"
 #include "platform/logindactivity.h"
@@ -30,6 +39,7 @@
 #include "platform/x11focusprobe.h"
 #include "platform/x11hotkeybackend.h"
 #include "platform/x11keyboardinjector.h"
+#include "platform/xkbkeyboardlayout.h"
 #include "transcripts/filetranscriptionmodel.h"
 
 // The running application's objects, each created once, in the order their dependencies
@@ -66,11 +76,33 @@ public:
     UpdateChecker &updates() { return m_updates; }
     LoginItem &loginItem() { return m_loginItem; }
     FileTranscriptionModel &fileModel() { return m_fileModel; }
+    DesktopAppearance &appearance() { return m_appearance; }
+
+    // What the screens show, each over the services above.
+    struct Screens
+    {
+        SettingsModel &settings;
+        Permissions &permissions;
+        HotkeyRecorder &hotkeyRecorder;
+        ApiKeyField &apiKey;
+        CustomizationListModel &styles;
+        CustomizationListModel &dictionary;
+        HistoryViewModels &histories;
+        Onboarding &onboarding;
+        EyeEgg &homeEgg;
+        EyeEgg &aboutEgg;
+    };
+    Screens screens()
+    {
+        return {m_settings, m_permissions, m_recorder, m_apiKey,     m_styles,
+                m_dictionary, m_histories, m_onboarding, m_homeEgg, m_aboutEgg};
+    }
 
 private:
     QList<HotkeyBackend *> hotkeyBackends();
     void connectTray();
     void connectFileOpening();
+    EyeEgg::Collaborators eggVoice();
 
     // The desktop.
     QtClipboard m_clipboard;
@@ -89,6 +121,8 @@ private:
     QuickMainWindow m_mainWindow;
     DesktopUrlOpener m_urls;
     TrayIcon m_tray;
+    XkbKeyboardLayout m_layout;
+    DesktopAppearance m_appearance;
 
     // The services over it.
     Sounds m_sounds;
@@ -108,4 +142,16 @@ private:
     LoginItem m_loginItem;
     MurCommands m_commands;
     AutomationService m_automation;
+
+    // The screens' models.
+    Permissions m_permissions;
+    HotkeyRecorder m_recorder;
+    ApiKeyField m_apiKey;
+    CustomizationListModel m_styles;
+    CustomizationListModel m_dictionary;
+    HistoryViewModels m_histories;
+    SettingsModel m_settings;
+    Onboarding m_onboarding;
+    EyeEgg m_homeEgg;
+    EyeEgg m_aboutEgg;
 };

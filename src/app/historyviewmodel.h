@@ -87,3 +87,25 @@ private:
     QUuid m_selection;
     QList<TranscriptRecord> m_rows;
 };
+
+// Makes a fresh history view model for each visit of the history screen, so the search,
+// the filter and the selection start empty every time. The model returned has no parent:
+// QML owns it and frees it with the screen.
+class HistoryViewModels final : public QObject
+{
+    Q_OBJECT
+
+public:
+    HistoryViewModels(HistoryStore &store, Clipboard &clipboard, QObject *parent = nullptr)
+        : QObject(parent)
+        , m_store(store)
+        , m_clipboard(clipboard)
+    {
+    }
+
+    Q_INVOKABLE HistoryViewModel *create() { return new HistoryViewModel(m_store, m_clipboard); }
+
+private:
+    HistoryStore &m_store;
+    Clipboard &m_clipboard;
+};

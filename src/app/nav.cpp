@@ -20,6 +20,21 @@ void Nav::setSettingsTab(SettingsTab tab)
     Q_EMIT settingsTabChanged();
 }
 
+QString Nav::screenName() const
+{
+    switch (m_screen) {
+    case MurScreen::home:
+        return QStringLiteral("home");
+    case MurScreen::file:
+        return QStringLiteral("file");
+    case MurScreen::history:
+        return QStringLiteral("history");
+    case MurScreen::settings:
+        return QStringLiteral("settings");
+    }
+    return {};
+}
+
 QString Nav::rawValue(SettingsTab tab)
 {
     switch (tab) {

@@ -13,6 +13,8 @@ class Nav final : public QObject
     Q_OBJECT
     Q_PROPERTY(MurScreen screen READ screen WRITE setScreen NOTIFY screenChanged)
     Q_PROPERTY(SettingsTab settingsTab READ settingsTab WRITE setSettingsTab NOTIFY settingsTabChanged)
+    // "home", "file", "history" or "settings": QML cannot name the enum's lower-case values.
+    Q_PROPERTY(QString screenName READ screenName NOTIFY screenChanged)
 
 public:
     enum class MurScreen { home, file, history, settings };
@@ -26,6 +28,8 @@ public:
     void setScreen(MurScreen screen);
     SettingsTab settingsTab() const { return m_settingsTab; }
     void setSettingsTab(SettingsTab tab);
+
+    QString screenName() const;
 
     // "general", "model", … : the tab's stable name.
     static QString rawValue(SettingsTab tab);

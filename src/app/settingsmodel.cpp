@@ -87,10 +87,6 @@ SettingsModel::SettingsModel(Collaborators collaborators, QObject *parent)
                             &SettingsModel::languageChanged})
             connect(this, signal, this, follow);
     }
-
-    m_eggTimer.setSingleShot(true);
-    m_eggTimer.setInterval(eggMessageMilliseconds);
-    connect(&m_eggTimer, &QTimer::timeout, this, [this] { setEggMessage({}); });
 }
 
 QString SettingsModel::whisperModel() const { return cached(Keys::whisperModel).toString(); }
@@ -275,23 +271,6 @@ void SettingsModel::downloadDictationModel()
     m_c.models->download(ModelSelection::dictationModel(m_c.preferences)); // runs on; the store reports
 }
 
-void SettingsModel::tapEye()
-{
-    ++m_eggTaps;
-    const bool speaking = voiceEnabled() && m_c.speak;
-    if (m_eggTaps < 7) {
-        if (speaking)
-            m_c.speak(tr("Talk to me."));
-        return;
-    }
-    m_eggTaps = 0;
-    const QString message = tr("Stop poking me.");
-    setEggMessage(message);
-    if (speaking)
-        m_c.speak(message);
-    m_eggTimer.start();
-}
-
 bool SettingsModel::write(const QString &key, const QJsonValue &value)
 {
     // Read afresh, so a value another process wrote since is not mistaken for ours.
@@ -346,14 +325,6 @@ void SettingsModel::setLastError(const QString &message)
         return;
     m_lastError = message;
     Q_EMIT lastErrorChanged();
-}
-
-void SettingsModel::setEggMessage(const QString &message)
-{
-    if (m_eggMessage == message)
-        return;
-    m_eggMessage = message;
-    Q_EMIT eggMessageChanged();
 }
 
 void SettingsModel::watchFile()

@@ -5,11 +5,9 @@
 #include <QJsonValue>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <QUrl>
 #include <QVariantList>
 
-#include <functional>
 
 class ClipboardSafeInsertService;
 class CustomizationStore;
@@ -77,8 +75,6 @@ class SettingsModel final : public QObject
 
     // Why the last change could not be saved; empty after a successful one.
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
-    // The About tab's eye: "Stop poking me." for a moment after the seventh tap.
-    Q_PROPERTY(QString eggMessage READ eggMessage NOTIFY eggMessageChanged)
 
 public:
     struct Collaborators
@@ -90,8 +86,6 @@ public:
         Nav *nav = nullptr;
         ModelStore *models = nullptr;
         CustomizationStore *customization = nullptr;
-        // Speaks a cue aloud; called only while spoken cues are on.
-        std::function<void(const QString &)> speak = {};
     };
 
     explicit SettingsModel(Collaborators collaborators, QObject *parent = nullptr);
@@ -144,8 +138,6 @@ public:
     static QUrl website();
 
     QString lastError() const { return m_lastError; }
-    QString eggMessage() const { return m_eggMessage; }
-    int eggTaps() const { return m_eggTaps; }
 
     // Reads every preference again and signals the ones that changed; the file watcher
     // calls it, and so may anyone who knows the file changed.
@@ -153,11 +145,6 @@ public:
     // "Open history": shows the history screen.
     Q_INVOKABLE void openHistory();
     Q_INVOKABLE void downloadDictationModel();
-    // One tap on the About tab's eye.
-    Q_INVOKABLE void tapEye();
-
-    // How long the seventh tap's message stays.
-    static constexpr int eggMessageMilliseconds = 1700;
 
 Q_SIGNALS:
     void whisperModelChanged();
@@ -177,7 +164,6 @@ Q_SIGNALS:
     void downloadProgressChanged();
     void cleanupModesChanged();
     void lastErrorChanged();
-    void eggMessageChanged();
 
 private:
     QJsonValue cached(const QString &key) const { return m_values.value(key); }
@@ -186,7 +172,6 @@ private:
     bool write(const QString &key, const QJsonValue &value);
     void emitChanged(const QString &key);
     void setLastError(const QString &message);
-    void setEggMessage(const QString &message);
     void watchFile();
 
     Collaborators m_c;
@@ -194,7 +179,4 @@ private:
     QFileSystemWatcher m_watcher;
     QString m_dictationModelKey;
     QString m_lastError;
-    int m_eggTaps = 0;
-    QString m_eggMessage;
-    QTimer m_eggTimer;
 };

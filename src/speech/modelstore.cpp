@@ -57,6 +57,11 @@ QString ModelStore::downloadingRawValue() const
     return m_downloading ? m_downloading->rawValue() : QString();
 }
 
+QString ModelStore::downloadingName() const
+{
+    return m_downloading ? m_downloading->displayName() : QString();
+}
+
 void ModelStore::setIdleTimeout(std::chrono::milliseconds timeout)
 {
     m_downloader->setIdleTimeout(timeout);

@@ -22,6 +22,8 @@ class ModelStore final : public QObject
     Q_OBJECT
     // The raw value of the model being downloaded, empty when none.
     Q_PROPERTY(QString downloading READ downloadingRawValue NOTIFY downloadingChanged)
+    // The display name of the model downloading, empty when none.
+    Q_PROPERTY(QString downloadingName READ downloadingName NOTIFY downloadingChanged)
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
     // The message of the last failed download, empty when none.
     Q_PROPERTY(QString lastError READ lastErrorText NOTIFY lastErrorChanged)
@@ -44,6 +46,7 @@ public:
 
     std::optional<WhisperModel> downloading() const { return m_downloading; }
     QString downloadingRawValue() const;
+    QString downloadingName() const;
     double progress() const { return m_progress; }
     std::optional<QString> lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastError.value_or(QString()); }

@@ -15,6 +15,8 @@
 #include "transcripts/historystore.h"
 #include "transcripts/transcriptformats.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSaveFile>
 #include <QThread>
@@ -136,6 +138,7 @@ void FileTranscriptionModel::handle(const QUrl &file)
 
     const QString path = localPath(file);
     const auto [name, ext] = splitName(path);
+    m_folder = QFileInfo(path).absolutePath();
     setFileName(name);
     setFileExt(ext);
 
@@ -318,6 +321,13 @@ QString FileTranscriptionModel::proposedExportName(const QString &ext) const
     return m_fileName + u'.' + ext;
 }
 
+QUrl FileTranscriptionModel::proposedExportUrl(const QString &ext) const
+{
+    // Beside the source, where the user last looked; the home folder when that is gone.
+    const QString folder = !m_folder.isEmpty() && QFileInfo(m_folder).isDir() ? m_folder : QDir::homePath();
+    return QUrl::fromLocalFile(QDir(folder).filePath(proposedExportName(ext)));
+}
+
 QString FileTranscriptionModel::exportText(const QString &ext) const
 {
     if (ext == u"txt")
@@ -360,7 +370,11 @@ QString FileTranscriptionModel::minutesSeconds(double seconds)
 
 QStringList FileTranscriptionModel::acceptedNameFilters()
 {
+    // The first entry offers every kind at once, as a chooser limited to these types
+    // would; the others narrow it down.
     static const NameFilter filters[] = {
+        {u"Audio and video files", u"mp3 m4a aac wav aif aiff aifc flac ogg oga opus wma caf amr "
+                                   u"mp4 m4v mov qt mkv webm avi mpg mpeg"},
         {u"Audio files", u"mp3 m4a aac wav aif aiff aifc flac ogg oga opus wma caf amr"},
         {u"MP3 audio", u"mp3"},
         {u"WAVE audio", u"wav"},

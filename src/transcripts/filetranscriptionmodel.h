@@ -138,6 +138,8 @@ public:
 
     // The save dialog's proposal: "interview.srt" for interview.m4a and "srt".
     Q_INVOKABLE QString proposedExportName(const QString &ext) const;
+    // The proposed name in the source file's folder, for the save dialog to start from.
+    Q_INVOKABLE QUrl proposedExportUrl(const QString &ext) const;
     // The exported content: fullText for "txt", SubRip subtitles for "srt", else nothing.
     Q_INVOKABLE QString exportText(const QString &ext) const;
     // Writes exportText(ext) to `file` in UTF-8, atomically, replacing what was there. The
@@ -148,7 +150,8 @@ public:
     Q_INVOKABLE static QString percentText(double fraction);
     // Whole minutes and seconds, minutes never wrapped into hours: 3725 gives "62:05".
     Q_INVOKABLE static QString minutesSeconds(double seconds);
-    // The file chooser's name filters: any audio, MP3, WAVE, AIFF, any video, MPEG-4, QuickTime.
+    // The file chooser's name filters: audio and video together, then any audio, MP3, WAVE,
+    // AIFF, any video, MPEG-4, QuickTime.
     Q_INVOKABLE static QStringList acceptedNameFilters();
 
     // The header's meta line for these values. The language (unless "auto") and the word
@@ -211,6 +214,7 @@ private:
     QString m_liveText;
     bool m_justCopied = false;
     QString m_metaLine;
+    QString m_folder;
 
     // Moments on m_clock; nothing stands for "never", so the first report always passes.
     std::optional<double> m_progressAt;       // the last rise, or the start of the run

@@ -37,7 +37,7 @@ Item {
                     Layout.fillWidth: true
                     onTextChanged: view.history.query = text
                 }
-                Button {
+                MurButton {
                     objectName: "clearSearchButton"
                     visible: search.text !== ""
                     text: "✕"
@@ -205,7 +205,7 @@ Item {
                 }
                 RowLayout {
                     spacing: 8
-                    Button {
+                    MurButton {
                         objectName: "copyButton"
                         text: "Copy"
                         Accessible.name: text
@@ -214,7 +214,7 @@ Item {
                         ToolTip.text: "Copy this transcript to the clipboard"
                         onClicked: view.history.copy(view.history.selection)
                     }
-                    Button {
+                    MurButton {
                         objectName: "deleteButton"
                         text: "Delete"
                         Accessible.name: text

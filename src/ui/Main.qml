@@ -4,8 +4,7 @@ import QtQuick.Layouts
 import Murmel
 
 // The main window with its menus and shortcuts. Closing it only hides it: Murmel keeps
-// running in the tray. Until the full screens arrive its content lists the speech models,
-// so a first run can fetch one; every value comes from the model store.
+// running in the tray.
 ApplicationWindow {
     id: window
     width: 780
@@ -25,6 +24,8 @@ ApplicationWindow {
     palette.light: Theme.lineStrong
     palette.mid: Theme.line
     palette.dark: Theme.muted
+    palette.toolTipBase: Theme.panel
+    palette.toolTipText: Theme.ink
 
     // A menu entry that shows its keys on the right, as desktop menus do.
     component MenuEntry: MenuItem {
@@ -130,56 +131,123 @@ ApplicationWindow {
         onActivated: Commands.back()
     }
 
-    ColumnLayout {
+    // The palette follows the desktop's contrast and motion settings.
+    Binding { target: Theme; property: "highContrast"; value: Appearance.highContrast }
+    Binding { target: Theme; property: "reduceMotion"; value: Appearance.reduceMotion }
+
+    // The window's content: onboarding until it is done, then the screen Nav names. Screens
+    // are made afresh on every visit, so their search, selection and scroll position start
+    // over; what must survive (the file being transcribed, the settings tab) lives in the
+    // objects behind them.
+    Item {
+        id: rootView
+        objectName: "rootView"
         anchors.fill: parent
-        anchors.margins: 24
-        spacing: 12
 
-        Label {
-            text: "Speech models"
-            color: Theme.ink
-            font.pixelSize: 20
-            font.weight: Font.DemiBold
-        }
-
-        Repeater {
-            model: ModelList
-            delegate: RowLayout {
-                required property string rawValue
-                required property string displayName
-                required property string sizeLabel
-                required property string downloadState
-                Layout.fillWidth: true
-                spacing: 12
-
-                Label {
-                    text: displayName
-                    color: Theme.ink
-                    Layout.fillWidth: true
+        Loader {
+            id: screenLoader
+            objectName: "screenLoader"
+            anchors.fill: parent
+            focus: !Onboarding.showing
+            opacity: Onboarding.showing ? 0 : 1
+            visible: opacity > 0
+            Behavior on opacity {
+                NumberAnimation {
+                    duration: Theme.reduceMotion ? 0 : Theme.easeDuration
+                    easing.type: Easing.BezierSpline
+                    easing.bezierCurve: Theme.easeCurve
                 }
-                Label {
-                    text: sizeLabel
-                    color: Theme.body
-                }
-                Button {
-                    text: downloadState === "ready" ? "Ready" : downloadState === "downloading"
-                        ? Math.round(ModelStore.progress * 100) + "%" : "Download"
-                    enabled: downloadState === "missing" && ModelStore.downloading === ""
-                    Accessible.name: downloadState === "missing" ? "Download " + displayName : displayName + ", " + downloadState
-                    onClicked: ModelList.download(rawValue)
+            }
+            sourceComponent: {
+                switch (Nav.screenName) {
+                case "file": return fileScreen
+                case "history": return historyScreen
+                case "settings": return settingsScreen
+                default: return homeScreen
                 }
             }
         }
 
-        Label {
-            visible: ModelStore.lastError !== ""
-            text: ModelStore.lastError
-            color: Theme.pink
-            wrapMode: Text.Wrap
-            Layout.fillWidth: true
+        Loader {
+            id: onboardingLoader
+            objectName: "onboardingLoader"
+            anchors.fill: parent
+            active: Onboarding.showing || opacity > 0
+            focus: Onboarding.showing
+            opacity: Onboarding.showing ? 1 : 0
+            visible: opacity > 0
+            Behavior on opacity {
+                NumberAnimation {
+                    duration: Theme.reduceMotion ? 0 : Theme.easeDuration
+                    easing.type: Easing.BezierSpline
+                    easing.bezierCurve: Theme.easeCurve
+                }
+            }
+            sourceComponent: OnboardingView {
+                onboarding: Onboarding
+                permissions: Permissions
+                settings: Settings
+                catalog: ModelList
+                models: ModelStore
+            }
         }
+    }
 
-        Item { Layout.fillHeight: true }
+    Component {
+        id: homeScreen
+        HomeView {
+            objectName: "homeView"
+            dictation: Dictation
+            models: ModelStore
+            egg: HomeEgg
+            onTranscribeFile: Commands.transcribeFile()
+            onShowHistory: Commands.showHistory()
+            onShowSettings: Commands.openSettings()
+            onChangeHotkey: Commands.setHotkey()
+        }
+    }
+    Component {
+        id: fileScreen
+        ScreenShell {
+            objectName: "fileScreen"
+            title: "Transcribe a file"
+            onBack: Commands.back()
+            FileTranscriptionWindow {
+                anchors.fill: parent
+                model: FileTranscription
+            }
+        }
+    }
+    Component {
+        id: historyScreen
+        ScreenShell {
+            objectName: "historyScreen"
+            title: "History"
+            onBack: Commands.back()
+            HistoryView {
+                anchors.fill: parent
+                history: Histories.create()
+            }
+        }
+    }
+    Component {
+        id: settingsScreen
+        ScreenShell {
+            objectName: "settingsScreen"
+            onBack: Commands.back()
+            accessory: Component { SettingsTabs { settings: Settings } }
+            SettingsView {
+                anchors.fill: parent
+                settings: Settings
+                permissions: Permissions
+                recorder: HotkeyRecorder
+                models: ModelList
+                apiKey: ApiKey
+                styles: Styles
+                rules: DictionaryRules
+                egg: AboutEgg
+            }
+        }
     }
 
     // The answer of "Check for Updates…". Murmel never installs anything itself: a newer

@@ -89,7 +89,7 @@ ApplicationWindow {
             spacing: 4
             Layout.fillWidth: true
             Label {
-                text: "Downloading " + ModelList.displayName(ModelStore.downloading)
+                text: "Downloading " + ModelStore.downloadingName
                 color: Theme.body
                 font.pixelSize: 12
             }

@@ -14,6 +14,7 @@ ScrollView {
     required property QtObject apiKey        // ApiKeyField
     required property QtObject styles        // CustomizationListModel of the styles
     required property QtObject rules         // CustomizationListModel of the dictionary
+    required property QtObject egg           // EyeEgg of the About tab's eye
 
     contentWidth: availableWidth
     clip: true
@@ -56,6 +57,6 @@ ScrollView {
     }
     Component {
         id: aboutTab
-        AboutTab { settings: view.settings }
+        AboutTab { settings: view.settings; egg: view.egg }
     }
 }

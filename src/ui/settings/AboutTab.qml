@@ -7,24 +7,23 @@ import Murmel
 ColumnLayout {
     id: tab
     required property QtObject settings
+    required property QtObject egg           // EyeEgg
 
     spacing: 12
 
-    MUREye {
+    GlitchEye {
         id: eye
         objectName: "aboutEye"
         size: 96
         Layout.alignment: Qt.AlignHCenter
-        Accessible.role: Accessible.Button
-        Accessible.name: "Murmel's eye"
         activeFocusOnTab: true
-        TapHandler { onTapped: tab.settings.tapEye() }
-        Keys.onSpacePressed: tab.settings.tapEye()
+        onTapped: tab.egg.tap()
+        Keys.onSpacePressed: tap()
     }
     Label {
         objectName: "eggMessage"
-        visible: tab.settings.eggMessage !== ""
-        text: tab.settings.eggMessage
+        visible: tab.egg.message !== ""
+        text: tab.egg.message
         color: Theme.violet
         Layout.alignment: Qt.AlignHCenter
     }
@@ -35,7 +34,7 @@ ColumnLayout {
         font.pixelSize: 16
         Layout.alignment: Qt.AlignHCenter
     }
-    Button {
+    MurButton {
         objectName: "websiteButton"
         text: "Website"
         Accessible.name: "Open Murmel's website"

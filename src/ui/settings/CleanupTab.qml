@@ -56,7 +56,7 @@ ColumnLayout {
                 Accessible.name: "Anthropic API key"
                 onAccepted: tab.apiKey.save(text)
             }
-            Button {
+            MurButton {
                 objectName: "saveApiKeyButton"
                 visible: !tab.apiKey.stored
                 enabled: !tab.apiKey.busy
@@ -108,7 +108,7 @@ ColumnLayout {
                         Layout.fillWidth: true
                         onTextEdited: tab.styles.setFirst(styleItem.itemId, text)
                     }
-                    Button {
+                    MurButton {
                         text: "🗑"
                         flat: true
                         Accessible.name: "Delete this style"
@@ -135,7 +135,7 @@ ColumnLayout {
                 }
             }
         }
-        Button {
+        MurButton {
             objectName: "addStyleButton"
             text: "Add style"
             Accessible.name: text

@@ -45,7 +45,7 @@ ColumnLayout {
                     Layout.fillWidth: true
                     onTextEdited: tab.rules.setSecond(rule.itemId, text)
                 }
-                Button {
+                MurButton {
                     text: "⊖"
                     flat: true
                     Accessible.name: "Remove this word"
@@ -55,7 +55,7 @@ ColumnLayout {
                 }
             }
         }
-        Button {
+        MurButton {
             objectName: "addWordButton"
             text: "Add word"
             Accessible.name: text

@@ -25,7 +25,7 @@ ColumnLayout {
             text: "✓ Granted"
             color: Theme.confirm
         }
-        Button {
+        MurButton {
             visible: !permissionRow.granted
             text: "Grant"
             Accessible.name: permissionRow.grantName
@@ -47,7 +47,7 @@ ColumnLayout {
             id: holdRow
             label: "Hold the hotkey to talk"
             help: "Hold the hotkey to talk and release to stop. Off means press once to start, again to stop."
-            Switch {
+            MurSwitch {
                 objectName: "holdToTalkSwitch"
                 checked: tab.settings.holdToTalk
                 onToggled: {
@@ -65,7 +65,7 @@ ColumnLayout {
             id: safeRow
             label: "Use clipboard safe insert"
             help: "Keep your clipboard unchanged. After dictating, choose Insert Last Murmel Dictation (murmel insert-last) in the active app."
-            Switch {
+            MurSwitch {
                 objectName: "clipboardSafeInsertSwitch"
                 checked: tab.settings.clipboardSafeInsert
                 onToggled: {
@@ -87,7 +87,7 @@ ColumnLayout {
             id: loginRow
             label: "Open Murmel at login"
             help: "Start Murmel automatically when you log in, so your hotkey is always ready."
-            Switch {
+            MurSwitch {
                 objectName: "launchAtLoginSwitch"
                 checked: tab.settings.launchAtLogin
                 onToggled: {
@@ -122,7 +122,7 @@ ColumnLayout {
             id: soundsRow
             label: "Play UI sounds"
             help: "Play interface sound effects for start, stop, and done."
-            Switch {
+            MurSwitch {
                 objectName: "soundsSwitch"
                 checked: tab.settings.soundsEnabled
                 onToggled: {
@@ -140,7 +140,7 @@ ColumnLayout {
             id: voiceRow
             label: "Speak cues in the robotic voice"
             help: "Speak status cues aloud, like “It's ready” when a file finishes."
-            Switch {
+            MurSwitch {
                 objectName: "voiceSwitch"
                 checked: tab.settings.voiceEnabled
                 onToggled: {
@@ -171,7 +171,7 @@ ColumnLayout {
                 onChosen: value => tab.settings.retentionDays = value
             }
         }
-        Button {
+        MurButton {
             objectName: "openHistoryButton"
             text: "Open history"
             Accessible.name: text

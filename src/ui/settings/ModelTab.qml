@@ -57,7 +57,7 @@ ColumnLayout {
                 text: "Ready"
                 color: Theme.confirm
             }
-            Button {
+            MurButton {
                 objectName: "downloadDictationModel"
                 visible: tab.settings.dictationModelState === "missing"
                 text: "Download " + tab.settings.dictationModelName + " (" + tab.settings.dictationModelSize + ")"
@@ -101,7 +101,7 @@ ColumnLayout {
                     text: modelRow.downloadState === "ready" ? "Ready" : "Downloading…"
                     color: modelRow.downloadState === "ready" ? Theme.confirm : Theme.body
                 }
-                Button {
+                MurButton {
                     visible: modelRow.downloadState === "missing"
                     text: "Download"
                     Accessible.name: "Download " + modelRow.displayName
@@ -115,7 +115,7 @@ ColumnLayout {
             id: coreMLRow
             label: "Use the Core ML encoder"
             help: "Core ML exists only on Apple computers; on Linux the models always run on the processor."
-            Switch {
+            MurSwitch {
                 objectName: "coreMLSwitch"
                 enabled: false
                 checked: tab.settings.coreMLEnabled

@@ -18,14 +18,17 @@ RowLayout {
         id: caption
         text: row.label
         color: Theme.ink
-        wrapMode: Text.Wrap
+        // One line: a wrapping label's height settles only after the layout has placed
+        // the control beside it, and Qt 6.4 does not place it again.
+        elide: Text.ElideRight
         Layout.fillWidth: true
         HoverHandler { id: hover }
         ToolTip.visible: hover.hovered && row.help !== ""
         ToolTip.text: row.help
     }
-    RowLayout {
+    Row {
         id: slot
         spacing: 8
+        Layout.alignment: Qt.AlignVCenter | Qt.AlignRight
     }
 }

@@ -28,8 +28,11 @@ ColumnLayout {
         radius: 8
         ColumnLayout {
             id: body
-            anchors.fill: parent
-            anchors.margins: 12
+            // Only the width is tied to the panel: the panel's height follows the rows,
+            // never the other way round, so no row is stretched by a stale height.
+            x: 12
+            y: 12
+            width: parent.width - 24
             spacing: 10
         }
     }

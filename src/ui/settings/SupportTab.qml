@@ -26,7 +26,7 @@ ColumnLayout {
             Accessible.name: "Support address"
             Accessible.role: Accessible.StaticText
         }
-        Button {
+        MurButton {
             objectName: "emailSupportButton"
             text: "Email support"
             Accessible.name: text

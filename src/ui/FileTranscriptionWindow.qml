@@ -1,0 +1,370 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Dialogs
+import QtQuick.Layouts
+
+// The file screen over the one file model: a drop zone until a file arrives, then the
+// file's header with what each phase has to show. The whole screen takes dropped files;
+// the model decides what to do with them (a file arriving while one is worked on is
+// ignored there).
+Item {
+    id: screen
+
+    required property QtObject model        // FileTranscriptionModel
+
+    // A drag hovers over the screen.
+    property bool targeted: drop.containsDrag
+    readonly property string phase: model.phaseName
+    readonly property bool reduceMotion: Theme.reduceMotion
+
+    // The progress shown: the model's figure moved on smoothly between its reports.
+    property real shownProgress: 0
+    property real clock: 0
+
+    function chooseFile() { chooser.open() }
+
+    function exportAs(ext) {
+        exporter.ext = ext
+        const proposed = model.proposedExportUrl(ext)
+        exporter.currentFolder = proposed.toString().substring(0, proposed.toString().lastIndexOf("/"))
+        exporter.selectedFile = proposed
+        exporter.open()
+    }
+
+    DropArea {
+        id: drop
+        anchors.fill: parent
+        keys: ["text/uri-list"]
+        // Only the first file counts, and a drop is always taken, even an empty one.
+        onDropped: drag => {
+            drag.accept(Qt.CopyAction)
+            if (drag.hasUrls && drag.urls.length > 0)
+                screen.model.handle(drag.urls[0])
+        }
+    }
+
+    FrameAnimation {
+        running: screen.phase === "transcribing" && screen.visible
+        onTriggered: {
+            screen.clock += frameTime
+            screen.shownProgress = screen.model.smoothedProgress(screen.model.now())
+        }
+    }
+    Connections {
+        target: screen.model
+        function onProgressChanged() { screen.shownProgress = screen.model.smoothedProgress(screen.model.now()) }
+    }
+
+    Rectangle {
+        anchors.fill: parent
+        radius: 14
+        color: screen.targeted ? Qt.rgba(125 / 255, 226 / 255, 1, 0.06) : "transparent"
+        border.width: screen.targeted ? 2 : 0
+        border.color: Theme.cyan
+        Behavior on color { ColorAnimation { duration: screen.reduceMotion ? 0 : 150 } }
+    }
+
+    // Empty: the drop zone.
+    ColumnLayout {
+        objectName: "dropZone"
+        visible: screen.phase === "empty"
+        anchors.centerIn: parent
+        spacing: 12
+
+        Rectangle {
+            Layout.alignment: Qt.AlignHCenter
+            width: 340
+            height: 200
+            radius: 16
+            color: Theme.panel
+            border.width: 1
+            border.color: screen.targeted ? Theme.cyan : Theme.lineStrong
+
+            ColumnLayout {
+                anchors.centerIn: parent
+                spacing: 10
+                LineIcon {
+                    name: "waveform"
+                    size: 40
+                    color: screen.targeted ? Theme.cyan : Theme.accent
+                    Layout.alignment: Qt.AlignHCenter
+                }
+                Label {
+                    text: "Drop audio or video"
+                    color: Theme.ink
+                    font.pixelSize: 17
+                    font.weight: Font.DemiBold
+                    Layout.alignment: Qt.AlignHCenter
+                }
+                Label {
+                    text: "mp3 · m4a · wav · mp4 · mov"
+                    color: Theme.muted
+                    font.pixelSize: 12
+                    Layout.alignment: Qt.AlignHCenter
+                }
+            }
+        }
+        MurButton {
+            objectName: "chooseFileButton"
+            text: "Choose file"
+            primary: true
+            help: "Choose an audio or video file to transcribe"
+            Layout.alignment: Qt.AlignHCenter
+            onClicked: screen.chooseFile()
+        }
+    }
+
+    // Failed: what went wrong, and a way on.
+    ColumnLayout {
+        objectName: "failure"
+        visible: screen.phase === "failed"
+        anchors.centerIn: parent
+        width: Math.min(parent.width - 40, 440)
+        spacing: 12
+        LineIcon {
+            name: "exclamationmark.triangle"
+            size: 36
+            color: Theme.pink
+            Layout.alignment: Qt.AlignHCenter
+        }
+        Label {
+            text: screen.model.failureMessage
+            color: Theme.ink
+            wrapMode: Text.Wrap
+            horizontalAlignment: Text.AlignHCenter
+            Layout.fillWidth: true
+        }
+        MurButton {
+            objectName: "tryAnotherButton"
+            text: "Try another file"
+            help: "Choose a different file to transcribe"
+            Layout.alignment: Qt.AlignHCenter
+            onClicked: screen.chooseFile()
+        }
+    }
+
+    // Decoding, transcribing and done: the file's header above the phase's content.
+    ColumnLayout {
+        visible: screen.phase === "decoding" || screen.phase === "transcribing" || screen.phase === "done"
+        anchors.fill: parent
+        spacing: 14
+
+        ColumnLayout {
+            spacing: 4
+            Layout.fillWidth: true
+            Label {
+                objectName: "fileTitle"
+                text: screen.model.fileName !== "" ? screen.model.fileName : "Transcribe a file"
+                color: Theme.ink
+                font.pixelSize: 18
+                font.weight: Font.DemiBold
+                elide: Text.ElideMiddle
+                Layout.fillWidth: true
+                Accessible.role: Accessible.Heading
+            }
+            Label {
+                objectName: "metaLine"
+                text: screen.model.metaLine.toUpperCase()
+                visible: text !== ""
+                color: Theme.muted
+                font.pixelSize: 11
+                font.letterSpacing: 1.2
+            }
+        }
+
+        Label {
+            objectName: "readingLine"
+            visible: screen.phase === "decoding"
+            text: "Reading the file…"
+            color: Theme.body
+        }
+
+        // Transcribing: the readout and the words so far.
+        ColumnLayout {
+            visible: screen.phase === "transcribing"
+            spacing: 10
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+
+            Rectangle {
+                Layout.fillWidth: true
+                Layout.preferredHeight: 120
+                radius: 12
+                color: Theme.panel
+                border.color: Theme.line
+                ColumnLayout {
+                    anchors.fill: parent
+                    anchors.margins: 14
+                    spacing: 6
+                    WaveformView {
+                        objectName: "waveform"
+                        envelope: screen.model.envelope
+                        progress: screen.shownProgress
+                        time: screen.clock
+                        Layout.fillWidth: true
+                        Layout.fillHeight: true
+                    }
+                    RowLayout {
+                        Label {
+                            objectName: "percent"
+                            text: screen.model.percentText(screen.shownProgress)
+                            color: Theme.ink
+                            font.pixelSize: 15
+                            font.weight: Font.DemiBold
+                            Accessible.name: "Progress " + text
+                        }
+                        Label {
+                            text: "Transcribing on your computer…"
+                            color: Theme.body
+                            font.pixelSize: 12
+                            Layout.fillWidth: true
+                            horizontalAlignment: Text.AlignRight
+                        }
+                    }
+                }
+            }
+            ScrollView {
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                clip: true
+                TextArea {
+                    objectName: "liveText"
+                    readOnly: true
+                    selectByMouse: true
+                    wrapMode: Text.Wrap
+                    text: screen.model.liveText !== "" ? screen.model.liveText : "Listening for the first words…"
+                    color: screen.model.liveText !== "" ? Theme.ink : Theme.muted
+                    background: null
+                    Accessible.name: "Live transcript"
+                }
+            }
+        }
+
+        // Done: the transcript and what to do with it.
+        ColumnLayout {
+            visible: screen.phase === "done"
+            spacing: 10
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+
+            Rectangle {
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                radius: 12
+                color: Theme.panel
+                border.color: Theme.line
+                ListView {
+                    id: segmentList
+                    objectName: "segmentList"
+                    anchors.fill: parent
+                    anchors.margins: 12
+                    clip: true
+                    spacing: 8
+                    model: screen.model.segments
+                    activeFocusOnTab: true
+                    Accessible.role: Accessible.List
+                    Accessible.name: "Transcript"
+                    ScrollBar.vertical: ScrollBar {}
+                    delegate: RowLayout {
+                        required property var modelData
+                        width: segmentList.width - 12
+                        spacing: 12
+                        Label {
+                            text: modelData.time
+                            color: Theme.muted
+                            font.pixelSize: 12
+                            Layout.alignment: Qt.AlignTop
+                            Layout.preferredWidth: 44
+                        }
+                        TextEdit {
+                            text: modelData.text
+                            readOnly: true
+                            selectByMouse: true
+                            wrapMode: Text.Wrap
+                            color: Theme.ink
+                            selectionColor: Theme.lineStrong
+                            font.pixelSize: 14
+                            Layout.fillWidth: true
+                        }
+                    }
+                }
+            }
+
+            RowLayout {
+                spacing: 8
+                Layout.fillWidth: true
+                MurButton {
+                    objectName: "copyAllButton"
+                    text: "Copy all"
+                    iconName: "doc.on.doc"
+                    help: "Copy the full transcript to the clipboard"
+                    onClicked: screen.model.copyAll()
+                }
+                MurButton {
+                    id: exportButton
+                    objectName: "exportButton"
+                    text: "Export"
+                    iconName: "square.and.arrow.up"
+                    help: "Export as plain text or subtitles"
+                    Accessible.name: "Export transcript"
+                    onClicked: exportMenu.open()
+                    Menu {
+                        id: exportMenu
+                        objectName: "exportMenu"
+                        y: exportButton.height
+                        MenuItem {
+                            text: "Plain text (.txt)"
+                            onTriggered: screen.exportAs("txt")
+                        }
+                        MenuItem {
+                            text: "Subtitles (.srt)"
+                            onTriggered: screen.exportAs("srt")
+                        }
+                    }
+                }
+                MurButton {
+                    objectName: "insertButton"
+                    text: "Insert by clicking"
+                    iconName: "cursorarrow.click"
+                    help: "Then click any text field, in any app, and the transcript is pasted right there."
+                    onClicked: screen.model.insertByClicking()
+                }
+                RowLayout {
+                    objectName: "copiedMark"
+                    visible: screen.model.justCopied
+                    spacing: 4
+                    CheckGlyph { size: 14 }
+                    Label { text: "Copied"; color: Theme.confirm; font.pixelSize: 12 }
+                }
+                Item { Layout.fillWidth: true }
+                MurButton {
+                    objectName: "anotherFileButton"
+                    iconName: "plus"
+                    help: "Transcribe another file"
+                    Accessible.name: "Transcribe another file"
+                    onClicked: screen.chooseFile()
+                }
+            }
+        }
+    }
+
+    FileDialog {
+        id: chooser
+        objectName: "fileChooser"
+        title: "Choose an audio or video file"
+        fileMode: FileDialog.OpenFile
+        nameFilters: screen.model.acceptedNameFilters()
+        onAccepted: screen.model.handle(selectedFile)
+    }
+
+    FileDialog {
+        id: exporter
+        objectName: "exportDialog"
+        property string ext: "txt"
+        title: ext === "srt" ? "Export subtitles" : "Export plain text"
+        fileMode: FileDialog.SaveFile
+        defaultSuffix: ext
+        nameFilters: ext === "srt" ? ["Subtitles (*.srt)"] : ["Plain text (*.txt)"]
+        onAccepted: screen.model.saveExport(selectedFile, ext)
+    }
+}

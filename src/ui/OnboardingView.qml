@@ -1,0 +1,295 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+
+// The first run: welcome, the three things Murmel needs from the desktop, and a speech
+// model. Steps and flags come from the onboarding model, which polls the desktop while
+// this shows; the model rows come from the catalog.
+Item {
+    id: flow
+
+    required property QtObject onboarding    // Onboarding
+    required property QtObject permissions   // Permissions
+    required property QtObject settings      // SettingsModel (the file transcription model)
+    required property QtObject catalog       // ModelListModel
+    required property QtObject models        // ModelStore
+
+    // One requirement with its state: "Granted" or a "Grant" button.
+    component PermissionRow: Rectangle {
+        id: row
+        property string title
+        property string reason
+        property bool granted
+        property string grantHelp
+        signal grant()
+        Layout.fillWidth: true
+        implicitHeight: 64
+        radius: 12
+        color: Theme.panel
+        border.color: Theme.line
+        Accessible.role: Accessible.Grouping
+        Accessible.name: title + (granted ? ", granted" : "")
+        RowLayout {
+            anchors.fill: parent
+            anchors.leftMargin: 16
+            anchors.rightMargin: 12
+            spacing: 12
+            ColumnLayout {
+                spacing: 2
+                Layout.fillWidth: true
+                Label { text: row.title; color: Theme.ink; font.pixelSize: 14; font.weight: Font.DemiBold }
+                Label {
+                    text: row.reason
+                    color: Theme.body
+                    font.pixelSize: 12
+                    wrapMode: Text.Wrap
+                    Layout.fillWidth: true
+                }
+            }
+            RowLayout {
+                visible: row.granted
+                spacing: 6
+                LineIcon { name: "checkmark.circle.fill"; size: 16; color: Theme.confirm }
+                Label { text: "Granted"; color: Theme.confirm; font.pixelSize: 13 }
+            }
+            MurButton {
+                visible: !row.granted
+                text: "Grant"
+                help: row.grantHelp
+                Accessible.name: "Grant " + row.title
+                onClicked: row.grant()
+            }
+        }
+    }
+
+    // Back on the left, the way on at the right.
+    component NavigationRow: RowLayout {
+        id: navRow
+        property string forwardTitle
+        property bool backVisible: true
+        signal forward()
+        Layout.fillWidth: true
+        Layout.topMargin: 8
+        MurButton {
+            objectName: "onboardingBack"
+            visible: navRow.backVisible
+            text: "Back"
+            onClicked: flow.onboarding.back()
+        }
+        Item { Layout.fillWidth: true }
+        MurButton {
+            objectName: "onboardingForward"
+            primary: true
+            text: navRow.forwardTitle
+            onClicked: navRow.forward()
+        }
+    }
+
+    StackLayout {
+        id: steps
+        objectName: "onboardingSteps"
+        anchors.centerIn: parent
+        width: Math.min(parent.width - 64, 520)
+        height: Math.min(parent.height - 48, 560)
+        currentIndex: flow.onboarding.step
+
+        // Step 0: welcome.
+        ColumnLayout {
+            objectName: "welcomeStep"
+            spacing: 14
+            Item { Layout.fillHeight: true }
+            Item {
+                Layout.alignment: Qt.AlignHCenter
+                implicitWidth: 180
+                implicitHeight: 150
+                NebulaCore {
+                    anchors.centerIn: parent
+                    size: 170
+                    opacity: 0.55
+                }
+                MUREye {
+                    anchors.centerIn: parent
+                    size: 96
+                    glowing: true
+                }
+            }
+            ChromeText {
+                text: "MURMEL"
+                pixelSize: 38
+                letterSpacing: 9
+                Layout.alignment: Qt.AlignHCenter
+                Accessible.name: "Murmel"
+            }
+            Label {
+                text: "Murmel is ready."
+                color: Theme.ink
+                font.pixelSize: 16
+                Layout.alignment: Qt.AlignHCenter
+            }
+            Label {
+                text: "Talk anywhere on your computer and your words land as text where you are typing. Or drop in an audio or video file and get a transcript. Everything runs on your computer, free and private."
+                color: Theme.body
+                font.pixelSize: 13
+                wrapMode: Text.Wrap
+                horizontalAlignment: Text.AlignHCenter
+                lineHeight: 1.25
+                Layout.fillWidth: true
+            }
+            MurButton {
+                objectName: "welcomeContinue"
+                primary: true
+                text: "Get started"
+                Layout.alignment: Qt.AlignHCenter
+                Layout.topMargin: 8
+                onClicked: flow.onboarding.next()
+            }
+            Item { Layout.fillHeight: true }
+        }
+
+        // Step 1: permissions.
+        ColumnLayout {
+            objectName: "permissionsStep"
+            spacing: 12
+            Item { Layout.fillHeight: true }
+            Label {
+                text: "Permissions"
+                color: Theme.ink
+                font.pixelSize: 24
+                font.weight: Font.DemiBold
+                Accessible.role: Accessible.Heading
+            }
+            Label {
+                text: "Three quick grants and you are set."
+                color: Theme.body
+                font.pixelSize: 13
+            }
+            PermissionRow {
+                objectName: "microphoneRow"
+                title: "Microphone"
+                reason: "So Murmel can hear you dictate."
+                granted: flow.permissions.microphoneAvailable
+                grantHelp: "Look for a microphone again"
+                onGrant: flow.permissions.grant("microphone")
+            }
+            PermissionRow {
+                objectName: "pasteRow"
+                title: "Paste at your cursor"
+                reason: "So Murmel can paste text at your cursor."
+                granted: flow.permissions.pasteAvailable
+                grantHelp: "Check again whether Murmel may type into other applications"
+                onGrant: flow.permissions.grant("paste")
+            }
+            PermissionRow {
+                objectName: "hotkeyRow"
+                title: "Global hotkey"
+                reason: "So your global hotkey works anywhere."
+                granted: flow.permissions.hotkeyActive
+                grantHelp: "Ask the desktop for the global hotkey again"
+                onGrant: flow.permissions.grant("hotkey")
+            }
+            NavigationRow {
+                forwardTitle: "Continue"
+                onForward: flow.onboarding.next()
+            }
+            Item { Layout.fillHeight: true }
+        }
+
+        // Step 2: the speech model.
+        ColumnLayout {
+            objectName: "modelStep"
+            spacing: 12
+            Item { Layout.fillHeight: true }
+            Label {
+                text: "Speech model"
+                color: Theme.ink
+                font.pixelSize: 24
+                font.weight: Font.DemiBold
+                Accessible.role: Accessible.Heading
+            }
+            Label {
+                text: "Speech runs on your computer, free and private. Dictation uses a fast model automatically; the choice here is your file transcription model, where bigger is more accurate. Download one now, or skip and Murmel fetches what it needs on first use."
+                color: Theme.body
+                font.pixelSize: 13
+                wrapMode: Text.Wrap
+                lineHeight: 1.2
+                Layout.fillWidth: true
+            }
+            Repeater {
+                model: flow.catalog
+                delegate: Rectangle {
+                    id: modelRow
+                    required property string rawValue
+                    required property string displayName
+                    required property string sizeLabel
+                    required property string downloadState
+                    readonly property bool selected: flow.settings.whisperModel === rawValue
+                    objectName: "modelRow_" + rawValue
+                    Layout.fillWidth: true
+                    implicitHeight: 52
+                    radius: 10
+                    color: selected ? Theme.line : Theme.panel
+                    border.width: choose.visualFocus ? 2 : 1
+                    border.color: choose.visualFocus ? Theme.cyan : (selected ? Theme.lineStrong : Theme.line)
+
+                    // The whole row chooses the model; the button on the right downloads it.
+                    AbstractButton {
+                        id: choose
+                        anchors.fill: parent
+                        focusPolicy: Qt.StrongFocus
+                        checkable: true
+                        checked: modelRow.selected
+                        Accessible.role: Accessible.RadioButton
+                        Accessible.name: modelRow.displayName + ", " + modelRow.sizeLabel
+                        Keys.onSpacePressed: clicked()
+                        onClicked: flow.settings.whisperModel = modelRow.rawValue
+                    }
+                    RowLayout {
+                        anchors.fill: parent
+                        anchors.leftMargin: 14
+                        anchors.rightMargin: 10
+                        spacing: 10
+                        LineIcon {
+                            name: modelRow.selected ? "largecircle.fill.circle" : "circle"
+                            size: 18
+                            color: modelRow.selected ? Theme.cyan : Theme.muted
+                        }
+                        Label { text: modelRow.displayName; color: Theme.ink; font.pixelSize: 14 }
+                        Label { text: modelRow.sizeLabel; color: Theme.muted; font.pixelSize: 12; Layout.fillWidth: true }
+                        Label {
+                            visible: modelRow.downloadState === "ready"
+                            text: "Ready"
+                            color: Theme.confirm
+                            font.pixelSize: 13
+                        }
+                        Label {
+                            visible: modelRow.downloadState === "downloading"
+                            text: Math.floor(flow.models.progress * 100.0) + "%"
+                            color: Theme.cyan
+                            font.pixelSize: 13
+                        }
+                        MurButton {
+                            visible: modelRow.downloadState === "missing"
+                            text: "Download"
+                            enabled: flow.models.downloading === ""
+                            Accessible.name: "Download " + modelRow.displayName
+                            onClicked: flow.catalog.download(modelRow.rawValue)
+                        }
+                    }
+                }
+            }
+            Label {
+                visible: flow.models.lastError !== ""
+                text: flow.models.lastError
+                color: Theme.pink
+                font.pixelSize: 12
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+            NavigationRow {
+                forwardTitle: flow.onboarding.finishTitle
+                onForward: flow.onboarding.finish()
+            }
+            Item { Layout.fillHeight: true }
+        }
+    }
+}
