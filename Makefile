@@ -8,7 +8,7 @@ ifeq ($(SANITIZE),ON)
 BUILD := build-asan
 endif
 
-.PHONY: run test build configure setup-run setup-test bench clean
+.PHONY: run test build configure setup-run setup-test bench screenshots clean
 
 run: setup-run configure
 	cmake --build $(BUILD) --target murmel
@@ -29,6 +29,10 @@ setup-run:
 
 setup-test:
 	@scripts/setup.sh test $(BUILD)
+
+# Pictures of every screen of the real application, in $(BUILD)/screenshots/.
+screenshots: setup-test configure
+	cmake --build $(BUILD) --target screenshots
 
 bench: build
 	bench/run.sh $(BUILD)

@@ -11,11 +11,10 @@ Item {
     required property QtObject history
 
     // A drawn icon for a record's kind or a placeholder; never read aloud.
-    component Glyph: Label {
-        property string name
-        text: ({ "dictation": "🎙", "mic": "🎙", "file": "∿", "search": "⌕", "lines": "≡" })[name] || ""
+    component Glyph: LineIcon {
+        property string kind
+        name: ({ "dictation": "mic", "mic": "mic", "file": "waveform", "search": "search", "lines": "document" })[kind] || ""
         color: Theme.muted
-        Accessible.ignored: true
     }
 
     RowLayout {
@@ -23,7 +22,9 @@ Item {
         spacing: 16
 
         ColumnLayout {
+            // The list keeps its width; the detail takes what is left.
             Layout.preferredWidth: 300
+            Layout.maximumWidth: 300
             Layout.fillHeight: true
             spacing: 8
 
@@ -106,7 +107,7 @@ Item {
                     }
                     contentItem: RowLayout {
                         spacing: 8
-                        Glyph { name: row.kind }
+                        Glyph { kind: row.kind }
                         ColumnLayout {
                             spacing: 2
                             Layout.fillWidth: true
@@ -145,8 +146,8 @@ Item {
                     anchors.centerIn: parent
                     visible: view.history.placeholder !== ""
                     Glyph {
-                        name: view.history.placeholderIcon
-                        font.pixelSize: 28
+                        kind: view.history.placeholderIcon
+                        size: 28
                         Layout.alignment: Qt.AlignHCenter
                     }
                     Label {
@@ -173,8 +174,8 @@ Item {
                 anchors.centerIn: parent
                 visible: view.history.selection === ""
                 Glyph {
-                    name: "lines"
-                    font.pixelSize: 28
+                    kind: "lines"
+                    size: 28
                     Layout.alignment: Qt.AlignHCenter
                 }
                 Label {

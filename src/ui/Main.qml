@@ -233,9 +233,18 @@ ApplicationWindow {
     Component {
         id: settingsScreen
         ScreenShell {
+            id: settingsShell
             objectName: "settingsScreen"
             onBack: Commands.back()
             accessory: Component { SettingsTabs { settings: Settings } }
+            // The tab bar from the keyboard, as in browsers and desktop settings.
+            function moveTab(by) {
+                const tabs = Settings.tabs
+                let at = tabs.findIndex(tab => tab.value === Settings.settingsTab)
+                Settings.settingsTab = tabs[(at + by + tabs.length) % tabs.length].value
+            }
+            Shortcut { sequences: ["Ctrl+PgDown", "Ctrl+Tab"]; onActivated: settingsShell.moveTab(1) }
+            Shortcut { sequences: ["Ctrl+PgUp", "Ctrl+Shift+Tab", "Ctrl+Backtab"]; onActivated: settingsShell.moveTab(-1) }
             SettingsView {
                 anchors.fill: parent
                 settings: Settings

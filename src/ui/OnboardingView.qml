@@ -65,6 +65,7 @@ Item {
     // Back on the left, the way on at the right.
     component NavigationRow: RowLayout {
         id: navRow
+        property alias forwardButton: forwardButton
         property string forwardTitle
         property bool backVisible: true
         signal forward()
@@ -78,11 +79,24 @@ Item {
         }
         Item { Layout.fillWidth: true }
         MurButton {
+            id: forwardButton
             objectName: "onboardingForward"
             primary: true
             text: navRow.forwardTitle
             onClicked: navRow.forward()
         }
+    }
+
+    // Each step starts with its way on focused, so Return walks through the flow and Tab
+    // reaches everything else.
+    function focusStep() {
+        const buttons = [welcomeButton, permissionsNavigation.forwardButton, modelNavigation.forwardButton]
+        buttons[onboarding.step].forceActiveFocus()
+    }
+    Component.onCompleted: focusStep()
+    Connections {
+        target: flow.onboarding
+        function onStepChanged() { flow.focusStep() }
     }
 
     StackLayout {
@@ -136,6 +150,7 @@ Item {
                 Layout.fillWidth: true
             }
             MurButton {
+                id: welcomeButton
                 objectName: "welcomeContinue"
                 primary: true
                 text: "Get started"
@@ -188,6 +203,7 @@ Item {
                 onGrant: flow.permissions.grant("hotkey")
             }
             NavigationRow {
+                id: permissionsNavigation
                 forwardTitle: "Continue"
                 onForward: flow.onboarding.next()
             }
@@ -286,6 +302,7 @@ Item {
                 Layout.fillWidth: true
             }
             NavigationRow {
+                id: modelNavigation
                 forwardTitle: flow.onboarding.finishTitle
                 onForward: flow.onboarding.finish()
             }
