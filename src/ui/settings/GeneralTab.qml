@@ -189,14 +189,14 @@ ColumnLayout {
             granted: tab.permissions.pasteAvailable
             onGrantRequested: tab.permissions.grant("paste")
             grantName: "Grant Accessibility permission"
-            grantHelp: "Open the desktop's settings to allow Murmel to paste at your cursor"
+            grantHelp: "Check again whether this desktop lets Murmel paste at your cursor"
         }
         PermissionRow {
             label: "Input Monitoring, for the global hotkey"
             granted: tab.permissions.hotkeyActive
             onGrantRequested: tab.permissions.grant("hotkey")
             grantName: "Grant Input Monitoring permission"
-            grantHelp: "Open the desktop's settings to allow the global hotkey to work anywhere"
+            grantHelp: "Ask the desktop again for the global hotkey, so it works anywhere"
         }
         SettingsRow {
             label: "Microphone, to hear you"
