@@ -272,6 +272,32 @@ private Q_SLOTS:
         QCOMPARE(m_nav.screen(), screen);
     }
 
+    // A menu opened with its mnemonic is walked with the arrow keys and Return.
+    void menusWorkFromTheKeyboard()
+    {
+        m_nav.setScreen(Nav::MurScreen::home);
+        m_window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QTest::keyClick(m_window, Qt::Key_V, Qt::AltModifier);
+        QTest::keyClick(m_window, Qt::Key_Down);
+        QTest::keyClick(m_window, Qt::Key_Down);
+        QTest::keyClick(m_window, Qt::Key_Down);
+        QTest::keyClick(m_window, Qt::Key_Return);
+        QTRY_COMPARE(m_nav.screen(), Nav::MurScreen::history);
+        // The settings tabs move with Ctrl+Page Down and back with Ctrl+Page Up.
+        m_nav.setSettingsTab(Nav::SettingsTab::about);
+        m_nav.setScreen(Nav::MurScreen::settings);
+        QTRY_VERIFY(named(u"settingsScreen"_qs));
+        m_window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QTest::keyClick(m_window, Qt::Key_PageDown, Qt::ControlModifier);
+        QCOMPARE(m_nav.settingsTab(), Nav::SettingsTab::general);
+        QTest::keyClick(m_window, Qt::Key_PageUp, Qt::ControlModifier);
+        QTest::keyClick(m_window, Qt::Key_PageUp, Qt::ControlModifier);
+        QCOMPARE(m_nav.settingsTab(), Nav::SettingsTab::support);
+        m_nav.setScreen(Nav::MurScreen::home);
+    }
+
     void shortcutsReachDictationAndHelp()
     {
         m_window->requestActivate();

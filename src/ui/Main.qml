@@ -125,6 +125,24 @@ ApplicationWindow {
         }
     }
 
+    // The settings tab bar from the keyboard, as in browsers and desktop settings. Kept
+    // here rather than in the screen: a screen on its way out would make the keys ambiguous.
+    function moveSettingsTab(by) {
+        const tabs = Settings.tabs
+        const at = tabs.findIndex(tab => tab.value === Settings.settingsTab)
+        Settings.settingsTab = tabs[(at + by + tabs.length) % tabs.length].value
+    }
+    Shortcut {
+        enabled: Nav.screenName === "settings" && !Onboarding.showing
+        sequences: ["Ctrl+PgDown", "Ctrl+Tab"]
+        onActivated: window.moveSettingsTab(1)
+    }
+    Shortcut {
+        enabled: Nav.screenName === "settings" && !Onboarding.showing
+        sequences: ["Ctrl+PgUp", "Ctrl+Shift+Tab", "Ctrl+Backtab"]
+        onActivated: window.moveSettingsTab(-1)
+    }
+
     // Back has a second key, the one browsers and file managers use.
     Shortcut {
         sequence: "Alt+Left"
@@ -233,18 +251,10 @@ ApplicationWindow {
     Component {
         id: settingsScreen
         ScreenShell {
-            id: settingsShell
             objectName: "settingsScreen"
             onBack: Commands.back()
             accessory: Component { SettingsTabs { settings: Settings } }
-            // The tab bar from the keyboard, as in browsers and desktop settings.
-            function moveTab(by) {
-                const tabs = Settings.tabs
-                let at = tabs.findIndex(tab => tab.value === Settings.settingsTab)
-                Settings.settingsTab = tabs[(at + by + tabs.length) % tabs.length].value
-            }
-            Shortcut { sequences: ["Ctrl+PgDown", "Ctrl+Tab"]; onActivated: settingsShell.moveTab(1) }
-            Shortcut { sequences: ["Ctrl+PgUp", "Ctrl+Shift+Tab", "Ctrl+Backtab"]; onActivated: settingsShell.moveTab(-1) }
+
             SettingsView {
                 anchors.fill: parent
                 settings: Settings

@@ -19,9 +19,10 @@ ColumnLayout {
             help: "Fast uses a compact model; Accurate reuses your file transcription model, which handles accents and non-native pronunciation noticeably better."
             Repeater {
                 model: tab.settings.dictationSpeeds
-                delegate: Button {
+                delegate: MurButton {
                     required property var modelData
                     objectName: "speed_" + modelData.value
+                    primary: checked
                     text: modelData.label
                     checkable: true
                     checked: tab.settings.dictationSpeed === modelData.value
@@ -30,9 +31,7 @@ ColumnLayout {
                         checked = Qt.binding(() => tab.settings.dictationSpeed === modelData.value)
                     }
                     Accessible.name: "Dictation speed: " + modelData.label
-                    Accessible.description: speedRow.help
-                    ToolTip.visible: hovered
-                    ToolTip.text: speedRow.help
+                    help: speedRow.help
                 }
             }
         }
@@ -86,7 +85,22 @@ ColumnLayout {
                 spacing: 12
 
                 RadioButton {
+                    id: radio
                     objectName: "model_" + modelRow.rawValue
+                    focusPolicy: Qt.StrongFocus
+                    indicator: LineIcon {
+                        x: radio.leftPadding
+                        y: (radio.height - height) / 2
+                        name: radio.checked ? "largecircle.fill.circle" : "circle"
+                        size: 18
+                        color: radio.checked ? Theme.cyan : (radio.visualFocus ? Theme.ink : Theme.muted)
+                    }
+                    contentItem: Label {
+                        leftPadding: 28
+                        text: radio.text
+                        color: Theme.ink
+                        verticalAlignment: Text.AlignVCenter
+                    }
                     checked: tab.settings.whisperModel === modelRow.rawValue
                     text: modelRow.displayName + "  " + modelRow.sizeLabel
                     Layout.fillWidth: true
