@@ -25,6 +25,8 @@
 #include "testenvironment.h"
 #include "testhttpserver.h"
 
+#include <QAccessible>
+#include <QMetaEnum>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickStyle>
@@ -218,6 +220,72 @@ private Q_SLOTS:
         QMetaObject::invokeMethod(named(u"hotkeyLink"_qs), "clicked");
         QCOMPARE(m_nav.screen(), Nav::MurScreen::settings);
         QCOMPARE(m_nav.settingsTab(), Nav::SettingsTab::general);
+        m_nav.setScreen(Nav::MurScreen::home);
+    }
+
+    // Every control a screen shows can be reached with Tab and has a name a screen reader
+    // can say (what the accessibility bridge hands to AT-SPI).
+    void everyControlIsNamedAndReachable_data()
+    {
+        QTest::addColumn<Nav::MurScreen>("screen");
+        QTest::addColumn<Nav::SettingsTab>("tab");
+        QTest::newRow("home") << Nav::MurScreen::home << Nav::SettingsTab::general;
+        QTest::newRow("file") << Nav::MurScreen::file << Nav::SettingsTab::general;
+        QTest::newRow("history") << Nav::MurScreen::history << Nav::SettingsTab::general;
+        const QMetaEnum tabs = QMetaEnum::fromType<Nav::SettingsTab>();
+        for (int i = 0; i < tabs.keyCount(); ++i)
+            QTest::addRow("settings %s", tabs.key(i))
+                << Nav::MurScreen::settings << static_cast<Nav::SettingsTab>(tabs.value(i));
+    }
+
+    void everyControlIsNamedAndReachable()
+    {
+        QFETCH(Nav::MurScreen, screen);
+        QFETCH(Nav::SettingsTab, tab);
+        QVERIFY(!m_onboarding->isShowing());
+        m_nav.setSettingsTab(tab);
+        m_nav.setScreen(screen);
+        QTest::qWait(50);
+        m_window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QQuickItem *root = named(u"screenLoader"_qs);
+        QVERIFY(root);
+
+        QList<QQuickItem *> controls;
+        std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
+            if (!item->isVisible() || !item->isEnabled())
+                return;
+            const bool control = item->inherits("QQuickAbstractButton") || item->inherits("QQuickComboBox")
+                                 || item->inherits("QQuickTextField") || item->inherits("QQuickTextArea");
+            if (control && !item->property("readOnly").toBool() && !item->inherits("QQuickItemDelegate"))
+                controls << item;
+            for (QQuickItem *child : item->childItems())
+                collect(child);
+        };
+        collect(root);
+        QVERIFY(!controls.isEmpty());
+
+        for (QQuickItem *control : controls) {
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+            QVERIFY(accessible);
+            QVERIFY2(!accessible->text(QAccessible::Name).trimmed().isEmpty(),
+                     qPrintable(QString::fromLatin1(control->metaObject()->className()) + u' ' +
+                                control->objectName()));
+        }
+
+        QList<QQuickItem *> chain;
+        root->forceActiveFocus();
+        for (int i = 0; i < 200; ++i) {
+            QTest::keyClick(m_window, Qt::Key_Tab);
+            QQuickItem *focused = m_window->activeFocusItem();
+            if (!focused || chain.contains(focused))
+                break;
+            chain << focused;
+        }
+        for (QQuickItem *control : controls)
+            QVERIFY2(chain.contains(control), qPrintable(QString::fromLatin1(control->metaObject()->className()) +
+                                                         u' ' + control->objectName() + u' ' +
+                                                         control->property("text").toString()));
         m_nav.setScreen(Nav::MurScreen::home);
     }
 

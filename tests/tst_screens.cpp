@@ -7,6 +7,7 @@
 #include "app/historyviewmodel.h"
 #include "app/loginitem.h"
 #include "app/nav.h"
+#include "app/onboarding.h"
 #include "app/permissions.h"
 #include "app/preferencekeys.h"
 #include "app/preferences.h"
@@ -391,6 +392,48 @@ private Q_SLOTS:
         QCOMPARE(std::count_if(chain.cbegin(), chain.cend(), inList), 1);
         for (QQuickItem *control : expected)
             QVERIFY2(chain.contains(control), control->metaObject()->className());
+    }
+
+    // The first-run flow over its real model: each step's texts, its named controls, all
+    // reachable with Tab, and Return on the focused button moving on.
+    void onboardingStepsShowTheirTextsAndWalkWithReturn()
+    {
+        m_preferences->remove(PreferenceKeys::hasOnboarded);
+        Onboarding onboarding({*m_preferences, *m_permissions, *m_settings, *m_models});
+        QVERIFY(onboarding.isShowing());
+        QQuickItem *view = show(u"OnboardingView.qml"_qs,
+                                {{u"onboarding"_qs, QVariant::fromValue<QObject *>(&onboarding)},
+                                 {u"permissions"_qs, QVariant::fromValue<QObject *>(m_permissions.get())},
+                                 {u"settings"_qs, QVariant::fromValue<QObject *>(m_settings.get())},
+                                 {u"catalog"_qs, QVariant::fromValue<QObject *>(m_modelList.get())},
+                                 {u"models"_qs, QVariant::fromValue<QObject *>(m_models.get())}});
+        QVERIFY(view);
+        const QList<QStringList> expected = {
+            {u"Murmel is ready."_qs,
+             u"Talk anywhere on your computer and your words land as text where you are typing. Or drop in an audio or video file and get a transcript. Everything runs on your computer, free and private."_qs},
+            {u"Permissions"_qs, u"Three quick grants and you are set."_qs, u"Microphone"_qs,
+             u"So Murmel can hear you dictate."_qs, u"Paste at your cursor"_qs,
+             u"So Murmel can paste text at your cursor."_qs, u"Global hotkey"_qs,
+             u"So your global hotkey works anywhere."_qs, u"Back"_qs, u"Continue"_qs},
+            {u"Speech model"_qs, u"Base (fast, English)"_qs, u"Large v3 (most accurate)"_qs, u"Download"_qs,
+             u"Download Small (balanced)"_qs, u"Back"_qs, u"Skip for now"_qs}};
+        for (int step = 0; step < 3; ++step) {
+            QCOMPARE(onboarding.step(), step);
+            const QStringList shownTexts = texts(view);
+            for (const QString &text : expected.at(step))
+                QVERIFY2(shownTexts.contains(text), qPrintable(QString::number(step) + u": "_qs + text));
+            const QList<QQuickItem *> chain = tabChain(view);
+            for (QQuickItem *control : controls(view))
+                QVERIFY2(chain.contains(control), qPrintable(QString::number(step) + u": "_qs +
+                                                             control->property("text").toString()));
+            // The step's way on has the focus back after the Tab walk.
+            QMetaObject::invokeMethod(view, "focusStep");
+            QTest::keyClick(m_window.get(), Qt::Key_Return);
+        }
+        QVERIFY(!onboarding.isShowing());
+        QVERIFY(m_preferences->booleanOrDefault(PreferenceKeys::hasOnboarded));
+        // The view goes before the flow it shows.
+        m_window.reset();
     }
 
     void settingsTabsShowTheirTexts_data()

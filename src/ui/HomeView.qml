@@ -27,6 +27,7 @@ Item {
         ToolTip.visible: hovered
         ToolTip.delay: 600
         ToolTip.text: help
+        Accessible.name: text
         Accessible.description: help
         Keys.onReturnPressed: clicked()
         Layout.fillWidth: true
@@ -176,7 +177,7 @@ Item {
                 focusPolicy: Qt.StrongFocus
                 ToolTip.visible: hovered
                 ToolTip.text: "Change the hotkey"
-                Accessible.description: "Change the hotkey"
+                Accessible.name: "Change the hotkey"
                 Keys.onReturnPressed: clicked()
                 onClicked: home.changeHotkey()
                 contentItem: Label {

@@ -20,6 +20,9 @@ Button {
     ToolTip.visible: help !== "" && hovered
     ToolTip.delay: 600
     ToolTip.text: help
+    // Set explicitly: once the description creates the attached object, the button no
+    // longer passes its text on as the name by itself.
+    Accessible.name: text
     Accessible.description: help
 
     Keys.onReturnPressed: clicked()
