@@ -30,7 +30,8 @@ Item {
         "plus": "M12 5v14 M5 12h14",
         "copy": "M8 8h11v13H8z M5 16V3h11",
         "export": "M12 15V3 M7.5 7.5L12 3l4.5 4.5 M5 12v9h14v-9",
-        "cursor": "M5 3l6 17l2.5-7l7-2.5z"
+        "cursor": "M5 3l6 17l2.5-7l7-2.5z",
+        "trash": "M4 6.5h16 M9.5 6.5V4h5v2.5 M6.5 6.5l1 14h9l1-14 M10 10.5v6.5 M14 10.5v6.5"
     })
     // The usual symbol names, mapped onto the drawings above.
     readonly property var aliases: ({

@@ -66,10 +66,11 @@ ColumnLayout {
                 ToolTip.text: "Save the key to your keyring"
                 onClicked: tab.apiKey.save(keyField.text)
             }
-            Label {
+            Row {
                 visible: tab.apiKey.stored
-                text: "✓ Key stored in your keyring"
-                color: Theme.confirm
+                spacing: 6
+                LineIcon { name: "checkmark.seal.fill"; color: Theme.confirm; anchors.verticalCenter: parent.verticalCenter }
+                Label { text: "Key stored in your keyring"; color: Theme.confirm }
             }
             Connections {
                 target: tab.apiKey
@@ -109,11 +110,9 @@ ColumnLayout {
                         onTextEdited: tab.styles.setFirst(styleItem.itemId, text)
                     }
                     MurButton {
-                        text: "🗑"
-                        flat: true
+                        iconName: "trash"
                         Accessible.name: "Delete this style"
-                        ToolTip.visible: hovered
-                        ToolTip.text: "Delete this style"
+                        help: "Delete this style"
                         onClicked: tab.styles.remove(styleItem.itemId)
                     }
                 }

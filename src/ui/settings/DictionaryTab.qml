@@ -46,11 +46,9 @@ ColumnLayout {
                     onTextEdited: tab.rules.setSecond(rule.itemId, text)
                 }
                 MurButton {
-                    text: "⊖"
-                    flat: true
+                    iconName: "trash"
                     Accessible.name: "Remove this word"
-                    ToolTip.visible: hovered
-                    ToolTip.text: "Remove this word"
+                    help: "Remove this word"
                     onClicked: tab.rules.remove(rule.itemId)
                 }
             }

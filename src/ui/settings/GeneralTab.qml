@@ -20,10 +20,11 @@ ColumnLayout {
         property string grantHelp
         property string grantName
         signal grantRequested()
-        Label {
+        Row {
             visible: permissionRow.granted
-            text: "✓ Granted"
-            color: Theme.confirm
+            spacing: 6
+            LineIcon { name: "checkmark.circle.fill"; color: Theme.confirm; anchors.verticalCenter: parent.verticalCenter }
+            Label { text: "Granted"; color: Theme.confirm }
         }
         MurButton {
             visible: !permissionRow.granted
