@@ -97,6 +97,7 @@ int main(int argc, char **argv)
     qmlRegisterSingletonInstance("Murmel", 1, 0, "LoginItem", &murmel.loginItem());
     qmlRegisterSingletonInstance("Murmel", 1, 0, "FileTranscription", &murmel.fileModel());
     qmlRegisterSingletonInstance("Murmel", 1, 0, "Appearance", &murmel.appearance());
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "FileChooser", &murmel.fileChooser());
     const Application::Screens screens = murmel.screens();
     qmlRegisterSingletonInstance("Murmel", 1, 0, "Settings", &screens.settings);
     qmlRegisterSingletonInstance("Murmel", 1, 0, "Permissions", &screens.permissions);

@@ -12,6 +12,7 @@
 #include "dictation/voice.h"
 #include "fakes/fakespeechsynthesizer.h"
 #include "platform/desktopappearance.h"
+#include "platform/filechooser.h"
 #include "transcripts/filetranscriptionmodel.h"
 #include "text/customizationstore.h"
 #include "app/fileopenrouter.h"
@@ -26,7 +27,9 @@
 #include "testhttpserver.h"
 
 #include <QAccessible>
+#include <QDropEvent>
 #include <QMetaEnum>
+#include <QMimeData>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickStyle>
@@ -71,6 +74,7 @@ private:
     FakeSpeechSynthesizer m_synthesizer;
     Voice m_voice{m_synthesizer};
     std::unique_ptr<FileTranscriptionModel> m_fileModel;
+    FileChooser m_chooser;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow *m_window = nullptr;
 
@@ -159,6 +163,7 @@ private Q_SLOTS:
             m_rig->models, *m_preferences, m_rig->history, m_rig->sounds, m_voice, m_rig->clipboard,
             m_rig->clickInserter, m_rig->activity});
         qmlRegisterSingletonInstance("Murmel", 1, 0, "FileTranscription", m_fileModel.get());
+        qmlRegisterSingletonInstance("Murmel", 1, 0, "FileChooser", &m_chooser);
         makeScreenModels();
 
         m_engine = std::make_unique<QQmlApplicationEngine>();
@@ -286,6 +291,40 @@ private Q_SLOTS:
             QVERIFY2(chain.contains(control), qPrintable(QString::fromLatin1(control->metaObject()->className()) +
                                                          u' ' + control->objectName() + u' ' +
                                                          control->property("text").toString()));
+        m_nav.setScreen(Nav::MurScreen::home);
+    }
+
+    // The file screen takes a dropped file anywhere on it (only the first of several; an
+    // empty drop does nothing), and "Choose file" opens the chooser.
+    void fileScreenTakesDropsAndOpensTheChooser()
+    {
+        m_nav.setScreen(Nav::MurScreen::file);
+        QTRY_VERIFY(named(u"dropZone"_qs));
+        QCOMPARE(m_fileModel->phaseName(), u"empty"_qs);
+        const QPoint middle(m_window->width() / 2, m_window->height() / 2);
+        const auto drop = [&](const QList<QUrl> &urls) {
+            QMimeData data;
+            data.setUrls(urls);
+            QDragEnterEvent enter(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(m_window, &enter);
+            QDropEvent dropped(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(m_window, &dropped);
+            return dropped.isAccepted();
+        };
+        QVERIFY(drop({}));
+        QCOMPARE(m_fileModel->phaseName(), u"empty"_qs);
+        const QString first = m_environment.dataHome() + u"/Interview Take 2.wav"_qs;
+        QVERIFY(drop({QUrl::fromLocalFile(first), QUrl::fromLocalFile(m_environment.dataHome() + u"/other.mp3"_qs)}));
+        QCOMPARE(m_fileModel->fileName(), u"Interview Take 2"_qs);
+        QVERIFY(m_fileModel->phaseName() != u"empty"_qs);
+        // A file that is not there ends in a failure the screen shows, with a way on.
+        QTRY_COMPARE(m_fileModel->phaseName(), u"failed"_qs);
+        QTRY_VERIFY(named(u"tryAnotherButton"_qs));
+
+        QMetaObject::invokeMethod(named(u"tryAnotherButton"_qs), "clicked");
+        QTRY_VERIFY(m_chooser.dialog());
+        QVERIFY(QMetaObject::invokeMethod(m_chooser.dialog(), "reject"));
+        QTRY_VERIFY(!m_chooser.dialog());
         m_nav.setScreen(Nav::MurScreen::home);
     }
 

@@ -26,6 +26,7 @@
 #include "platform/atspifocustracker.h"
 #include "platform/desktopappearance.h"
 #include "platform/desktopurlopener.h"
+#include "platform/filechooser.h"
 #include "platform/espeaksynthesizer.h"
 #include "platform/logindactivity.h"
 #include "platform/portalhotkeybackend.h"
@@ -77,6 +78,7 @@ public:
     LoginItem &loginItem() { return m_loginItem; }
     FileTranscriptionModel &fileModel() { return m_fileModel; }
     DesktopAppearance &appearance() { return m_appearance; }
+    FileChooser &fileChooser() { return m_fileChooser; }
 
     // What the screens show, each over the services above.
     struct Screens
@@ -123,6 +125,7 @@ private:
     TrayIcon m_tray;
     XkbKeyboardLayout m_layout;
     DesktopAppearance m_appearance;
+    FileChooser m_fileChooser;
 
     // The services over it.
     Sounds m_sounds;

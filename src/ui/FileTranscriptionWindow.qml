@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls.Basic
-import QtQuick.Dialogs
 import QtQuick.Layouts
 
 // The file screen over the one file model: a drop zone until a file arrives, then the
@@ -11,6 +10,7 @@ Item {
     id: screen
 
     required property QtObject model        // FileTranscriptionModel
+    required property QtObject chooser      // FileChooser
 
     // A drag hovers over the screen.
     property bool targeted: drop.containsDrag
@@ -21,14 +21,16 @@ Item {
     property real shownProgress: 0
     property real clock: 0
 
-    function chooseFile() { chooser.open() }
+    function chooseFile() {
+        chooser.chooseFile("Choose an audio or video file", model.acceptedNameFilters(),
+                           url => screen.model.handle(url))
+    }
 
     function exportAs(ext) {
-        exporter.ext = ext
-        const proposed = model.proposedExportUrl(ext)
-        exporter.currentFolder = proposed.toString().substring(0, proposed.toString().lastIndexOf("/"))
-        exporter.selectedFile = proposed
-        exporter.open()
+        chooser.chooseSaveFile(ext === "srt" ? "Export subtitles" : "Export plain text",
+                               model.proposedExportUrl(ext),
+                               ext === "srt" ? "Subtitles (*.srt)" : "Plain text (*.txt)",
+                               url => screen.model.saveExport(url, ext))
     }
 
     DropArea {
@@ -311,7 +313,8 @@ Item {
                     Menu {
                         id: exportMenu
                         objectName: "exportMenu"
-                        y: exportButton.height
+                        // Upwards: the actions sit at the bottom of the window.
+                        y: -height
                         MenuItem {
                             text: "Plain text (.txt)"
                             onTriggered: screen.exportAs("txt")
@@ -346,25 +349,5 @@ Item {
                 }
             }
         }
-    }
-
-    FileDialog {
-        id: chooser
-        objectName: "fileChooser"
-        title: "Choose an audio or video file"
-        fileMode: FileDialog.OpenFile
-        nameFilters: screen.model.acceptedNameFilters()
-        onAccepted: screen.model.handle(selectedFile)
-    }
-
-    FileDialog {
-        id: exporter
-        objectName: "exportDialog"
-        property string ext: "txt"
-        title: ext === "srt" ? "Export subtitles" : "Export plain text"
-        fileMode: FileDialog.SaveFile
-        defaultSuffix: ext
-        nameFilters: ext === "srt" ? ["Subtitles (*.srt)"] : ["Plain text (*.txt)"]
-        onAccepted: screen.model.saveExport(selectedFile, ext)
     }
 }

@@ -233,6 +233,7 @@ ApplicationWindow {
             FileTranscriptionWindow {
                 anchors.fill: parent
                 model: FileTranscription
+                chooser: FileChooser
             }
         }
     }
