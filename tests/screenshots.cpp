@@ -8,6 +8,7 @@
 #include "murmelprocess.h"
 #include "secretservicesession.h"
 #include "soundsession.h"
+#include "statusnotifierwatcher.h"
 #include "testhttpserver.h"
 
 #include <QDBusConnection>
@@ -41,6 +42,8 @@ private:
     QDBusMessage call(const QString &method, const QVariantList &arguments = {});
     // Saves the main window (or, for the heads-up display, the whole screen) as NAME.png.
     void shoot(const QString &name, bool wholeScreen = false);
+    // The id of the first visible window whose title matches, empty when there is none.
+    QString visibleWindow(const QString &title) const;
     void keys(const QString &keys);
     bool settle(int milliseconds = 900) { QTest::qWait(milliseconds); return true; }
 
@@ -48,6 +51,8 @@ private:
     DesktopSession m_desktop;
     SoundSession m_sound;
     TestHttpServer m_server;
+    // A stand-in panel, so the tray icon exists and its window can be opened.
+    std::unique_ptr<StatusNotifierWatcher> m_panel;
     QTemporaryDir m_folder;
     QDir m_out;
     QString m_speech;
@@ -66,6 +71,8 @@ void Screenshots::initTestCase()
     QVERIFY2(m_sound.start(), qPrintable(m_sound.error()));
     QVERIFY(m_server.listen());
     m_bus.enter();
+    m_panel = std::make_unique<StatusNotifierWatcher>(m_bus.busAddress());
+    QVERIFY2(m_panel->start(), qPrintable(m_panel->error()));
 
     m_speech = m_folder.filePath(QStringLiteral("Team Sync.final.wav"));
     QCOMPARE(QProcess::execute(QStringLiteral("espeak-ng"),
@@ -125,6 +132,15 @@ void Screenshots::shoot(const QString &name, bool wholeScreen)
     QVERIFY2(code == 0, qPrintable(name));
 }
 
+QString Screenshots::visibleWindow(const QString &title) const
+{
+    return m_desktop
+        .run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                         QStringLiteral("--name"), title})
+        .split(u'\n', Qt::SkipEmptyParts)
+        .value(0);
+}
+
 void Screenshots::keys(const QString &keys)
 {
     m_desktop.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), m_window, keys});
@@ -132,19 +148,19 @@ void Screenshots::keys(const QString &keys)
 
 void Screenshots::tour()
 {
+    // English, so dictation uses the model that is there.
+    const MurmelProcess::Result language = MurmelProcess::murmel(
+        {QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("language"), QStringLiteral("\"en\"")},
+        environment());
+    QVERIFY2(language.exitCode == 0, qPrintable(language.err));
+
     m_murmel.setProcessEnvironment(environment());
     m_murmel.setProcessChannelMode(QProcess::ForwardedChannels);
     ChildProcess::dieWithParent(m_murmel);
     m_murmel.start(MurmelProcess::binary(), {});
     QVERIFY(QTest::qWaitFor([this] { return m_bus.hasName(service); }, 30000));
-    QVERIFY(QTest::qWaitFor([this] {
-        m_window = m_desktop.run(QStringLiteral("xdotool"),
-                                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                                  QStringLiteral("^Murmel$")})
-                       .split(u'\n', Qt::SkipEmptyParts)
-                       .value(0);
-        return !m_window.isEmpty();
-    }, 30000));
+    QVERIFY(QTest::qWaitFor([this] { return !(m_window = visibleWindow(QStringLiteral("^Murmel$"))).isEmpty(); },
+                            30000));
     m_desktop.run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), m_window});
     settle(1500);
 
@@ -156,6 +172,22 @@ void Screenshots::tour()
     }
     settle(600);
     shoot(QStringLiteral("home"));
+
+    // The tray icon's window, as a click on the panel's icon opens it.
+    QVERIFY(m_panel->waitForItem());
+    QVERIFY(m_panel->activate());
+    QString menu;
+    QVERIFY(QTest::qWaitFor([&] { return !(menu = visibleWindow(QStringLiteral("^Murmel menu$"))).isEmpty(); },
+                            10000));
+    settle(600);
+    int code = -1;
+    m_desktop.run(QStringLiteral("import"), {QStringLiteral("-window"), menu, m_out.filePath(u"menu-window.png"_qs)},
+                  &code);
+    QCOMPARE(code, 0);
+    m_desktop.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), menu,
+                                              QStringLiteral("Escape")});
+    m_desktop.run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), m_window});
+    settle(600);
 
     // The screens, reached with their shortcuts; the settings tabs with Ctrl+Page Down.
     keys(QStringLiteral("ctrl+o"));

@@ -52,36 +52,54 @@ ApplicationWindow {
 
         RowLayout {
             spacing: 10
-            Label {
+            ChromeText {
                 text: "MURMEL"
-                color: Theme.ink
-                font.pixelSize: 15
-                font.weight: Font.Bold
-                font.letterSpacing: 2
+                pixelSize: 16
+                letterSpacing: 3
+                Accessible.name: "Murmel"
             }
             Label {
                 text: Dictation.statusLabel
-                color: Theme.body
+                color: Dictation.recording ? Theme.pink : Theme.body
                 font.pixelSize: 12
                 Layout.fillWidth: true
             }
         }
 
-        Button {
+        MurButton {
+            primary: true
             text: Dictation.recording ? "Stop" : "Start dictation"
+            iconName: Dictation.recording ? "stop.fill" : "mic.fill"
             enabled: Dictation.recording || Dictation.statusLabel === "Ready"
-            ToolTip.visible: hovered
-            ToolTip.text: "Start or stop dictation"
+            help: "Start or stop dictation"
             Layout.fillWidth: true
             onClicked: Dictation.toggle()
         }
 
+        // A row leading into the main window.
         Button {
+            id: fileRow
             text: "Transcribe a file…"
+            focusPolicy: Qt.StrongFocus
             ToolTip.visible: hovered
             ToolTip.text: "Open a file to transcribe"
+            Accessible.name: text
+            Accessible.description: "Open a file to transcribe"
             Layout.fillWidth: true
             onClicked: { root.hide(); Commands.dockTranscribeFile() }
+            contentItem: RowLayout {
+                spacing: 8
+                LineIcon { name: "waveform"; color: Theme.accent }
+                Label { text: fileRow.text; color: Theme.ink; Layout.fillWidth: true }
+                LineIcon { name: "chevron.right"; size: 12; color: Theme.muted }
+            }
+            background: Rectangle {
+                implicitHeight: 34
+                radius: 8
+                color: fileRow.down ? Theme.lineStrong : (fileRow.hovered ? Theme.line : "transparent")
+                border.width: fileRow.visualFocus ? 2 : 0
+                border.color: Theme.cyan
+            }
         }
 
         ColumnLayout {
@@ -103,13 +121,22 @@ ApplicationWindow {
             spacing: 4
             Label { text: "Hold your"; color: Theme.muted; font.pixelSize: 12 }
             Button {
+                id: hotkeyLink
                 text: "hotkey"
                 flat: true
                 padding: 0
-                font.pixelSize: 12
+                focusPolicy: Qt.StrongFocus
                 ToolTip.visible: hovered
                 ToolTip.text: "Change the hotkey"
+                Accessible.name: "Change the hotkey"
                 onClicked: { root.hide(); Commands.setHotkey() }
+                contentItem: Label {
+                    text: hotkeyLink.text
+                    color: Theme.cyan
+                    font.pixelSize: 12
+                    font.underline: hotkeyLink.hovered || hotkeyLink.visualFocus
+                }
+                background: Item {}
             }
             Label { text: "to talk."; color: Theme.muted; font.pixelSize: 12 }
         }
@@ -125,17 +152,16 @@ ApplicationWindow {
 
         RowLayout {
             Layout.fillWidth: true
-            Button {
+            MurButton {
                 text: "Settings"
-                ToolTip.visible: hovered
-                ToolTip.text: "Open Settings (Ctrl+,)"
+                help: "Open Settings (Ctrl+,)"
                 Layout.fillWidth: true
+                // Settings open on the General tab, where the hotkey is.
                 onClicked: { root.hide(); Commands.setHotkey() }
             }
-            Button {
+            MurButton {
                 text: "Quit"
-                ToolTip.visible: hovered
-                ToolTip.text: "Quit Murmel (Ctrl+Q)"
+                help: "Quit Murmel (Ctrl+Q)"
                 Layout.fillWidth: true
                 onClicked: Commands.quit()
             }
