@@ -79,6 +79,14 @@ void Screenshots::initTestCase()
                                {QStringLiteral("-w"), m_speech,
                                 QStringLiteral("Please write this down for me. The budget meeting moves to Thursday.")}),
              0);
+    // Long enough to be seen reading and transcribing.
+    QCOMPARE(QProcess::execute(QStringLiteral("ffmpeg"),
+                               {QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-f"),
+                                QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                QStringLiteral("anoisesrc=d=1500:c=pink:a=0.2"), QStringLiteral("-ac"),
+                                QStringLiteral("1"), QStringLiteral("-ar"), QStringLiteral("16000"),
+                                m_folder.filePath(QStringLiteral("Long Interview.mp3"))}),
+             0);
     const QString parrot = m_folder.filePath(QStringLiteral("parrot.bin"));
     QVERIFY(FixtureModels::make(parrot));
     QJsonObject digests;
@@ -204,16 +212,24 @@ void Screenshots::tour()
         settle(600);
     }
 
-    // A file from outside: the file screen while it works, then done.
+    // Files from outside: a long one while it is read and transcribed, then a short one done.
+    const auto inHistory = [this](const char *title) {
+        return QTest::qWaitFor([this, title] {
+            QFile history(m_folder.filePath(QStringLiteral("data/Murmel/History/history.json")));
+            return history.open(QIODevice::ReadOnly) && history.readAll().contains(title);
+        }, 120000);
+    };
     keys(QStringLiteral("ctrl+1"));
     settle();
+    QCOMPARE(call(QStringLiteral("Open"), {QStringList{m_folder.filePath(QStringLiteral("Long Interview.mp3"))}}).type(),
+             QDBusMessage::ReplyMessage);
+    QTest::qWait(200);
+    shoot(QStringLiteral("file-decoding"));
+    QTest::qWait(10000);
+    shoot(QStringLiteral("file-transcribing"));
+    QVERIFY(inHistory("Long Interview"));
     QCOMPARE(call(QStringLiteral("Open"), {QStringList{m_speech}}).type(), QDBusMessage::ReplyMessage);
-    QTest::qWait(150);
-    shoot(QStringLiteral("file-working"));
-    QVERIFY(QTest::qWaitFor([this] {
-        QFile history(m_folder.filePath(QStringLiteral("data/Murmel/History/history.json")));
-        return history.open(QIODevice::ReadOnly) && history.readAll().contains("Team Sync.final");
-    }, 60000));
+    QVERIFY(inHistory("Team Sync.final"));
     settle();
     shoot(QStringLiteral("file-done"));
 

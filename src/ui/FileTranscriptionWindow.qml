@@ -179,6 +179,9 @@ Item {
             visible: screen.phase === "decoding"
             text: "Reading the file…"
             color: Theme.body
+            // Takes the room the other phases fill, so the header stays at the top.
+            verticalAlignment: Text.AlignTop
+            Layout.fillHeight: true
         }
 
         // Transcribing: the readout and the words so far.
