@@ -5,6 +5,7 @@
 #include <QAudioDevice>
 #include <QAudioSink>
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QMediaDevices>
 #include <QTimer>
 
@@ -18,6 +19,11 @@ constexpr qint64 tailMarginMs = 100;
 PcmPlayer::PcmPlayer(QObject *parent)
     : QObject(parent)
 {
+    // A sink deleted while it plays, once the event loop is gone, can take the sound
+    // server's connection down under it. Stopped here, the sink's deferred delete still
+    // runs: the application flushes those after this signal, with the loop's machinery up.
+    if (QCoreApplication *application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, &PcmPlayer::stop);
 }
 
 PcmPlayer::~PcmPlayer()
