@@ -16,6 +16,8 @@ ColumnLayout {
         objectName: "aboutEye"
         size: 96
         Layout.alignment: Qt.AlignHCenter
+        // Room for the eye's glow below the tab bar.
+        Layout.topMargin: 20
         activeFocusOnTab: true
         onTapped: tab.egg.tap()
         Keys.onSpacePressed: tap()
