@@ -20,7 +20,7 @@ build_packages=(
 runtime_packages=(
     qml6-module-qtquick qml6-module-qtqml-workerscript qml6-module-qtquick-window
     qml6-module-qtquick-controls qml6-module-qtquick-templates qml6-module-qtquick-layouts
-    qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel qml6-module-qtquick-shapes
+    qml6-module-qtquick-shapes
     qml6-module-qt5compat-graphicaleffects libsecret-1-0
 )
 test_packages=(
