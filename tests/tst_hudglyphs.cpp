@@ -2,6 +2,8 @@
 // from the compiled Murmel module without a display.
 #include "dictation/hudmodel.h"
 
+#include "qmlprobe.h"
+
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlExpression>
@@ -255,7 +257,7 @@ private Q_SLOTS:
         HUDModel model;
         model.setConfirmText(u"Copied"_qs);
         model.setState(state);
-        QQmlComponent component(&m_engine, QUrl(u"qrc:/Murmel/HUD.qml"_qs));
+        QQmlComponent component(&m_probe.engine(), QUrl(u"qrc:/Murmel/HUD.qml"_qs));
         std::unique_ptr<QObject> object(component.createWithInitialProperties(
             {{u"hudModel"_qs, QVariant::fromValue<QObject *>(&model)},
              {u"controller"_qs, QVariant::fromValue<QObject *>(nullptr)}}));
@@ -314,7 +316,7 @@ private Q_SLOTS:
         HUDModel model;
         model.setState(HUDModel::State::aiming);
         model.setConfirmText(text);
-        QQmlComponent component(&m_engine, QUrl(u"qrc:/Murmel/HUD.qml"_qs));
+        QQmlComponent component(&m_probe.engine(), QUrl(u"qrc:/Murmel/HUD.qml"_qs));
         std::unique_ptr<QObject> object(component.createWithInitialProperties(
             {{u"hudModel"_qs, QVariant::fromValue<QObject *>(&model)},
              {u"controller"_qs, QVariant::fromValue<QObject *>(nullptr)}}));
@@ -335,33 +337,9 @@ private Q_SLOTS:
     }
 
 private:
-    QObject *theme()
-    {
-        if (!m_themeHolder) {
-            m_themeHolder = create(u"QtObject { readonly property QtObject theme: Theme }"_qs);
-            if (!m_themeHolder)
-                return nullptr;
-        }
-        return m_themeHolder->property("theme").value<QObject *>();
-    }
-
-    std::unique_ptr<QObject> create(const QString &body)
-    {
-        // Placed beside the module's own files, as the application's QML is, so the module's
-        // types and its singleton come from the directory.
-        QQmlComponent component(&m_engine);
-        component.setData((u"import QtQuick\n"_qs + body).toUtf8(), QUrl(u"qrc:/Murmel/Probe.qml"_qs));
-        std::unique_ptr<QObject> object(component.create());
-        if (!object)
-            qCritical("%s", qPrintable(component.errorString()));
-        return object;
-    }
-
-    QVariant evaluate(QObject *scope, const QString &expression)
-    {
-        QQmlExpression qml(m_engine.contextForObject(scope), scope, expression);
-        return qml.evaluate();
-    }
+    QObject *theme() { return m_probe.theme(); }
+    std::unique_ptr<QObject> create(const QString &body) { return m_probe.create(body); }
+    QVariant evaluate(QObject *scope, const QString &expression) { return m_probe.evaluate(scope, expression); }
 
     double barHeight(QObject *bars, int index, int count, double t, double level)
     {
@@ -371,8 +349,7 @@ private:
         return result.toDouble();
     }
 
-    QQmlEngine m_engine;
-    std::unique_ptr<QObject> m_themeHolder;
+    QmlProbe m_probe;
 };
 
 QTEST_MAIN(TestHUDGlyphs)

@@ -4,6 +4,8 @@
 // numbers. What the effects draw is checked on a real display by tst_themerendering.
 #include <QDateTime>
 #include <QElapsedTimer>
+#include "qmlprobe.h"
+
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQmlExpression>
@@ -461,36 +463,11 @@ private Q_SLOTS:
     }
 
 private:
-    QObject *theme()
-    {
-        if (!m_themeHolder) {
-            m_themeHolder = create(u"QtObject { readonly property QtObject theme: Theme }"_qs);
-            if (!m_themeHolder)
-                return nullptr;
-        }
-        return m_themeHolder->property("theme").value<QObject *>();
-    }
+    QObject *theme() { return m_probe.theme(); }
+    std::unique_ptr<QObject> create(const QString &body) { return m_probe.create(body); }
+    QVariant evaluate(QObject *scope, const QString &expression) { return m_probe.evaluate(scope, expression); }
 
-    std::unique_ptr<QObject> create(const QString &body)
-    {
-        // Placed beside the module's own files, as the application's QML is, so the module's
-        // types and its singleton come from the directory.
-        QQmlComponent component(&m_engine);
-        component.setData((u"import QtQuick\n"_qs + body).toUtf8(), QUrl(u"qrc:/Murmel/Probe.qml"_qs));
-        std::unique_ptr<QObject> object(component.create());
-        if (!object)
-            qCritical("%s", qPrintable(component.errorString()));
-        return object;
-    }
-
-    QVariant evaluate(QObject *scope, const QString &expression)
-    {
-        QQmlExpression qml(m_engine.contextForObject(scope), scope, expression);
-        return qml.evaluate();
-    }
-
-    QQmlEngine m_engine;
-    std::unique_ptr<QObject> m_themeHolder;
+    QmlProbe m_probe;
 };
 
 QTEST_MAIN(TestThemeGlyphs)
