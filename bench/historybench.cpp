@@ -17,13 +17,15 @@
 #include <cstdio>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString words(QRandomGenerator &random, int characters)
 {
-    static const QStringList vocabulary = {u"meeting"_qs, u"report"_qs, u"deploy"_qs, u"kubernetes"_qs, u"anna"_qs,
-                                           u"tomorrow"_qs, u"budget"_qs, u"draft"_qs, u"call"_qs, u"the"_qs, u"and"_qs,
-                                           u"with"_qs, u"review"_qs, u"design"_qs, u"release"_qs, u"notes"_qs};
+    static const QStringList vocabulary = {u"meeting"_s, u"report"_s, u"deploy"_s, u"kubernetes"_s, u"anna"_s,
+                                           u"tomorrow"_s, u"budget"_s, u"draft"_s, u"call"_s, u"the"_s, u"and"_s,
+                                           u"with"_s, u"review"_s, u"design"_s, u"release"_s, u"notes"_s};
     QString text;
     while (text.size() < characters)
         text += vocabulary.at(random.bounded(vocabulary.size())) + u' ';
@@ -42,16 +44,16 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    const QString path = dir.path() + u"/history.json"_qs;
+    const QString path = dir.path() + u"/history.json"_s;
     QRandomGenerator random(42);
     QJsonArray list;
     for (int i = 0; i < 10000; ++i) {
         const QString text = words(random, 500);
-        list.append(QJsonObject{{u"id"_qs, QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()},
-                                {u"date"_qs, 700000000.0 + i * 60.0},
-                                {u"kind"_qs, i % 4 ? u"dictation"_qs : u"file"_qs},
-                                {u"title"_qs, text.left(60)},
-                                {u"text"_qs, text}});
+        list.append(QJsonObject{{u"id"_s, QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()},
+                                {u"date"_s, 700000000.0 + i * 60.0},
+                                {u"kind"_s, i % 4 ? u"dictation"_s : u"file"_s},
+                                {u"title"_s, text.left(60)},
+                                {u"text"_s, text}});
     }
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -59,7 +61,7 @@ int main(int argc, char **argv)
     file.write(QJsonDocument(list).toJson(QJsonDocument::Compact));
     file.close();
 
-    Preferences preferences(dir.path() + u"/preferences.json"_qs);
+    Preferences preferences(dir.path() + u"/preferences.json"_s);
     QElapsedTimer timer;
     timer.start();
     HistoryStore store(path, preferences);
@@ -74,7 +76,7 @@ int main(int argc, char **argv)
     }
 
     // What typing "kubernetes review" into the search field asks for, keystroke by keystroke.
-    const QString typed = u"kubernetes review"_qs;
+    const QString typed = u"kubernetes review"_s;
     std::vector<double> searches;
     qsizetype shown = 0;
     for (qsizetype length = 1; length <= typed.size(); ++length) {

@@ -21,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QString service = QStringLiteral("app.murmel.Murmel");
@@ -189,7 +191,7 @@ void Screenshots::tour()
                             10000));
     settle(600);
     int code = -1;
-    m_desktop.run(QStringLiteral("import"), {QStringLiteral("-window"), menu, m_out.filePath(u"menu-window.png"_qs)},
+    m_desktop.run(QStringLiteral("import"), {QStringLiteral("-window"), menu, m_out.filePath(u"menu-window.png"_s)},
                   &code);
     QCOMPARE(code, 0);
     m_desktop.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), menu,

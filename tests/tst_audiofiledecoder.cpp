@@ -8,6 +8,8 @@
 #include <QTest>
 #include <QThread>
 
+using namespace Qt::StringLiterals;
+
 // Decodes files that the tests make with ffmpeg, sox and espeak-ng.
 class TestAudioFileDecoder final : public QObject
 {
@@ -22,21 +24,21 @@ private:
     {
         QProcess process;
         process.start(program, arguments);
-        QVERIFY2(process.waitForFinished(60000), qPrintable(program + u" did not finish"_qs));
+        QVERIFY2(process.waitForFinished(60000), qPrintable(program + u" did not finish"_s));
         QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
-                 qPrintable(program + u": "_qs + QString::fromLocal8Bit(process.readAllStandardError())));
+                 qPrintable(program + u": "_s + QString::fromLocal8Bit(process.readAllStandardError())));
     }
 
     // ffmpeg -y -loglevel error with the given inputs and output options.
     static void ffmpeg(const QStringList &arguments)
     {
-        run(u"ffmpeg"_qs, QStringList{u"-y"_qs, u"-loglevel"_qs, u"error"_qs} + arguments);
+        run(u"ffmpeg"_s, QStringList{u"-y"_s, u"-loglevel"_s, u"error"_s} + arguments);
     }
 
     static QStringList tone(double seconds, int rate = 16000)
     {
-        return {u"-f"_qs, u"lavfi"_qs, u"-i"_qs,
-                u"sine=frequency=440:sample_rate=%1:duration=%2"_qs.arg(rate).arg(seconds)};
+        return {u"-f"_s, u"lavfi"_s, u"-i"_s,
+                u"sine=frequency=440:sample_rate=%1:duration=%2"_s.arg(rate).arg(seconds)};
     }
 
     static QString failure(const DecodeResult &result)
@@ -49,35 +51,35 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        ffmpeg(tone(2.0) + QStringList{path(u"tone.wav"_qs)});
-        ffmpeg(tone(3.0, 44100) + QStringList{u"-c:a"_qs, u"libmp3lame"_qs, path(u"tone.mp3"_qs)});
-        ffmpeg(tone(3.0, 44100) + QStringList{u"-c:a"_qs, u"aac"_qs, path(u"tone.m4a"_qs)});
-        ffmpeg(tone(3.0, 48000) + QStringList{u"-c:a"_qs, u"libopus"_qs, path(u"tone.opus"_qs)});
-        ffmpeg(tone(3.0, 44100) + QStringList{u"-ac"_qs, u"2"_qs, path(u"stereo.wav"_qs)});
-        ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"testsrc=size=64x64:rate=10:duration=2"_qs,
-                u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"sine=frequency=300:sample_rate=44100:duration=2"_qs,
-                u"-c:v"_qs, u"mpeg4"_qs, u"-c:a"_qs, u"aac"_qs, u"-shortest"_qs, path(u"video.mp4"_qs)});
-        ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"testsrc=size=64x64:rate=10:duration=2"_qs,
-                u"-c:v"_qs, u"mpeg4"_qs, path(u"silent.mp4"_qs)});
-        run(u"sox"_qs, {u"-n"_qs, u"-r"_qs, u"8000"_qs, u"-c"_qs, u"1"_qs, path(u"sox.wav"_qs),
-                        u"synth"_qs, u"1.5"_qs, u"sine"_qs, u"300"_qs});
-        run(u"espeak-ng"_qs, {u"-w"_qs, path(u"speech.wav"_qs), u"Hello from the test suite."_qs});
-        ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"anullsrc=r=16000:cl=mono"_qs, u"-t"_qs, u"1"_qs,
-                path(u"silence.wav"_qs)});
+        ffmpeg(tone(2.0) + QStringList{path(u"tone.wav"_s)});
+        ffmpeg(tone(3.0, 44100) + QStringList{u"-c:a"_s, u"libmp3lame"_s, path(u"tone.mp3"_s)});
+        ffmpeg(tone(3.0, 44100) + QStringList{u"-c:a"_s, u"aac"_s, path(u"tone.m4a"_s)});
+        ffmpeg(tone(3.0, 48000) + QStringList{u"-c:a"_s, u"libopus"_s, path(u"tone.opus"_s)});
+        ffmpeg(tone(3.0, 44100) + QStringList{u"-ac"_s, u"2"_s, path(u"stereo.wav"_s)});
+        ffmpeg({u"-f"_s, u"lavfi"_s, u"-i"_s, u"testsrc=size=64x64:rate=10:duration=2"_s,
+                u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=frequency=300:sample_rate=44100:duration=2"_s,
+                u"-c:v"_s, u"mpeg4"_s, u"-c:a"_s, u"aac"_s, u"-shortest"_s, path(u"video.mp4"_s)});
+        ffmpeg({u"-f"_s, u"lavfi"_s, u"-i"_s, u"testsrc=size=64x64:rate=10:duration=2"_s,
+                u"-c:v"_s, u"mpeg4"_s, path(u"silent.mp4"_s)});
+        run(u"sox"_s, {u"-n"_s, u"-r"_s, u"8000"_s, u"-c"_s, u"1"_s, path(u"sox.wav"_s),
+                        u"synth"_s, u"1.5"_s, u"sine"_s, u"300"_s});
+        run(u"espeak-ng"_s, {u"-w"_s, path(u"speech.wav"_s), u"Hello from the test suite."_s});
+        ffmpeg({u"-f"_s, u"lavfi"_s, u"-i"_s, u"anullsrc=r=16000:cl=mono"_s, u"-t"_s, u"1"_s,
+                path(u"silence.wav"_s)});
     }
 
     void decodesEveryFormat_data()
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<double>("seconds");
-        QTest::newRow("wav") << u"tone.wav"_qs << 2.0;
-        QTest::newRow("mp3") << u"tone.mp3"_qs << 3.0;
-        QTest::newRow("m4a") << u"tone.m4a"_qs << 3.0;
-        QTest::newRow("opus") << u"tone.opus"_qs << 3.0;
-        QTest::newRow("stereo 44.1 kHz") << u"stereo.wav"_qs << 3.0;
-        QTest::newRow("video with sound") << u"video.mp4"_qs << 2.0;
-        QTest::newRow("sox 8 kHz") << u"sox.wav"_qs << 1.5;
-        QTest::newRow("speech") << u"speech.wav"_qs << -1.0;
+        QTest::newRow("wav") << u"tone.wav"_s << 2.0;
+        QTest::newRow("mp3") << u"tone.mp3"_s << 3.0;
+        QTest::newRow("m4a") << u"tone.m4a"_s << 3.0;
+        QTest::newRow("opus") << u"tone.opus"_s << 3.0;
+        QTest::newRow("stereo 44.1 kHz") << u"stereo.wav"_s << 3.0;
+        QTest::newRow("video with sound") << u"video.mp4"_s << 2.0;
+        QTest::newRow("sox 8 kHz") << u"sox.wav"_s << 1.5;
+        QTest::newRow("speech") << u"speech.wav"_s << -1.0;
     }
 
     void decodesEveryFormat()
@@ -94,14 +96,14 @@ private Q_SLOTS:
 
         // The ffmpeg command, asked for the same format, is the reference.
         QProcess reference;
-        reference.start(u"ffmpeg"_qs, {u"-loglevel"_qs, u"error"_qs, u"-i"_qs, path(file), u"-map"_qs, u"0:a:0"_qs,
-                                       u"-ar"_qs, u"16000"_qs, u"-ac"_qs, u"1"_qs, u"-f"_qs, u"f32le"_qs, u"-"_qs});
+        reference.start(u"ffmpeg"_s, {u"-loglevel"_s, u"error"_s, u"-i"_s, path(file), u"-map"_s, u"0:a:0"_s,
+                                       u"-ar"_s, u"16000"_s, u"-ac"_s, u"1"_s, u"-f"_s, u"f32le"_s, u"-"_s});
         QVERIFY(reference.waitForFinished(60000));
         const QByteArray bytes = reference.readAllStandardOutput();
         const auto *expected = reinterpret_cast<const float *>(bytes.constData());
         const qsizetype expectedCount = bytes.size() / qsizetype(sizeof(float));
         QVERIFY2(std::abs(audio.samples.size() - expectedCount) <= 16,
-                 qPrintable(u"%1 samples, ffmpeg %2"_qs.arg(audio.samples.size()).arg(expectedCount)));
+                 qPrintable(u"%1 samples, ffmpeg %2"_s.arg(audio.samples.size()).arg(expectedCount)));
         double worst = 0.0;
         for (qsizetype i = 0; i < std::min(expectedCount, audio.samples.size()); ++i)
             worst = std::max(worst, double(std::abs(audio.samples.at(i) - expected[i])));
@@ -115,16 +117,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("file");
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("message");
-        QTest::newRow("video without sound") << u"silent.mp4"_qs << int(AudioDecodeError::noAudioTrack)
-                                             << u"That file has no audio to transcribe."_qs;
-        QTest::newRow("random bytes") << u"random.bin"_qs << int(AudioDecodeError::readFailed)
-                                      << u"Could not read the audio from that file."_qs;
-        QTest::newRow("empty file") << u"empty.wav"_qs << int(AudioDecodeError::readFailed)
-                                    << u"Could not read the audio from that file."_qs;
-        QTest::newRow("truncated mp4") << u"cut.mp4"_qs << int(AudioDecodeError::readFailed)
-                                       << u"Could not read the audio from that file."_qs;
-        QTest::newRow("missing file") << u"missing.wav"_qs << int(AudioDecodeError::openFailed)
-                                      << u"No such file or directory"_qs;
+        QTest::newRow("video without sound") << u"silent.mp4"_s << int(AudioDecodeError::noAudioTrack)
+                                             << u"That file has no audio to transcribe."_s;
+        QTest::newRow("random bytes") << u"random.bin"_s << int(AudioDecodeError::readFailed)
+                                      << u"Could not read the audio from that file."_s;
+        QTest::newRow("empty file") << u"empty.wav"_s << int(AudioDecodeError::readFailed)
+                                    << u"Could not read the audio from that file."_s;
+        QTest::newRow("truncated mp4") << u"cut.mp4"_s << int(AudioDecodeError::readFailed)
+                                       << u"Could not read the audio from that file."_s;
+        QTest::newRow("missing file") << u"missing.wav"_s << int(AudioDecodeError::openFailed)
+                                      << u"No such file or directory"_s;
     }
 
     void failures()
@@ -133,18 +135,18 @@ private Q_SLOTS:
         QFETCH(int, kind);
         QFETCH(QString, message);
         {
-            QFile random(path(u"random.bin"_qs));
+            QFile random(path(u"random.bin"_s));
             QVERIFY(random.open(QIODevice::WriteOnly));
             QByteArray bytes(64 * 1024, Qt::Uninitialized);
             QRandomGenerator generator(7);
             for (char &byte : bytes)
                 byte = static_cast<char>(generator.generate());
             random.write(bytes);
-            QFile empty(path(u"empty.wav"_qs));
+            QFile empty(path(u"empty.wav"_s));
             QVERIFY(empty.open(QIODevice::WriteOnly));
-            QFile video(path(u"video.mp4"_qs));
+            QFile video(path(u"video.mp4"_s));
             QVERIFY(video.open(QIODevice::ReadOnly));
-            QFile cut(path(u"cut.mp4"_qs));
+            QFile cut(path(u"cut.mp4"_s));
             QVERIFY(cut.open(QIODevice::WriteOnly));
             cut.write(video.read(video.size() / 2));
         }
@@ -157,13 +159,13 @@ private Q_SLOTS:
 
     void truncatedWavKeepsWhatWasRead()
     {
-        QFile whole(path(u"tone.wav"_qs));
+        QFile whole(path(u"tone.wav"_s));
         QVERIFY(whole.open(QIODevice::ReadOnly));
-        QFile cut(path(u"cut.wav"_qs));
+        QFile cut(path(u"cut.wav"_s));
         QVERIFY(cut.open(QIODevice::WriteOnly));
         cut.write(whole.read(44 + 16000 * 2)); // the header and one second of 16-bit samples
         cut.close();
-        const DecodeResult result = AudioFileDecoder::decodeNow(path(u"cut.wav"_qs), 240);
+        const DecodeResult result = AudioFileDecoder::decodeNow(path(u"cut.wav"_s), 240);
         QVERIFY2(std::holds_alternative<DecodedAudio>(result), qPrintable(failure(result)));
         const DecodedAudio &audio = std::get<DecodedAudio>(result);
         QVERIFY2(std::abs(audio.samples.size() - 16000) < 400, qPrintable(QString::number(audio.samples.size())));
@@ -171,7 +173,7 @@ private Q_SLOTS:
 
     void silenceHasAnAllZeroEnvelope()
     {
-        const DecodeResult result = AudioFileDecoder::decodeNow(path(u"silence.wav"_qs), 240);
+        const DecodeResult result = AudioFileDecoder::decodeNow(path(u"silence.wav"_s), 240);
         QVERIFY2(std::holds_alternative<DecodedAudio>(result), qPrintable(failure(result)));
         const DecodedAudio &audio = std::get<DecodedAudio>(result);
         QCOMPARE(audio.samples.size(), 16000);
@@ -181,7 +183,7 @@ private Q_SLOTS:
 
     void decodeRunsOffTheCallingThread()
     {
-        const DecodeResult result = QCoro::waitFor(AudioFileDecoder::decode(path(u"tone.wav"_qs), 10));
+        const DecodeResult result = QCoro::waitFor(AudioFileDecoder::decode(path(u"tone.wav"_s), 10));
         QVERIFY(std::holds_alternative<DecodedAudio>(result));
         QCOMPARE(std::get<DecodedAudio>(result).envelope.size(), 10);
     }

@@ -4,13 +4,14 @@
 #include <memory>
 #include <QCoroTask>
 #include <QTest>
+#include <QTimeZone>
 
 using Error = ClipboardSafeInsertService::Error;
 using MaybeError = std::optional<Error>;
 
 namespace {
 
-const QDateTime start = QDateTime(QDate(2026, 3, 1), QTime(9, 30), Qt::UTC);
+const QDateTime start = QDateTime(QDate(2026, 3, 1), QTime(9, 30), QTimeZone::utc());
 
 MaybeError request(ClipboardSafeInsertService &service)
 {

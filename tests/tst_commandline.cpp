@@ -15,6 +15,8 @@
 
 #include <csignal>
 
+using namespace Qt::StringLiterals;
+
 using MurmelProcess::Result;
 using MurmelProcess::binary;
 using MurmelProcess::finish;
@@ -28,17 +30,17 @@ class TestCommandLine final : public QObject
 private:
     std::unique_ptr<TestEnvironment> m_environment;
 
-    QString preferencesPath() const { return m_environment->configHome() + u"/Murmel/preferences.json"_qs; }
-    QString modelsFolder() const { return m_environment->dataHome() + u"/Murmel/Models"_qs; }
+    QString preferencesPath() const { return m_environment->configHome() + u"/Murmel/preferences.json"_s; }
+    QString modelsFolder() const { return m_environment->dataHome() + u"/Murmel/Models"_s; }
 
     void useServer(TestHttpServer &server, const QByteArray &body)
     {
-        qputenv("MURMEL_MODEL_BASE_URL", server.url(u"/repo/"_qs).toString().toLocal8Bit());
-        const QString catalog = m_environment->home() + u"/catalog.json"_qs;
+        qputenv("MURMEL_MODEL_BASE_URL", server.url(u"/repo/"_s).toString().toLocal8Bit());
+        const QString catalog = m_environment->home() + u"/catalog.json"_s;
         QFile file(catalog);
         QVERIFY(file.open(QIODevice::WriteOnly));
         const QString digest = QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex());
-        file.write(QJsonDocument(QJsonObject{{u"base.en"_qs, digest}}).toJson());
+        file.write(QJsonDocument(QJsonObject{{u"base.en"_s, digest}}).toJson());
         qputenv("MURMEL_MODEL_CATALOG", catalog.toLocal8Bit());
     }
 
@@ -49,14 +51,14 @@ private Q_SLOTS:
 
     void configListShowsEveryKeyAndItsDefault()
     {
-        const Result result = murmel({u"config"_qs, u"list"_qs});
+        const Result result = murmel({u"config"_s, u"list"_s});
         QCOMPARE(result.exitCode, 0);
         const QStringList lines = result.out.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), PreferenceKeys::all().size());
-        QVERIFY(lines.contains(u"holdToTalk           false  (default)"_qs));
-        QVERIFY(lines.contains(u"retentionDays        0  (default)"_qs));
-        QVERIFY(lines.contains(u"whisperModel         \""_qs + PreferenceKeys::defaultWhisperModel() + u"\"  (default)"_qs));
-        QVERIFY(lines.contains(u"dictateHotkey        (not set)"_qs));
+        QVERIFY(lines.contains(u"holdToTalk           false  (default)"_s));
+        QVERIFY(lines.contains(u"retentionDays        0  (default)"_s));
+        QVERIFY(lines.contains(u"whisperModel         \""_s + PreferenceKeys::defaultWhisperModel() + u"\"  (default)"_s));
+        QVERIFY(lines.contains(u"dictateHotkey        (not set)"_s));
     }
 
     void setGetUnsetRoundTrip_data()
@@ -64,12 +66,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("defaultText");
-        QTest::newRow("boolean") << u"holdToTalk"_qs << u"true"_qs << u"false"_qs;
-        QTest::newRow("integer") << u"retentionDays"_qs << u"30"_qs << u"0"_qs;
-        QTest::newRow("string") << u"language"_qs << u"\"de\""_qs << u"\"auto\""_qs;
-        QTest::newRow("choice") << u"dictationSpeed"_qs << u"\"accurate\""_qs << u"\"fast\""_qs;
-        QTest::newRow("dictionary") << u"dictateHotkey"_qs << u"{\"display\":\"Ctrl+Alt+Space\",\"keyCode\":57,\"modifiers\":786432}"_qs << u"null"_qs;
-        QTest::newRow("data") << u"vocabularyRules"_qs << u"[{\"heard\":\"murmle\",\"wanted\":\"Murmel\"}]"_qs << u"null"_qs;
+        QTest::newRow("boolean") << u"holdToTalk"_s << u"true"_s << u"false"_s;
+        QTest::newRow("integer") << u"retentionDays"_s << u"30"_s << u"0"_s;
+        QTest::newRow("string") << u"language"_s << u"\"de\""_s << u"\"auto\""_s;
+        QTest::newRow("choice") << u"dictationSpeed"_s << u"\"accurate\""_s << u"\"fast\""_s;
+        QTest::newRow("dictionary") << u"dictateHotkey"_s << u"{\"display\":\"Ctrl+Alt+Space\",\"keyCode\":57,\"modifiers\":786432}"_s << u"null"_s;
+        QTest::newRow("data") << u"vocabularyRules"_s << u"[{\"heard\":\"murmle\",\"wanted\":\"Murmel\"}]"_s << u"null"_s;
     }
 
     void setGetUnsetRoundTrip()
@@ -77,39 +79,39 @@ private Q_SLOTS:
         QFETCH(QString, key);
         QFETCH(QString, value);
         QFETCH(QString, defaultText);
-        QCOMPARE(murmel({u"config"_qs, u"get"_qs, key}).out.trimmed(), defaultText);
-        const Result set = murmel({u"config"_qs, u"set"_qs, key, value});
+        QCOMPARE(murmel({u"config"_s, u"get"_s, key}).out.trimmed(), defaultText);
+        const Result set = murmel({u"config"_s, u"set"_s, key, value});
         QVERIFY2(set.exitCode == 0, qPrintable(set.err));
-        QCOMPARE(murmel({u"config"_qs, u"get"_qs, key}).out.trimmed(), value);
-        const QString listed = murmel({u"config"_qs, u"list"_qs}).out;
+        QCOMPARE(murmel({u"config"_s, u"get"_s, key}).out.trimmed(), value);
+        const QString listed = murmel({u"config"_s, u"list"_s}).out;
         QVERIFY(listed.contains(key.leftJustified(21) + value + u'\n'));
-        QCOMPARE(murmel({u"config"_qs, u"unset"_qs, key}).exitCode, 0);
-        QCOMPARE(murmel({u"config"_qs, u"get"_qs, key}).out.trimmed(), defaultText);
+        QCOMPARE(murmel({u"config"_s, u"unset"_s, key}).exitCode, 0);
+        QCOMPARE(murmel({u"config"_s, u"get"_s, key}).out.trimmed(), defaultText);
     }
 
     void refusals_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
-        QTest::newRow("unknown key") << QStringList{u"set"_qs, u"holdtotalk"_qs, u"true"_qs} << u"Unknown preference \"holdtotalk\""_qs;
-        QTest::newRow("get unknown key") << QStringList{u"get"_qs, u"theme"_qs} << u"Unknown preference \"theme\""_qs;
-        QTest::newRow("string for a boolean") << QStringList{u"set"_qs, u"holdToTalk"_qs, u"\"true\""_qs} << u"\"holdToTalk\" takes a boolean"_qs;
-        QTest::newRow("fraction for an integer") << QStringList{u"set"_qs, u"retentionDays"_qs, u"1.5"_qs} << u"\"retentionDays\" takes an integer"_qs;
-        QTest::newRow("negative days") << QStringList{u"set"_qs, u"retentionDays"_qs, u"-3"_qs} << u"0 or more"_qs;
-        QTest::newRow("not JSON") << QStringList{u"set"_qs, u"language"_qs, u"de"_qs} << u"de is not a JSON value"_qs;
-        QTest::newRow("two values") << QStringList{u"set"_qs, u"language"_qs, u"\"de\", \"fr\""_qs} << u"is not a JSON value"_qs;
-        QTest::newRow("unknown model") << QStringList{u"set"_qs, u"whisperModel"_qs, u"\"medium\""_qs} << u"base.en, base, small, large-v3"_qs;
-        QTest::newRow("hotkey shape") << QStringList{u"set"_qs, u"dictateHotkey"_qs, u"{\"keyCode\":57}"_qs} << u"\"dictateHotkey\" takes"_qs;
-        QTest::newRow("object for data") << QStringList{u"set"_qs, u"customStyles"_qs, u"{}"_qs} << u"takes a JSON array"_qs;
-        QTest::newRow("missing value") << QStringList{u"set"_qs, u"language"_qs} << u"Usage:"_qs;
-        QTest::newRow("unknown verb") << QStringList{u"reset"_qs} << u"Usage:"_qs;
+        QTest::newRow("unknown key") << QStringList{u"set"_s, u"holdtotalk"_s, u"true"_s} << u"Unknown preference \"holdtotalk\""_s;
+        QTest::newRow("get unknown key") << QStringList{u"get"_s, u"theme"_s} << u"Unknown preference \"theme\""_s;
+        QTest::newRow("string for a boolean") << QStringList{u"set"_s, u"holdToTalk"_s, u"\"true\""_s} << u"\"holdToTalk\" takes a boolean"_s;
+        QTest::newRow("fraction for an integer") << QStringList{u"set"_s, u"retentionDays"_s, u"1.5"_s} << u"\"retentionDays\" takes an integer"_s;
+        QTest::newRow("negative days") << QStringList{u"set"_s, u"retentionDays"_s, u"-3"_s} << u"0 or more"_s;
+        QTest::newRow("not JSON") << QStringList{u"set"_s, u"language"_s, u"de"_s} << u"de is not a JSON value"_s;
+        QTest::newRow("two values") << QStringList{u"set"_s, u"language"_s, u"\"de\", \"fr\""_s} << u"is not a JSON value"_s;
+        QTest::newRow("unknown model") << QStringList{u"set"_s, u"whisperModel"_s, u"\"medium\""_s} << u"base.en, base, small, large-v3"_s;
+        QTest::newRow("hotkey shape") << QStringList{u"set"_s, u"dictateHotkey"_s, u"{\"keyCode\":57}"_s} << u"\"dictateHotkey\" takes"_s;
+        QTest::newRow("object for data") << QStringList{u"set"_s, u"customStyles"_s, u"{}"_s} << u"takes a JSON array"_s;
+        QTest::newRow("missing value") << QStringList{u"set"_s, u"language"_s} << u"Usage:"_s;
+        QTest::newRow("unknown verb") << QStringList{u"reset"_s} << u"Usage:"_s;
     }
 
     void refusals()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, message);
-        const Result result = murmel(QStringList{u"config"_qs} + arguments);
+        const Result result = murmel(QStringList{u"config"_s} + arguments);
         QCOMPARE(result.exitCode, 2);
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
         QVERIFY(!QFile::exists(preferencesPath()));
@@ -119,18 +121,18 @@ private Q_SLOTS:
     {
         Preferences preferences(preferencesPath());
         QCOMPARE(preferences.stringOrDefault(PreferenceKeys::language), u"auto");
-        QCOMPARE(murmel({u"config"_qs, u"set"_qs, u"language"_qs, u"\"ja\""_qs}).exitCode, 0);
+        QCOMPARE(murmel({u"config"_s, u"set"_s, u"language"_s, u"\"ja\""_s}).exitCode, 0);
         QCOMPARE(preferences.stringOrDefault(PreferenceKeys::language), u"ja");
     }
 
     void concurrentWritersLoseNothing()
     {
-        const QStringList keys = {u"holdToTalk"_qs, u"clipboardSafeInsert"_qs, u"soundsEnabled"_qs, u"voiceEnabled"_qs,
-                                  u"coreMLEnabled"_qs, u"hasOnboarded"_qs};
+        const QStringList keys = {u"holdToTalk"_s, u"clipboardSafeInsert"_s, u"soundsEnabled"_s, u"voiceEnabled"_s,
+                                  u"coreMLEnabled"_s, u"hasOnboarded"_s};
         std::vector<std::unique_ptr<QProcess>> processes;
         for (const QString &key : keys) {
             processes.push_back(std::make_unique<QProcess>());
-            processes.back()->start(binary(), {u"config"_qs, u"set"_qs, key, u"true"_qs});
+            processes.back()->start(binary(), {u"config"_s, u"set"_s, key, u"true"_s});
         }
         for (auto &process : processes)
             QCOMPARE(finish(*process).exitCode, 0);
@@ -142,15 +144,15 @@ private Q_SLOTS:
     void modelsListsEveryModelWithItsState()
     {
         QDir().mkpath(modelsFolder());
-        QFile present(modelsFolder() + u"/ggml-small.bin"_qs);
+        QFile present(modelsFolder() + u"/ggml-small.bin"_s);
         QVERIFY(present.open(QIODevice::WriteOnly));
         present.close();
-        const Result result = murmel({u"models"_qs});
+        const Result result = murmel({u"models"_s});
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(result.out, u"base.en   Base (fast, English)        142 MB   missing\n"
                              "base      Base (fast, multilingual)   142 MB   missing\n"
                              "small     Small (balanced)            466 MB   ready\n"
-                             "large-v3  Large v3 (most accurate)    2.9 GB   missing\n"_qs);
+                             "large-v3  Large v3 (most accurate)    2.9 GB   missing\n"_s);
     }
 
     void modelsDownloadFetchesVerifiesAndPlaces()
@@ -158,20 +160,20 @@ private Q_SLOTS:
         TestHttpServer server;
         QVERIFY(server.listen());
         const QByteArray body(1024 * 1024 + 5, 'm');
-        server.setResponse(u"/repo/ggml-base.en.bin"_qs, {.body = body});
+        server.setResponse(u"/repo/ggml-base.en.bin"_s, {.body = body});
         useServer(server, body);
-        const Result result = murmel({u"models"_qs, u"download"_qs, u"base.en"_qs});
+        const Result result = murmel({u"models"_s, u"download"_s, u"base.en"_s});
         QVERIFY2(result.exitCode == 0, qPrintable(result.err));
-        QCOMPARE(result.out.trimmed(), u"Downloaded Base (fast, English) to "_qs + modelsFolder() + u"/ggml-base.en.bin"_qs);
+        QCOMPARE(result.out.trimmed(), u"Downloaded Base (fast, English) to "_s + modelsFolder() + u"/ggml-base.en.bin"_s);
         QVERIFY(!result.err.contains(u'#')); // no progress bar when not on a terminal
-        QFile file(modelsFolder() + u"/ggml-base.en.bin"_qs);
+        QFile file(modelsFolder() + u"/ggml-base.en.bin"_s);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), body);
-        QVERIFY(murmel({u"models"_qs}).out.startsWith(u"base.en   Base (fast, English)        142 MB   ready\n"_qs));
+        QVERIFY(murmel({u"models"_s}).out.startsWith(u"base.en   Base (fast, English)        142 MB   ready\n"_s));
 
-        const Result again = murmel({u"models"_qs, u"download"_qs, u"base.en"_qs});
+        const Result again = murmel({u"models"_s, u"download"_s, u"base.en"_s});
         QCOMPARE(again.exitCode, 0);
-        QVERIFY(again.out.contains(u"already downloaded"_qs));
+        QVERIFY(again.out.contains(u"already downloaded"_s));
         QCOMPARE(server.requests().size(), 1);
     }
 
@@ -180,8 +182,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("catalogBody"); // what the catalog expects
         QTest::addColumn<QString>("message");
-        QTest::newRow("404") << 404 << QByteArray("x") << u"Could not download Base (fast, English). The server returned HTTP 404."_qs;
-        QTest::newRow("checksum") << 200 << QByteArray("other") << u"Base (fast, English) failed verification after download. Please try again."_qs;
+        QTest::newRow("404") << 404 << QByteArray("x") << u"Could not download Base (fast, English). The server returned HTTP 404."_s;
+        QTest::newRow("checksum") << 200 << QByteArray("other") << u"Base (fast, English) failed verification after download. Please try again."_s;
     }
 
     void modelsDownloadFailures()
@@ -191,9 +193,9 @@ private Q_SLOTS:
         QFETCH(QString, message);
         TestHttpServer server;
         QVERIFY(server.listen());
-        server.setResponse(u"/repo/ggml-base.en.bin"_qs, {.status = status, .body = "the served bytes"});
+        server.setResponse(u"/repo/ggml-base.en.bin"_s, {.status = status, .body = "the served bytes"});
         useServer(server, catalogBody);
-        const Result result = murmel({u"models"_qs, u"download"_qs, u"base.en"_qs});
+        const Result result = murmel({u"models"_s, u"download"_s, u"base.en"_s});
         QCOMPARE(result.exitCode, 1);
         QCOMPARE(result.err.trimmed(), message);
         QCOMPARE(QDir(modelsFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
@@ -204,24 +206,24 @@ private Q_SLOTS:
         TestHttpServer server;
         QVERIFY(server.listen());
         const QByteArray body(2 * 1024 * 1024, 't');
-        server.setResponse(u"/repo/ggml-base.en.bin"_qs, {.body = body, .chunkSize = 128 * 1024, .chunkDelayMs = 30});
+        server.setResponse(u"/repo/ggml-base.en.bin"_s, {.body = body, .chunkSize = 128 * 1024, .chunkDelayMs = 30});
         useServer(server, body);
         // script(1) gives the command a terminal and copies what it draws to its output.
         QProcess process;
-        process.start(u"script"_qs, {u"-qec"_qs, binary() + u" models download base.en"_qs, u"/dev/null"_qs});
+        process.start(u"script"_s, {u"-qec"_s, binary() + u" models download base.en"_s, u"/dev/null"_s});
         const Result result = finish(process);
         QCOMPARE(result.exitCode, 0);
-        QVERIFY2(result.out.contains(u"Base (fast, English) ["_qs), qPrintable(result.out));
-        QVERIFY(result.out.contains(u"[##############################] 100%"_qs));
-        QVERIFY(result.out.contains(u"\r"_qs));
-        QVERIFY(result.out.contains(u"Downloaded Base (fast, English) to "_qs));
+        QVERIFY2(result.out.contains(u"Base (fast, English) ["_s), qPrintable(result.out));
+        QVERIFY(result.out.contains(u"[##############################] 100%"_s));
+        QVERIFY(result.out.contains(u"\r"_s));
+        QVERIFY(result.out.contains(u"Downloaded Base (fast, English) to "_s));
     }
 
     void unknownModelName()
     {
-        const Result result = murmel({u"models"_qs, u"download"_qs, u"medium"_qs});
+        const Result result = murmel({u"models"_s, u"download"_s, u"medium"_s});
         QCOMPARE(result.exitCode, 2);
-        QVERIFY(result.err.contains(u"Unknown model \"medium\". Choose one of: base.en, base, small, large-v3."_qs));
+        QVERIFY(result.err.contains(u"Unknown model \"medium\". Choose one of: base.en, base, small, large-v3."_s));
     }
 
     void interruptCancelsCleanly()
@@ -229,20 +231,20 @@ private Q_SLOTS:
         TestHttpServer server;
         QVERIFY(server.listen());
         const QByteArray body(4 * 1024 * 1024, 'i');
-        server.setResponse(u"/repo/ggml-base.en.bin"_qs, {.body = body, .chunkSize = 64 * 1024, .chunkDelayMs = 50});
+        server.setResponse(u"/repo/ggml-base.en.bin"_s, {.body = body, .chunkSize = 64 * 1024, .chunkDelayMs = 50});
         useServer(server, body);
         QProcess process;
-        process.start(binary(), {u"models"_qs, u"download"_qs, u"base.en"_qs});
+        process.start(binary(), {u"models"_s, u"download"_s, u"base.en"_s});
         QSignalSpy requested(&server, &TestHttpServer::requestReceived);
         QVERIFY(requested.wait(10000));
         QTest::qWait(300); // some bytes are on disk by now
-        QVERIFY(QFile::exists(modelsFolder() + u"/ggml-base.en.bin.part"_qs));
+        QVERIFY(QFile::exists(modelsFolder() + u"/ggml-base.en.bin.part"_s));
         // Another process sees the download in progress.
-        QVERIFY(murmel({u"models"_qs}).out.startsWith(u"base.en   Base (fast, English)        142 MB   downloading\n"_qs));
+        QVERIFY(murmel({u"models"_s}).out.startsWith(u"base.en   Base (fast, English)        142 MB   downloading\n"_s));
         ::kill(static_cast<pid_t>(process.processId()), SIGINT);
         const Result result = finish(process);
         QCOMPARE(result.exitCode, 130);
-        QVERIFY2(result.err.contains(u"Download cancelled."_qs), qPrintable(result.err));
+        QVERIFY2(result.err.contains(u"Download cancelled."_s), qPrintable(result.err));
         QCOMPARE(QDir(modelsFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
@@ -250,16 +252,16 @@ private Q_SLOTS:
     {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(u"DISPLAY"_qs);
-        environment.remove(u"WAYLAND_DISPLAY"_qs);
-        environment.remove(u"QT_QPA_PLATFORM"_qs);
+        environment.remove(u"DISPLAY"_s);
+        environment.remove(u"WAYLAND_DISPLAY"_s);
+        environment.remove(u"QT_QPA_PLATFORM"_s);
         process.setProcessEnvironment(environment);
         process.start(binary(), {});
         const Result result = finish(process);
         QCOMPARE(result.exitCode, 1);
-        QVERIFY(result.err.contains(u"needs a graphical session"_qs));
-        QVERIFY(result.err.contains(u"murmel config set KEY VALUE"_qs));
-        QVERIFY(result.err.contains(u"murmel models download NAME"_qs));
+        QVERIFY(result.err.contains(u"needs a graphical session"_s));
+        QVERIFY(result.err.contains(u"murmel config set KEY VALUE"_s));
+        QVERIFY(result.err.contains(u"murmel models download NAME"_s));
     }
 };
 

@@ -11,9 +11,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString styleId = u"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0"_qs;
+const QString styleId = u"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0"_s;
 
 } // namespace
 
@@ -31,7 +33,7 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_preferences = std::make_unique<Preferences>(m_dir->path() + u"/preferences.json"_qs);
+        m_preferences = std::make_unique<Preferences>(m_dir->path() + u"/preferences.json"_s);
     }
 
     void modes()
@@ -46,9 +48,9 @@ private Q_SLOTS:
             QCOMPARE(mode.isActive(), mode != CleanupMode::off);
             QCOMPARE(mode.systemPrompt().isEmpty(), !mode.isActive());
         }
-        QCOMPARE(raw, (QStringList{u"off"_qs, u"clean"_qs, u"slack"_qs, u"email"_qs, u"xpost"_qs, u"bullets"_qs, u"prompt"_qs}));
-        QCOMPARE(labels, (QStringList{u"Off (raw transcript)"_qs, u"Clean up"_qs, u"Slack message"_qs, u"Email"_qs,
-                                      u"X post"_qs, u"Bullet points"_qs, u"Agent prompt"_qs}));
+        QCOMPARE(raw, (QStringList{u"off"_s, u"clean"_s, u"slack"_s, u"email"_s, u"xpost"_s, u"bullets"_s, u"prompt"_s}));
+        QCOMPARE(labels, (QStringList{u"Off (raw transcript)"_s, u"Clean up"_s, u"Slack message"_s, u"Email"_s,
+                                      u"X post"_s, u"Bullet points"_s, u"Agent prompt"_s}));
         QCOMPARE(CleanupMode::fromRawValue(u"Email"), std::nullopt);
     }
 
@@ -61,21 +63,21 @@ private Q_SLOTS:
         const QByteArray styles = "[{\"id\":\"" + styleId.toLatin1() + "\",\"name\":\"Pirate\",\"prompt\":\"  Talk like a pirate. \"},"
                                   "{\"id\":\"11111111-2222-3333-4444-555555555555\",\"name\":\"\",\"prompt\":\" \\n\\t \"}]";
         QTest::newRow("nothing stored") << QString() << QByteArray() << false << QString();
-        QTest::newRow("off") << u"off"_qs << QByteArray() << false << QString();
-        QTest::newRow("email") << u"email"_qs << QByteArray() << true
-                               << u"You turn dictation into a clear, warm, professional email body. First person, concise, plain American English, no filler. Keep any greeting or sign-off the speaker dictated, and do not invent recipients or a subject. Never use dashes."_qs;
-        QTest::newRow("clean") << u"clean"_qs << QByteArray() << true
-                               << u"You clean up dictated speech into polished written text. Fix punctuation, capitalization, and obvious speech errors, and remove filler words such as um, uh, and like. Keep the speaker's own wording, meaning, and tone."_qs;
-        QTest::newRow("prompt") << u"prompt"_qs << QByteArray() << true
-                                << u"You turn dictation into a clear prompt for an AI coding agent. Lead with the goal in one imperative sentence, then list the requirements as short bullets. Keep every technical detail, file name, path, and constraint the speaker said, exactly as said. Plain text, no headings, no filler, and add nothing the speaker did not ask for."_qs;
-        QTest::newRow("unknown mode") << u"poetry"_qs << QByteArray() << false << QString();
-        QTest::newRow("custom, untrimmed prompt") << u"custom:"_qs + styleId << styles << true << u"  Talk like a pirate. "_qs;
-        QTest::newRow("custom, lower-case id") << u"custom:"_qs + styleId.toLower() << styles << true << u"  Talk like a pirate. "_qs;
-        QTest::newRow("custom, blank prompt") << u"custom:11111111-2222-3333-4444-555555555555"_qs << styles << false << QString();
-        QTest::newRow("custom, no such style") << u"custom:99999999-2222-3333-4444-555555555555"_qs << styles << false << QString();
-        QTest::newRow("custom, not a UUID") << u"custom:pirate"_qs << styles << false << QString();
-        QTest::newRow("custom, braces") << u"custom:{"_qs + styleId + u'}' << styles << false << QString();
-        QTest::newRow("custom, styles undecodable") << u"custom:"_qs + styleId << QByteArray("[{\"id\":1}]") << false << QString();
+        QTest::newRow("off") << u"off"_s << QByteArray() << false << QString();
+        QTest::newRow("email") << u"email"_s << QByteArray() << true
+                               << u"You turn dictation into a clear, warm, professional email body. First person, concise, plain American English, no filler. Keep any greeting or sign-off the speaker dictated, and do not invent recipients or a subject. Never use dashes."_s;
+        QTest::newRow("clean") << u"clean"_s << QByteArray() << true
+                               << u"You clean up dictated speech into polished written text. Fix punctuation, capitalization, and obvious speech errors, and remove filler words such as um, uh, and like. Keep the speaker's own wording, meaning, and tone."_s;
+        QTest::newRow("prompt") << u"prompt"_s << QByteArray() << true
+                                << u"You turn dictation into a clear prompt for an AI coding agent. Lead with the goal in one imperative sentence, then list the requirements as short bullets. Keep every technical detail, file name, path, and constraint the speaker said, exactly as said. Plain text, no headings, no filler, and add nothing the speaker did not ask for."_s;
+        QTest::newRow("unknown mode") << u"poetry"_s << QByteArray() << false << QString();
+        QTest::newRow("custom, untrimmed prompt") << u"custom:"_s + styleId << styles << true << u"  Talk like a pirate. "_s;
+        QTest::newRow("custom, lower-case id") << u"custom:"_s + styleId.toLower() << styles << true << u"  Talk like a pirate. "_s;
+        QTest::newRow("custom, blank prompt") << u"custom:11111111-2222-3333-4444-555555555555"_s << styles << false << QString();
+        QTest::newRow("custom, no such style") << u"custom:99999999-2222-3333-4444-555555555555"_s << styles << false << QString();
+        QTest::newRow("custom, not a UUID") << u"custom:pirate"_s << styles << false << QString();
+        QTest::newRow("custom, braces") << u"custom:{"_s + styleId + u'}' << styles << false << QString();
+        QTest::newRow("custom, styles undecodable") << u"custom:"_s + styleId << QByteArray("[{\"id\":1}]") << false << QString();
     }
 
     void resolution()
@@ -105,15 +107,15 @@ private Q_SLOTS:
         QTest::addColumn<bool>("fromLegacy");
         QTest::newRow("nothing") << QByteArray() << QString() << QStringList() << true;
         QTest::newRow("comma list with an empty item")
-            << QByteArray() << u" Kubernetes ,, gRPC,  ,Acme "_qs << QStringList{u"Kubernetes"_qs, u"gRPC"_qs, u"Acme"_qs} << true;
-        QTest::newRow("undecodable rules fall back") << QByteArray("{not json") << u"Acme"_qs << QStringList{u"Acme"_qs} << true;
+            << QByteArray() << u" Kubernetes ,, gRPC,  ,Acme "_s << QStringList{u"Kubernetes"_s, u"gRPC"_s, u"Acme"_s} << true;
+        QTest::newRow("undecodable rules fall back") << QByteArray("{not json") << u"Acme"_s << QStringList{u"Acme"_s} << true;
         QTest::newRow("a rule without wanted is undecodable")
-            << QByteArray("[{\"id\":\"" + styleId.toLatin1() + "\",\"heard\":\"a\"}]") << u"Acme"_qs
-            << QStringList{u"Acme"_qs} << true;
+            << QByteArray("[{\"id\":\"" + styleId.toLatin1() + "\",\"heard\":\"a\"}]") << u"Acme"_s
+            << QStringList{u"Acme"_s} << true;
         QTest::newRow("decodable rules win, ids in any case")
             << QByteArray("[{\"id\":\"" + styleId.toLower().toLatin1() + "\",\"heard\":\"k8s\",\"wanted\":\"Kubernetes\"}]")
-            << u"Acme"_qs << QStringList{u"Kubernetes"_qs} << false;
-        QTest::newRow("empty array wins") << QByteArray("[]") << u"Acme"_qs << QStringList() << false;
+            << u"Acme"_s << QStringList{u"Kubernetes"_s} << false;
+        QTest::newRow("empty array wins") << QByteArray("[]") << u"Acme"_s << QStringList() << false;
     }
 
     void legacyVocabulary()
@@ -143,30 +145,30 @@ private Q_SLOTS:
 
     void storeWritesThroughOnEveryChange()
     {
-        QVERIFY(m_preferences->setString(PreferenceKeys::vocabulary, u"Acme"_qs));
+        QVERIFY(m_preferences->setString(PreferenceKeys::vocabulary, u"Acme"_s));
         CustomizationStore store(*m_preferences);
         QCOMPARE(store.rules().size(), 1); // the legacy list, loaded
         QSignalSpy rulesChanged(&store, &CustomizationStore::rulesChanged);
 
         const QUuid id = store.addRule();
         QCOMPARE(Settings::vocabularyRules(*m_preferences).size(), 2);
-        store.setHeard(id, u"brindle wick"_qs);
-        store.setWanted(id, u"BrindleWick"_qs);
-        QCOMPARE(Settings::vocabularyRules(*m_preferences).last(), (VocabularyRule{id, u"brindle wick"_qs, u"BrindleWick"_qs}));
+        store.setHeard(id, u"brindle wick"_s);
+        store.setWanted(id, u"BrindleWick"_s);
+        QCOMPARE(Settings::vocabularyRules(*m_preferences).last(), (VocabularyRule{id, u"brindle wick"_s, u"BrindleWick"_s}));
         QCOMPARE(rulesChanged.size(), 3);
 
         // Stored as a JSON array with upper-case ids.
         const QJsonArray stored = QJsonDocument::fromJson(*m_preferences->data(PreferenceKeys::vocabularyRules)).array();
         QCOMPARE(stored.last().toObject().value(u"id").toString(), Uuids::canonical(id));
         QCOMPARE(stored.last().toObject().value(u"id").toString(), stored.last().toObject().value(u"id").toString().toUpper());
-        QCOMPARE(stored.last().toObject().keys(), (QStringList{u"heard"_qs, u"id"_qs, u"wanted"_qs}));
+        QCOMPARE(stored.last().toObject().keys(), (QStringList{u"heard"_s, u"id"_s, u"wanted"_s}));
 
-        store.setHeard(id, u"brindle wick"_qs); // unchanged: no signal, no write
+        store.setHeard(id, u"brindle wick"_s); // unchanged: no signal, no write
         QCOMPARE(rulesChanged.size(), 3);
         store.removeRule(id);
         QCOMPARE(Settings::vocabularyRules(*m_preferences).size(), 1);
         // The legacy key is never touched.
-        QCOMPARE(m_preferences->string(PreferenceKeys::vocabulary), std::optional(u"Acme"_qs));
+        QCOMPARE(m_preferences->string(PreferenceKeys::vocabulary), std::optional(u"Acme"_s));
 
         CustomizationStore reloaded(*m_preferences);
         QCOMPARE(reloaded.rules(), store.rules());
@@ -188,31 +190,31 @@ private Q_SLOTS:
         CustomizationStore store(*m_preferences);
         const QUuid chosen = store.addStyle();
         const QUuid other = store.addStyle();
-        QCOMPARE(store.styles().first().name, u"My style"_qs);
+        QCOMPARE(store.styles().first().name, u"My style"_s);
         QCOMPARE(store.styles().first().prompt, QString());
-        store.setStylePrompt(chosen, u"Rhyme."_qs);
-        store.setStyleName(chosen, u"Poet"_qs);
+        store.setStylePrompt(chosen, u"Rhyme."_s);
+        store.setStyleName(chosen, u"Poet"_s);
         const QString selection = Settings::customSelection(chosen);
         QVERIFY(m_preferences->setString(PreferenceKeys::cleanupMode, lowerCaseSelection ? selection.toLower() : selection));
-        QCOMPARE(Settings::resolvedCleanup(*m_preferences), (CleanupResolution{true, u"Rhyme."_qs}));
+        QCOMPARE(Settings::resolvedCleanup(*m_preferences), (CleanupResolution{true, u"Rhyme."_s}));
 
         store.deleteStyle(deleteSelected ? chosen : other);
         QCOMPARE(Settings::customStyles(*m_preferences).size(), 1);
         const QString mode = m_preferences->stringOrDefault(PreferenceKeys::cleanupMode);
         if (deleteSelected) {
-            QCOMPARE(mode, u"off"_qs);
+            QCOMPARE(mode, u"off"_s);
             QCOMPARE(Settings::resolvedCleanup(*m_preferences), CleanupResolution());
         } else {
-            QCOMPARE(Settings::resolvedCleanup(*m_preferences), (CleanupResolution{true, u"Rhyme."_qs}));
+            QCOMPARE(Settings::resolvedCleanup(*m_preferences), (CleanupResolution{true, u"Rhyme."_s}));
         }
     }
 
     void codingRoundTrips()
     {
-        const QList<CustomStyle> styles = {{QUuid::createUuid(), QString(), u"Line one\nline \"two\" — ünïcode"_qs},
-                                           {QUuid::createUuid(), u"Name"_qs, QString()}};
+        const QList<CustomStyle> styles = {{QUuid::createUuid(), QString(), u"Line one\nline \"two\" — ünïcode"_s},
+                                           {QUuid::createUuid(), u"Name"_s, QString()}};
         QCOMPARE(CustomizationCoding::decodeStyles(CustomizationCoding::encodeStyles(styles)), std::optional(styles));
-        const QList<VocabularyRule> rules = {{QUuid::createUuid(), u" a "_qs, u"B\\1$0"_qs}};
+        const QList<VocabularyRule> rules = {{QUuid::createUuid(), u" a "_s, u"B\\1$0"_s}};
         QCOMPARE(CustomizationCoding::decodeRules(CustomizationCoding::encodeRules(rules)), std::optional(rules));
         // All or nothing: one bad element spoils the list.
         QCOMPARE(CustomizationCoding::decodeStyles("[{\"id\":\"" + styleId.toLatin1() + "\",\"name\":\"a\",\"prompt\":\"b\"},"

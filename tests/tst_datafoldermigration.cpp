@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // What may stand at "Mur" or "Murmel" before the migration runs.
@@ -31,13 +33,13 @@ bool create(const QString &path, Entry entry, const QByteArray &origin)
     case Entry::nothing:
         return true;
     case Entry::folder:
-        return QDir().mkpath(path + u"/History"_qs) && writeFile(path + u"/History/history.json"_qs, origin);
+        return QDir().mkpath(path + u"/History"_s) && writeFile(path + u"/History/history.json"_s, origin);
     case Entry::file:
         return writeFile(path, origin);
     case Entry::danglingLink:
-        return QFile::link(path + u".gone"_qs, path);
+        return QFile::link(path + u".gone"_s, path);
     case Entry::linkToFolder:
-        return create(path + u".target"_qs, Entry::folder, origin) && QFile::link(path + u".target"_qs, path);
+        return create(path + u".target"_s, Entry::folder, origin) && QFile::link(path + u".target"_s, path);
     }
     return false;
 }
@@ -50,11 +52,11 @@ QStringList snapshot(const QString &folder)
     for (const QFileInfo &info : QDir(folder).entryInfoList(everything, QDir::Name)) {
         QString line = info.fileName();
         if (info.isSymLink())
-            line += u" -> "_qs + info.symLinkTarget();
+            line += u" -> "_s + info.symLinkTarget();
         else if (info.isDir())
-            line += u"/ ["_qs + snapshot(info.filePath()).join(u", "_qs) + u']';
+            line += u"/ ["_s + snapshot(info.filePath()).join(u", "_s) + u']';
         else
-            line += u": "_qs + QString::fromUtf8(readFile(info.filePath()));
+            line += u": "_s + QString::fromUtf8(readFile(info.filePath()));
         entries << line;
     }
     return entries;
@@ -91,11 +93,11 @@ private Q_SLOTS:
         QFETCH(Entry, murmel);
         QFETCH(bool, moved);
         QTemporaryDir home;
-        const QString dataHome = home.path() + u"/data"_qs;
+        const QString dataHome = home.path() + u"/data"_s;
         QVERIFY(QDir().mkpath(dataHome));
-        QVERIFY(writeFile(dataHome + u"/unrelated.txt"_qs, "stays"));
-        QVERIFY(create(dataHome + u"/Mur"_qs, mur, "old data"));
-        QVERIFY(create(dataHome + u"/Murmel"_qs, murmel, "current data"));
+        QVERIFY(writeFile(dataHome + u"/unrelated.txt"_s, "stays"));
+        QVERIFY(create(dataHome + u"/Mur"_s, mur, "old data"));
+        QVERIFY(create(dataHome + u"/Murmel"_s, murmel, "current data"));
         const QStringList before = snapshot(dataHome);
 
         DataFolderMigration::run(dataHome);
@@ -104,10 +106,10 @@ private Q_SLOTS:
             QCOMPARE(snapshot(dataHome), before);
             return;
         }
-        QVERIFY(!QFileInfo(dataHome + u"/Mur"_qs).exists() && !QFileInfo(dataHome + u"/Mur"_qs).isSymLink());
-        QVERIFY(QFileInfo(dataHome + u"/Murmel"_qs).isDir());
-        QCOMPARE(readFile(dataHome + u"/Murmel/History/history.json"_qs), QByteArray("old data"));
-        QCOMPARE(readFile(dataHome + u"/unrelated.txt"_qs), QByteArray("stays"));
+        QVERIFY(!QFileInfo(dataHome + u"/Mur"_s).exists() && !QFileInfo(dataHome + u"/Mur"_s).isSymLink());
+        QVERIFY(QFileInfo(dataHome + u"/Murmel"_s).isDir());
+        QCOMPARE(readFile(dataHome + u"/Murmel/History/history.json"_s), QByteArray("old data"));
+        QCOMPARE(readFile(dataHome + u"/unrelated.txt"_s), QByteArray("stays"));
         // Run again, as every start-up does: now there is nothing to do.
         const QStringList after = snapshot(dataHome);
         DataFolderMigration::run(dataHome);
@@ -117,20 +119,20 @@ private Q_SLOTS:
     void missingDataHomeIsNotCreated()
     {
         QTemporaryDir home;
-        DataFolderMigration::run(home.path() + u"/data"_qs);
+        DataFolderMigration::run(home.path() + u"/data"_s);
         QVERIFY(QDir(home.path()).isEmpty());
     }
 
     void unwritableDataHomeLosesNothing()
     {
         QTemporaryDir home;
-        const QString dataHome = home.path() + u"/data"_qs;
+        const QString dataHome = home.path() + u"/data"_s;
         QVERIFY(QDir().mkpath(dataHome));
-        QVERIFY(create(dataHome + u"/Mur"_qs, Entry::folder, "old data"));
+        QVERIFY(create(dataHome + u"/Mur"_s, Entry::folder, "old data"));
         QVERIFY(QFile::setPermissions(dataHome, QFile::ReadOwner | QFile::ExeOwner));
         const auto restore = qScopeGuard(
             [&] { QFile::setPermissions(dataHome, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
-        if (writeFile(dataHome + u"/probe"_qs, "x"))
+        if (writeFile(dataHome + u"/probe"_s, "x"))
             QSKIP("permissions do not bind this user (root); renameFailureLosesNothing covers the failure");
         const QStringList before = snapshot(dataHome);
 
@@ -154,14 +156,14 @@ private Q_SLOTS:
         QCOMPARE(dataHome.size(), wanted);
         QVERIFY(QDir().mkpath(dataHome));
         // Only a one-letter name still fits inside Mur.
-        QVERIFY(QDir().mkpath(dataHome + u"/Mur"_qs));
-        QVERIFY(writeFile(dataHome + u"/Mur/x"_qs, "old data"));
+        QVERIFY(QDir().mkpath(dataHome + u"/Mur"_s));
+        QVERIFY(writeFile(dataHome + u"/Mur/x"_s, "old data"));
         const QStringList before = snapshot(dataHome);
 
         DataFolderMigration::run(dataHome);
 
         QCOMPARE(snapshot(dataHome), before);
-        QCOMPARE(readFile(dataHome + u"/Mur/x"_qs), QByteArray("old data"));
+        QCOMPARE(readFile(dataHome + u"/Mur/x"_s), QByteArray("old data"));
     }
 };
 

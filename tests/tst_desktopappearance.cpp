@@ -17,16 +17,18 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString portalName = u"org.freedesktop.portal.Desktop"_qs;
-const QString portalPath = u"/org/freedesktop/portal/desktop"_qs;
-const QString connectionName = u"appearance-test"_qs;
+const QString portalName = u"org.freedesktop.portal.Desktop"_s;
+const QString portalPath = u"/org/freedesktop/portal/desktop"_s;
+const QString connectionName = u"appearance-test"_s;
 
-const QString appearanceSettings = u"org.freedesktop.appearance"_qs;
-const QString gnomeA11y = u"org.gnome.desktop.a11y.interface"_qs;
-const QString gnomeInterface = u"org.gnome.desktop.interface"_qs;
-const QString kde = u"org.kde.kdeglobals.KDE"_qs;
+const QString appearanceSettings = u"org.freedesktop.appearance"_s;
+const QString gnomeA11y = u"org.gnome.desktop.a11y.interface"_s;
+const QString gnomeInterface = u"org.gnome.desktop.interface"_s;
+const QString kde = u"org.kde.kdeglobals.KDE"_s;
 
 // {namespace: {key: value}} for the stand-in's "settings" parameter.
 using Settings = QJsonObject;
@@ -65,15 +67,15 @@ private:
     bool startPortal(const Settings &settings, const QJsonObject &options = {})
     {
         QJsonObject parameters = options;
-        parameters.insert(u"settings"_qs, settings);
+        parameters.insert(u"settings"_s, settings);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(m_session->environment());
         m_portal.setProcessEnvironment(environment);
         m_portal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         ChildProcess::dieWithParent(m_portal);
-        m_portal.start(u"/usr/bin/python3"_qs,
-                       {u"-m"_qs, u"dbusmock"_qs, u"--template"_qs,
-                        QString::fromLocal8Bit(qgetenv("MURMEL_SETTINGS_PORTAL_MOCK")), u"--parameters"_qs,
+        m_portal.start(u"/usr/bin/python3"_s,
+                       {u"-m"_s, u"dbusmock"_s, u"--template"_s,
+                        QString::fromLocal8Bit(qgetenv("MURMEL_SETTINGS_PORTAL_MOCK")), u"--parameters"_s,
                         QString::fromUtf8(QJsonDocument(parameters).toJson(QJsonDocument::Compact))});
         if (!m_portal.waitForStarted(10000))
             return false;
@@ -84,7 +86,7 @@ private:
     void change(const QString &nameSpace, const QString &key, const QVariant &value)
     {
         QDBusMessage call =
-            QDBusMessage::createMethodCall(portalName, portalPath, u"org.freedesktop.DBus.Mock"_qs, u"Change"_qs);
+            QDBusMessage::createMethodCall(portalName, portalPath, u"org.freedesktop.DBus.Mock"_s, u"Change"_s);
         call << nameSpace << key << QVariant::fromValue(QDBusVariant(value));
         const QDBusMessage reply = m_bus->call(call, QDBus::Block, 10000);
         QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
@@ -121,30 +123,30 @@ private Q_SLOTS:
         QTest::addColumn<bool>("highContrast");
         QTest::addColumn<bool>("reduceMotion");
         QTest::newRow("nothing set") << Settings() << false << false;
-        QTest::newRow("contrast asked for") << setting(appearanceSettings, u"contrast"_qs, 1) << true << false;
-        QTest::newRow("no contrast preference") << setting(appearanceSettings, u"contrast"_qs, 0) << false << false;
-        QTest::newRow("GNOME high contrast") << setting(gnomeA11y, u"high-contrast"_qs, true) << true << false;
-        QTest::newRow("GNOME normal contrast") << setting(gnomeA11y, u"high-contrast"_qs, false) << false << false;
-        QTest::newRow("GNOME animations off") << setting(gnomeInterface, u"enable-animations"_qs, false) << false
+        QTest::newRow("contrast asked for") << setting(appearanceSettings, u"contrast"_s, 1) << true << false;
+        QTest::newRow("no contrast preference") << setting(appearanceSettings, u"contrast"_s, 0) << false << false;
+        QTest::newRow("GNOME high contrast") << setting(gnomeA11y, u"high-contrast"_s, true) << true << false;
+        QTest::newRow("GNOME normal contrast") << setting(gnomeA11y, u"high-contrast"_s, false) << false << false;
+        QTest::newRow("GNOME animations off") << setting(gnomeInterface, u"enable-animations"_s, false) << false
                                               << true;
-        QTest::newRow("GNOME animations on") << setting(gnomeInterface, u"enable-animations"_qs, true) << false
+        QTest::newRow("GNOME animations on") << setting(gnomeInterface, u"enable-animations"_s, true) << false
                                              << false;
-        QTest::newRow("KDE instant animations") << setting(kde, u"AnimationDurationFactor"_qs, 0.0) << false << true;
-        QTest::newRow("KDE slow animations") << setting(kde, u"AnimationDurationFactor"_qs, 2.5) << false << false;
+        QTest::newRow("KDE instant animations") << setting(kde, u"AnimationDurationFactor"_s, 0.0) << false << true;
+        QTest::newRow("KDE slow animations") << setting(kde, u"AnimationDurationFactor"_s, 2.5) << false << false;
         // Either desktop's wish is enough, whatever the other says.
         QTest::newRow("contrast 0 but GNOME high")
-            << merged({setting(appearanceSettings, u"contrast"_qs, 0), setting(gnomeA11y, u"high-contrast"_qs, true)})
+            << merged({setting(appearanceSettings, u"contrast"_s, 0), setting(gnomeA11y, u"high-contrast"_s, true)})
             << true << false;
         QTest::newRow("animations on but KDE instant")
-            << merged({setting(gnomeInterface, u"enable-animations"_qs, true),
-                       setting(kde, u"AnimationDurationFactor"_qs, 0.0)})
+            << merged({setting(gnomeInterface, u"enable-animations"_s, true),
+                       setting(kde, u"AnimationDurationFactor"_s, 0.0)})
             << false << true;
-        QTest::newRow("both") << merged({setting(appearanceSettings, u"contrast"_qs, 1),
-                                         setting(gnomeInterface, u"enable-animations"_qs, false)})
+        QTest::newRow("both") << merged({setting(appearanceSettings, u"contrast"_s, 1),
+                                         setting(gnomeInterface, u"enable-animations"_s, false)})
                               << true << true;
         // Keys of the same namespaces that mean something else change nothing.
-        QTest::newRow("other keys") << merged({setting(appearanceSettings, u"color-scheme"_qs, 1),
-                                               setting(gnomeInterface, u"gtk-theme"_qs, u"HighContrast"_qs)})
+        QTest::newRow("other keys") << merged({setting(appearanceSettings, u"color-scheme"_s, 1),
+                                               setting(gnomeInterface, u"gtk-theme"_s, u"HighContrast"_s)})
                                     << false << false;
     }
 
@@ -156,7 +158,7 @@ private Q_SLOTS:
         // Both the current portal and one that predates ReadAll, where each key is read
         // alone and comes back wrapped twice.
         for (const bool readAll : {true, false}) {
-            QVERIFY(startPortal(settings, {{u"read_all"_qs, readAll}}));
+            QVERIFY(startPortal(settings, {{u"read_all"_s, readAll}}));
             DesktopAppearance appearance(*m_bus);
             QSignalSpy contrastChanges(&appearance, &DesktopAppearance::highContrastChanged);
             QSignalSpy motionChanges(&appearance, &DesktopAppearance::reduceMotionChanged);
@@ -177,7 +179,7 @@ private Q_SLOTS:
 
     void followsChangesLive()
     {
-        QVERIFY(startPortal(setting(appearanceSettings, u"contrast"_qs, 0)));
+        QVERIFY(startPortal(setting(appearanceSettings, u"contrast"_s, 0)));
         DesktopAppearance appearance(*m_bus);
         appearance.start();
         QVERIFY(settled(appearance));
@@ -185,30 +187,30 @@ private Q_SLOTS:
         QSignalSpy contrastChanges(&appearance, &DesktopAppearance::highContrastChanged);
         QSignalSpy motionChanges(&appearance, &DesktopAppearance::reduceMotionChanged);
 
-        change(appearanceSettings, u"contrast"_qs, QVariant::fromValue(quint32(1)));
+        change(appearanceSettings, u"contrast"_s, QVariant::fromValue(quint32(1)));
         QVERIFY(contrastChanges.wait(5000));
         QVERIFY(appearance.highContrast());
 
-        change(gnomeInterface, u"enable-animations"_qs, false);
+        change(gnomeInterface, u"enable-animations"_s, false);
         QVERIFY(motionChanges.wait(5000));
         QVERIFY(appearance.reduceMotion());
 
         // KDE's factor also counts once it appears; taking GNOME's wish back leaves it on.
-        change(kde, u"AnimationDurationFactor"_qs, 0.0);
-        change(gnomeInterface, u"enable-animations"_qs, true);
+        change(kde, u"AnimationDurationFactor"_s, 0.0);
+        change(gnomeInterface, u"enable-animations"_s, true);
         // An unrelated setting, sent last, so that once it is seen everything before it is too.
         QSignalSpy statusChanges(&appearance, &DesktopAppearance::statusChanged);
-        change(appearanceSettings, u"color-scheme"_qs, QVariant::fromValue(quint32(1)));
+        change(appearanceSettings, u"color-scheme"_s, QVariant::fromValue(quint32(1)));
         QTest::qWait(300);
         QVERIFY(appearance.reduceMotion());
         QCOMPARE(motionChanges.size(), 1);
         QCOMPARE(contrastChanges.size(), 1);
 
-        change(kde, u"AnimationDurationFactor"_qs, 1.0);
+        change(kde, u"AnimationDurationFactor"_s, 1.0);
         QVERIFY(motionChanges.wait(5000));
         QVERIFY(!appearance.reduceMotion());
 
-        change(appearanceSettings, u"contrast"_qs, QVariant::fromValue(quint32(0)));
+        change(appearanceSettings, u"contrast"_s, QVariant::fromValue(quint32(0)));
         QVERIFY(contrastChanges.wait(5000));
         QVERIFY(!appearance.highContrast());
         QCOMPARE(contrastChanges.size(), 2);
@@ -218,7 +220,7 @@ private Q_SLOTS:
 
     void aSlowPortalDoesNotHoldUpTheCaller()
     {
-        QVERIFY(startPortal(setting(gnomeA11y, u"high-contrast"_qs, true), {{u"delay"_qs, 1.5}}));
+        QVERIFY(startPortal(setting(gnomeA11y, u"high-contrast"_s, true), {{u"delay"_s, 1.5}}));
         DesktopAppearance appearance(*m_bus);
         QElapsedTimer clock;
         clock.start();
@@ -235,7 +237,7 @@ private Q_SLOTS:
         DesktopAppearance appearance(*m_bus);
         QSignalSpy contrastChanges(&appearance, &DesktopAppearance::highContrastChanged);
         QSignalSpy motionChanges(&appearance, &DesktopAppearance::reduceMotionChanged);
-        QTest::ignoreMessage(QtInfoMsg, QRegularExpression(u"No desktop settings portal.*"_qs));
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression(u"No desktop settings portal.*"_s));
         appearance.start();
         QVERIFY(settled(appearance));
         QCOMPARE(appearance.status(), DesktopAppearance::Status::unavailable);
@@ -245,8 +247,8 @@ private Q_SLOTS:
         QCOMPARE(motionChanges.size(), 0);
 
         // A portal that comes up later is read as soon as it says anything.
-        QVERIFY(startPortal(setting(appearanceSettings, u"contrast"_qs, 1)));
-        change(gnomeInterface, u"enable-animations"_qs, false);
+        QVERIFY(startPortal(setting(appearanceSettings, u"contrast"_s, 1)));
+        change(gnomeInterface, u"enable-animations"_s, false);
         QVERIFY(contrastChanges.wait(5000));
         QTRY_COMPARE(appearance.status(), DesktopAppearance::Status::following);
         QVERIFY(appearance.highContrast());
@@ -255,8 +257,8 @@ private Q_SLOTS:
 
     void withoutABusBothStayOff()
     {
-        DesktopAppearance appearance(QDBusConnection(u"not connected"_qs));
-        QTest::ignoreMessage(QtInfoMsg, QRegularExpression(u"No desktop settings portal.*"_qs));
+        DesktopAppearance appearance(QDBusConnection(u"not connected"_s));
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression(u"No desktop settings portal.*"_s));
         appearance.start();
         QCOMPARE(appearance.status(), DesktopAppearance::Status::unavailable);
         QVERIFY(!appearance.highContrast());

@@ -15,12 +15,14 @@
 
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString desktopPath = u"share/applications/app.murmel.Murmel.desktop"_qs;
-const QString metainfoPath = u"share/metainfo/app.murmel.Murmel.metainfo.xml"_qs;
-const QString iconPath = u"share/icons/hicolor/scalable/apps/app.murmel.Murmel.svg"_qs;
-const QString symbolicPath = u"share/icons/hicolor/symbolic/apps/app.murmel.Murmel-symbolic.svg"_qs;
+const QString desktopPath = u"share/applications/app.murmel.Murmel.desktop"_s;
+const QString metainfoPath = u"share/metainfo/app.murmel.Murmel.metainfo.xml"_s;
+const QString iconPath = u"share/icons/hicolor/scalable/apps/app.murmel.Murmel.svg"_s;
+const QString symbolicPath = u"share/icons/hicolor/symbolic/apps/app.murmel.Murmel-symbolic.svg"_s;
 
 struct Run
 {
@@ -36,7 +38,7 @@ Run run(const QString &program, const QStringList &arguments, int timeoutMs = 60
     process.start(program, arguments);
     if (!process.waitForFinished(timeoutMs)) {
         ChildProcess::stop(process);
-        return {-1, program + u" did not finish"_qs};
+        return {-1, program + u" did not finish"_s};
     }
     const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return {code, QString::fromUtf8(process.readAll())};
@@ -92,16 +94,16 @@ private Q_SLOTS:
     void initTestCase()
     {
         const QString buildDir = qEnvironmentVariable("MURMEL_BUILD_DIR");
-        QVERIFY2(QFileInfo(buildDir + u"/cmake_install.cmake"_qs).isFile(), "MURMEL_BUILD_DIR names no build tree");
-        const QString cmake = qEnvironmentVariable("MURMEL_CMAKE", u"cmake"_qs);
-        const Run install = run(cmake, {u"--install"_qs, buildDir, u"--prefix"_qs, m_prefix.path()}, 90000);
+        QVERIFY2(QFileInfo(buildDir + u"/cmake_install.cmake"_s).isFile(), "MURMEL_BUILD_DIR names no build tree");
+        const QString cmake = qEnvironmentVariable("MURMEL_CMAKE", u"cmake"_s);
+        const Run install = run(cmake, {u"--install"_s, buildDir, u"--prefix"_s, m_prefix.path()}, 90000);
         QVERIFY2(install.exitCode == 0, qPrintable(install.output));
     }
 
     void everythingIsInstalled_data()
     {
         QTest::addColumn<QString>("path");
-        for (const QString &path : {u"bin/murmel"_qs, desktopPath, metainfoPath, iconPath, symbolicPath})
+        for (const QString &path : {u"bin/murmel"_s, desktopPath, metainfoPath, iconPath, symbolicPath})
             QTest::newRow(qPrintable(path)) << path;
     }
 
@@ -110,13 +112,13 @@ private Q_SLOTS:
         QFETCH(QString, path);
         const QFileInfo file(installed(path));
         QVERIFY2(file.isFile() && file.size() > 0, qPrintable(file.filePath()));
-        if (path.startsWith(u"bin/"_qs))
+        if (path.startsWith(u"bin/"_s))
             QVERIFY(file.isExecutable());
     }
 
     void desktopEntryValidates()
     {
-        const QString tool = QStandardPaths::findExecutable(u"desktop-file-validate"_qs);
+        const QString tool = QStandardPaths::findExecutable(u"desktop-file-validate"_s);
         if (tool.isEmpty())
             QSKIP("desktop-file-validate is not installed (desktop-file-utils)");
         const Run validation = run(tool, {installed(desktopPath)});
@@ -127,14 +129,14 @@ private Q_SLOTS:
 
     void metainfoValidates()
     {
-        const QString tool = QStandardPaths::findExecutable(u"appstreamcli"_qs);
+        const QString tool = QStandardPaths::findExecutable(u"appstreamcli"_s);
         if (tool.isEmpty())
             QSKIP("appstreamcli is not installed (appstream)");
         // The file alone, then the whole installed tree: the tree check also looks at the
         // desktop entry the metainfo launches.
-        static const QRegularExpression problem(u"^\\s*[EW]: "_qs, QRegularExpression::MultilineOption);
-        for (const QStringList &arguments : {QStringList{u"validate"_qs, u"--no-net"_qs, installed(metainfoPath)},
-                                             QStringList{u"validate-tree"_qs, u"--no-net"_qs, m_prefix.path()}}) {
+        static const QRegularExpression problem(u"^\\s*[EW]: "_s, QRegularExpression::MultilineOption);
+        for (const QStringList &arguments : {QStringList{u"validate"_s, u"--no-net"_s, installed(metainfoPath)},
+                                             QStringList{u"validate-tree"_s, u"--no-net"_s, m_prefix.path()}}) {
             const Run validation = run(tool, arguments);
             QVERIFY2(validation.exitCode == 0, qPrintable(validation.output));
             QVERIFY2(!problem.match(validation.output).hasMatch(), qPrintable(validation.output));
@@ -143,33 +145,33 @@ private Q_SLOTS:
 
     void desktopEntryLaunchesMurmel()
     {
-        const QMap<QString, QString> entry = group(installed(desktopPath), u"Desktop Entry"_qs);
-        QCOMPARE(entry.value(u"Type"_qs), u"Application"_qs);
-        QCOMPARE(entry.value(u"Name"_qs), u"Murmel"_qs);
-        QCOMPARE(entry.value(u"Exec"_qs), u"murmel %F"_qs);
-        QCOMPARE(entry.value(u"Icon"_qs), u"app.murmel.Murmel"_qs);
+        const QMap<QString, QString> entry = group(installed(desktopPath), u"Desktop Entry"_s);
+        QCOMPARE(entry.value(u"Type"_s), u"Application"_s);
+        QCOMPARE(entry.value(u"Name"_s), u"Murmel"_s);
+        QCOMPARE(entry.value(u"Exec"_s), u"murmel %F"_s);
+        QCOMPARE(entry.value(u"Icon"_s), u"app.murmel.Murmel"_s);
         // Qt names the window class after the executable.
-        QCOMPARE(entry.value(u"StartupWMClass"_qs), QFileInfo(installed(u"bin/murmel"_qs)).fileName());
-        QCOMPARE(list(entry.value(u"Actions"_qs)), (QStringList{u"StartDictation"_qs, u"TranscribeFile"_qs}));
+        QCOMPARE(entry.value(u"StartupWMClass"_s), QFileInfo(installed(u"bin/murmel"_s)).fileName());
+        QCOMPARE(list(entry.value(u"Actions"_s)), (QStringList{u"StartDictation"_s, u"TranscribeFile"_s}));
 
-        const QMap<QString, QString> start = group(installed(desktopPath), u"Desktop Action StartDictation"_qs);
-        QCOMPARE(start.value(u"Name"_qs), u"Start Dictation"_qs);
-        QCOMPARE(start.value(u"Exec"_qs), u"murmel --start-dictation"_qs);
-        const QMap<QString, QString> transcribe = group(installed(desktopPath), u"Desktop Action TranscribeFile"_qs);
-        QCOMPARE(transcribe.value(u"Name"_qs), u"Transcribe a File…"_qs);
-        QCOMPARE(transcribe.value(u"Exec"_qs), u"murmel --transcribe-file"_qs);
+        const QMap<QString, QString> start = group(installed(desktopPath), u"Desktop Action StartDictation"_s);
+        QCOMPARE(start.value(u"Name"_s), u"Start Dictation"_s);
+        QCOMPARE(start.value(u"Exec"_s), u"murmel --start-dictation"_s);
+        const QMap<QString, QString> transcribe = group(installed(desktopPath), u"Desktop Action TranscribeFile"_s);
+        QCOMPARE(transcribe.value(u"Name"_s), u"Transcribe a File…"_s);
+        QCOMPARE(transcribe.value(u"Exec"_s), u"murmel --transcribe-file"_s);
     }
 
     void desktopEntryOpensAudioAndVideo()
     {
-        const QStringList types = list(group(installed(desktopPath), u"Desktop Entry"_qs).value(u"MimeType"_qs));
+        const QStringList types = list(group(installed(desktopPath), u"Desktop Entry"_s).value(u"MimeType"_s));
         QVERIFY(types.size() >= 10);
         for (const QString &type : types)
-            QVERIFY2(type.startsWith(u"audio/"_qs) || type.startsWith(u"video/"_qs), qPrintable(type));
+            QVERIFY2(type.startsWith(u"audio/"_s) || type.startsWith(u"video/"_s), qPrintable(type));
         QCOMPARE(QSet<QString>(types.begin(), types.end()).size(), types.size()); // no duplicates
         // The formats the file screen names: mp3, m4a, wav, mp4, mov.
-        for (const QString &type : {u"audio/mpeg"_qs, u"audio/x-m4a"_qs, u"audio/mp4"_qs, u"audio/x-wav"_qs,
-                                    u"audio/wav"_qs, u"video/mp4"_qs, u"video/quicktime"_qs})
+        for (const QString &type : {u"audio/mpeg"_s, u"audio/x-m4a"_s, u"audio/mp4"_s, u"audio/x-wav"_s,
+                                    u"audio/wav"_s, u"video/mp4"_s, u"video/quicktime"_s})
             QVERIFY2(types.contains(type), qPrintable(type));
     }
 
@@ -184,23 +186,23 @@ private Q_SLOTS:
             if (xml.readNext() != QXmlStreamReader::StartElement)
                 continue;
             const QString name = xml.name().toString();
-            if (name == u"component"_qs) {
-                found.insert(u"type"_qs, xml.attributes().value(u"type"_qs).toString());
-            } else if (name == u"id"_qs || name == u"binary"_qs || name == u"launchable"_qs
-                       || name == u"metadata_license"_qs || name == u"project_license"_qs) {
+            if (name == u"component"_s) {
+                found.insert(u"type"_s, xml.attributes().value(u"type"_s).toString());
+            } else if (name == u"id"_s || name == u"binary"_s || name == u"launchable"_s
+                       || name == u"metadata_license"_s || name == u"project_license"_s) {
                 found.insert(name, xml.readElementText());
-            } else if (name == u"release"_qs) {
-                found.insert(u"release"_qs, xml.attributes().value(u"version"_qs).toString());
+            } else if (name == u"release"_s) {
+                found.insert(u"release"_s, xml.attributes().value(u"version"_s).toString());
             }
         }
         QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-        QCOMPARE(found.value(u"type"_qs), u"desktop-application"_qs);
-        QCOMPARE(found.value(u"id"_qs) + u".desktop"_qs, QFileInfo(installed(desktopPath)).fileName());
-        QCOMPARE(found.value(u"launchable"_qs), QFileInfo(installed(desktopPath)).fileName());
-        QCOMPARE(found.value(u"binary"_qs), QFileInfo(installed(u"bin/murmel"_qs)).fileName());
-        QCOMPARE(found.value(u"metadata_license"_qs), u"CC0-1.0"_qs);
-        QCOMPARE(found.value(u"project_license"_qs), u"GPL-3.0-or-later"_qs);
-        QCOMPARE(found.value(u"release"_qs), QStringLiteral(MURMEL_VERSION));
+        QCOMPARE(found.value(u"type"_s), u"desktop-application"_s);
+        QCOMPARE(found.value(u"id"_s) + u".desktop"_s, QFileInfo(installed(desktopPath)).fileName());
+        QCOMPARE(found.value(u"launchable"_s), QFileInfo(installed(desktopPath)).fileName());
+        QCOMPARE(found.value(u"binary"_s), QFileInfo(installed(u"bin/murmel"_s)).fileName());
+        QCOMPARE(found.value(u"metadata_license"_s), u"CC0-1.0"_s);
+        QCOMPARE(found.value(u"project_license"_s), u"GPL-3.0-or-later"_s);
+        QCOMPARE(found.value(u"release"_s), QStringLiteral(MURMEL_VERSION));
     }
 
     void applicationIconDraws()

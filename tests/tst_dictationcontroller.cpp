@@ -21,13 +21,15 @@
 #include <cmath>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 using Status = DictationController::Status;
 
 namespace {
 
 const QString phrase = FixtureModels::phrase.trimmed(); // "Hello from the parrot model."
-const QString apiKey = u"sk-ant-test-key"_qs;
-const QString notReady = u"The speech model is not ready yet."_qs;
+const QString apiKey = u"sk-ant-test-key"_s;
+const QString notReady = u"The speech model is not ready yet."_s;
 constexpr int processingTimeoutMs = 60000;
 
 AudioFrames tone(qsizetype count)
@@ -66,9 +68,9 @@ void captureMessage(QtMsgType type, const QMessageLogContext &context, const QSt
 
 QByteArray answer(const QString &text)
 {
-    const QJsonObject body{{u"type"_qs, u"message"_qs},
-                           {u"role"_qs, u"assistant"_qs},
-                           {u"content"_qs, QJsonArray{QJsonObject{{u"type"_qs, u"text"_qs}, {u"text"_qs, text}}}}};
+    const QJsonObject body{{u"type"_s, u"message"_s},
+                           {u"role"_s, u"assistant"_s},
+                           {u"content"_s, QJsonArray{QJsonObject{{u"type"_s, u"text"_s}, {u"text"_s, text}}}}};
     return QJsonDocument(body).toJson(QJsonDocument::Compact);
 }
 
@@ -89,19 +91,19 @@ private:
 
     Preferences &preferences() { return Preferences::shared(); }
     DictationController &controller() { return *m_rig->controller; }
-    QString modelsFolder() const { return m_scratch->path() + u"/Models"_qs; }
+    QString modelsFolder() const { return m_scratch->path() + u"/Models"_s; }
 
     bool install(const QString &rawName)
     {
         QDir().mkpath(modelsFolder());
-        return QFile::copy(m_parrot, modelsFolder() + u"/ggml-"_qs + rawName + u".bin"_qs);
+        return QFile::copy(m_parrot, modelsFolder() + u"/ggml-"_s + rawName + u".bin"_s);
     }
 
     void serveModel(const QString &rawName, TestHttpServer::Response response = {})
     {
         if (response.body.isEmpty())
             response.body = m_parrotBytes;
-        m_server->setResponse(u"/repo/ggml-"_qs + rawName + u".bin"_qs, response);
+        m_server->setResponse(u"/repo/ggml-"_s + rawName + u".bin"_s, response);
     }
 
     QStringList requestedModelFiles() const
@@ -147,7 +149,7 @@ private:
     void verifyNothingDelivered()
     {
         verifyEndedCleanly();
-        QVERIFY(!m_rig->player.played.contains(u"Morse"_qs));
+        QVERIFY(!m_rig->player.played.contains(u"Morse"_s));
         QCOMPARE(m_rig->history.records().size(), 0);
         QCOMPARE(m_rig->clipboard.writes, 0);
         QVERIFY(m_rig->keyboard.pastes.isEmpty());
@@ -159,13 +161,13 @@ private:
 
     void useCatalogFor(const QJsonObject &digests)
     {
-        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_qs, digests));
+        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_s, digests));
     }
 
     QJsonObject parrotCatalog() const
     {
-        return {{u"base.en"_qs, m_parrotDigest}, {u"base"_qs, m_parrotDigest}, {u"small"_qs, m_parrotDigest},
-                {u"large-v3"_qs, m_parrotDigest}};
+        return {{u"base.en"_s, m_parrotDigest}, {u"base"_s, m_parrotDigest}, {u"small"_s, m_parrotDigest},
+                {u"large-v3"_s, m_parrotDigest}};
     }
 
 private Q_SLOTS:
@@ -174,13 +176,13 @@ private Q_SLOTS:
         // One home for the whole run: the sounds read the application's own preferences,
         // whose location is fixed on first use.
         m_environment = std::make_unique<TestEnvironment>();
-        m_parrot = m_environment->home() + u"/fixtures/parrot.bin"_qs;
+        m_parrot = m_environment->home() + u"/fixtures/parrot.bin"_s;
         QVERIFY2(FixtureModels::make(m_parrot), "the model generator failed");
         m_parrotDigest = FixtureModels::sha256Of(m_parrot);
         QFile file(m_parrot);
         QVERIFY(file.open(QIODevice::ReadOnly));
         m_parrotBytes = file.readAll();
-        QCOMPARE(Preferences::shared().filePath(), m_environment->configHome() + u"/Murmel/preferences.json"_qs);
+        QCOMPARE(Preferences::shared().filePath(), m_environment->configHome() + u"/Murmel/preferences.json"_s);
         previousHandler = qInstallMessageHandler(captureMessage);
     }
 
@@ -194,9 +196,9 @@ private Q_SLOTS:
         QVERIFY(m_scratch->isValid());
         m_server = std::make_unique<TestHttpServer>();
         QVERIFY(m_server->listen());
-        qputenv("MURMEL_MODEL_BASE_URL", m_server->url(u"/repo/"_qs).toString().toUtf8());
+        qputenv("MURMEL_MODEL_BASE_URL", m_server->url(u"/repo/"_s).toString().toUtf8());
         qputenv("ANTHROPIC_BASE_URL", m_server->url({}).toString().toUtf8());
-        m_rig = std::make_unique<DictationRig>(preferences(), m_scratch->path() + u"/History/history.json"_qs, modelsFolder());
+        m_rig = std::make_unique<DictationRig>(preferences(), m_scratch->path() + u"/History/history.json"_s, modelsFolder());
         dictationLog.clear();
     }
 
@@ -220,11 +222,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("sounds");
         QTest::addColumn<QString>("confirmation");
 
-        QTest::newRow("pasted") << true << true << false << true << u"Inserted"_qs;
-        QTest::newRow("no synthetic keys") << false << true << false << true << u"Copied"_qs;
-        QTest::newRow("no focused window") << true << false << false << true << u"Copied"_qs;
-        QTest::newRow("clipboard safe") << true << true << true << true << u"Ready for clipboard safe insert"_qs;
-        QTest::newRow("sounds off") << true << true << false << false << u"Inserted"_qs;
+        QTest::newRow("pasted") << true << true << false << true << u"Inserted"_s;
+        QTest::newRow("no synthetic keys") << false << true << false << true << u"Copied"_s;
+        QTest::newRow("no focused window") << true << false << false << true << u"Copied"_s;
+        QTest::newRow("clipboard safe") << true << true << true << true << u"Ready for clipboard safe insert"_s;
+        QTest::newRow("sounds off") << true << true << false << false << u"Inserted"_s;
     }
 
     void dictationEndToEnd()
@@ -234,8 +236,8 @@ private Q_SLOTS:
         QFETCH(bool, safeInsert);
         QFETCH(bool, sounds);
         QFETCH(QString, confirmation);
-        QVERIFY(install(u"base.en"_qs));
-        QVERIFY(preferences().setString(PreferenceKeys::language, u"en"_qs));
+        QVERIFY(install(u"base.en"_s));
+        QVERIFY(preferences().setString(PreferenceKeys::language, u"en"_s));
         QVERIFY(preferences().setBoolean(PreferenceKeys::clipboardSafeInsert, safeInsert));
         QVERIFY(preferences().setBoolean(PreferenceKeys::soundsEnabled, sounds));
         DictationRig &rig = *m_rig;
@@ -253,8 +255,8 @@ private Q_SLOTS:
         QCOMPARE(controller().status(), Status::recording);
         QVERIFY(rig.panel.visible);
         QCOMPARE(rig.hud.model().state(), HUDModel::State::listening);
-        QCOMPARE(rig.announcer.announced, QStringList{u"Listening"_qs});
-        QCOMPARE(rig.player.played, sounds ? QStringList{u"Pop"_qs} : noSounds);
+        QCOMPARE(rig.announcer.announced, QStringList{u"Listening"_s});
+        QCOMPARE(rig.player.played, sounds ? QStringList{u"Pop"_s} : noSounds);
         QVERIFY(rig.microphone.isRunning());
 
         // The recorder's loudness reaches the display while it listens.
@@ -265,19 +267,19 @@ private Q_SLOTS:
         QCOMPARE(controller().status(), Status::working);
         QVERIFY(!rig.microphone.isRunning());
         QCOMPARE(rig.hud.model().state(), HUDModel::State::working);
-        QCOMPARE(rig.announcer.announced, (QStringList{u"Listening"_qs, u"Transcribing"_qs}));
-        QCOMPARE(rig.player.played, sounds ? (QStringList{u"Pop"_qs, u"Bottle"_qs}) : noSounds);
+        QCOMPARE(rig.announcer.announced, (QStringList{u"Listening"_s, u"Transcribing"_s}));
+        QCOMPARE(rig.player.played, sounds ? (QStringList{u"Pop"_s, u"Bottle"_s}) : noSounds);
 
         QVERIFY(finished.wait(processingTimeoutMs));
         verifyEndedCleanly();
         QCOMPARE(statuses, (QList<Status>{Status::recording, Status::working, Status::idle}));
         QCOMPARE(errors.count(), 0);
         QCOMPARE(controller().lastError(), QString());
-        QCOMPARE(rig.player.played, sounds ? (QStringList{u"Pop"_qs, u"Bottle"_qs, u"Morse"_qs}) : noSounds);
-        QCOMPARE(rig.announcer.announced, (QStringList{u"Listening"_qs, u"Transcribing"_qs, confirmation}));
+        QCOMPARE(rig.player.played, sounds ? (QStringList{u"Pop"_s, u"Bottle"_s, u"Morse"_s}) : noSounds);
+        QCOMPARE(rig.announcer.announced, (QStringList{u"Listening"_s, u"Transcribing"_s, confirmation}));
         QCOMPARE(rig.hud.model().state(), HUDModel::State::done);
         QCOMPARE(rig.hud.model().confirmText(), confirmation);
-        QCOMPARE(rig.activity.reasons, QStringList{u"Transcribing dictation"_qs});
+        QCOMPARE(rig.activity.reasons, QStringList{u"Transcribing dictation"_s});
 
         if (safeInsert) {
             QVERIFY(rig.safeInsert.pending());
@@ -303,10 +305,10 @@ private Q_SLOTS:
 
     void stopRightAfterStartProcessesNothing()
     {
-        QVERIFY(install(u"small"_qs));
+        QVERIFY(install(u"small"_s));
         QVERIFY(dictate(AudioFrames{}));
         verifyNothingDelivered();
-        QCOMPARE(m_rig->player.played, (QStringList{u"Pop"_qs, u"Bottle"_qs}));
+        QCOMPARE(m_rig->player.played, (QStringList{u"Pop"_s, u"Bottle"_s}));
         // Nothing worth keeping the system awake for was begun.
         QVERIFY(m_rig->activity.reasons.isEmpty());
         QCOMPARE(controller().lastError(), QString());
@@ -319,10 +321,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("corrupt");
         QTest::addColumn<QString>("error");
 
-        QTest::newRow("not found") << 404 << false << u"Could not download Small (balanced)."_qs;
-        QTest::newRow("server error") << 500 << false << u"Could not download Small (balanced)."_qs;
+        QTest::newRow("not found") << 404 << false << u"Could not download Small (balanced)."_s;
+        QTest::newRow("server error") << 500 << false << u"Could not download Small (balanced)."_s;
         QTest::newRow("checksum mismatch")
-            << 200 << true << u"Small (balanced) failed verification after download. Please try again."_qs;
+            << 200 << true << u"Small (balanced) failed verification after download. Please try again."_s;
     }
 
     // E2: the model store's own message when it has one.
@@ -331,17 +333,17 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(bool, corrupt);
         QFETCH(QString, error);
-        serveModel(u"small"_qs, {.status = status, .body = corrupt ? QByteArray(4096, 'x') : QByteArray("gone")});
+        serveModel(u"small"_s, {.status = status, .body = corrupt ? QByteArray(4096, 'x') : QByteArray("gone")});
         QVERIFY(dictate());
-        QCOMPARE(requestedModelFiles(), QStringList{u"ggml-small.bin"_qs});
+        QCOMPARE(requestedModelFiles(), QStringList{u"ggml-small.bin"_s});
         QVERIFY2(controller().lastError().startsWith(error), qPrintable(controller().lastError()));
         QCOMPARE(controller().lastError(), m_rig->models.lastErrorText());
-        QVERIFY(!QFile::exists(modelsFolder() + u"/ggml-small.bin"_qs));
+        QVERIFY(!QFile::exists(modelsFolder() + u"/ggml-small.bin"_s));
         verifyNothingDelivered();
         QCOMPARE(m_rig->activity.reasons.size(), 1);
 
         // The message stays until the next start, which clears it.
-        serveModel(u"small"_qs);
+        serveModel(u"small"_s);
         QVERIFY(dictate());
         QCOMPARE(controller().lastError(), QString());
         QCOMPARE(m_rig->history.records().size(), 1);
@@ -350,16 +352,16 @@ private Q_SLOTS:
     // E2 without a message of the store: another model's download holds the one slot.
     void modelSlotTakenByAnotherDownload()
     {
-        serveModel(u"large-v3"_qs, {.chunkSize = 1024, .chunkDelayMs = 200});
+        serveModel(u"large-v3"_s, {.chunkSize = 1024, .chunkDelayMs = 200});
         QSignalSpy finished(&controller(), &DictationController::dictationFinished);
         controller().startRecording();
         QVERIFY(m_rig->microphone.deliver(tone(16000)));
         auto download = m_rig->models.download(WhisperModel::largeV3);
-        QCOMPARE(m_rig->models.downloadingRawValue(), u"large-v3"_qs);
+        QCOMPARE(m_rig->models.downloadingRawValue(), u"large-v3"_s);
         controller().stopAndProcess();
         QVERIFY(finished.count() == 1 || finished.wait(processingTimeoutMs));
         QCOMPARE(controller().lastError(), notReady);
-        QVERIFY(!requestedModelFiles().contains(u"ggml-small.bin"_qs));
+        QVERIFY(!requestedModelFiles().contains(u"ggml-small.bin"_s));
         verifyNothingDelivered();
         m_rig->models.cancel();
         QCoro::waitFor(std::move(download));
@@ -372,16 +374,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("error");
         QTest::newRow("integrity")
             << false
-            << u"The ggml-small.bin model failed its integrity check and was not loaded. Re-download it from Settings."_qs;
+            << u"The ggml-small.bin model failed its integrity check and was not loaded. Re-download it from Settings."_s;
         QTest::newRow("unloadable")
-            << true << u"The ggml-small.bin model could not be loaded. Re-download it from Settings."_qs;
+            << true << u"The ggml-small.bin model could not be loaded. Re-download it from Settings."_s;
     }
 
     void modelRefusedByTheTranscriber()
     {
         QFETCH(bool, passesChecksum);
         QFETCH(QString, error);
-        const QString path = modelsFolder() + u"/ggml-small.bin"_qs;
+        const QString path = modelsFolder() + u"/ggml-small.bin"_s;
         QVERIFY(QDir().mkpath(modelsFolder()));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -389,7 +391,7 @@ private Q_SLOTS:
         file.close();
         if (passesChecksum) {
             QJsonObject catalog = parrotCatalog();
-            catalog.insert(u"small"_qs, FixtureModels::sha256Of(path));
+            catalog.insert(u"small"_s, FixtureModels::sha256Of(path));
             useCatalogFor(catalog);
         }
         QVERIFY(dictate());
@@ -401,16 +403,16 @@ private Q_SLOTS:
     // E4: a recognition of nothing but spaces inserts and stores nothing.
     void blankRecognition()
     {
-        QVERIFY(FixtureModels::make(modelsFolder() + u"/ggml-base.en.bin"_qs, u"parrot"_qs,
-                                    {u"--phrase"_qs, u" \u00a0\u3000"_qs}));
+        QVERIFY(FixtureModels::make(modelsFolder() + u"/ggml-base.en.bin"_s, u"parrot"_s,
+                                    {u"--phrase"_s, u" \u00a0\u3000"_s}));
         QJsonObject catalog = parrotCatalog();
-        catalog.insert(u"base.en"_qs, FixtureModels::sha256Of(modelsFolder() + u"/ggml-base.en.bin"_qs));
+        catalog.insert(u"base.en"_s, FixtureModels::sha256Of(modelsFolder() + u"/ggml-base.en.bin"_s));
         useCatalogFor(catalog);
-        QVERIFY(preferences().setString(PreferenceKeys::language, u"en"_qs));
+        QVERIFY(preferences().setString(PreferenceKeys::language, u"en"_s));
         QVERIFY(dictate());
         verifyNothingDelivered();
         QCOMPARE(controller().lastError(), QString());
-        QCOMPARE(m_rig->player.played, (QStringList{u"Pop"_qs, u"Bottle"_qs}));
+        QCOMPARE(m_rig->player.played, (QStringList{u"Pop"_s, u"Bottle"_s}));
         // The engine did run: the speed line was written.
         QCOMPARE(speedLines().size(), 1);
     }
@@ -425,37 +427,37 @@ private Q_SLOTS:
         QTest::addColumn<TestHttpServer::Response>("response");
         QTest::addColumn<QString>("expected");
 
-        const QString corrected = u"Hello from the Parakeet model."_qs;
+        const QString corrected = u"Hello from the Parakeet model."_s;
         const auto ok = [](const QString &text) {
             return TestHttpServer::Response{.body = answer(text), .contentType = "application/json"};
         };
-        QTest::newRow("off") << u"off"_qs << std::optional(apiKey) << QString() << ok(u"unused"_qs) << corrected;
-        QTest::newRow("no key") << u"email"_qs << std::optional<QString>() << QString() << ok(u"unused"_qs)
+        QTest::newRow("off") << u"off"_s << std::optional(apiKey) << QString() << ok(u"unused"_s) << corrected;
+        QTest::newRow("no key") << u"email"_s << std::optional<QString>() << QString() << ok(u"unused"_s)
                                 << corrected;
-        QTest::newRow("empty key") << u"email"_qs << std::optional(QString()) << QString() << ok(u"unused"_qs)
+        QTest::newRow("empty key") << u"email"_s << std::optional(QString()) << QString() << ok(u"unused"_s)
                                    << corrected;
-        QTest::newRow("cleaned") << u"email"_qs << std::optional(apiKey) << QString()
-                                 << ok(u"Dear team, greetings from the parrot model."_qs)
-                                 << u"Dear team, greetings from the Parakeet model."_qs;
-        QTest::newRow("cleaned, other model") << u"bullets"_qs << std::optional(apiKey) << u"claude-haiku-4-5"_qs
-                                              << ok(u"- parrot model says hello"_qs)
-                                              << u"- Parakeet model says hello"_qs;
-        QTest::newRow("custom style") << u"custom"_qs << std::optional(apiKey) << QString()
-                                      << ok(u"Ahoy from the parrot model!"_qs)
-                                      << u"Ahoy from the Parakeet model!"_qs;
-        QTest::newRow("empty result") << u"email"_qs << std::optional(apiKey) << QString() << ok(u"  \n "_qs)
+        QTest::newRow("cleaned") << u"email"_s << std::optional(apiKey) << QString()
+                                 << ok(u"Dear team, greetings from the parrot model."_s)
+                                 << u"Dear team, greetings from the Parakeet model."_s;
+        QTest::newRow("cleaned, other model") << u"bullets"_s << std::optional(apiKey) << u"claude-haiku-4-5"_s
+                                              << ok(u"- parrot model says hello"_s)
+                                              << u"- Parakeet model says hello"_s;
+        QTest::newRow("custom style") << u"custom"_s << std::optional(apiKey) << QString()
+                                      << ok(u"Ahoy from the parrot model!"_s)
+                                      << u"Ahoy from the Parakeet model!"_s;
+        QTest::newRow("empty result") << u"email"_s << std::optional(apiKey) << QString() << ok(u"  \n "_s)
                                       << corrected;
-        QTest::newRow("no content") << u"email"_qs << std::optional(apiKey) << QString()
+        QTest::newRow("no content") << u"email"_s << std::optional(apiKey) << QString()
                                     << TestHttpServer::Response{.body = "{\"content\":[]}",
                                                                 .contentType = "application/json"}
                                     << corrected;
-        QTest::newRow("HTTP 401") << u"email"_qs << std::optional(apiKey) << QString()
+        QTest::newRow("HTTP 401") << u"email"_s << std::optional(apiKey) << QString()
                                   << TestHttpServer::Response{.status = 401, .body = "{\"error\":\"bad key\"}"}
                                   << corrected;
-        QTest::newRow("not JSON") << u"email"_qs << std::optional(apiKey) << QString()
+        QTest::newRow("not JSON") << u"email"_s << std::optional(apiKey) << QString()
                                   << TestHttpServer::Response{.body = "<html>", .contentType = "text/html"}
                                   << corrected;
-        QTest::newRow("hang-up") << u"email"_qs << std::optional(apiKey) << QString()
+        QTest::newRow("hang-up") << u"email"_s << std::optional(apiKey) << QString()
                                  << TestHttpServer::Response{.hangUp = true} << corrected;
     }
 
@@ -466,12 +468,12 @@ private Q_SLOTS:
         QFETCH(QString, cleanupModel);
         QFETCH(TestHttpServer::Response, response);
         QFETCH(QString, expected);
-        QVERIFY(install(u"small"_qs));
-        QVERIFY(Settings::setVocabularyRules(preferences(), {{QUuid::createUuid(), u"parrot"_qs, u"Parakeet"_qs},
-                                                             {QUuid::createUuid(), u"kubectl"_qs, u"Kubectl"_qs}}));
+        QVERIFY(install(u"small"_s));
+        QVERIFY(Settings::setVocabularyRules(preferences(), {{QUuid::createUuid(), u"parrot"_s, u"Parakeet"_s},
+                                                             {QUuid::createUuid(), u"kubectl"_s, u"Kubectl"_s}}));
         if (mode == u"custom") {
             const QUuid style = QUuid::createUuid();
-            QVERIFY(Settings::setCustomStyles(preferences(), {{style, u"Pirate"_qs, u"Talk like a pirate."_qs}}));
+            QVERIFY(Settings::setCustomStyles(preferences(), {{style, u"Pirate"_s, u"Talk like a pirate."_s}}));
             QVERIFY(preferences().setString(PreferenceKeys::cleanupMode, Settings::customSelection(style)));
         } else {
             QVERIFY(preferences().setString(PreferenceKeys::cleanupMode, mode));
@@ -481,14 +483,14 @@ private Q_SLOTS:
         if (key)
             m_rig->secrets.items.insert({KeychainHelper::defaultService(), KeychainHelper::apiKeyAccount()},
                                         key->toUtf8());
-        m_server->setResponse(u"/v1/messages"_qs, response);
+        m_server->setResponse(u"/v1/messages"_s, response);
 
         QVERIFY(dictate());
         verifyEndedCleanly();
         QCOMPARE(controller().lastError(), QString());
         QCOMPARE(m_rig->clipboard.text(), expected);
-        QCOMPARE(m_rig->player.played.last(), u"Morse"_qs);
-        QCOMPARE(m_rig->hud.model().confirmText(), u"Inserted"_qs);
+        QCOMPARE(m_rig->player.played.last(), u"Morse"_s);
+        QCOMPARE(m_rig->hud.model().confirmText(), u"Inserted"_s);
         QCOMPARE(m_rig->history.records().size(), 1);
         QCOMPARE(m_rig->history.records().first().text, expected);
 
@@ -500,27 +502,27 @@ private Q_SLOTS:
         // answer; the cleanup itself never retries, so only that case may show two.
         QVERIFY(requests.size() <= (response.hangUp ? 2 : 1));
         // The keychain is consulted only when a style is active.
-        QCOMPARE(m_rig->secrets.calls.contains(u"read"_qs), cleanup.active);
+        QCOMPARE(m_rig->secrets.calls.contains(u"read"_s), cleanup.active);
         if (!asked)
             return;
         for (const TestHttpServer::Request &request : requests)
             QCOMPARE(request.body, requests.first().body);
         const QJsonObject body = QJsonDocument::fromJson(requests.first().body).object();
         QCOMPARE(requests.first().headers.value("x-api-key"), apiKey.toUtf8());
-        QCOMPARE(body.value(u"model"_qs).toString(), cleanupModel.isEmpty() ? u"claude-opus-4-8"_qs : cleanupModel);
+        QCOMPARE(body.value(u"model"_s).toString(), cleanupModel.isEmpty() ? u"claude-opus-4-8"_s : cleanupModel);
         // The model sees the dictation as the dictionary corrected it, and the preferred terms.
-        QCOMPARE(body.value(u"messages"_qs).toArray().first().toObject().value(u"content"_qs).toString(),
-                 u"Hello from the Parakeet model."_qs);
-        const QString system = body.value(u"system"_qs).toString();
+        QCOMPARE(body.value(u"messages"_s).toArray().first().toObject().value(u"content"_s).toString(),
+                 u"Hello from the Parakeet model."_s);
+        const QString system = body.value(u"system"_s).toString();
         QVERIFY2(system.startsWith(cleanup.systemPrompt), qPrintable(system));
-        QVERIFY2(system.contains(u"Parakeet, Kubectl"_qs), qPrintable(system));
+        QVERIFY2(system.contains(u"Parakeet, Kubectl"_s), qPrintable(system));
     }
 
     void startClearsTheHeldDictationAndDisarmsClickToInsert()
     {
         DictationRig &rig = *m_rig;
-        rig.safeInsert.hold(u"the previous dictation"_qs);
-        rig.clickInserter.arm(u"a file transcript"_qs);
+        rig.safeInsert.hold(u"the previous dictation"_s);
+        rig.clickInserter.arm(u"a file transcript"_s);
         QVERIFY(rig.clickInserter.isArmed());
         QVERIFY(rig.clicks.watching);
 
@@ -539,8 +541,8 @@ private Q_SLOTS:
     void microphoneRefused()
     {
         DictationRig &rig = *m_rig;
-        rig.microphone.failWith = u"Murmel cannot use the microphone: access was refused."_qs;
-        rig.safeInsert.hold(u"held"_qs);
+        rig.microphone.failWith = u"Murmel cannot use the microphone: access was refused."_s;
+        rig.safeInsert.hold(u"held"_s);
         QSignalSpy statuses(&controller(), &DictationController::statusChanged);
 
         controller().startRecording();
@@ -567,19 +569,19 @@ private Q_SLOTS:
     // the warm-up itself never touches the status or the message.
     void warmUpDownloadsAndLoads()
     {
-        QVERIFY(preferences().setString(PreferenceKeys::language, u"en"_qs));
-        serveModel(u"base.en"_qs, {.chunkSize = 64 * 1024, .chunkDelayMs = 50});
+        QVERIFY(preferences().setString(PreferenceKeys::language, u"en"_s));
+        serveModel(u"base.en"_s, {.chunkSize = 64 * 1024, .chunkDelayMs = 50});
         // An earlier failure, to see that neither the refusal nor the warm-up changes it.
-        m_rig->microphone.failWith = u"No microphone."_qs;
+        m_rig->microphone.failWith = u"No microphone."_s;
         controller().startRecording();
         m_rig->microphone.failWith.reset();
         QSignalSpy statuses(&controller(), &DictationController::statusChanged);
         QSignalSpy errors(&controller(), &DictationController::lastErrorChanged);
         QSignalSpy warmed(&controller(), &DictationController::warmUpFinished);
-        m_rig->safeInsert.hold(u"held"_qs);
+        m_rig->safeInsert.hold(u"held"_s);
 
         controller().warmUp();
-        QCOMPARE(m_rig->models.downloadingRawValue(), u"base.en"_qs);
+        QCOMPARE(m_rig->models.downloadingRawValue(), u"base.en"_s);
         controller().startRecording();
         QCOMPARE(controller().status(), Status::idle);
         QCOMPARE(m_rig->microphone.startCalls, 1);
@@ -591,12 +593,12 @@ private Q_SLOTS:
         QCOMPARE(warmed.first().first().toBool(), true);
         QCOMPARE(statuses.count(), 0);
         QCOMPARE(errors.count(), 0);
-        QCOMPARE(controller().lastError(), u"No microphone."_qs);
-        QCOMPARE(requestedModelFiles(), QStringList{u"ggml-base.en.bin"_qs});
+        QCOMPARE(controller().lastError(), u"No microphone."_s);
+        QCOMPARE(requestedModelFiles(), QStringList{u"ggml-base.en.bin"_s});
 
         // The loaded engine is kept: with the file on disk now unusable, the cached load
         // still serves the dictation, and nothing is fetched again.
-        QFile file(modelsFolder() + u"/ggml-base.en.bin"_qs);
+        QFile file(modelsFolder() + u"/ggml-base.en.bin"_s);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write("not a model");
         file.close();
@@ -608,7 +610,7 @@ private Q_SLOTS:
 
     void warmUpFailureIsSilent()
     {
-        serveModel(u"small"_qs, {.status = 503, .body = "busy"});
+        serveModel(u"small"_s, {.status = 503, .body = "busy"});
         QSignalSpy statuses(&controller(), &DictationController::statusChanged);
         QSignalSpy errors(&controller(), &DictationController::lastErrorChanged);
         QSignalSpy warmed(&controller(), &DictationController::warmUpFinished);
@@ -629,14 +631,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("whisperModel");
         QTest::addColumn<QString>("file");
 
-        QTest::newRow("fast, English") << u"fast"_qs << u"en"_qs << u"large-v3"_qs << u"base.en"_qs;
-        QTest::newRow("fast, automatic") << u"fast"_qs << u"auto"_qs << u"base.en"_qs << u"small"_qs;
-        QTest::newRow("fast, German") << u"fast"_qs << u"de"_qs << QString() << u"small"_qs;
-        QTest::newRow("nothing stored") << QString() << QString() << QString() << u"small"_qs;
-        QTest::newRow("unknown speed") << u"turbo"_qs << u"en"_qs << u"base"_qs << u"base.en"_qs;
-        QTest::newRow("accurate") << u"accurate"_qs << u"en"_qs << u"large-v3"_qs << u"large-v3"_qs;
-        QTest::newRow("accurate, multilingual base") << u"accurate"_qs << u"fr"_qs << u"base"_qs << u"base"_qs;
-        QTest::newRow("accurate, default") << u"accurate"_qs << u"auto"_qs << QString()
+        QTest::newRow("fast, English") << u"fast"_s << u"en"_s << u"large-v3"_s << u"base.en"_s;
+        QTest::newRow("fast, automatic") << u"fast"_s << u"auto"_s << u"base.en"_s << u"small"_s;
+        QTest::newRow("fast, German") << u"fast"_s << u"de"_s << QString() << u"small"_s;
+        QTest::newRow("nothing stored") << QString() << QString() << QString() << u"small"_s;
+        QTest::newRow("unknown speed") << u"turbo"_s << u"en"_s << u"base"_s << u"base.en"_s;
+        QTest::newRow("accurate") << u"accurate"_s << u"en"_s << u"large-v3"_s << u"large-v3"_s;
+        QTest::newRow("accurate, multilingual base") << u"accurate"_s << u"fr"_s << u"base"_s << u"base"_s;
+        QTest::newRow("accurate, default") << u"accurate"_s << u"auto"_s << QString()
                                            << PreferenceKeys::defaultWhisperModel();
     }
 
@@ -657,10 +659,10 @@ private Q_SLOTS:
 
         QVERIFY(dictate());
         QCOMPARE(controller().lastError(), QString());
-        QCOMPARE(requestedModelFiles(), QStringList{u"ggml-"_qs + file + u".bin"_qs});
+        QCOMPARE(requestedModelFiles(), QStringList{u"ggml-"_s + file + u".bin"_s});
         QCOMPARE(m_rig->clipboard.text(), phrase);
         QCOMPARE(speedLines().size(), 1);
-        QVERIFY2(speedLines().first().text.startsWith(u"transcribe "_qs + file + u' '),
+        QVERIFY2(speedLines().first().text.startsWith(u"transcribe "_s + file + u' '),
                  qPrintable(speedLines().first().text));
 
         // A second dictation with the same choice finds the file in place.
@@ -672,22 +674,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<qsizetype>("samples");
         QTest::addColumn<QString>("audio");
-        QTest::newRow("one second") << qsizetype(16000) << u"1.0"_qs;
-        QTest::newRow("tenths") << qsizetype(51200) << u"3.2"_qs;
-        QTest::newRow("rounded up") << qsizetype(16000 * 2 + 1500) << u"2.1"_qs;
-        QTest::newRow("rounded down") << qsizetype(16000 * 2 + 1700) << u"2.1"_qs;
+        QTest::newRow("one second") << qsizetype(16000) << u"1.0"_s;
+        QTest::newRow("tenths") << qsizetype(51200) << u"3.2"_s;
+        QTest::newRow("rounded up") << qsizetype(16000 * 2 + 1500) << u"2.1"_s;
+        QTest::newRow("rounded down") << qsizetype(16000 * 2 + 1700) << u"2.1"_s;
     }
 
     void speedLine()
     {
         QFETCH(qsizetype, samples);
         QFETCH(QString, audio);
-        QVERIFY(install(u"small"_qs));
+        QVERIFY(install(u"small"_s));
         QVERIFY(dictate(tone(samples)));
         const QList<LogLine> lines = speedLines();
         QCOMPARE(lines.size(), 1);
         QCOMPARE(lines.first().type, QtInfoMsg);
-        const QRegularExpression line(u"^transcribe small (\\d+\\.\\d\\d)s for (\\d+\\.\\d)s audio$"_qs);
+        const QRegularExpression line(u"^transcribe small (\\d+\\.\\d\\d)s for (\\d+\\.\\d)s audio$"_s);
         const QRegularExpressionMatch match = line.match(lines.first().text);
         QVERIFY2(match.hasMatch(), qPrintable(lines.first().text));
         QCOMPARE(match.captured(2), audio);
@@ -698,7 +700,7 @@ private Q_SLOTS:
     // The display's stop button ends the recording like a second press.
     void stopButton()
     {
-        QVERIFY(install(u"small"_qs));
+        QVERIFY(install(u"small"_s));
         QSignalSpy finished(&controller(), &DictationController::dictationFinished);
         controller().startRecording();
         QVERIFY(m_rig->microphone.deliver(tone(8000)));
@@ -711,7 +713,7 @@ private Q_SLOTS:
     // While working, nothing starts or stops another dictation, and the activity is held.
     void workingIgnoresRequests()
     {
-        QVERIFY(install(u"small"_qs));
+        QVERIFY(install(u"small"_s));
         m_rig->keyboard.delay = std::chrono::milliseconds(1500); // the paste holds the dictation in working
         QSignalSpy finished(&controller(), &DictationController::dictationFinished);
         controller().startRecording();
@@ -732,14 +734,14 @@ private Q_SLOTS:
         QCOMPARE(finished.count(), 1);
         verifyEndedCleanly();
         QCOMPARE(m_rig->history.records().size(), 1);
-        QCOMPARE(m_rig->player.played, (QStringList{u"Pop"_qs, u"Bottle"_qs, u"Morse"_qs}));
+        QCOMPARE(m_rig->player.played, (QStringList{u"Pop"_s, u"Bottle"_s, u"Morse"_s}));
     }
 
     // The hotkey callbacks read "holdToTalk" at every event, so switching the mode between
     // presses takes effect at once.
     void hotkeyModes()
     {
-        QVERIFY(install(u"small"_qs));
+        QVERIFY(install(u"small"_s));
         DictationRig &rig = *m_rig;
         rig.hotkeys.start();
         const Shortcut key = HotkeyMonitor::defaultShortcut();

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 // Where the script callbacks of the tests report.
 class Recorder final : public QObject
 {
@@ -31,8 +33,8 @@ private:
     QJSValue recorder()
     {
         m_recorder.urls.clear();
-        m_engine.globalObject().setProperty(u"recorder"_qs, m_engine.newQObject(&m_recorder));
-        return m_engine.evaluate(u"(function (url) { recorder.add(String(url)) })"_qs);
+        m_engine.globalObject().setProperty(u"recorder"_s, m_engine.newQObject(&m_recorder));
+        return m_engine.evaluate(u"(function (url) { recorder.add(String(url)) })"_s);
     }
 
     QStringList chosen() const { return m_recorder.urls; }
@@ -46,21 +48,21 @@ private Q_SLOTS:
 
     void openingPicksOneFile()
     {
-        const QString file = m_folder.filePath(u"My Talk.wav"_qs);
+        const QString file = m_folder.filePath(u"My Talk.wav"_s);
         QFile sound(file);
         QVERIFY(sound.open(QIODevice::WriteOnly));
         sound.close();
         FileChooser chooser;
-        chooser.chooseFile(u"Choose an audio or video file"_qs, {u"Audio files (*.wav)"_qs, u"Video files (*.mp4)"_qs},
+        chooser.chooseFile(u"Choose an audio or video file"_s, {u"Audio files (*.wav)"_s, u"Video files (*.mp4)"_s},
                            recorder());
         QFileDialog *dialog = chooser.dialog();
         QVERIFY(dialog);
         QVERIFY(dialog->isVisible());
         QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
-        QCOMPARE(dialog->nameFilters(), (QStringList{u"Audio files (*.wav)"_qs, u"Video files (*.mp4)"_qs}));
+        QCOMPARE(dialog->nameFilters(), (QStringList{u"Audio files (*.wav)"_s, u"Video files (*.mp4)"_s}));
 
         // Asked again while it is open: the same dialog, not a second one.
-        chooser.chooseFile(u"again"_qs, {}, recorder());
+        chooser.chooseFile(u"again"_s, {}, recorder());
         QCOMPARE(chooser.dialog(), dialog);
 
         dialog->selectFile(file);
@@ -72,7 +74,7 @@ private Q_SLOTS:
     void cancellingCallsNothing()
     {
         FileChooser chooser;
-        chooser.chooseFile(u"Choose"_qs, {}, recorder());
+        chooser.chooseFile(u"Choose"_s, {}, recorder());
         QVERIFY(chooser.dialog());
         chooser.dialog()->reject();
         QVERIFY(chosen().isEmpty());
@@ -82,15 +84,15 @@ private Q_SLOTS:
     void savingProposesTheNameBesideTheSource()
     {
         FileChooser chooser;
-        const QUrl proposed = QUrl::fromLocalFile(m_folder.filePath(u"Team Sync.final.srt"_qs));
-        chooser.chooseSaveFile(u"Export subtitles"_qs, proposed, u"Subtitles (*.srt)"_qs, recorder());
+        const QUrl proposed = QUrl::fromLocalFile(m_folder.filePath(u"Team Sync.final.srt"_s));
+        chooser.chooseSaveFile(u"Export subtitles"_s, proposed, u"Subtitles (*.srt)"_s, recorder());
         QFileDialog *dialog = chooser.dialog();
         QVERIFY(dialog);
         QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
         QCOMPARE(QDir(dialog->directory()).absolutePath(), QDir(m_folder.path()).absolutePath());
-        auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_qs);
+        auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_s);
         QVERIFY(name);
-        QCOMPARE(name->text(), u"Team Sync.final.srt"_qs);
+        QCOMPARE(name->text(), u"Team Sync.final.srt"_s);
         QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
         QCOMPARE(chosen(), QStringList{proposed.toString()});
     }

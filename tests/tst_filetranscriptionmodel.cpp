@@ -37,6 +37,8 @@
 #include <memory>
 #include <utility>
 
+using namespace Qt::StringLiterals;
+
 using Phase = FileTranscriptionModel::Phase;
 using Phases = QList<Phase>;
 // What the engine reports, at seconds on the model's clock.
@@ -54,8 +56,8 @@ struct Rig
 {
     Rig(Preferences &preferences, const QString &folder)
         : inserter(safeInsert, clipboard, keyboard, focus, preferences)
-        , history(folder + u"/History/history.json"_qs, preferences)
-        , models(folder + u"/Models"_qs)
+        , history(folder + u"/History/history.json"_s, preferences)
+        , models(folder + u"/Models"_s)
         , model(std::make_unique<FileTranscriptionModel>(
               FileTranscriptionModel::Collaborators{models, preferences, history, sounds, voice, clipboard,
                                                     clickInserter, activity},
@@ -99,12 +101,12 @@ class TestFileTranscriptionModel final : public QObject
     std::unique_ptr<TestHttpServer> m_server;
     std::unique_ptr<Rig> m_rig;
 
-    QString media(const QString &name) const { return m_environment->home() + u"/media/"_qs + name; }
+    QString media(const QString &name) const { return m_environment->home() + u"/media/"_s + name; }
     FileTranscriptionModel &model() { return *m_rig->model; }
     bool install(const QString &from, const QString &rawName) const
     {
-        QDir().mkpath(m_scratch->path() + u"/Models"_qs);
-        return QFile::copy(from, m_scratch->path() + u"/Models/ggml-"_qs + rawName + u".bin"_qs);
+        QDir().mkpath(m_scratch->path() + u"/Models"_s);
+        return QFile::copy(from, m_scratch->path() + u"/Models/ggml-"_s + rawName + u".bin"_s);
     }
     bool handleAndFinish(const QString &path)
     {
@@ -115,8 +117,8 @@ class TestFileTranscriptionModel final : public QObject
     static void ffmpeg(const QString &source, const QString &output)
     {
         QProcess process;
-        process.start(u"ffmpeg"_qs, {u"-y"_qs, u"-loglevel"_qs, u"error"_qs, u"-f"_qs, u"lavfi"_qs, u"-i"_qs,
-                                     source, u"-ac"_qs, u"1"_qs, output});
+        process.start(u"ffmpeg"_s, {u"-y"_s, u"-loglevel"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
+                                     source, u"-ac"_s, u"1"_s, output});
         QVERIFY2(process.waitForFinished(60000) && process.exitCode() == 0,
                  process.readAllStandardError().constData());
     }
@@ -126,28 +128,28 @@ private Q_SLOTS:
     {
         // Sounds and voice read the application's own preferences, fixed on first use.
         m_environment = std::make_unique<TestEnvironment>();
-        m_parrot = m_environment->home() + u"/fixtures/parrot.bin"_qs;
+        m_parrot = m_environment->home() + u"/fixtures/parrot.bin"_s;
         QVERIFY2(FixtureModels::make(m_parrot), "the model generator failed");
-        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_qs,
-                                          {{u"base.en"_qs, FixtureModels::sha256Of(m_parrot)}}));
+        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_s,
+                                          {{u"base.en"_s, FixtureModels::sha256Of(m_parrot)}}));
         QDir().mkpath(media({}));
         // Past one 30-second window, so the engine reports two segment batches.
-        ffmpeg(u"sine=frequency=440:duration=35"_qs, media(u"speech.wav"_qs));
-        ffmpeg(u"sine=frequency=440:duration=2"_qs, media(u"Team Sync.final.MOV"_qs));
+        ffmpeg(u"sine=frequency=440:duration=35"_s, media(u"speech.wav"_s));
+        ffmpeg(u"sine=frequency=440:duration=2"_s, media(u"Team Sync.final.MOV"_s));
         // Shorter than the shortest speech the engine looks at.
-        ffmpeg(u"sine=frequency=440:duration=0.05"_qs, media(u"blip.wav"_qs));
-        QFile broken(media(u"broken.mp3"_qs));
+        ffmpeg(u"sine=frequency=440:duration=0.05"_s, media(u"blip.wav"_s));
+        QFile broken(media(u"broken.mp3"_s));
         QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(QByteArray(8192, 'x')) == 8192);
     }
 
     void init()
     {
         QFile::remove(Preferences::shared().filePath());
-        QVERIFY(Preferences::shared().setString(PreferenceKeys::whisperModel, u"base.en"_qs));
+        QVERIFY(Preferences::shared().setString(PreferenceKeys::whisperModel, u"base.en"_s));
         m_scratch = std::make_unique<QTemporaryDir>();
         m_server = std::make_unique<TestHttpServer>();
         QVERIFY(m_server->listen());
-        qputenv("MURMEL_MODEL_BASE_URL", m_server->url(u"/repo/"_qs).toString().toUtf8());
+        qputenv("MURMEL_MODEL_BASE_URL", m_server->url(u"/repo/"_s).toString().toUtf8());
         m_rig = std::make_unique<Rig>(Preferences::shared(), m_scratch->path());
     }
 
@@ -166,24 +168,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("ext");
         QTest::addColumn<QString>("proposed");
-        QTest::newRow("dotted name") << u"Team Sync.final.MOV"_qs << u"Team Sync.final"_qs << u"mov"_qs
-                                     << u"Team Sync.final.txt"_qs;
-        QTest::newRow("no extension") << u"memo"_qs << u"memo"_qs << QString() << u"memo.txt"_qs;
-        QTest::newRow("leading dot") << u".take"_qs << u".take"_qs << QString() << u".take.txt"_qs;
+        QTest::newRow("dotted name") << u"Team Sync.final.MOV"_s << u"Team Sync.final"_s << u"mov"_s
+                                     << u"Team Sync.final.txt"_s;
+        QTest::newRow("no extension") << u"memo"_s << u"memo"_s << QString() << u"memo.txt"_s;
+        QTest::newRow("leading dot") << u".take"_s << u".take"_s << QString() << u".take.txt"_s;
     }
 
     // The names appear at once; a file that is not there fails in decoding.
     void fileNames()
     {
         QFETCH(QString, file);
-        QCOMPARE(model().title(), u"Transcribe a file"_qs);
-        model().handle(QUrl::fromLocalFile(m_scratch->path() + u"/missing/"_qs + file));
+        QCOMPARE(model().title(), u"Transcribe a file"_s);
+        model().handle(QUrl::fromLocalFile(m_scratch->path() + u"/missing/"_s + file));
         // The decoder may give up before handle() returns.
         QCOMPARE(m_rig->phases.value(0), Phase::decoding);
         QTEST(model().fileName(), "name");
         QTEST(model().fileExt(), "ext");
         QTEST(model().title(), "name");
-        QTEST(model().proposedExportName(u"txt"_qs), "proposed");
+        QTEST(model().proposedExportName(u"txt"_s), "proposed");
         QTRY_COMPARE(model().phase(), Phase::failed);
         QVERIFY(!model().failureMessage().isEmpty());
     }
@@ -224,12 +226,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<Batches>("batches");
         QTest::addColumn<QString>("live");
-        QTest::newRow("joined after 0.2 s") << Batches{{0, u"Hello"_qs}, {0.25, u"  world "_qs}} << u"Hello world"_qs;
-        QTest::newRow("held at 0.2 s") << Batches{{0, u"Hello"_qs}, {0.2, u"  world "_qs}} << u"Hello"_qs;
+        QTest::newRow("joined after 0.2 s") << Batches{{0, u"Hello"_s}, {0.25, u"  world "_s}} << u"Hello world"_s;
+        QTest::newRow("held at 0.2 s") << Batches{{0, u"Hello"_s}, {0.2, u"  world "_s}} << u"Hello"_s;
         QTest::newRow("held text comes with the next")
-            << Batches{{0, u"a"_qs}, {0.1, u"b"_qs}, {0.35, u"c"_qs}} << u"a b c"_qs;
+            << Batches{{0, u"a"_s}, {0.1, u"b"_s}, {0.35, u"c"_s}} << u"a b c"_s;
         QTest::newRow("blank pieces ignored")
-            << Batches{{0, u"\nHello"_qs}, {0.3, u" \n\t"_qs}, {0.6, u"world\n"_qs}} << u"Hello world"_qs;
+            << Batches{{0, u"\nHello"_s}, {0.3, u" \n\t"_s}, {0.6, u"world\n"_s}} << u"Hello world"_s;
     }
 
     void liveText()
@@ -249,13 +251,13 @@ private Q_SLOTS:
         QTest::addColumn<Phase>("phase");
         QTest::addColumn<QString>("language");
         QTest::addColumn<QString>("line");
-        const QString mp3 = u"mp3"_qs;
-        QTest::newRow("done, German") << mp3 << 205.0 << Phase::done << u"de"_qs << u"MP3 · 3:25 · DE · 512 WORDS"_qs;
-        QTest::newRow("done, automatic") << mp3 << 205.0 << Phase::done << u"auto"_qs << u"MP3 · 3:25 · 512 WORDS"_qs;
-        QTest::newRow("transcribing") << mp3 << 205.9 << Phase::transcribing << u"de"_qs << u"MP3 · 3:25"_qs;
-        QTest::newRow("decoding, nothing known") << QString() << 0.0 << Phase::decoding << u"de"_qs << QString();
+        const QString mp3 = u"mp3"_s;
+        QTest::newRow("done, German") << mp3 << 205.0 << Phase::done << u"de"_s << u"MP3 · 3:25 · DE · 512 WORDS"_s;
+        QTest::newRow("done, automatic") << mp3 << 205.0 << Phase::done << u"auto"_s << u"MP3 · 3:25 · 512 WORDS"_s;
+        QTest::newRow("transcribing") << mp3 << 205.9 << Phase::transcribing << u"de"_s << u"MP3 · 3:25"_s;
+        QTest::newRow("decoding, nothing known") << QString() << 0.0 << Phase::decoding << u"de"_s << QString();
         QTest::newRow("long, no extension")
-            << QString() << 3725.0 << Phase::done << u"auto"_qs << u"62:05 · 512 WORDS"_qs;
+            << QString() << 3725.0 << Phase::done << u"auto"_s << u"62:05 · 512 WORDS"_s;
     }
 
     void metaLine()
@@ -269,21 +271,21 @@ private Q_SLOTS:
 
     void numberFormats()
     {
-        QCOMPARE(FileTranscriptionModel::percentText(0.999), u"99%"_qs);
-        QCOMPARE(FileTranscriptionModel::percentText(1.0), u"100%"_qs);
-        QCOMPARE(FileTranscriptionModel::percentText(0.0), u"0%"_qs);
-        QCOMPARE(FileTranscriptionModel::minutesSeconds(59.99), u"0:59"_qs);
-        QCOMPARE(FileTranscriptionModel::minutesSeconds(600.0), u"10:00"_qs);
+        QCOMPARE(FileTranscriptionModel::percentText(0.999), u"99%"_s);
+        QCOMPARE(FileTranscriptionModel::percentText(1.0), u"100%"_s);
+        QCOMPARE(FileTranscriptionModel::percentText(0.0), u"0%"_s);
+        QCOMPARE(FileTranscriptionModel::minutesSeconds(59.99), u"0:59"_s);
+        QCOMPARE(FileTranscriptionModel::minutesSeconds(600.0), u"10:00"_s);
         // A camera's upper-case file is offered under the QuickTime filter, the last of seven.
         const QStringList filters = FileTranscriptionModel::acceptedNameFilters();
         QCOMPARE(filters.size(), 8);
-        QVERIFY(filters.first().startsWith(u"Audio and video files (*.mp3 *.m4a "_qs));
-        QVERIFY(filters.first().contains(u" *.mov "_qs));
-        QVERIFY(filters.at(1).startsWith(u"Audio files (*.mp3 *.m4a "_qs));
+        QVERIFY(filters.first().startsWith(u"Audio and video files (*.mp3 *.m4a "_s));
+        QVERIFY(filters.first().contains(u" *.mov "_s));
+        QVERIFY(filters.at(1).startsWith(u"Audio files (*.mp3 *.m4a "_s));
         const QStringList quickTime = filters.last().section(u'(', 1).chopped(1).split(u' ');
         QVERIFY(std::any_of(quickTime.cbegin(), quickTime.cend(), [](const QString &pattern) {
             return QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern))
-                .match(u"Team Sync.final.MOV"_qs)
+                .match(u"Team Sync.final.MOV"_s)
                 .hasMatch();
         }));
     }
@@ -301,7 +303,7 @@ private Q_SLOTS:
         const qint64 shown = clock.elapsed();
         QVERIFY2(shown >= 1400 && shown < 2200, qPrintable(QString::number(shown)));
         QCOMPARE(m_rig->clipboard.writes, 2);
-        QCOMPARE(m_rig->player.played, (QStringList{u"Morse"_qs, u"Morse"_qs}));
+        QCOMPARE(m_rig->player.played, (QStringList{u"Morse"_s, u"Morse"_s}));
     }
 
     void wholeRun_data()
@@ -314,13 +316,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("srt");
         QTest::addColumn<double>("duration");
         QTest::addColumn<QStringList>("times"); // the segment rows' start times
-        const QString srt = u"1\n00:00:00,000 --> 00:00:00,100\n"_qs + phrase
-            + u"\n\n2\n00:00:30,000 --> 00:00:30,100\n"_qs + phrase + u'\n';
-        QTest::newRow("speech") << u"speech.wav"_qs << u"en"_qs << phrase + u' ' + phrase << phrase
-                                << u"WAV · 0:35 · EN · 10 WORDS"_qs << srt << 35.0
-                                << QStringList{u"0:00"_qs, u"0:30"_qs};
-        QTest::newRow("no words") << u"blip.wav"_qs << u"auto"_qs << QString() << QString()
-                                  << u"WAV · 0:00 · 0 WORDS"_qs << QString() << 0.05 << QStringList();
+        const QString srt = u"1\n00:00:00,000 --> 00:00:00,100\n"_s + phrase
+            + u"\n\n2\n00:00:30,000 --> 00:00:30,100\n"_s + phrase + u'\n';
+        QTest::newRow("speech") << u"speech.wav"_s << u"en"_s << phrase + u' ' + phrase << phrase
+                                << u"WAV · 0:35 · EN · 10 WORDS"_s << srt << 35.0
+                                << QStringList{u"0:00"_s, u"0:30"_s};
+        QTest::newRow("no words") << u"blip.wav"_s << u"auto"_s << QString() << QString()
+                                  << u"WAV · 0:00 · 0 WORDS"_s << QString() << 0.05 << QStringList();
     }
 
     // The genuine engine on the parrot model, from the file to the history and the exports.
@@ -329,7 +331,7 @@ private Q_SLOTS:
         QFETCH(QString, file);
         QFETCH(QString, text);
         QFETCH(QString, language);
-        QVERIFY(install(m_parrot, u"base.en"_qs));
+        QVERIFY(install(m_parrot, u"base.en"_s));
         QVERIFY(Preferences::shared().setString(PreferenceKeys::language, language));
         Rig &rig = *m_rig;
         QVERIFY(handleAndFinish(media(file)));
@@ -343,14 +345,14 @@ private Q_SLOTS:
         QVERIFY2(qAbs(model().duration() - duration) < 0.01, qPrintable(QString::number(model().duration())));
         QStringList times;
         for (const QVariant &row : model().property("segments").toList())
-            times << row.toMap().value(u"time"_qs).toString();
+            times << row.toMap().value(u"time"_s).toString();
         QTEST(times, "times");
         const QList<qreal> envelope = model().envelope();
         QVERIFY(!envelope.isEmpty());
         QCOMPARE(*std::max_element(envelope.cbegin(), envelope.cend()), 1.0);
-        QCOMPARE(rig.player.played, (QStringList{u"Tink"_qs, u"Glass"_qs}));
-        QCOMPARE(rig.speech.calls, (QStringList{u"stop"_qs, u"speak:It's ready."_qs}));
-        QCOMPARE(rig.activity.reasons, QStringList{u"Transcribing a file"_qs});
+        QCOMPARE(rig.player.played, (QStringList{u"Tink"_s, u"Glass"_s}));
+        QCOMPARE(rig.speech.calls, (QStringList{u"stop"_s, u"speak:It's ready."_s}));
+        QCOMPARE(rig.activity.reasons, QStringList{u"Transcribing a file"_s});
         QCOMPARE(rig.activity.held, 0);
         QCOMPARE(rig.history.records().size(), 1);
         const TranscriptRecord record = rig.history.records().first();
@@ -360,8 +362,8 @@ private Q_SLOTS:
         QCOMPARE(record.duration, std::optional<double>(model().duration()));
 
         QFETCH(QString, srt);
-        for (const auto &[ext, content] : {std::pair{u"txt"_qs, text}, std::pair{u"srt"_qs, srt}}) {
-            const QString target = m_scratch->path() + u"/export."_qs + ext;
+        for (const auto &[ext, content] : {std::pair{u"txt"_s, text}, std::pair{u"srt"_s, srt}}) {
+            const QString target = m_scratch->path() + u"/export."_s + ext;
             QVERIFY(model().saveExport(QUrl::fromLocalFile(target), ext));
             QFile written(target);
             QVERIFY(written.open(QIODevice::ReadOnly));
@@ -377,8 +379,8 @@ private Q_SLOTS:
     // A file while one is worked on changes nothing; after the end, the next replaces it.
     void oneFileAtATime()
     {
-        QVERIFY(install(m_parrot, u"base.en"_qs));
-        const QUrl other = QUrl::fromLocalFile(media(u"Team Sync.final.MOV"_qs));
+        QVERIFY(install(m_parrot, u"base.en"_s));
+        const QUrl other = QUrl::fromLocalFile(media(u"Team Sync.final.MOV"_s));
         model().handle(QUrl()); // a drop without a file
         QVERIFY(m_rig->phases.isEmpty());
         const QMetaObject::Connection whileTranscribing
@@ -386,22 +388,22 @@ private Q_SLOTS:
                   if (model().phase() == Phase::transcribing)
                       model().handle(other);
               });
-        model().handle(QUrl::fromLocalFile(media(u"speech.wav"_qs)));
+        model().handle(QUrl::fromLocalFile(media(u"speech.wav"_s)));
         model().handle(other);
         QTRY_COMPARE_WITH_TIMEOUT(model().phase(), Phase::done, runTimeoutMs);
         disconnect(whileTranscribing);
-        QCOMPARE(model().fileName(), u"speech"_qs);
+        QCOMPARE(model().fileName(), u"speech"_s);
         QCOMPARE(m_rig->activity.reasons.size(), 1);
 
         m_rig->phases.clear();
         model().handle(other);
         QCOMPARE(m_rig->phases.value(0), Phase::decoding);
-        QCOMPARE(model().fileName(), u"Team Sync.final"_qs);
+        QCOMPARE(model().fileName(), u"Team Sync.final"_s);
         QVERIFY(model().segments().isEmpty() && model().liveText().isEmpty() && model().progress() == 0.0);
         QTRY_COMPARE_WITH_TIMEOUT(model().phase(), Phase::done, runTimeoutMs);
         QCOMPARE(model().fullText(), phrase);
         QCOMPARE(m_rig->history.records().size(), 2);
-        QCOMPARE(m_rig->history.records().first().title, u"Team Sync.final"_qs);
+        QCOMPARE(m_rig->history.records().first().title, u"Team Sync.final"_s);
     }
 
     void failures_data()
@@ -410,15 +412,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("message"); // empty: the decoder's or the model store's own
         QTest::addColumn<Phases>("phases");
-        const QString wav = u"blip.wav"_qs;
+        const QString wav = u"blip.wav"_s;
         const Phases afterDecoding{Phase::decoding, Phase::transcribing, Phase::failed};
-        QTest::newRow("undecodable file") << u"broken.mp3"_qs << QString() << QString()
+        QTest::newRow("undecodable file") << u"broken.mp3"_s << QString() << QString()
                                           << Phases{Phase::decoding, Phase::failed};
-        QTest::newRow("model server unreachable") << wav << u"unreachable"_qs << QString() << afterDecoding;
+        QTest::newRow("model server unreachable") << wav << u"unreachable"_s << QString() << afterDecoding;
         QTest::newRow("another download holds the slot")
-            << wav << u"busy"_qs << u"The speech model is not ready yet."_qs << afterDecoding;
-        QTest::newRow("model fails its check") << wav << u"corrupt"_qs
-                                               << TranscriberError::integrity(u"ggml-base.en.bin"_qs).description()
+            << wav << u"busy"_s << u"The speech model is not ready yet."_s << afterDecoding;
+        QTest::newRow("model fails its check") << wav << u"corrupt"_s
+                                               << TranscriberError::integrity(u"ggml-base.en.bin"_s).description()
                                                << afterDecoding;
     }
 
@@ -434,12 +436,12 @@ private Q_SLOTS:
         if (setup == u"unreachable")
             m_server->close();
         if (setup == u"busy") {
-            m_server->setResponse(u"/repo/ggml-large-v3.bin"_qs,
+            m_server->setResponse(u"/repo/ggml-large-v3.bin"_s,
                                   {.body = QByteArray(1 << 20, 'x'), .chunkSize = 1024, .chunkDelayMs = 200});
             download = rig.models.download(WhisperModel::largeV3);
         }
         if (setup == u"corrupt")
-            QVERIFY(install(media(u"broken.mp3"_qs), u"base.en"_qs));
+            QVERIFY(install(media(u"broken.mp3"_s), u"base.en"_s));
 
         QVERIFY(handleAndFinish(media(file)));
         QCOMPARE(rig.phases, phases);
@@ -453,7 +455,7 @@ private Q_SLOTS:
         QVERIFY(!message.isEmpty());
         QCOMPARE(model().failureMessage(), message);
         QCOMPARE(rig.history.records().size(), 0);
-        QCOMPARE(rig.player.played, phases.size() == 3 ? QStringList{u"Tink"_qs} : QStringList());
+        QCOMPARE(rig.player.played, phases.size() == 3 ? QStringList{u"Tink"_s} : QStringList());
         QVERIFY(rig.speech.calls.isEmpty());
         QCOMPARE(rig.activity.reasons.size(), 1);
         QCOMPARE(rig.activity.held, 0);
@@ -474,9 +476,9 @@ private Q_SLOTS:
     void destroyedWhileRunning()
     {
         QFETCH(bool, waitForWords);
-        QVERIFY(install(m_parrot, u"base.en"_qs));
+        QVERIFY(install(m_parrot, u"base.en"_s));
         QSignalSpy words(m_rig->model.get(), &FileTranscriptionModel::liveTextChanged);
-        model().handle(QUrl::fromLocalFile(media(u"speech.wav"_qs)));
+        model().handle(QUrl::fromLocalFile(media(u"speech.wav"_s)));
         if (waitForWords)
             QVERIFY(words.wait(runTimeoutMs));
         m_rig->model.reset();
@@ -484,7 +486,7 @@ private Q_SLOTS:
         QThreadPool::globalInstance()->waitForDone();
         QTest::qWait(50);
         QCOMPARE(m_rig->history.records().size(), 0);
-        QCOMPARE(m_rig->player.played, waitForWords ? QStringList{u"Tink"_qs} : QStringList());
+        QCOMPARE(m_rig->player.played, waitForWords ? QStringList{u"Tink"_s} : QStringList());
     }
 };
 

@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using MurmelProcess::murmel;
 using MurmelProcess::Result;
 
@@ -22,47 +24,47 @@ private:
     std::unique_ptr<Preferences> m_preferences;
     QList<TranscriptRecord> m_added;
 
-    QString historyPath() const { return m_environment->dataHome() + u"/Murmel/History/history.json"_qs; }
+    QString historyPath() const { return m_environment->dataHome() + u"/Murmel/History/history.json"_s; }
     std::unique_ptr<HistoryStore> store() const { return std::make_unique<HistoryStore>(historyPath(), *m_preferences); }
 
 private Q_SLOTS:
     void init()
     {
         m_environment = std::make_unique<TestEnvironment>();
-        m_preferences = std::make_unique<Preferences>(m_environment->configHome() + u"/Murmel/preferences.json"_qs);
+        m_preferences = std::make_unique<Preferences>(m_environment->configHome() + u"/Murmel/preferences.json"_s);
         auto history = store();
-        m_added = {history->add(TranscriptRecord::Kind::file, u"interview"_qs, u"A long interview about Qt."_qs, 61.5),
-                   history->add(TranscriptRecord::Kind::dictation, u"Send the report"_qs, u"Send the report\nto Anna."_qs)};
+        m_added = {history->add(TranscriptRecord::Kind::file, u"interview"_s, u"A long interview about Qt."_s, 61.5),
+                   history->add(TranscriptRecord::Kind::dictation, u"Send the report"_s, u"Send the report\nto Anna."_s)};
     }
 
     void cleanup() { m_environment.reset(); }
 
     void listsNewestFirst()
     {
-        const Result result = murmel({u"history"_qs});
+        const Result result = murmel({u"history"_s});
         QCOMPARE(result.exitCode, 0);
         const QStringList lines = result.out.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
-        QVERIFY(lines.at(0).startsWith(Uuids::canonical(m_added.at(1).id) + u"  "_qs));
-        QVERIFY(lines.at(0).endsWith(u"  dictation  Send the report"_qs));
-        QVERIFY(lines.at(1).endsWith(u"  file       interview"_qs));
+        QVERIFY(lines.at(0).startsWith(Uuids::canonical(m_added.at(1).id) + u"  "_s));
+        QVERIFY(lines.at(0).endsWith(u"  dictation  Send the report"_s));
+        QVERIFY(lines.at(1).endsWith(u"  file       interview"_s));
     }
 
     void filters_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("titles");
-        QTest::newRow("files") << QStringList{u"--kind"_qs, u"file"_qs} << QStringList{u"interview"_qs};
-        QTest::newRow("dictations") << QStringList{u"--kind"_qs, u"dictation"_qs} << QStringList{u"Send the report"_qs};
-        QTest::newRow("search the text") << QStringList{u"--search"_qs, u" ANNA "_qs} << QStringList{u"Send the report"_qs};
-        QTest::newRow("search and kind") << QStringList{u"--search"_qs, u"qt"_qs, u"--kind"_qs, u"dictation"_qs} << QStringList();
+        QTest::newRow("files") << QStringList{u"--kind"_s, u"file"_s} << QStringList{u"interview"_s};
+        QTest::newRow("dictations") << QStringList{u"--kind"_s, u"dictation"_s} << QStringList{u"Send the report"_s};
+        QTest::newRow("search the text") << QStringList{u"--search"_s, u" ANNA "_s} << QStringList{u"Send the report"_s};
+        QTest::newRow("search and kind") << QStringList{u"--search"_s, u"qt"_s, u"--kind"_s, u"dictation"_s} << QStringList();
     }
 
     void filters()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, titles);
-        const Result result = murmel(QStringList{u"history"_qs, u"--json"_qs} + arguments);
+        const Result result = murmel(QStringList{u"history"_s, u"--json"_s} + arguments);
         QCOMPARE(result.exitCode, 0);
         QStringList actual;
         for (const QJsonValue &record : QJsonDocument::fromJson(result.out.toUtf8()).array())
@@ -72,13 +74,13 @@ private Q_SLOTS:
 
     void jsonCarriesTheRecords()
     {
-        const QJsonArray records = QJsonDocument::fromJson(murmel({u"history"_qs, u"--json"_qs}).out.toUtf8()).array();
+        const QJsonArray records = QJsonDocument::fromJson(murmel({u"history"_s, u"--json"_s}).out.toUtf8()).array();
         QCOMPARE(records.size(), 2);
         const QJsonObject file = records.at(1).toObject();
         QCOMPARE(file.value(u"id").toString(), Uuids::canonical(m_added.at(0).id));
-        QCOMPARE(file.value(u"kind").toString(), u"file"_qs);
+        QCOMPARE(file.value(u"kind").toString(), u"file"_s);
         QCOMPARE(file.value(u"duration").toDouble(), 61.5);
-        QCOMPARE(file.value(u"text").toString(), u"A long interview about Qt."_qs);
+        QCOMPARE(file.value(u"text").toString(), u"A long interview about Qt."_s);
         QCOMPARE(QDateTime::fromString(file.value(u"time").toString(), Qt::ISODateWithMs), m_added.at(0).dateTime());
         QVERIFY(!records.at(0).toObject().contains(u"duration"));
     }
@@ -86,31 +88,31 @@ private Q_SLOTS:
     void showAndDelete()
     {
         const QString id = Uuids::canonical(m_added.at(1).id);
-        const Result shown = murmel({u"history"_qs, u"show"_qs, id.toLower()});
+        const Result shown = murmel({u"history"_s, u"show"_s, id.toLower()});
         QCOMPARE(shown.exitCode, 0);
-        QCOMPARE(shown.out, u"Send the report\nto Anna.\n"_qs);
+        QCOMPARE(shown.out, u"Send the report\nto Anna.\n"_s);
 
-        QCOMPARE(murmel({u"history"_qs, u"delete"_qs, id}).exitCode, 0);
+        QCOMPARE(murmel({u"history"_s, u"delete"_s, id}).exitCode, 0);
         QCOMPARE(store()->records().size(), 1);
-        const Result again = murmel({u"history"_qs, u"show"_qs, id});
+        const Result again = murmel({u"history"_s, u"show"_s, id});
         QCOMPARE(again.exitCode, 1);
-        QCOMPARE(again.err.trimmed(), u"No transcript has the id "_qs + id + u'.');
+        QCOMPARE(again.err.trimmed(), u"No transcript has the id "_s + id + u'.');
     }
 
     void refusals_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
-        QTest::newRow("bad id") << QStringList{u"show"_qs, u"42"_qs} << u"\"42\" is not a transcript id"_qs;
-        QTest::newRow("bad kind") << QStringList{u"--kind"_qs, u"memo"_qs} << u"Unknown kind \"memo\""_qs;
-        QTest::newRow("unknown option") << QStringList{u"--all"_qs} << u"Usage:"_qs;
+        QTest::newRow("bad id") << QStringList{u"show"_s, u"42"_s} << u"\"42\" is not a transcript id"_s;
+        QTest::newRow("bad kind") << QStringList{u"--kind"_s, u"memo"_s} << u"Unknown kind \"memo\""_s;
+        QTest::newRow("unknown option") << QStringList{u"--all"_s} << u"Usage:"_s;
     }
 
     void refusals()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, message);
-        const Result result = murmel(QStringList{u"history"_qs} + arguments);
+        const Result result = murmel(QStringList{u"history"_s} + arguments);
         QCOMPARE(result.exitCode, 2);
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
         QCOMPARE(store()->records().size(), 2);

@@ -12,23 +12,26 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 // A fixed "now": 2026-12-06 12:00:00 UTC.
-const QDateTime now = QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC);
+const QDateTime now = QDateTime(QDate(2026, 12, 6), QTime(12, 0), QTimeZone::utc());
 const double nowSeconds = TranscriptRecord::referenceSeconds(now);
 
-QByteArray recordJson(const QString &id, double date, const QString &kind, const QString &title = u"t"_qs)
+QByteArray recordJson(const QString &id, double date, const QString &kind, const QString &title = u"t"_s)
 {
-    return QJsonDocument(QJsonObject{{u"id"_qs, id}, {u"date"_qs, date}, {u"kind"_qs, kind}, {u"title"_qs, title},
-                                     {u"text"_qs, QString(u"text of "_qs + title)}})
+    return QJsonDocument(QJsonObject{{u"id"_s, id}, {u"date"_s, date}, {u"kind"_s, kind}, {u"title"_s, title},
+                                     {u"text"_s, QString(u"text of "_s + title)}})
         .toJson(QJsonDocument::Compact);
 }
 
 QString uuid(int n)
 {
-    return u"00000000-0000-0000-0000-%1"_qs.arg(n, 12, 10, QLatin1Char('0'));
+    return u"00000000-0000-0000-0000-%1"_s.arg(n, 12, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -41,7 +44,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<Preferences> m_preferences;
 
-    QString path() const { return m_dir->path() + u"/Murmel/History/history.json"_qs; }
+    QString path() const { return m_dir->path() + u"/Murmel/History/history.json"_s; }
 
     std::unique_ptr<HistoryStore> open(QDateTime at = now)
     {
@@ -74,7 +77,7 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_preferences = std::make_unique<Preferences>(m_dir->path() + u"/preferences.json"_qs);
+        m_preferences = std::make_unique<Preferences>(m_dir->path() + u"/preferences.json"_s);
     }
 
     void firstStartCreatesTheFolderButNoFile()
@@ -88,23 +91,23 @@ private Q_SLOTS:
     void fileFormatReadByAnIndependentParser()
     {
         auto store = open();
-        const TranscriptRecord dictation = store->add(TranscriptRecord::Kind::dictation, u"  Hello there  "_qs, u" Hello there "_qs);
-        const TranscriptRecord file = store->add(TranscriptRecord::Kind::file, u"interview"_qs, u"Long text."_qs, 3725.5);
+        const TranscriptRecord dictation = store->add(TranscriptRecord::Kind::dictation, u"  Hello there  "_s, u" Hello there "_s);
+        const TranscriptRecord file = store->add(TranscriptRecord::Kind::file, u"interview"_s, u"Long text."_s, 3725.5);
         QCOMPARE(store->records().first(), file);
 
         // Python's json module, not Qt's, reads what we wrote.
         QProcess python;
-        python.start(u"python3"_qs, {u"-c"_qs, u"import json,sys\n"
+        python.start(u"python3"_s, {u"-c"_s, u"import json,sys\n"
                                              "for r in json.load(open(sys.argv[1])):\n"
-                                             "    print(r['id'], repr(r['date']), r['kind'], r['title'], r['text'], r.get('duration', 'none'), sorted(r))"_qs,
+                                             "    print(r['id'], repr(r['date']), r['kind'], r['title'], r['text'], r.get('duration', 'none'), sorted(r))"_s,
                                      path()});
         QVERIFY(python.waitForFinished(30000));
         QCOMPARE(python.exitCode(), 0);
         const QStringList lines = QString::fromUtf8(python.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
         QVERIFY2(lines.at(0).startsWith(file.id.toString(QUuid::WithoutBraces).toUpper() + u' '), qPrintable(lines.at(0)));
-        QVERIFY(lines.at(0).endsWith(u"file interview Long text. 3725.5 ['date', 'duration', 'id', 'kind', 'text', 'title']"_qs));
-        QVERIFY(lines.at(1).endsWith(u"dictation Hello there  Hello there  none ['date', 'id', 'kind', 'text', 'title']"_qs));
+        QVERIFY(lines.at(0).endsWith(u"file interview Long text. 3725.5 ['date', 'duration', 'id', 'kind', 'text', 'title']"_s));
+        QVERIFY(lines.at(1).endsWith(u"dictation Hello there  Hello there  none ['date', 'id', 'kind', 'text', 'title']"_s));
         QVERIFY(lines.at(1).contains(QString::number(nowSeconds, 'g', 17).left(9)));
 
         // And it reads back equal, durations and all.
@@ -117,32 +120,32 @@ private Q_SLOTS:
 
     void datesKeepEveryDigit()
     {
-        writeFile("[" + recordJson(uuid(1), 786123456.123456789, u"dictation"_qs) + "]");
-        auto store = open(QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+        writeFile("[" + recordJson(uuid(1), 786123456.123456789, u"dictation"_s) + "]");
+        auto store = open(QDateTime::fromSecsSinceEpoch(0, QTimeZone::utc()));
         QCOMPARE(store->records().first().date, 786123456.123456789);
         store->remove(QUuid()); // saves the list unchanged
-        auto reopened = open(QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+        auto reopened = open(QDateTime::fromSecsSinceEpoch(0, QTimeZone::utc()));
         QCOMPARE(reopened->records().first().date, 786123456.123456789);
     }
 
     void loadingSortsNewestFirstAndKeepsTies()
     {
-        writeFile("[" + recordJson(uuid(1), 100, u"dictation"_qs, u"old"_qs) + ","
-                  + recordJson(uuid(2), 300, u"file"_qs, u"tie A"_qs) + ","
-                  + recordJson(uuid(3), 500, u"dictation"_qs, u"newest"_qs) + ","
-                  + recordJson(uuid(4), 300, u"dictation"_qs, u"tie B"_qs) + "]");
+        writeFile("[" + recordJson(uuid(1), 100, u"dictation"_s, u"old"_s) + ","
+                  + recordJson(uuid(2), 300, u"file"_s, u"tie A"_s) + ","
+                  + recordJson(uuid(3), 500, u"dictation"_s, u"newest"_s) + ","
+                  + recordJson(uuid(4), 300, u"dictation"_s, u"tie B"_s) + "]");
         auto store = open();
-        QCOMPARE(titles(store->records()), (QStringList{u"newest"_qs, u"tie A"_qs, u"tie B"_qs, u"old"_qs}));
+        QCOMPARE(titles(store->records()), (QStringList{u"newest"_s, u"tie A"_s, u"tie B"_s, u"old"_s}));
         QCOMPARE(store->rowCount(), 4);
-        QCOMPARE(store->data(store->index(1), HistoryStore::KindRole).toString(), u"file"_qs);
+        QCOMPARE(store->data(store->index(1), HistoryStore::KindRole).toString(), u"file"_s);
         QCOMPARE(store->data(store->index(1), HistoryStore::IdRole).toUuid(), QUuid::fromString(uuid(2)));
     }
 
     void unreadableFilesAreKeptNotLost_data()
     {
         QTest::addColumn<QByteArray>("content");
-        QTest::newRow("unknown kind") << QByteArray("[" + recordJson(uuid(1), 100, u"dictation"_qs) + "," + recordJson(uuid(2), 200, u"memo"_qs) + "]");
-        QTest::newRow("truncated") << QByteArray("[" + recordJson(uuid(1), 100, u"dictation"_qs)).chopped(10);
+        QTest::newRow("unknown kind") << QByteArray("[" + recordJson(uuid(1), 100, u"dictation"_s) + "," + recordJson(uuid(2), 200, u"memo"_s) + "]");
+        QTest::newRow("truncated") << QByteArray("[" + recordJson(uuid(1), 100, u"dictation"_s)).chopped(10);
         QTest::newRow("missing title") << QByteArray(R"([{"id":"00000000-0000-0000-0000-000000000001","date":1,"kind":"file","text":"x"}])");
         QTest::newRow("date as a string") << QByteArray(R"([{"id":"00000000-0000-0000-0000-000000000001","date":"1","kind":"file","title":"t","text":"x"}])");
         QTest::newRow("not an array") << QByteArray("{}");
@@ -156,8 +159,8 @@ private Q_SLOTS:
         QVERIFY(store->records().isEmpty());
         QCOMPARE(fileContent(), content); // loading alone changes nothing
 
-        store->add(TranscriptRecord::Kind::dictation, u"new"_qs, u"new text"_qs);
-        const QStringList kept = QDir(QFileInfo(path()).absolutePath()).entryList({u"history.json.unreadable-*"_qs});
+        store->add(TranscriptRecord::Kind::dictation, u"new"_s, u"new text"_s);
+        const QStringList kept = QDir(QFileInfo(path()).absolutePath()).entryList({u"history.json.unreadable-*"_s});
         QCOMPARE(kept.size(), 1);
         QFile aside(QFileInfo(path()).absolutePath() + u'/' + kept.first());
         QVERIFY(aside.open(QIODevice::ReadOnly));
@@ -165,27 +168,27 @@ private Q_SLOTS:
         QCOMPARE(open()->records().size(), 1);
 
         // Only once: the next save writes in place.
-        store->add(TranscriptRecord::Kind::dictation, u"another"_qs, u"text"_qs);
-        QCOMPARE(QDir(QFileInfo(path()).absolutePath()).entryList({u"history.json.unreadable-*"_qs}).size(), 1);
+        store->add(TranscriptRecord::Kind::dictation, u"another"_s, u"text"_s);
+        QCOMPARE(QDir(QFileInfo(path()).absolutePath()).entryList({u"history.json.unreadable-*"_s}).size(), 1);
         QCOMPARE(open()->records().size(), 2);
     }
 
     void retentionAtTheCutoff()
     {
         const double week = 7 * 86400.0;
-        writeFile("[" + recordJson(uuid(1), nowSeconds - week + 1, u"dictation"_qs, u"inside"_qs) + ","
-                  + recordJson(uuid(2), nowSeconds - week, u"dictation"_qs, u"at the cut-off"_qs) + ","
-                  + recordJson(uuid(3), nowSeconds - week - 1, u"file"_qs, u"outside"_qs) + "]");
+        writeFile("[" + recordJson(uuid(1), nowSeconds - week + 1, u"dictation"_s, u"inside"_s) + ","
+                  + recordJson(uuid(2), nowSeconds - week, u"dictation"_s, u"at the cut-off"_s) + ","
+                  + recordJson(uuid(3), nowSeconds - week - 1, u"file"_s, u"outside"_s) + "]");
         QVERIFY(m_preferences->setInteger(PreferenceKeys::retentionDays, 7));
         auto store = open();
-        QCOMPARE(titles(store->records()), (QStringList{u"inside"_qs, u"at the cut-off"_qs}));
+        QCOMPARE(titles(store->records()), (QStringList{u"inside"_s, u"at the cut-off"_s}));
         QCOMPARE(open()->records().size(), 2); // the file was rewritten
     }
 
     void retentionWithoutRemovalsDoesNotWrite()
     {
-        writeFile("[" + recordJson(uuid(1), nowSeconds - 100, u"dictation"_qs) + "]");
-        const QDateTime old = QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
+        writeFile("[" + recordJson(uuid(1), nowSeconds - 100, u"dictation"_s) + "]");
+        const QDateTime old = QDateTime(QDate(2020, 1, 1), QTime(0, 0), QTimeZone::utc());
         {
             QFile file(path());
             QVERIFY(file.open(QIODevice::ReadWrite));
@@ -200,17 +203,17 @@ private Q_SLOTS:
 
     void retentionFollowsThePreference()
     {
-        writeFile("[" + recordJson(uuid(1), nowSeconds - 10 * 86400.0, u"dictation"_qs, u"ten days"_qs) + ","
-                  + recordJson(uuid(2), nowSeconds - 86400.0, u"dictation"_qs, u"yesterday"_qs) + "]");
+        writeFile("[" + recordJson(uuid(1), nowSeconds - 10 * 86400.0, u"dictation"_s, u"ten days"_s) + ","
+                  + recordJson(uuid(2), nowSeconds - 86400.0, u"dictation"_s, u"yesterday"_s) + "]");
         auto store = open();
         QCOMPARE(store->records().size(), 2); // forever by default
-        QVERIFY(m_preferences->setString(PreferenceKeys::retentionDays, u"7"_qs));
+        QVERIFY(m_preferences->setString(PreferenceKeys::retentionDays, u"7"_s));
         store->applyRetention(); // a string is not a number of days
         QCOMPARE(store->records().size(), 2);
         QVERIFY(m_preferences->setInteger(PreferenceKeys::retentionDays, 7));
         QSignalSpy reset(store.get(), &QAbstractItemModel::modelReset);
         store->applyRetention();
-        QCOMPARE(titles(store->records()), QStringList{u"yesterday"_qs});
+        QCOMPARE(titles(store->records()), QStringList{u"yesterday"_s});
         QCOMPARE(reset.size(), 1);
         QVERIFY(m_preferences->setInteger(PreferenceKeys::retentionDays, 0));
         store->applyRetention();
@@ -221,12 +224,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("title");
-        QTest::newRow("blank") << u" \n\t "_qs << u"Untitled"_qs;
-        QTest::newRow("empty") << QString() << u"Untitled"_qs;
-        QTest::newRow("trimmed") << u"\n  Meeting notes  \n"_qs << u"Meeting notes"_qs;
+        QTest::newRow("blank") << u" \n\t "_s << u"Untitled"_s;
+        QTest::newRow("empty") << QString() << u"Untitled"_s;
+        QTest::newRow("trimmed") << u"\n  Meeting notes  \n"_s << u"Meeting notes"_s;
         QTest::newRow("exactly 60") << QString(60, u'a') << QString(60, u'a');
         QTest::newRow("61 becomes 60") << QString(61, u'b') << QString(60, u'b');
-        const QString family = u"👩‍👩‍👧"_qs;
+        const QString family = u"👩‍👩‍👧"_s;
         QString emoji;
         for (int i = 0; i < 61; ++i)
             emoji += family;
@@ -234,7 +237,7 @@ private Q_SLOTS:
         for (int i = 0; i < 60; ++i)
             sixty += family;
         QTest::newRow("emoji count once") << emoji << sixty;
-        const QString combined = u"e\u0301"_qs;
+        const QString combined = u"e\u0301"_s;
         QString accents;
         for (int i = 0; i < 65; ++i)
             accents += combined;
@@ -257,13 +260,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("query");
         QTest::addColumn<int>("filter");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("everything") << QString() << int(KindFilter::all) << QStringList{u"memo"_qs, u"Call"_qs, u"lecture"_qs};
-        QTest::newRow("blanks and case") << u"  KUBERNETES \n"_qs << int(KindFilter::all) << QStringList{u"memo"_qs, u"lecture"_qs};
-        QTest::newRow("dictations only") << u"kubernetes"_qs << int(KindFilter::dictation) << QStringList{u"memo"_qs};
-        QTest::newRow("files only") << QString() << int(KindFilter::file) << QStringList{u"lecture"_qs};
-        QTest::newRow("title match") << u"call"_qs << int(KindFilter::all) << QStringList{u"Call"_qs};
-        QTest::newRow("accents fold by case") << u"ÉCOLE"_qs << int(KindFilter::all) << QStringList{u"Call"_qs};
-        QTest::newRow("no match") << u"zebra"_qs << int(KindFilter::all) << QStringList();
+        QTest::newRow("everything") << QString() << int(KindFilter::all) << QStringList{u"memo"_s, u"Call"_s, u"lecture"_s};
+        QTest::newRow("blanks and case") << u"  KUBERNETES \n"_s << int(KindFilter::all) << QStringList{u"memo"_s, u"lecture"_s};
+        QTest::newRow("dictations only") << u"kubernetes"_s << int(KindFilter::dictation) << QStringList{u"memo"_s};
+        QTest::newRow("files only") << QString() << int(KindFilter::file) << QStringList{u"lecture"_s};
+        QTest::newRow("title match") << u"call"_s << int(KindFilter::all) << QStringList{u"Call"_s};
+        QTest::newRow("accents fold by case") << u"ÉCOLE"_s << int(KindFilter::all) << QStringList{u"Call"_s};
+        QTest::newRow("no match") << u"zebra"_s << int(KindFilter::all) << QStringList();
     }
 
     void searchAndFilter()
@@ -272,40 +275,40 @@ private Q_SLOTS:
         QFETCH(int, filter);
         QFETCH(QStringList, expected);
         auto store = open();
-        store->add(TranscriptRecord::Kind::file, u"lecture"_qs, u"All about Kubernetes."_qs, 60.0);
-        store->add(TranscriptRecord::Kind::dictation, u"Call"_qs, u"Call the école"_qs);
-        store->add(TranscriptRecord::Kind::dictation, u"memo"_qs, u"deploy kubernetes today"_qs);
+        store->add(TranscriptRecord::Kind::file, u"lecture"_s, u"All about Kubernetes."_s, 60.0);
+        store->add(TranscriptRecord::Kind::dictation, u"Call"_s, u"Call the école"_s);
+        store->add(TranscriptRecord::Kind::dictation, u"memo"_s, u"deploy kubernetes today"_s);
         QCOMPARE(titles(store->filtered(query, static_cast<KindFilter>(filter))), expected);
     }
 
     void typingNarrowsAndEveryChangeStartsAfresh()
     {
         auto store = open();
-        store->add(TranscriptRecord::Kind::dictation, u"one"_qs, u"kubernetes cluster"_qs);
-        store->add(TranscriptRecord::Kind::file, u"two"_qs, u"kube proxy"_qs, 1.0);
-        QCOMPARE(titles(store->filtered(u"kube"_qs, KindFilter::all)), (QStringList{u"two"_qs, u"one"_qs}));
-        QCOMPARE(titles(store->filtered(u"kuber"_qs, KindFilter::all)), QStringList{u"one"_qs});
+        store->add(TranscriptRecord::Kind::dictation, u"one"_s, u"kubernetes cluster"_s);
+        store->add(TranscriptRecord::Kind::file, u"two"_s, u"kube proxy"_s, 1.0);
+        QCOMPARE(titles(store->filtered(u"kube"_s, KindFilter::all)), (QStringList{u"two"_s, u"one"_s}));
+        QCOMPARE(titles(store->filtered(u"kuber"_s, KindFilter::all)), QStringList{u"one"_s});
         // Shorter again, or another filter: everything is looked at anew.
-        QCOMPARE(titles(store->filtered(u"kub"_qs, KindFilter::all)), (QStringList{u"two"_qs, u"one"_qs}));
-        QCOMPARE(titles(store->filtered(u"kube"_qs, KindFilter::file)), QStringList{u"two"_qs});
-        QCOMPARE(titles(store->filtered(u"kuber"_qs, KindFilter::all)), QStringList{u"one"_qs});
+        QCOMPARE(titles(store->filtered(u"kub"_s, KindFilter::all)), (QStringList{u"two"_s, u"one"_s}));
+        QCOMPARE(titles(store->filtered(u"kube"_s, KindFilter::file)), QStringList{u"two"_s});
+        QCOMPARE(titles(store->filtered(u"kuber"_s, KindFilter::all)), QStringList{u"one"_s});
         // A new record is found by the next keystroke even though the query only grew.
-        store->add(TranscriptRecord::Kind::dictation, u"three"_qs, u"kubernetes nodes"_qs);
-        QCOMPARE(titles(store->filtered(u"kubern"_qs, KindFilter::all)), (QStringList{u"three"_qs, u"one"_qs}));
-        QCOMPARE(store->filteredRows(u"kubern"_qs, KindFilter::all), (QList<qsizetype>{0, 2}));
+        store->add(TranscriptRecord::Kind::dictation, u"three"_s, u"kubernetes nodes"_s);
+        QCOMPARE(titles(store->filtered(u"kubern"_s, KindFilter::all)), (QStringList{u"three"_s, u"one"_s}));
+        QCOMPARE(store->filteredRows(u"kubern"_s, KindFilter::all), (QList<qsizetype>{0, 2}));
         store->remove(store->records().first().id);
-        QCOMPARE(titles(store->filtered(u"kuberne"_qs, KindFilter::all)), QStringList{u"one"_qs});
+        QCOMPARE(titles(store->filtered(u"kuberne"_s, KindFilter::all)), QStringList{u"one"_s});
     }
 
     void removeKeepsOrderAndAlwaysSaves()
     {
         auto store = open();
-        const TranscriptRecord a = store->add(TranscriptRecord::Kind::dictation, u"a"_qs, u"a"_qs);
-        store->add(TranscriptRecord::Kind::dictation, u"b"_qs, u"b"_qs);
-        store->add(TranscriptRecord::Kind::dictation, u"c"_qs, u"c"_qs);
+        const TranscriptRecord a = store->add(TranscriptRecord::Kind::dictation, u"a"_s, u"a"_s);
+        store->add(TranscriptRecord::Kind::dictation, u"b"_s, u"b"_s);
+        store->add(TranscriptRecord::Kind::dictation, u"c"_s, u"c"_s);
         QSignalSpy removed(store.get(), &QAbstractItemModel::rowsRemoved);
         store->remove(a.id);
-        QCOMPARE(titles(store->records()), (QStringList{u"c"_qs, u"b"_qs}));
+        QCOMPARE(titles(store->records()), (QStringList{u"c"_s, u"b"_s}));
         QCOMPARE(removed.size(), 1);
         QFile::remove(path());
         store->remove(QUuid::createUuid());
@@ -317,15 +320,15 @@ private Q_SLOTS:
         auto store = open();
         QJsonArray list;
         for (int i = 0; i < 10000; ++i)
-            list.append(QJsonObject{{u"id"_qs, uuid(i + 1)}, {u"date"_qs, double(i)}, {u"kind"_qs, i % 3 ? u"dictation"_qs : u"file"_qs},
-                                    {u"title"_qs, u"record %1"_qs.arg(i)}, {u"text"_qs, QString(QString(500, u'x') + QString::number(i))}});
+            list.append(QJsonObject{{u"id"_s, uuid(i + 1)}, {u"date"_s, double(i)}, {u"kind"_s, i % 3 ? u"dictation"_s : u"file"_s},
+                                    {u"title"_s, u"record %1"_s.arg(i)}, {u"text"_s, QString(QString(500, u'x') + QString::number(i))}});
         writeFile(QJsonDocument(list).toJson(QJsonDocument::Compact));
         auto big = open();
         QCOMPARE(big->records().size(), 10000);
-        QCOMPARE(big->records().first().title, u"record 9999"_qs);
-        QCOMPARE(big->filtered(u"x9998"_qs, KindFilter::all).size(), 1);
+        QCOMPARE(big->records().first().title, u"record 9999"_s);
+        QCOMPARE(big->filtered(u"x9998"_s, KindFilter::all).size(), 1);
         QCOMPARE(big->filtered(QString(), KindFilter::file).size(), 3334);
-        big->add(TranscriptRecord::Kind::file, u"one more"_qs, u"text"_qs, 1.0);
+        big->add(TranscriptRecord::Kind::file, u"one more"_s, u"text"_s, 1.0);
         QCOMPARE(open()->records().size(), 10001);
     }
 };

@@ -13,6 +13,8 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 Q_DECLARE_METATYPE(Shortcut)
 
 namespace {
@@ -23,8 +25,8 @@ const int shift = Shortcut::shift;
 const int super = Shortcut::super;
 constexpr int space = 57;
 
-const Shortcut f1{59, 0, u"F1"_qs};
-const Shortcut superEsc{1, Shortcut::super, u"Super+Esc"_qs};
+const Shortcut f1{59, 0, u"F1"_s};
+const Shortcut superEsc{1, Shortcut::super, u"Super+Esc"_s};
 
 } // namespace
 
@@ -67,7 +69,7 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_preferences = std::make_unique<Preferences>(m_dir->filePath(u"preferences.json"_qs));
+        m_preferences = std::make_unique<Preferences>(m_dir->filePath(u"preferences.json"_s));
         m_backend = std::make_unique<FakeHotkeyBackend>();
         m_downs = 0;
         m_ups = 0;
@@ -81,7 +83,7 @@ private Q_SLOTS:
 
     void defaultIsCtrlAltSpace()
     {
-        const Shortcut expected{space, ctrl | alt, u"Ctrl+Alt+Space"_qs};
+        const Shortcut expected{space, ctrl | alt, u"Ctrl+Alt+Space"_s};
         QCOMPARE(HotkeyMonitor::defaultShortcut(), expected);
         QCOMPARE(Shortcut::modifierMask, 0x1E0000);
     }
@@ -247,7 +249,7 @@ private Q_SLOTS:
         m_backend->refused = HotkeyMonitor::defaultShortcut();
         HotkeyMonitor &monitor = started();
         QVERIFY(!monitor.isActive());
-        QCOMPARE(monitor.conflict(), u"Another application already uses Ctrl+Alt+Space. Choose a different hotkey."_qs);
+        QCOMPARE(monitor.conflict(), u"Another application already uses Ctrl+Alt+Space. Choose a different hotkey."_s);
 
         // The other application let go; the next ensureTap takes the combination.
         QSignalSpy conflictChanged(&monitor, &HotkeyMonitor::conflictChanged);
@@ -309,11 +311,11 @@ private Q_SLOTS:
 
     void firstAvailableBackendIsUsed()
     {
-        FakeHotkeyBackend unavailable(u"Missing"_qs, false);
-        FakeHotkeyBackend chosen(u"Chosen"_qs, true);
-        FakeHotkeyBackend spare(u"Spare"_qs, true);
+        FakeHotkeyBackend unavailable(u"Missing"_s, false);
+        FakeHotkeyBackend chosen(u"Chosen"_s, true);
+        FakeHotkeyBackend spare(u"Spare"_s, true);
         HotkeyMonitor monitor(*m_preferences, {&unavailable, &chosen, &spare});
-        QCOMPARE(monitor.backendName(), u"Chosen"_qs);
+        QCOMPARE(monitor.backendName(), u"Chosen"_s);
         QCOMPARE(unavailable.availabilityQueries, 1);
         QCOMPARE(spare.availabilityQueries, 0);
         monitor.start();
@@ -331,7 +333,7 @@ private Q_SLOTS:
 
     void noBackendAvailable()
     {
-        FakeHotkeyBackend unavailable(u"Missing"_qs, false);
+        FakeHotkeyBackend unavailable(u"Missing"_s, false);
         HotkeyMonitor monitor(*m_preferences, {&unavailable, nullptr});
         QVERIFY(monitor.backendName().isEmpty());
         monitor.start();
@@ -357,39 +359,39 @@ private Q_SLOTS:
         const auto entry = [](QJsonValue keyCode, QJsonValue modifiers, QJsonValue display) {
             QJsonObject object;
             if (!keyCode.isUndefined())
-                object.insert(u"keyCode"_qs, keyCode);
+                object.insert(u"keyCode"_s, keyCode);
             if (!modifiers.isUndefined())
-                object.insert(u"modifiers"_qs, modifiers);
+                object.insert(u"modifiers"_s, modifiers);
             if (!display.isUndefined())
-                object.insert(u"display"_qs, display);
+                object.insert(u"display"_s, display);
             return QJsonValue(object);
         };
-        QTest::newRow("valid") << entry(59, 0, u"F1"_qs) << true;
-        QTest::newRow("valid with all modifiers") << entry(30, 0x1E0000, u"Ctrl+Alt+Shift+Super+A"_qs) << true;
+        QTest::newRow("valid") << entry(59, 0, u"F1"_s) << true;
+        QTest::newRow("valid with all modifiers") << entry(30, 0x1E0000, u"Ctrl+Alt+Shift+Super+A"_s) << true;
         QTest::newRow("extra entries are ignored")
-            << QJsonValue(QJsonObject{{u"keyCode"_qs, 59}, {u"modifiers"_qs, 0}, {u"display"_qs, u"F1"_qs},
-                                      {u"comment"_qs, true}})
+            << QJsonValue(QJsonObject{{u"keyCode"_s, 59}, {u"modifiers"_s, 0}, {u"display"_s, u"F1"_s},
+                                      {u"comment"_s, true}})
             << true;
-        QTest::newRow("key code as string") << entry(u"59"_qs, 0, u"F1"_qs) << false;
-        QTest::newRow("key code as boolean") << entry(true, 0, u"F1"_qs) << false;
-        QTest::newRow("key code fractional") << entry(59.5, 0, u"F1"_qs) << false;
-        QTest::newRow("modifiers as string") << entry(59, u"0"_qs, u"F1"_qs) << false;
-        QTest::newRow("modifiers as null") << entry(59, QJsonValue::Null, u"F1"_qs) << false;
+        QTest::newRow("key code as string") << entry(u"59"_s, 0, u"F1"_s) << false;
+        QTest::newRow("key code as boolean") << entry(true, 0, u"F1"_s) << false;
+        QTest::newRow("key code fractional") << entry(59.5, 0, u"F1"_s) << false;
+        QTest::newRow("modifiers as string") << entry(59, u"0"_s, u"F1"_s) << false;
+        QTest::newRow("modifiers as null") << entry(59, QJsonValue::Null, u"F1"_s) << false;
         QTest::newRow("display as number") << entry(59, 0, 59) << false;
         QTest::newRow("display as object") << entry(59, 0, QJsonObject{}) << false;
-        QTest::newRow("key code missing") << entry(QJsonValue::Undefined, 0, u"F1"_qs) << false;
-        QTest::newRow("modifiers missing") << entry(59, QJsonValue::Undefined, u"F1"_qs) << false;
+        QTest::newRow("key code missing") << entry(QJsonValue::Undefined, 0, u"F1"_s) << false;
+        QTest::newRow("modifiers missing") << entry(59, QJsonValue::Undefined, u"F1"_s) << false;
         QTest::newRow("display missing") << entry(59, 0, QJsonValue::Undefined) << false;
         QTest::newRow("empty dictionary") << QJsonValue(QJsonObject{}) << false;
         // Values of the right type that no keyboard can send or the exact match could never meet.
-        QTest::newRow("key code zero") << entry(0, 0, u"Key 0"_qs) << false;
-        QTest::newRow("key code negative") << entry(-4, 0, u"Key -4"_qs) << false;
-        QTest::newRow("key code beyond the last key") << entry(0x300, 0, u"Key 768"_qs) << false;
-        QTest::newRow("key code beyond int") << entry(1e12, 0, u"F1"_qs) << false;
-        QTest::newRow("unknown modifier bit") << entry(59, 0x10000, u"F1"_qs) << false;
-        QTest::newRow("negative modifiers") << entry(59, -0x20000, u"F1"_qs) << false;
-        QTest::newRow("a string instead of a dictionary") << QJsonValue(u"Ctrl+Alt+Space"_qs) << false;
-        QTest::newRow("an array instead of a dictionary") << QJsonValue(QJsonArray{59, 0, u"F1"_qs}) << false;
+        QTest::newRow("key code zero") << entry(0, 0, u"Key 0"_s) << false;
+        QTest::newRow("key code negative") << entry(-4, 0, u"Key -4"_s) << false;
+        QTest::newRow("key code beyond the last key") << entry(0x300, 0, u"Key 768"_s) << false;
+        QTest::newRow("key code beyond int") << entry(1e12, 0, u"F1"_s) << false;
+        QTest::newRow("unknown modifier bit") << entry(59, 0x10000, u"F1"_s) << false;
+        QTest::newRow("negative modifiers") << entry(59, -0x20000, u"F1"_s) << false;
+        QTest::newRow("a string instead of a dictionary") << QJsonValue(u"Ctrl+Alt+Space"_s) << false;
+        QTest::newRow("an array instead of a dictionary") << QJsonValue(QJsonArray{59, 0, u"F1"_s}) << false;
     }
 
     void loadValidity()
@@ -406,9 +408,9 @@ private Q_SLOTS:
         QCOMPARE(loaded.has_value(), valid);
         if (valid) {
             const QJsonObject object = stored.toObject();
-            QCOMPARE(loaded->keyCode, object.value(u"keyCode"_qs).toInt());
-            QCOMPARE(loaded->modifiers, object.value(u"modifiers"_qs).toInt());
-            QCOMPARE(loaded->display, object.value(u"display"_qs).toString());
+            QCOMPARE(loaded->keyCode, object.value(u"keyCode"_s).toInt());
+            QCOMPARE(loaded->modifiers, object.value(u"modifiers"_s).toInt());
+            QCOMPARE(loaded->display, object.value(u"display"_s).toString());
         }
         // What start() does with it: the stored hotkey, or the default in its place.
         HotkeyMonitor &monitor = started();
@@ -423,7 +425,7 @@ private Q_SLOTS:
         QTest::newRow("default") << HotkeyMonitor::defaultShortcut();
         QTest::newRow("single key") << f1;
         QTest::newRow("super esc") << superEsc;
-        QTest::newRow("layout character") << Shortcut{39, ctrl, u"Ctrl+Ö"_qs};
+        QTest::newRow("layout character") << Shortcut{39, ctrl, u"Ctrl+Ö"_s};
     }
 
     void saveRoundTrip()
@@ -432,9 +434,9 @@ private Q_SLOTS:
         QVERIFY(HotkeyMonitor::save(*m_preferences, shortcut));
         const QJsonObject stored = m_preferences->stored().value(PreferenceKeys::dictateHotkey).toObject();
         QCOMPARE(stored.size(), 3);
-        QVERIFY(stored.value(u"keyCode"_qs).isDouble());
-        QVERIFY(stored.value(u"modifiers"_qs).isDouble());
-        QVERIFY(stored.value(u"display"_qs).isString());
+        QVERIFY(stored.value(u"keyCode"_s).isDouble());
+        QVERIFY(stored.value(u"modifiers"_s).isDouble());
+        QVERIFY(stored.value(u"display"_s).isString());
         QCOMPARE(HotkeyMonitor::load(*m_preferences), shortcut);
     }
 
@@ -451,10 +453,10 @@ private Q_SLOTS:
     void saveFailureIsReported()
     {
         // A file where the folder should be: nothing can be written.
-        QFile obstacle(m_dir->filePath(u"obstacle"_qs));
+        QFile obstacle(m_dir->filePath(u"obstacle"_s));
         QVERIFY(obstacle.open(QIODevice::WriteOnly));
         obstacle.close();
-        Preferences blocked(m_dir->filePath(u"obstacle/preferences.json"_qs));
+        Preferences blocked(m_dir->filePath(u"obstacle/preferences.json"_s));
         QVERIFY(!HotkeyMonitor::save(blocked, f1));
     }
 };

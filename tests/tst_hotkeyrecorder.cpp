@@ -12,6 +12,8 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 Q_DECLARE_METATYPE(Shortcut)
 
 namespace {
@@ -28,8 +30,8 @@ class GermanLayout final : public KeyboardLayout
 public:
     QString characters(int evdevCode) const override
     {
-        static const QHash<int, QString> keys{{57, u" "_qs}, {1, u"\u001B"_qs}, {38, u"l"_qs},
-                                              {39, u"ö"_qs}, {44, u"y"_qs},      {21, u"z"_qs}};
+        static const QHash<int, QString> keys{{57, u" "_s}, {1, u"\u001B"_s}, {38, u"l"_s},
+                                              {39, u"ö"_s}, {44, u"y"_s},      {21, u"z"_s}};
         return keys.value(evdevCode);
     }
 };
@@ -63,7 +65,7 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_preferences = std::make_unique<Preferences>(m_dir->filePath(u"preferences.json"_qs));
+        m_preferences = std::make_unique<Preferences>(m_dir->filePath(u"preferences.json"_s));
         m_backend = std::make_unique<FakeHotkeyBackend>();
         m_monitor = std::make_unique<HotkeyMonitor>(*m_preferences, QList<HotkeyBackend *>{m_backend.get()});
         m_monitor->start();
@@ -79,33 +81,33 @@ private Q_SLOTS:
 
     void texts()
     {
-        QCOMPARE(HotkeyRecorder::pressKeyText(), u"Press a key…"_qs);
-        QCOMPARE(HotkeyRecorder::notSetText(), u"Not set"_qs);
+        QCOMPARE(HotkeyRecorder::pressKeyText(), u"Press a key…"_s);
+        QCOMPARE(HotkeyRecorder::notSetText(), u"Not set"_s);
         QCOMPARE(m_recorder->property("helpText").toString(),
-                 u"Click, then press any key or combo. Even a single Page Up works. Esc cancels."_qs);
-        QCOMPARE(m_recorder->property("accessibilityLabel").toString(), u"Dictation hotkey"_qs);
-        QCOMPARE(HotkeyRecorder::recordingAccessibilityValue(), u"Recording, press a key, or Escape to cancel"_qs);
-        QCOMPARE(m_recorder->property("clearText").toString(), u"Clear the hotkey"_qs);
-        QCOMPARE(m_recorder->property("rowLabel").toString(), u"Hotkey"_qs);
+                 u"Click, then press any key or combo. Even a single Page Up works. Esc cancels."_s);
+        QCOMPARE(m_recorder->property("accessibilityLabel").toString(), u"Dictation hotkey"_s);
+        QCOMPARE(HotkeyRecorder::recordingAccessibilityValue(), u"Recording, press a key, or Escape to cancel"_s);
+        QCOMPARE(m_recorder->property("clearText").toString(), u"Clear the hotkey"_s);
+        QCOMPARE(m_recorder->property("rowLabel").toString(), u"Hotkey"_s);
     }
 
     void showsTheActiveHotkey()
     {
         QVERIFY(!m_recorder->isRecording());
-        QCOMPARE(m_recorder->display(), u"Ctrl+Alt+Space"_qs);
-        QCOMPARE(m_recorder->accessibilityValue(), u"Ctrl+Alt+Space"_qs);
+        QCOMPARE(m_recorder->display(), u"Ctrl+Alt+Space"_s);
+        QCOMPARE(m_recorder->accessibilityValue(), u"Ctrl+Alt+Space"_s);
     }
 
     void showsNotSetWithoutHotkey()
     {
         HotkeyMonitor unstarted(*m_preferences, {});
         HotkeyRecorder recorder(unstarted, *m_preferences, nullptr);
-        QCOMPARE(recorder.display(), u"Not set"_qs);
-        QCOMPARE(recorder.accessibilityValue(), u"Not set"_qs);
+        QCOMPARE(recorder.display(), u"Not set"_s);
+        QCOMPARE(recorder.accessibilityValue(), u"Not set"_s);
         // The monitor starting afterwards shows up on the control.
         QSignalSpy display(&recorder, &HotkeyRecorder::displayChanged);
         unstarted.start();
-        QCOMPARE(recorder.display(), u"Ctrl+Alt+Space"_qs);
+        QCOMPARE(recorder.display(), u"Ctrl+Alt+Space"_s);
         QCOMPARE(display.count(), 1);
     }
 
@@ -116,16 +118,16 @@ private Q_SLOTS:
         QSignalSpy accessibility(m_recorder.get(), &HotkeyRecorder::accessibilityValueChanged);
         m_recorder->toggle();
         QVERIFY(m_recorder->isRecording());
-        QCOMPARE(m_recorder->display(), u"Press a key…"_qs);
-        QCOMPARE(m_recorder->accessibilityValue(), u"Recording, press a key, or Escape to cancel"_qs);
+        QCOMPARE(m_recorder->display(), u"Press a key…"_s);
+        QCOMPARE(m_recorder->accessibilityValue(), u"Recording, press a key, or Escape to cancel"_s);
         QCOMPARE(recording.count(), 1);
         QCOMPARE(display.count(), 1);
         QCOMPARE(accessibility.count(), 1);
 
         m_recorder->toggle();
         QVERIFY(!m_recorder->isRecording());
-        QCOMPARE(m_recorder->display(), u"Ctrl+Alt+Space"_qs);
-        QCOMPARE(m_recorder->accessibilityValue(), u"Ctrl+Alt+Space"_qs);
+        QCOMPARE(m_recorder->display(), u"Ctrl+Alt+Space"_s);
+        QCOMPARE(m_recorder->accessibilityValue(), u"Ctrl+Alt+Space"_s);
         QCOMPARE(recording.count(), 2);
         QCOMPARE(display.count(), 2);
         QCOMPARE(accessibility.count(), 2);
@@ -141,20 +143,20 @@ private Q_SLOTS:
 
     void escapeAloneCancels()
     {
-        QVERIFY(HotkeyMonitor::save(*m_preferences, Shortcut{59, 0, u"F1"_qs}));
-        m_monitor->setShortcut(Shortcut{59, 0, u"F1"_qs});
+        QVERIFY(HotkeyMonitor::save(*m_preferences, Shortcut{59, 0, u"F1"_s}));
+        m_monitor->setShortcut(Shortcut{59, 0, u"F1"_s});
         m_recorder->toggle();
-        QVERIFY(m_recorder->capture(escape, 0, u"\u001B"_qs));
+        QVERIFY(m_recorder->capture(escape, 0, u"\u001B"_s));
         QVERIFY(!m_recorder->isRecording());
-        QCOMPARE(m_recorder->display(), u"F1"_qs);
-        QCOMPARE(m_monitor->shortcut(), (Shortcut{59, 0, u"F1"_qs}));
-        QCOMPARE(m_backend->watched(), (Shortcut{59, 0, u"F1"_qs}));
-        QCOMPARE(stored(), (Shortcut{59, 0, u"F1"_qs}));
+        QCOMPARE(m_recorder->display(), u"F1"_s);
+        QCOMPARE(m_monitor->shortcut(), (Shortcut{59, 0, u"F1"_s}));
+        QCOMPARE(m_backend->watched(), (Shortcut{59, 0, u"F1"_s}));
+        QCOMPARE(stored(), (Shortcut{59, 0, u"F1"_s}));
         // Lock or keypad bits are no modifiers: that is still Esc alone.
         m_recorder->toggle();
         QVERIFY(m_recorder->capture(escape, 0x10000, QString()));
         QVERIFY(!m_recorder->isRecording());
-        QCOMPARE(m_monitor->shortcut(), (Shortcut{59, 0, u"F1"_qs}));
+        QCOMPARE(m_monitor->shortcut(), (Shortcut{59, 0, u"F1"_s}));
     }
 
     void capture_data()
@@ -163,16 +165,16 @@ private Q_SLOTS:
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QString>("characters");
         QTest::addColumn<Shortcut>("expected");
-        QTest::newRow("super esc") << escape << super << u"\u001B"_qs << Shortcut{escape, super, u"Super+Esc"_qs};
-        QTest::newRow("ctrl esc") << escape << ctrl << QString() << Shortcut{escape, ctrl, u"Ctrl+Esc"_qs};
-        QTest::newRow("single page up") << 104 << 0 << QString() << Shortcut{104, 0, u"Page Up"_qs};
-        QTest::newRow("single f13") << 183 << 0 << QString() << Shortcut{183, 0, u"F13"_qs};
-        QTest::newRow("ctrl shift letter") << 37 << (ctrl | shift) << u"k"_qs
-                                           << Shortcut{37, ctrl | shift, u"Ctrl+Shift+K"_qs};
-        QTest::newRow("layout character") << 39 << alt << u"ö"_qs << Shortcut{39, alt, u"Alt+Ö"_qs};
-        QTest::newRow("unnamed key") << 240 << ctrl << QString() << Shortcut{240, ctrl, u"Ctrl+Key 240"_qs};
-        QTest::newRow("other flag bits dropped") << 57 << (ctrl | alt | shift | 0x10000 | 0x800000) << u" "_qs
-                                                 << Shortcut{57, ctrl | alt | shift, u"Ctrl+Alt+Shift+Space"_qs};
+        QTest::newRow("super esc") << escape << super << u"\u001B"_s << Shortcut{escape, super, u"Super+Esc"_s};
+        QTest::newRow("ctrl esc") << escape << ctrl << QString() << Shortcut{escape, ctrl, u"Ctrl+Esc"_s};
+        QTest::newRow("single page up") << 104 << 0 << QString() << Shortcut{104, 0, u"Page Up"_s};
+        QTest::newRow("single f13") << 183 << 0 << QString() << Shortcut{183, 0, u"F13"_s};
+        QTest::newRow("ctrl shift letter") << 37 << (ctrl | shift) << u"k"_s
+                                           << Shortcut{37, ctrl | shift, u"Ctrl+Shift+K"_s};
+        QTest::newRow("layout character") << 39 << alt << u"ö"_s << Shortcut{39, alt, u"Alt+Ö"_s};
+        QTest::newRow("unnamed key") << 240 << ctrl << QString() << Shortcut{240, ctrl, u"Ctrl+Key 240"_s};
+        QTest::newRow("other flag bits dropped") << 57 << (ctrl | alt | shift | 0x10000 | 0x800000) << u" "_s
+                                                 << Shortcut{57, ctrl | alt | shift, u"Ctrl+Alt+Shift+Space"_s};
     }
 
     void capture()
@@ -206,14 +208,14 @@ private Q_SLOTS:
             QVERIFY(m_recorder->capture(key, modifiers, QString()));
             QVERIFY(m_recorder->isRecording());
         }
-        QCOMPARE(m_recorder->display(), u"Press a key…"_qs);
+        QCOMPARE(m_recorder->display(), u"Press a key…"_s);
         QCOMPARE(m_monitor->shortcut(), HotkeyMonitor::defaultShortcut());
         QCOMPARE(stored(), std::nullopt);
     }
 
     void keysOutsideRecordingAreLeftAlone()
     {
-        QVERIFY(!m_recorder->capture(30, ctrl, u"a"_qs));
+        QVERIFY(!m_recorder->capture(30, ctrl, u"a"_s));
         QVERIFY(!m_recorder->captureQtKey(38, int(Qt::ControlModifier)));
         QCOMPARE(m_monitor->shortcut(), HotkeyMonitor::defaultShortcut());
         QCOMPARE(stored(), std::nullopt);
@@ -225,13 +227,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("qtModifiers");
         QTest::addColumn<Shortcut>("expected");
         QTest::newRow("ctrl alt space") << 65 << int(Qt::ControlModifier | Qt::AltModifier)
-                                        << Shortcut{57, ctrl | alt, u"Ctrl+Alt+Space"_qs};
-        QTest::newRow("named from the layout") << 46 << int(Qt::ControlModifier) << Shortcut{38, ctrl, u"Ctrl+L"_qs};
+                                        << Shortcut{57, ctrl | alt, u"Ctrl+Alt+Space"_s};
+        QTest::newRow("named from the layout") << 46 << int(Qt::ControlModifier) << Shortcut{38, ctrl, u"Ctrl+L"_s};
         // On a German keyboard the key right of T types z.
-        QTest::newRow("layout decides the name") << 29 << int(Qt::MetaModifier) << Shortcut{21, super, u"Super+Z"_qs};
-        QTest::newRow("keypad flag dropped") << 104 << int(Qt::KeypadModifier) << Shortcut{96, 0, u"Enter"_qs};
+        QTest::newRow("layout decides the name") << 29 << int(Qt::MetaModifier) << Shortcut{21, super, u"Super+Z"_s};
+        QTest::newRow("keypad flag dropped") << 104 << int(Qt::KeypadModifier) << Shortcut{96, 0, u"Enter"_s};
         QTest::newRow("key the layout does not know") << 199 << int(Qt::ShiftModifier)
-                                                      << Shortcut{191, shift, u"Shift+Key 191"_qs};
+                                                      << Shortcut{191, shift, u"Shift+Key 191"_s};
     }
 
     void captureQtKey()
@@ -269,8 +271,8 @@ private Q_SLOTS:
 
         QSignalSpy display(m_recorder.get(), &HotkeyRecorder::displayChanged);
         m_recorder->clear();
-        QCOMPARE(m_recorder->display(), u"Not set"_qs);
-        QCOMPARE(m_recorder->accessibilityValue(), u"Not set"_qs);
+        QCOMPARE(m_recorder->display(), u"Not set"_s);
+        QCOMPARE(m_recorder->accessibilityValue(), u"Not set"_s);
         QCOMPARE(display.count(), 1);
         QCOMPARE(m_monitor->shortcut(), std::nullopt);
         QCOMPARE(m_backend->watched(), std::nullopt);
@@ -286,7 +288,7 @@ private Q_SLOTS:
         // Cancelling a recording now shows "Not set" again, and the next start uses the default.
         m_recorder->toggle();
         m_recorder->cancel();
-        QCOMPARE(m_recorder->display(), u"Not set"_qs);
+        QCOMPARE(m_recorder->display(), u"Not set"_s);
         HotkeyMonitor nextStart(*m_preferences, {});
         nextStart.start();
         QCOMPARE(nextStart.shortcut(), HotkeyMonitor::defaultShortcut());
@@ -297,8 +299,8 @@ private Q_SLOTS:
         m_recorder->toggle();
         m_recorder->clear();
         QVERIFY(!m_recorder->isRecording());
-        QCOMPARE(m_recorder->display(), u"Not set"_qs);
-        QCOMPARE(m_recorder->accessibilityValue(), u"Not set"_qs);
+        QCOMPARE(m_recorder->display(), u"Not set"_s);
+        QCOMPARE(m_recorder->accessibilityValue(), u"Not set"_s);
         QCOMPARE(m_monitor->shortcut(), std::nullopt);
     }
 
@@ -307,11 +309,11 @@ private Q_SLOTS:
         HotkeyRecorder other(*m_monitor, *m_preferences, &m_layout);
         m_recorder->toggle();
         // The other control is not recording: it shows the hotkey as it changes.
-        QCOMPARE(other.display(), u"Ctrl+Alt+Space"_qs);
+        QCOMPARE(other.display(), u"Ctrl+Alt+Space"_s);
         m_recorder->capture(104, 0, QString());
-        QCOMPARE(other.display(), u"Page Up"_qs);
+        QCOMPARE(other.display(), u"Page Up"_s);
         m_recorder->clear();
-        QCOMPARE(other.display(), u"Not set"_qs);
+        QCOMPARE(other.display(), u"Not set"_s);
     }
 };
 

@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Qt may fire a coarse timer up to 5 % early; waits that must end before the confirmation's
@@ -37,7 +39,7 @@ private Q_SLOTS:
         hud.model().setState(HUDModel::State::done);
         hud.show();
         QCOMPARE(hud.model().state(), HUDModel::State::listening);
-        QCOMPARE(hud.model().stateName(), u"listening"_qs);
+        QCOMPARE(hud.model().stateName(), u"listening"_s);
         QCOMPARE(hud.model().level(), 0.0f);
         QCOMPARE(f.panel.presented, 1);
         QCOMPARE(f.panel.lastModel, &hud.model());
@@ -49,9 +51,9 @@ private Q_SLOTS:
         Fixture f;
         auto &hud = f.hud;
         hud.show();
-        hud.confirm(u"Inserted"_qs);
+        hud.confirm(u"Inserted"_s);
         QCOMPARE(hud.model().state(), HUDModel::State::done);
-        QCOMPARE(hud.model().confirmText(), u"Inserted"_qs);
+        QCOMPARE(hud.model().confirmText(), u"Inserted"_s);
         QTest::qWait(beforeConfirmHideMs);
         QVERIFY(f.panel.visible);
         QCOMPARE(f.panel.dismissed, 0);
@@ -66,7 +68,7 @@ private Q_SLOTS:
         Fixture f;
         auto &hud = f.hud;
         hud.show();
-        hud.confirm(u"Copied"_qs);
+        hud.confirm(u"Copied"_s);
         QTest::qWait(400);
         hud.show();
         QTest::qWait(afterConfirmHideMs);
@@ -94,7 +96,7 @@ private Q_SLOTS:
         auto &hud = f.hud;
         hud.show();
         if (first == HUDController::confirmHideMs)
-            hud.confirm(u"Inserted"_qs);
+            hud.confirm(u"Inserted"_s);
         else
             hud.hide(first);
         hud.hide(second);
@@ -113,7 +115,7 @@ private Q_SLOTS:
         Fixture f;
         auto &hud = f.hud;
         hud.show();
-        hud.confirm(u"Inserted"_qs);
+        hud.confirm(u"Inserted"_s);
         hud.hide(0);
         // At the next turn of the event loop, not inside the caller's sequence.
         QVERIFY(f.panel.visible);
@@ -166,13 +168,13 @@ private Q_SLOTS:
         auto &hud = f.hud;
         hud.show();
         hud.showWorking();
-        hud.confirm(u"Ready for clipboard safe insert"_qs);
-        hud.aim(u"Click where the text should go"_qs);
+        hud.confirm(u"Ready for clipboard safe insert"_s);
+        hud.aim(u"Click where the text should go"_s);
         hud.hide(0);
         hud.setLevel(0.3f);
         QCOMPARE(f.announcer.announced,
-                 (QStringList{u"Listening"_qs, u"Transcribing"_qs, u"Ready for clipboard safe insert"_qs,
-                              u"Click where the text should go"_qs}));
+                 (QStringList{u"Listening"_s, u"Transcribing"_s, u"Ready for clipboard safe insert"_s,
+                              u"Click where the text should go"_s}));
     }
 
     void workingUpdatesWhatIsOnScreen()
@@ -190,10 +192,10 @@ private Q_SLOTS:
         Fixture f;
         auto &hud = f.hud;
         hud.show();
-        hud.confirm(u"Inserted"_qs);
-        hud.aim(u"Click to insert"_qs);
+        hud.confirm(u"Inserted"_s);
+        hud.aim(u"Click to insert"_s);
         QCOMPARE(hud.model().state(), HUDModel::State::aiming);
-        QCOMPARE(hud.model().confirmText(), u"Click to insert"_qs);
+        QCOMPARE(hud.model().confirmText(), u"Click to insert"_s);
         QCOMPARE(f.panel.presented, 2);
         QTest::qWait(afterConfirmHideMs);
         QVERIFY2(f.panel.visible, "aim must cancel the confirmation's hide");
@@ -206,7 +208,7 @@ private Q_SLOTS:
     {
         Fixture f;
         auto &hud = f.hud;
-        hud.aim(u"Click to insert"_qs);
+        hud.aim(u"Click to insert"_s);
         QCOMPARE(f.panel.presented, 1);
         QCOMPARE(f.panel.lastModel, &hud.model());
         QVERIFY(hud.isVisible());
@@ -216,12 +218,12 @@ private Q_SLOTS:
     {
         Fixture f;
         auto &hud = f.hud;
-        hud.confirm(u"Copied"_qs);
+        hud.confirm(u"Copied"_s);
         QCOMPARE(f.panel.presented, 0);
         QVERIFY(!hud.isVisible());
         QCOMPARE(hud.model().state(), HUDModel::State::done);
-        QCOMPARE(hud.model().confirmText(), u"Copied"_qs);
-        QCOMPARE(f.announcer.announced, QStringList{u"Copied"_qs});
+        QCOMPARE(hud.model().confirmText(), u"Copied"_s);
+        QCOMPARE(f.announcer.announced, QStringList{u"Copied"_s});
     }
 
     void aDestroyedControllerLeavesNoPendingHide()
@@ -231,7 +233,7 @@ private Q_SLOTS:
         {
             HUDController hud(panel, announcer);
             hud.show();
-            hud.confirm(u"Inserted"_qs);
+            hud.confirm(u"Inserted"_s);
         }
         QTest::qWait(afterConfirmHideMs);
         QCOMPARE(panel.dismissed, 0);
@@ -251,16 +253,16 @@ private Q_SLOTS:
         HUDModel model;
         QSignalSpy states(&model, &HUDModel::stateChanged);
         QSignalSpy texts(&model, &HUDModel::confirmTextChanged);
-        QCOMPARE(model.confirmText(), u"Inserted"_qs);
+        QCOMPARE(model.confirmText(), u"Inserted"_s);
         model.setState(HUDModel::State::listening);
-        model.setConfirmText(u"Inserted"_qs);
+        model.setConfirmText(u"Inserted"_s);
         QCOMPARE(states.size(), 0);
         QCOMPARE(texts.size(), 0);
 
-        const QList<QPair<HUDModel::State, QString>> names{{HUDModel::State::working, u"working"_qs},
-                                                           {HUDModel::State::done, u"done"_qs},
-                                                           {HUDModel::State::aiming, u"aiming"_qs},
-                                                           {HUDModel::State::listening, u"listening"_qs}};
+        const QList<QPair<HUDModel::State, QString>> names{{HUDModel::State::working, u"working"_s},
+                                                           {HUDModel::State::done, u"done"_s},
+                                                           {HUDModel::State::aiming, u"aiming"_s},
+                                                           {HUDModel::State::listening, u"listening"_s}};
         for (const auto &[state, name] : names) {
             model.setState(state);
             QCOMPARE(model.stateName(), name);

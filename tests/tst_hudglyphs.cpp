@@ -16,6 +16,8 @@
 #include <limits>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 Q_IMPORT_QML_PLUGIN(MurmelPlugin)
 
 namespace {
@@ -46,7 +48,7 @@ private Q_SLOTS:
     void init()
     {
         // Every file of the module must load cleanly: a warning is a failure.
-        QTest::failOnWarning(QRegularExpression(u".*"_qs));
+        QTest::failOnWarning(QRegularExpression(u".*"_s));
     }
 
     void paletteHasTheThemeColours_data()
@@ -69,10 +71,10 @@ private Q_SLOTS:
         add("pink", false, opaque(255, 123, 188));
         add("confirm", false, opaque(74, 246, 38));
         add("confirm", true, opaque(74, 246, 38));
-        add("body", false, QColor(u"#969AA4"_qs));
-        add("body", true, QColor(u"#C4C8D0"_qs));
-        add("muted", false, QColor(u"#787C87"_qs));
-        add("muted", true, QColor(u"#AAAEB8"_qs));
+        add("body", false, QColor(u"#969AA4"_s));
+        add("body", true, QColor(u"#C4C8D0"_s));
+        add("muted", false, QColor(u"#787C87"_s));
+        add("muted", true, QColor(u"#AAAEB8"_s));
         add("line", false, QColor::fromRgbF(200 / 255.0f, 206 / 255.0f, 222 / 255.0f, 0.1f));
         add("line", true, QColor::fromRgbF(200 / 255.0f, 206 / 255.0f, 222 / 255.0f, 0.28f));
         add("lineStrong", false, QColor::fromRgbF(200 / 255.0f, 206 / 255.0f, 222 / 255.0f, 0.2f));
@@ -91,7 +93,7 @@ private Q_SLOTS:
         theme->setProperty("highContrast", false);
         QCOMPARE(actual.rgb(), expected.rgb());
         QVERIFY2(std::abs(actual.alphaF() - expected.alphaF()) < 0.003f,
-                 qPrintable(u"alpha %1, expected %2"_qs.arg(actual.alphaF()).arg(expected.alphaF())));
+                 qPrintable(u"alpha %1, expected %2"_s.arg(actual.alphaF()).arg(expected.alphaF())));
     }
 
     void chromeStopsAndEase()
@@ -100,14 +102,14 @@ private Q_SLOTS:
         QVERIFY(theme);
         const QVariantList stops = theme->property("chromeStops").toList();
         const QList<QPair<double, QString>> expected{
-            {0.0, u"#5b5e68"_qs},  {0.16, u"#e7e9ef"_qs}, {0.30, u"#9aa0ad"_qs},
-            {0.44, u"#ffffff"_qs}, {0.54, u"#b8bdcc"_qs}, {0.66, u"#7de2ff"_qs},
-            {0.74, u"#c9b8ff"_qs}, {0.86, u"#e7e9ef"_qs}, {1.0, u"#5b5e68"_qs}};
+            {0.0, u"#5b5e68"_s},  {0.16, u"#e7e9ef"_s}, {0.30, u"#9aa0ad"_s},
+            {0.44, u"#ffffff"_s}, {0.54, u"#b8bdcc"_s}, {0.66, u"#7de2ff"_s},
+            {0.74, u"#c9b8ff"_s}, {0.86, u"#e7e9ef"_s}, {1.0, u"#5b5e68"_s}};
         QCOMPARE(stops.size(), expected.size());
         for (qsizetype i = 0; i < stops.size(); ++i) {
             const QVariantMap stop = stops.at(i).toMap();
-            QCOMPARE(stop.value(u"position"_qs).toDouble(), expected.at(i).first);
-            QCOMPARE(QColor(stop.value(u"color"_qs).toString()), QColor(expected.at(i).second));
+            QCOMPARE(stop.value(u"position"_s).toDouble(), expected.at(i).first);
+            QCOMPARE(QColor(stop.value(u"color"_s).toString()), QColor(expected.at(i).second));
         }
 
         QCOMPARE(theme->property("easeDuration").toInt(), 350);
@@ -138,7 +140,7 @@ private Q_SLOTS:
         QFETCH(double, level);
         QFETCH(double, lowest);
         QFETCH(double, highest);
-        std::unique_ptr<QObject> bars = create(u"SoundWaveBars {}"_qs);
+        std::unique_ptr<QObject> bars = create(u"SoundWaveBars {}"_s);
         QVERIFY(bars);
         double seenLow = 1e9;
         double seenHigh = 0;
@@ -147,7 +149,7 @@ private Q_SLOTS:
                 for (int step = 0; step < 400; ++step) {
                     const double h = barHeight(bars.get(), index, count, 7.6e8 + step * 0.0031, level);
                     QVERIFY2(h >= lowest - 1e-9 && h <= highest + 1e-9,
-                             qPrintable(u"bar %1 of %2: %3"_qs.arg(index).arg(count).arg(h)));
+                             qPrintable(u"bar %1 of %2: %3"_s.arg(index).arg(count).arg(h)));
                     seenLow = std::min(seenLow, h);
                     seenHigh = std::max(seenHigh, h);
                 }
@@ -160,7 +162,7 @@ private Q_SLOTS:
 
     void middleBarsAreTaller()
     {
-        std::unique_ptr<QObject> bars = create(u"SoundWaveBars {}"_qs);
+        std::unique_ptr<QObject> bars = create(u"SoundWaveBars {}"_s);
         QVERIFY(bars);
         const int count = 7;
         QList<double> tallest(count, 0);
@@ -188,7 +190,7 @@ private Q_SLOTS:
     {
         QFETCH(double, level);
         QFETCH(double, expected);
-        std::unique_ptr<QObject> bars = create(u"SoundWaveBars { reduceMotion: true }"_qs);
+        std::unique_ptr<QObject> bars = create(u"SoundWaveBars { reduceMotion: true }"_s);
         QVERIFY(bars);
         for (int index = 0; index < 5; ++index) {
             for (double t : {0.0, 0.1, 123.456, 7.6e8})
@@ -198,7 +200,7 @@ private Q_SLOTS:
 
     void barsFollowTheirLevel()
     {
-        std::unique_ptr<QObject> object = create(u"SoundWaveBars { reduceMotion: true; count: 4 }"_qs);
+        std::unique_ptr<QObject> object = create(u"SoundWaveBars { reduceMotion: true; count: 4 }"_s);
         auto *bars = qobject_cast<QQuickItem *>(object.get());
         QVERIFY(bars);
         bars->setProperty("level", 0.5);
@@ -213,17 +215,17 @@ private Q_SLOTS:
         QCOMPARE(drawn.size(), 4);
         for (QQuickItem *bar : drawn)
             QCOMPARE(bar->height(), 15.0);
-        QCOMPARE(drawn.first()->property("color").value<QColor>(), QColor(u"#7de2ff"_qs));
-        QCOMPARE(drawn.last()->property("color").value<QColor>(), QColor(u"#ff7bbc"_qs));
+        QCOMPARE(drawn.first()->property("color").value<QColor>(), QColor(u"#7de2ff"_s));
+        QCOMPARE(drawn.last()->property("color").value<QColor>(), QColor(u"#ff7bbc"_s));
     }
 
     void glyphsLoad_data()
     {
         QTest::addColumn<QString>("source");
-        QTest::newRow("eye") << u"MUREye { size: 22; glowing: true }"_qs;
-        QTest::newRow("still eye") << u"MUREye { size: 64; glowing: true; reduceMotion: true }"_qs;
-        QTest::newRow("check") << u"CheckGlyph { color: Theme.confirm }"_qs;
-        QTest::newRow("pointer") << u"CursorClickGlyph {}"_qs;
+        QTest::newRow("eye") << u"MUREye { size: 22; glowing: true }"_s;
+        QTest::newRow("still eye") << u"MUREye { size: 64; glowing: true; reduceMotion: true }"_s;
+        QTest::newRow("check") << u"CheckGlyph { color: Theme.confirm }"_s;
+        QTest::newRow("pointer") << u"CursorClickGlyph {}"_s;
     }
 
     void glyphsLoad()
@@ -242,10 +244,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("visibleItem");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("captionColour");
-        QTest::newRow("listening") << HUDModel::State::listening << u"stopButton"_qs << u"Listening"_qs << u"muted"_qs;
-        QTest::newRow("working") << HUDModel::State::working << u"spinner"_qs << u"Transcribing"_qs << u"muted"_qs;
-        QTest::newRow("done") << HUDModel::State::done << u"checkMark"_qs << u"Copied"_qs << u"confirm"_qs;
-        QTest::newRow("aiming") << HUDModel::State::aiming << u"clickPointer"_qs << u"Copied"_qs << u"ink"_qs;
+        QTest::newRow("listening") << HUDModel::State::listening << u"stopButton"_s << u"Listening"_s << u"muted"_s;
+        QTest::newRow("working") << HUDModel::State::working << u"spinner"_s << u"Transcribing"_s << u"muted"_s;
+        QTest::newRow("done") << HUDModel::State::done << u"checkMark"_s << u"Copied"_s << u"confirm"_s;
+        QTest::newRow("aiming") << HUDModel::State::aiming << u"clickPointer"_s << u"Copied"_s << u"ink"_s;
     }
 
     void displayShowsEachState()
@@ -255,59 +257,59 @@ private Q_SLOTS:
         QFETCH(QString, caption);
         QFETCH(QString, captionColour);
         HUDModel model;
-        model.setConfirmText(u"Copied"_qs);
+        model.setConfirmText(u"Copied"_s);
         model.setState(state);
-        QQmlComponent component(&m_probe.engine(), QUrl(u"qrc:/Murmel/HUD.qml"_qs));
+        QQmlComponent component(&m_probe.engine(), QUrl(u"qrc:/Murmel/HUD.qml"_s));
         std::unique_ptr<QObject> object(component.createWithInitialProperties(
-            {{u"hudModel"_qs, QVariant::fromValue<QObject *>(&model)},
-             {u"controller"_qs, QVariant::fromValue<QObject *>(nullptr)}}));
+            {{u"hudModel"_s, QVariant::fromValue<QObject *>(&model)},
+             {u"controller"_s, QVariant::fromValue<QObject *>(nullptr)}}));
         QVERIFY2(object, qPrintable(component.errorString()));
         auto *root = qobject_cast<QQuickItem *>(object.get());
         QVERIFY(root);
         QCOMPARE(root->implicitWidth(), 260.0);
         QCOMPARE(root->implicitHeight(), 60.0);
 
-        const QStringList stateItems{u"stopButton"_qs, u"levelBars"_qs, u"spinner"_qs, u"checkMark"_qs,
-                                     u"clickPointer"_qs};
+        const QStringList stateItems{u"stopButton"_s, u"levelBars"_s, u"spinner"_s, u"checkMark"_s,
+                                     u"clickPointer"_s};
         for (const QString &name : stateItems) {
             QQuickItem *item = findItem(root, name);
             QVERIFY2(item, qPrintable(name));
             const bool expected = name == visibleItem || (visibleItem == u"stopButton" && name == u"levelBars");
             QVERIFY2(item->isVisible() == expected, qPrintable(name));
         }
-        QQuickItem *label = findItem(root, u"caption"_qs);
+        QQuickItem *label = findItem(root, u"caption"_s);
         QVERIFY(label);
         QCOMPARE(label->property("text").toString(), caption);
         QVERIFY(theme());
         QCOMPARE(label->property("color").value<QColor>(), theme()->property(captionColour.toLatin1()).value<QColor>());
 
-        QQuickItem *plate = findItem(root, u"plate"_qs);
+        QQuickItem *plate = findItem(root, u"plate"_s);
         QVERIFY(plate);
         QVERIFY(plate->width() >= 210);
-        QCOMPARE(plate->property("color").value<QColor>(), QColor(u"#090a0c"_qs));
+        QCOMPARE(plate->property("color").value<QColor>(), QColor(u"#090a0c"_s));
 
         if (state == HUDModel::State::listening) {
-            QQuickItem *button = findItem(root, u"stopButton"_qs);
+            QQuickItem *button = findItem(root, u"stopButton"_s);
             QVERIFY(button);
             // The attached accessibility name and tool tip are read back through QML.
-            QCOMPARE(evaluate(button, u"Accessible.name"_qs).toString(), u"Stop dictation"_qs);
-            QCOMPARE(evaluate(button, u"ToolTip.text"_qs).toString(), u"Stop dictation"_qs);
+            QCOMPARE(evaluate(button, u"Accessible.name"_s).toString(), u"Stop dictation"_s);
+            QCOMPARE(evaluate(button, u"ToolTip.text"_s).toString(), u"Stop dictation"_s);
         }
 
         // The content follows the model as it changes.
         model.setState(HUDModel::State::done);
-        model.setConfirmText(u"Ready for clipboard safe insert"_qs);
-        QCOMPARE(label->property("text").toString(), u"Ready for clipboard safe insert"_qs);
+        model.setConfirmText(u"Ready for clipboard safe insert"_s);
+        QCOMPARE(label->property("text").toString(), u"Ready for clipboard safe insert"_s);
         QVERIFY(plate->width() <= 252);
     }
 
     void longConfirmationsShowWhole_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::newRow("short") << u"Inserted"_qs;
-        QTest::newRow("clipboard safe") << u"Ready for clipboard safe insert"_qs;
-        QTest::newRow("permission") << u"Grant Accessibility, then try again"_qs;
-        QTest::newRow("aiming") << u"Click a text field to insert · Esc cancels"_qs;
+        QTest::newRow("short") << u"Inserted"_s;
+        QTest::newRow("clipboard safe") << u"Ready for clipboard safe insert"_s;
+        QTest::newRow("permission") << u"Grant Accessibility, then try again"_s;
+        QTest::newRow("aiming") << u"Click a text field to insert · Esc cancels"_s;
     }
 
     void longConfirmationsShowWhole()
@@ -316,22 +318,22 @@ private Q_SLOTS:
         HUDModel model;
         model.setState(HUDModel::State::aiming);
         model.setConfirmText(text);
-        QQmlComponent component(&m_probe.engine(), QUrl(u"qrc:/Murmel/HUD.qml"_qs));
+        QQmlComponent component(&m_probe.engine(), QUrl(u"qrc:/Murmel/HUD.qml"_s));
         std::unique_ptr<QObject> object(component.createWithInitialProperties(
-            {{u"hudModel"_qs, QVariant::fromValue<QObject *>(&model)},
-             {u"controller"_qs, QVariant::fromValue<QObject *>(nullptr)}}));
+            {{u"hudModel"_s, QVariant::fromValue<QObject *>(&model)},
+             {u"controller"_s, QVariant::fromValue<QObject *>(nullptr)}}));
         QVERIFY2(object, qPrintable(component.errorString()));
         auto *root = qobject_cast<QQuickItem *>(object.get());
         root->setSize({260, 60});
-        QQuickItem *label = findItem(root, u"caption"_qs);
-        QQuickItem *plate = findItem(root, u"plate"_qs);
+        QQuickItem *label = findItem(root, u"caption"_s);
+        QQuickItem *plate = findItem(root, u"plate"_s);
         QVERIFY(label && plate);
         QCOMPARE(label->property("text").toString(), text);
         QVERIFY2(!label->property("truncated").toBool(), "the confirmation lost its end");
         // Inside the plate, which stays inside the window.
         const QRectF inPlate = label->mapRectToItem(plate, QRectF(0, 0, label->width(), label->height()));
         QVERIFY2(QRectF(0, 0, plate->width(), plate->height()).contains(inPlate),
-                 qPrintable(u"label %1,%2 %3×%4 in a plate of %5×%6"_qs.arg(inPlate.x()).arg(inPlate.y())
+                 qPrintable(u"label %1,%2 %3×%4 in a plate of %5×%6"_s.arg(inPlate.x()).arg(inPlate.y())
                                 .arg(inPlate.width()).arg(inPlate.height()).arg(plate->width()).arg(plate->height())));
         QVERIFY(plate->width() <= 252);
     }

@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestKeyNames final : public QObject
 {
     Q_OBJECT
@@ -13,13 +15,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("keyCode");
         QTest::addColumn<QString>("name");
         const QList<std::pair<int, QString>> keys{
-            {57, u"Space"_qs},     {28, u"Return"_qs},   {96, u"Enter"_qs},  {15, u"Tab"_qs},  {1, u"Esc"_qs},
-            {14, u"Delete"_qs},    {111, u"Fwd Del"_qs}, {104, u"Page Up"_qs}, {109, u"Page Down"_qs},
-            {102, u"Home"_qs},     {107, u"End"_qs},     {105, u"←"_qs},     {106, u"→"_qs},   {108, u"↓"_qs},
-            {103, u"↑"_qs},        {355, u"Clear"_qs},   {59, u"F1"_qs},     {60, u"F2"_qs},   {61, u"F3"_qs},
-            {62, u"F4"_qs},        {63, u"F5"_qs},       {64, u"F6"_qs},     {65, u"F7"_qs},   {66, u"F8"_qs},
-            {67, u"F9"_qs},        {68, u"F10"_qs},      {87, u"F11"_qs},    {88, u"F12"_qs},  {183, u"F13"_qs},
-            {184, u"F14"_qs},      {185, u"F15"_qs},     {186, u"F16"_qs},
+            {57, u"Space"_s},     {28, u"Return"_s},   {96, u"Enter"_s},  {15, u"Tab"_s},  {1, u"Esc"_s},
+            {14, u"Delete"_s},    {111, u"Fwd Del"_s}, {104, u"Page Up"_s}, {109, u"Page Down"_s},
+            {102, u"Home"_s},     {107, u"End"_s},     {105, u"←"_s},     {106, u"→"_s},   {108, u"↓"_s},
+            {103, u"↑"_s},        {355, u"Clear"_s},   {59, u"F1"_s},     {60, u"F2"_s},   {61, u"F3"_s},
+            {62, u"F4"_s},        {63, u"F5"_s},       {64, u"F6"_s},     {65, u"F7"_s},   {66, u"F8"_s},
+            {67, u"F9"_s},        {68, u"F10"_s},      {87, u"F11"_s},    {88, u"F12"_s},  {183, u"F13"_s},
+            {184, u"F14"_s},      {185, u"F15"_s},     {186, u"F16"_s},
         };
         QCOMPARE(keys.size(), 32);
         for (const auto &[code, name] : keys)
@@ -32,7 +34,7 @@ private Q_SLOTS:
         QFETCH(int, keyCode);
         QFETCH(QString, name);
         QCOMPARE(KeyNames::specialKeyName(keyCode), name);
-        QCOMPARE(KeyNames::keyName(keyCode, u"x"_qs), name);
+        QCOMPARE(KeyNames::keyName(keyCode, u"x"_s), name);
         QCOMPARE(KeyNames::keyName(keyCode, QString()), name);
     }
 
@@ -41,27 +43,27 @@ private Q_SLOTS:
         QTest::addColumn<int>("keyCode");
         QTest::addColumn<QString>("characters");
         QTest::addColumn<QString>("name");
-        QTest::newRow("letter in upper case") << 37 << u"k"_qs << u"K"_qs;
-        QTest::newRow("digit") << 2 << u"1"_qs << u"1"_qs;
-        QTest::newRow("punctuation") << 39 << u";"_qs << u";"_qs;
-        QTest::newRow("layout letter") << 39 << u"ö"_qs << u"Ö"_qs;
-        QTest::newRow("only the first character") << 30 << u"ab"_qs << u"A"_qs;
-        QTest::newRow("outside the basic plane") << 30 << u"𝒶"_qs << u"𝒶"_qs;
-        QTest::newRow("no characters") << 240 << QString() << u"Key 240"_qs;
-        QTest::newRow("a space") << 30 << u" "_qs << u"Key 30"_qs;
-        QTest::newRow("line feed") << 30 << u"\n"_qs << u"Key 30"_qs;
-        QTest::newRow("vertical tab") << 30 << u"\u000B"_qs << u"Key 30"_qs;
-        QTest::newRow("form feed") << 30 << u"\u000C"_qs << u"Key 30"_qs;
-        QTest::newRow("carriage return") << 30 << u"\r"_qs << u"Key 30"_qs;
-        QTest::newRow("next line") << 30 << u"\u0085"_qs << u"Key 30"_qs;
-        QTest::newRow("line separator") << 30 << u"\u2028"_qs << u"Key 30"_qs;
-        QTest::newRow("paragraph separator") << 30 << u"\u2029"_qs << u"Key 30"_qs;
-        QTest::newRow("space before a letter") << 30 << u" a"_qs << u"Key 30"_qs;
-        QTest::newRow("no-break space") << 30 << u"\u00A0"_qs << u"Key 30"_qs;
-        QTest::newRow("escape control character") << 142 << u"\u001B"_qs << u"Key 142"_qs;
-        QTest::newRow("delete control character") << 142 << u"\u007F"_qs << u"Key 142"_qs;
-        QTest::newRow("lone surrogate") << 30 << QString(QChar(0xD800)) << u"Key 30"_qs;
-        QTest::newRow("code zero") << 0 << QString() << u"Key 0"_qs;
+        QTest::newRow("letter in upper case") << 37 << u"k"_s << u"K"_s;
+        QTest::newRow("digit") << 2 << u"1"_s << u"1"_s;
+        QTest::newRow("punctuation") << 39 << u";"_s << u";"_s;
+        QTest::newRow("layout letter") << 39 << u"ö"_s << u"Ö"_s;
+        QTest::newRow("only the first character") << 30 << u"ab"_s << u"A"_s;
+        QTest::newRow("outside the basic plane") << 30 << u"𝒶"_s << u"𝒶"_s;
+        QTest::newRow("no characters") << 240 << QString() << u"Key 240"_s;
+        QTest::newRow("a space") << 30 << u" "_s << u"Key 30"_s;
+        QTest::newRow("line feed") << 30 << u"\n"_s << u"Key 30"_s;
+        QTest::newRow("vertical tab") << 30 << u"\u000B"_s << u"Key 30"_s;
+        QTest::newRow("form feed") << 30 << u"\u000C"_s << u"Key 30"_s;
+        QTest::newRow("carriage return") << 30 << u"\r"_s << u"Key 30"_s;
+        QTest::newRow("next line") << 30 << u"\u0085"_s << u"Key 30"_s;
+        QTest::newRow("line separator") << 30 << u"\u2028"_s << u"Key 30"_s;
+        QTest::newRow("paragraph separator") << 30 << u"\u2029"_s << u"Key 30"_s;
+        QTest::newRow("space before a letter") << 30 << u" a"_s << u"Key 30"_s;
+        QTest::newRow("no-break space") << 30 << u"\u00A0"_s << u"Key 30"_s;
+        QTest::newRow("escape control character") << 142 << u"\u001B"_s << u"Key 142"_s;
+        QTest::newRow("delete control character") << 142 << u"\u007F"_s << u"Key 142"_s;
+        QTest::newRow("lone surrogate") << 30 << QString(QChar(0xD800)) << u"Key 30"_s;
+        QTest::newRow("code zero") << 0 << QString() << u"Key 0"_s;
     }
 
     void otherKeys()
@@ -83,17 +85,17 @@ private Q_SLOTS:
         const int alt = Shortcut::alt;
         const int shift = Shortcut::shift;
         const int super = Shortcut::super;
-        QTest::newRow("default") << 57 << (ctrl | alt) << u" "_qs << u"Ctrl+Alt+Space"_qs;
-        QTest::newRow("ctrl shift letter") << 37 << (shift | ctrl) << u"k"_qs << u"Ctrl+Shift+K"_qs;
-        QTest::newRow("single page up") << 104 << 0 << QString() << u"Page Up"_qs;
+        QTest::newRow("default") << 57 << (ctrl | alt) << u" "_s << u"Ctrl+Alt+Space"_s;
+        QTest::newRow("ctrl shift letter") << 37 << (shift | ctrl) << u"k"_s << u"Ctrl+Shift+K"_s;
+        QTest::newRow("single page up") << 104 << 0 << QString() << u"Page Up"_s;
         QTest::newRow("all four in order") << 59 << (super | shift | alt | ctrl) << QString()
-                                           << u"Ctrl+Alt+Shift+Super+F1"_qs;
-        QTest::newRow("super esc") << 1 << super << u"\u001B"_qs << u"Super+Esc"_qs;
-        QTest::newRow("alt shift") << 57 << (shift | alt) << QString() << u"Alt+Shift+Space"_qs;
-        QTest::newRow("shift super") << 30 << (super | shift) << u"a"_qs << u"Shift+Super+A"_qs;
+                                           << u"Ctrl+Alt+Shift+Super+F1"_s;
+        QTest::newRow("super esc") << 1 << super << u"\u001B"_s << u"Super+Esc"_s;
+        QTest::newRow("alt shift") << 57 << (shift | alt) << QString() << u"Alt+Shift+Space"_s;
+        QTest::newRow("shift super") << 30 << (super | shift) << u"a"_s << u"Shift+Super+A"_s;
         // Bits beyond the four are not modifiers the hotkey knows.
-        QTest::newRow("other bits ignored") << 30 << (0x10000 | 0x800000 | alt) << u"a"_qs << u"Alt+A"_qs;
-        QTest::newRow("unnamed key with modifier") << 240 << ctrl << QString() << u"Ctrl+Key 240"_qs;
+        QTest::newRow("other bits ignored") << 30 << (0x10000 | 0x800000 | alt) << u"a"_s << u"Alt+A"_s;
+        QTest::newRow("unnamed key with modifier") << 240 << ctrl << QString() << u"Ctrl+Key 240"_s;
     }
 
     void display()

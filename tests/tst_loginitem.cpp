@@ -12,6 +12,8 @@
 
 #include <optional>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Reads an Exec value back as a desktop reads it: the key file's string escapes first,
@@ -36,7 +38,7 @@ std::optional<QStringList> parsedExec(const QString &value)
         }
     }
 
-    static const QString reserved = u" \t\n\"'\\><~|&;$*?#()`"_qs;
+    static const QString reserved = u" \t\n\"'\\><~|&;$*?#()`"_s;
     QStringList arguments;
     QString current;
     bool started = false;
@@ -47,7 +49,7 @@ std::optional<QStringList> parsedExec(const QString &value)
             if (c == u'"') {
                 quoted = false;
             } else if (c == u'\\') {
-                if (++i == unescaped.size() || !u"\"`$\\"_qs.contains(unescaped[i]))
+                if (++i == unescaped.size() || !u"\"`$\\"_s.contains(unescaped[i]))
                     return std::nullopt;
                 current += unescaped[i];
             } else {
@@ -101,7 +103,7 @@ bool writeFile(const QString &path, const QByteArray &content)
 
 QString keyValue(const QString &entry, const QString &key)
 {
-    const QRegularExpression line(u"^"_qs + QRegularExpression::escape(key) + u"=(.*)$"_qs,
+    const QRegularExpression line(u"^"_s + QRegularExpression::escape(key) + u"=(.*)$"_s,
                                   QRegularExpression::MultilineOption);
     return line.match(entry).captured(1);
 }
@@ -115,13 +117,13 @@ class TestLoginItem final : public QObject
 private:
     std::unique_ptr<TestEnvironment> m_environment;
 
-    QString autostartFolder() const { return m_environment->configHome() + u"/autostart"_qs; }
-    QString entry() const { return autostartFolder() + u"/app.murmel.Murmel.desktop"_qs; }
+    QString autostartFolder() const { return m_environment->configHome() + u"/autostart"_s; }
+    QString entry() const { return autostartFolder() + u"/app.murmel.Murmel.desktop"_s; }
 
     // desktop-file-validate's verdict: empty when the entry is clean.
     static std::optional<QString> validationProblems(const QString &path)
     {
-        const QString tool = QStandardPaths::findExecutable(u"desktop-file-validate"_qs);
+        const QString tool = QStandardPaths::findExecutable(u"desktop-file-validate"_s);
         if (tool.isEmpty())
             return std::nullopt;
         QProcess process;
@@ -129,10 +131,10 @@ private:
         ChildProcess::dieWithParent(process);
         process.start(tool, {path});
         if (!process.waitForFinished(30000))
-            return u"desktop-file-validate did not finish"_qs;
+            return u"desktop-file-validate did not finish"_s;
         const QString output = QString::fromUtf8(process.readAll()).trimmed();
         if (process.exitCode() != 0 && output.isEmpty())
-            return u"desktop-file-validate failed"_qs;
+            return u"desktop-file-validate failed"_s;
         return output;
     }
 
@@ -149,14 +151,14 @@ private Q_SLOTS:
         QCOMPARE(LoginItem::entryPath(), entry());
         // A relative value is ignored, as the desktops ignore it.
         qputenv("XDG_CONFIG_HOME", "relative/config");
-        QCOMPARE(LoginItem::entryPath(), m_environment->home() + u"/.config/autostart/app.murmel.Murmel.desktop"_qs);
+        QCOMPARE(LoginItem::entryPath(), m_environment->home() + u"/.config/autostart/app.murmel.Murmel.desktop"_s);
         qunsetenv("XDG_CONFIG_HOME");
-        QCOMPARE(LoginItem::entryPath(), m_environment->home() + u"/.config/autostart/app.murmel.Murmel.desktop"_qs);
+        QCOMPARE(LoginItem::entryPath(), m_environment->home() + u"/.config/autostart/app.murmel.Murmel.desktop"_s);
     }
 
     void enableThenDisable()
     {
-        LoginItem item(u"/usr/bin/murmel"_qs);
+        LoginItem item(u"/usr/bin/murmel"_s);
         QSignalSpy changed(&item, &LoginItem::enabledChanged);
         QVERIFY(!item.isEnabled());
         QVERIFY(!QFileInfo::exists(autostartFolder()));
@@ -165,17 +167,17 @@ private Q_SLOTS:
         QVERIFY(item.isEnabled());
         QCOMPARE(changed.size(), 1);
         const QString written = readAll(entry());
-        QVERIFY(written.startsWith(u"[Desktop Entry]\n"_qs));
-        QCOMPARE(keyValue(written, u"Type"_qs), u"Application"_qs);
-        QCOMPARE(keyValue(written, u"Name"_qs), u"Murmel"_qs);
-        QCOMPARE(keyValue(written, u"Icon"_qs), u"app.murmel.Murmel"_qs);
-        QCOMPARE(keyValue(written, u"Exec"_qs), u"/usr/bin/murmel"_qs);
-        QCOMPARE(keyValue(written, u"Terminal"_qs), u"false"_qs);
-        QCOMPARE(keyValue(written, u"X-GNOME-Autostart-enabled"_qs), u"true"_qs);
-        QVERIFY(!keyValue(written, u"Comment"_qs).isEmpty());
+        QVERIFY(written.startsWith(u"[Desktop Entry]\n"_s));
+        QCOMPARE(keyValue(written, u"Type"_s), u"Application"_s);
+        QCOMPARE(keyValue(written, u"Name"_s), u"Murmel"_s);
+        QCOMPARE(keyValue(written, u"Icon"_s), u"app.murmel.Murmel"_s);
+        QCOMPARE(keyValue(written, u"Exec"_s), u"/usr/bin/murmel"_s);
+        QCOMPARE(keyValue(written, u"Terminal"_s), u"false"_s);
+        QCOMPARE(keyValue(written, u"X-GNOME-Autostart-enabled"_s), u"true"_s);
+        QVERIFY(!keyValue(written, u"Comment"_s).isEmpty());
         // QSaveFile leaves no temporary file beside the entry.
         QCOMPARE(QDir(autostartFolder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                 QStringList{u"app.murmel.Murmel.desktop"_qs});
+                 QStringList{u"app.murmel.Murmel.desktop"_s});
 
         // Asking again changes nothing: same file, no signal.
         const QDateTime modified = QFileInfo(entry()).lastModified();
@@ -194,7 +196,7 @@ private Q_SLOTS:
 
     void stateIsReadFromDisk()
     {
-        LoginItem item(u"/usr/bin/murmel"_qs);
+        LoginItem item(u"/usr/bin/murmel"_s);
         item.setEnabled(true);
         // Another instance, or the desktop's startup settings, removed the entry.
         QVERIFY(QFile::remove(entry()));
@@ -208,14 +210,14 @@ private Q_SLOTS:
     void execRoundTrips_data()
     {
         QTest::addColumn<QString>("executable");
-        QTest::newRow("plain") << u"/usr/bin/murmel"_qs;
-        QTest::newRow("space and percent") << u"/opt/My Apps/100% murmel/murmel"_qs;
-        QTest::newRow("field code lookalike") << u"/opt/murmel %F %u/murmel"_qs;
-        QTest::newRow("shell characters") << u"/home/o'neil/a\"b/$HOME/`id`/x;y|z&w/(1)*?#~<>/murmel"_qs;
-        QTest::newRow("backslashes") << u"/srv/back\\slash\\\\twice/murmel"_qs;
-        QTest::newRow("tab and newline") << u"/opt/odd\tname\nhere/murmel"_qs;
-        QTest::newRow("non-ASCII") << u"/home/jürgen/Programme/日本/murmel"_qs;
-        QTest::newRow("equals sign") << u"/opt/a=b/murmel"_qs;
+        QTest::newRow("plain") << u"/usr/bin/murmel"_s;
+        QTest::newRow("space and percent") << u"/opt/My Apps/100% murmel/murmel"_s;
+        QTest::newRow("field code lookalike") << u"/opt/murmel %F %u/murmel"_s;
+        QTest::newRow("shell characters") << u"/home/o'neil/a\"b/$HOME/`id`/x;y|z&w/(1)*?#~<>/murmel"_s;
+        QTest::newRow("backslashes") << u"/srv/back\\slash\\\\twice/murmel"_s;
+        QTest::newRow("tab and newline") << u"/opt/odd\tname\nhere/murmel"_s;
+        QTest::newRow("non-ASCII") << u"/home/jürgen/Programme/日本/murmel"_s;
+        QTest::newRow("equals sign") << u"/opt/a=b/murmel"_s;
     }
 
     void execRoundTrips()
@@ -226,11 +228,11 @@ private Q_SLOTS:
         QVERIFY(item.isEnabled());
 
         const QString written = readAll(entry());
-        const std::optional<QStringList> arguments = parsedExec(keyValue(written, u"Exec"_qs));
-        QVERIFY2(arguments, qPrintable(keyValue(written, u"Exec"_qs)));
+        const std::optional<QStringList> arguments = parsedExec(keyValue(written, u"Exec"_s));
+        QVERIFY2(arguments, qPrintable(keyValue(written, u"Exec"_s)));
         QCOMPARE(*arguments, QStringList{executable});
         // Exactly one line per key: a newline in the path must not break the entry.
-        QCOMPARE(written.count(u"\nExec="_qs), 1);
+        QCOMPARE(written.count(u"\nExec="_s), 1);
 
         const std::optional<QString> problems = validationProblems(entry());
         if (!problems)
@@ -243,12 +245,12 @@ private Q_SLOTS:
     // program before it undoes "%%", so it refuses such a path whoever wrote the entry.)
     void launcherStartsTheProgram()
     {
-        const QString gio = QStandardPaths::findExecutable(u"gio"_qs);
+        const QString gio = QStandardPaths::findExecutable(u"gio"_s);
         if (gio.isEmpty())
             QSKIP("gio is not installed");
-        const QString folder = m_environment->home() + u"/My Apps/it's \"here\" & `now`"_qs;
-        const QString program = folder + u"/murmel $1"_qs;
-        const QString marker = m_environment->home() + u"/started"_qs;
+        const QString folder = m_environment->home() + u"/My Apps/it's \"here\" & `now`"_s;
+        const QString program = folder + u"/murmel $1"_s;
+        const QString marker = m_environment->home() + u"/started"_s;
         QVERIFY(writeFile(program, "#!/bin/sh\necho \"$0\" > '" + marker.toUtf8() + "'\n"));
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
@@ -257,7 +259,7 @@ private Q_SLOTS:
         QProcess launcher;
         launcher.setProcessChannelMode(QProcess::MergedChannels);
         ChildProcess::dieWithParent(launcher);
-        launcher.start(gio, {u"launch"_qs, entry()});
+        launcher.start(gio, {u"launch"_s, entry()});
         QVERIFY(launcher.waitForFinished(30000));
         QVERIFY2(launcher.exitCode() == 0, launcher.readAll().constData());
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(marker).size() > 0, 10000);
@@ -282,7 +284,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, existing);
         QFETCH(bool, enabled);
         QVERIFY(writeFile(entry(), existing));
-        LoginItem item(u"/usr/bin/murmel"_qs);
+        LoginItem item(u"/usr/bin/murmel"_s);
         QCOMPARE(item.isEnabled(), enabled);
         QSignalSpy changed(&item, &LoginItem::enabledChanged);
 
@@ -299,8 +301,8 @@ private Q_SLOTS:
         if (!enabled) {
             // Replaced by our own entry, switched on again.
             const QString written = readAll(entry());
-            QCOMPARE(keyValue(written, u"Hidden"_qs), QString());
-            QCOMPARE(keyValue(written, u"X-GNOME-Autostart-enabled"_qs), u"true"_qs);
+            QCOMPARE(keyValue(written, u"Hidden"_s), QString());
+            QCOMPARE(keyValue(written, u"X-GNOME-Autostart-enabled"_s), u"true"_s);
         } else {
             QCOMPARE(readAll(entry()).toUtf8(), existing); // an enabled entry is left alone
         }
@@ -310,29 +312,29 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("obstacle");
         // Whatever the permissions say, these cannot be written, even by root.
-        QTest::newRow("autostart is a file") << u"autostart file"_qs;
-        QTest::newRow("entry is a folder") << u"entry folder"_qs;
-        QTest::newRow("autostart not writable") << u"read-only folder"_qs;
+        QTest::newRow("autostart is a file") << u"autostart file"_s;
+        QTest::newRow("entry is a folder") << u"entry folder"_s;
+        QTest::newRow("autostart not writable") << u"read-only folder"_s;
     }
 
     void failuresAreLoggedAndSurvived()
     {
         QFETCH(QString, obstacle);
-        if (obstacle == u"autostart file"_qs) {
+        if (obstacle == u"autostart file"_s) {
             QVERIFY(writeFile(autostartFolder(), "not a folder"));
-        } else if (obstacle == u"entry folder"_qs) {
+        } else if (obstacle == u"entry folder"_s) {
             QVERIFY(QDir().mkpath(entry()));
         } else {
             QVERIFY(QDir().mkpath(autostartFolder()));
             QVERIFY(QFile::setPermissions(autostartFolder(), QFile::ReadOwner | QFile::ExeOwner));
             // Root writes through permissions; then there is nothing to test here.
-            if (writeFile(autostartFolder() + u"/probe"_qs, "x"))
+            if (writeFile(autostartFolder() + u"/probe"_s, "x"))
                 QSKIP("permissions do not bind this user (root)");
         }
 
-        LoginItem item(u"/usr/bin/murmel"_qs);
+        LoginItem item(u"/usr/bin/murmel"_s);
         QSignalSpy changed(&item, &LoginItem::enabledChanged);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^could not (create|write) the autostart"_qs));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^could not (create|write) the autostart"_s));
         item.setEnabled(true);
         QVERIFY(!item.isEnabled());
         QCOMPARE(changed.size(), 0);
@@ -341,13 +343,13 @@ private Q_SLOTS:
 
     void removalFailureIsLoggedAndSurvived()
     {
-        LoginItem item(u"/usr/bin/murmel"_qs);
+        LoginItem item(u"/usr/bin/murmel"_s);
         item.setEnabled(true);
         QVERIFY(QFile::setPermissions(autostartFolder(), QFile::ReadOwner | QFile::ExeOwner));
-        if (writeFile(autostartFolder() + u"/probe"_qs, "x"))
+        if (writeFile(autostartFolder() + u"/probe"_s, "x"))
             QSKIP("permissions do not bind this user (root)");
         QSignalSpy changed(&item, &LoginItem::enabledChanged);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^could not remove the autostart entry"_qs));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^could not remove the autostart entry"_s));
         item.setEnabled(false);
         QVERIFY(item.isEnabled());
         QCOMPARE(changed.size(), 0);

@@ -37,6 +37,8 @@
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 
+using namespace Qt::StringLiterals;
+
 Q_IMPORT_QML_PLUGIN(MurmelPlugin)
 
 Q_DECLARE_METATYPE(Nav::MurScreen)
@@ -94,7 +96,7 @@ private:
     void makeScreenModels()
     {
         // No portal on this bus name: contrast and motion keep their defaults.
-        m_appearance = std::make_unique<DesktopAppearance>(QDBusConnection(u"none"_qs));
+        m_appearance = std::make_unique<DesktopAppearance>(QDBusConnection(u"none"_s));
         m_customization = std::make_unique<CustomizationStore>(*m_preferences);
         m_settings = std::make_unique<SettingsModel>(SettingsModel::Collaborators{
             *m_preferences, &m_rig->history, &m_rig->safeInsert, nullptr, &m_nav, &m_rig->models,
@@ -109,7 +111,7 @@ private:
         m_histories = std::make_unique<HistoryViewModels>(m_rig->history, m_rig->clipboard);
         m_onboarding = std::make_unique<Onboarding>(Onboarding::Collaborators{
             *m_preferences, *m_permissions, *m_settings, m_rig->models, {},
-            [this] { m_spoken << u"Murmel is ready."_qs; }});
+            [this] { m_spoken << u"Murmel is ready."_s; }});
         const auto speak = [this](const QString &phrase) { m_spoken << phrase; };
         m_homeEgg = std::make_unique<EyeEgg>(EyeEgg::Collaborators{speak, {}});
         m_aboutEgg = std::make_unique<EyeEgg>(EyeEgg::Collaborators{speak, {}});
@@ -143,14 +145,14 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_server.listen());
-        qputenv("MURMEL_MODEL_BASE_URL", m_server.url(u"/models/"_qs).toString().toUtf8());
-        QTest::failOnWarning(QRegularExpression(u".*"_qs));
-        QQuickStyle::setStyle(u"Basic"_qs);
-        m_preferences = std::make_unique<Preferences>(m_environment.configHome() + u"/Murmel/preferences.json"_qs);
-        m_rig = std::make_unique<DictationRig>(*m_preferences, m_environment.dataHome() + u"/Murmel/History/history.json"_qs,
-                                               m_environment.dataHome() + u"/Murmel/Models"_qs);
+        qputenv("MURMEL_MODEL_BASE_URL", m_server.url(u"/models/"_s).toString().toUtf8());
+        QTest::failOnWarning(QRegularExpression(u".*"_s));
+        QQuickStyle::setStyle(u"Basic"_s);
+        m_preferences = std::make_unique<Preferences>(m_environment.configHome() + u"/Murmel/preferences.json"_s);
+        m_rig = std::make_unique<DictationRig>(*m_preferences, m_environment.dataHome() + u"/Murmel/History/history.json"_s,
+                                               m_environment.dataHome() + u"/Murmel/Models"_s);
         m_list = std::make_unique<ModelListModel>(m_rig->models);
-        m_updates = std::make_unique<UpdateChecker>(m_server.url(u"/latest.json"_qs), u"0.1.0"_qs);
+        m_updates = std::make_unique<UpdateChecker>(m_server.url(u"/latest.json"_s), u"0.1.0"_s);
         m_commands = std::make_unique<MurCommands>(
             MurCommands::Collaborators{*m_rig->controller, m_nav, m_router, m_host, m_urls, *m_updates});
         qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelStore", &m_rig->models);
@@ -167,7 +169,7 @@ private Q_SLOTS:
         makeScreenModels();
 
         m_engine = std::make_unique<QQmlApplicationEngine>();
-        m_engine->load(QUrl(u"qrc:/Murmel/Main.qml"_qs));
+        m_engine->load(QUrl(u"qrc:/Murmel/Main.qml"_s));
         QCOMPARE(m_engine->rootObjects().size(), 1);
         m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
         QVERIFY(m_window);
@@ -182,47 +184,47 @@ private Q_SLOTS:
     // A first run: onboarding's three steps, then home; later screens each in their frame.
     void onboardingLeadsToTheScreens()
     {
-        QCOMPARE(m_window->title(), u"Murmel"_qs);
+        QCOMPARE(m_window->title(), u"Murmel"_s);
         QCOMPARE(m_window->width(), 780);
         QCOMPARE(m_window->height(), 640);
         QVERIFY(m_onboarding->isShowing());
-        QVERIFY(named(u"welcomeStep"_qs));
-        QVERIFY(!named(u"homeView"_qs));
+        QVERIFY(named(u"welcomeStep"_s));
+        QVERIFY(!named(u"homeView"_s));
 
-        QMetaObject::invokeMethod(named(u"welcomeContinue"_qs), "clicked");
-        QTRY_VERIFY(named(u"permissionsStep"_qs));
-        QVERIFY(named(u"hotkeyRow"_qs));
-        QMetaObject::invokeMethod(named(u"onboardingForward"_qs), "clicked");
-        QTRY_VERIFY(named(u"modelStep"_qs));
-        QCOMPARE(named(u"onboardingForward"_qs)->property("text").toString(), u"Skip for now"_qs);
-        QMetaObject::invokeMethod(named(u"onboardingForward"_qs), "clicked");
+        QMetaObject::invokeMethod(named(u"welcomeContinue"_s), "clicked");
+        QTRY_VERIFY(named(u"permissionsStep"_s));
+        QVERIFY(named(u"hotkeyRow"_s));
+        QMetaObject::invokeMethod(named(u"onboardingForward"_s), "clicked");
+        QTRY_VERIFY(named(u"modelStep"_s));
+        QCOMPARE(named(u"onboardingForward"_s)->property("text").toString(), u"Skip for now"_s);
+        QMetaObject::invokeMethod(named(u"onboardingForward"_s), "clicked");
 
         QVERIFY(!m_onboarding->isShowing());
-        QVERIFY(m_preferences->booleanOrDefault(u"hasOnboarded"_qs));
-        QCOMPARE(m_spoken, QStringList{u"Murmel is ready."_qs});
-        QTRY_VERIFY(named(u"homeView"_qs));
-        QTRY_VERIFY(!named(u"onboardingSteps"_qs));
-        QCOMPARE(named(u"dictationButton"_qs)->property("text").toString(), u"Start dictation"_qs);
+        QVERIFY(m_preferences->booleanOrDefault(u"hasOnboarded"_s));
+        QCOMPARE(m_spoken, QStringList{u"Murmel is ready."_s});
+        QTRY_VERIFY(named(u"homeView"_s));
+        QTRY_VERIFY(!named(u"onboardingSteps"_s));
+        QCOMPARE(named(u"dictationButton"_s)->property("text").toString(), u"Start dictation"_s);
 
         const QList<std::pair<Nav::MurScreen, QString>> framed = {
-            {Nav::MurScreen::file, u"fileScreen"_qs},
-            {Nav::MurScreen::history, u"historyScreen"_qs},
-            {Nav::MurScreen::settings, u"settingsScreen"_qs}};
+            {Nav::MurScreen::file, u"fileScreen"_s},
+            {Nav::MurScreen::history, u"historyScreen"_s},
+            {Nav::MurScreen::settings, u"settingsScreen"_s}};
         for (const auto &[screen, name] : framed) {
             m_nav.setScreen(screen);
             QTRY_VERIFY2(named(name), qPrintable(name));
-            QVERIFY(!named(u"homeView"_qs));
-            QMetaObject::invokeMethod(named(u"backButton"_qs), "clicked");
+            QVERIFY(!named(u"homeView"_s));
+            QMetaObject::invokeMethod(named(u"backButton"_s), "clicked");
             QCOMPARE(m_nav.screen(), Nav::MurScreen::home);
-            QTRY_VERIFY(named(u"homeView"_qs));
+            QTRY_VERIFY(named(u"homeView"_s));
         }
         // The home screen's tiles lead where they say.
-        QMetaObject::invokeMethod(named(u"historyTile"_qs), "clicked");
+        QMetaObject::invokeMethod(named(u"historyTile"_s), "clicked");
         QCOMPARE(m_nav.screen(), Nav::MurScreen::history);
         m_nav.setScreen(Nav::MurScreen::home);
-        QTRY_VERIFY(named(u"hotkeyLink"_qs));
+        QTRY_VERIFY(named(u"hotkeyLink"_s));
         m_nav.setSettingsTab(Nav::SettingsTab::about);
-        QMetaObject::invokeMethod(named(u"hotkeyLink"_qs), "clicked");
+        QMetaObject::invokeMethod(named(u"hotkeyLink"_s), "clicked");
         QCOMPARE(m_nav.screen(), Nav::MurScreen::settings);
         QCOMPARE(m_nav.settingsTab(), Nav::SettingsTab::general);
         m_nav.setScreen(Nav::MurScreen::home);
@@ -253,7 +255,7 @@ private Q_SLOTS:
         QTest::qWait(50);
         m_window->requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(m_window));
-        QQuickItem *root = named(u"screenLoader"_qs);
+        QQuickItem *root = named(u"screenLoader"_s);
         QVERIFY(root);
 
         QList<QQuickItem *> controls;
@@ -299,8 +301,8 @@ private Q_SLOTS:
     void fileScreenTakesDropsAndOpensTheChooser()
     {
         m_nav.setScreen(Nav::MurScreen::file);
-        QTRY_VERIFY(named(u"dropZone"_qs));
-        QCOMPARE(m_fileModel->phaseName(), u"empty"_qs);
+        QTRY_VERIFY(named(u"dropZone"_s));
+        QCOMPARE(m_fileModel->phaseName(), u"empty"_s);
         const QPoint middle(m_window->width() / 2, m_window->height() / 2);
         const auto drop = [&](const QList<QUrl> &urls) {
             QMimeData data;
@@ -312,16 +314,16 @@ private Q_SLOTS:
             return dropped.isAccepted();
         };
         QVERIFY(drop({}));
-        QCOMPARE(m_fileModel->phaseName(), u"empty"_qs);
-        const QString first = m_environment.dataHome() + u"/Interview Take 2.wav"_qs;
-        QVERIFY(drop({QUrl::fromLocalFile(first), QUrl::fromLocalFile(m_environment.dataHome() + u"/other.mp3"_qs)}));
-        QCOMPARE(m_fileModel->fileName(), u"Interview Take 2"_qs);
-        QVERIFY(m_fileModel->phaseName() != u"empty"_qs);
+        QCOMPARE(m_fileModel->phaseName(), u"empty"_s);
+        const QString first = m_environment.dataHome() + u"/Interview Take 2.wav"_s;
+        QVERIFY(drop({QUrl::fromLocalFile(first), QUrl::fromLocalFile(m_environment.dataHome() + u"/other.mp3"_s)}));
+        QCOMPARE(m_fileModel->fileName(), u"Interview Take 2"_s);
+        QVERIFY(m_fileModel->phaseName() != u"empty"_s);
         // A file that is not there ends in a failure the screen shows, with a way on.
-        QTRY_COMPARE(m_fileModel->phaseName(), u"failed"_qs);
-        QTRY_VERIFY(named(u"tryAnotherButton"_qs));
+        QTRY_COMPARE(m_fileModel->phaseName(), u"failed"_s);
+        QTRY_VERIFY(named(u"tryAnotherButton"_s));
 
-        QMetaObject::invokeMethod(named(u"tryAnotherButton"_qs), "clicked");
+        QMetaObject::invokeMethod(named(u"tryAnotherButton"_s), "clicked");
         QTRY_VERIFY(m_chooser.dialog());
         QVERIFY(QMetaObject::invokeMethod(m_chooser.dialog(), "reject"));
         QTRY_VERIFY(!m_chooser.dialog());
@@ -348,10 +350,10 @@ private Q_SLOTS:
                     actions << text;
             }
         }
-        QCOMPARE(menus, (QStringList{u"&File"_qs, u"&Dictation"_qs, u"&View"_qs, u"&Help"_qs}));
-        QCOMPARE(actions, (QStringList{u"Transcribe a File…"_qs, u"Settings…"_qs, u"Quit Murmel"_qs, u"Start Dictation"_qs,
-                                       u"Set Hotkey…"_qs, u"Home"_qs, u"Transcribe a File"_qs, u"History"_qs, u"Back"_qs,
-                                       u"Murmel Help"_qs, u"Contact Support"_qs, u"Check for Updates…"_qs}));
+        QCOMPARE(menus, (QStringList{u"&File"_s, u"&Dictation"_s, u"&View"_s, u"&Help"_s}));
+        QCOMPARE(actions, (QStringList{u"Transcribe a File…"_s, u"Settings…"_s, u"Quit Murmel"_s, u"Start Dictation"_s,
+                                       u"Set Hotkey…"_s, u"Home"_s, u"Transcribe a File"_s, u"History"_s, u"Back"_s,
+                                       u"Murmel Help"_s, u"Contact Support"_s, u"Check for Updates…"_s}));
     }
 
     void shortcutsMoveBetweenScreens_data()
@@ -360,13 +362,13 @@ private Q_SLOTS:
         QTest::addColumn<Nav::MurScreen>("screen");
 
         // Each row starts on the settings screen.
-        QTest::newRow("Ctrl+1 home") << QKeySequence(u"Ctrl+1"_qs) << Nav::MurScreen::home;
-        QTest::newRow("Ctrl+2 file") << QKeySequence(u"Ctrl+2"_qs) << Nav::MurScreen::file;
-        QTest::newRow("Ctrl+O file") << QKeySequence(u"Ctrl+O"_qs) << Nav::MurScreen::file;
-        QTest::newRow("Ctrl+3 history") << QKeySequence(u"Ctrl+3"_qs) << Nav::MurScreen::history;
-        QTest::newRow("Ctrl+[ back") << QKeySequence(u"Ctrl+["_qs) << Nav::MurScreen::home;
-        QTest::newRow("Alt+Left back") << QKeySequence(u"Alt+Left"_qs) << Nav::MurScreen::home;
-        QTest::newRow("Ctrl+, settings") << QKeySequence(u"Ctrl+,"_qs) << Nav::MurScreen::settings;
+        QTest::newRow("Ctrl+1 home") << QKeySequence(u"Ctrl+1"_s) << Nav::MurScreen::home;
+        QTest::newRow("Ctrl+2 file") << QKeySequence(u"Ctrl+2"_s) << Nav::MurScreen::file;
+        QTest::newRow("Ctrl+O file") << QKeySequence(u"Ctrl+O"_s) << Nav::MurScreen::file;
+        QTest::newRow("Ctrl+3 history") << QKeySequence(u"Ctrl+3"_s) << Nav::MurScreen::history;
+        QTest::newRow("Ctrl+[ back") << QKeySequence(u"Ctrl+["_s) << Nav::MurScreen::home;
+        QTest::newRow("Alt+Left back") << QKeySequence(u"Alt+Left"_s) << Nav::MurScreen::home;
+        QTest::newRow("Ctrl+, settings") << QKeySequence(u"Ctrl+,"_s) << Nav::MurScreen::settings;
     }
 
     void shortcutsMoveBetweenScreens()
@@ -394,7 +396,7 @@ private Q_SLOTS:
         // The settings tabs move with Ctrl+Page Down and back with Ctrl+Page Up.
         m_nav.setSettingsTab(Nav::SettingsTab::about);
         m_nav.setScreen(Nav::MurScreen::settings);
-        QTRY_VERIFY(named(u"settingsScreen"_qs));
+        QTRY_VERIFY(named(u"settingsScreen"_s));
         m_window->requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(m_window));
         QTest::keyClick(m_window, Qt::Key_PageDown, Qt::ControlModifier);
@@ -408,9 +410,9 @@ private Q_SLOTS:
     void shortcutsReachDictationAndHelp()
     {
         m_window->requestActivate();
-        QTest::keySequence(m_window, QKeySequence(u"Ctrl+Shift+D"_qs));
+        QTest::keySequence(m_window, QKeySequence(u"Ctrl+Shift+D"_s));
         QCOMPARE(m_rig->controller->status(), DictationController::Status::recording);
-        QTest::keySequence(m_window, QKeySequence(u"F1"_qs));
+        QTest::keySequence(m_window, QKeySequence(u"F1"_s));
         QCOMPARE(m_urls.opened.value(0), AppInfo::website());
         m_rig->controller->stopAndProcess();
         QTRY_COMPARE_WITH_TIMEOUT(m_rig->controller->status(), DictationController::Status::idle, 10000);
@@ -418,15 +420,15 @@ private Q_SLOTS:
 
     void updateAnswerIsShown()
     {
-        m_server.setResponse(u"/latest.json"_qs, {.body = R"({"version": "9.0.0", "notes": "Faster."})",
+        m_server.setResponse(u"/latest.json"_s, {.body = R"({"version": "9.0.0", "notes": "Faster."})",
                                                    .contentType = "application/json"});
-        QObject *dialog = m_window->findChild<QObject *>(u"updateDialog"_qs);
+        QObject *dialog = m_window->findChild<QObject *>(u"updateDialog"_s);
         QVERIFY(dialog);
         QVERIFY(!dialog->property("visible").toBool());
         m_commands->checkForUpdates();
         QTRY_VERIFY(dialog->property("visible").toBool());
         QVERIFY(m_updates->isNewerVersionAvailable());
-        QCOMPARE(m_updates->message(), u"Murmel 9.0.0 is available. You have 0.1.0."_qs);
+        QCOMPARE(m_updates->message(), u"Murmel 9.0.0 is available. You have 0.1.0."_s);
     }
 };
 

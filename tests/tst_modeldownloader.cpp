@@ -11,6 +11,8 @@
 #include <QThread>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QByteArray randomBytes(qsizetype size)
@@ -47,7 +49,7 @@ private:
     QByteArray m_body;
     QList<double> m_progress;
 
-    QString destination() const { return m_environment->dataHome() + u"/Murmel/Models/ggml-base.en.bin"_qs; }
+    QString destination() const { return m_environment->dataHome() + u"/Murmel/Models/ggml-base.en.bin"_s; }
     QString partial() const { return ModelDownloader::partialPath(destination()); }
 
     std::optional<ModelDownloadError> fetch(ModelDownloader &downloader, const QString &path,
@@ -76,9 +78,9 @@ private Q_SLOTS:
 
     void successReportsProgressAndPlacesTheFile()
     {
-        m_server->setResponse(u"/model"_qs, {.body = m_body});
+        m_server->setResponse(u"/model"_s, {.body = m_body});
         ModelDownloader downloader;
-        const auto error = fetch(downloader, u"/model"_qs);
+        const auto error = fetch(downloader, u"/model"_s);
         QVERIFY2(!error, error ? qPrintable(error->description()) : "");
         QCOMPARE(contents(destination()), m_body);
         QVERIFY(!QFile::exists(partial()));
@@ -93,18 +95,18 @@ private Q_SLOTS:
 
     void unknownLengthReportsNoProgress()
     {
-        m_server->setResponse(u"/model"_qs, {.body = m_body, .sendLength = false});
+        m_server->setResponse(u"/model"_s, {.body = m_body, .sendLength = false});
         ModelDownloader downloader;
-        QVERIFY(!fetch(downloader, u"/model"_qs));
+        QVERIFY(!fetch(downloader, u"/model"_s));
         QCOMPARE(contents(destination()), m_body);
         QVERIFY(m_progress.isEmpty());
     }
 
     void emptyBodyGivesAnEmptyFile()
     {
-        m_server->setResponse(u"/model"_qs, {.body = {}});
+        m_server->setResponse(u"/model"_s, {.body = {}});
         ModelDownloader downloader;
-        QVERIFY(!fetch(downloader, u"/model"_qs));
+        QVERIFY(!fetch(downloader, u"/model"_s));
         QVERIFY(QFileInfo::exists(destination()));
         QCOMPARE(QFileInfo(destination()).size(), 0);
     }
@@ -113,21 +115,21 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-        QTest::newRow("404") << 404 << u"The server returned HTTP 404."_qs;
-        QTest::newRow("500") << 500 << u"The server returned HTTP 500."_qs;
-        QTest::newRow("403") << 403 << u"The server returned HTTP 403."_qs;
+        QTest::newRow("404") << 404 << u"The server returned HTTP 404."_s;
+        QTest::newRow("500") << 500 << u"The server returned HTTP 500."_s;
+        QTest::newRow("403") << 403 << u"The server returned HTTP 403."_s;
     }
 
     void badStatus()
     {
         QFETCH(int, status);
         QFETCH(QString, message);
-        m_server->setResponse(u"/model"_qs, {.status = status, .body = "<html>an error page</html>"});
+        m_server->setResponse(u"/model"_s, {.status = status, .body = "<html>an error page</html>"});
         // Even a partial file from an earlier attempt goes: the server no longer offers it.
         QDir().mkpath(QFileInfo(partial()).absolutePath());
         writeFile(partial(), "earlier bytes");
         ModelDownloader downloader;
-        const auto error = fetch(downloader, u"/model"_qs);
+        const auto error = fetch(downloader, u"/model"_s);
         QVERIFY(error);
         QCOMPARE(error->kind(), ModelDownloadError::badStatus);
         QCOMPARE(error->statusCode(), status);
@@ -138,9 +140,9 @@ private Q_SLOTS:
 
     void droppedConnectionKeepsThePartialFile()
     {
-        m_server->setResponse(u"/model"_qs, {.body = m_body, .dropAfter = 1024 * 1024});
+        m_server->setResponse(u"/model"_s, {.body = m_body, .dropAfter = 1024 * 1024});
         ModelDownloader downloader;
-        const auto error = fetch(downloader, u"/model"_qs);
+        const auto error = fetch(downloader, u"/model"_s);
         QVERIFY(error);
         QCOMPARE(error->kind(), ModelDownloadError::network);
         QVERIFY(!error->description().isEmpty());
@@ -150,26 +152,26 @@ private Q_SLOTS:
 
     void stalledServerTimesOut()
     {
-        m_server->setResponse(u"/model"_qs, {.body = m_body, .stallAfter = 512 * 1024});
+        m_server->setResponse(u"/model"_s, {.body = m_body, .stallAfter = 512 * 1024});
         ModelDownloader downloader;
         downloader.setIdleTimeout(std::chrono::milliseconds(400));
-        const auto error = fetch(downloader, u"/model"_qs);
+        const auto error = fetch(downloader, u"/model"_s);
         QVERIFY(error);
         QCOMPARE(error->kind(), ModelDownloadError::network);
-        QCOMPARE(error->description(), u"The request timed out."_qs);
+        QCOMPARE(error->description(), u"The request timed out."_s);
         QVERIFY(!QFile::exists(destination()));
     }
 
     void resumesWhenTheServerHonoursRange()
     {
-        m_server->setResponse(u"/model"_qs, {.body = m_body, .dropAfter = 1024 * 1024});
+        m_server->setResponse(u"/model"_s, {.body = m_body, .dropAfter = 1024 * 1024});
         ModelDownloader downloader;
-        QVERIFY(fetch(downloader, u"/model"_qs));
+        QVERIFY(fetch(downloader, u"/model"_s));
         QCOMPARE(QFileInfo(partial()).size(), 1024 * 1024);
 
-        m_server->setResponse(u"/model"_qs, {.body = m_body, .honourRange = true});
+        m_server->setResponse(u"/model"_s, {.body = m_body, .honourRange = true});
         m_progress.clear();
-        const auto error = fetch(downloader, u"/model"_qs);
+        const auto error = fetch(downloader, u"/model"_s);
         QVERIFY2(!error, error ? qPrintable(error->description()) : "");
         QCOMPARE(contents(destination()), m_body);
         QCOMPARE(m_server->requests().last().headers.value("range"), QByteArray("bytes=1048576-"));
@@ -184,9 +186,9 @@ private Q_SLOTS:
     {
         QDir().mkpath(QFileInfo(partial()).absolutePath());
         writeFile(partial(), QByteArray(1024 * 1024, 'j'));
-        m_server->setResponse(u"/model"_qs, {.body = m_body, .honourRange = false});
+        m_server->setResponse(u"/model"_s, {.body = m_body, .honourRange = false});
         ModelDownloader downloader;
-        QVERIFY(!fetch(downloader, u"/model"_qs));
+        QVERIFY(!fetch(downloader, u"/model"_s));
         QCOMPARE(m_server->requests().size(), 1);
         QVERIFY(m_server->requests().first().headers.contains("range"));
         QCOMPARE(contents(destination()), m_body);
@@ -197,9 +199,9 @@ private Q_SLOTS:
         // A partial file as long as the whole: the server answers 416.
         QDir().mkpath(QFileInfo(partial()).absolutePath());
         writeFile(partial(), QByteArray(m_body.size() + 10, 'j'));
-        m_server->setResponse(u"/model"_qs, {.body = m_body, .honourRange = true});
+        m_server->setResponse(u"/model"_s, {.body = m_body, .honourRange = true});
         ModelDownloader downloader;
-        const auto error = fetch(downloader, u"/model"_qs);
+        const auto error = fetch(downloader, u"/model"_s);
         QVERIFY2(!error, error ? qPrintable(error->description()) : "");
         QCOMPARE(m_server->requests().size(), 2);
         QVERIFY(!m_server->requests().last().headers.contains("range"));
@@ -208,9 +210,9 @@ private Q_SLOTS:
 
     void cancelStopsAndLeavesNothing()
     {
-        m_server->setResponse(u"/model"_qs, {.body = m_body, .chunkSize = 64 * 1024, .chunkDelayMs = 50});
+        m_server->setResponse(u"/model"_s, {.body = m_body, .chunkSize = 64 * 1024, .chunkDelayMs = 50});
         ModelDownloader downloader;
-        auto task = downloader.download(m_server->url(u"/model"_qs), destination(), [&](double) {
+        auto task = downloader.download(m_server->url(u"/model"_s), destination(), [&](double) {
             if (downloader.isRunning())
                 downloader.cancel();
         });
@@ -224,13 +226,13 @@ private Q_SLOTS:
 
     void rejectedFileIsRemovedAndNeverPlaced()
     {
-        m_server->setResponse(u"/model"_qs, {.body = m_body});
+        m_server->setResponse(u"/model"_s, {.body = m_body});
         QDir().mkpath(QFileInfo(destination()).absolutePath());
         writeFile(destination(), "the previous copy");
         ModelDownloader downloader;
         QThread *acceptThread = nullptr;
         QByteArray seen;
-        const auto error = fetch(downloader, u"/model"_qs, [&](const QString &file) {
+        const auto error = fetch(downloader, u"/model"_s, [&](const QString &file) {
             acceptThread = QThread::currentThread();
             seen = contents(file);
             return false;
@@ -245,17 +247,17 @@ private Q_SLOTS:
 
     void acceptedFileReplacesTheExistingOne()
     {
-        m_server->setResponse(u"/model"_qs, {.body = m_body});
+        m_server->setResponse(u"/model"_s, {.body = m_body});
         QDir().mkpath(QFileInfo(destination()).absolutePath());
         writeFile(destination(), "the previous copy");
         ModelDownloader downloader;
-        QVERIFY(!fetch(downloader, u"/model"_qs, [](const QString &) { return true; }));
+        QVERIFY(!fetch(downloader, u"/model"_s, [](const QString &) { return true; }));
         QCOMPARE(contents(destination()), m_body);
     }
 
     void unreachableServerIsANetworkError()
     {
-        const QUrl url = m_server->url(u"/model"_qs);
+        const QUrl url = m_server->url(u"/model"_s);
         m_server.reset(); // nothing listens on that port any more
         ModelDownloader downloader;
         const auto error = QCoro::waitFor(downloader.download(url, destination()));
@@ -269,14 +271,14 @@ private Q_SLOTS:
 
     void oneDownloadPerDestination()
     {
-        m_server->setResponse(u"/model"_qs, {.body = m_body, .chunkSize = 256 * 1024, .chunkDelayMs = 20});
+        m_server->setResponse(u"/model"_s, {.body = m_body, .chunkSize = 256 * 1024, .chunkDelayMs = 20});
         ModelDownloader first;
         ModelDownloader second;
-        auto running = first.download(m_server->url(u"/model"_qs), destination());
+        auto running = first.download(m_server->url(u"/model"_s), destination());
         QVERIFY(ModelDownloader::isInProgress(destination()));
-        const auto refused = QCoro::waitFor(second.download(m_server->url(u"/model"_qs), destination()));
+        const auto refused = QCoro::waitFor(second.download(m_server->url(u"/model"_s), destination()));
         QVERIFY(refused);
-        QCOMPARE(refused->description(), u"Another Murmel process is downloading this file."_qs);
+        QCOMPARE(refused->description(), u"Another Murmel process is downloading this file."_s);
         QVERIFY(!QCoro::waitFor(std::move(running)));
         QCOMPARE(contents(destination()), m_body);
         QVERIFY(!ModelDownloader::isInProgress(destination()));
@@ -284,10 +286,10 @@ private Q_SLOTS:
 
     void honoursTheProxyVariable()
     {
-        m_server->setResponse(u"/repo/ggml-base.en.bin"_qs, {.body = m_body});
+        m_server->setResponse(u"/repo/ggml-base.en.bin"_s, {.body = m_body});
         qputenv("http_proxy", m_server->url(QString()).toString().toLocal8Bit());
         ModelDownloader downloader;
-        const auto error = QCoro::waitFor(downloader.download(QUrl(u"http://models.invalid/repo/ggml-base.en.bin"_qs), destination()));
+        const auto error = QCoro::waitFor(downloader.download(QUrl(u"http://models.invalid/repo/ggml-base.en.bin"_s), destination()));
         qunsetenv("http_proxy");
         QVERIFY2(!error, error ? qPrintable(error->description()) : "");
         QCOMPARE(m_server->requests().first().target, QByteArray("http://models.invalid/repo/ggml-base.en.bin"));

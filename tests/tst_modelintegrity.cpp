@@ -6,9 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString emptyDigest = u"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"_qs;
+const QString emptyDigest = u"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"_s;
 
 } // namespace
 
@@ -46,7 +48,7 @@ private Q_SLOTS:
     void digests()
     {
         QFETCH(QByteArray, content);
-        const QString path = write(u"model.bin"_qs, content);
+        const QString path = write(u"model.bin"_s, content);
         const QString expected = QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
         QCOMPARE(ModelIntegrity::sha256(path), expected);
         QVERIFY(ModelIntegrity::verify(path, expected));
@@ -56,25 +58,25 @@ private Q_SLOTS:
 
     void emptyFileMatchesOnlyTheEmptyDigest()
     {
-        const QString path = write(u"empty.bin"_qs, {});
+        const QString path = write(u"empty.bin"_s, {});
         QVERIFY(ModelIntegrity::verify(path, emptyDigest));
         QVERIFY(!ModelIntegrity::verify(path, QString()));
-        QVERIFY(!ModelIntegrity::verify(path, u"a03779c86df3323075f5e796cb2ce5029f00ec8869eee3fdfb897afe36c6d002"_qs));
+        QVERIFY(!ModelIntegrity::verify(path, u"a03779c86df3323075f5e796cb2ce5029f00ec8869eee3fdfb897afe36c6d002"_s));
     }
 
     void missingOrUnreadableFails()
     {
-        QVERIFY(!ModelIntegrity::verify(m_dir.path() + u"/missing.bin"_qs, emptyDigest));
+        QVERIFY(!ModelIntegrity::verify(m_dir.path() + u"/missing.bin"_s, emptyDigest));
         // A folder opens but cannot be read: that is a failed check, not an empty file.
-        QVERIFY(QDir(m_dir.path()).mkdir(u"folder.bin"_qs));
-        QVERIFY(!ModelIntegrity::verify(m_dir.path() + u"/folder.bin"_qs, emptyDigest));
-        QCOMPARE(ModelIntegrity::sha256(m_dir.path() + u"/folder.bin"_qs), QString());
+        QVERIFY(QDir(m_dir.path()).mkdir(u"folder.bin"_s));
+        QVERIFY(!ModelIntegrity::verify(m_dir.path() + u"/folder.bin"_s, emptyDigest));
+        QCOMPARE(ModelIntegrity::sha256(m_dir.path() + u"/folder.bin"_s), QString());
     }
 
     void expectedMustMatchWhole()
     {
-        const QString path = write(u"abc.bin"_qs, "abc");
-        const QString digest = u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"_qs;
+        const QString path = write(u"abc.bin"_s, "abc");
+        const QString digest = u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"_s;
         QVERIFY(ModelIntegrity::verify(path, digest));
         QVERIFY(!ModelIntegrity::verify(path, digest.left(32)));
         QVERIFY(!ModelIntegrity::verify(path, digest + u'0'));

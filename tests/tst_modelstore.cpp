@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QByteArray modelBytes(char seed)
@@ -39,16 +41,16 @@ private:
     const QByteArray m_baseEn = modelBytes('b');
     const QByteArray m_small = modelBytes('s');
 
-    QString modelsFolder() const { return m_environment->dataHome() + u"/Murmel/Models"_qs; }
+    QString modelsFolder() const { return m_environment->dataHome() + u"/Murmel/Models"_s; }
 
     void serve(const QString &fileName, const TestHttpServer::Response &response)
     {
-        m_server->setResponse(u"/repo/"_qs + fileName, response);
+        m_server->setResponse(u"/repo/"_s + fileName, response);
     }
 
     void useTestCatalog(const QJsonObject &digests)
     {
-        const QString path = m_environment->home() + u"/catalog.json"_qs;
+        const QString path = m_environment->home() + u"/catalog.json"_s;
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(QJsonDocument(digests).toJson());
@@ -69,8 +71,8 @@ private Q_SLOTS:
         m_environment = std::make_unique<TestEnvironment>();
         m_server = std::make_unique<TestHttpServer>();
         QVERIFY(m_server->listen());
-        qputenv("MURMEL_MODEL_BASE_URL", m_server->url(u"/repo/"_qs).toString().toLocal8Bit());
-        useTestCatalog({{u"base.en"_qs, digest(m_baseEn)}, {u"small"_qs, digest(m_small)}});
+        qputenv("MURMEL_MODEL_BASE_URL", m_server->url(u"/repo/"_s).toString().toLocal8Bit());
+        useTestCatalog({{u"base.en"_s, digest(m_baseEn)}, {u"small"_s, digest(m_small)}});
         m_store = std::make_unique<ModelStore>(modelsFolder());
     }
 
@@ -85,7 +87,7 @@ private Q_SLOTS:
     {
         QCOMPARE(ModelStore::shared().directory(), modelsFolder());
         QVERIFY(QDir(modelsFolder()).exists());
-        QCOMPARE(m_store->path(WhisperModel::small), modelsFolder() + u"/ggml-small.bin"_qs);
+        QCOMPARE(m_store->path(WhisperModel::small), modelsFolder() + u"/ggml-small.bin"_s);
     }
 
     void presentModelNeedsNoNetwork()
@@ -103,13 +105,13 @@ private Q_SLOTS:
 
     void downloadVerifiesAndPlaces()
     {
-        serve(u"ggml-base.en.bin"_qs, {.body = m_baseEn});
+        serve(u"ggml-base.en.bin"_s, {.body = m_baseEn});
         QSignalSpy downloading(m_store.get(), &ModelStore::downloadingChanged);
         QSignalSpy progress(m_store.get(), &ModelStore::progressChanged);
         QCOMPARE(m_store->state(WhisperModel::baseEn), ModelStore::State::missing);
 
         const auto path = QCoro::waitFor(m_store->ensure(WhisperModel::baseEn));
-        QCOMPARE(path, std::optional(modelsFolder() + u"/ggml-base.en.bin"_qs));
+        QCOMPARE(path, std::optional(modelsFolder() + u"/ggml-base.en.bin"_s));
         QFile file(*path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), m_baseEn);
@@ -119,15 +121,15 @@ private Q_SLOTS:
         QCOMPARE(downloading.size(), 2); // set, then cleared
         QVERIFY(progress.size() >= 1);
         QCOMPARE(m_store->state(WhisperModel::baseEn), ModelStore::State::ready);
-        QCOMPARE(QDir(modelsFolder()).entryList(QDir::Files), QStringList{u"ggml-base.en.bin"_qs});
+        QCOMPARE(QDir(modelsFolder()).entryList(QDir::Files), QStringList{u"ggml-base.en.bin"_s});
     }
 
     void failedVerificationLeavesNoFile()
     {
-        serve(u"ggml-base.en.bin"_qs, {.body = m_small});
+        serve(u"ggml-base.en.bin"_s, {.body = m_small});
         QCOMPARE(QCoro::waitFor(m_store->ensure(WhisperModel::baseEn)), std::nullopt);
         QCOMPARE(m_store->lastError(),
-                 std::optional(u"Base (fast, English) failed verification after download. Please try again."_qs));
+                 std::optional(u"Base (fast, English) failed verification after download. Please try again."_s));
         QCOMPARE(m_store->lastErrorText(), *m_store->lastError());
         QVERIFY(!m_store->isDownloaded(WhisperModel::baseEn));
         QCOMPARE(QDir(modelsFolder()).entryList(QDir::Files), QStringList());
@@ -136,9 +138,9 @@ private Q_SLOTS:
     void publishedChecksumsHoldWithoutATestCatalog()
     {
         qunsetenv("MURMEL_MODEL_CATALOG");
-        serve(u"ggml-small.bin"_qs, {.body = m_small});
+        serve(u"ggml-small.bin"_s, {.body = m_small});
         QCoro::waitFor(m_store->download(WhisperModel::small));
-        QCOMPARE(m_store->lastError(), std::optional(u"Small (balanced) failed verification after download. Please try again."_qs));
+        QCOMPARE(m_store->lastError(), std::optional(u"Small (balanced) failed verification after download. Please try again."_s));
         QVERIFY(!m_store->isDownloaded(WhisperModel::small));
     }
 
@@ -146,21 +148,21 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-        QTest::newRow("404") << 404 << u"Could not download Small (balanced). The server returned HTTP 404."_qs;
-        QTest::newRow("500") << 500 << u"Could not download Small (balanced). The server returned HTTP 500."_qs;
+        QTest::newRow("404") << 404 << u"Could not download Small (balanced). The server returned HTTP 404."_s;
+        QTest::newRow("500") << 500 << u"Could not download Small (balanced). The server returned HTTP 500."_s;
     }
 
     void serverErrorsAreReportedWithTheModelName()
     {
         QFETCH(int, status);
         QFETCH(QString, message);
-        serve(u"ggml-small.bin"_qs, {.status = status, .body = "nope"});
+        serve(u"ggml-small.bin"_s, {.status = status, .body = "nope"});
         QCOMPARE(QCoro::waitFor(m_store->ensure(WhisperModel::small)), std::nullopt);
         QCOMPARE(m_store->lastError(), std::optional(message));
         QVERIFY(!m_store->isDownloaded(WhisperModel::small));
 
         // The next download starts with a clean slate.
-        serve(u"ggml-small.bin"_qs, {.body = m_small});
+        serve(u"ggml-small.bin"_s, {.body = m_small});
         QSignalSpy errorChanged(m_store.get(), &ModelStore::lastErrorChanged);
         QVERIFY(QCoro::waitFor(m_store->ensure(WhisperModel::small)));
         QCOMPARE(m_store->lastError(), std::nullopt);
@@ -169,31 +171,31 @@ private Q_SLOTS:
 
     void droppedConnectionIsReported()
     {
-        serve(u"ggml-small.bin"_qs, {.body = m_small, .dropAfter = 4096});
+        serve(u"ggml-small.bin"_s, {.body = m_small, .dropAfter = 4096});
         QCoro::waitFor(m_store->download(WhisperModel::small));
         QVERIFY(m_store->lastError());
-        QVERIFY2(m_store->lastError()->startsWith(u"Could not download Small (balanced). "_qs), qPrintable(*m_store->lastError()));
+        QVERIFY2(m_store->lastError()->startsWith(u"Could not download Small (balanced). "_s), qPrintable(*m_store->lastError()));
         QVERIFY(!m_store->isDownloaded(WhisperModel::small));
         // What arrived is kept for the next attempt, which continues it.
-        serve(u"ggml-small.bin"_qs, {.body = m_small, .honourRange = true});
+        serve(u"ggml-small.bin"_s, {.body = m_small, .honourRange = true});
         QVERIFY(QCoro::waitFor(m_store->ensure(WhisperModel::small)));
         QCOMPARE(m_server->requests().last().headers.value("range"), QByteArray("bytes=4096-"));
     }
 
     void otherModelDuringADownloadIsIgnored()
     {
-        serve(u"ggml-base.en.bin"_qs, {.body = m_baseEn, .chunkSize = 128 * 1024, .chunkDelayMs = 20});
-        serve(u"ggml-small.bin"_qs, {.body = m_small});
+        serve(u"ggml-base.en.bin"_s, {.body = m_baseEn, .chunkSize = 128 * 1024, .chunkDelayMs = 20});
+        serve(u"ggml-small.bin"_s, {.body = m_small});
         auto first = m_store->ensure(WhisperModel::baseEn);
         QCOMPARE(m_store->downloading(), std::optional<WhisperModel>(WhisperModel::baseEn));
-        QCOMPARE(m_store->downloadingRawValue(), u"base.en"_qs);
+        QCOMPARE(m_store->downloadingRawValue(), u"base.en"_s);
         QCOMPARE(m_store->state(WhisperModel::baseEn), ModelStore::State::downloading);
 
         QSignalSpy errorChanged(m_store.get(), &ModelStore::lastErrorChanged);
         QCOMPARE(QCoro::waitFor(m_store->ensure(WhisperModel::small)), std::nullopt);
         QCOMPARE(m_store->downloading(), std::optional<WhisperModel>(WhisperModel::baseEn));
         QCOMPARE(errorChanged.size(), 0);
-        QCOMPARE(requestsFor(u"ggml-small.bin"_qs), 0);
+        QCOMPARE(requestsFor(u"ggml-small.bin"_s), 0);
 
         QVERIFY(QCoro::waitFor(std::move(first)));
         QVERIFY(!m_store->isDownloaded(WhisperModel::small));
@@ -201,19 +203,19 @@ private Q_SLOTS:
 
     void twoCallersShareOneDownload()
     {
-        serve(u"ggml-base.en.bin"_qs, {.body = m_baseEn, .chunkSize = 128 * 1024, .chunkDelayMs = 10});
+        serve(u"ggml-base.en.bin"_s, {.body = m_baseEn, .chunkSize = 128 * 1024, .chunkDelayMs = 10});
         auto first = m_store->ensure(WhisperModel::baseEn);
         auto second = m_store->ensure(WhisperModel::baseEn);
         const auto secondPath = QCoro::waitFor(std::move(second));
         const auto firstPath = QCoro::waitFor(std::move(first));
         QCOMPARE(firstPath, std::optional(m_store->path(WhisperModel::baseEn)));
         QCOMPARE(secondPath, firstPath);
-        QCOMPARE(requestsFor(u"ggml-base.en.bin"_qs), 1);
+        QCOMPARE(requestsFor(u"ggml-base.en.bin"_s), 1);
     }
 
     void cancelReportsNothingAndLeavesNothing()
     {
-        serve(u"ggml-base.en.bin"_qs, {.body = m_baseEn, .chunkSize = 64 * 1024, .chunkDelayMs = 30});
+        serve(u"ggml-base.en.bin"_s, {.body = m_baseEn, .chunkSize = 64 * 1024, .chunkDelayMs = 30});
         connect(m_store.get(), &ModelStore::progressChanged, m_store.get(), [this] {
             if (m_store->progress() > 0.0)
                 m_store->cancel();
@@ -227,10 +229,10 @@ private Q_SLOTS:
 
     void stalledDownloadTimesOut()
     {
-        serve(u"ggml-small.bin"_qs, {.body = m_small, .stallAfter = 1000});
+        serve(u"ggml-small.bin"_s, {.body = m_small, .stallAfter = 1000});
         m_store->setIdleTimeout(std::chrono::milliseconds(300));
         QCoro::waitFor(m_store->download(WhisperModel::small));
-        QCOMPARE(m_store->lastError(), std::optional(u"Could not download Small (balanced). The request timed out."_qs));
+        QCOMPARE(m_store->lastError(), std::optional(u"Could not download Small (balanced). The request timed out."_s));
         QCOMPARE(m_store->downloading(), std::nullopt);
     }
 };

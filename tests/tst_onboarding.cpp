@@ -14,6 +14,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestOnboarding final : public QObject
 {
     Q_OBJECT
@@ -22,9 +24,9 @@ private:
     struct Rig
     {
         explicit Rig(const QString &root, bool onboarded)
-            : preferences(root + u"/config/preferences.json"_qs)
+            : preferences(root + u"/config/preferences.json"_s)
             , onboardedWritten(preferences.setBoolean(PreferenceKeys::hasOnboarded, onboarded))
-            , models(root + u"/models"_qs)
+            , models(root + u"/models"_s)
         {
         }
 
@@ -55,7 +57,7 @@ private:
 
     std::unique_ptr<Rig> rig(bool onboarded = false)
     {
-        return std::make_unique<Rig>(m_environment.dataHome() + u"/run"_qs + QString::number(++m_run), onboarded);
+        return std::make_unique<Rig>(m_environment.dataHome() + u"/run"_s + QString::number(++m_run), onboarded);
     }
 
 private Q_SLOTS:
@@ -103,15 +105,15 @@ private Q_SLOTS:
     void theLastButtonSaysWhetherTheChosenModelIsThere()
     {
         auto r = rig();
-        r->settings.setWhisperModel(u"base.en"_qs);
-        QCOMPARE(r->onboarding.finishTitle(), u"Skip for now"_qs);
+        r->settings.setWhisperModel(u"base.en"_s);
+        QCOMPARE(r->onboarding.finishTitle(), u"Skip for now"_s);
         r->placeModel(*WhisperModel::fromRawValue(u"small"));
         QSignalSpy title(&r->onboarding, &Onboarding::finishTitleChanged);
-        r->settings.setWhisperModel(u"small"_qs);
+        r->settings.setWhisperModel(u"small"_s);
         QCOMPARE(title.count(), 1);
-        QCOMPARE(r->onboarding.finishTitle(), u"Finish"_qs);
-        r->settings.setWhisperModel(u"large-v3"_qs);
-        QCOMPARE(r->onboarding.finishTitle(), u"Skip for now"_qs);
+        QCOMPARE(r->onboarding.finishTitle(), u"Finish"_s);
+        r->settings.setWhisperModel(u"large-v3"_s);
+        QCOMPARE(r->onboarding.finishTitle(), u"Skip for now"_s);
     }
 
     void finishingAndSkippingBothEndIt_data()
@@ -158,11 +160,11 @@ private Q_SLOTS:
         EyeEgg egg({[&spoken](const QString &phrase) { spoken << phrase; }, [&sounds] { ++sounds; }});
         for (int i = 0; i < EyeEgg::tapsToAnnoy - 1; ++i)
             egg.tap();
-        QCOMPARE(spoken, QStringList(6, u"Talk to me."_qs));
+        QCOMPARE(spoken, QStringList(6, u"Talk to me."_s));
         QVERIFY(egg.message().isEmpty());
         egg.tap();
-        QCOMPARE(egg.message(), u"Stop poking me."_qs);
-        QCOMPARE(spoken.last(), u"Stop poking me."_qs);
+        QCOMPARE(egg.message(), u"Stop poking me."_s);
+        QCOMPARE(spoken.last(), u"Stop poking me."_s);
         QCOMPARE(sounds, 7);
         QCOMPARE(egg.taps(), 0);
         QSignalSpy cleared(&egg, &EyeEgg::messageChanged);
@@ -170,7 +172,7 @@ private Q_SLOTS:
         QVERIFY(egg.message().isEmpty());
         // The count starts over: the next tap is the first again.
         egg.tap();
-        QCOMPARE(spoken.last(), u"Talk to me."_qs);
+        QCOMPARE(spoken.last(), u"Talk to me."_s);
         QVERIFY(egg.message().isEmpty());
     }
 };

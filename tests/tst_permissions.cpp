@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestPermissions final : public QObject
 {
     Q_OBJECT
@@ -62,14 +64,14 @@ private Q_SLOTS:
         QStringList asked;
         Permissions permissions({{}, {}, [&] { return hot; }, [&](const QString &which) {
                                      asked << which;
-                                     hot = which == u"hotkey"_qs;
+                                     hot = which == u"hotkey"_s;
                                  }});
         QSignalSpy changed(&permissions, &Permissions::hotkeyActiveChanged);
-        permissions.grant(u"paste"_qs);
+        permissions.grant(u"paste"_s);
         QVERIFY(!permissions.hotkeyActive());
-        permissions.grant(u"hotkey"_qs);
+        permissions.grant(u"hotkey"_s);
         QVERIFY(permissions.hotkeyActive());
-        QCOMPARE(asked, (QStringList{u"paste"_qs, u"hotkey"_qs}));
+        QCOMPARE(asked, (QStringList{u"paste"_s, u"hotkey"_s}));
         QCOMPARE(changed.count(), 1);
     }
 };

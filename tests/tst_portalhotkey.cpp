@@ -15,17 +15,19 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 Q_DECLARE_METATYPE(Shortcut)
 
 namespace {
 
-const QString portalName = u"org.freedesktop.portal.Desktop"_qs;
-const QString portalPath = u"/org/freedesktop/portal/desktop"_qs;
-const QString shortcutsInterface = u"org.freedesktop.portal.GlobalShortcuts"_qs;
-const QString mockInterface = u"org.freedesktop.DBus.Mock"_qs;
-const QString connectionName = u"portal-test"_qs;
+const QString portalName = u"org.freedesktop.portal.Desktop"_s;
+const QString portalPath = u"/org/freedesktop/portal/desktop"_s;
+const QString shortcutsInterface = u"org.freedesktop.portal.GlobalShortcuts"_s;
+const QString mockInterface = u"org.freedesktop.DBus.Mock"_s;
+const QString connectionName = u"portal-test"_s;
 
-const Shortcut f1{59, 0, u"F1"_qs};
+const Shortcut f1{59, 0, u"F1"_s};
 
 struct Binding
 {
@@ -52,16 +54,16 @@ private:
     int m_ups = 0;
 
     // The stand-in portal, with the template's parameters as JSON.
-    bool startPortal(const QString &parameters = u"{}"_qs)
+    bool startPortal(const QString &parameters = u"{}"_s)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(m_session->environment());
         m_portal.setProcessEnvironment(environment);
         m_portal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         ChildProcess::dieWithParent(m_portal);
-        m_portal.start(u"/usr/bin/python3"_qs,
-                       {u"-m"_qs, u"dbusmock"_qs, u"--template"_qs, QString::fromLocal8Bit(qgetenv("MURMEL_PORTAL_MOCK")),
-                        u"--parameters"_qs, parameters});
+        m_portal.start(u"/usr/bin/python3"_s,
+                       {u"-m"_s, u"dbusmock"_s, u"--template"_s, QString::fromLocal8Bit(qgetenv("MURMEL_PORTAL_MOCK")),
+                        u"--parameters"_s, parameters});
         if (!m_portal.waitForStarted(10000))
             return false;
         return QTest::qWaitFor([this] { return m_session->hasName(portalName); }, 15000);
@@ -98,13 +100,13 @@ private:
 
     QStringList sessions()
     {
-        const QDBusReply<QStringList> reply = callMock(u"GetSessions"_qs);
+        const QDBusReply<QStringList> reply = callMock(u"GetSessions"_s);
         return reply.isValid() ? reply.value() : QStringList();
     }
 
     QList<Binding> bound(const QString &session)
     {
-        const QDBusMessage reply = callMock(u"GetBound"_qs, {session});
+        const QDBusMessage reply = callMock(u"GetBound"_s, {session});
         QList<Binding> bindings;
         const QDBusArgument argument = reply.arguments().value(0).value<QDBusArgument>();
         argument.beginArray();
@@ -122,7 +124,7 @@ private:
     int callCount(const QString &objectPath, const QString &method)
     {
         QDBusMessage call = QDBusMessage::createMethodCall(portalName, objectPath, mockInterface,
-                                                           u"GetMethodCalls"_qs);
+                                                           u"GetMethodCalls"_s);
         call << method;
         const QDBusMessage reply = m_bus->call(call, QDBus::Block, 10000);
         if (reply.type() != QDBusMessage::ReplyMessage)
@@ -146,7 +148,7 @@ private:
     void emitShortcutSignal(const QString &name, const QString &session, const QString &id)
     {
         const QDBusMessage reply = callMock(
-            u"EmitSignal"_qs, {shortcutsInterface, name, u"osta{sv}"_qs,
+            u"EmitSignal"_s, {shortcutsInterface, name, u"osta{sv}"_s,
                                QVariant(QVariantList{QVariant::fromValue(QDBusObjectPath(session)), id,
                                                      QVariant::fromValue(qulonglong(1234)), QVariantMap()})});
         QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
@@ -156,7 +158,7 @@ private:
     // signal of it has been delivered before counting.
     void settle()
     {
-        callMock(u"GetSessions"_qs);
+        callMock(u"GetSessions"_s);
         QTest::qWait(50);
     }
 
@@ -164,7 +166,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(!qEnvironmentVariableIsEmpty("MURMEL_PORTAL_MOCK"));
-        m_preferences = std::make_unique<Preferences>(m_dir.filePath(u"preferences.json"_qs));
+        m_preferences = std::make_unique<Preferences>(m_dir.filePath(u"preferences.json"_s));
     }
 
     void init()
@@ -190,17 +192,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<Shortcut>("shortcut");
         QTest::addColumn<QString>("trigger");
-        QTest::newRow("default") << HotkeyMonitor::defaultShortcut() << u"CTRL+ALT+space"_qs;
-        QTest::newRow("single key") << f1 << u"F1"_qs;
-        QTest::newRow("super esc") << Shortcut{1, Shortcut::super, u"Super+Esc"_qs} << u"LOGO+Escape"_qs;
-        QTest::newRow("letter") << Shortcut{37, Shortcut::control | Shortcut::shift, u"Ctrl+Shift+K"_qs}
-                                << u"CTRL+SHIFT+k"_qs;
-        QTest::newRow("keypad enter") << Shortcut{96, 0, u"Enter"_qs} << u"KP_Enter"_qs;
-        QTest::newRow("backspace") << Shortcut{14, Shortcut::alt, u"Alt+Delete"_qs} << u"ALT+BackSpace"_qs;
+        QTest::newRow("default") << HotkeyMonitor::defaultShortcut() << u"CTRL+ALT+space"_s;
+        QTest::newRow("single key") << f1 << u"F1"_s;
+        QTest::newRow("super esc") << Shortcut{1, Shortcut::super, u"Super+Esc"_s} << u"LOGO+Escape"_s;
+        QTest::newRow("letter") << Shortcut{37, Shortcut::control | Shortcut::shift, u"Ctrl+Shift+K"_s}
+                                << u"CTRL+SHIFT+k"_s;
+        QTest::newRow("keypad enter") << Shortcut{96, 0, u"Enter"_s} << u"KP_Enter"_s;
+        QTest::newRow("backspace") << Shortcut{14, Shortcut::alt, u"Alt+Delete"_s} << u"ALT+BackSpace"_s;
         // The usual keymaps give the F13 key the symbol XF86Tools, and the desktop
         // matches triggers by symbol.
-        QTest::newRow("f13") << Shortcut{183, 0, u"F13"_qs} << u"XF86Tools"_qs;
-        QTest::newRow("no such key") << Shortcut{0, Shortcut::control, u"Ctrl+Key 0"_qs} << QString();
+        QTest::newRow("f13") << Shortcut{183, 0, u"F13"_s} << u"XF86Tools"_s;
+        QTest::newRow("no such key") << Shortcut{0, Shortcut::control, u"Ctrl+Key 0"_s} << QString();
     }
 
     void preferredTrigger()
@@ -220,7 +222,7 @@ private Q_SLOTS:
 
     void notAvailableWithoutVersion()
     {
-        QVERIFY(startPortal(u"{\"version\": 0}"_qs));
+        QVERIFY(startPortal(u"{\"version\": 0}"_s));
         PortalHotkeyBackend backend(*m_bus);
         QVERIFY(!backend.isAvailable());
     }
@@ -229,7 +231,7 @@ private Q_SLOTS:
     {
         QVERIFY(startPortal());
         HotkeyMonitor &monitor = startMonitor();
-        QCOMPARE(monitor.backendName(), u"GlobalShortcuts portal"_qs);
+        QCOMPARE(monitor.backendName(), u"GlobalShortcuts portal"_s);
         QTRY_VERIFY(monitor.isActive());
         QVERIFY(monitor.conflict().isEmpty());
 
@@ -237,29 +239,29 @@ private Q_SLOTS:
         QCOMPARE(created.size(), 1);
         const QList<Binding> bindings = bound(created.constFirst());
         QCOMPARE(bindings.size(), 1);
-        QCOMPARE(bindings.constFirst().id, u"dictate"_qs);
-        QCOMPARE(bindings.constFirst().description, u"Start or stop dictation"_qs);
-        QCOMPARE(bindings.constFirst().trigger, u"CTRL+ALT+space"_qs);
+        QCOMPARE(bindings.constFirst().id, u"dictate"_s);
+        QCOMPARE(bindings.constFirst().description, u"Start or stop dictation"_s);
+        QCOMPARE(bindings.constFirst().trigger, u"CTRL+ALT+space"_s);
 
-        emitShortcutSignal(u"Activated"_qs, created.constFirst(), u"dictate"_qs);
+        emitShortcutSignal(u"Activated"_s, created.constFirst(), u"dictate"_s);
         QTRY_COMPARE(m_downs, 1);
         QCOMPARE(m_ups, 0);
         // A second activation before the release is the key repeating.
-        emitShortcutSignal(u"Activated"_qs, created.constFirst(), u"dictate"_qs);
+        emitShortcutSignal(u"Activated"_s, created.constFirst(), u"dictate"_s);
         settle();
         QCOMPARE(m_downs, 1);
-        emitShortcutSignal(u"Deactivated"_qs, created.constFirst(), u"dictate"_qs);
+        emitShortcutSignal(u"Deactivated"_s, created.constFirst(), u"dictate"_s);
         QTRY_COMPARE(m_ups, 1);
 
         // Someone else's shortcut, or one of another session, is none of ours.
-        emitShortcutSignal(u"Activated"_qs, created.constFirst(), u"other"_qs);
-        emitShortcutSignal(u"Activated"_qs, portalPath + u"/session/1_99/elsewhere"_qs, u"dictate"_qs);
+        emitShortcutSignal(u"Activated"_s, created.constFirst(), u"other"_s);
+        emitShortcutSignal(u"Activated"_s, portalPath + u"/session/1_99/elsewhere"_s, u"dictate"_s);
         settle();
         QCOMPARE(m_downs, 1);
 
         // A later press is a new key down.
-        emitShortcutSignal(u"Activated"_qs, created.constFirst(), u"dictate"_qs);
-        emitShortcutSignal(u"Deactivated"_qs, created.constFirst(), u"dictate"_qs);
+        emitShortcutSignal(u"Activated"_s, created.constFirst(), u"dictate"_s);
+        emitShortcutSignal(u"Deactivated"_s, created.constFirst(), u"dictate"_s);
         QTRY_COMPARE(m_ups, 2);
         QCOMPARE(m_downs, 2);
         // Starting again asks the desktop for nothing new.
@@ -279,13 +281,13 @@ private Q_SLOTS:
         QTRY_COMPARE(sessions().size(), 2);
         QTRY_VERIFY(monitor.isActive());
         const QString second = sessions().value(1);
-        QCOMPARE(bound(second).value(0).trigger, u"F1"_qs);
-        QTRY_COMPARE(callCount(first, u"Close"_qs), 1);
+        QCOMPARE(bound(second).value(0).trigger, u"F1"_s);
+        QTRY_COMPARE(callCount(first, u"Close"_s), 1);
 
-        emitShortcutSignal(u"Activated"_qs, first, u"dictate"_qs);
+        emitShortcutSignal(u"Activated"_s, first, u"dictate"_s);
         settle();
         QCOMPARE(m_downs, 0);
-        emitShortcutSignal(u"Activated"_qs, second, u"dictate"_qs);
+        emitShortcutSignal(u"Activated"_s, second, u"dictate"_s);
         QTRY_COMPARE(m_downs, 1);
     }
 
@@ -297,44 +299,44 @@ private Q_SLOTS:
         const QString session = sessions().value(0);
         monitor.setShortcut(std::nullopt);
         QVERIFY(!monitor.isActive());
-        QTRY_COMPARE(callCount(session, u"Close"_qs), 1);
-        emitShortcutSignal(u"Activated"_qs, session, u"dictate"_qs);
+        QTRY_COMPARE(callCount(session, u"Close"_s), 1);
+        emitShortcutSignal(u"Activated"_s, session, u"dictate"_s);
         settle();
         QCOMPARE(m_downs, 0);
     }
 
     void declinedIsReportedAndNotAskedAgain()
     {
-        QVERIFY(startPortal(u"{\"bind_response\": 1}"_qs));
+        QVERIFY(startPortal(u"{\"bind_response\": 1}"_s));
         HotkeyMonitor &monitor = startMonitor();
         QTRY_VERIFY(!monitor.conflict().isEmpty());
         QCOMPARE(monitor.conflict(), u"Ctrl+Alt+Space was not allowed as the global hotkey. Allow it when the desktop "
-                                     "asks, or choose a different hotkey."_qs);
+                                     "asks, or choose a different hotkey."_s);
         QVERIFY(!monitor.isActive());
-        QTRY_COMPARE(callCount(sessions().value(0), u"Close"_qs), 1);
+        QTRY_COMPARE(callCount(sessions().value(0), u"Close"_s), 1);
 
         // The application becoming active must not put the dialog up again.
         monitor.ensureTap();
         settle();
-        QCOMPARE(callCount(portalPath, u"BindShortcuts"_qs), 1);
+        QCOMPARE(callCount(portalPath, u"BindShortcuts"_s), 1);
         QVERIFY(!monitor.conflict().isEmpty());
 
         // Another hotkey is another question.
-        callMock(u"SetBindResponse"_qs, {QVariant::fromValue(uint(0))});
+        callMock(u"SetBindResponse"_s, {QVariant::fromValue(uint(0))});
         monitor.setShortcut(f1);
         QTRY_VERIFY(monitor.isActive());
         QVERIFY(monitor.conflict().isEmpty());
-        QCOMPARE(callCount(portalPath, u"BindShortcuts"_qs), 2);
+        QCOMPARE(callCount(portalPath, u"BindShortcuts"_s), 2);
     }
 
     void failedSessionIsReported()
     {
-        QVERIFY(startPortal(u"{\"create_response\": 2}"_qs));
+        QVERIFY(startPortal(u"{\"create_response\": 2}"_s));
         HotkeyMonitor &monitor = startMonitor();
         QTRY_VERIFY(!monitor.conflict().isEmpty());
-        QVERIFY2(monitor.conflict().contains(u"Ctrl+Alt+Space"_qs), qPrintable(monitor.conflict()));
+        QVERIFY2(monitor.conflict().contains(u"Ctrl+Alt+Space"_s), qPrintable(monitor.conflict()));
         QVERIFY(!monitor.isActive());
-        QCOMPARE(callCount(portalPath, u"BindShortcuts"_qs), 0);
+        QCOMPARE(callCount(portalPath, u"BindShortcuts"_s), 0);
     }
 
     void sessionClosedByTheDesktop()
@@ -344,10 +346,10 @@ private Q_SLOTS:
         QTRY_VERIFY(monitor.isActive());
         const QString session = sessions().value(0);
         QSignalSpy active(&monitor, &HotkeyMonitor::activeChanged);
-        const QDBusMessage reply = callMock(u"EmitSignalDetailed"_qs,
-                                            {u"org.freedesktop.portal.Session"_qs, u"Closed"_qs, u"a{sv}"_qs,
+        const QDBusMessage reply = callMock(u"EmitSignalDetailed"_s,
+                                            {u"org.freedesktop.portal.Session"_s, u"Closed"_s, u"a{sv}"_s,
                                              QVariant(QVariantList{QVariantMap()}),
-                                             QVariant::fromValue(QVariantMap{{u"path"_qs, session}})});
+                                             QVariant::fromValue(QVariantMap{{u"path"_s, session}})});
         QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
         QTRY_VERIFY(!monitor.isActive());
         QCOMPARE(active.count(), 1);
@@ -355,7 +357,7 @@ private Q_SLOTS:
         monitor.ensureTap();
         QTRY_VERIFY(monitor.isActive());
         QCOMPARE(sessions().size(), 2);
-        emitShortcutSignal(u"Activated"_qs, sessions().value(1), u"dictate"_qs);
+        emitShortcutSignal(u"Activated"_s, sessions().value(1), u"dictate"_s);
         QTRY_COMPARE(m_downs, 1);
     }
 
@@ -365,11 +367,11 @@ private Q_SLOTS:
         m_backend = new PortalHotkeyBackend(*m_bus);
         m_monitor = std::make_unique<HotkeyMonitor>(*m_preferences, QList<HotkeyBackend *>{m_backend});
         m_backend->setParent(m_monitor.get());
-        QCOMPARE(m_monitor->backendName(), u"GlobalShortcuts portal"_qs);
+        QCOMPARE(m_monitor->backendName(), u"GlobalShortcuts portal"_s);
         stopPortal();
         m_monitor->start();
         QTRY_VERIFY(!m_monitor->conflict().isEmpty());
-        QVERIFY2(m_monitor->conflict().startsWith(u"The desktop's shortcut service did not accept the hotkey: "_qs),
+        QVERIFY2(m_monitor->conflict().startsWith(u"The desktop's shortcut service did not accept the hotkey: "_s),
                  qPrintable(m_monitor->conflict()));
         QVERIFY(!m_monitor->isActive());
     }

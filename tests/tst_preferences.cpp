@@ -10,6 +10,8 @@
 #include <QJsonObject>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestPreferences final : public QObject
 {
     Q_OBJECT
@@ -70,12 +72,12 @@ private Q_SLOTS:
 
     void everyKeyIsDeclaredOnce()
     {
-        const QStringList expected = {u"whisperModel"_qs, u"dictationSpeed"_qs, u"language"_qs,
-                                      u"holdToTalk"_qs, u"clipboardSafeInsert"_qs, u"cleanupMode"_qs,
-                                      u"cleanupModel"_qs, u"soundsEnabled"_qs, u"voiceEnabled"_qs,
-                                      u"retentionDays"_qs, u"coreMLEnabled"_qs, u"hasOnboarded"_qs,
-                                      u"dictateHotkey"_qs, u"vocabularyRules"_qs, u"vocabulary"_qs,
-                                      u"customStyles"_qs};
+        const QStringList expected = {u"whisperModel"_s, u"dictationSpeed"_s, u"language"_s,
+                                      u"holdToTalk"_s, u"clipboardSafeInsert"_s, u"cleanupMode"_s,
+                                      u"cleanupModel"_s, u"soundsEnabled"_s, u"voiceEnabled"_s,
+                                      u"retentionDays"_s, u"coreMLEnabled"_s, u"hasOnboarded"_s,
+                                      u"dictateHotkey"_s, u"vocabularyRules"_s, u"vocabulary"_s,
+                                      u"customStyles"_s};
         QStringList names;
         for (const PreferenceKey &key : PreferenceKeys::all())
             names << key.name;
@@ -89,23 +91,23 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("stored");   // the JSON text under the key
         QTest::addColumn<QByteArray>("effective"); // what readers get, as JSON; "undefined" for absent
 
-        QTest::newRow("bool true") << u"holdToTalk"_qs << QByteArray("true") << QByteArray("true");
-        QTest::newRow("string \"true\" under a bool") << u"holdToTalk"_qs << QByteArray("\"true\"") << QByteArray("false");
-        QTest::newRow("number 1 under a bool") << u"holdToTalk"_qs << QByteArray("1") << QByteArray("false");
-        QTest::newRow("string \"false\" under a true default") << u"soundsEnabled"_qs << QByteArray("\"false\"") << QByteArray("true");
-        QTest::newRow("null under a true default") << u"voiceEnabled"_qs << QByteArray("null") << QByteArray("true");
-        QTest::newRow("bool false under a true default") << u"voiceEnabled"_qs << QByteArray("false") << QByteArray("false");
-        QTest::newRow("integer 30") << u"retentionDays"_qs << QByteArray("30") << QByteArray("30");
-        QTest::newRow("string under an integer") << u"retentionDays"_qs << QByteArray("\"30\"") << QByteArray("0");
-        QTest::newRow("fraction under an integer") << u"retentionDays"_qs << QByteArray("7.5") << QByteArray("0");
-        QTest::newRow("bool under an integer") << u"retentionDays"_qs << QByteArray("true") << QByteArray("0");
-        QTest::newRow("number under a string") << u"language"_qs << QByteArray("5") << QByteArray("\"auto\"");
-        QTest::newRow("string kept as stored") << u"dictationSpeed"_qs << QByteArray("\"turbo\"") << QByteArray("\"turbo\"");
-        QTest::newRow("array under a dictionary") << u"dictateHotkey"_qs << QByteArray("[1]") << QByteArray("undefined");
-        QTest::newRow("data is not a dictionary") << u"dictateHotkey"_qs << QByteArray("{\"$data\":\"AA==\"}") << QByteArray("undefined");
-        QTest::newRow("plain string under data") << u"customStyles"_qs << QByteArray("\"W10=\"") << QByteArray("undefined");
-        QTest::newRow("bad base64 under data") << u"customStyles"_qs << QByteArray("{\"$data\":\"***\"}") << QByteArray("undefined");
-        QTest::newRow("data") << u"customStyles"_qs << QByteArray("{\"$data\":\"W10=\"}") << QByteArray("{\"$data\":\"W10=\"}");
+        QTest::newRow("bool true") << u"holdToTalk"_s << QByteArray("true") << QByteArray("true");
+        QTest::newRow("string \"true\" under a bool") << u"holdToTalk"_s << QByteArray("\"true\"") << QByteArray("false");
+        QTest::newRow("number 1 under a bool") << u"holdToTalk"_s << QByteArray("1") << QByteArray("false");
+        QTest::newRow("string \"false\" under a true default") << u"soundsEnabled"_s << QByteArray("\"false\"") << QByteArray("true");
+        QTest::newRow("null under a true default") << u"voiceEnabled"_s << QByteArray("null") << QByteArray("true");
+        QTest::newRow("bool false under a true default") << u"voiceEnabled"_s << QByteArray("false") << QByteArray("false");
+        QTest::newRow("integer 30") << u"retentionDays"_s << QByteArray("30") << QByteArray("30");
+        QTest::newRow("string under an integer") << u"retentionDays"_s << QByteArray("\"30\"") << QByteArray("0");
+        QTest::newRow("fraction under an integer") << u"retentionDays"_s << QByteArray("7.5") << QByteArray("0");
+        QTest::newRow("bool under an integer") << u"retentionDays"_s << QByteArray("true") << QByteArray("0");
+        QTest::newRow("number under a string") << u"language"_s << QByteArray("5") << QByteArray("\"auto\"");
+        QTest::newRow("string kept as stored") << u"dictationSpeed"_s << QByteArray("\"turbo\"") << QByteArray("\"turbo\"");
+        QTest::newRow("array under a dictionary") << u"dictateHotkey"_s << QByteArray("[1]") << QByteArray("undefined");
+        QTest::newRow("data is not a dictionary") << u"dictateHotkey"_s << QByteArray("{\"$data\":\"AA==\"}") << QByteArray("undefined");
+        QTest::newRow("plain string under data") << u"customStyles"_s << QByteArray("\"W10=\"") << QByteArray("undefined");
+        QTest::newRow("bad base64 under data") << u"customStyles"_s << QByteArray("{\"$data\":\"***\"}") << QByteArray("undefined");
+        QTest::newRow("data") << u"customStyles"_s << QByteArray("{\"$data\":\"W10=\"}") << QByteArray("{\"$data\":\"W10=\"}");
     }
 
     void typeStrictness()
@@ -141,18 +143,18 @@ private Q_SLOTS:
     void writesRoundTripEveryType()
     {
         Preferences preferences(path());
-        const QJsonObject hotkey{{u"keyCode"_qs, 57}, {u"modifiers"_qs, 0xC0000}, {u"display"_qs, u"Ctrl+Alt+Space"_qs}};
+        const QJsonObject hotkey{{u"keyCode"_s, 57}, {u"modifiers"_s, 0xC0000}, {u"display"_s, u"Ctrl+Alt+Space"_s}};
         const QByteArray rules = R"([{"heard":"murmle","wanted":"Murmel"}])";
         QVERIFY(preferences.setBoolean(PreferenceKeys::holdToTalk, true));
         QVERIFY(preferences.setInteger(PreferenceKeys::retentionDays, 7));
-        QVERIFY(preferences.setString(PreferenceKeys::language, u"de"_qs));
+        QVERIFY(preferences.setString(PreferenceKeys::language, u"de"_s));
         QVERIFY(preferences.setDictionary(PreferenceKeys::dictateHotkey, hotkey));
         QVERIFY(preferences.setData(PreferenceKeys::vocabularyRules, rules));
 
         Preferences other(path());
         QCOMPARE(other.boolean(PreferenceKeys::holdToTalk), std::optional(true));
         QCOMPARE(other.integer(PreferenceKeys::retentionDays), std::optional<qint64>(7));
-        QCOMPARE(other.string(PreferenceKeys::language), std::optional(u"de"_qs));
+        QCOMPARE(other.string(PreferenceKeys::language), std::optional(u"de"_s));
         QCOMPARE(other.dictionary(PreferenceKeys::dictateHotkey), std::optional(hotkey));
         QCOMPARE(other.data(PreferenceKeys::vocabularyRules), std::optional(rules));
         // Each value keeps its own type: none reads as another.
@@ -179,12 +181,12 @@ private Q_SLOTS:
         Preferences preferences(path());
         QVERIFY(preferences.setBoolean(PreferenceKeys::holdToTalk, true));
         const QJsonObject stored = QJsonDocument::fromJson(readRaw()).object();
-        QCOMPARE(stored.value(u"language"), QJsonValue(u"ja"_qs));
-        QCOMPARE(stored.value(u"somethingNewer"), QJsonValue(QJsonObject{{u"kept"_qs, true}}));
+        QCOMPARE(stored.value(u"language"), QJsonValue(u"ja"_s));
+        QCOMPARE(stored.value(u"somethingNewer"), QJsonValue(QJsonObject{{u"kept"_s, true}}));
         QCOMPARE(stored.value(u"holdToTalk"), QJsonValue(true));
         // Nothing but the file itself (and its lock) is left in the folder.
-        const QStringList files = QDir(m_dir->path() + u"/Murmel"_qs).entryList(QDir::Files | QDir::Hidden);
-        QCOMPARE(files, QStringList{u"preferences.json"_qs});
+        const QStringList files = QDir(m_dir->path() + u"/Murmel"_s).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files, QStringList{u"preferences.json"_s});
     }
 
     void removeBringsBackTheDefault()
@@ -209,9 +211,9 @@ private Q_SLOTS:
         QCOMPARE(readRaw(), damaged); // reading changes nothing
 
         QVERIFY(preferences.setBoolean(PreferenceKeys::soundsEnabled, false));
-        const QStringList copies = QDir(m_dir->path() + u"/Murmel"_qs).entryList({u"preferences.json.corrupt-*"_qs});
+        const QStringList copies = QDir(m_dir->path() + u"/Murmel"_s).entryList({u"preferences.json.corrupt-*"_s});
         QCOMPARE(copies.size(), 1);
-        QFile copy(m_dir->path() + u"/Murmel/"_qs + copies.first());
+        QFile copy(m_dir->path() + u"/Murmel/"_s + copies.first());
         QVERIFY(copy.open(QIODevice::ReadOnly));
         QCOMPARE(copy.readAll(), damaged);
         QCOMPARE(Settings::soundsEnabled(preferences), false);
@@ -221,7 +223,7 @@ private Q_SLOTS:
     {
         // A folder where the file should be cannot be read as a file, even by root.
         QVERIFY(QDir().mkpath(path()));
-        QFile marker(path() + u"/keep"_qs);
+        QFile marker(path() + u"/keep"_s);
         QVERIFY(marker.open(QIODevice::WriteOnly));
         marker.close();
         Preferences preferences(path());
@@ -229,13 +231,13 @@ private Q_SLOTS:
         QString error;
         QVERIFY(!preferences.setBoolean(PreferenceKeys::holdToTalk, true, &error));
         QVERIFY2(error.contains(path()), qPrintable(error));
-        QVERIFY(QFile::exists(path() + u"/keep"_qs));
+        QVERIFY(QFile::exists(path() + u"/keep"_s));
     }
 
     void sharedStoreLivesUnderTheConfigHome()
     {
         TestEnvironment environment;
-        QCOMPARE(Preferences::shared().filePath(), environment.configHome() + u"/Murmel/preferences.json"_qs);
+        QCOMPARE(Preferences::shared().filePath(), environment.configHome() + u"/Murmel/preferences.json"_s);
     }
 };
 

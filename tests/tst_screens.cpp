@@ -35,6 +35,8 @@
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 
+using namespace Qt::StringLiterals;
+
 Q_IMPORT_QML_PLUGIN(MurmelPlugin)
 
 namespace {
@@ -145,14 +147,14 @@ private:
         return *m_historyModel;
     }
 
-    QString preferencesPath() const { return m_environment.configHome() + u"/Murmel/preferences.json"_qs; }
+    QString preferencesPath() const { return m_environment.configHome() + u"/Murmel/preferences.json"_s; }
 
     // Builds the screen in a fresh window and waits until it is shown.
     QQuickItem *show(const QString &file, const QVariantMap &properties)
     {
         m_window = std::make_unique<QQuickWindow>();
         m_window->resize(900, 1400);
-        QQmlComponent component(&m_engine, QUrl(u"qrc:/Murmel/"_qs + file));
+        QQmlComponent component(&m_engine, QUrl(u"qrc:/Murmel/"_s + file));
         if (component.isError()) {
             qWarning() << component.errors();
             return nullptr;
@@ -174,15 +176,15 @@ private:
 
     QQuickItem *showSettings()
     {
-        return show(u"SettingsView.qml"_qs,
-                    {{u"settings"_qs, QVariant::fromValue<QObject *>(m_settings.get())},
-                     {u"permissions"_qs, QVariant::fromValue<QObject *>(m_permissions.get())},
-                     {u"recorder"_qs, QVariant::fromValue<QObject *>(m_recorder.get())},
-                     {u"models"_qs, QVariant::fromValue<QObject *>(m_modelList.get())},
-                     {u"apiKey"_qs, QVariant::fromValue<QObject *>(m_apiKey.get())},
-                     {u"styles"_qs, QVariant::fromValue<QObject *>(m_styles.get())},
-                     {u"rules"_qs, QVariant::fromValue<QObject *>(m_rules.get())},
-                     {u"egg"_qs, QVariant::fromValue<QObject *>(&m_egg)}});
+        return show(u"SettingsView.qml"_s,
+                    {{u"settings"_s, QVariant::fromValue<QObject *>(m_settings.get())},
+                     {u"permissions"_s, QVariant::fromValue<QObject *>(m_permissions.get())},
+                     {u"recorder"_s, QVariant::fromValue<QObject *>(m_recorder.get())},
+                     {u"models"_s, QVariant::fromValue<QObject *>(m_modelList.get())},
+                     {u"apiKey"_s, QVariant::fromValue<QObject *>(m_apiKey.get())},
+                     {u"styles"_s, QVariant::fromValue<QObject *>(m_styles.get())},
+                     {u"rules"_s, QVariant::fromValue<QObject *>(m_rules.get())},
+                     {u"egg"_s, QVariant::fromValue<QObject *>(&m_egg)}});
     }
 
     // Presses a control the way a keyboard user does, which also works for controls scrolled
@@ -246,22 +248,22 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QQuickStyle::setStyle(u"Basic"_qs);
+        QQuickStyle::setStyle(u"Basic"_s);
         m_preferences = std::make_unique<Preferences>(preferencesPath());
-        m_history = std::make_unique<HistoryStore>(m_environment.dataHome() + u"/Murmel/History/history.json"_qs,
+        m_history = std::make_unique<HistoryStore>(m_environment.dataHome() + u"/Murmel/History/history.json"_s,
                                                    *m_preferences);
         m_safeInsert = std::make_unique<ClipboardSafeInsertService>(m_injector);
         m_monitor = std::make_unique<HotkeyMonitor>(*m_preferences, QList<HotkeyBackend *>{&m_backend});
         m_monitor->start();
         m_recorder = std::make_unique<HotkeyRecorder>(*m_monitor, *m_preferences, nullptr);
-        m_models = std::make_unique<ModelStore>(m_environment.dataHome() + u"/Murmel/Models"_qs);
+        m_models = std::make_unique<ModelStore>(m_environment.dataHome() + u"/Murmel/Models"_s);
         m_modelList = std::make_unique<ModelListModel>(*m_models);
         m_customization = std::make_unique<CustomizationStore>(*m_preferences);
         m_styles = std::make_unique<CustomizationListModel>(*m_customization, CustomizationListModel::List::styles);
         m_rules = std::make_unique<CustomizationListModel>(*m_customization, CustomizationListModel::List::rules);
         m_keychain = std::make_unique<KeychainHelper>(m_secrets);
         m_apiKey = std::make_unique<ApiKeyField>(*m_keychain);
-        m_loginItem = std::make_unique<LoginItem>(u"/usr/bin/murmel"_qs);
+        m_loginItem = std::make_unique<LoginItem>(u"/usr/bin/murmel"_s);
         m_permissions = std::make_unique<Permissions>(Permissions::Probes{
             [this] { return m_microphone; }, [this] { return m_injector.trusted; },
             [this] { return m_monitor->isActive(); }});
@@ -272,7 +274,7 @@ private Q_SLOTS:
 
     void init()
     {
-        QTest::failOnWarning(QRegularExpression(u".*"_qs));
+        QTest::failOnWarning(QRegularExpression(u".*"_s));
     }
 
     void cleanup()
@@ -286,102 +288,102 @@ private Q_SLOTS:
     void historyPlaceholders()
     {
         HistoryViewModel &model = freshHistoryModel();
-        QQuickItem *view = show(u"HistoryView.qml"_qs, {{u"history"_qs, QVariant::fromValue<QObject *>(&model)}});
+        QQuickItem *view = show(u"HistoryView.qml"_s, {{u"history"_s, QVariant::fromValue<QObject *>(&model)}});
         QVERIFY(view);
         QStringList shownTexts = texts(view);
-        QVERIFY2(shownTexts.contains(u"No transcripts yet"_qs), qPrintable(shownTexts.join(u" | "_qs)));
-        QVERIFY(shownTexts.contains(u"Select a transcript"_qs));
-        QVERIFY(shownTexts.contains(u"Search transcripts"_qs));
-        for (const QString &label : {u"All"_qs, u"Voice"_qs, u"Files"_qs, u"Show all"_qs, u"Show voice"_qs,
-                                     u"Show files"_qs})
+        QVERIFY2(shownTexts.contains(u"No transcripts yet"_s), qPrintable(shownTexts.join(u" | "_s)));
+        QVERIFY(shownTexts.contains(u"Select a transcript"_s));
+        QVERIFY(shownTexts.contains(u"Search transcripts"_s));
+        for (const QString &label : {u"All"_s, u"Voice"_s, u"Files"_s, u"Show all"_s, u"Show voice"_s,
+                                     u"Show files"_s})
             QVERIFY2(shownTexts.contains(label), qPrintable(label));
-        QVERIFY(!shownTexts.contains(u"Clear search"_qs));
+        QVERIFY(!shownTexts.contains(u"Clear search"_s));
 
-        m_history->add(TranscriptRecord::Kind::dictation, u"hello there"_qs, u"hello there"_qs);
-        QVERIFY(!named(view, u"listPlaceholder"_qs)->isVisible());
-        auto *search = named(view, u"searchField"_qs);
+        m_history->add(TranscriptRecord::Kind::dictation, u"hello there"_s, u"hello there"_s);
+        QVERIFY(!named(view, u"listPlaceholder"_s)->isVisible());
+        auto *search = named(view, u"searchField"_s);
         search->forceActiveFocus();
-        typeText(u"zebra"_qs);
-        QCOMPARE(model.query(), u"zebra"_qs);
+        typeText(u"zebra"_s);
+        QCOMPARE(model.query(), u"zebra"_s);
         shownTexts = texts(view);
-        QVERIFY(shownTexts.contains(u"No matches"_qs));
-        QVERIFY(!shownTexts.contains(u"No transcripts yet"_qs));
-        QVERIFY(shownTexts.contains(u"Clear search"_qs));
-        click(named(view, u"clearSearchButton"_qs));
+        QVERIFY(shownTexts.contains(u"No matches"_s));
+        QVERIFY(!shownTexts.contains(u"No transcripts yet"_s));
+        QVERIFY(shownTexts.contains(u"Clear search"_s));
+        click(named(view, u"clearSearchButton"_s));
         QCOMPARE(search->property("text").toString(), QString());
         QCOMPARE(model.count(), 1);
     }
 
     void historyFiltersAndSearches()
     {
-        m_history->add(TranscriptRecord::Kind::dictation, u"Meeting notes"_qs, u"the budget is fine"_qs);
-        m_history->add(TranscriptRecord::Kind::file, u"interview"_qs, u"Budget talks, part two"_qs, 61.0);
-        m_history->add(TranscriptRecord::Kind::dictation, u"groceries"_qs, u"milk and eggs"_qs);
+        m_history->add(TranscriptRecord::Kind::dictation, u"Meeting notes"_s, u"the budget is fine"_s);
+        m_history->add(TranscriptRecord::Kind::file, u"interview"_s, u"Budget talks, part two"_s, 61.0);
+        m_history->add(TranscriptRecord::Kind::dictation, u"groceries"_s, u"milk and eggs"_s);
         HistoryViewModel &model = freshHistoryModel();
-        QQuickItem *view = show(u"HistoryView.qml"_qs, {{u"history"_qs, QVariant::fromValue<QObject *>(&model)}});
+        QQuickItem *view = show(u"HistoryView.qml"_s, {{u"history"_s, QVariant::fromValue<QObject *>(&model)}});
         QVERIFY(view);
-        QQuickItem *list = named(view, u"historyList"_qs);
+        QQuickItem *list = named(view, u"historyList"_s);
         QCOMPARE(list->property("count").toInt(), 3);
 
-        click(named(view, u"filter_file"_qs));
+        click(named(view, u"filter_file"_s));
         QCOMPARE(list->property("count").toInt(), 1);
-        click(named(view, u"filter_dictation"_qs));
+        click(named(view, u"filter_dictation"_s));
         QCOMPARE(list->property("count").toInt(), 2);
 
-        named(view, u"searchField"_qs)->forceActiveFocus();
-        typeText(u"  BUDGET "_qs);
+        named(view, u"searchField"_s)->forceActiveFocus();
+        typeText(u"  BUDGET "_s);
         QCOMPARE(list->property("count").toInt(), 1);
-        click(named(view, u"filter_all"_qs));
+        click(named(view, u"filter_all"_s));
         QCOMPARE(list->property("count").toInt(), 2);
-        QCOMPARE(named(view, u"filter_all"_qs)->property("checked").toBool(), true);
-        QCOMPARE(named(view, u"filter_dictation"_qs)->property("checked").toBool(), false);
+        QCOMPARE(named(view, u"filter_all"_s)->property("checked").toBool(), true);
+        QCOMPARE(named(view, u"filter_dictation"_s)->property("checked").toBool(), false);
     }
 
     void historyCopiesAndDeletesTheSelection()
     {
-        const TranscriptRecord first = m_history->add(TranscriptRecord::Kind::dictation, u"first"_qs, u"first text"_qs);
-        const TranscriptRecord second = m_history->add(TranscriptRecord::Kind::file, u"second"_qs, u"second text"_qs, 2.0);
+        const TranscriptRecord first = m_history->add(TranscriptRecord::Kind::dictation, u"first"_s, u"first text"_s);
+        const TranscriptRecord second = m_history->add(TranscriptRecord::Kind::file, u"second"_s, u"second text"_s, 2.0);
         HistoryViewModel &model = freshHistoryModel();
-        QQuickItem *view = show(u"HistoryView.qml"_qs, {{u"history"_qs, QVariant::fromValue<QObject *>(&model)}});
+        QQuickItem *view = show(u"HistoryView.qml"_s, {{u"history"_s, QVariant::fromValue<QObject *>(&model)}});
         QVERIFY(view);
-        QVERIFY(!named(view, u"detail"_qs)->isVisible());
+        QVERIFY(!named(view, u"detail"_s)->isVisible());
 
         // The newest record is the first row; clicking it shows it in full.
-        QQuickItem *list = named(view, u"historyList"_qs);
+        QQuickItem *list = named(view, u"historyList"_s);
         QQuickItem *row = nullptr;
         QVERIFY(QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0)));
         click(row);
         QCOMPARE(model.selection(), second.id.toString(QUuid::WithoutBraces).toUpper());
-        QVERIFY(named(view, u"detail"_qs)->isVisible());
-        QCOMPARE(named(view, u"detailText"_qs)->property("text").toString(), u"second text"_qs);
+        QVERIFY(named(view, u"detail"_s)->isVisible());
+        QCOMPARE(named(view, u"detailText"_s)->property("text").toString(), u"second text"_s);
 
         const int writes = m_clipboard.writes;
-        click(named(view, u"copyButton"_qs));
+        click(named(view, u"copyButton"_s));
         QCOMPARE(m_clipboard.writes, writes + 1);
-        QCOMPARE(m_clipboard.text(), u"second text"_qs);
+        QCOMPARE(m_clipboard.text(), u"second text"_s);
 
         // Deleting another record keeps the selection.
         model.remove(first.id.toString());
         QCOMPARE(model.selection(), second.id.toString(QUuid::WithoutBraces).toUpper());
-        click(named(view, u"deleteButton"_qs));
+        click(named(view, u"deleteButton"_s));
         QVERIFY(m_history->records().isEmpty());
         QVERIFY(model.selection().isEmpty());
-        QVERIFY(named(view, u"detailPlaceholder"_qs)->isVisible());
-        QVERIFY(texts(view).contains(u"No transcripts yet"_qs));
+        QVERIFY(named(view, u"detailPlaceholder"_s)->isVisible());
+        QVERIFY(texts(view).contains(u"No transcripts yet"_s));
     }
 
     void historyTabReachesEveryControl()
     {
-        m_history->add(TranscriptRecord::Kind::dictation, u"one"_qs, u"one"_qs);
+        m_history->add(TranscriptRecord::Kind::dictation, u"one"_s, u"one"_s);
         HistoryViewModel &model = freshHistoryModel();
         model.setSelection(m_history->records().first().id.toString());
-        QQuickItem *view = show(u"HistoryView.qml"_qs, {{u"history"_qs, QVariant::fromValue<QObject *>(&model)}});
+        QQuickItem *view = show(u"HistoryView.qml"_s, {{u"history"_s, QVariant::fromValue<QObject *>(&model)}});
         QVERIFY(view);
         const QList<QQuickItem *> expected = controls(view);
         QCOMPARE(expected.size(), 6); // search, three filters, copy, delete
         const QList<QQuickItem *> chain = tabChain(view);
         // The list is one stop: its current row, whose neighbours the arrow keys reach.
-        QQuickItem *list = named(view, u"historyList"_qs);
+        QQuickItem *list = named(view, u"historyList"_s);
         const auto inList = [list](QQuickItem *item) {
             for (QQuickItem *it = item; it; it = it->parentItem()) {
                 if (it == list)
@@ -401,30 +403,30 @@ private Q_SLOTS:
         m_preferences->remove(PreferenceKeys::hasOnboarded);
         Onboarding onboarding({*m_preferences, *m_permissions, *m_settings, *m_models});
         QVERIFY(onboarding.isShowing());
-        QQuickItem *view = show(u"OnboardingView.qml"_qs,
-                                {{u"onboarding"_qs, QVariant::fromValue<QObject *>(&onboarding)},
-                                 {u"permissions"_qs, QVariant::fromValue<QObject *>(m_permissions.get())},
-                                 {u"settings"_qs, QVariant::fromValue<QObject *>(m_settings.get())},
-                                 {u"catalog"_qs, QVariant::fromValue<QObject *>(m_modelList.get())},
-                                 {u"models"_qs, QVariant::fromValue<QObject *>(m_models.get())}});
+        QQuickItem *view = show(u"OnboardingView.qml"_s,
+                                {{u"onboarding"_s, QVariant::fromValue<QObject *>(&onboarding)},
+                                 {u"permissions"_s, QVariant::fromValue<QObject *>(m_permissions.get())},
+                                 {u"settings"_s, QVariant::fromValue<QObject *>(m_settings.get())},
+                                 {u"catalog"_s, QVariant::fromValue<QObject *>(m_modelList.get())},
+                                 {u"models"_s, QVariant::fromValue<QObject *>(m_models.get())}});
         QVERIFY(view);
         const QList<QStringList> expected = {
-            {u"Murmel is ready."_qs,
-             u"Talk anywhere on your computer and your words land as text where you are typing. Or drop in an audio or video file and get a transcript. Everything runs on your computer, free and private."_qs},
-            {u"Permissions"_qs, u"Three quick grants and you are set."_qs, u"Microphone"_qs,
-             u"So Murmel can hear you dictate."_qs, u"Paste at your cursor"_qs,
-             u"So Murmel can paste text at your cursor."_qs, u"Global hotkey"_qs,
-             u"So your global hotkey works anywhere."_qs, u"Back"_qs, u"Continue"_qs},
-            {u"Speech model"_qs, u"Base (fast, English)"_qs, u"Large v3 (most accurate)"_qs, u"Download"_qs,
-             u"Download Small (balanced)"_qs, u"Back"_qs, u"Skip for now"_qs}};
+            {u"Murmel is ready."_s,
+             u"Talk anywhere on your computer and your words land as text where you are typing. Or drop in an audio or video file and get a transcript. Everything runs on your computer, free and private."_s},
+            {u"Permissions"_s, u"Three quick grants and you are set."_s, u"Microphone"_s,
+             u"So Murmel can hear you dictate."_s, u"Paste at your cursor"_s,
+             u"So Murmel can paste text at your cursor."_s, u"Global hotkey"_s,
+             u"So your global hotkey works anywhere."_s, u"Back"_s, u"Continue"_s},
+            {u"Speech model"_s, u"Base (fast, English)"_s, u"Large v3 (most accurate)"_s, u"Download"_s,
+             u"Download Small (balanced)"_s, u"Back"_s, u"Skip for now"_s}};
         for (int step = 0; step < 3; ++step) {
             QCOMPARE(onboarding.step(), step);
             const QStringList shownTexts = texts(view);
             for (const QString &text : expected.at(step))
-                QVERIFY2(shownTexts.contains(text), qPrintable(QString::number(step) + u": "_qs + text));
+                QVERIFY2(shownTexts.contains(text), qPrintable(QString::number(step) + u": "_s + text));
             const QList<QQuickItem *> chain = tabChain(view);
             for (QQuickItem *control : controls(view))
-                QVERIFY2(chain.contains(control), qPrintable(QString::number(step) + u": "_qs +
+                QVERIFY2(chain.contains(control), qPrintable(QString::number(step) + u": "_s +
                                                              control->property("text").toString()));
             // The step's way on has the focus back after the Tab walk.
             QMetaObject::invokeMethod(view, "focusStep");
@@ -441,47 +443,47 @@ private Q_SLOTS:
         QTest::addColumn<QString>("tab");
         QTest::addColumn<QStringList>("expected");
 
-        QTest::newRow("general") << u"general"_qs
-                                 << QStringList{u"Dictation"_qs, u"Hotkey"_qs, u"Hold the hotkey to talk"_qs,
-                                                u"Use clipboard safe insert"_qs, u"Open Murmel at login"_qs,
-                                                u"Language"_qs, u"Dictation language"_qs, u"Detect automatically"_qs,
-                                                u"Sounds"_qs, u"Play UI sounds"_qs,
-                                                u"Speak cues in the robotic voice"_qs, u"Transcripts"_qs,
-                                                u"Keep transcripts for"_qs, u"Forever"_qs, u"Open history"_qs,
-                                                u"Open the list of past transcripts"_qs, u"Permissions"_qs,
-                                                u"Accessibility, to paste at your cursor"_qs,
-                                                u"Input Monitoring, for the global hotkey"_qs,
-                                                u"Dictation hotkey"_qs, u"Clear the hotkey"_qs,
-                                                u"Start Murmel automatically when you log in, so your hotkey is always ready."_qs,
-                                                u"Hold the hotkey to talk and release to stop. Off means press once to start, again to stop."_qs,
-                                                u"Play interface sound effects for start, stop, and done."_qs,
-                                                u"Speak status cues aloud, like “It's ready” when a file finishes."_qs,
-                                                u"The language you dictate in. Auto detects it for you."_qs,
-                                                u"How long to keep saved transcripts before they are removed."_qs};
-        QTest::newRow("model") << u"model"_qs
-                               << QStringList{u"Dictation speed"_qs, u"Fast"_qs, u"Accurate"_qs,
-                                              u"Dictation favors speed. Fast picks the quickest model that stays accurate for your language; the Claude cleanup pass, when on, tidies any rough edges. If English is not your first language, Accurate understands accented speech noticeably better and still lands under a second."_qs,
-                                              u"File transcription"_qs,
-                                              u"File transcription favors accuracy. Runs on your computer, free and private. Bigger models are more accurate, smaller ones faster. Each downloads once."_qs,
-                                              u"Download"_qs};
-        QTest::newRow("cleanup") << u"cleanup"_qs
-                                 << QStringList{u"Cleanup style"_qs, u"Off (raw transcript)"_qs,
-                                                u"How Claude rewrites the transcript, or Off to keep it raw."_qs,
-                                                u"Off keeps the raw transcript on your computer. The built-in modes and your own styles below send it to Claude to rewrite in that voice."_qs,
-                                                u"Cleanup model"_qs, u"Opus 4.8 (best)"_qs,
-                                                u"Which Claude model cleans up the text."_qs, u"Anthropic API key"_qs,
-                                                u"Save"_qs, u"Your styles"_qs,
-                                                u"Create your own cleanup voices with a name and an instruction. They join the built-in modes in the Style picker above."_qs,
-                                                u"Add style"_qs};
-        QTest::newRow("dictionary") << u"dictionary"_qs
-                                    << QStringList{u"Fixes wordings on every dictation, right on your computer, before the text lands. Type what Murmel tends to hear, then the exact term you want. Works even with cleanup off, and tells Claude the correct spelling when cleanup is on."_qs,
-                                                   u"No words yet. Add one, like “brindle wick” → “BrindleWick”."_qs,
-                                                   u"Add word"_qs};
-        QTest::newRow("support") << u"support"_qs
-                                 << QStringList{u"Questions, bugs, or ideas?"_qs, u"Email support"_qs,
-                                                u"Email support with your app version prefilled"_qs,
-                                                u"The email opens with your app version filled in, so we can help faster."_qs};
-        QTest::newRow("about") << u"about"_qs << QStringList{};
+        QTest::newRow("general") << u"general"_s
+                                 << QStringList{u"Dictation"_s, u"Hotkey"_s, u"Hold the hotkey to talk"_s,
+                                                u"Use clipboard safe insert"_s, u"Open Murmel at login"_s,
+                                                u"Language"_s, u"Dictation language"_s, u"Detect automatically"_s,
+                                                u"Sounds"_s, u"Play UI sounds"_s,
+                                                u"Speak cues in the robotic voice"_s, u"Transcripts"_s,
+                                                u"Keep transcripts for"_s, u"Forever"_s, u"Open history"_s,
+                                                u"Open the list of past transcripts"_s, u"Permissions"_s,
+                                                u"Accessibility, to paste at your cursor"_s,
+                                                u"Input Monitoring, for the global hotkey"_s,
+                                                u"Dictation hotkey"_s, u"Clear the hotkey"_s,
+                                                u"Start Murmel automatically when you log in, so your hotkey is always ready."_s,
+                                                u"Hold the hotkey to talk and release to stop. Off means press once to start, again to stop."_s,
+                                                u"Play interface sound effects for start, stop, and done."_s,
+                                                u"Speak status cues aloud, like “It's ready” when a file finishes."_s,
+                                                u"The language you dictate in. Auto detects it for you."_s,
+                                                u"How long to keep saved transcripts before they are removed."_s};
+        QTest::newRow("model") << u"model"_s
+                               << QStringList{u"Dictation speed"_s, u"Fast"_s, u"Accurate"_s,
+                                              u"Dictation favors speed. Fast picks the quickest model that stays accurate for your language; the Claude cleanup pass, when on, tidies any rough edges. If English is not your first language, Accurate understands accented speech noticeably better and still lands under a second."_s,
+                                              u"File transcription"_s,
+                                              u"File transcription favors accuracy. Runs on your computer, free and private. Bigger models are more accurate, smaller ones faster. Each downloads once."_s,
+                                              u"Download"_s};
+        QTest::newRow("cleanup") << u"cleanup"_s
+                                 << QStringList{u"Cleanup style"_s, u"Off (raw transcript)"_s,
+                                                u"How Claude rewrites the transcript, or Off to keep it raw."_s,
+                                                u"Off keeps the raw transcript on your computer. The built-in modes and your own styles below send it to Claude to rewrite in that voice."_s,
+                                                u"Cleanup model"_s, u"Opus 4.8 (best)"_s,
+                                                u"Which Claude model cleans up the text."_s, u"Anthropic API key"_s,
+                                                u"Save"_s, u"Your styles"_s,
+                                                u"Create your own cleanup voices with a name and an instruction. They join the built-in modes in the Style picker above."_s,
+                                                u"Add style"_s};
+        QTest::newRow("dictionary") << u"dictionary"_s
+                                    << QStringList{u"Fixes wordings on every dictation, right on your computer, before the text lands. Type what Murmel tends to hear, then the exact term you want. Works even with cleanup off, and tells Claude the correct spelling when cleanup is on."_s,
+                                                   u"No words yet. Add one, like “brindle wick” → “BrindleWick”."_s,
+                                                   u"Add word"_s};
+        QTest::newRow("support") << u"support"_s
+                                 << QStringList{u"Questions, bugs, or ideas?"_s, u"Email support"_s,
+                                                u"Email support with your app version prefilled"_s,
+                                                u"The email opens with your app version filled in, so we can help faster."_s};
+        QTest::newRow("about") << u"about"_s << QStringList{};
     }
 
     void settingsTabsShowTheirTexts()
@@ -493,11 +495,11 @@ private Q_SLOTS:
         QVERIFY(view);
         const QStringList shownTexts = texts(view);
         for (const QString &text : expected)
-            QVERIFY2(shownTexts.contains(text), qPrintable(u"missing: "_qs + text));
-        if (tab == u"support"_qs)
+            QVERIFY2(shownTexts.contains(text), qPrintable(u"missing: "_s + text));
+        if (tab == u"support"_s)
             QVERIFY(shownTexts.contains(SettingsModel::supportAddress()));
-        if (tab == u"about"_qs)
-            QVERIFY(shownTexts.contains(u"Murmel "_qs + SettingsModel::version() + u" ("_qs + SettingsModel::build() + u')'));
+        if (tab == u"about"_s)
+            QVERIFY(shownTexts.contains(u"Murmel "_s + SettingsModel::version() + u" ("_s + SettingsModel::build() + u')'));
         // Tab reaches every control of the tab.
         const QList<QQuickItem *> reachable = controls(view);
         QVERIFY(!reachable.isEmpty());
@@ -509,16 +511,16 @@ private Q_SLOTS:
 
     void tabBarWritesTheNavigation()
     {
-        QQuickItem *bar = show(u"SettingsTabs.qml"_qs, {{u"settings"_qs, QVariant::fromValue<QObject *>(m_settings.get())}});
+        QQuickItem *bar = show(u"SettingsTabs.qml"_s, {{u"settings"_s, QVariant::fromValue<QObject *>(m_settings.get())}});
         QVERIFY(bar);
         const QStringList shownTexts = texts(bar);
-        for (const QString &label : {u"General"_qs, u"Model"_qs, u"Cleanup"_qs, u"Dictionary"_qs, u"Support"_qs, u"About"_qs})
+        for (const QString &label : {u"General"_s, u"Model"_s, u"Cleanup"_s, u"Dictionary"_s, u"Support"_s, u"About"_s})
             QVERIFY(shownTexts.contains(label));
-        click(named(bar, u"tab_support"_qs));
+        click(named(bar, u"tab_support"_s));
         QCOMPARE(m_nav.settingsTab(), Nav::SettingsTab::support);
         m_nav.setSettingsTab(Nav::SettingsTab::model);
-        QVERIFY(named(bar, u"tab_model"_qs)->property("checked").toBool());
-        QVERIFY(!named(bar, u"tab_support"_qs)->property("checked").toBool());
+        QVERIFY(named(bar, u"tab_model"_s)->property("checked").toBool());
+        QVERIFY(!named(bar, u"tab_support"_s)->property("checked").toBool());
     }
 
     // A label and its control share one line on every tab: a layout pass that leaves a
@@ -526,7 +528,7 @@ private Q_SLOTS:
     void controlsSitInTheirRows()
     {
         for (const QVariant &tab : SettingsModel::tabs()) {
-            m_settings->setSettingsTab(tab.toMap().value(u"value"_qs).toString());
+            m_settings->setSettingsTab(tab.toMap().value(u"value"_s).toString());
             QQuickItem *view = showSettings();
             QVERIFY(view);
             QTest::qWait(50);
@@ -540,21 +542,21 @@ private Q_SLOTS:
                     if (!part->isVisible())
                         continue;
                     QVERIFY2(part->y() >= 0 && part->y() + part->height() <= row->height() + 0.5,
-                             qPrintable(tab.toMap().value(u"value"_qs).toString() + u": "_qs +
+                             qPrintable(tab.toMap().value(u"value"_s).toString() + u": "_s +
                                         row->property("label").toString()));
                 }
             }
-            if (tab.toMap().value(u"value"_qs) == u"general"_qs)
+            if (tab.toMap().value(u"value"_s) == u"general"_s)
                 QVERIFY(rows >= 8);
         }
     }
 
     void switchesAndPreferencesFollowEachOther()
     {
-        m_settings->setSettingsTab(u"general"_qs);
+        m_settings->setSettingsTab(u"general"_s);
         QQuickItem *view = showSettings();
         QVERIFY(view);
-        QQuickItem *hold = named(view, u"holdToTalkSwitch"_qs);
+        QQuickItem *hold = named(view, u"holdToTalkSwitch"_s);
         QVERIFY(hold);
         QCOMPARE(hold->property("checked").toBool(), false);
         click(hold);
@@ -565,72 +567,72 @@ private Q_SLOTS:
         QTRY_COMPARE(hold->property("checked").toBool(), false);
 
         // Clipboard-safe insert on shows its extra line; off drops a held dictation.
-        QQuickItem *safe = named(view, u"clipboardSafeInsertSwitch"_qs);
+        QQuickItem *safe = named(view, u"clipboardSafeInsertSwitch"_s);
         click(safe);
         QVERIFY(texts(view).contains(
-            u"After dictating, choose Insert Last Murmel Dictation (murmel insert-last) in the active app. You can assign it a keyboard shortcut in the desktop's settings."_qs));
-        m_safeInsert->hold(u"held"_qs);
+            u"After dictating, choose Insert Last Murmel Dictation (murmel insert-last) in the active app. You can assign it a keyboard shortcut in the desktop's settings."_s));
+        m_safeInsert->hold(u"held"_s);
         click(safe);
         QVERIFY(!m_safeInsert->pending());
 
         // The login item is the autostart entry.
-        click(named(view, u"launchAtLoginSwitch"_qs));
+        click(named(view, u"launchAtLoginSwitch"_s));
         QVERIFY(QFile::exists(LoginItem::entryPath()));
-        click(named(view, u"launchAtLoginSwitch"_qs));
+        click(named(view, u"launchAtLoginSwitch"_s));
         QVERIFY(!QFile::exists(LoginItem::entryPath()));
 
         // The Core ML switch is shown but cannot be used here.
-        QVERIFY(!named(view, u"coreMLSwitch"_qs));
-        m_settings->setSettingsTab(u"model"_qs);
-        QQuickItem *coreML = named(view, u"coreMLSwitch"_qs);
+        QVERIFY(!named(view, u"coreMLSwitch"_s));
+        m_settings->setSettingsTab(u"model"_s);
+        QQuickItem *coreML = named(view, u"coreMLSwitch"_s);
         QVERIFY(coreML);
         QVERIFY(!coreML->isEnabled());
     }
 
     void pickersWriteTheirPreference()
     {
-        m_settings->setSettingsTab(u"model"_qs);
+        m_settings->setSettingsTab(u"model"_s);
         QQuickItem *view = showSettings();
         QVERIFY(view);
-        click(named(view, u"speed_accurate"_qs));
-        QCOMPARE(Preferences(preferencesPath()).string(PreferenceKeys::dictationSpeed), std::optional<QString>(u"accurate"_qs));
-        QVERIFY(texts(view).contains(u"Uses your file transcription model below."_qs));
-        click(named(view, u"model_large-v3"_qs));
-        QCOMPARE(m_settings->whisperModel(), u"large-v3"_qs);
-        QCOMPARE(m_settings->dictationModel(), u"large-v3"_qs);
-        QVERIFY(named(view, u"model_large-v3"_qs)->property("checked").toBool());
+        click(named(view, u"speed_accurate"_s));
+        QCOMPARE(Preferences(preferencesPath()).string(PreferenceKeys::dictationSpeed), std::optional<QString>(u"accurate"_s));
+        QVERIFY(texts(view).contains(u"Uses your file transcription model below."_s));
+        click(named(view, u"model_large-v3"_s));
+        QCOMPARE(m_settings->whisperModel(), u"large-v3"_s);
+        QCOMPARE(m_settings->dictationModel(), u"large-v3"_s);
+        QVERIFY(named(view, u"model_large-v3"_s)->property("checked").toBool());
 
-        m_settings->setSettingsTab(u"general"_qs);
-        QQuickItem *language = named(view, u"languagePicker"_qs);
+        m_settings->setSettingsTab(u"general"_s);
+        QQuickItem *language = named(view, u"languagePicker"_s);
         QVERIFY(language);
-        QCOMPARE(language->property("displayText").toString(), u"Detect automatically"_qs);
-        QVERIFY(Preferences(preferencesPath()).setString(PreferenceKeys::language, u"ja"_qs));
-        QTRY_COMPARE(language->property("displayText").toString(), u"Japanese"_qs);
+        QCOMPARE(language->property("displayText").toString(), u"Detect automatically"_s);
+        QVERIFY(Preferences(preferencesPath()).setString(PreferenceKeys::language, u"ja"_s));
+        QTRY_COMPARE(language->property("displayText").toString(), u"Japanese"_s);
         QVERIFY(QMetaObject::invokeMethod(language, "activated", Q_ARG(int, 4)));
-        QCOMPARE(Preferences(preferencesPath()).string(PreferenceKeys::language), std::optional<QString>(u"de"_qs));
+        QCOMPARE(Preferences(preferencesPath()).string(PreferenceKeys::language), std::optional<QString>(u"de"_s));
     }
 
     void cleanupEditorsAndKey()
     {
-        m_settings->setSettingsTab(u"cleanup"_qs);
+        m_settings->setSettingsTab(u"cleanup"_s);
         QQuickItem *view = showSettings();
         QVERIFY(view);
-        click(named(view, u"addStyleButton"_qs));
+        click(named(view, u"addStyleButton"_s));
         QCOMPARE(m_customization->styles().size(), 1);
         QStringList shownTexts = texts(view);
-        QVERIFY(shownTexts.contains(u"Style name"_qs));
-        QVERIFY(shownTexts.contains(u"Style instruction"_qs));
-        QVERIFY(shownTexts.contains(u"Delete this style"_qs));
+        QVERIFY(shownTexts.contains(u"Style name"_s));
+        QVERIFY(shownTexts.contains(u"Style instruction"_s));
+        QVERIFY(shownTexts.contains(u"Delete this style"_s));
         // The new style joins the picker after a divider.
-        QQuickItem *picker = named(view, u"cleanupModePicker"_qs);
+        QQuickItem *picker = named(view, u"cleanupModePicker"_s);
         QCOMPARE(picker->property("count").toInt(), 9);
 
-        QQuickItem *field = named(view, u"apiKeyField"_qs);
+        QQuickItem *field = named(view, u"apiKeyField"_s);
         field->forceActiveFocus();
-        typeText(u"sk-test"_qs);
+        typeText(u"sk-test"_s);
         QTest::keyClick(m_window.get(), Qt::Key_Return);
         QTRY_VERIFY(m_apiKey->isStored());
-        QVERIFY(texts(view).contains(u"Key stored in your keyring"_qs));
+        QVERIFY(texts(view).contains(u"Key stored in your keyring"_s));
         QCOMPARE(field->property("text").toString(), QString());
         QCOMPARE(m_secrets.items.value({KeychainHelper::defaultService(), KeychainHelper::apiKeyAccount()}),
                  QByteArray("sk-test"));

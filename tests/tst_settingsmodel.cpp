@@ -14,6 +14,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestSettingsModel final : public QObject
 {
     Q_OBJECT
@@ -23,7 +25,7 @@ private:
     std::unique_ptr<Preferences> m_preferences;
     std::unique_ptr<SettingsModel> m_model;
 
-    QString preferencesPath() const { return m_environment.configHome() + u"/Murmel/preferences.json"_qs; }
+    QString preferencesPath() const { return m_environment.configHome() + u"/Murmel/preferences.json"_s; }
 
     static QByteArray signalOf(const QString &property)
     {
@@ -54,18 +56,18 @@ private Q_SLOTS:
 
         QTest::newRow("whisperModel") << PreferenceKeys::whisperModel << QVariant(PreferenceKeys::defaultWhisperModel())
                                       << QJsonValue(true);
-        QTest::newRow("dictationSpeed") << PreferenceKeys::dictationSpeed << QVariant(u"fast"_qs) << QJsonValue(3);
-        QTest::newRow("language") << PreferenceKeys::language << QVariant(u"auto"_qs) << QJsonValue(false);
-        QTest::newRow("holdToTalk") << PreferenceKeys::holdToTalk << QVariant(false) << QJsonValue(u"true"_qs);
+        QTest::newRow("dictationSpeed") << PreferenceKeys::dictationSpeed << QVariant(u"fast"_s) << QJsonValue(3);
+        QTest::newRow("language") << PreferenceKeys::language << QVariant(u"auto"_s) << QJsonValue(false);
+        QTest::newRow("holdToTalk") << PreferenceKeys::holdToTalk << QVariant(false) << QJsonValue(u"true"_s);
         QTest::newRow("clipboardSafeInsert") << PreferenceKeys::clipboardSafeInsert << QVariant(false)
                                              << QJsonValue(1);
-        QTest::newRow("cleanupMode") << PreferenceKeys::cleanupMode << QVariant(u"off"_qs) << QJsonValue(7);
-        QTest::newRow("cleanupModel") << PreferenceKeys::cleanupModel << QVariant(u"claude-opus-4-8"_qs)
+        QTest::newRow("cleanupMode") << PreferenceKeys::cleanupMode << QVariant(u"off"_s) << QJsonValue(7);
+        QTest::newRow("cleanupModel") << PreferenceKeys::cleanupModel << QVariant(u"claude-opus-4-8"_s)
                                       << QJsonValue(true);
-        QTest::newRow("soundsEnabled") << PreferenceKeys::soundsEnabled << QVariant(true) << QJsonValue(u"no"_qs);
+        QTest::newRow("soundsEnabled") << PreferenceKeys::soundsEnabled << QVariant(true) << QJsonValue(u"no"_s);
         QTest::newRow("voiceEnabled") << PreferenceKeys::voiceEnabled << QVariant(true) << QJsonValue(0);
-        QTest::newRow("retentionDays") << PreferenceKeys::retentionDays << QVariant(0) << QJsonValue(u"30"_qs);
-        QTest::newRow("coreMLEnabled") << PreferenceKeys::coreMLEnabled << QVariant(true) << QJsonValue(u"x"_qs);
+        QTest::newRow("retentionDays") << PreferenceKeys::retentionDays << QVariant(0) << QJsonValue(u"30"_s);
+        QTest::newRow("coreMLEnabled") << PreferenceKeys::coreMLEnabled << QVariant(true) << QJsonValue(u"x"_s);
     }
 
     void readsDefaultsAndIgnoresWrongTypes()
@@ -97,13 +99,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("value");
 
-        QTest::newRow("whisperModel") << PreferenceKeys::whisperModel << QVariant(u"large-v3"_qs);
-        QTest::newRow("dictationSpeed") << PreferenceKeys::dictationSpeed << QVariant(u"accurate"_qs);
-        QTest::newRow("language") << PreferenceKeys::language << QVariant(u"ja"_qs);
+        QTest::newRow("whisperModel") << PreferenceKeys::whisperModel << QVariant(u"large-v3"_s);
+        QTest::newRow("dictationSpeed") << PreferenceKeys::dictationSpeed << QVariant(u"accurate"_s);
+        QTest::newRow("language") << PreferenceKeys::language << QVariant(u"ja"_s);
         QTest::newRow("holdToTalk") << PreferenceKeys::holdToTalk << QVariant(true);
         QTest::newRow("clipboardSafeInsert") << PreferenceKeys::clipboardSafeInsert << QVariant(true);
-        QTest::newRow("cleanupMode") << PreferenceKeys::cleanupMode << QVariant(u"email"_qs);
-        QTest::newRow("cleanupModel") << PreferenceKeys::cleanupModel << QVariant(u"claude-haiku-4-5"_qs);
+        QTest::newRow("cleanupMode") << PreferenceKeys::cleanupMode << QVariant(u"email"_s);
+        QTest::newRow("cleanupModel") << PreferenceKeys::cleanupModel << QVariant(u"claude-haiku-4-5"_s);
         QTest::newRow("soundsEnabled") << PreferenceKeys::soundsEnabled << QVariant(false);
         QTest::newRow("voiceEnabled") << PreferenceKeys::voiceEnabled << QVariant(false);
         QTest::newRow("retentionDays") << PreferenceKeys::retentionDays << QVariant(30);
@@ -136,27 +138,27 @@ private Q_SLOTS:
     {
         QSignalSpy language(m_model.get(), &SettingsModel::languageChanged);
         QSignalSpy sounds(m_model.get(), &SettingsModel::soundsEnabledChanged);
-        m_model->setLanguage(u"de"_qs); // the file now exists, and is watched
+        m_model->setLanguage(u"de"_s); // the file now exists, and is watched
         QCOMPARE(language.count(), 1);
 
         Preferences other(preferencesPath());
-        QVERIFY(other.setString(PreferenceKeys::language, u"fr"_qs));
+        QVERIFY(other.setString(PreferenceKeys::language, u"fr"_s));
         // The watcher notices without anyone calling reload().
         QVERIFY(language.wait(5000));
-        QCOMPARE(m_model->language(), u"fr"_qs);
+        QCOMPARE(m_model->language(), u"fr"_s);
         QCOMPARE(sounds.count(), 0);
 
         // Removing a key brings back the default, and that is a change too.
         QVERIFY(other.remove(PreferenceKeys::language));
         m_model->reload();
-        QCOMPARE(m_model->language(), u"auto"_qs);
+        QCOMPARE(m_model->language(), u"auto"_s);
         QCOMPARE(language.count(), 3);
     }
 
     void seesAFileCreatedLaterByAnotherProcess()
     {
         // Nothing exists yet, not even the folder: the first write comes from elsewhere.
-        const QString path = m_environment.home() + u"/later/Murmel/preferences.json"_qs;
+        const QString path = m_environment.home() + u"/later/Murmel/preferences.json"_s;
         Preferences mine(path);
         SettingsModel model(SettingsModel::Collaborators{mine});
         QSignalSpy changed(&model, &SettingsModel::holdToTalkChanged);
@@ -192,15 +194,15 @@ private Q_SLOTS:
     void retentionChangePrunesAtOnce()
     {
         QDateTime now = QDateTime::currentDateTimeUtc();
-        HistoryStore history(m_environment.dataHome() + u"/Murmel/History/history.json"_qs, *m_preferences, nullptr,
+        HistoryStore history(m_environment.dataHome() + u"/Murmel/History/history.json"_s, *m_preferences, nullptr,
                              [&now] { return now; });
         const QDateTime today = now;
         now = today.addSecs(-(7 * 86400 + 1));
-        history.add(TranscriptRecord::Kind::dictation, u"old"_qs, u"old"_qs);
+        history.add(TranscriptRecord::Kind::dictation, u"old"_s, u"old"_s);
         now = today.addSecs(-(7 * 86400 - 1));
-        history.add(TranscriptRecord::Kind::dictation, u"recent"_qs, u"recent"_qs);
+        history.add(TranscriptRecord::Kind::dictation, u"recent"_s, u"recent"_s);
         now = today.addDays(-40);
-        history.add(TranscriptRecord::Kind::file, u"ancient"_qs, u"ancient"_qs, 3.0);
+        history.add(TranscriptRecord::Kind::file, u"ancient"_s, u"ancient"_s, 3.0);
         now = today;
         QCOMPARE(history.records().size(), 3);
 
@@ -209,7 +211,7 @@ private Q_SLOTS:
         QCOMPARE(history.records().size(), 2);
         model.setRetentionDays(7);
         QCOMPARE(history.records().size(), 1);
-        QCOMPARE(history.records().first().title, u"recent"_qs);
+        QCOMPARE(history.records().first().title, u"recent"_s);
         // Back to forever restores nothing.
         model.setRetentionDays(0);
         QCOMPARE(history.records().size(), 1);
@@ -221,14 +223,14 @@ private Q_SLOTS:
         ClipboardSafeInsertService service(injector);
         SettingsModel model(SettingsModel::Collaborators{*m_preferences, nullptr, &service});
 
-        service.hold(u"held words"_qs);
+        service.hold(u"held words"_s);
         model.setClipboardSafeInsert(true);
         QVERIFY(service.pending().has_value());
         model.setClipboardSafeInsert(false);
         QVERIFY(!service.pending().has_value());
 
         // Off while already off changes nothing, so a new hold is not touched.
-        service.hold(u"again"_qs);
+        service.hold(u"again"_s);
         model.setClipboardSafeInsert(false);
         QVERIFY(service.pending().has_value());
     }
@@ -238,21 +240,21 @@ private Q_SLOTS:
         const auto values = [](const QVariantList &entries) {
             QStringList list;
             for (const QVariant &entry : entries)
-                list << entry.toMap().value(u"value"_qs).toString() + u'=' + entry.toMap().value(u"label"_qs).toString();
+                list << entry.toMap().value(u"value"_s).toString() + u'=' + entry.toMap().value(u"label"_s).toString();
             return list;
         };
         QCOMPARE(values(SettingsModel::languages()),
-                 (QStringList{u"auto=Detect automatically"_qs, u"en=English"_qs, u"es=Spanish"_qs, u"fr=French"_qs,
-                              u"de=German"_qs, u"pt=Portuguese"_qs, u"it=Italian"_qs, u"ja=Japanese"_qs,
-                              u"zh=Chinese"_qs}));
+                 (QStringList{u"auto=Detect automatically"_s, u"en=English"_s, u"es=Spanish"_s, u"fr=French"_s,
+                              u"de=German"_s, u"pt=Portuguese"_s, u"it=Italian"_s, u"ja=Japanese"_s,
+                              u"zh=Chinese"_s}));
         QCOMPARE(values(SettingsModel::retentionChoices()),
-                 (QStringList{u"0=Forever"_qs, u"30=30 days"_qs, u"7=7 days"_qs}));
+                 (QStringList{u"0=Forever"_s, u"30=30 days"_s, u"7=7 days"_s}));
         QCOMPARE(values(SettingsModel::cleanupModels()),
-                 (QStringList{u"claude-opus-4-8=Opus 4.8 (best)"_qs, u"claude-haiku-4-5=Haiku 4.5 (cheapest)"_qs}));
-        QCOMPARE(values(SettingsModel::dictationSpeeds()), (QStringList{u"fast=Fast"_qs, u"accurate=Accurate"_qs}));
+                 (QStringList{u"claude-opus-4-8=Opus 4.8 (best)"_s, u"claude-haiku-4-5=Haiku 4.5 (cheapest)"_s}));
+        QCOMPARE(values(SettingsModel::dictationSpeeds()), (QStringList{u"fast=Fast"_s, u"accurate=Accurate"_s}));
         QCOMPARE(values(SettingsModel::tabs()),
-                 (QStringList{u"general=General"_qs, u"model=Model"_qs, u"cleanup=Cleanup"_qs,
-                              u"dictionary=Dictionary"_qs, u"support=Support"_qs, u"about=About"_qs}));
+                 (QStringList{u"general=General"_s, u"model=Model"_s, u"cleanup=Cleanup"_s,
+                              u"dictionary=Dictionary"_s, u"support=Support"_s, u"about=About"_s}));
     }
 
     void tabIsTheNavigationsTab()
@@ -260,13 +262,13 @@ private Q_SLOTS:
         Nav nav;
         SettingsModel model(SettingsModel::Collaborators{*m_preferences, nullptr, nullptr, nullptr, &nav});
         QSignalSpy changed(&model, &SettingsModel::settingsTabChanged);
-        QCOMPARE(model.settingsTab(), u"general"_qs);
-        model.setSettingsTab(u"dictionary"_qs);
+        QCOMPARE(model.settingsTab(), u"general"_s);
+        model.setSettingsTab(u"dictionary"_s);
         QCOMPARE(nav.settingsTab(), Nav::SettingsTab::dictionary);
-        model.setSettingsTab(u"nonsense"_qs);
-        QCOMPARE(model.settingsTab(), u"dictionary"_qs);
+        model.setSettingsTab(u"nonsense"_s);
+        QCOMPARE(model.settingsTab(), u"dictionary"_s);
         nav.setSettingsTab(Nav::SettingsTab::about);
-        QCOMPARE(model.settingsTab(), u"about"_qs);
+        QCOMPARE(model.settingsTab(), u"about"_s);
         QCOMPARE(changed.count(), 2);
         model.openHistory();
         QCOMPARE(nav.screen(), Nav::MurScreen::history);

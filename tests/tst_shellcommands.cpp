@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QUrlQuery>
 
+using namespace Qt::StringLiterals;
+
 Q_DECLARE_METATYPE(Nav::MurScreen)
 Q_DECLARE_METATYPE(Nav::SettingsTab)
 
@@ -28,10 +30,10 @@ private:
     struct Shell
     {
         explicit Shell(const TestEnvironment &environment, const QUrl &manifest)
-            : preferences(environment.configHome() + u"/Murmel/preferences.json"_qs)
-            , rig(preferences, environment.dataHome() + u"/Murmel/History/history.json"_qs,
-                  environment.dataHome() + u"/Murmel/Models"_qs)
-            , updates(manifest, u"0.1.0"_qs)
+            : preferences(environment.configHome() + u"/Murmel/preferences.json"_s)
+            , rig(preferences, environment.dataHome() + u"/Murmel/History/history.json"_s,
+                  environment.dataHome() + u"/Murmel/Models"_s)
+            , updates(manifest, u"0.1.0"_s)
             , commands({*rig.controller, nav, router, window, urls, updates})
         {}
 
@@ -48,14 +50,14 @@ private:
     TestEnvironment m_environment;
     TestHttpServer m_server;
 
-    std::unique_ptr<Shell> shell() { return std::make_unique<Shell>(m_environment, m_server.url(u"/latest.json"_qs)); }
+    std::unique_ptr<Shell> shell() { return std::make_unique<Shell>(m_environment, m_server.url(u"/latest.json"_s)); }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_server.listen());
         // A missing model is looked for here, and not found.
-        qputenv("MURMEL_MODEL_BASE_URL", m_server.url(u"/models/"_qs).toString().toUtf8());
+        qputenv("MURMEL_MODEL_BASE_URL", m_server.url(u"/models/"_s).toString().toUtf8());
     }
 
     void commandsLeadWhereTheySay_data()
@@ -108,12 +110,12 @@ private Q_SLOTS:
     {
         auto s = shell();
         QSignalSpy changed(&s->commands, &MurCommands::dictationStateChanged);
-        QCOMPARE(s->commands.dictationTitle(), u"Start Dictation"_qs);
+        QCOMPARE(s->commands.dictationTitle(), u"Start Dictation"_s);
         QVERIFY(s->commands.dictationEnabled());
 
         s->commands.dockToggleDictation();
         QCOMPARE(s->rig.controller->status(), DictationController::Status::recording);
-        QCOMPARE(s->commands.dictationTitle(), u"Stop Dictation"_qs);
+        QCOMPARE(s->commands.dictationTitle(), u"Stop Dictation"_s);
         QCOMPARE(changed.count(), 1);
 
         // Stopping moves on to processing, where the item is disabled and a toggle does
@@ -125,7 +127,7 @@ private Q_SLOTS:
         s->commands.dockToggleDictation();
         QCOMPARE(s->rig.controller->status(), DictationController::Status::working);
         QVERIFY(!s->commands.dictationEnabled());
-        QCOMPARE(s->commands.dictationTitle(), u"Start Dictation"_qs);
+        QCOMPARE(s->commands.dictationTitle(), u"Start Dictation"_s);
         s->commands.dockToggleDictation();
         QCOMPARE(s->rig.controller->status(), DictationController::Status::working);
         QTRY_COMPARE_WITH_TIMEOUT(s->rig.controller->status(), DictationController::Status::idle, 10000);
@@ -138,16 +140,16 @@ private Q_SLOTS:
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<QUrl>("pending");
 
-        QTest::newRow("one path") << QStringList{u"/home/ada/talk.m4a"_qs} << true
-                                  << QUrl::fromLocalFile(u"/home/ada/talk.m4a"_qs);
+        QTest::newRow("one path") << QStringList{u"/home/ada/talk.m4a"_s} << true
+                                  << QUrl::fromLocalFile(u"/home/ada/talk.m4a"_s);
         QTest::newRow("only the first of three")
-            << QStringList{u"/a/one.wav"_qs, u"/a/two.wav"_qs, u"/a/three.wav"_qs} << true << QUrl::fromLocalFile(u"/a/one.wav"_qs);
+            << QStringList{u"/a/one.wav"_s, u"/a/two.wav"_s, u"/a/three.wav"_s} << true << QUrl::fromLocalFile(u"/a/one.wav"_s);
         QTest::newRow("file URL with an escaped space")
-            << QStringList{u"file:///tmp/Team%20Sync.MOV"_qs} << true << QUrl::fromLocalFile(u"/tmp/Team Sync.MOV"_qs);
-        QTest::newRow("dots resolved") << QStringList{u"/a/b/../c.wav"_qs} << true << QUrl::fromLocalFile(u"/a/c.wav"_qs);
+            << QStringList{u"file:///tmp/Team%20Sync.MOV"_s} << true << QUrl::fromLocalFile(u"/tmp/Team Sync.MOV"_s);
+        QTest::newRow("dots resolved") << QStringList{u"/a/b/../c.wav"_s} << true << QUrl::fromLocalFile(u"/a/c.wav"_s);
         QTest::newRow("none") << QStringList{} << false << QUrl();
-        QTest::newRow("relative path") << QStringList{u"talk.m4a"_qs} << false << QUrl();
-        QTest::newRow("web address") << QStringList{u"https://example.com/talk.m4a"_qs} << false << QUrl();
+        QTest::newRow("relative path") << QStringList{u"talk.m4a"_s} << false << QUrl();
+        QTest::newRow("web address") << QStringList{u"https://example.com/talk.m4a"_s} << false << QUrl();
     }
 
     void openedFiles()
@@ -174,10 +176,10 @@ private Q_SLOTS:
         s->commands.contactSupport();
         QCOMPARE(s->urls.opened.size(), 2);
         QCOMPARE(s->urls.opened.at(0), AppInfo::website());
-        QCOMPARE(s->urls.opened.at(1).scheme(), u"mailto"_qs);
-        QVERIFY(QUrlQuery(s->urls.opened.at(1)).queryItemValue(u"subject"_qs, QUrl::FullyDecoded).startsWith(u"Murmel "_qs));
+        QCOMPARE(s->urls.opened.at(1).scheme(), u"mailto"_s);
+        QVERIFY(QUrlQuery(s->urls.opened.at(1)).queryItemValue(u"subject"_s, QUrl::FullyDecoded).startsWith(u"Murmel "_s));
 
-        m_server.setResponse(u"/latest.json"_qs, {.body = R"({"version": "0.1.0"})", .contentType = "application/json"});
+        m_server.setResponse(u"/latest.json"_s, {.body = R"({"version": "0.1.0"})", .contentType = "application/json"});
         QSignalSpy finished(&s->updates, &UpdateChecker::finished);
         s->commands.checkForUpdates();
         QVERIFY(finished.wait(10000));
@@ -195,18 +197,18 @@ private Q_SLOTS:
 
         QTest::newRow("nothing") << QStringList{} << QStringList{} << false << false << QString();
         QTest::newRow("relative and absolute")
-            << QStringList{u"talk.m4a"_qs, u"../b/c.wav"_qs, u"/x/y.mp3"_qs}
-            << QStringList{u"/home/ada/talk.m4a"_qs, u"/home/b/c.wav"_qs, u"/x/y.mp3"_qs} << false << false << QString();
-        QTest::newRow("file URL") << QStringList{u"file:///srv/a%20b.wav"_qs} << QStringList{u"/srv/a b.wav"_qs}
+            << QStringList{u"talk.m4a"_s, u"../b/c.wav"_s, u"/x/y.mp3"_s}
+            << QStringList{u"/home/ada/talk.m4a"_s, u"/home/b/c.wav"_s, u"/x/y.mp3"_s} << false << false << QString();
+        QTest::newRow("file URL") << QStringList{u"file:///srv/a%20b.wav"_s} << QStringList{u"/srv/a b.wav"_s}
                                   << false << false << QString();
-        QTest::newRow("launcher actions") << QStringList{u"--start-dictation"_qs, u"--transcribe-file"_qs} << QStringList{}
+        QTest::newRow("launcher actions") << QStringList{u"--start-dictation"_s, u"--transcribe-file"_s} << QStringList{}
                                           << true << true << QString();
         QTest::newRow("a file that looks like an option")
-            << QStringList{u"--"_qs, u"-x.wav"_qs} << QStringList{u"/home/ada/-x.wav"_qs} << false << false << QString();
-        QTest::newRow("unknown option") << QStringList{u"--verbose"_qs} << QStringList{} << false << false
-                                        << u"Unknown option --verbose."_qs;
-        QTest::newRow("web address") << QStringList{u"https://example.com/a.mp3"_qs} << QStringList{} << false << false
-                                     << u"Murmel opens files on this computer only, not https://example.com/a.mp3."_qs;
+            << QStringList{u"--"_s, u"-x.wav"_s} << QStringList{u"/home/ada/-x.wav"_s} << false << false << QString();
+        QTest::newRow("unknown option") << QStringList{u"--verbose"_s} << QStringList{} << false << false
+                                        << u"Unknown option --verbose."_s;
+        QTest::newRow("web address") << QStringList{u"https://example.com/a.mp3"_s} << QStringList{} << false << false
+                                     << u"Murmel opens files on this computer only, not https://example.com/a.mp3."_s;
     }
 
     void launchArguments()
@@ -217,7 +219,7 @@ private Q_SLOTS:
         QFETCH(bool, fileScreen);
         QFETCH(QString, problem);
 
-        const auto parsed = LaunchRequest::parse(arguments, u"/home/ada"_qs);
+        const auto parsed = LaunchRequest::parse(arguments, u"/home/ada"_s);
         if (!problem.isEmpty()) {
             QCOMPARE(std::get<QString>(parsed), problem);
             return;
@@ -231,8 +233,8 @@ private Q_SLOTS:
     void launchRequestPerformedHere()
     {
         auto s = shell();
-        LaunchRequest{.files = {u"/a/one.wav"_qs, u"/a/two.wav"_qs}, .startDictation = true, .fileScreen = false}.perform(s->commands);
-        QCOMPARE(s->router.pendingUrl(), QUrl::fromLocalFile(u"/a/one.wav"_qs));
+        LaunchRequest{.files = {u"/a/one.wav"_s, u"/a/two.wav"_s}, .startDictation = true, .fileScreen = false}.perform(s->commands);
+        QCOMPARE(s->router.pendingUrl(), QUrl::fromLocalFile(u"/a/one.wav"_s));
         QCOMPARE(s->nav.screen(), Nav::MurScreen::file);
         QCOMPARE(s->rig.controller->status(), DictationController::Status::recording);
 

@@ -9,6 +9,7 @@
 #include <QCoroTask>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 using PasteKeys = KeyboardInjector::PasteKeys;
 using Editable = FocusProbe::Editable;
@@ -20,7 +21,7 @@ Q_DECLARE_METATYPE(Editable)
 
 namespace {
 
-const QDateTime start = QDateTime(QDate(2026, 3, 1), QTime(9, 30), Qt::UTC);
+const QDateTime start = QDateTime(QDate(2026, 3, 1), QTime(9, 30), QTimeZone::utc());
 
 } // namespace
 

@@ -14,12 +14,15 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimeZone>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 Q_IMPORT_QML_PLUGIN(MurmelPlugin)
 
@@ -67,7 +70,7 @@ private Q_SLOTS:
     void init()
     {
         // Every file must load cleanly: a warning is a failure.
-        QTest::failOnWarning(QRegularExpression(u".*"_qs));
+        QTest::failOnWarning(QRegularExpression(u".*"_s));
     }
 
     void cleanup()
@@ -82,14 +85,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QSizeF>("size");
-        QTest::newRow("glitch eye") << u"GlitchEye { size: 120 }"_qs << QSizeF(120, 120);
-        QTest::newRow("small still glitch eye") << u"GlitchEye { size: 22; glowing: false; reduceMotion: true }"_qs
+        QTest::newRow("glitch eye") << u"GlitchEye { size: 120 }"_s << QSizeF(120, 120);
+        QTest::newRow("small still glitch eye") << u"GlitchEye { size: 22; glowing: false; reduceMotion: true }"_s
                                                 << QSizeF(22, 22);
-        QTest::newRow("nebula") << u"NebulaCore { size: 200 }"_qs << QSizeF(200, 200);
-        QTest::newRow("still nebula") << u"NebulaCore { size: 64; reduceMotion: true }"_qs << QSizeF(64, 64);
-        QTest::newRow("waveform") << u"WaveformView { envelope: [0.2, 0.9, 0.4]; progress: 0.5 }"_qs
+        QTest::newRow("nebula") << u"NebulaCore { size: 200 }"_s << QSizeF(200, 200);
+        QTest::newRow("still nebula") << u"NebulaCore { size: 64; reduceMotion: true }"_s << QSizeF(64, 64);
+        QTest::newRow("waveform") << u"WaveformView { envelope: [0.2, 0.9, 0.4]; progress: 0.5 }"_s
                                   << QSizeF(320, 56);
-        QTest::newRow("empty waveform") << u"WaveformView {}"_qs << QSizeF(320, 56);
+        QTest::newRow("empty waveform") << u"WaveformView {}"_s << QSizeF(320, 56);
     }
 
     void glyphsTakeTheirSize()
@@ -105,10 +108,10 @@ private Q_SLOTS:
 
     void chromeTextFollowsItsInputs()
     {
-        std::unique_ptr<QObject> plain = create(u"ChromeText { text: \"MURMEL\"; pixelSize: 40 }"_qs);
+        std::unique_ptr<QObject> plain = create(u"ChromeText { text: \"MURMEL\"; pixelSize: 40 }"_s);
         std::unique_ptr<QObject> spaced =
-            create(u"ChromeText { text: \"MURMEL\"; pixelSize: 40; letterSpacing: 8 }"_qs);
-        std::unique_ptr<QObject> large = create(u"ChromeText { text: \"MURMEL\"; pixelSize: 80 }"_qs);
+            create(u"ChromeText { text: \"MURMEL\"; pixelSize: 40; letterSpacing: 8 }"_s);
+        std::unique_ptr<QObject> large = create(u"ChromeText { text: \"MURMEL\"; pixelSize: 80 }"_s);
         auto *plainItem = qobject_cast<QQuickItem *>(plain.get());
         auto *spacedItem = qobject_cast<QQuickItem *>(spaced.get());
         auto *largeItem = qobject_cast<QQuickItem *>(large.get());
@@ -117,13 +120,13 @@ private Q_SLOTS:
         QVERIFY(plainItem->implicitHeight() >= 40);
         // Six letters, each followed by the extra spacing.
         QVERIFY2(std::abs(spacedItem->implicitWidth() - plainItem->implicitWidth() - 6 * 8) <= 8.5,
-                 qPrintable(u"%1 vs %2"_qs.arg(spacedItem->implicitWidth()).arg(plainItem->implicitWidth())));
+                 qPrintable(u"%1 vs %2"_s.arg(spacedItem->implicitWidth()).arg(plainItem->implicitWidth())));
         QVERIFY(largeItem->implicitWidth() > plainItem->implicitWidth() * 1.7);
         QVERIFY(largeItem->implicitHeight() > plainItem->implicitHeight() * 1.7);
-        QCOMPARE(evaluate(plainItem, u"Accessible.name"_qs).toString(), u"MURMEL"_qs);
+        QCOMPARE(evaluate(plainItem, u"Accessible.name"_s).toString(), u"MURMEL"_s);
 
         // The fill is the theme's chrome gradient, stop for stop, across the text.
-        QObject *fill = childNamed(plainItem, u"chromeFill"_qs);
+        QObject *fill = childNamed(plainItem, u"chromeFill"_s);
         QVERIFY(fill);
         auto *gradient = fill->property("gradient").value<QObject *>();
         QVERIFY(gradient);
@@ -132,8 +135,8 @@ private Q_SLOTS:
         QCOMPARE(stops.count(), expected.size());
         for (qsizetype i = 0; i < stops.count(); ++i) {
             const QVariantMap stop = expected.at(i).toMap();
-            QCOMPARE(stops.at(i)->property("position").toDouble(), stop.value(u"position"_qs).toDouble());
-            QCOMPARE(stops.at(i)->property("color").value<QColor>(), QColor(stop.value(u"color"_qs).toString()));
+            QCOMPARE(stops.at(i)->property("position").toDouble(), stop.value(u"position"_s).toDouble());
+            QCOMPARE(stops.at(i)->property("color").value<QColor>(), QColor(stop.value(u"color"_s).toString()));
         }
         QCOMPARE(fill->property("start").toPointF(), QPointF(0, 0));
         QCOMPARE(fill->property("end").toPointF(), QPointF(plainItem->width(), 0));
@@ -168,7 +171,7 @@ private Q_SLOTS:
         QFETCH(double, progress);
         QFETCH(int, bars);
         QFETCH(int, marked);
-        std::unique_ptr<QObject> object = create(u"WaveformView {}"_qs);
+        std::unique_ptr<QObject> object = create(u"WaveformView {}"_s);
         auto *view = qobject_cast<QQuickItem *>(object.get());
         QVERIFY(view);
         QVariantList envelope;
@@ -180,14 +183,14 @@ private Q_SLOTS:
         view->setProperty("progress", progress > 0.5 ? 0.0 : 1.0);
         view->setProperty("progress", progress);
 
-        const QList<QQuickItem *> drawn = itemsNamed(view, u"waveBar"_qs);
+        const QList<QQuickItem *> drawn = itemsNamed(view, u"waveBar"_s);
         QCOMPARE(drawn.size(), bars);
         const QColor muted = theme()->property("muted").value<QColor>();
         for (int i = 0; i < drawn.size(); ++i) {
             const bool isMarked = drawn.at(i)->property("marked").toBool();
-            QVERIFY2(isMarked == (i < marked), qPrintable(u"bar %1"_qs.arg(i)));
+            QVERIFY2(isMarked == (i < marked), qPrintable(u"bar %1"_s.arg(i)));
             const QColor colour = drawn.at(i)->property("color").value<QColor>();
-            QVERIFY2((colour == muted) == !isMarked, qPrintable(u"bar %1 is %2"_qs.arg(i).arg(colour.name())));
+            QVERIFY2((colour == muted) == !isMarked, qPrintable(u"bar %1 is %2"_s.arg(i).arg(colour.name())));
             QVERIFY(drawn.at(i)->opacity() > (isMarked ? 0.5 : 0.2));
         }
         // Marked bars run through the accent hues: cyan at the start.
@@ -199,7 +202,7 @@ private Q_SLOTS:
 
     void waveformBarsFollowTheEnvelope()
     {
-        std::unique_ptr<QObject> object = create(u"WaveformView { width: 320; height: 50 }"_qs);
+        std::unique_ptr<QObject> object = create(u"WaveformView { width: 320; height: 50 }"_s);
         auto *view = qobject_cast<QQuickItem *>(object.get());
         QVERIFY(view);
         // A short loud burst among quiet values still shows when values are merged into bars.
@@ -208,7 +211,7 @@ private Q_SLOTS:
         envelope[3] = -1.0;
         envelope[4] = 7.0;
         view->setProperty("envelope", envelope);
-        const QList<QQuickItem *> drawn = itemsNamed(view, u"waveBar"_qs);
+        const QList<QQuickItem *> drawn = itemsNamed(view, u"waveBar"_s);
         QCOMPARE(drawn.size(), 64);
         double tallest = 0;
         for (QQuickItem *bar : drawn) {
@@ -226,7 +229,7 @@ private Q_SLOTS:
 
         // A new envelope replaces the bars.
         view->setProperty("envelope", envelopeOf({0.5, 0.5}));
-        const QList<QQuickItem *> redrawn = itemsNamed(view, u"waveBar"_qs);
+        const QList<QQuickItem *> redrawn = itemsNamed(view, u"waveBar"_s);
         QCOMPARE(redrawn.size(), 2);
         QCOMPARE(redrawn.first()->height(), 25.0);
     }
@@ -234,10 +237,10 @@ private Q_SLOTS:
     void waveformFrontPulsesOnlyWithMotion()
     {
         std::unique_ptr<QObject> object =
-            create(u"WaveformView { width: 200; envelope: [0.5, 0.5, 0.5, 0.5]; progress: 0.5 }"_qs);
+            create(u"WaveformView { width: 200; envelope: [0.5, 0.5, 0.5, 0.5]; progress: 0.5 }"_s);
         auto *view = qobject_cast<QQuickItem *>(object.get());
         QVERIFY(view);
-        const QList<QQuickItem *> drawn = itemsNamed(view, u"waveBar"_qs);
+        const QList<QQuickItem *> drawn = itemsNamed(view, u"waveBar"_s);
         QCOMPARE(drawn.size(), 4);
         QSet<double> opacities;
         for (double t : {0.0, 0.2, 0.5, 0.9}) {
@@ -258,8 +261,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("flag");
-        QTest::newRow("nebula") << u"NebulaCore { size: 80 }"_qs << u"animating"_qs;
-        QTest::newRow("chrome sheen") << u"ChromeText { text: \"MURMEL\" }"_qs << u"sheenRunning"_qs;
+        QTest::newRow("nebula") << u"NebulaCore { size: 80 }"_s << u"animating"_s;
+        QTest::newRow("chrome sheen") << u"ChromeText { text: \"MURMEL\" }"_s << u"sheenRunning"_s;
     }
 
     void reducedMotionStopsTheClocks()
@@ -278,7 +281,7 @@ private Q_SLOTS:
 
     void stillNebulaHoldsItsPicture()
     {
-        std::unique_ptr<QObject> object = create(u"NebulaCore { reduceMotion: true }"_qs);
+        std::unique_ptr<QObject> object = create(u"NebulaCore { reduceMotion: true }"_s);
         QVERIFY(object);
         const double time = object->property("time").toDouble();
         QTest::qWait(100);
@@ -288,9 +291,9 @@ private Q_SLOTS:
 
     void chromeSheenStaysAwayWithReducedMotion()
     {
-        std::unique_ptr<QObject> object = create(u"ChromeText { text: \"MURMEL\"; sheenPosition: 0.5 }"_qs);
+        std::unique_ptr<QObject> object = create(u"ChromeText { text: \"MURMEL\"; sheenPosition: 0.5 }"_s);
         QVERIFY(object);
-        QObject *sheen = childNamed(object.get(), u"sheen"_qs);
+        QObject *sheen = childNamed(object.get(), u"sheen"_s);
         QVERIFY(sheen);
         QVERIFY(sheen->property("visible").toBool());
         object->setProperty("reduceMotion", true);
@@ -313,7 +316,7 @@ private Q_SLOTS:
         QFETCH(bool, reduceMotion);
         QFETCH(int, stillGlitchingAtMs);
         QFETCH(int, overByMs);
-        std::unique_ptr<QObject> object = create(u"GlitchEye { size: 96 }"_qs);
+        std::unique_ptr<QObject> object = create(u"GlitchEye { size: 96 }"_s);
         QVERIFY(object);
         object->setProperty("reduceMotion", reduceMotion);
         QSignalSpy taps(object.get(), SIGNAL(tapped()));
@@ -354,7 +357,7 @@ private Q_SLOTS:
     {
         QFETCH(double, seconds);
         QFETCH(bool, glitching);
-        std::unique_ptr<QObject> object = create(u"GlitchEye {}"_qs);
+        std::unique_ptr<QObject> object = create(u"GlitchEye {}"_s);
         QVERIFY(object);
         object->setProperty("previewSeconds", seconds);
         QCOMPARE(object->property("glitching").toBool(), glitching);
@@ -366,14 +369,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("asset");
         QTest::addColumn<QString>("fallback");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("drawn") << u"history"_qs << u"clock"_qs << u"history"_qs;
-        QTest::newRow("waveform") << u"waveform"_qs << QString() << u"waveform"_qs;
-        QTest::newRow("missing asset, symbol fallback") << u"nothing-here"_qs << u"clock.arrow.circlepath"_qs
-                                                        << u"history"_qs;
-        QTest::newRow("no asset, document symbol") << QString() << u"doc.text"_qs << u"document"_qs;
-        QTest::newRow("fallback by drawing name") << u"nothing-here"_qs << u"search"_qs << u"search"_qs;
-        QTest::newRow("neither known") << u"nothing-here"_qs << u"questionmark.folder"_qs << u"mark"_qs;
-        QTest::newRow("nothing given") << QString() << QString() << u"mark"_qs;
+        QTest::newRow("drawn") << u"history"_s << u"clock"_s << u"history"_s;
+        QTest::newRow("waveform") << u"waveform"_s << QString() << u"waveform"_s;
+        QTest::newRow("missing asset, symbol fallback") << u"nothing-here"_s << u"clock.arrow.circlepath"_s
+                                                        << u"history"_s;
+        QTest::newRow("no asset, document symbol") << QString() << u"doc.text"_s << u"document"_s;
+        QTest::newRow("fallback by drawing name") << u"nothing-here"_s << u"search"_s << u"search"_s;
+        QTest::newRow("neither known") << u"nothing-here"_s << u"questionmark.folder"_s << u"mark"_s;
+        QTest::newRow("nothing given") << QString() << QString() << u"mark"_s;
     }
 
     void emptyStatePicksItsIcon()
@@ -381,26 +384,26 @@ private Q_SLOTS:
         QFETCH(QString, asset);
         QFETCH(QString, fallback);
         QFETCH(QString, shown);
-        std::unique_ptr<QObject> object = create(u"EmptyState { iconSize: 56; text: \"No transcripts yet\" }"_qs);
+        std::unique_ptr<QObject> object = create(u"EmptyState { iconSize: 56; text: \"No transcripts yet\" }"_s);
         auto *state = qobject_cast<QQuickItem *>(object.get());
         QVERIFY(state);
         state->setProperty("asset", asset);
         state->setProperty("fallback", fallback);
         QCOMPARE(state->property("shownIcon").toString(), shown);
 
-        QQuickItem *icon = itemNamed(state, u"icon"_qs);
+        QQuickItem *icon = itemNamed(state, u"icon"_s);
         QVERIFY(icon);
         QCOMPARE(icon->size(), QSizeF(56, 56));
-        QQuickItem *caption = itemNamed(state, u"caption"_qs);
+        QQuickItem *caption = itemNamed(state, u"caption"_s);
         QVERIFY(caption);
-        QCOMPARE(caption->property("text").toString(), u"No transcripts yet"_qs);
+        QCOMPARE(caption->property("text").toString(), u"No transcripts yet"_s);
         QVERIFY(state->implicitHeight() >= 56 + caption->implicitHeight());
         QVERIFY(state->implicitWidth() >= caption->implicitWidth() - 0.5);
 
         // The text is in the body colour, which follows the contrast setting.
-        QCOMPARE(caption->property("color").value<QColor>(), QColor(u"#969AA4"_qs));
+        QCOMPARE(caption->property("color").value<QColor>(), QColor(u"#969AA4"_s));
         theme()->setProperty("highContrast", true);
-        QCOMPARE(caption->property("color").value<QColor>(), QColor(u"#C4C8D0"_qs));
+        QCOMPARE(caption->property("color").value<QColor>(), QColor(u"#C4C8D0"_s));
     }
 
     void levelBarsAsDrawn_data()
@@ -422,7 +425,7 @@ private Q_SLOTS:
         QFETCH(bool, reduceMotion);
         QFETCH(double, lowest);
         QFETCH(double, highest);
-        std::unique_ptr<QObject> object = create(u"SoundWaveBars { count: 7 }"_qs);
+        std::unique_ptr<QObject> object = create(u"SoundWaveBars { count: 7 }"_s);
         auto *bars = qobject_cast<QQuickItem *>(object.get());
         QVERIFY(bars);
         bars->setProperty("reduceMotion", reduceMotion);
@@ -455,10 +458,10 @@ private Q_SLOTS:
 
     void levelBarClockCountsFrom2001()
     {
-        std::unique_ptr<QObject> object = create(u"SoundWaveBars { reduceMotion: true }"_qs);
+        std::unique_ptr<QObject> object = create(u"SoundWaveBars { reduceMotion: true }"_s);
         QVERIFY(object);
         const double expected = QDateTime::currentMSecsSinceEpoch() / 1000.0
-            - QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+            - QDateTime(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch();
         QVERIFY(std::abs(object->property("time").toDouble() - expected) < 5);
     }
 

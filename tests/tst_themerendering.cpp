@@ -24,6 +24,8 @@
 #include <functional>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 Q_IMPORT_QML_PLUGIN(MurmelPlugin)
 
 namespace {
@@ -98,18 +100,18 @@ private:
     bool show(const QString &glyph, QSize size)
     {
         m_window.reset();
-        const QString source = u"import QtQuick\nWindow {\n color: Theme.bg\n width: %1\n height: %2\n visible: true\n"_qs
+        const QString source = u"import QtQuick\nWindow {\n color: Theme.bg\n width: %1\n height: %2\n visible: true\n"_s
                                    .arg(size.width())
                                    .arg(size.height())
-            + glyph + u"\n}\n"_qs;
+            + glyph + u"\n}\n"_s;
         QQmlComponent component(&m_engine);
-        component.setData(source.toUtf8(), QUrl(u"qrc:/Murmel/RenderProbe.qml"_qs));
+        component.setData(source.toUtf8(), QUrl(u"qrc:/Murmel/RenderProbe.qml"_s));
         m_window.reset(qobject_cast<QQuickWindow *>(component.create()));
         if (!m_window) {
             qWarning("%s", qPrintable(component.errorString()));
             return false;
         }
-        m_glyph = m_window->findChild<QQuickItem *>(u"glyph"_qs);
+        m_glyph = m_window->findChild<QQuickItem *>(u"glyph"_s);
         return m_glyph && QTest::qWaitForWindowExposed(m_window.get());
     }
 
@@ -134,7 +136,7 @@ private:
             },
             5000);
         if (!drawn) {
-            saved(picture, u"eye"_qs);
+            saved(picture, u"eye"_s);
             return {};
         }
         return picture;
@@ -146,16 +148,16 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QCOMPARE(QGuiApplication::platformName(), u"xcb"_qs); }
+    void initTestCase() { QCOMPARE(QGuiApplication::platformName(), u"xcb"_s); }
 
-    void init() { QTest::failOnWarning(QRegularExpression(u".*"_qs)); }
+    void init() { QTest::failOnWarning(QRegularExpression(u".*"_s)); }
 
     void cleanup() { m_window.reset(); }
 
     void chromeTitleHasItsColoursInPlace()
     {
         QVERIFY(show(u"ChromeText { objectName: \"glyph\"; anchors.centerIn: parent; text: \"MURMEL\"; "
-                     u"pixelSize: 80; reduceMotion: true }"_qs,
+                     u"pixelSize: 80; reduceMotion: true }"_s,
                      {640, 160}));
         const QImage picture = grab();
         const QRect text = glyphRect();
@@ -167,13 +169,13 @@ private Q_SLOTS:
         const int cyanLeft = countNear(picture, left, cyan);
         const int violetLeft = countNear(picture, left, violet);
         const int brightLeft = count(picture, left, [](QRgb p) { return qGray(p) > 150; });
-        const QString counts = u"cyan %1|%2 violet %3|%4 bright left %5"_qs.arg(cyanLeft)
+        const QString counts = u"cyan %1|%2 violet %3|%4 bright left %5"_s.arg(cyanLeft)
                                    .arg(cyanRight)
                                    .arg(violetLeft)
                                    .arg(violetRight)
                                    .arg(brightLeft);
         QVERIFY2(cyanRight > 40 && violetRight > 40 && cyanLeft == 0 && violetLeft == 0 && brightLeft > 200,
-                 qPrintable(counts + u", saved as "_qs + saved(picture, u"chrome"_qs)));
+                 qPrintable(counts + u", saved as "_s + saved(picture, u"chrome"_s)));
         // Cyan stands left of violet, as their stops do.
         const QRect cyanBand(text.left() + int(text.width() * 0.62), text.top(), int(text.width() * 0.06),
                              text.height());
@@ -188,7 +190,7 @@ private Q_SLOTS:
     void chromeSheenBrightensTheText()
     {
         QVERIFY(show(u"ChromeText { objectName: \"glyph\"; anchors.centerIn: parent; text: \"MURMEL\"; "
-                     u"pixelSize: 80; sheenPosition: -1 }"_qs,
+                     u"pixelSize: 80; sheenPosition: -1 }"_s,
                      {640, 160}));
         // The sweep waits a moment after the title appears: both frames are chosen here.
         const QImage plain = grab();
@@ -204,14 +206,14 @@ private Q_SLOTS:
             });
             return sum;
         };
-        QVERIFY2(brightness(shining) > brightness(plain), qPrintable(saved(shining, u"sheen"_qs)));
+        QVERIFY2(brightness(shining) > brightness(plain), qPrintable(saved(shining, u"sheen"_s)));
         // Only the letters brighten.
         QCOMPARE(countNear(shining, QRect(0, 0, 640, 20), background, 2), 640 * 20);
     }
 
     void glitchComesAndGoesWithATap()
     {
-        QVERIFY(show(u"GlitchEye { objectName: \"glyph\"; anchors.centerIn: parent; size: 160; glowing: false }"_qs,
+        QVERIFY(show(u"GlitchEye { objectName: \"glyph\"; anchors.centerIn: parent; size: 160; glowing: false }"_s,
                      {220, 220}));
         const QImage still = stillEye();
         QVERIFY2(!still.isNull(), "the eye was never drawn");
@@ -224,16 +226,16 @@ private Q_SLOTS:
         const qint64 grabbedAt = clock.elapsed();
         if (grabbedAt < 500) {
             QVERIFY2(differingPixels(still, glitched) > 200,
-                     qPrintable(u"%1 pixels differ, saved as "_qs.arg(differingPixels(still, glitched))
-                                + saved(glitched, u"glitched"_qs)));
+                     qPrintable(u"%1 pixels differ, saved as "_s.arg(differingPixels(still, glitched))
+                                + saved(glitched, u"glitched"_s)));
         }
         // Over after 0.55 s, and the eye is drawn exactly as before the tap.
         QTRY_VERIFY_WITH_TIMEOUT(!m_glyph->property("glitching").toBool(), 1000);
         QVERIFY(clock.elapsed() >= 540);
         const QImage after = grab();
         QVERIFY2(differingPixels(still, after) == 0,
-                 qPrintable(u"%1 pixels differ, saved as "_qs.arg(differingPixels(still, after))
-                            + saved(after, u"after"_qs)));
+                 qPrintable(u"%1 pixels differ, saved as "_s.arg(differingPixels(still, after))
+                            + saved(after, u"after"_s)));
     }
 
     void glitchFramesAtFixedMoments_data()
@@ -247,7 +249,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, reduceMotion);
         QVERIFY(show(u"GlitchEye { objectName: \"glyph\"; anchors.centerIn: parent; size: 160; glowing: false; "
-                     u"reduceMotion: %1 }"_qs.arg(reduceMotion ? u"true"_qs : u"false"_qs),
+                     u"reduceMotion: %1 }"_s.arg(reduceMotion ? u"true"_s : u"false"_s),
                      {220, 220}));
         const QImage still = stillEye();
         QVERIFY2(!still.isNull(), "the eye was never drawn");
@@ -256,7 +258,7 @@ private Q_SLOTS:
             m_glyph->setProperty("previewSeconds", seconds);
             during << grab();
             QVERIFY2(differingPixels(still, during.last()) > 200,
-                     qPrintable(saved(during.last(), u"glitch-%1"_qs.arg(seconds))));
+                     qPrintable(saved(during.last(), u"glitch-%1"_s.arg(seconds))));
         }
         // The live glitch changes as it goes; the reduced one is one still frame.
         if (reduceMotion) {
@@ -280,15 +282,15 @@ private Q_SLOTS:
     void nebulaGlowsAndEvolves()
     {
         QFETCH(bool, reduceMotion);
-        QVERIFY(show(u"NebulaCore { objectName: \"glyph\"; anchors.centerIn: parent; size: 180; reduceMotion: %1 }"_qs
-                         .arg(reduceMotion ? u"true"_qs : u"false"_qs),
+        QVERIFY(show(u"NebulaCore { objectName: \"glyph\"; anchors.centerIn: parent; size: 180; reduceMotion: %1 }"_s
+                         .arg(reduceMotion ? u"true"_s : u"false"_s),
                      {240, 240}));
         const QImage first = grab();
         const QRect glow = glyphRect();
         // A bright, pale heart; nothing at the corners of its square.
         const QRect heart(glow.center() - QPoint(6, 6), QSize(12, 12));
         QVERIFY2(count(first, heart, [](QRgb p) { return qGray(p) > 170 && qBlue(p) > 200; }) > 100,
-                 qPrintable(saved(first, u"nebula"_qs)));
+                 qPrintable(saved(first, u"nebula"_s)));
         const QRect corner(glow.topLeft(), QSize(20, 20));
         QCOMPARE(countNear(first, corner, background, 3), 400);
         // The clouds carry both hues: cyan (green over red) and violet (blue well over green,
@@ -296,21 +298,21 @@ private Q_SLOTS:
         const int cyanish = count(first, glow, [](QRgb p) { return qGreen(p) > qRed(p) + 25 && qBlue(p) > 60; });
         const int violetish = count(first, glow, [](QRgb p) { return qBlue(p) > qGreen(p) + 30 && qRed(p) >= qGreen(p); });
         QVERIFY2(cyanish > 100 && violetish > 100,
-                 qPrintable(u"cyan %1 violet %2, saved as "_qs.arg(cyanish).arg(violetish) + saved(first, u"nebula"_qs)));
+                 qPrintable(u"cyan %1 violet %2, saved as "_s.arg(cyanish).arg(violetish) + saved(first, u"nebula"_s)));
 
         QTest::qWait(600);
         const QImage later = grab();
         if (reduceMotion)
             QCOMPARE(differingPixels(first, later), 0);
         else
-            QVERIFY2(differingPixels(first, later) > 50, qPrintable(saved(later, u"nebula-later"_qs)));
+            QVERIFY2(differingPixels(first, later) > 50, qPrintable(saved(later, u"nebula-later"_s)));
     }
 
     void waveformMarksInColour()
     {
         QVERIFY(show(u"WaveformView { objectName: \"glyph\"; anchors.centerIn: parent; width: 320; height: 60; "
                      u"progress: 0.5; reduceMotion: true; "
-                     u"envelope: Array.from({length: 64}, (_, i) => 0.5 + 0.4 * Math.sin(i)) }"_qs,
+                     u"envelope: Array.from({length: 64}, (_, i) => 0.5 + 0.4 * Math.sin(i)) }"_s,
                      {360, 100}));
         const QImage picture = grab();
         const QRect wave = glyphRect();
@@ -323,14 +325,14 @@ private Q_SLOTS:
         const int restAccent = count(picture, rest, accent);
         const int restDrawn = count(picture, rest, [](QRgb p) { return qGray(p) > 25; });
         QVERIFY2(markedAccent > 150 && restAccent == 0 && restDrawn > 150,
-                 qPrintable(u"accent %1|%2, muted bars %3, saved as "_qs.arg(markedAccent).arg(restAccent).arg(restDrawn)
-                            + saved(picture, u"waveform"_qs)));
+                 qPrintable(u"accent %1|%2, muted bars %3, saved as "_s.arg(markedAccent).arg(restAccent).arg(restDrawn)
+                            + saved(picture, u"waveform"_s)));
     }
 
     void emptyStateDrawsItsIcon()
     {
         QVERIFY(show(u"EmptyState { objectName: \"glyph\"; anchors.centerIn: parent; asset: \"history\"; "
-                     u"text: \"No transcripts yet\"; iconSize: 64 }"_qs,
+                     u"text: \"No transcripts yet\"; iconSize: 64 }"_s,
                      {320, 200}));
         const QImage picture = grab();
         const QQuickItem *icon = nullptr;
@@ -341,7 +343,7 @@ private Q_SLOTS:
         QVERIFY(icon);
         const QRect iconArea = icon->mapRectToScene(QRectF(0, 0, icon->width(), icon->height())).toAlignedRect();
         const QColor muted(0x78, 0x7c, 0x87);
-        QVERIFY2(countNear(picture, iconArea, muted, 10) > 60, qPrintable(saved(picture, u"empty"_qs)));
+        QVERIFY2(countNear(picture, iconArea, muted, 10) > 60, qPrintable(saved(picture, u"empty"_s)));
     }
 };
 
@@ -360,8 +362,8 @@ int main(int argc, char **argv)
         return 1;
     }
     QProcessEnvironment environment = desktop.environment();
-    environment.insert(u"QT_QPA_PLATFORM"_qs, u"xcb"_qs);
-    environment.insert(QString::fromLatin1(onDisplayVariable), u"1"_qs);
+    environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+    environment.insert(QString::fromLatin1(onDisplayVariable), u"1"_s);
     QProcess checks;
     checks.setProcessEnvironment(environment);
     checks.setProcessChannelMode(QProcess::ForwardedChannels);

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 Q_DECLARE_METATYPE(std::optional<int>)
 
 // The engine's thread count from the processor's cores, and the language table it uses.
@@ -57,18 +59,18 @@ private Q_SLOTS:
     void sysfsOfAHybridProcessor()
     {
         QTemporaryDir root;
-        write(root.path() + u"/devices/cpu_core/cpus"_qs, "0-7,16-19\n");
+        write(root.path() + u"/devices/cpu_core/cpus"_s, "0-7,16-19\n");
         // Two hyper-threads of one core count once; a CPU without topology (offline) not at all.
-        write(root.path() + u"/devices/system/cpu/cpu0/topology/physical_package_id"_qs, "0\n");
-        write(root.path() + u"/devices/system/cpu/cpu0/topology/core_id"_qs, "0\n");
-        write(root.path() + u"/devices/system/cpu/cpu1/topology/physical_package_id"_qs, "0\n");
-        write(root.path() + u"/devices/system/cpu/cpu1/topology/core_id"_qs, "0\n");
-        write(root.path() + u"/devices/system/cpu/cpu2/topology/physical_package_id"_qs, "0\n");
-        write(root.path() + u"/devices/system/cpu/cpu2/topology/core_id"_qs, "1\n");
-        write(root.path() + u"/devices/system/cpu/cpu3/topology/physical_package_id"_qs, "1\n");
-        write(root.path() + u"/devices/system/cpu/cpu3/topology/core_id"_qs, "0\n");
-        QDir().mkpath(root.path() + u"/devices/system/cpu/cpu4"_qs);
-        write(root.path() + u"/devices/system/cpu/cpufreq/core_id"_qs, "9\n");
+        write(root.path() + u"/devices/system/cpu/cpu0/topology/physical_package_id"_s, "0\n");
+        write(root.path() + u"/devices/system/cpu/cpu0/topology/core_id"_s, "0\n");
+        write(root.path() + u"/devices/system/cpu/cpu1/topology/physical_package_id"_s, "0\n");
+        write(root.path() + u"/devices/system/cpu/cpu1/topology/core_id"_s, "0\n");
+        write(root.path() + u"/devices/system/cpu/cpu2/topology/physical_package_id"_s, "0\n");
+        write(root.path() + u"/devices/system/cpu/cpu2/topology/core_id"_s, "1\n");
+        write(root.path() + u"/devices/system/cpu/cpu3/topology/physical_package_id"_s, "1\n");
+        write(root.path() + u"/devices/system/cpu/cpu3/topology/core_id"_s, "0\n");
+        QDir().mkpath(root.path() + u"/devices/system/cpu/cpu4"_s);
+        write(root.path() + u"/devices/system/cpu/cpufreq/core_id"_s, "9\n");
         QCOMPARE(CpuTopology::performanceCores(root.path()), std::optional(12));
         QCOMPARE(CpuTopology::physicalCores(root.path()), std::optional(3));
     }
@@ -78,9 +80,9 @@ private Q_SLOTS:
         QTemporaryDir root;
         QCOMPARE(CpuTopology::performanceCores(root.path()), std::nullopt);
         QCOMPARE(CpuTopology::physicalCores(root.path()), std::nullopt);
-        write(root.path() + u"/devices/cpu_core/cpus"_qs, "garbage\n");
+        write(root.path() + u"/devices/cpu_core/cpus"_s, "garbage\n");
         QCOMPARE(CpuTopology::performanceCores(root.path()), std::nullopt);
-        write(root.path() + u"/devices/cpu_core/cpus"_qs, "3-1\n");
+        write(root.path() + u"/devices/cpu_core/cpus"_s, "3-1\n");
         QCOMPARE(CpuTopology::performanceCores(root.path()), std::nullopt);
     }
 
@@ -97,12 +99,12 @@ private Q_SLOTS:
     {
         const QList<WhisperLanguage> all = WhisperLanguage::allCases();
         QCOMPARE(all.size(), 100);
-        QCOMPARE(all.first().rawValue(), u"auto"_qs);
-        QCOMPARE(all.at(1).rawValue(), u"en"_qs);
-        QCOMPARE(all.at(1).name(), u"english"_qs);
-        QCOMPARE(all.last().rawValue(), u"su"_qs);
-        QCOMPARE(all.last().name(), u"sundanese"_qs);
-        QCOMPARE(WhisperLanguage::fromRawValue(u"iw")->name(), u"hebrew"_qs);
+        QCOMPARE(all.first().rawValue(), u"auto"_s);
+        QCOMPARE(all.at(1).rawValue(), u"en"_s);
+        QCOMPARE(all.at(1).name(), u"english"_s);
+        QCOMPARE(all.last().rawValue(), u"su"_s);
+        QCOMPARE(all.last().name(), u"sundanese"_s);
+        QCOMPARE(WhisperLanguage::fromRawValue(u"iw")->name(), u"hebrew"_s);
         // whisper.cpp spells Hebrew "he".
         QCOMPARE(WhisperLanguage::fromRawValue(u"iw")->engineCode(), QByteArray("he"));
         QCOMPARE(WhisperLanguage::fromRawValue(u"de")->engineCode(), QByteArray("de"));
@@ -120,10 +122,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("code");
         QTest::addColumn<QByteArray>("engine");
         QTest::addColumn<QString>("readBack");
-        QTest::newRow("auto") << u"auto"_qs << QByteArray("auto") << u"auto"_qs;
-        QTest::newRow("German") << u"de"_qs << QByteArray("de") << u"de"_qs;
-        QTest::newRow("Hebrew") << u"iw"_qs << QByteArray("he") << u"iw"_qs;
-        QTest::newRow("Hawaiian") << u"haw"_qs << QByteArray("haw") << u"haw"_qs;
+        QTest::newRow("auto") << u"auto"_s << QByteArray("auto") << u"auto"_s;
+        QTest::newRow("German") << u"de"_s << QByteArray("de") << u"de"_s;
+        QTest::newRow("Hebrew") << u"iw"_s << QByteArray("he") << u"iw"_s;
+        QTest::newRow("Hawaiian") << u"haw"_s << QByteArray("haw") << u"haw"_s;
     }
 
     void paramsLanguage()

@@ -10,6 +10,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using MurmelProcess::Result;
 using MurmelProcess::binary;
 using MurmelProcess::finish;
@@ -26,7 +28,7 @@ private:
     QString m_tone;
     QString m_silentVideo;
 
-    QString modelsFolder() const { return m_environment->dataHome() + u"/Murmel/Models"_qs; }
+    QString modelsFolder() const { return m_environment->dataHome() + u"/Murmel/Models"_s; }
 
     static bool run(const QString &program, const QStringList &arguments)
     {
@@ -37,9 +39,9 @@ private:
 
     void installParrot(const QString &rawName)
     {
-        const QString path = modelsFolder() + u"/ggml-"_qs + rawName + u".bin"_qs;
+        const QString path = modelsFolder() + u"/ggml-"_s + rawName + u".bin"_s;
         QVERIFY(FixtureModels::make(path));
-        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_qs,
+        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_s,
                                           {{rawName, FixtureModels::sha256Of(path)}}));
     }
 
@@ -47,30 +49,30 @@ private Q_SLOTS:
     void init()
     {
         m_environment = std::make_unique<TestEnvironment>();
-        m_speech = m_environment->home() + u"/speech.wav"_qs;
-        m_tone = m_environment->home() + u"/tone.mp3"_qs;
-        m_silentVideo = m_environment->home() + u"/silent.mp4"_qs;
-        QVERIFY(run(u"espeak-ng"_qs, {u"-w"_qs, m_speech, u"Testing the command line transcriber."_qs}));
-        QVERIFY(run(u"ffmpeg"_qs, {u"-loglevel"_qs, u"error"_qs, u"-f"_qs, u"lavfi"_qs, u"-i"_qs,
-                                   u"sine=frequency=300:duration=2"_qs, m_tone}));
-        QVERIFY(run(u"ffmpeg"_qs, {u"-loglevel"_qs, u"error"_qs, u"-f"_qs, u"lavfi"_qs, u"-i"_qs,
-                                   u"testsrc=size=32x32:rate=5:duration=1"_qs, u"-c:v"_qs, u"mpeg4"_qs, m_silentVideo}));
+        m_speech = m_environment->home() + u"/speech.wav"_s;
+        m_tone = m_environment->home() + u"/tone.mp3"_s;
+        m_silentVideo = m_environment->home() + u"/silent.mp4"_s;
+        QVERIFY(run(u"espeak-ng"_s, {u"-w"_s, m_speech, u"Testing the command line transcriber."_s}));
+        QVERIFY(run(u"ffmpeg"_s, {u"-loglevel"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
+                                   u"sine=frequency=300:duration=2"_s, m_tone}));
+        QVERIFY(run(u"ffmpeg"_s, {u"-loglevel"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
+                                   u"testsrc=size=32x32:rate=5:duration=1"_s, u"-c:v"_s, u"mpeg4"_s, m_silentVideo}));
     }
 
     void cleanup() { m_environment.reset(); }
 
     void printsThePhrase()
     {
-        installParrot(u"base.en"_qs);
-        const Result result = murmel({u"transcribe"_qs, m_speech});
+        installParrot(u"base.en"_s);
+        const Result result = murmel({u"transcribe"_s, m_speech});
         QVERIFY2(result.exitCode == 0, qPrintable(result.err));
         QCOMPARE(result.out, FixtureModels::phrase.trimmed() + u'\n');
     }
 
     void formats()
     {
-        installParrot(u"base.en"_qs);
-        const Result json = murmel({u"transcribe"_qs, m_speech, u"--format"_qs, u"json"_qs});
+        installParrot(u"base.en"_s);
+        const Result json = murmel({u"transcribe"_s, m_speech, u"--format"_s, u"json"_s});
         QVERIFY2(json.exitCode == 0, qPrintable(json.err));
         const QJsonObject document = QJsonDocument::fromJson(json.out.toUtf8()).object();
         QCOMPARE(document.value(u"file").toString(), m_speech);
@@ -85,48 +87,48 @@ private Q_SLOTS:
 
         auto stamp = [](double seconds, QChar separator) {
             const int ms = qRound(seconds * 1000);
-            return u"00:00:%1%2%3"_qs.arg(ms / 1000, 2, 10, QLatin1Char('0')).arg(separator).arg(ms % 1000, 3, 10, QLatin1Char('0'));
+            return u"00:00:%1%2%3"_s.arg(ms / 1000, 2, 10, QLatin1Char('0')).arg(separator).arg(ms % 1000, 3, 10, QLatin1Char('0'));
         };
-        const Result srt = murmel({u"transcribe"_qs, m_speech, u"--format"_qs, u"srt"_qs});
+        const Result srt = murmel({u"transcribe"_s, m_speech, u"--format"_s, u"srt"_s});
         QVERIFY2(srt.exitCode == 0, qPrintable(srt.err));
-        QCOMPARE(srt.out, u"1\n00:00:00,000 --> "_qs + stamp(end, u',') + u'\n' + FixtureModels::phrase.trimmed() + u'\n');
-        const Result vtt = murmel({u"transcribe"_qs, m_speech, u"--format"_qs, u"vtt"_qs});
+        QCOMPARE(srt.out, u"1\n00:00:00,000 --> "_s + stamp(end, u',') + u'\n' + FixtureModels::phrase.trimmed() + u'\n');
+        const Result vtt = murmel({u"transcribe"_s, m_speech, u"--format"_s, u"vtt"_s});
         QVERIFY2(vtt.exitCode == 0, qPrintable(vtt.err));
-        QCOMPARE(vtt.out, u"WEBVTT\n\n1\n00:00:00.000 --> "_qs + stamp(end, u'.') + u'\n' + FixtureModels::phrase.trimmed() + u'\n');
+        QCOMPARE(vtt.out, u"WEBVTT\n\n1\n00:00:00.000 --> "_s + stamp(end, u'.') + u'\n' + FixtureModels::phrase.trimmed() + u'\n');
     }
 
     void severalFilesShareOneEngineAndOneFailureStopsNothing()
     {
-        installParrot(u"base.en"_qs);
+        installParrot(u"base.en"_s);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"QT_LOGGING_RULES"_qs, u"murmel.speech.debug=true"_qs);
-        const QString missing = m_environment->home() + u"/missing.wav"_qs;
-        const Result result = murmel({u"transcribe"_qs, m_speech, m_silentVideo, missing, m_tone}, environment);
+        environment.insert(u"QT_LOGGING_RULES"_s, u"murmel.speech.debug=true"_s);
+        const QString missing = m_environment->home() + u"/missing.wav"_s;
+        const Result result = murmel({u"transcribe"_s, m_speech, m_silentVideo, missing, m_tone}, environment);
         QCOMPARE(result.exitCode, 1);
         const QString phrase = FixtureModels::phrase.trimmed();
-        QCOMPARE(result.out, u"==> "_qs + m_speech + u" <==\n"_qs + phrase + u"\n\n==> "_qs + m_tone + u" <==\n"_qs + phrase + u'\n');
-        QVERIFY2(result.err.contains(u"silent.mp4: That file has no audio to transcribe."_qs), qPrintable(result.err));
-        QVERIFY(result.err.contains(u"missing.wav: No such file or directory"_qs));
-        QCOMPARE(result.err.count(u"Loading \"ggml-base.en.bin\""_qs), 1);
+        QCOMPARE(result.out, u"==> "_s + m_speech + u" <==\n"_s + phrase + u"\n\n==> "_s + m_tone + u" <==\n"_s + phrase + u'\n');
+        QVERIFY2(result.err.contains(u"silent.mp4: That file has no audio to transcribe."_s), qPrintable(result.err));
+        QVERIFY(result.err.contains(u"missing.wav: No such file or directory"_s));
+        QCOMPARE(result.err.count(u"Loading \"ggml-base.en.bin\""_s), 1);
     }
 
     void modelAndLanguageOptions()
     {
-        installParrot(u"small"_qs);
-        const Result result = murmel({u"transcribe"_qs, u"--model"_qs, u"small"_qs, u"--language"_qs, u"de"_qs, m_tone});
+        installParrot(u"small"_s);
+        const Result result = murmel({u"transcribe"_s, u"--model"_s, u"small"_s, u"--language"_s, u"de"_s, m_tone});
         QVERIFY2(result.exitCode == 0, qPrintable(result.err));
         QCOMPARE(result.out.trimmed(), FixtureModels::phrase.trimmed());
         // The preference picks the model when no option does.
-        QVERIFY(run(qEnvironmentVariable("MURMEL_BINARY"), {u"config"_qs, u"set"_qs, u"whisperModel"_qs, u"\"small\""_qs}));
-        QCOMPARE(murmel({u"transcribe"_qs, m_tone}).out.trimmed(), FixtureModels::phrase.trimmed());
+        QVERIFY(run(qEnvironmentVariable("MURMEL_BINARY"), {u"config"_s, u"set"_s, u"whisperModel"_s, u"\"small\""_s}));
+        QCOMPARE(murmel({u"transcribe"_s, m_tone}).out.trimmed(), FixtureModels::phrase.trimmed());
     }
 
     void missingModel_data()
     {
         QTest::addColumn<bool>("serverAnswers");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("server without the file") << true << u"Could not download Base (fast, English). The server returned HTTP 404."_qs;
-        QTest::newRow("no server") << false << u"Could not download Base (fast, English). "_qs;
+        QTest::newRow("server without the file") << true << u"Could not download Base (fast, English). The server returned HTTP 404."_s;
+        QTest::newRow("no server") << false << u"Could not download Base (fast, English). "_s;
     }
 
     void missingModel()
@@ -135,13 +137,13 @@ private Q_SLOTS:
         QFETCH(QString, reason);
         TestHttpServer server;
         QVERIFY(server.listen());
-        const QUrl base = server.url(u"/repo/"_qs);
+        const QUrl base = server.url(u"/repo/"_s);
         if (!serverAnswers)
             server.close();
         qputenv("MURMEL_MODEL_BASE_URL", base.toString().toLocal8Bit());
-        const Result result = murmel({u"transcribe"_qs, m_speech});
+        const Result result = murmel({u"transcribe"_s, m_speech});
         QCOMPARE(result.exitCode, 1);
-        QVERIFY2(result.err.startsWith(u"No speech model is downloaded yet. Open Murmel and download a model first.\n"_qs),
+        QVERIFY2(result.err.startsWith(u"No speech model is downloaded yet. Open Murmel and download a model first.\n"_s),
                  qPrintable(result.err));
         QVERIFY2(result.err.contains(reason), qPrintable(result.err));
         QCOMPARE(result.out, QString());
@@ -151,19 +153,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no file") << QStringList{} << u"Name at least one audio or video file."_qs;
-        QTest::newRow("bad format") << QStringList{u"a.wav"_qs, u"--format"_qs, u"doc"_qs} << u"Unknown format \"doc\""_qs;
-        QTest::newRow("bad model") << QStringList{u"--model"_qs, u"medium"_qs, u"a.wav"_qs} << u"Unknown model \"medium\""_qs;
-        QTest::newRow("bad language") << QStringList{u"--language"_qs, u"xx"_qs, u"a.wav"_qs} << u"Unknown language \"xx\""_qs;
-        QTest::newRow("missing value") << QStringList{u"a.wav"_qs, u"--model"_qs} << u"--model needs a value."_qs;
-        QTest::newRow("unknown option") << QStringList{u"--fast"_qs, u"a.wav"_qs} << u"Unknown option --fast."_qs;
+        QTest::newRow("no file") << QStringList{} << u"Name at least one audio or video file."_s;
+        QTest::newRow("bad format") << QStringList{u"a.wav"_s, u"--format"_s, u"doc"_s} << u"Unknown format \"doc\""_s;
+        QTest::newRow("bad model") << QStringList{u"--model"_s, u"medium"_s, u"a.wav"_s} << u"Unknown model \"medium\""_s;
+        QTest::newRow("bad language") << QStringList{u"--language"_s, u"xx"_s, u"a.wav"_s} << u"Unknown language \"xx\""_s;
+        QTest::newRow("missing value") << QStringList{u"a.wav"_s, u"--model"_s} << u"--model needs a value."_s;
+        QTest::newRow("unknown option") << QStringList{u"--fast"_s, u"a.wav"_s} << u"Unknown option --fast."_s;
     }
 
     void usageErrors()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, message);
-        const Result result = murmel(QStringList{u"transcribe"_qs} + arguments);
+        const Result result = murmel(QStringList{u"transcribe"_s} + arguments);
         QCOMPARE(result.exitCode, 2);
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
     }

@@ -10,6 +10,8 @@
 
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 AudioFrames tone(double seconds)
@@ -52,10 +54,10 @@ private:
     std::optional<TranscriberError> loadOutsideTheCatalog(Transcriber &transcriber, const QString &path)
     {
         const QString catalog = qEnvironmentVariable("MURMEL_MODEL_CATALOG");
-        if (!FixtureModels::useCatalog(m_environment->home() + u"/single.json"_qs,
-                                       {{u"base.en"_qs, FixtureModels::sha256Of(path)}}))
+        if (!FixtureModels::useCatalog(m_environment->home() + u"/single.json"_s,
+                                       {{u"base.en"_s, FixtureModels::sha256Of(path)}}))
             return TranscriberError::notReady();
-        const auto error = load(transcriber, path, u"en"_qs);
+        const auto error = load(transcriber, path, u"en"_s);
         qputenv("MURMEL_MODEL_CATALOG", catalog.toLocal8Bit());
         return error;
     }
@@ -64,7 +66,7 @@ private:
     {
         const Transcriber::TextResult result = QCoro::waitFor(transcriber.transcribe(samples));
         if (const auto *error = std::get_if<TranscriberError>(&result))
-            return u"error: "_qs + error->description();
+            return u"error: "_s + error->description();
         return std::get<QString>(result);
     }
 
@@ -72,16 +74,16 @@ private Q_SLOTS:
     void initTestCase()
     {
         m_environment = std::make_unique<TestEnvironment>();
-        m_folder = m_environment->dataHome() + u"/Murmel/Models"_qs;
-        m_model = m_folder + u"/ggml-base.en.bin"_qs;
-        m_multilingual = m_folder + u"/ggml-base.bin"_qs;
+        m_folder = m_environment->dataHome() + u"/Murmel/Models"_s;
+        m_model = m_folder + u"/ggml-base.en.bin"_s;
+        m_multilingual = m_folder + u"/ggml-base.bin"_s;
         QVERIFY2(FixtureModels::make(m_model), "the model generator failed");
         QVERIFY(QFile::copy(m_model, m_multilingual));
-        QVERIFY(FixtureModels::make(m_folder + u"/ggml-tiny.bin"_qs));
-        QVERIFY(FixtureModels::make(m_folder + u"/model.bin"_qs));
+        QVERIFY(FixtureModels::make(m_folder + u"/ggml-tiny.bin"_s));
+        QVERIFY(FixtureModels::make(m_folder + u"/model.bin"_s));
         const QString digest = FixtureModels::sha256Of(m_model);
-        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_qs,
-                                          {{u"base.en"_qs, digest}, {u"base"_qs, digest}}));
+        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_s,
+                                          {{u"base.en"_s, digest}, {u"base"_s, digest}}));
     }
 
     void init() { m_hashes = 0; }
@@ -90,7 +92,7 @@ private Q_SLOTS:
     {
         Transcriber transcriber(nullptr, countingVerifier());
         QVERIFY(!transcriber.isLoaded());
-        QCOMPARE(load(transcriber, m_model, u"en"_qs), std::nullopt);
+        QCOMPARE(load(transcriber, m_model, u"en"_s), std::nullopt);
         QVERIFY(transcriber.isLoaded());
         QCOMPARE(text(transcriber, tone(3.0)), FixtureModels::phrase.trimmed());
         QCOMPARE(m_hashes.load(), 1);
@@ -99,7 +101,7 @@ private Q_SLOTS:
     void segmentsInSecondsWithLiveCallbacksOnTheMainThread()
     {
         Transcriber transcriber;
-        QCOMPARE(load(transcriber, m_model, u"auto"_qs), std::nullopt);
+        QCOMPARE(load(transcriber, m_model, u"auto"_s), std::nullopt);
         QList<double> progress;
         QList<TranscriptSegment> live;
         bool offMainThread = false;
@@ -132,12 +134,12 @@ private Q_SLOTS:
     void loadsAreCachedByFileAndLanguage()
     {
         Transcriber transcriber(nullptr, countingVerifier());
-        QCOMPARE(load(transcriber, m_model, u"en"_qs), std::nullopt);
-        QCOMPARE(load(transcriber, m_model, u"en"_qs), std::nullopt);
+        QCOMPARE(load(transcriber, m_model, u"en"_s), std::nullopt);
+        QCOMPARE(load(transcriber, m_model, u"en"_s), std::nullopt);
         QCOMPARE(m_hashes.load(), 1);
-        QCOMPARE(load(transcriber, m_model, u"auto"_qs), std::nullopt);
+        QCOMPARE(load(transcriber, m_model, u"auto"_s), std::nullopt);
         QCOMPARE(m_hashes.load(), 2);
-        QCOMPARE(load(transcriber, m_multilingual, u"auto"_qs), std::nullopt);
+        QCOMPARE(load(transcriber, m_multilingual, u"auto"_s), std::nullopt);
         QCOMPARE(m_hashes.load(), 3);
         QCOMPARE(text(transcriber, tone(2.0)), FixtureModels::phrase.trimmed());
     }
@@ -145,8 +147,8 @@ private Q_SLOTS:
     void concurrentLoadsHashOnce()
     {
         Transcriber transcriber(nullptr, countingVerifier());
-        auto first = transcriber.load(m_model, u"de"_qs);
-        auto second = transcriber.load(m_model, u"de"_qs);
+        auto first = transcriber.load(m_model, u"de"_s);
+        auto second = transcriber.load(m_model, u"de"_s);
         QCOMPARE(QCoro::waitFor(std::move(second)), std::nullopt);
         QCOMPARE(QCoro::waitFor(std::move(first)), std::nullopt);
         QCOMPARE(m_hashes.load(), 1);
@@ -156,12 +158,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("message");
-        QTest::newRow("tiny") << u"ggml-tiny.bin"_qs << u"Unrecognized model file ggml-tiny.bin; refusing to load it."_qs;
-        QTest::newRow("model.bin") << u"model.bin"_qs << u"Unrecognized model file model.bin; refusing to load it."_qs;
-        QTest::newRow("wrong contents") << u"ggml-small.bin"_qs
-                                        << u"The ggml-small.bin model failed its integrity check and was not loaded. Re-download it from Settings."_qs;
-        QTest::newRow("missing file") << u"ggml-large-v3.bin"_qs
-                                      << u"The ggml-large-v3.bin model failed its integrity check and was not loaded. Re-download it from Settings."_qs;
+        QTest::newRow("tiny") << u"ggml-tiny.bin"_s << u"Unrecognized model file ggml-tiny.bin; refusing to load it."_s;
+        QTest::newRow("model.bin") << u"model.bin"_s << u"Unrecognized model file model.bin; refusing to load it."_s;
+        QTest::newRow("wrong contents") << u"ggml-small.bin"_s
+                                        << u"The ggml-small.bin model failed its integrity check and was not loaded. Re-download it from Settings."_s;
+        QTest::newRow("missing file") << u"ggml-large-v3.bin"_s
+                                      << u"The ggml-large-v3.bin model failed its integrity check and was not loaded. Re-download it from Settings."_s;
     }
 
     void refusals()
@@ -171,8 +173,8 @@ private Q_SLOTS:
         if (file == u"ggml-small.bin" && !QFile::exists(m_folder + u'/' + file))
             QVERIFY(QFile::copy(m_model, m_folder + u'/' + file)); // the published checksum holds for small
         Transcriber transcriber;
-        QCOMPARE(load(transcriber, m_model, u"en"_qs), std::nullopt);
-        const auto error = load(transcriber, m_folder + u'/' + file, u"en"_qs);
+        QCOMPARE(load(transcriber, m_model, u"en"_s), std::nullopt);
+        const auto error = load(transcriber, m_folder + u'/' + file, u"en"_s);
         QVERIFY(error);
         QCOMPARE(error->description(), message);
         // The engine loaded before is still there and still works.
@@ -181,7 +183,7 @@ private Q_SLOTS:
 
     void unloadableFileIsAnErrorNotACrash()
     {
-        const QString broken = m_folder + u"/broken/ggml-base.en.bin"_qs;
+        const QString broken = m_folder + u"/broken/ggml-base.en.bin"_s;
         QDir().mkpath(QFileInfo(broken).absolutePath());
         QFile file(broken);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -191,15 +193,15 @@ private Q_SLOTS:
         const auto error = loadOutsideTheCatalog(transcriber, broken);
         QVERIFY(error);
         QCOMPARE(error->kind(), TranscriberError::loadFailed);
-        QCOMPARE(error->description(), u"The ggml-base.en.bin model could not be loaded. Re-download it from Settings."_qs);
+        QCOMPARE(error->description(), u"The ggml-base.en.bin model could not be loaded. Re-download it from Settings."_s);
         QVERIFY(!transcriber.isLoaded());
     }
 
     void segmentEndsNeverPassTheAudio()
     {
         // This model's segment always claims to end at 2 s.
-        const QString late = m_folder + u"/late/ggml-base.en.bin"_qs;
-        QVERIFY(FixtureModels::make(late, u"parrot"_qs, {u"--end"_qs, u"2.0"_qs}));
+        const QString late = m_folder + u"/late/ggml-base.en.bin"_s;
+        QVERIFY(FixtureModels::make(late, u"parrot"_s, {u"--end"_s, u"2.0"_s}));
         Transcriber transcriber;
         QCOMPARE(loadOutsideTheCatalog(transcriber, late), std::nullopt);
         QList<TranscriptSegment> live;
@@ -213,13 +215,13 @@ private Q_SLOTS:
     void runningBeforeLoading()
     {
         Transcriber transcriber;
-        QCOMPARE(text(transcriber, tone(1.0)), u"error: The speech model is not loaded yet."_qs);
+        QCOMPARE(text(transcriber, tone(1.0)), u"error: The speech model is not loaded yet."_s);
     }
 
     void emptyAndVeryShortAudio()
     {
         Transcriber transcriber;
-        QCOMPARE(load(transcriber, m_model, u"en"_qs), std::nullopt);
+        QCOMPARE(load(transcriber, m_model, u"en"_s), std::nullopt);
         const auto empty = QCoro::waitFor(transcriber.segments({}));
         QVERIFY(std::holds_alternative<TranscriberError>(empty));
         QCOMPARE(std::get<TranscriberError>(empty).kind(), TranscriberError::engine);
@@ -233,7 +235,7 @@ private Q_SLOTS:
     void secondRunWhileBusyLeavesTheFirstAlone()
     {
         Transcriber transcriber;
-        QCOMPARE(load(transcriber, m_model, u"en"_qs), std::nullopt);
+        QCOMPARE(load(transcriber, m_model, u"en"_s), std::nullopt);
         QList<TranscriptSegment> firstLive;
         auto first = transcriber.segments(tone(8.0), {}, [&](const QList<TranscriptSegment> &segments) { firstLive += segments; });
         bool secondCalled = false;
@@ -241,7 +243,7 @@ private Q_SLOTS:
             transcriber.segments(tone(1.0), {}, [&](const QList<TranscriptSegment> &) { secondCalled = true; }));
         QVERIFY(std::holds_alternative<TranscriberError>(second));
         QCOMPARE(std::get<TranscriberError>(second).whisperError(), WhisperError::instanceBusy);
-        QCOMPARE(std::get<TranscriberError>(second).description(), u"A transcription is already running."_qs);
+        QCOMPARE(std::get<TranscriberError>(second).description(), u"A transcription is already running."_s);
         const auto result = QCoro::waitFor(std::move(first));
         QVERIFY(std::holds_alternative<QList<TranscriptSegment>>(result));
         QCOMPARE(firstLive.size(), 1);
@@ -253,12 +255,12 @@ private Q_SLOTS:
     void conversionTrimsSpacesButKeepsLineBreaks()
     {
         const QList<TranscriptSegment> converted = Transcriber::convert(
-            {Segment{1500, 4200, u" \tHello "_qs}, Segment{4200, 5000, u" world.\n"_qs}});
+            {Segment{1500, 4200, u" \tHello "_s}, Segment{4200, 5000, u" world.\n"_s}});
         QCOMPARE(converted.size(), 2);
         QCOMPARE(converted.at(0).start, 1.5);
         QCOMPARE(converted.at(0).end, 4.2);
-        QCOMPARE(converted.at(0).text, u"Hello"_qs);
-        QCOMPARE(converted.at(1).text, u"world.\n"_qs);
+        QCOMPARE(converted.at(0).text, u"Hello"_s);
+        QCOMPARE(converted.at(1).text, u"world.\n"_s);
         QVERIFY(converted.at(0).id != converted.at(1).id);
     }
 };

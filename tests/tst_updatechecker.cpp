@@ -8,15 +8,17 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using State = UpdateChecker::State;
 
-const QString manifestPath = u"/releases/latest.json"_qs;
-const QString current = u"0.1.0"_qs;
-const QString upToDate = u"You're up to date. Murmel 0.1.0 is the newest version."_qs;
-const QString unreachable = u"Murmel could not check for updates. The update server could not be reached."_qs;
-const QString unreadable = u"Murmel could not check for updates. The update information could not be read."_qs;
+const QString manifestPath = u"/releases/latest.json"_s;
+const QString current = u"0.1.0"_s;
+const QString upToDate = u"You're up to date. Murmel 0.1.0 is the newest version."_s;
+const QString unreachable = u"Murmel could not check for updates. The update server could not be reached."_s;
+const QString unreadable = u"Murmel could not check for updates. The update information could not be read."_s;
 
 TestHttpServer::Response json(const QByteArray &body, int status = 200)
 {
@@ -80,29 +82,29 @@ private Q_SLOTS:
         QTest::addColumn<QUrl>("download");
 
         const QString none;
-        const QUrl page(u"https://murmel.app/download"_qs);
-        const QString newer = u"Murmel 0.2.0 is available. You have 0.1.0."_qs;
+        const QUrl page(u"https://murmel.app/download"_s);
+        const QString newer = u"Murmel 0.2.0 is available. You have 0.1.0."_s;
 
         QTest::newRow("newer")
             << manifest({{"version", "0.2.0"}, {"notes", "Faster dictation."}, {"url", "https://murmel.app/download"}})
-            << State::available << newer << u"0.2.0"_qs << u"Faster dictation."_qs << page;
+            << State::available << newer << u"0.2.0"_s << u"Faster dictation."_s << page;
         QTest::newRow("newer with v, numerically")
             << manifest({{"version", "v0.10"}}) << State::available
-            << u"Murmel 0.10 is available. You have 0.1.0."_qs << u"0.10"_qs << none << QUrl();
+            << u"Murmel 0.10 is available. You have 0.1.0."_s << u"0.10"_s << none << QUrl();
         QTest::newRow("newer by a fourth number")
             << manifest({{"version", "0.1.0.1"}}) << State::available
-            << u"Murmel 0.1.0.1 is available. You have 0.1.0."_qs << u"0.1.0.1"_qs << none << QUrl();
+            << u"Murmel 0.1.0.1 is available. You have 0.1.0."_s << u"0.1.0.1"_s << none << QUrl();
         QTest::newRow("plain http download")
             << manifest({{"version", "1.0"}, {"url", "http://murmel.app/get"}}) << State::available
-            << u"Murmel 1.0 is available. You have 0.1.0."_qs << u"1.0"_qs << none << QUrl(u"http://murmel.app/get"_qs);
+            << u"Murmel 1.0 is available. You have 0.1.0."_s << u"1.0"_s << none << QUrl(u"http://murmel.app/get"_s);
         QTest::newRow("same") << manifest({{"version", "0.1.0"}, {"url", "https://murmel.app/download"}})
-                              << State::upToDate << upToDate << u"0.1.0"_qs << none << page;
+                              << State::upToDate << upToDate << u"0.1.0"_s << none << page;
         QTest::newRow("same, shorter") << manifest({{"version", "0.1"}}) << State::upToDate << upToDate
-                                       << u"0.1"_qs << none << QUrl();
+                                       << u"0.1"_s << none << QUrl();
         QTest::newRow("same, longer") << manifest({{"version", "V0.1.0.0"}}) << State::upToDate << upToDate
-                                      << u"0.1.0.0"_qs << none << QUrl();
+                                      << u"0.1.0.0"_s << none << QUrl();
         QTest::newRow("older") << manifest({{"version", "0.0.9"}, {"notes", "old"}}) << State::upToDate << upToDate
-                               << u"0.0.9"_qs << u"old"_qs << QUrl();
+                               << u"0.0.9"_s << u"old"_s << QUrl();
 
         QTest::newRow("not found") << json("{}", 404) << State::failed << unreachable << none << none << QUrl();
         QTest::newRow("server error") << manifest({{"version", "9.0"}}, 500) << State::failed << unreachable << none
@@ -133,13 +135,13 @@ private Q_SLOTS:
 
         // Only a web address may reach the user's browser.
         QTest::newRow("javascript url") << manifest({{"version", "0.2.0"}, {"url", "javascript:alert(1)"}})
-                                        << State::available << newer << u"0.2.0"_qs << none << QUrl();
+                                        << State::available << newer << u"0.2.0"_s << none << QUrl();
         QTest::newRow("file url") << manifest({{"version", "0.2.0"}, {"url", "file:///etc/passwd"}})
-                                  << State::available << newer << u"0.2.0"_qs << none << QUrl();
+                                  << State::available << newer << u"0.2.0"_s << none << QUrl();
         QTest::newRow("data url") << manifest({{"version", "0.2.0"}, {"url", "data:text/html,<script>x</script>"}})
-                                  << State::available << newer << u"0.2.0"_qs << none << QUrl();
+                                  << State::available << newer << u"0.2.0"_s << none << QUrl();
         QTest::newRow("url not a string") << json(R"({"version": "0.2.0", "url": 42})") << State::available << newer
-                                          << u"0.2.0"_qs << none << QUrl();
+                                          << u"0.2.0"_s << none << QUrl();
     }
 
     void manifestAnswers()
@@ -232,7 +234,7 @@ private Q_SLOTS:
         QCOMPARE(download.size(), 1);
         QCOMPARE(message.size(), 2); // "Checking…", then the answer
         QCOMPARE(checker.property("state").value<State>(), State::available);
-        QCOMPARE(checker.property("downloadUrl").toUrl(), QUrl(u"https://murmel.app/d"_qs));
+        QCOMPARE(checker.property("downloadUrl").toUrl(), QUrl(u"https://murmel.app/d"_s));
 
         // A failure after a success clears what that success found.
         m_server->setResponse(manifestPath, json("{}", 500));
@@ -244,14 +246,14 @@ private Q_SLOTS:
     void manifestAddress()
     {
         qunsetenv("MURMEL_UPDATE_URL");
-        QCOMPARE(UpdateChecker::manifestUrl(), QUrl(u"https://murmel.app/releases/latest.json"_qs));
+        QCOMPARE(UpdateChecker::manifestUrl(), QUrl(u"https://murmel.app/releases/latest.json"_s));
         qputenv("MURMEL_UPDATE_URL", m_server->url(manifestPath).toEncoded());
         m_server->setResponse(manifestPath, manifest({{"version", MURMEL_VERSION}}));
         UpdateChecker checker; // the address from the environment, this build's version
         QCOMPARE(checker.manifest(), m_server->url(manifestPath));
         QVERIFY(finish(checker));
         QCOMPARE(checker.state(), State::upToDate);
-        QCOMPARE(checker.message(), u"You're up to date. Murmel " MURMEL_VERSION " is the newest version."_qs);
+        QCOMPARE(checker.message(), u"You're up to date. Murmel " MURMEL_VERSION " is the newest version."_s);
     }
 
     void destroyedWhileChecking()

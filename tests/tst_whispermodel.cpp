@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 Q_DECLARE_METATYPE(std::optional<WhisperModel>)
 
 class TestWhisperModel final : public QObject
@@ -27,18 +29,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("displayName");
         QTest::addColumn<QString>("sizeLabel");
         QTest::addColumn<QString>("sha256");
-        QTest::newRow("base.en") << int(WhisperModel::baseEn) << u"base.en"_qs << u"ggml-base.en.bin"_qs
-                                 << u"Base (fast, English)"_qs << u"142 MB"_qs
-                                 << u"a03779c86df3323075f5e796cb2ce5029f00ec8869eee3fdfb897afe36c6d002"_qs;
-        QTest::newRow("base") << int(WhisperModel::base) << u"base"_qs << u"ggml-base.bin"_qs
-                              << u"Base (fast, multilingual)"_qs << u"142 MB"_qs
-                              << u"60ed5bc3dd14eea856493d334349b405782ddcaf0028d4b5df4088345fba2efe"_qs;
-        QTest::newRow("small") << int(WhisperModel::small) << u"small"_qs << u"ggml-small.bin"_qs
-                               << u"Small (balanced)"_qs << u"466 MB"_qs
-                               << u"1be3a9b2063867b937e64e2ec7483364a79917e157fa98c5d94b5c1fffea987b"_qs;
-        QTest::newRow("large-v3") << int(WhisperModel::largeV3) << u"large-v3"_qs << u"ggml-large-v3.bin"_qs
-                                  << u"Large v3 (most accurate)"_qs << u"2.9 GB"_qs
-                                  << u"64d182b440b98d5203c4f9bd541544d84c605196c4f7b845dfa11fb23594d1e2"_qs;
+        QTest::newRow("base.en") << int(WhisperModel::baseEn) << u"base.en"_s << u"ggml-base.en.bin"_s
+                                 << u"Base (fast, English)"_s << u"142 MB"_s
+                                 << u"a03779c86df3323075f5e796cb2ce5029f00ec8869eee3fdfb897afe36c6d002"_s;
+        QTest::newRow("base") << int(WhisperModel::base) << u"base"_s << u"ggml-base.bin"_s
+                              << u"Base (fast, multilingual)"_s << u"142 MB"_s
+                              << u"60ed5bc3dd14eea856493d334349b405782ddcaf0028d4b5df4088345fba2efe"_s;
+        QTest::newRow("small") << int(WhisperModel::small) << u"small"_s << u"ggml-small.bin"_s
+                               << u"Small (balanced)"_s << u"466 MB"_s
+                               << u"1be3a9b2063867b937e64e2ec7483364a79917e157fa98c5d94b5c1fffea987b"_s;
+        QTest::newRow("large-v3") << int(WhisperModel::largeV3) << u"large-v3"_s << u"ggml-large-v3.bin"_s
+                                  << u"Large v3 (most accurate)"_s << u"2.9 GB"_s
+                                  << u"64d182b440b98d5203c4f9bd541544d84c605196c4f7b845dfa11fb23594d1e2"_s;
     }
 
     void catalog()
@@ -60,7 +62,7 @@ private Q_SLOTS:
         QCOMPARE(WhisperModel::fromRawValue(rawValue), std::optional(m));
         QCOMPARE(WhisperModel::fromFileName(fileName), std::optional(m));
         QCOMPARE(m.downloadUrl().toString(),
-                 u"https://huggingface.co/ggerganov/whisper.cpp/resolve/main/"_qs + fileName);
+                 u"https://huggingface.co/ggerganov/whisper.cpp/resolve/main/"_s + fileName);
     }
 
     void allCasesInPickerOrder()
@@ -73,13 +75,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<std::optional<WhisperModel>>("expected");
-        QTest::newRow("large-v3") << u"ggml-large-v3.bin"_qs << std::optional<WhisperModel>(WhisperModel::largeV3);
-        QTest::newRow("base.en") << u"ggml-base.en.bin"_qs << std::optional<WhisperModel>(WhisperModel::baseEn);
-        QTest::newRow("not in the catalog") << u"ggml-medium.bin"_qs << std::optional<WhisperModel>();
-        QTest::newRow("no prefix") << u"base.en.bin"_qs << std::optional<WhisperModel>();
-        QTest::newRow("partial download") << u"ggml-small.bin.part"_qs << std::optional<WhisperModel>();
-        QTest::newRow("case differs") << u"ggml-Small.bin"_qs << std::optional<WhisperModel>();
-        QTest::newRow("prefix and suffix only") << u"ggml-.bin"_qs << std::optional<WhisperModel>();
+        QTest::newRow("large-v3") << u"ggml-large-v3.bin"_s << std::optional<WhisperModel>(WhisperModel::largeV3);
+        QTest::newRow("base.en") << u"ggml-base.en.bin"_s << std::optional<WhisperModel>(WhisperModel::baseEn);
+        QTest::newRow("not in the catalog") << u"ggml-medium.bin"_s << std::optional<WhisperModel>();
+        QTest::newRow("no prefix") << u"base.en.bin"_s << std::optional<WhisperModel>();
+        QTest::newRow("partial download") << u"ggml-small.bin.part"_s << std::optional<WhisperModel>();
+        QTest::newRow("case differs") << u"ggml-Small.bin"_s << std::optional<WhisperModel>();
+        QTest::newRow("prefix and suffix only") << u"ggml-.bin"_s << std::optional<WhisperModel>();
         QTest::newRow("empty") << QString() << std::optional<WhisperModel>();
     }
 
@@ -96,13 +98,13 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("endpointVariable");
         QTest::addColumn<QString>("expected");
         QTest::newRow("published") << QByteArray() << QByteArray()
-                                   << u"https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-small.bin"_qs;
+                                   << u"https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-small.bin"_s;
         QTest::newRow("base replaced") << QByteArray("http://127.0.0.1:8080/models") << QByteArray("https://mirror.example")
-                                       << u"http://127.0.0.1:8080/models/ggml-small.bin"_qs;
+                                       << u"http://127.0.0.1:8080/models/ggml-small.bin"_s;
         QTest::newRow("mirror host") << QByteArray() << QByteArray("https://mirror.example")
-                                     << u"https://mirror.example/ggerganov/whisper.cpp/resolve/main/ggml-small.bin"_qs;
+                                     << u"https://mirror.example/ggerganov/whisper.cpp/resolve/main/ggml-small.bin"_s;
         QTest::newRow("mirror with port and path") << QByteArray() << QByteArray("http://127.0.0.1:9000/hub/")
-                                                   << u"http://127.0.0.1:9000/hub/ggerganov/whisper.cpp/resolve/main/ggml-small.bin"_qs;
+                                                   << u"http://127.0.0.1:9000/hub/ggerganov/whisper.cpp/resolve/main/ggml-small.bin"_s;
     }
 
     void baseUrl()
@@ -119,7 +121,7 @@ private Q_SLOTS:
 
     void testCatalogReplacesOnlyWhatItLists()
     {
-        const QString catalogPath = m_environment->home() + u"/catalog.json"_qs;
+        const QString catalogPath = m_environment->home() + u"/catalog.json"_s;
         QFile catalog(catalogPath);
         QVERIFY(catalog.open(QIODevice::WriteOnly));
         catalog.write(R"({"base.en": "ABCDEF0123", "medium": "ffff"})");
@@ -143,19 +145,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("file");
         const QString fallback = PreferenceKeys::defaultWhisperModel();
 
-        QTest::newRow("nothing stored") << QString() << QString() << QString() << u"small"_qs << fallback;
-        QTest::newRow("fast, English") << u"fast"_qs << u"en"_qs << QString() << u"base.en"_qs << fallback;
-        QTest::newRow("fast, German") << u"fast"_qs << u"de"_qs << QString() << u"small"_qs << fallback;
-        QTest::newRow("fast, auto") << u"fast"_qs << u"auto"_qs << QString() << u"small"_qs << fallback;
-        QTest::newRow("unknown speed is fast") << u"turbo"_qs << u"en"_qs << u"large-v3"_qs << u"base.en"_qs << u"large-v3"_qs;
-        QTest::newRow("fast ignores the file model") << u"fast"_qs << u"de"_qs << u"base"_qs << u"small"_qs << u"base"_qs;
-        QTest::newRow("accurate, large-v3, English") << u"accurate"_qs << u"en"_qs << u"large-v3"_qs << u"large-v3"_qs << u"large-v3"_qs;
-        QTest::newRow("accurate, large-v3, auto") << u"accurate"_qs << u"auto"_qs << u"large-v3"_qs << u"large-v3"_qs << u"large-v3"_qs;
-        QTest::newRow("accurate reuses base") << u"accurate"_qs << u"fr"_qs << u"base"_qs << u"base"_qs << u"base"_qs;
-        QTest::newRow("accurate, no file model") << u"accurate"_qs << u"de"_qs << QString() << fallback << fallback;
-        QTest::newRow("accurate, medium, English") << u"accurate"_qs << u"en"_qs << u"medium"_qs << u"base.en"_qs << fallback;
-        QTest::newRow("accurate, medium, German") << u"accurate"_qs << u"de"_qs << u"medium"_qs << u"small"_qs << fallback;
-        QTest::newRow("language is matched exactly") << u"fast"_qs << u"EN"_qs << QString() << u"small"_qs << fallback;
+        QTest::newRow("nothing stored") << QString() << QString() << QString() << u"small"_s << fallback;
+        QTest::newRow("fast, English") << u"fast"_s << u"en"_s << QString() << u"base.en"_s << fallback;
+        QTest::newRow("fast, German") << u"fast"_s << u"de"_s << QString() << u"small"_s << fallback;
+        QTest::newRow("fast, auto") << u"fast"_s << u"auto"_s << QString() << u"small"_s << fallback;
+        QTest::newRow("unknown speed is fast") << u"turbo"_s << u"en"_s << u"large-v3"_s << u"base.en"_s << u"large-v3"_s;
+        QTest::newRow("fast ignores the file model") << u"fast"_s << u"de"_s << u"base"_s << u"small"_s << u"base"_s;
+        QTest::newRow("accurate, large-v3, English") << u"accurate"_s << u"en"_s << u"large-v3"_s << u"large-v3"_s << u"large-v3"_s;
+        QTest::newRow("accurate, large-v3, auto") << u"accurate"_s << u"auto"_s << u"large-v3"_s << u"large-v3"_s << u"large-v3"_s;
+        QTest::newRow("accurate reuses base") << u"accurate"_s << u"fr"_s << u"base"_s << u"base"_s << u"base"_s;
+        QTest::newRow("accurate, no file model") << u"accurate"_s << u"de"_s << QString() << fallback << fallback;
+        QTest::newRow("accurate, medium, English") << u"accurate"_s << u"en"_s << u"medium"_s << u"base.en"_s << fallback;
+        QTest::newRow("accurate, medium, German") << u"accurate"_s << u"de"_s << u"medium"_s << u"small"_s << fallback;
+        QTest::newRow("language is matched exactly") << u"fast"_s << u"EN"_s << QString() << u"small"_s << fallback;
     }
 
     void modelRules()
@@ -165,7 +167,7 @@ private Q_SLOTS:
         QFETCH(QString, whisperModel);
         QFETCH(QString, dictation);
         QFETCH(QString, file);
-        Preferences preferences(m_environment->configHome() + u"/Murmel/preferences.json"_qs);
+        Preferences preferences(m_environment->configHome() + u"/Murmel/preferences.json"_s);
         if (!speed.isEmpty())
             QVERIFY(preferences.setString(PreferenceKeys::dictationSpeed, speed));
         if (!language.isEmpty())
@@ -187,10 +189,10 @@ private Q_SLOTS:
 
     void languageChangeAppliesToTheNextChoice()
     {
-        Preferences preferences(m_environment->configHome() + u"/Murmel/preferences.json"_qs);
-        QVERIFY(preferences.setString(PreferenceKeys::language, u"en"_qs));
+        Preferences preferences(m_environment->configHome() + u"/Murmel/preferences.json"_s);
+        QVERIFY(preferences.setString(PreferenceKeys::language, u"en"_s));
         QCOMPARE(ModelSelection::dictationModel(preferences), WhisperModel(WhisperModel::baseEn));
-        QVERIFY(preferences.setString(PreferenceKeys::language, u"de"_qs));
+        QVERIFY(preferences.setString(PreferenceKeys::language, u"de"_s));
         QCOMPARE(ModelSelection::dictationModel(preferences), WhisperModel(WhisperModel::small));
     }
 };

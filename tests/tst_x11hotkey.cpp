@@ -23,6 +23,8 @@
 #include <memory>
 #include <sys/prctl.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // X key codes of the US keymap Xvfb starts with (evdev code + 8).
@@ -32,8 +34,8 @@ constexpr int xMarker = 53; // x
 // Ctrl+Alt+Space pressed and let go the way people do: the key first, then the modifiers.
 // (xdotool's own "key ctrl+alt+space" lets go of the modifiers first, which is no
 // release of the combination.)
-const QStringList hotkeyStroke{u"keydown"_qs, u"ctrl+alt+space"_qs, u"keyup"_qs, u"space"_qs,
-                               u"keyup"_qs, u"ctrl+alt"_qs};
+const QStringList hotkeyStroke{u"keydown"_s, u"ctrl+alt+space"_s, u"keyup"_s, u"space"_s,
+                               u"keyup"_s, u"ctrl+alt"_s};
 // X modifier state bits.
 constexpr unsigned shiftBit = 1;
 constexpr unsigned lockBit = 2;
@@ -54,7 +56,7 @@ public:
         m_process.start(QString::fromLocal8Bit(qgetenv("MURMEL_HOTKEY_PROBE")), {});
         if (!m_process.waitForStarted(10000))
             return false;
-        static const QRegularExpression windowLine(u"^window (\\d+)$"_qs, QRegularExpression::MultilineOption);
+        static const QRegularExpression windowLine(u"^window (\\d+)$"_s, QRegularExpression::MultilineOption);
         if (!QTest::qWaitFor([&] { return windowLine.match(read()).hasMatch(); }, 10000)) {
             qWarning() << "the key probe did not show its window:" << m_output << m_process.readAllStandardError()
                        << m_process.errorString();
@@ -197,7 +199,7 @@ private:
     void xdotool(const QStringList &arguments)
     {
         int code = -1;
-        m_desktop.run(u"xdotool"_qs, arguments, &code);
+        m_desktop.run(u"xdotool"_s, arguments, &code);
         QCOMPARE(code, 0);
     }
 
@@ -208,7 +210,7 @@ private:
         const qsizetype mark = from < 0 ? m_probe.mark() : from;
         if (!arguments.isEmpty())
             xdotool(arguments);
-        xdotool({u"key"_qs, u"x"_qs});
+        xdotool({u"key"_s, u"x"_s});
         if (!m_probe.waitFor(QStringLiteral("release %1 ").arg(xMarker), mark))
             qWarning() << "the marker key never reached the window";
         QTest::qWait(200);
@@ -232,9 +234,9 @@ private Q_SLOTS:
         m_desktop.enter();
         QVERIFY(m_probe.start(m_desktop.environment()));
         // openbox may focus the new window by itself before it is asked to.
-        xdotool({u"windowactivate"_qs, u"--sync"_qs, m_probe.window()});
-        QVERIFY(m_probe.waitFor(u"focus"_qs, 0));
-        m_preferences = std::make_unique<Preferences>(m_dir.filePath(u"preferences.json"_qs));
+        xdotool({u"windowactivate"_s, u"--sync"_s, m_probe.window()});
+        QVERIFY(m_probe.waitFor(u"focus"_s, 0));
+        m_preferences = std::make_unique<Preferences>(m_dir.filePath(u"preferences.json"_s));
     }
 
     void init()
@@ -244,13 +246,13 @@ private Q_SLOTS:
         const int state = pressState(log, xMarker);
         QVERIFY(state >= 0);
         if (state & int(mod2Bit))
-            xdotool({u"key"_qs, u"Num_Lock"_qs});
+            xdotool({u"key"_s, u"Num_Lock"_s});
         if (state & int(lockBit))
-            xdotool({u"key"_qs, u"Caps_Lock"_qs});
+            xdotool({u"key"_s, u"Caps_Lock"_s});
         m_downs = 0;
         m_ups = 0;
         startMonitor();
-        QCOMPARE(m_monitor->backendName(), u"X11"_qs);
+        QCOMPARE(m_monitor->backendName(), u"X11"_s);
         QVERIFY2(m_monitor->isActive(), qPrintable(m_monitor->conflict()));
     }
 
@@ -273,7 +275,7 @@ private Q_SLOTS:
 
         // Letting go of the modifiers first: the press counts, the release does not (in
         // hold-to-talk the recording goes on), and the window still gets nothing.
-        log = typed({u"key"_qs, u"ctrl+alt+space"_qs});
+        log = typed({u"key"_s, u"ctrl+alt+space"_s});
         QCOMPARE(m_downs, 2);
         QCOMPARE(m_ups, 1);
         QVERIFY2(!sawKey(log, xSpace), qPrintable(log));
@@ -281,7 +283,7 @@ private Q_SLOTS:
 
     void otherCombinationsPassThroughUntouched()
     {
-        const QString log = typed({u"key"_qs, u"alt+shift+space"_qs, u"ctrl+space"_qs, u"space"_qs});
+        const QString log = typed({u"key"_s, u"alt+shift+space"_s, u"ctrl+space"_s, u"space"_s});
         QCOMPARE(m_downs, 0);
         QCOMPARE(m_ups, 0);
         QCOMPARE(log.count(QStringLiteral("press %1 ").arg(xSpace)), 3);
@@ -292,12 +294,12 @@ private Q_SLOTS:
     {
         QSignalSpy events(m_backend, &HotkeyBackend::keyEvent);
         const qsizetype mark = m_probe.mark();
-        xdotool({u"keydown"_qs, u"ctrl+alt+space"_qs});
+        xdotool({u"keydown"_s, u"ctrl+alt+space"_s});
         QTRY_COMPARE(m_downs, 1);
         // Longer than the server's auto-repeat delay.
         QTest::qWait(1500);
-        xdotool({u"keyup"_qs, u"space"_qs});
-        xdotool({u"keyup"_qs, u"ctrl+alt"_qs});
+        xdotool({u"keyup"_s, u"space"_s});
+        xdotool({u"keyup"_s, u"ctrl+alt"_s});
         QTRY_COMPARE(m_ups, 1);
         QCOMPARE(m_downs, 1);
         int repeats = 0;
@@ -310,26 +312,26 @@ private Q_SLOTS:
 
     void worksWithNumLockAndCapsLock()
     {
-        QString log = typed({u"key"_qs, u"Num_Lock"_qs});
+        QString log = typed({u"key"_s, u"Num_Lock"_s});
         QVERIFY(pressState(log, xMarker) & int(mod2Bit));
         log = typed(hotkeyStroke);
         QCOMPARE(m_downs, 1);
         QVERIFY(!sawKey(log, xSpace));
 
-        log = typed({u"key"_qs, u"Caps_Lock"_qs});
+        log = typed({u"key"_s, u"Caps_Lock"_s});
         QCOMPARE(pressState(log, xMarker) & int(mod2Bit | lockBit), int(mod2Bit | lockBit));
         log = typed(hotkeyStroke);
         QCOMPARE(m_downs, 2);
         QVERIFY(!sawKey(log, xSpace));
 
-        log = typed({u"key"_qs, u"Num_Lock"_qs});
+        log = typed({u"key"_s, u"Num_Lock"_s});
         QCOMPARE(pressState(log, xMarker) & int(mod2Bit | lockBit), int(lockBit));
         log = typed(hotkeyStroke);
         QCOMPARE(m_downs, 3);
         QCOMPARE(m_ups, 3);
         QVERIFY(!sawKey(log, xSpace));
 
-        log = typed({u"key"_qs, u"Caps_Lock"_qs});
+        log = typed({u"key"_s, u"Caps_Lock"_s});
         QCOMPARE(pressState(log, xMarker) & int(mod2Bit | lockBit), 0);
     }
 
@@ -337,24 +339,24 @@ private Q_SLOTS:
     {
         m_monitor->setShortcut(std::nullopt);
         QVERIFY(!m_monitor->isActive());
-        const QString log = typed({u"key"_qs, u"ctrl+alt+space"_qs});
+        const QString log = typed({u"key"_s, u"ctrl+alt+space"_s});
         QCOMPARE(m_downs, 0);
         QCOMPARE(pressState(log, xSpace), int(controlBit | mod1Bit));
     }
 
     void newHotkeyReplacesTheOld()
     {
-        m_monitor->setShortcut(Shortcut{59, 0, u"F1"_qs});
+        m_monitor->setShortcut(Shortcut{59, 0, u"F1"_s});
         QVERIFY(m_monitor->isActive());
-        QString log = typed({u"key"_qs, u"ctrl+alt+space"_qs});
+        QString log = typed({u"key"_s, u"ctrl+alt+space"_s});
         QCOMPARE(m_downs, 0);
         QVERIFY(sawKey(log, xSpace));
-        log = typed({u"key"_qs, u"F1"_qs});
+        log = typed({u"key"_s, u"F1"_s});
         QCOMPARE(m_downs, 1);
         QCOMPARE(m_ups, 1);
         QVERIFY(!sawKey(log, xF1));
         // F1 with a modifier is another combination.
-        log = typed({u"key"_qs, u"shift+F1"_qs});
+        log = typed({u"key"_s, u"shift+F1"_s});
         QCOMPARE(m_downs, 1);
         QVERIFY(sawKey(log, xF1));
     }
@@ -368,11 +370,11 @@ private Q_SLOTS:
 
         startMonitor();
         QVERIFY(!m_monitor->isActive());
-        QCOMPARE(m_monitor->conflict(), u"Another application already uses Ctrl+Alt+Space. Choose a different hotkey."_qs);
+        QCOMPARE(m_monitor->conflict(), u"Another application already uses Ctrl+Alt+Space. Choose a different hotkey."_s);
         QVERIFY(!m_backend->isActive());
         // Our half of the lock variants must not linger: with Caps Lock on, the other
         // client's exact grab does not match, so the key reaches the window.
-        QString log = typed({u"key"_qs, u"Caps_Lock"_qs, u"ctrl+alt+space"_qs, u"Caps_Lock"_qs});
+        QString log = typed({u"key"_s, u"Caps_Lock"_s, u"ctrl+alt+space"_s, u"Caps_Lock"_s});
         QCOMPARE(m_downs, 0);
         QVERIFY(sawKey(log, xSpace));
 
@@ -382,7 +384,7 @@ private Q_SLOTS:
         QVERIFY(m_monitor->isActive());
         QVERIFY(m_monitor->conflict().isEmpty());
         QCOMPARE(conflictChanged.count(), 1);
-        log = typed({u"key"_qs, u"ctrl+alt+space"_qs});
+        log = typed({u"key"_s, u"ctrl+alt+space"_s});
         QCOMPARE(m_downs, 1);
         QVERIFY(!sawKey(log, xSpace));
     }
@@ -394,14 +396,14 @@ private Q_SLOTS:
         QVERIFY(other.moveModifier(3, 5));
         auto restore = qScopeGuard([&] { other.moveModifier(5, 3); });
         QTest::qWait(300);
-        QString log = typed({u"key"_qs, u"ctrl+alt+space"_qs});
+        QString log = typed({u"key"_s, u"ctrl+alt+space"_s});
         QCOMPARE(m_downs, 1);
         QVERIFY2(!sawKey(log, xSpace), qPrintable(log));
         // And back.
         QVERIFY(other.moveModifier(5, 3));
         restore.dismiss();
         QTest::qWait(300);
-        log = typed({u"key"_qs, u"ctrl+alt+space"_qs});
+        log = typed({u"key"_s, u"ctrl+alt+space"_s});
         QCOMPARE(m_downs, 2);
         QVERIFY(!sawKey(log, xSpace));
     }
@@ -409,11 +411,11 @@ private Q_SLOTS:
     void layoutNamesTheKeys()
     {
         XkbKeyboardLayout layout;
-        QCOMPARE(layout.characters(57), u" "_qs);
-        QCOMPARE(layout.characters(21), u"y"_qs);
-        QCOMPARE(layout.characters(39), u";"_qs);
+        QCOMPARE(layout.characters(57), u" "_s);
+        QCOMPARE(layout.characters(21), u"y"_s);
+        QCOMPARE(layout.characters(39), u";"_s);
         // Level one only: Shift is not held.
-        QCOMPARE(layout.characters(2), u"1"_qs);
+        QCOMPARE(layout.characters(2), u"1"_s);
         // Keys that type nothing, and codes no X keyboard has.
         QCOMPARE(layout.characters(29), QString());
         QCOMPARE(layout.characters(0), QString());
@@ -421,28 +423,28 @@ private Q_SLOTS:
 
         // Two layouts, the second one active: what the user sees on the keys now.
         auto restore = qScopeGuard([this] {
-            m_desktop.run(u"setxkbmap"_qs, {u"us"_qs});
+            m_desktop.run(u"setxkbmap"_s, {u"us"_s});
             HotkeyMonitor::save(*m_preferences, std::nullopt);
         });
         int code = -1;
-        m_desktop.run(u"setxkbmap"_qs, {u"-layout"_qs, u"us,de"_qs}, &code);
+        m_desktop.run(u"setxkbmap"_s, {u"-layout"_s, u"us,de"_s}, &code);
         QCOMPARE(code, 0);
         OtherClient other(m_desktop.display());
         QVERIFY(other.lockGroup(1));
-        QTRY_COMPARE(layout.characters(21), u"z"_qs);
-        QCOMPARE(layout.characters(39), u"ö"_qs);
+        QTRY_COMPARE(layout.characters(21), u"z"_s);
+        QCOMPARE(layout.characters(39), u"ö"_s);
 
         // The recorder names a German Ö key as such.
         HotkeyRecorder recorder(*m_monitor, *m_preferences, &layout);
         recorder.toggle();
         QVERIFY(recorder.captureQtKey(39 + 8, int(Qt::ControlModifier)));
-        QCOMPARE(recorder.display(), u"Ctrl+Ö"_qs);
-        QCOMPARE(m_monitor->shortcut(), (Shortcut{39, Shortcut::control, u"Ctrl+Ö"_qs}));
+        QCOMPARE(recorder.display(), u"Ctrl+Ö"_s);
+        QCOMPARE(m_monitor->shortcut(), (Shortcut{39, Shortcut::control, u"Ctrl+Ö"_s}));
         QVERIFY(m_monitor->isActive());
 
         // The new keymap did not cost the grab.
-        const QString log = typed({u"keydown"_qs, u"ctrl+odiaeresis"_qs, u"keyup"_qs, u"odiaeresis"_qs, u"keyup"_qs,
-                                   u"ctrl"_qs});
+        const QString log = typed({u"keydown"_s, u"ctrl+odiaeresis"_s, u"keyup"_s, u"odiaeresis"_s, u"keyup"_s,
+                                   u"ctrl"_s});
         QCOMPARE(m_downs, 1);
         QCOMPARE(m_ups, 1);
         QVERIFY2(!sawKey(log, 39 + 8), qPrintable(log));

@@ -3,6 +3,7 @@
 #include "app/uuids.h"
 
 #include <QJsonValue>
+#include <QTimeZone>
 
 namespace {
 
@@ -13,7 +14,7 @@ constexpr qint64 referenceEpoch = 978307200;
 
 QDateTime TranscriptRecord::dateTime() const
 {
-    return QDateTime::fromMSecsSinceEpoch(qRound64((date + referenceEpoch) * 1000.0), Qt::UTC);
+    return QDateTime::fromMSecsSinceEpoch(qRound64((date + referenceEpoch) * 1000.0), QTimeZone::utc());
 }
 
 double TranscriptRecord::referenceSeconds(const QDateTime &moment)
