@@ -4,6 +4,7 @@
 #include "app/datafoldermigration.h"
 #include "app/launchrequest.h"
 #include "app/paths.h"
+#include "app/utf8locale.h"
 #include "speech/modellistmodel.h"
 #include "speech/modelstore.h"
 #include "speech/transcriber.h"
@@ -46,6 +47,7 @@ bool anotherMurmelRuns()
 
 int main(int argc, char **argv)
 {
+    ensureUtf8CharacterType();
     QCoreApplication::setApplicationName(QStringLiteral("Murmel"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("murmel.app"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MURMEL_VERSION));

@@ -197,7 +197,7 @@ private Q_SLOTS:
         useServer(server, catalogBody);
         const Result result = murmel({u"models"_s, u"download"_s, u"base.en"_s});
         QCOMPARE(result.exitCode, 1);
-        QCOMPARE(result.err.trimmed(), message);
+        QCOMPARE(result.lastErrLine(), message);
         QCOMPARE(QDir(modelsFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 

@@ -358,7 +358,7 @@ void TestDictation::clipboardSafeInsertLeavesTheClipboardAlone()
 
     const MurmelProcess::Result again = MurmelProcess::murmel({QStringLiteral("insert-last")}, environment());
     QCOMPARE(again.exitCode, 1);
-    QCOMPARE(again.err.trimmed(), QStringLiteral("No Murmel dictation is ready yet."));
+    QCOMPARE(again.lastErrLine(), QStringLiteral("No Murmel dictation is ready yet."));
 }
 
 void TestDictation::stopRightAfterStartInsertsNothing()

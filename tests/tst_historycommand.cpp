@@ -96,7 +96,7 @@ private Q_SLOTS:
         QCOMPARE(store()->records().size(), 1);
         const Result again = murmel({u"history"_s, u"show"_s, id});
         QCOMPARE(again.exitCode, 1);
-        QCOMPARE(again.err.trimmed(), u"No transcript has the id "_s + id + u'.');
+        QCOMPARE(again.lastErrLine(), u"No transcript has the id "_s + id + u'.');
     }
 
     void refusals_data()

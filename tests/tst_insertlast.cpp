@@ -28,7 +28,7 @@
 
 namespace {
 
-const QString notReady = QStringLiteral("No Murmel dictation is ready yet.\n");
+const QString notReady = QStringLiteral("No Murmel dictation is ready yet.");
 
 // A call to a service in this same thread, which can only answer while the event loop turns.
 QDBusMessage callWithEventLoop(const QDBusConnection &connection, const QDBusMessage &message)
@@ -154,7 +154,7 @@ private Q_SLOTS:
         QCOMPARE(clipboardAsOthersSeeIt(), QStringLiteral("the user's own clipboard"));
 
         const MurmelProcess::Result second = insertLast();
-        QCOMPARE(second.err, notReady);
+        QCOMPARE(second.lastErrLine(), notReady);
         QCOMPARE(second.exitCode, 1);
         QCOMPARE(window.text(), dictation);
     }
@@ -169,7 +169,7 @@ private Q_SLOTS:
         now = now.addSecs(121);
 
         const MurmelProcess::Result result = insertLast();
-        QCOMPARE(result.err, notReady);
+        QCOMPARE(result.lastErrLine(), notReady);
         QCOMPARE(result.exitCode, 1);
         QVERIFY(injector.typeCalls.isEmpty());
     }
@@ -183,7 +183,7 @@ private Q_SLOTS:
         murmel.safeInsert.hold(QStringLiteral("kept for later"));
 
         const MurmelProcess::Result result = insertLast();
-        QCOMPARE(result.err, QStringLiteral("Murmel could not return the latest dictation.\n"));
+        QCOMPARE(result.lastErrLine(), QStringLiteral("Murmel could not return the latest dictation."));
         QCOMPARE(result.exitCode, 1);
         QVERIFY(murmel.safeInsert.pending());
         QCOMPARE(murmel.safeInsert.pending()->text, QStringLiteral("kept for later"));
@@ -232,7 +232,7 @@ private Q_SLOTS:
     {
         QVERIFY(!m_bus.hasName(AutomationService::serviceName()));
         const MurmelProcess::Result result = insertLast();
-        QCOMPARE(result.err, QStringLiteral("Murmel is not running.\n"));
+        QCOMPARE(result.lastErrLine(), QStringLiteral("Murmel is not running."));
         QCOMPARE(result.exitCode, 1);
     }
 
@@ -243,7 +243,7 @@ private Q_SLOTS:
                            QStringLiteral("unix:path=/nonexistent/bus"));
         const MurmelProcess::Result result =
             MurmelProcess::murmel({QStringLiteral("insert-last")}, environment);
-        QVERIFY2(result.err.startsWith(
+        QVERIFY2(result.lastErrLine().startsWith(
                      QStringLiteral("Murmel cannot be reached: there is no D-Bus session bus")),
                  qPrintable(result.err));
         QCOMPARE(result.exitCode, 1);

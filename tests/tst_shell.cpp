@@ -424,7 +424,7 @@ void TestShell::dictationCommand()
         const MurmelProcess::Result result =
             MurmelProcess::murmel({QStringLiteral("dictation"), QString::fromLatin1(verb)}, environment());
         QCOMPARE(result.exitCode, 1);
-        QCOMPARE(result.err.trimmed(), notRunning);
+        QCOMPARE(result.lastErrLine(), notRunning);
     }
     const MurmelProcess::Result usage =
         MurmelProcess::murmel({QStringLiteral("dictation"), QStringLiteral("begin")}, environment());

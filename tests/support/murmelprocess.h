@@ -12,6 +12,13 @@ struct Result
     int exitCode = -1; // -1 when it crashed or had to be killed
     QString out;
     QString err;
+
+    // Standard error's lines. The libraries under Murmel may add lines of their own where the
+    // environment asks for it (a locale warning, a platform plugin's note), so a test looks
+    // for the line that matters rather than at the whole stream.
+    QStringList errLines() const { return err.split(u'\n', Qt::SkipEmptyParts); }
+    // The last thing Murmel said: a failing command ends with its reason.
+    QString lastErrLine() const { return errLines().value(errLines().size() - 1); }
 };
 
 inline QString binary()
