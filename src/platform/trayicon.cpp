@@ -4,7 +4,70 @@
 #include "platform/menubareye.h"
 
 #include <QAction>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QGuiApplication>
 #include <QMenu>
+
+#include <xcb/xcb.h>
+
+#include <memory>
+
+namespace {
+
+const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
+
+bool hasStatusNotifierWatcher()
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface()->isServiceRegistered(watcherService);
+}
+
+// A watcher alone shows nothing: a panel registers itself with it as a host. Qt 6.8 takes
+// the watcher for a tray; Qt 6.4 asked for a host too, and so does Murmel on every Qt.
+bool hasStatusNotifierHost()
+{
+    if (!hasStatusNotifierWatcher())
+        return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(watcherService, watcherPath,
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    // A watcher that hangs must not hold the start-up for D-Bus's default 25 s.
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
+           && qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
+}
+
+// An XEmbed tray owns the manager selection of its screen; only windows of the X11 platform
+// can be embedded in it.
+bool hasXEmbedTray()
+{
+    if (QGuiApplication::platformName() != u"xcb")
+        return false;
+    int screen = 0;
+    const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection(xcb_connect(nullptr, &screen),
+                                                                                  &xcb_disconnect);
+    if (xcb_connection_has_error(connection.get()))
+        return false;
+    const QByteArray name = "_NET_SYSTEM_TRAY_S" + QByteArray::number(screen);
+    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&free)> atom(
+        xcb_intern_atom_reply(connection.get(),
+                              xcb_intern_atom(connection.get(), 1, static_cast<uint16_t>(name.size()), name.constData()),
+                              nullptr),
+        &free);
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return false;
+    const std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&free)> owner(
+        xcb_get_selection_owner_reply(connection.get(), xcb_get_selection_owner(connection.get(), atom->atom), nullptr),
+        &free);
+    return owner && owner->owner != XCB_WINDOW_NONE;
+}
+
+} // namespace
 
 TrayIcon::TrayIcon(QObject *parent)
     : QObject(parent)
@@ -61,12 +124,36 @@ void TrayIcon::apply()
 
 void TrayIcon::show()
 {
-    if (!m_reportedMissingTray && !isTrayAvailable()) {
+    if (isTrayAvailable()) {
+        m_tray->show();
+        return;
+    }
+    if (!m_reportedMissingTray) {
         m_reportedMissingTray = true;
         qCInfo(lcPlatform) << "No system tray on this desktop: the session bus has no"
                            << "org.kde.StatusNotifierWatcher with a host, and the display no"
                            << "XEmbed tray; Murmel stays reachable through its window and commands";
     }
+    if (!hasStatusNotifierWatcher()) {
+        // Qt puts the icon up itself should an XEmbed tray turn up later.
+        m_tray->show();
+        return;
+    }
+    // Qt 6.8 would register the item with a watcher that has no panel behind it, and report
+    // it shown; the icon goes up when a panel registers as the watcher's host.
+    if (!m_waitingForHost) {
+        m_waitingForHost = QDBusConnection::sessionBus().connect(
+            watcherService, watcherPath, watcherService, QStringLiteral("StatusNotifierHostRegistered"), this,
+            SLOT(onHostRegistered()));
+    }
+}
+
+void TrayIcon::onHostRegistered()
+{
+    QDBusConnection::sessionBus().disconnect(watcherService, watcherPath, watcherService,
+                                             QStringLiteral("StatusNotifierHostRegistered"), this,
+                                             SLOT(onHostRegistered()));
+    m_waitingForHost = false;
     m_tray->show();
 }
 
@@ -77,7 +164,7 @@ bool TrayIcon::isVisible() const
 
 bool TrayIcon::isTrayAvailable()
 {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    return hasStatusNotifierHost() || hasXEmbedTray();
 }
 
 void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason)

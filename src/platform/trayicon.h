@@ -31,12 +31,14 @@ public:
     // already has changes nothing, so the panel is not asked to redraw.
     void setState(State state);
 
-    // Shows the icon. Without a tray on this desktop it logs once why nothing appears; Qt
-    // still puts the icon up should an XEmbed tray turn up later.
+    // Shows the icon. Without a tray on this desktop it logs once why nothing appears, and
+    // the icon goes up should a panel (a StatusNotifier host or an XEmbed tray) turn up later.
     void show();
     bool isVisible() const;
 
-    // Whether the desktop has a tray the icon can appear in right now.
+    // Whether the desktop has a tray the icon can appear in right now: a StatusNotifierWatcher
+    // with a panel registered as its host, or an XEmbed tray on an X11 display. Decided here
+    // rather than by Qt, whose answer differs between versions.
     static bool isTrayAvailable();
 
     // The tooltip for a state ("Murmel", or "Murmel, recording"), also what screen readers
@@ -52,6 +54,9 @@ Q_SIGNALS:
     // The icon itself was clicked or activated: the small menu window should open.
     void menuWindowRequested();
 
+private Q_SLOTS:
+    void onHostRegistered();
+
 private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
     void apply();
@@ -64,4 +69,5 @@ private:
     std::unique_ptr<QSystemTrayIcon> m_tray;
     QAction *m_toggleAction = nullptr;
     bool m_reportedMissingTray = false;
+    bool m_waitingForHost = false;
 };
