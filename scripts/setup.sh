@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what Murmel needs on Debian 12 and unpacks whisper.cpp into the build tree.
-#   scripts/setup.sh run  [BUILD_DIR]   packages to build and run the application
-#   scripts/setup.sh test [BUILD_DIR]   the same plus the test harness
+# Installs what Murmel needs on Debian 12 or 13 and unpacks whisper.cpp into the build tree.
+#   scripts/setup.sh run         [BUILD_DIR]   packages to build and run the application
+#   scripts/setup.sh test        [BUILD_DIR]   the same plus the test harness
+#   scripts/setup.sh screenshots [BUILD_DIR]   the test harness plus the fonts `make screenshots` draws with
 # Idempotent and silent when everything is already in place.
 set -euo pipefail
 
@@ -26,14 +27,17 @@ runtime_packages=(
 test_packages=(
     xvfb xauth openbox xdotool xclip x11-utils dbus-daemon dbus-x11
     pulseaudio pulseaudio-utils gnome-keyring libsecret-tools at-spi2-core
-    espeak-ng sox ffmpeg desktop-file-utils appstream libglib2.0-bin python3-dbusmock xterm
+    espeak-ng sox ffmpeg desktop-file-utils appstream libglib2.0-bin python3-dbusmock xterm locales
 )
+# The pictures should not depend on whichever font another package happened to pull in.
+screenshot_packages=(fonts-dejavu-core)
 
 packages=("${build_packages[@]}" "${runtime_packages[@]}")
 case $mode in
     run) ;;
     test) packages+=("${test_packages[@]}") ;;
-    *) echo "usage: $0 run|test [BUILD_DIR]" >&2; exit 2 ;;
+    screenshots) packages+=("${test_packages[@]}" "${screenshot_packages[@]}") ;;
+    *) echo "usage: $0 run|test|screenshots [BUILD_DIR]" >&2; exit 2 ;;
 esac
 # npm only fetches the whisper.cpp source; any npm on the PATH will do.
 command -v npm >/dev/null || packages+=(npm)
@@ -69,11 +73,27 @@ package=${tarball%.tgz}           # nodejs-whisper-0.3.1
 package_ref="${package%-*}@${package##*-}" # nodejs-whisper@0.3.1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-echo "Fetching whisper.cpp ($package_ref)"
-(cd "$work" && npm pack --silent "$package_ref" >/dev/null)
+echo "Fetching whisper.cpp ($package_ref) with npm"
+network_advice="Check that this machine reaches the npm registry ('npm config get registry'), that
+a proxy it must go through is set (https_proxy, or 'npm config set proxy'), and that npm
+trusts the certificate authority of a TLS proxy (NODE_EXTRA_CA_CERTS=/path/to/ca.crt, or
+'npm config set cafile'). Then run the same command again."
+if ! (cd "$work" && npm pack --loglevel=error "$package_ref" >/dev/null 2>"$work/npm.log"); then
+    echo "error: npm could not fetch $package_ref, which carries the whisper.cpp source. npm said:" >&2
+    # npm's reason without its stack trace.
+    grep -v -E '^npm (error|ERR!) +(at |[a-z]+: |[{}])' "$work/npm.log" | head -n 15 | sed 's/^/    /' >&2 || true
+    echo "$network_advice" >&2
+    exit 1
+fi
+if [[ ! -f $work/$tarball ]]; then
+    echo "error: npm reported success but wrote no $tarball" >&2
+    exit 1
+fi
 actual=$(sha256sum "$work/$tarball" | cut -d' ' -f1)
 if [[ $actual != "$expected" ]]; then
-    echo "error: $tarball has SHA-256 $actual, expected $expected; refusing to use it" >&2
+    echo "error: $tarball has SHA-256 $actual, expected $expected; refusing to use it." >&2
+    echo "The registry, a mirror or a proxy served other bytes than the published package." >&2
+    echo "$network_advice" >&2
     exit 1
 fi
 tar -xzf "$work/$tarball" -C "$work" package/cpp/whisper.cpp

@@ -1,0 +1,83 @@
+// scripts/setup.sh when fetching whisper.cpp goes wrong: npm's own reason and what to check
+// reach the user, and nothing unverified lands in the build tree. A stand-in npm on the PATH
+// plays the failing registry or proxy.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class TestSetupScript final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void fetchFailuresSayWhy_data()
+    {
+        QTest::addColumn<QByteArray>("npm"); // the stand-in's body, run in the folder it packs into
+        QTest::addColumn<QStringList>("said");
+        QTest::addColumn<QStringList>("unsaid");
+
+        const QStringList advice{u"https_proxy"_s, u"NODE_EXTRA_CA_CERTS"_s};
+        QTest::newRow("registry unreachable")
+            << QByteArray("echo 'npm error code ECONNREFUSED' >&2\n"
+                          "echo 'npm error FetchError: request to https://registry.invalid/nodejs-whisper failed, "
+                          "reason: connect ECONNREFUSED 127.0.0.1:9' >&2\n"
+                          "echo 'npm error     at ClientRequest.<anonymous> (minipass-fetch/lib/index.js:130:14)' >&2\n"
+                          "echo \"npm error   code: 'ECONNREFUSED',\" >&2\n"
+                          "exit 1\n")
+            << QStringList{u"npm could not fetch nodejs-whisper@0.3.1"_s,
+                           u"reason: connect ECONNREFUSED 127.0.0.1:9"_s} + advice
+            << QStringList{u"ClientRequest"_s, u"code: 'ECONNREFUSED'"_s};
+        QTest::newRow("proxy certificate not trusted")
+            << QByteArray("echo 'npm error code SELF_SIGNED_CERT_IN_CHAIN' >&2\n"
+                          "echo 'npm error errno SELF_SIGNED_CERT_IN_CHAIN' >&2\n"
+                          "echo 'npm error request to https://registry.invalid/ failed, reason: self-signed "
+                          "certificate in certificate chain' >&2\n"
+                          "exit 1\n")
+            << QStringList{u"self-signed certificate in certificate chain"_s} + advice << QStringList{};
+        QTest::newRow("other bytes than published")
+            << QByteArray("printf 'not the package' > nodejs-whisper-0.3.1.tgz\n")
+            << QStringList{u"refusing to use it"_s, u"other bytes than the published package"_s} + advice
+            << QStringList{};
+        QTest::newRow("success without a file") << QByteArray("exit 0\n") << QStringList{u"wrote no"_s}
+                                                << QStringList{};
+    }
+
+    void fetchFailuresSayWhy()
+    {
+        QFETCH(QByteArray, npm);
+        QFETCH(QStringList, said);
+        QFETCH(QStringList, unsaid);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        QFile fake(folder.filePath(u"bin/npm"_s));
+        QVERIFY(QDir(folder.path()).mkpath(u"bin"_s));
+        QVERIFY(fake.open(QIODevice::WriteOnly));
+        fake.write("#!/bin/sh\n" + npm);
+        fake.close();
+        QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+        QProcess setup;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"PATH"_s, folder.filePath(u"bin"_s) + u':' + environment.value(u"PATH"_s));
+        setup.setProcessEnvironment(environment);
+        const QString build = folder.filePath(u"build"_s);
+        setup.start(u"bash"_s, {QStringLiteral(MURMEL_SOURCE_DIR "/scripts/setup.sh"), u"run"_s, build});
+        QVERIFY(setup.waitForFinished(60000));
+        const QString err = QString::fromUtf8(setup.readAllStandardError());
+
+        QCOMPARE(setup.exitCode(), 1);
+        for (const QString &text : said)
+            QVERIFY2(err.contains(text), qPrintable(u"missing \""_s + text + u"\" in:\n"_s + err));
+        for (const QString &text : unsaid)
+            QVERIFY2(!err.contains(text), qPrintable(u"unexpected \""_s + text + u"\" in:\n"_s + err));
+        QVERIFY(!QFile::exists(build + u"/_deps/whisper.cpp"_s));
+        QVERIFY(!QFile::exists(build + u"/_deps/whisper.cpp.stamp"_s));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSetupScript)
+#include "tst_setupscript.moc"
