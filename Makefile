@@ -3,12 +3,15 @@ BUILD ?= build
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?=
 SANITIZE ?= OFF
+# Warnings are errors where the project checks itself (CI, or `make test WERROR=ON`), never in
+# a user's build, where a newer compiler or Qt may warn about code that works.
+WERROR ?= $(if $(filter true 1 yes,$(CI)),ON,OFF)
 
 ifeq ($(SANITIZE),ON)
 BUILD := build-asan
 endif
 
-.PHONY: run test build configure setup-run setup-test bench screenshots clean
+.PHONY: run test build configure setup-run setup-test setup-screenshots bench screenshots clean
 
 run: setup-run configure
 	cmake --build $(BUILD) --target murmel
@@ -20,9 +23,11 @@ test: setup-test build
 build: configure
 	cmake --build $(BUILD)
 
+# Configures once, and again when the warnings policy asked for differs from the tree's.
 configure:
-	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -G $(GENERATOR) \
-	    -DMURMEL_WERROR=ON -DMURMEL_SANITIZE=$(SANITIZE) $(CMAKE_FLAGS)
+	@grep -qsx 'MURMEL_WERROR:BOOL=$(WERROR)' $(BUILD)/CMakeCache.txt || \
+	    cmake -S . -B $(BUILD) -G $(GENERATOR) \
+	    -DMURMEL_WERROR=$(WERROR) -DMURMEL_SANITIZE=$(SANITIZE) $(CMAKE_FLAGS)
 
 setup-run:
 	@scripts/setup.sh run $(BUILD)
@@ -30,8 +35,11 @@ setup-run:
 setup-test:
 	@scripts/setup.sh test $(BUILD)
 
+setup-screenshots:
+	@scripts/setup.sh screenshots $(BUILD)
+
 # Pictures of every screen of the real application, in $(BUILD)/screenshots/.
-screenshots: setup-test configure
+screenshots: setup-screenshots configure
 	cmake --build $(BUILD) --target screenshots
 
 bench: build
