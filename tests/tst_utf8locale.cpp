@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <clocale>
+#include <locale.h>
 #include <langinfo.h>
 
 using namespace Qt::StringLiterals;
@@ -35,7 +36,9 @@ private Q_SLOTS:
     {
         for (const QString &name : localeVariables)
             qunsetenv(qPrintable(name));
-        // As a process starts: the C locale until someone asks for the environment's.
+        // As a process starts: the C locale until someone asks for the environment's, and
+        // the thread following the process's locale (on Qt 6.8 it did not, once Qt had started).
+        uselocale(LC_GLOBAL_LOCALE);
         std::setlocale(LC_ALL, "C");
     }
 
