@@ -15,7 +15,7 @@ endif()
 if(NOT EXISTS "${MURMEL_WHISPER_SOURCE_DIR}/CMakeLists.txt")
     message(FATAL_ERROR
         "whisper.cpp source not found in ${MURMEL_WHISPER_SOURCE_DIR}.\n"
-        "Run: scripts/setup.sh build ${CMAKE_BINARY_DIR}")
+        "Run: scripts/setup.sh run ${CMAKE_BINARY_DIR}")
 endif()
 
 set(CMAKE_POLICY_DEFAULT_CMP0077 NEW)
