@@ -58,8 +58,9 @@ cleanup() {
     for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount -l "${mounts[i]}" 2>/dev/null || true; done
 }
 trap cleanup EXIT
-mount_in() { # mount_in TYPE SOURCE DIR [OPTIONS]
+mount_in() { # mount_in TYPE SOURCE DIR [OPTIONS]; one left by an interrupted run is reused
     mkdir -p "$target$3"
+    mountpoint -q "$target$3" && return
     mount -t "$1" ${4:+-o "$4"} "$2" "$target$3"
     mounts+=("$target$3")
 }
