@@ -2,7 +2,7 @@
 # Installs what Murmel needs on Debian 12 or 13 and unpacks whisper.cpp into the build tree.
 #   scripts/setup.sh run         [BUILD_DIR]   packages to build and run the application
 #   scripts/setup.sh test        [BUILD_DIR]   the same plus the test harness
-#   scripts/setup.sh screenshots [BUILD_DIR]   the test harness plus the fonts `make screenshots` draws with
+#   scripts/setup.sh screenshots [BUILD_DIR]   the test harness plus what `make screenshots` takes pictures with
 # Idempotent and silent when everything is already in place.
 set -euo pipefail
 
@@ -29,8 +29,9 @@ test_packages=(
     pulseaudio pulseaudio-utils gnome-keyring libsecret-tools at-spi2-core
     espeak-ng sox ffmpeg desktop-file-utils appstream libglib2.0-bin python3-dbusmock xterm locales
 )
-# The pictures should not depend on whichever font another package happened to pull in.
-screenshot_packages=(fonts-dejavu-core)
+# ImageMagick's import takes the pictures; their font should not depend on whichever font
+# another package happened to pull in.
+screenshot_packages=(imagemagick fonts-dejavu-core)
 
 packages=("${build_packages[@]}" "${runtime_packages[@]}")
 case $mode in
