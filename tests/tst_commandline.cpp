@@ -61,6 +61,26 @@ private Q_SLOTS:
         QVERIFY(lines.contains(u"dictateHotkey        (not set)"_s));
     }
 
+    // A full disk or a closed file fails the command with the reason, rather than leaving a
+    // cut file behind a success.
+    void unwritableOutputFails_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("version") << QStringList{u"--version"_s};
+        QTest::newRow("config list") << QStringList{u"config"_s, u"list"_s};
+        QTest::newRow("history as JSON") << QStringList{u"history"_s, u"--json"_s};
+        QTest::newRow("models") << QStringList{u"models"_s};
+    }
+
+    void unwritableOutputFails()
+    {
+        QFETCH(QStringList, arguments);
+        const Result result = MurmelProcess::murmelInto(u"/dev/full"_s, arguments);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.lastErrLine().startsWith(u"The output could not be written: "_s), qPrintable(result.err));
+        QVERIFY2(result.lastErrLine().size() > 40, qPrintable(result.err)); // the system's reason follows
+    }
+
     void setGetUnsetRoundTrip_data()
     {
         QTest::addColumn<QString>("key");

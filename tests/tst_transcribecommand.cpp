@@ -69,6 +69,18 @@ private Q_SLOTS:
         QCOMPARE(result.out, FixtureModels::phrase.trimmed() + u'\n');
     }
 
+    // The transcript of the first file cannot be written: the second is not worked on, and
+    // the command fails with the reason.
+    void unwritableOutputStopsTheWork()
+    {
+        installParrot(u"base.en"_s);
+        const QString missing = m_environment->home() + u"/missing.wav"_s;
+        const Result result = MurmelProcess::murmelInto(u"/dev/full"_s, {u"transcribe"_s, m_speech, missing});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.lastErrLine().startsWith(u"The output could not be written: "_s), qPrintable(result.err));
+        QVERIFY2(!result.err.contains(u"missing.wav"_s), qPrintable(result.err));
+    }
+
     void formats()
     {
         installParrot(u"base.en"_s);

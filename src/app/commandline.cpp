@@ -46,7 +46,9 @@ QString usage()
         + QStringLiteral("  murmel --version                    the version");
 }
 
-int run(const QStringList &arguments)
+namespace {
+
+int runCommand(const QStringList &arguments)
 {
     const QString command = arguments.first();
     const QStringList rest = arguments.mid(1);
@@ -69,6 +71,13 @@ int run(const QStringList &arguments)
     }
     Console::out(usage());
     return 0;
+}
+
+} // namespace
+
+int run(const QStringList &arguments)
+{
+    return Console::finish(runCommand(arguments));
 }
 
 } // namespace CommandLine

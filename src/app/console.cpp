@@ -1,15 +1,33 @@
 #include "console.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
 
-void put(FILE *stream, const QString &text)
+int outErrno = 0;
+
+// The errno of the failure, or 0 when every byte reached the stream's file.
+int put(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-    std::fflush(stream);
+    errno = 0;
+    const size_t written = std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    if (written == static_cast<size_t>(bytes.size()) && std::fflush(stream) == 0)
+        return 0;
+    const int error = errno != 0 ? errno : EIO;
+    // A stream in error stays in error; clearing it lets a later write tell for itself.
+    std::clearerr(stream);
+    return error;
+}
+
+void putOut(const QString &text)
+{
+    const int error = put(stdout, text);
+    if (error != 0 && outErrno == 0)
+        outErrno = error;
 }
 
 } // namespace
@@ -18,12 +36,25 @@ namespace Console {
 
 void out(const QString &line)
 {
-    put(stdout, line + u'\n');
+    putOut(line + u'\n');
 }
 
 void write(const QString &text)
 {
-    put(stdout, text);
+    putOut(text);
+}
+
+QString outError()
+{
+    return outErrno == 0 ? QString() : QString::fromLocal8Bit(std::strerror(outErrno));
+}
+
+int finish(int code)
+{
+    if (outErrno == 0)
+        return code;
+    err(QStringLiteral("The output could not be written: %1.").arg(outError()));
+    return code == 0 ? 1 : code;
 }
 
 void err(const QString &line)

@@ -3,7 +3,7 @@
 #include <QString>
 
 // Output of the command-line commands: results on standard output, messages and
-// progress on standard error, both UTF-8 and flushed at once.
+// progress on standard error, both UTF-8 and flushed at once, every write checked.
 namespace Console {
 
 void out(const QString &line);
@@ -16,5 +16,12 @@ bool errIsTerminal();
 void errStatus(const QString &text);
 // Ends a line drawn by errStatus.
 void errStatusDone();
+
+// Why a write to standard output failed (a full disk, a closed file), or an empty string
+// while every write has gone through. The first failure is kept.
+QString outError();
+// The exit code a command ends with: `code`, or 1 with the reason on standard error when
+// its output was lost, so `murmel … > file` never reports success for a cut file.
+int finish(int code);
 
 } // namespace Console

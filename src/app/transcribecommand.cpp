@@ -121,6 +121,9 @@ QCoro::Task<int> run(QStringList arguments, ModelStore &store, const Preferences
     bool anyFailed = false;
 
     for (const QString &file : std::as_const(options.files)) {
+        // Output that cannot be written makes the rest of the work pointless.
+        if (!Console::outError().isEmpty())
+            break;
         const QString name = QFileInfo(file).fileName();
         auto fail = [&](const QString &message) {
             Console::err(several ? name + QStringLiteral(": ") + message : message);

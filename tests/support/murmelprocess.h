@@ -50,4 +50,15 @@ inline Result murmel(const QStringList &arguments,
     return finish(process);
 }
 
+// As murmel(), with standard output going to `file` (/dev/full plays a full disk).
+inline Result murmelInto(const QString &file, const QStringList &arguments,
+                         const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setStandardOutputFile(file);
+    process.start(binary(), arguments);
+    return finish(process);
+}
+
 } // namespace MurmelProcess
