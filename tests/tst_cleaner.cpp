@@ -269,6 +269,33 @@ private Q_SLOTS:
         QCOMPARE(m_server->requests().size(), 1); // never retried
     }
 
+    // The key and the text go nowhere but the endpoint: a redirect is answered as a failure,
+    // whether it would keep the POST (307, 308) or turn it into a GET with the key (301-303).
+    void redirectIsNotFollowed_data()
+    {
+        QTest::addColumn<int>("status");
+        for (const int status : {301, 302, 303, 307, 308})
+            QTest::addRow("%d", status) << status;
+    }
+
+    void redirectIsNotFollowed()
+    {
+        QFETCH(int, status);
+        TestHttpServer elsewhere;
+        QVERIFY(elsewhere.listen());
+        elsewhere.setResponse(messagesPath, json(200, message(QJsonArray{textBlock(u"Taken."_s)})));
+        TestHttpServer::Response moved = json(status, QByteArray());
+        moved.headers.append({"Location", elsewhere.url(messagesPath).toEncoded()});
+        answer(moved);
+
+        const Cleaner::Result result = run(Cleaner(apiKey, model));
+        const auto *error = std::get_if<CleanerError>(&result);
+        QVERIFY2(error, qPrintable(describe(result)));
+        QCOMPARE(error->kind(), CleanerError::badResponse);
+        QVERIFY2(error->message().startsWith(u"HTTP %1"_s.arg(status)), qPrintable(error->message()));
+        QCOMPARE(elsewhere.requests().size(), 0);
+    }
+
     void bodyThatIsNotJsonFails_data()
     {
         QTest::addColumn<QByteArray>("body");
@@ -349,6 +376,8 @@ private Q_SLOTS:
         case CleanerError::invalidJson:
             QFAIL("not a JSON failure");
         }
+        // The paid API must not get the same text twice, whatever the connection did.
+        QVERIFY(m_server->requests().size() <= 1);
     }
 
     void endpoint_data()

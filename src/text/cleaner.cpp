@@ -3,6 +3,7 @@
 #include "app/logging.h"
 
 #include <QCoreApplication>
+#include <QIODevice>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -107,6 +108,38 @@ bool isNonHttpScheme(QNetworkReply::NetworkError error)
         || error == QNetworkReply::ProtocolInvalidOperationError;
 }
 
+// The request body, readable once. Qt sends a request again when the connection closes
+// before any answer, POST included; rewinding its body is how it would start over, so a
+// body that cannot rewind stops a second copy of the text (and a second charge) there.
+class OneShotBody final : public QIODevice
+{
+public:
+    explicit OneShotBody(QByteArray bytes, QObject *parent)
+        : QIODevice(parent)
+        , m_bytes(std::move(bytes))
+    {
+        open(QIODevice::ReadOnly);
+    }
+
+    bool isSequential() const override { return true; }
+    bool reset() override { return false; }
+    qint64 bytesAvailable() const override { return m_bytes.size() - m_read + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 count = std::min(maxSize, m_bytes.size() - m_read);
+        std::copy_n(m_bytes.constData() + m_read, count, data);
+        m_read += count;
+        return count;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_read = 0;
+};
+
 // Takes everything by value: the coroutine outlives the Cleaner that started it.
 QCoro::Task<Cleaner::Result> send(QString apiKey, QString model, std::chrono::milliseconds timeout, QString text,
                                   QString systemPrompt, QString preferredTerms)
@@ -116,11 +149,17 @@ QCoro::Task<Cleaner::Result> send(QString apiKey, QString model, std::chrono::mi
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Murmel/" MURMEL_VERSION));
     request.setRawHeader("x-api-key", apiKey.toUtf8());
     request.setRawHeader("anthropic-version", "2023-06-01");
+    // The key and the text go to this address only: a redirect is answered as a failure.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
     const QByteArray body = requestBody(model, systemText(systemPrompt, preferredTerms), text);
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
 
     qCDebug(lcText) << "Cleanup request to" << request.url().host() << "with model" << model << "for"
                     << text.size() << "characters";
-    QNetworkReply *reply = network()->post(request, body);
+    auto *upload = new OneShotBody(body, nullptr);
+    QNetworkReply *reply = network()->post(request, upload);
+    upload->setParent(reply);
 
     bool timedOut = false;
     QTimer idle;
@@ -139,8 +178,13 @@ QCoro::Task<Cleaner::Result> send(QString apiKey, QString model, std::chrono::mi
     idle.stop();
 
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QNetworkReply::NetworkError networkError = reply->error();
-    const QString networkErrorText = reply->errorString();
+    QNetworkReply::NetworkError networkError = reply->error();
+    QString networkErrorText = reply->errorString();
+    if (networkError == QNetworkReply::ContentReSendError) {
+        // What stopped the second send: the server had closed the connection unanswered.
+        networkError = QNetworkReply::RemoteHostClosedError;
+        networkErrorText = QStringLiteral("The server closed the connection without answering.");
+    }
     const QByteArray answer = reply->isOpen() ? reply->readAll() : QByteArray(); // closed once aborted
     QObject::disconnect(reply, nullptr, nullptr, nullptr);
     reply->deleteLater();
