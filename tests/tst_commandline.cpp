@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -79,6 +80,35 @@ private Q_SLOTS:
         QCOMPARE(result.exitCode, 1);
         QVERIFY2(result.lastErrLine().startsWith(u"The output could not be written: "_s), qPrintable(result.err));
         QVERIFY2(result.lastErrLine().size() > 40, qPrintable(result.err)); // the system's reason follows
+    }
+
+    // Transcripts, preferences and models are for the user alone: created so, and files an
+    // older Murmel left readable by others are taken back.
+    void filesAreForTheUserAlone()
+    {
+        const QString history = m_environment->dataHome() + u"/Murmel/History/history.json"_s;
+        QVERIFY(QDir().mkpath(QFileInfo(history).path()));
+        QFile old(history);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("[]");
+        old.close();
+        QVERIFY(old.setPermissions(old.permissions() | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+
+        QCOMPARE(murmel({u"config"_s, u"set"_s, u"language"_s, u"\"de\""_s}).exitCode, 0);
+        QCOMPARE(murmel({u"history"_s}).exitCode, 0);
+        QCOMPARE(murmel({u"models"_s}).exitCode, 0);
+
+        const auto folder = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        const auto file = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        const auto mode = [](const QString &path) {
+            // QFileDevice's permissions give the user's bits twice (owner and user).
+            return QFile::permissions(path) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+        };
+        QCOMPARE(mode(QFileInfo(preferencesPath()).path()), folder);
+        QCOMPARE(mode(preferencesPath()), file);
+        QCOMPARE(mode(QFileInfo(history).path()), folder);
+        QCOMPARE(mode(history), file);
+        QCOMPARE(mode(modelsFolder()), folder);
     }
 
     void setGetUnsetRoundTrip_data()

@@ -1,6 +1,8 @@
 #include "paths.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -41,6 +43,27 @@ QString dataDirectory()
 QString modelsDirectory()
 {
     return dataDirectory() + QStringLiteral("/Models");
+}
+
+bool makePrivateFolder(const QString &folder)
+{
+    const QString path = QDir::cleanPath(QDir(folder).absolutePath());
+    QStringList made;
+    for (QString missing = path; !QFileInfo::exists(missing); missing = QFileInfo(missing).path())
+        made << missing;
+    if (!QDir().mkpath(path))
+        return false;
+    if (made.isEmpty() || made.constFirst() != path)
+        made << path;
+    for (const QString &each : std::as_const(made))
+        QFile::setPermissions(each, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return true;
+}
+
+void makePrivateFile(const QString &file)
+{
+    if (QFileInfo(file).isFile())
+        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 } // namespace Paths

@@ -17,4 +17,13 @@ QString dataDirectory();
 // $XDG_DATA_HOME/Murmel/Models
 QString modelsDirectory();
 
+// Murmel's folders and files hold transcripts, preferences and models: for the user alone.
+// Creates `folder` as QDir::mkpath does, with every folder it creates and `folder` itself
+// (made earlier by an older Murmel, perhaps) readable by the user only (0700). False when
+// the folder cannot be created.
+bool makePrivateFolder(const QString &folder);
+// Read and write for the user only (0600), on a file of Murmel's that may have been created
+// readable by others; a file that does not exist is left alone.
+void makePrivateFile(const QString &file);
+
 } // namespace Paths

@@ -51,6 +51,11 @@ bool hasType(const QJsonValue &value, PreferenceType type)
 Preferences::Preferences(QString filePath)
     : m_filePath(std::move(filePath))
 {
+    // An older Murmel created these readable by every local user.
+    const QString folder = QFileInfo(m_filePath).absolutePath();
+    if (QFileInfo::exists(folder))
+        Paths::makePrivateFolder(folder);
+    Paths::makePrivateFile(m_filePath);
 }
 
 Preferences &Preferences::shared()
@@ -193,7 +198,7 @@ bool Preferences::remove(const QString &key, QString *error)
 bool Preferences::write(const QString &key, const QJsonValue &value, QString *error)
 {
     const QFileInfo info(m_filePath);
-    if (!QDir().mkpath(info.absolutePath())) {
+    if (!Paths::makePrivateFolder(info.absolutePath())) {
         setError(error, QStringLiteral("Could not create the folder %1.").arg(info.absolutePath()));
         return false;
     }
@@ -241,6 +246,7 @@ bool Preferences::write(const QString &key, const QJsonValue &value, QString *er
         setError(error, QStringLiteral("Could not write %1: %2").arg(m_filePath, file.errorString()));
         return false;
     }
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     file.write(QJsonDocument(snapshot.values).toJson(QJsonDocument::Indented));
     if (!file.commit()) {
         setError(error, QStringLiteral("Could not write %1: %2").arg(m_filePath, file.errorString()));

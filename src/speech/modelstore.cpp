@@ -29,7 +29,7 @@ QString ModelStore::directory() const
 {
     // Created on first use; a failure shows later, when a download or a load fails.
     if (!m_directoryCreated)
-        m_directoryCreated = QDir().mkpath(m_directory);
+        m_directoryCreated = Paths::makePrivateFolder(m_directory);
     return m_directory;
 }
 

@@ -21,7 +21,8 @@ HistoryStore::HistoryStore(QString filePath, Preferences &preferences, QObject *
     , m_preferences(preferences)
     , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
 {
-    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    Paths::makePrivateFolder(QFileInfo(m_filePath).absolutePath());
+    Paths::makePrivateFile(m_filePath);
     load();
     applyRetention();
 }
@@ -98,6 +99,7 @@ void HistoryStore::save()
     QSaveFile file(m_filePath);
     if (!file.open(QIODevice::WriteOnly))
         return;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     file.write(bytes);
     file.commit();
 }
