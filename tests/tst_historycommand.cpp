@@ -50,6 +50,21 @@ private Q_SLOTS:
         QVERIFY(lines.at(1).endsWith(u"  file       interview"_s));
     }
 
+    // A title or a text that carries escape sequences (a file name can) must not retitle or
+    // clear the terminal it is listed on.
+    void controlCharactersReachNoTerminal()
+    {
+        const TranscriptRecord evil = store()->add(TranscriptRecord::Kind::file, u"talk\x1b]0;owned\x07\x1b[2J"_s,
+                                                   u"line one\nline\ttwo\x1b[2J"_s, 3.0);
+        const Result listed = murmel({u"history"_s, u"--kind"_s, u"file"_s});
+        QCOMPARE(listed.exitCode, 0);
+        QVERIFY2(listed.out.split(u'\n').constFirst().endsWith(u"  talk\uFFFD]0;owned\uFFFD\uFFFD[2J"_s),
+                 qPrintable(listed.out));
+        const Result shown = murmel({u"history"_s, u"show"_s, Uuids::canonical(evil.id)});
+        QCOMPARE(shown.exitCode, 0);
+        QCOMPARE(shown.out, u"line one\nline\ttwo\uFFFD[2J\n"_s);
+    }
+
     void filters_data()
     {
         QTest::addColumn<QStringList>("arguments");

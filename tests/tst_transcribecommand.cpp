@@ -3,6 +3,7 @@
 #include "murmelprocess.h"
 #include "testhttpserver.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -79,6 +80,18 @@ private Q_SLOTS:
         QCOMPARE(result.exitCode, 1);
         QVERIFY2(result.lastErrLine().startsWith(u"The output could not be written: "_s), qPrintable(result.err));
         QVERIFY2(!result.err.contains(u"missing.wav"_s), qPrintable(result.err));
+    }
+
+    // A file name with escape sequences is shown, not obeyed, in the headers.
+    void headersShowControlCharacters()
+    {
+        installParrot(u"base.en"_s);
+        const QString evil = m_environment->home() + u"/talk\x1b]0;owned\x07.wav"_s;
+        QVERIFY(QFile::copy(m_speech, evil));
+        const Result result = murmel({u"transcribe"_s, evil, m_speech});
+        QVERIFY2(result.exitCode == 0, qPrintable(result.err));
+        QVERIFY2(result.out.contains(u"/talk\uFFFD]0;owned\uFFFD.wav <=="_s), qPrintable(result.out));
+        QVERIFY(!result.out.contains(u'\x1b'));
     }
 
     void formats()

@@ -44,6 +44,16 @@ void write(const QString &text)
     putOut(text);
 }
 
+QString printable(const QString &text, bool keepLines)
+{
+    QString safe = text;
+    for (QChar &c : safe) {
+        if (c.category() == QChar::Other_Control && !(keepLines && (c == u'\n' || c == u'\t')))
+            c = QChar::ReplacementCharacter;
+    }
+    return safe;
+}
+
 QString outError()
 {
     return outErrno == 0 ? QString() : QString::fromLocal8Bit(std::strerror(outErrno));

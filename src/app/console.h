@@ -17,6 +17,11 @@ void errStatus(const QString &text);
 // Ends a line drawn by errStatus.
 void errStatusDone();
 
+// `text` safe to show on a terminal: control characters (escape sequences that would
+// retitle or clear it, a title's stray line break) become U+FFFD. Line breaks and tabs stay
+// where `keepLines` says, as in a transcript's text.
+QString printable(const QString &text, bool keepLines = false);
+
 // Why a write to standard output failed (a full disk, a closed file), or an empty string
 // while every write has gone through. The first failure is kept.
 QString outError();

@@ -58,7 +58,8 @@ int list(const QStringList &arguments, const HistoryStore &store)
     for (const TranscriptRecord &record : shown) {
         Console::out(Uuids::canonical(record.id) + QStringLiteral("  ")
                      + record.dateTime().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) + QStringLiteral("  ")
-                     + TranscriptRecord::kindName(record.kind).leftJustified(9) + QStringLiteral("  ") + record.title);
+                     + TranscriptRecord::kindName(record.kind).leftJustified(9) + QStringLiteral("  ")
+                     + Console::printable(record.title));
     }
     return 0;
 }
@@ -88,7 +89,7 @@ int run(const QStringList &arguments, HistoryStore &store)
             return 1;
         }
         if (verb == u"show")
-            Console::out(record->text);
+            Console::out(Console::printable(record->text, true));
         else
             store.remove(*id);
         return 0;

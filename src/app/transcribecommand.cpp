@@ -126,7 +126,7 @@ QCoro::Task<int> run(QStringList arguments, ModelStore &store, const Preferences
             break;
         const QString name = QFileInfo(file).fileName();
         auto fail = [&](const QString &message) {
-            Console::err(several ? name + QStringLiteral(": ") + message : message);
+            Console::err(several ? Console::printable(name) + QStringLiteral(": ") + message : message);
             anyFailed = true;
         };
 
@@ -162,7 +162,7 @@ QCoro::Task<int> run(QStringList arguments, ModelStore &store, const Preferences
             continue;
         }
         if (several)
-            Console::out(QStringLiteral("==> %1 <==").arg(file));
+            Console::out(QStringLiteral("==> %1 <==").arg(Console::printable(file)));
         switch (options.format) {
         case Format::text:
             Console::out(TranscriptFormats::fullText(segments));
