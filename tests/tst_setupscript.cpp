@@ -31,13 +31,6 @@ private Q_SLOTS:
             << QStringList{u"npm could not fetch nodejs-whisper@0.3.1"_s,
                            u"reason: connect ECONNREFUSED 127.0.0.1:9"_s} + advice
             << QStringList{u"ClientRequest"_s, u"code: 'ECONNREFUSED'"_s};
-        QTest::newRow("proxy certificate not trusted")
-            << QByteArray("echo 'npm error code SELF_SIGNED_CERT_IN_CHAIN' >&2\n"
-                          "echo 'npm error errno SELF_SIGNED_CERT_IN_CHAIN' >&2\n"
-                          "echo 'npm error request to https://registry.invalid/ failed, reason: self-signed "
-                          "certificate in certificate chain' >&2\n"
-                          "exit 1\n")
-            << QStringList{u"self-signed certificate in certificate chain"_s} + advice << QStringList{};
         QTest::newRow("other bytes than published")
             << QByteArray("printf 'not the package' > nodejs-whisper-0.3.1.tgz\n")
             << QStringList{u"refusing to use it"_s, u"other bytes than the published package"_s} + advice

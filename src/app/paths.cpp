@@ -1,5 +1,7 @@
 #include "paths.h"
 
+#include "logging.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -53,17 +55,19 @@ bool makePrivateFolder(const QString &folder)
         made << missing;
     if (!QDir().mkpath(path))
         return false;
-    if (made.isEmpty() || made.constFirst() != path)
+    if (made.isEmpty())
         made << path;
-    for (const QString &each : std::as_const(made))
-        QFile::setPermissions(each, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    for (const QString &each : std::as_const(made)) {
+        if (!QFile::setPermissions(each, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
+            qCWarning(lcApp) << "Could not make" << each << "private to the user";
+    }
     return true;
 }
 
 void makePrivateFile(const QString &file)
 {
-    if (QFileInfo(file).isFile())
-        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (QFileInfo(file).isFile() && !QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        qCWarning(lcApp) << "Could not make" << file << "private to the user";
 }
 
 } // namespace Paths
