@@ -13,6 +13,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDir>
 #include <QFile>
@@ -22,6 +23,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -60,6 +63,7 @@ private Q_SLOTS:
     void closedWindowKeepsMurmelRunning();
     void trayMenuDrivesMurmel();
     void keyboardShortcuts();
+    void quitStopsATranscriptionForAScript();
     void dictationCommand();
 
 private Q_SLOTS:
@@ -290,10 +294,13 @@ void TestShell::transcribeFile_data()
                                          << "That file has no audio to transcribe.";
     QTest::newRow("missing file") << "nowhere.wav" << true << "app.murmel.Murmel.Error.TranscriptionFailed"
                                   << "No such file or directory";
+    QTest::newRow("named pipe") << "pipe" << true << "app.murmel.Murmel.Error.TranscriptionFailed"
+                                << "That is not a regular file (a pipe or a device, perhaps), so Murmel does not read it.";
     QTest::newRow("relative path") << "./speech.wav" << true << "app.murmel.Murmel.Error.NotAFile"
                                    << "Give the file as an absolute path or a file URL: ./speech.wav";
-    QTest::newRow("no model") << "speech.wav" << false << "app.murmel.Murmel.Error.ModelNotReady"
+    QTest::newRow("no model, none to be had") << "speech.wav" << false << "app.murmel.Murmel.Error.ModelNotReady"
                               << "No speech model is downloaded yet. Open Murmel and download a model first.";
+    QTest::newRow("no model, downloaded first") << "speech.wav" << false << QString() << phrase;
 }
 
 void TestShell::transcribeFile()
@@ -307,8 +314,16 @@ void TestShell::transcribeFile()
     QVERIFY(notes.open(QIODevice::WriteOnly));
     notes.write("not audio at all\n");
     notes.close();
+    // Nobody ever writes to the pipe: reading it would wait for good.
+    QVERIFY(QFile::exists(m_folder.filePath(QStringLiteral("pipe")))
+            || ::mkfifo(QFile::encodeName(m_folder.filePath(QStringLiteral("pipe"))).constData(), 0600) == 0);
     if (!modelPresent)
         QVERIFY(QFile::remove(modelPath()));
+    if (errorName.isEmpty()) {
+        QFile model(m_parrot);
+        QVERIFY(model.open(QIODevice::ReadOnly));
+        m_server.setResponse(QStringLiteral("/models/ggml-base.en.bin"), {.body = model.readAll()});
+    }
     QVERIFY(launch());
 
     const QString argument = file.startsWith(u'.') ? file : m_folder.filePath(file);
@@ -415,6 +430,53 @@ void TestShell::keyboardShortcuts()
     m_desktop.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+q")});
     const MurmelProcess::Result quit = MurmelProcess::finish(*m_murmel, 10000);
     QCOMPARE(quit.exitCode, 0);
+}
+
+void TestShell::quitStopsATranscriptionForAScript()
+{
+    // A slow model and ten minutes of audio: about a minute of engine work on two cores.
+    const QString slowModel = m_folder.filePath(QStringLiteral("data/Murmel/Models/ggml-large-v3.bin"));
+    QVERIFY(FixtureModels::make(slowModel, QStringLiteral("base")));
+    QJsonObject digests;
+    digests.insert(u"base.en", FixtureModels::sha256Of(m_parrot));
+    digests.insert(u"large-v3", FixtureModels::sha256Of(slowModel));
+    QTemporaryDir other;
+    const QString catalog = other.filePath(QStringLiteral("catalog.json"));
+    QFile file(catalog);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(digests).toJson());
+    file.close();
+    const QString audio = other.filePath(QStringLiteral("long.flac"));
+    QCOMPARE(QProcess::execute(QStringLiteral("ffmpeg"),
+                               {QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-f"),
+                                QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("anoisesrc=r=16000:a=0.1"),
+                                QStringLiteral("-t"), QStringLiteral("600"), audio}),
+             0);
+    QProcessEnvironment variables = environment();
+    variables.insert(QStringLiteral("MURMEL_MODEL_CATALOG"), catalog);
+    QCOMPARE(MurmelProcess::murmel({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("whisperModel"),
+                                    QStringLiteral("\"large-v3\"")},
+                                   variables)
+                 .exitCode,
+             0);
+
+    m_murmel = new QProcess;
+    m_murmel->setProcessEnvironment(variables);
+    m_murmel->setProcessChannelMode(QProcess::ForwardedChannels);
+    ChildProcess::dieWithParent(*m_murmel);
+    m_murmel->start(MurmelProcess::binary(), {});
+    QTRY_VERIFY_WITH_TIMEOUT(m_bus.hasName(service), 20000);
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("TranscribeFile"));
+    message << audio;
+    const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, 600000);
+    QTest::qWait(5000); // decoded, loaded, and deep in the engine
+    QVERIFY(!pending.isFinished());
+
+    QVERIFY(m_panel->waitForItem());
+    m_panel->clickMenuItem(QStringLiteral("Quit Murmel"));
+    const MurmelProcess::Result quit = MurmelProcess::finish(*m_murmel, 20000);
+    QCOMPARE(quit.exitCode, 0);
+    QVERIFY(!m_bus.hasName(service));
 }
 
 void TestShell::dictationCommand()

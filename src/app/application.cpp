@@ -5,6 +5,7 @@
 #include "platform/audioinputprobe.h"
 #include "text/customizationstore.h"
 #include "speech/modelstore.h"
+#include "speech/workerstop.h"
 #include "text/keychainhelper.h"
 #include "transcripts/historystore.h"
 
@@ -49,6 +50,12 @@ Application::Application()
 {
     // The panel exists before the controller that drives it; its stop button needs the controller.
     m_hudPanel.setController(&m_hud);
+    // Quitting stops the work on worker threads and gives the bus name back at once, so a
+    // new launch finds no half-gone Murmel while the last of it winds down.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [this] {
+        WorkerStop::requestAll();
+        m_automation.release();
+    });
     connectTray();
     connectFileOpening();
 }

@@ -57,6 +57,15 @@ bool AutomationService::registerOn(QDBusConnection connection)
     return true;
 }
 
+void AutomationService::release()
+{
+    if (!m_connection.isConnected())
+        return;
+    m_connection.unregisterService(serviceName());
+    m_connection.unregisterObject(objectPath());
+    m_connection = QDBusConnection(QString());
+}
+
 QString AutomationService::status() const
 {
     switch (m_dictation.status()) {

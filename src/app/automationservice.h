@@ -60,6 +60,8 @@ public:
     // Exports the object and takes the bus name. False when either failed, for instance
     // because another Murmel already owns the name; the reason is logged.
     bool registerOn(QDBusConnection connection);
+    // Gives the bus name and the object up; calls still waiting get no answer.
+    void release();
 
     QString status() const;
 

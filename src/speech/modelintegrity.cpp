@@ -1,5 +1,7 @@
 #include "modelintegrity.h"
 
+#include "workerstop.h"
+
 #include <QFile>
 
 #include <openssl/evp.h>
@@ -45,6 +47,8 @@ QString sha256(const QString &filePath)
 
     std::vector<unsigned char> buffer(chunkSize);
     for (;;) {
+        if (WorkerStop::requested())
+            return {};
         const ssize_t count = ::read(descriptor, buffer.data(), buffer.size());
         if (count == 0)
             break;

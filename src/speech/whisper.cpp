@@ -1,6 +1,7 @@
 #include "whisper.h"
 
 #include "app/logging.h"
+#include "workerstop.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -125,6 +126,7 @@ struct Whisper::Run
     std::shared_ptr<Context> context; // keeps the context alive until the run ends
     QPointer<Whisper> owner;          // dereferenced on the main thread only
     qint64 durationMs = 0;
+    std::atomic<bool> abandoned{false}; // nobody waits for the result any more
 };
 
 std::unique_ptr<Whisper> Whisper::create(const QString &modelPath, WhisperParams params)
@@ -144,7 +146,17 @@ Whisper::Whisper(std::shared_ptr<Context> context, WhisperParams params)
 {
 }
 
-Whisper::~Whisper() = default;
+Whisper::~Whisper()
+{
+    if (const std::shared_ptr<Run> running = m_run.lock())
+        running->abandoned.store(true);
+}
+
+bool Whisper::shouldAbort(void *userData)
+{
+    const auto *run = static_cast<const Run *>(userData);
+    return WorkerStop::requested() || (run && run->abandoned.load(std::memory_order_relaxed));
+}
 
 bool Whisper::isEnglishOnly() const
 {
@@ -166,7 +178,10 @@ void Whisper::transcribe(AudioFrames frames, Completion completion)
         return;
     }
 
-    auto run = std::make_shared<Run>(Run{m_context, QPointer<Whisper>(this), frames.size() * 1000 / sampleRate});
+    auto run = std::make_shared<Run>();
+    run->context = m_context;
+    run->owner = this;
+    run->durationMs = frames.size() * 1000 / sampleRate;
     auto finish = [run, completion = std::move(completion)](QList<Segment> segments) {
         if (Whisper *owner = run->owner.data()) {
             if (const std::shared_ptr<WhisperDelegate> receiver = owner->m_delegate)
@@ -180,11 +195,14 @@ void Whisper::transcribe(AudioFrames frames, Completion completion)
     }
 
     m_inProgress->store(true);
+    m_run = run;
     WhisperParams params = m_params;
     params.raw().new_segment_callback = &Whisper::onNewSegments;
     params.raw().new_segment_callback_user_data = run.get();
     params.raw().progress_callback = &Whisper::onProgress;
     params.raw().progress_callback_user_data = run.get();
+    params.raw().abort_callback = &Whisper::shouldAbort;
+    params.raw().abort_callback_user_data = run.get();
 
     QThreadPool::globalInstance()->start([run, params, frames, finish, inProgress = m_inProgress] {
         whisper_context *handle = run->context->handle;

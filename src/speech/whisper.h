@@ -73,6 +73,8 @@ public:
 // happens on a worker thread, one at a time, and its progress, segments and completion
 // come back on the main thread. The context is freed when the object goes away, or, if
 // a run is still going, when that run ends: one context is never used by two threads.
+// A run whose object goes away, or that is still going when Murmel quits, is abandoned
+// at the engine's next step.
 class Whisper final : public QObject
 {
     Q_OBJECT
@@ -107,9 +109,11 @@ private:
 
     static void onNewSegments(whisper_context *, whisper_state *state, int count, void *userData);
     static void onProgress(whisper_context *, whisper_state *, int percent, void *userData);
+    static bool shouldAbort(void *userData);
 
     std::shared_ptr<Context> m_context;
     WhisperParams m_params;
     std::shared_ptr<WhisperDelegate> m_delegate;
     std::shared_ptr<std::atomic<bool>> m_inProgress = std::make_shared<std::atomic<bool>>(false);
+    std::weak_ptr<Run> m_run;
 };

@@ -3,6 +3,7 @@
 #include "decodermodule.h"
 
 #include "app/logging.h"
+#include "speech/workerstop.h"
 
 #include <QCoroFuture>
 #include <QFile>
@@ -10,6 +11,9 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <mutex>
 
@@ -54,6 +58,26 @@ DecodeEntryPoint entryPoint(QString *problem)
     return entry;
 }
 
+// Opens `path` without ever blocking: a named pipe or a device would hold a worker thread
+// for good. Only a regular file gets a descriptor; otherwise the reason is set.
+int openRegularFile(const QString &path, QString &reason)
+{
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        reason = qt_error_string(errno);
+        return -1;
+    }
+    struct stat status = {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        reason = S_ISDIR(status.st_mode) ? QStringLiteral("That is a folder, not an audio or video file.")
+                                         : QStringLiteral("That is not a regular file (a pipe or a device, perhaps), "
+                                                          "so Murmel does not read it.");
+        return -1;
+    }
+    return descriptor;
+}
+
 } // namespace
 
 QString AudioDecodeError::description() const
@@ -79,9 +103,17 @@ DecodeResult decodeNow(const QString &path, int envelopeBuckets)
         qCWarning(lcTranscripts) << "The audio decoder module cannot be loaded:" << problem;
         return AudioDecodeError::cannotOpen(QStringLiteral("Murmel's audio decoder is missing (%1).").arg(problem));
     }
+    QString reason;
+    const int descriptor = openRegularFile(path, reason);
+    if (descriptor < 0)
+        return AudioDecodeError::cannotOpen(reason);
+    // FFmpeg reads the very file that was checked, through the descriptor.
+    const QString checkedPath = QStringLiteral("/proc/self/fd/%1").arg(descriptor);
     DecodedAudio result;
     QString detail;
-    switch (decodeAudio(path, result.samples, result.duration, detail)) {
+    const DecodeStatus status = decodeAudio(checkedPath, result.samples, result.duration, detail, WorkerStop::flag());
+    ::close(descriptor);
+    switch (status) {
     case DecodeStatus::ok:
         break;
     case DecodeStatus::noAudioTrack:

@@ -92,7 +92,7 @@ bool resampleInto(SwrContext *resampler, const AVFrame *input, AudioFrames &samp
 } // namespace
 
 extern "C" Q_DECL_EXPORT DecodeStatus murmelDecodeAudio(const QString &path, AudioFrames &samples, double &duration,
-                                                      QString &detail)
+                                                      QString &detail, const std::atomic<bool> &stop)
 {
     routeLibraryLog();
     AVFormatContext *rawFormat = nullptr;
@@ -172,7 +172,7 @@ extern "C" Q_DECL_EXPORT DecodeStatus murmelDecodeAudio(const QString &path, Aud
         if (packet->stream_index == stream->index && avcodec_send_packet(decoder.get(), packet.get()) >= 0)
             drainFrames();
         av_packet_unref(packet.get());
-        if (failed)
+        if (failed || stop.load(std::memory_order_relaxed))
             return DecodeStatus::readFailed;
     }
     avcodec_send_packet(decoder.get(), nullptr);
