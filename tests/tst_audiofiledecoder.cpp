@@ -1,6 +1,7 @@
 #include "transcripts/audiofiledecoder.h"
 
 #include <QCoroTask>
+#include <QDataStream>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -157,18 +158,58 @@ private Q_SLOTS:
         QCOMPARE(error->description(), message);
     }
 
-    void truncatedWavKeepsWhatWasRead()
+    // One second of 32-bit float samples, among them NaN, infinities and 1e30, under a
+    // header that claims some nine hours, and a FLAC file that claims fifty days: what a
+    // broken recorder or a hostile file gives.
+    void brokenFilesGiveSaneAudio()
     {
-        QFile whole(path(u"tone.wav"_s));
-        QVERIFY(whole.open(QIODevice::ReadOnly));
-        QFile cut(path(u"cut.wav"_s));
-        QVERIFY(cut.open(QIODevice::WriteOnly));
-        cut.write(whole.read(44 + 16000 * 2)); // the header and one second of 16-bit samples
-        cut.close();
-        const DecodeResult result = AudioFileDecoder::decodeNow(path(u"cut.wav"_s), 240);
+        QByteArray samples;
+        QDataStream stream(&samples, QIODevice::WriteOnly);
+        stream.setByteOrder(QDataStream::LittleEndian);
+        stream.setFloatingPointPrecision(QDataStream::SinglePrecision);
+        const float wild[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                              -std::numeric_limits<float>::infinity(), 1e30f, -1e30f, 0.25f};
+        for (int i = 0; i < 16000; ++i)
+            stream << wild[i % 6];
+        QByteArray header;
+        QDataStream head(&header, QIODevice::WriteOnly);
+        head.setByteOrder(QDataStream::LittleEndian);
+        const quint32 claimed = 0x7ffffff0;
+        head.writeRawData("RIFF", 4);
+        head << quint32(claimed + 36);
+        head.writeRawData("WAVEfmt ", 8);
+        head << quint32(16) << quint16(3) << quint16(1) << quint32(16000) << quint32(64000) << quint16(4) << quint16(32);
+        head.writeRawData("data", 4);
+        head << claimed;
+        QFile file(path(u"broken.wav"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(header + samples);
+        file.close();
+
+        const DecodeResult result = AudioFileDecoder::decodeNow(path(u"broken.wav"_s), 240);
         QVERIFY2(std::holds_alternative<DecodedAudio>(result), qPrintable(failure(result)));
         const DecodedAudio &audio = std::get<DecodedAudio>(result);
         QVERIFY2(std::abs(audio.samples.size() - 16000) < 400, qPrintable(QString::number(audio.samples.size())));
+        QVERIFY2(std::abs(audio.duration - 1.0) < 0.05, qPrintable(QString::number(audio.duration)));
+        QVERIFY(std::all_of(audio.samples.begin(), audio.samples.end(),
+                            [](float sample) { return sample >= -1.0f && sample <= 1.0f; }));
+        QVERIFY(std::all_of(audio.envelope.begin(), audio.envelope.end(),
+                            [](float peak) { return peak >= 0.0f && peak <= 1.0f; }));
+
+        // A FLAC header whose sample count says some fifty days.
+        ffmpeg(tone(1.0) + QStringList{u"-c:a"_s, u"flac"_s, path(u"lie.flac"_s)});
+        QFile flac(path(u"lie.flac"_s));
+        QVERIFY(flac.open(QIODevice::ReadWrite));
+        QByteArray bytes = flac.readAll();
+        bytes[21] = char(bytes[21] | 0x0f);
+        bytes.replace(22, 4, QByteArray(4, char(0xff)));
+        QVERIFY(flac.seek(0));
+        flac.write(bytes);
+        flac.close();
+        const DecodeResult flacResult = AudioFileDecoder::decodeNow(path(u"lie.flac"_s), 240);
+        QVERIFY2(std::holds_alternative<DecodedAudio>(flacResult), qPrintable(failure(flacResult)));
+        QVERIFY2(std::abs(std::get<DecodedAudio>(flacResult).duration - 1.0) < 0.05,
+                 qPrintable(QString::number(std::get<DecodedAudio>(flacResult).duration)));
     }
 
     void silenceHasAnAllZeroEnvelope()

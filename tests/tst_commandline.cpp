@@ -120,6 +120,7 @@ private Q_SLOTS:
         QTest::newRow("integer") << u"retentionDays"_s << u"30"_s << u"0"_s;
         QTest::newRow("string") << u"language"_s << u"\"de\""_s << u"\"auto\""_s;
         QTest::newRow("choice") << u"dictationSpeed"_s << u"\"accurate\""_s << u"\"fast\""_s;
+        QTest::newRow("cleanup mode") << u"cleanupMode"_s << u"\"email\""_s << u"\"off\""_s;
         QTest::newRow("dictionary") << u"dictateHotkey"_s << u"{\"display\":\"Ctrl+Alt+Space\",\"keyCode\":57,\"modifiers\":786432}"_s << u"null"_s;
         QTest::newRow("data") << u"vocabularyRules"_s << u"[{\"heard\":\"murmle\",\"wanted\":\"Murmel\"}]"_s << u"null"_s;
     }
@@ -147,7 +148,10 @@ private Q_SLOTS:
         QTest::newRow("get unknown key") << QStringList{u"get"_s, u"theme"_s} << u"Unknown preference \"theme\""_s;
         QTest::newRow("string for a boolean") << QStringList{u"set"_s, u"holdToTalk"_s, u"\"true\""_s} << u"\"holdToTalk\" takes a boolean"_s;
         QTest::newRow("fraction for an integer") << QStringList{u"set"_s, u"retentionDays"_s, u"1.5"_s} << u"\"retentionDays\" takes an integer"_s;
-        QTest::newRow("negative days") << QStringList{u"set"_s, u"retentionDays"_s, u"-3"_s} << u"0 or more"_s;
+        QTest::newRow("days the picker lacks") << QStringList{u"set"_s, u"retentionDays"_s, u"-3"_s} << u"takes one of: 0, 30, 7"_s;
+        QTest::newRow("unknown language") << QStringList{u"set"_s, u"language"_s, u"\"klingon\""_s} << u"takes one of: auto, en, zh"_s;
+        QTest::newRow("unknown cleanup mode") << QStringList{u"set"_s, u"cleanupMode"_s, u"\"custom:6F9619FF-8B86-D011-B42D-00C04FC964FF\""_s}
+                                              << u"takes one of: off, clean"_s;
         QTest::newRow("not JSON") << QStringList{u"set"_s, u"language"_s, u"de"_s} << u"de is not a JSON value"_s;
         QTest::newRow("two values") << QStringList{u"set"_s, u"language"_s, u"\"de\", \"fr\""_s} << u"is not a JSON value"_s;
         QTest::newRow("unknown model") << QStringList{u"set"_s, u"whisperModel"_s, u"\"medium\""_s} << u"base.en, base, small, large-v3"_s;
@@ -165,6 +169,18 @@ private Q_SLOTS:
         QCOMPARE(result.exitCode, 2);
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
         QVERIFY(!QFile::exists(preferencesPath()));
+    }
+
+    void cleanupModeTakesAnExistingCustomStyle()
+    {
+        const QString selection = u"\"custom:6F9619FF-8B86-D011-B42D-00C04FC964FF\""_s;
+        QCOMPARE(murmel({u"config"_s, u"set"_s, u"customStyles"_s,
+                         u"[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"name\":\"Pirate\",\"prompt\":\"Arr.\"}]"_s})
+                     .exitCode,
+                 0);
+        const Result set = murmel({u"config"_s, u"set"_s, u"cleanupMode"_s, selection});
+        QVERIFY2(set.exitCode == 0, qPrintable(set.err));
+        QCOMPARE(murmel({u"config"_s, u"get"_s, u"cleanupMode"_s}).out.trimmed(), selection);
     }
 
     void runningApplicationSeesTheChangeAtItsNextRead()

@@ -128,10 +128,10 @@ private Q_SLOTS:
         environment.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
         environment.insert(u"XDG_DATA_HOME"_s, home.filePath(u"data"_s));
 
-        const auto set = MurmelProcess::murmel({u"config"_s, u"set"_s, u"language"_s, u"\"Grüße\""_s}, environment);
+        const auto set = MurmelProcess::murmel({u"config"_s, u"set"_s, u"cleanupModel"_s, u"\"Grüße\""_s}, environment);
         QCOMPARE(set.err, QString());
         QCOMPARE(set.exitCode, 0);
-        const auto get = MurmelProcess::murmel({u"config"_s, u"get"_s, u"language"_s}, environment);
+        const auto get = MurmelProcess::murmel({u"config"_s, u"get"_s, u"cleanupModel"_s}, environment);
         QCOMPARE(get.err, QString());
         QCOMPARE(get.out.trimmed(), u"\"Grüße\""_s);
     }

@@ -3,6 +3,7 @@
 #include "console.h"
 #include "preferencekeys.h"
 #include "preferences.h"
+#include "text/customization.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -78,8 +79,18 @@ const PreferenceKey *lookUp(const QString &name)
     return key;
 }
 
+// Whether `value` selects one of the user's own cleanup styles.
+bool selectsCustomStyle(const Preferences &preferences, const QString &value)
+{
+    for (const CustomStyle &style : Settings::customStyles(preferences)) {
+        if (Settings::customSelection(style.id) == value)
+            return true;
+    }
+    return false;
+}
+
 // Why `value` cannot be stored under `key`, or nothing when it can.
-std::optional<QString> refusal(const PreferenceKey &key, const QJsonValue &value)
+std::optional<QString> refusal(const PreferenceKey &key, const QJsonValue &value, const Preferences &preferences)
 {
     const QString wrongType = QStringLiteral("\"%1\" takes %2.").arg(key.name, typeName(key.type));
     switch (key.type) {
@@ -91,14 +102,21 @@ std::optional<QString> refusal(const PreferenceKey &key, const QJsonValue &value
         const double number = value.toDouble(-1.0);
         if (!value.isDouble() || number != static_cast<double>(static_cast<qint64>(number)))
             return wrongType;
-        if (key.name == PreferenceKeys::retentionDays && number < 0)
-            return QStringLiteral("\"%1\" takes a number of days, 0 or more (0 keeps transcripts forever).").arg(key.name);
+        if (key.name == PreferenceKeys::retentionDays
+            && !PreferenceKeys::retentionChoices().contains(static_cast<qint64>(number))) {
+            QStringList days;
+            for (const int choice : PreferenceKeys::retentionChoices())
+                days << QString::number(choice);
+            return QStringLiteral("\"%1\" takes one of: %2 (0 keeps transcripts forever).")
+                .arg(key.name, days.join(QStringLiteral(", ")));
+        }
         break;
     }
     case PreferenceType::string:
         if (!value.isString())
             return wrongType;
-        if (!key.choices.isEmpty() && !key.choices.contains(value.toString()))
+        if (!key.choices.isEmpty() && !key.choices.contains(value.toString())
+            && !(key.name == PreferenceKeys::cleanupMode && selectsCustomStyle(preferences, value.toString())))
             return QStringLiteral("\"%1\" takes one of: %2.").arg(key.name, key.choices.join(QStringLiteral(", ")));
         break;
     case PreferenceType::dictionary:
@@ -158,7 +176,7 @@ int set(Preferences &preferences, const QString &name, const QString &text)
                                     "murmel config set language '\"de\"'").arg(text));
         return 2;
     }
-    if (const std::optional<QString> reason = refusal(*key, *value)) {
+    if (const std::optional<QString> reason = refusal(*key, *value, preferences)) {
         Console::err(*reason);
         return 2;
     }

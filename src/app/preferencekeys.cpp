@@ -1,5 +1,8 @@
 #include "preferencekeys.h"
 
+#include "speech/whisperlanguage.h"
+#include "text/cleanupmode.h"
+
 #include <QtGlobal>
 
 namespace PreferenceKeys {
@@ -13,6 +16,32 @@ QString defaultWhisperModel()
 #endif
 }
 
+namespace {
+
+QStringList languageCodes()
+{
+    QStringList codes;
+    for (const WhisperLanguage language : WhisperLanguage::allCases())
+        codes << language.rawValue();
+    return codes;
+}
+
+QStringList builtInCleanupModes()
+{
+    QStringList modes;
+    for (const CleanupMode mode : CleanupMode::allCases())
+        modes << mode.rawValue();
+    return modes;
+}
+
+} // namespace
+
+const QList<int> &retentionChoices()
+{
+    static const QList<int> days = {0, 30, 7};
+    return days;
+}
+
 const QList<PreferenceKey> &all()
 {
     using T = PreferenceType;
@@ -22,10 +51,10 @@ const QList<PreferenceKey> &all()
           QStringLiteral("large-v3")}},
         {dictationSpeed, T::string, QStringLiteral("fast"),
          {QStringLiteral("fast"), QStringLiteral("accurate")}},
-        {language, T::string, QStringLiteral("auto"), {}},
+        {language, T::string, QStringLiteral("auto"), languageCodes()},
         {holdToTalk, T::boolean, false, {}},
         {clipboardSafeInsert, T::boolean, false, {}},
-        {cleanupMode, T::string, QStringLiteral("off"), {}},
+        {cleanupMode, T::string, QStringLiteral("off"), builtInCleanupModes()},
         {cleanupModel, T::string, QStringLiteral("claude-opus-4-8"), {}},
         {soundsEnabled, T::boolean, true, {}},
         {voiceEnabled, T::boolean, true, {}},

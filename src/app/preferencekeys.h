@@ -16,7 +16,8 @@ struct PreferenceKey
     PreferenceType type;
     // Undefined when the key has no default (its absence means something of its own).
     QJsonValue defaultValue;
-    // For string keys with a closed set of values: the values the command line accepts.
+    // For string keys with a closed set of values: the values the command line accepts
+    // ("cleanupMode" also takes the selection of an existing custom style).
     QStringList choices;
 };
 
@@ -41,6 +42,8 @@ inline const QString customStyles = QStringLiteral("customStyles");
 
 // Every key, in the order the settings are documented.
 const QList<PreferenceKey> &all();
+// The days "retentionDays" may hold, in picker order; 0 keeps transcripts forever.
+const QList<int> &retentionChoices();
 // The key named `name`, or nullptr.
 const PreferenceKey *find(QStringView name);
 

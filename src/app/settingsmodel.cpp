@@ -221,7 +221,10 @@ QVariantList SettingsModel::cleanupModels()
 
 QVariantList SettingsModel::retentionChoices()
 {
-    return {choice(0, tr("Forever")), choice(30, tr("30 days")), choice(7, tr("7 days"))};
+    QVariantList entries;
+    for (const int days : PreferenceKeys::retentionChoices())
+        entries << choice(days, days == 0 ? tr("Forever") : tr("%1 days").arg(days));
+    return entries;
 }
 
 QVariantList SettingsModel::cleanupModes() const

@@ -1,5 +1,7 @@
 #include "sampleconverter.h"
 
+#include "speech/transcriptsegment.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -34,7 +36,7 @@ float sampleAt(const char *sample, QAudioFormat::SampleFormat format)
     case QAudioFormat::Float: {
         float value;
         std::memcpy(&value, sample, sizeof value);
-        return value;
+        return saneSample(value);
     }
     default:
         return 0.0f;

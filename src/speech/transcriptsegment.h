@@ -4,6 +4,8 @@
 #include <QString>
 #include <QUuid>
 
+#include <algorithm>
+
 // One recognised stretch of speech, times in seconds from the start of the audio.
 // A value type; every conversion from the engine makes a fresh id.
 struct TranscriptSegment
@@ -19,3 +21,11 @@ struct TranscriptSegment
 // 16 kHz mono 32-bit float samples, the one audio format the engine takes. Implicitly
 // shared: handing it to another thread or object copies nothing.
 using AudioFrames = QList<float>;
+
+// A sample fit for the engine: NaN becomes silence and anything louder than full scale
+// is clipped. Broken float audio otherwise sends the decoder into minutes of work per
+// second and times that run backwards.
+inline float saneSample(float value)
+{
+    return value == value ? std::clamp(value, -1.0f, 1.0f) : 0.0f;
+}

@@ -41,7 +41,8 @@ void postToMain(Call &&call)
 }
 
 // Segments first..last-1, read through the engine's getters for a context or a state.
-// Segments without text are skipped; times (10 ms units) may run past the audio's end.
+// Segments without text are skipped. Times (10 ms units) are clamped into the audio: on
+// broken audio the engine reports them past the end and even before the start.
 template<typename Source>
 QList<Segment> collectSegments(Source *source, int first, int last, qint64 durationMs,
                                const char *(*text)(Source *, int), int64_t (*t0)(Source *, int),
@@ -52,8 +53,9 @@ QList<Segment> collectSegments(Source *source, int first, int last, qint64 durat
         const char *segmentText = text(source, i);
         if (!segmentText)
             continue;
-        segments << Segment{std::min<qint64>(t0(source, i) * 10, durationMs),
-                            std::min<qint64>(t1(source, i) * 10, durationMs), QString::fromUtf8(segmentText)};
+        const qint64 start = std::clamp<qint64>(t0(source, i) * 10, 0, durationMs);
+        const qint64 end = std::clamp<qint64>(t1(source, i) * 10, start, durationMs);
+        segments << Segment{start, end, QString::fromUtf8(segmentText)};
     }
     return segments;
 }

@@ -123,6 +123,11 @@ DecodeResult decodeNow(const QString &path, int envelopeBuckets)
     case DecodeStatus::openFailed:
         return AudioDecodeError::cannotOpen(detail);
     }
+    // The container's claim stands unless the audio itself disagrees: a header can say a
+    // billion seconds, or nothing at all.
+    const double decoded = static_cast<double>(result.samples.size()) / 16000.0;
+    if (!(std::abs(result.duration - decoded) <= std::max(1.0, decoded * 0.05)))
+        result.duration = decoded;
     result.envelope = makeEnvelope(result.samples, envelopeBuckets);
     return result;
 }

@@ -11,7 +11,7 @@
 // A decoded audio or video file: its first audio stream as 16 kHz mono float samples.
 struct DecodedAudio
 {
-    double duration = 0.0;   // seconds, as the audio stream declares it
+    double duration = 0.0;   // seconds, as the stream declares it; the decoded length where they disagree
     AudioFrames samples;
     QList<float> envelope;   // peak per bucket, the loudest bucket 1.0
 };

@@ -86,6 +86,7 @@ bool resampleInto(SwrContext *resampler, const AVFrame *input, AudioFrames &samp
     const int written = swr_convert(resampler, &out, room, input ? const_cast<const uint8_t **>(input->extended_data) : nullptr,
                                     inputCount);
     samples.resize(before + std::max(written, 0));
+    std::transform(samples.begin() + before, samples.end(), samples.begin() + before, saneSample);
     return written >= 0;
 }
 
@@ -145,9 +146,11 @@ extern "C" Q_DECL_EXPORT DecodeStatus murmelDecodeAudio(const QString &path, Aud
         return DecodeStatus::readFailed;
 
     // Sized once from the declared duration, so the list never reallocates (and never
-    // briefly holds the audio twice) while it fills.
+    // briefly holds the audio twice) while it fills. A container may claim any length:
+    // past two hours the list grows as it must.
+    constexpr double longestReserved = 2 * 3600.0;
     if (duration > 0.0)
-        samples.reserve(static_cast<qsizetype>(std::ceil(duration * outputRate)) + outputRate);
+        samples.reserve(static_cast<qsizetype>(std::ceil(std::min(duration, longestReserved) * outputRate)) + outputRate);
 
     std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
