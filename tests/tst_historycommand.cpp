@@ -114,6 +114,67 @@ private Q_SLOTS:
         QCOMPARE(again.lastErrLine(), u"No transcript has the id "_s + id + u'.');
     }
 
+    void parallelDeletesAllLand()
+    {
+        m_added << store()->add(TranscriptRecord::Kind::dictation, u"third"_s, u"third"_s);
+        std::vector<std::unique_ptr<QProcess>> deleting;
+        for (const TranscriptRecord &record : std::as_const(m_added)) {
+            deleting.push_back(std::make_unique<QProcess>());
+            deleting.back()->start(MurmelProcess::binary(), {u"history"_s, u"delete"_s, Uuids::canonical(record.id)});
+        }
+        for (const auto &process : deleting)
+            QCOMPARE(MurmelProcess::finish(*process).exitCode, 0);
+        QCOMPARE(store()->records().size(), 0);
+    }
+
+    void failedSavesAreErrors_data()
+    {
+        QTest::addColumn<QString>("mounts");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("read-only folder") << u"mount --bind -o ro \"$H\" \"$H\""_s
+                                          << u"The history could not be saved: its folder cannot be written to."_s;
+        // Room for the lock file and not a page more.
+        QTest::newRow("disk full") << u"cp \"$H/history.json\" \"$H/..\"; mount -t tmpfs -o size=64k none \"$H\"; "
+                                      "cp \"$H/../history.json\" \"$H\"; head -c 57344 /dev/zero > \"$H/filler\""_s
+                                   << u"The history could not be saved: No space left on device."_s;
+    }
+
+    void failedSavesAreErrors()
+    {
+        QFETCH(QString, mounts);
+        QFETCH(QString, message);
+        const QString folder = QFileInfo(historyPath()).absolutePath();
+        const Result result = MurmelProcess::murmelConfined(u"H='%1'\n"_s.arg(folder) + mounts,
+                                                            {u"history"_s, u"delete"_s, Uuids::canonical(m_added.at(0).id)});
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.lastErrLine(), message);
+        QCOMPARE(store()->records().size(), 2);
+    }
+
+    // Damage is said, and fails the script; what can be read is still listed, and a far date
+    // shows as unknown.
+    void damagedHistoryIsReported()
+    {
+        QFile file(historyPath());
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QJsonArray records = QJsonDocument::fromJson(file.readAll()).array();
+        QJsonObject dictation = records.at(0).toObject(), interview = records.at(1).toObject();
+        dictation[u"date"] = 1e15;
+        interview[u"kind"] = u"memo"_s;
+        QVERIFY(file.resize(0));
+        file.write(QJsonDocument(QJsonArray{dictation, interview}).toJson());
+        file.close();
+
+        const Result listed = murmel({u"history"_s});
+        QCOMPARE(listed.exitCode, 1);
+        QCOMPARE(listed.out, Uuids::canonical(m_added.at(1).id) + u"  unknown date      dictation  Send the report\n"_s);
+        QCOMPARE(listed.lastErrLine(), u"The history file is damaged: 1 of its 2 transcripts cannot be read. "
+                                       "It will be kept under another name when the history next changes."_s);
+        const Result json = murmel({u"history"_s, u"--json"_s});
+        QCOMPARE(json.exitCode, 1);
+        QVERIFY(QJsonDocument::fromJson(json.out.toUtf8()).array().at(0).toObject().value(u"time").isNull());
+    }
+
     void refusals_data()
     {
         QTest::addColumn<QStringList>("arguments");

@@ -141,36 +141,49 @@ private Q_SLOTS:
         QCOMPARE(store->data(store->index(1), HistoryStore::IdRole).toUuid(), QUuid::fromString(uuid(2)));
     }
 
-    void unreadableFilesAreKeptNotLost_data()
+    void damagedFilesAreReportedAndKept_data()
     {
         QTest::addColumn<QByteArray>("content");
-        QTest::newRow("unknown kind") << QByteArray("[" + recordJson(uuid(1), 100, u"dictation"_s) + "," + recordJson(uuid(2), 200, u"memo"_s) + "]");
-        QTest::newRow("truncated") << QByteArray("[" + recordJson(uuid(1), 100, u"dictation"_s)).chopped(10);
-        QTest::newRow("missing title") << QByteArray(R"([{"id":"00000000-0000-0000-0000-000000000001","date":1,"kind":"file","text":"x"}])");
-        QTest::newRow("date as a string") << QByteArray(R"([{"id":"00000000-0000-0000-0000-000000000001","date":"1","kind":"file","title":"t","text":"x"}])");
-        QTest::newRow("not an array") << QByteArray("{}");
+        QTest::addColumn<QStringList>("readable");
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("unknown kind") << QByteArray("[" + recordJson(uuid(1), 100, u"dictation"_s, u"fine"_s) + "," + recordJson(uuid(2), 200, u"memo"_s) + "]")
+                                      << QStringList{u"fine"_s} << u"1 of its 2 transcripts cannot be read"_s;
+        QTest::newRow("truncated") << QByteArray("[" + recordJson(uuid(1), 100, u"dictation"_s)).chopped(10) << QStringList()
+                                   << u"it is not valid JSON"_s;
+        QTest::newRow("missing title") << QByteArray(R"([{"id":"00000000-0000-0000-0000-000000000001","date":1,"kind":"file","text":"x"}])")
+                                       << QStringList() << u"1 of its 1 transcripts"_s;
+        QTest::newRow("date as a string") << QByteArray(R"([{"id":"00000000-0000-0000-0000-000000000001","date":"1","kind":"file","title":"t","text":"x"}])")
+                                          << QStringList() << u"1 of its 1 transcripts"_s;
+        QTest::newRow("not an array") << QByteArray("{}") << QStringList() << u"it holds no list of transcripts"_s;
     }
 
-    void unreadableFilesAreKeptNotLost()
+    void damagedFilesAreReportedAndKept()
     {
         QFETCH(QByteArray, content);
+        QFETCH(QStringList, readable);
+        QFETCH(QString, damage);
         writeFile(content);
         auto store = open();
-        QVERIFY(store->records().isEmpty());
+        QCOMPARE(titles(store->records()), readable);
+        QVERIFY(store->isDamaged());
+        QVERIFY2(store->problem().startsWith(u"The history file is damaged: "_s + damage), qPrintable(store->problem()));
         QCOMPARE(fileContent(), content); // loading alone changes nothing
 
+        QSignalSpy problem(store.get(), &HistoryStore::problemChanged);
         store->add(TranscriptRecord::Kind::dictation, u"new"_s, u"new text"_s);
         const QStringList kept = QDir(QFileInfo(path()).absolutePath()).entryList({u"history.json.unreadable-*"_s});
         QCOMPARE(kept.size(), 1);
         QFile aside(QFileInfo(path()).absolutePath() + u'/' + kept.first());
         QVERIFY(aside.open(QIODevice::ReadOnly));
         QCOMPARE(aside.readAll(), content);
-        QCOMPARE(open()->records().size(), 1);
+        QCOMPARE(problem.size(), 1);
+        QVERIFY(store->problem().endsWith(kept.first() + u'.'));
+        QCOMPARE(open()->records().size(), readable.size() + 1);
 
         // Only once: the next save writes in place.
         store->add(TranscriptRecord::Kind::dictation, u"another"_s, u"text"_s);
         QCOMPARE(QDir(QFileInfo(path()).absolutePath()).entryList({u"history.json.unreadable-*"_s}).size(), 1);
-        QCOMPARE(open()->records().size(), 2);
+        QCOMPARE(open()->records().size(), readable.size() + 2);
     }
 
     void retentionAtTheCutoff()
@@ -310,9 +323,22 @@ private Q_SLOTS:
         store->remove(a.id);
         QCOMPARE(titles(store->records()), (QStringList{u"c"_s, u"b"_s}));
         QCOMPARE(removed.size(), 1);
+        // Emptied by hand elsewhere: that stands, and the save still happens.
         QFile::remove(path());
-        store->remove(QUuid::createUuid());
-        QCOMPARE(open()->records().size(), 2);
+        QVERIFY(store->remove(QUuid::createUuid()));
+        QVERIFY(QFile::exists(path()));
+        QCOMPARE(store->records().size(), 0);
+    }
+
+    // The application and `murmel history delete` each hold the file: neither undoes the other.
+    void anotherWritersChangesAreMerged()
+    {
+        auto app = open();
+        const TranscriptRecord doomed = app->add(TranscriptRecord::Kind::dictation, u"doomed"_s, u"x"_s);
+        QVERIFY(open()->remove(doomed.id));
+        QTRY_COMPARE(app->records().size(), 0); // seen without any change of its own
+        app->add(TranscriptRecord::Kind::file, u"kept"_s, u"y"_s);
+        QCOMPARE(titles(open()->records()), QStringList{u"kept"_s});
     }
 
     void tenThousandRecords()

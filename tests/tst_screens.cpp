@@ -32,6 +32,7 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -312,6 +313,22 @@ private Q_SLOTS:
         click(named(view, u"clearSearchButton"_s));
         QCOMPARE(search->property("text").toString(), QString());
         QCOMPARE(model.count(), 1);
+
+        // Damaged from outside: the screen says so instead of looking empty.
+        QFile file(m_environment.dataHome() + u"/Murmel/History/history.json"_s);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"is damaged: it is not valid JSON"_s));
+        file.write("[{\"id\": ");
+        file.close();
+        QTRY_VERIFY(named(view, u"historyProblem"_s)->isVisible());
+        shownTexts = texts(view);
+        QVERIFY(shownTexts.contains(u"No transcripts could be read"_s));
+        QVERIFY2(named(view, u"historyProblem"_s)->property("text").toString().startsWith(u"The history file is damaged: it is not valid JSON"_s),
+                 qPrintable(shownTexts.join(u" | "_s)));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[]"); // mended from outside: the note goes
+        file.close();
+        QTRY_VERIFY(!named(view, u"historyProblem"_s)->isVisible());
     }
 
     void historyFiltersAndSearches()

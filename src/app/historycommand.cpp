@@ -17,6 +17,16 @@ std::optional<QUuid> recordId(const QString &text)
     return id;
 }
 
+// A damaged history file is said plainly, and fails a script that read from it: what was
+// shown may not be all there is.
+int reportDamage(const HistoryStore &store)
+{
+    if (store.problem().isEmpty())
+        return 0;
+    Console::err(store.problem());
+    return store.isDamaged() ? 1 : 0;
+}
+
 int list(const QStringList &arguments, const HistoryStore &store)
 {
     KindFilter filter = KindFilter::all;
@@ -49,15 +59,18 @@ int list(const QStringList &arguments, const HistoryStore &store)
         QJsonArray records;
         for (const TranscriptRecord &record : shown) {
             QJsonObject object = record.toJson();
-            object.insert(QStringLiteral("time"), record.dateTime().toString(Qt::ISODateWithMs));
+            const QDateTime time = record.dateTime();
+            object.insert(QStringLiteral("time"), time.isValid() ? QJsonValue(time.toString(Qt::ISODateWithMs)) : QJsonValue());
             records.append(object);
         }
         Console::write(QString::fromUtf8(QJsonDocument(records).toJson(QJsonDocument::Indented)));
         return 0;
     }
     for (const TranscriptRecord &record : shown) {
-        Console::out(Uuids::canonical(record.id) + QStringLiteral("  ")
-                     + record.dateTime().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) + QStringLiteral("  ")
+        const QDateTime time = record.dateTime();
+        const QString when = time.isValid() ? time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+                                            : QStringLiteral("unknown date").leftJustified(16);
+        Console::out(Uuids::canonical(record.id) + QStringLiteral("  ") + when + QStringLiteral("  ")
                      + TranscriptRecord::kindName(record.kind).leftJustified(9) + QStringLiteral("  ")
                      + Console::printable(record.title));
     }
@@ -88,13 +101,16 @@ int run(const QStringList &arguments, HistoryStore &store)
             Console::err(QStringLiteral("No transcript has the id %1.").arg(Uuids::canonical(*id)));
             return 1;
         }
-        if (verb == u"show")
+        if (verb == u"show") {
             Console::out(Console::printable(record->text, true));
-        else
-            store.remove(*id);
-        return 0;
+        } else if (!store.remove(*id)) {
+            Console::err(store.problem());
+            return 1;
+        }
+        return reportDamage(store);
     }
-    return list(arguments, store);
+    const int listed = list(arguments, store);
+    return listed == 0 ? reportDamage(store) : listed;
 }
 
 } // namespace HistoryCommand

@@ -31,6 +31,7 @@ HistoryViewModel::HistoryViewModel(HistoryStore &store, Clipboard &clipboard, QO
     connect(&m_store, &QAbstractItemModel::rowsInserted, this, &HistoryViewModel::rebuild);
     connect(&m_store, &QAbstractItemModel::rowsRemoved, this, &HistoryViewModel::rebuild);
     connect(&m_store, &QAbstractItemModel::dataChanged, this, &HistoryViewModel::rebuild);
+    connect(&m_store, &HistoryStore::problemChanged, this, &HistoryViewModel::problemChanged);
     m_rows = m_store.filtered(m_query, m_filter);
 }
 
@@ -110,7 +111,9 @@ QString HistoryViewModel::placeholder() const
 {
     if (!m_rows.isEmpty())
         return {};
-    return m_store.records().isEmpty() ? tr("No transcripts yet") : tr("No matches");
+    if (!m_store.records().isEmpty())
+        return tr("No matches");
+    return m_store.isDamaged() ? tr("No transcripts could be read") : tr("No transcripts yet");
 }
 
 QString HistoryViewModel::placeholderIcon() const
@@ -123,6 +126,8 @@ QString HistoryViewModel::placeholderIcon() const
 QString HistoryViewModel::dateText(const TranscriptRecord &record)
 {
     const QDateTime local = record.dateTime().toLocalTime();
+    if (!local.isValid())
+        return tr("Unknown date");
     const QLocale locale;
     return locale.toString(local.date(), QLocale::ShortFormat) + u' ' + locale.toString(local.time(), QLocale::ShortFormat);
 }

@@ -28,10 +28,13 @@ class HistoryViewModel final : public QAbstractListModel
     Q_PROPERTY(QString selectedDate READ selectedDate NOTIFY selectionChanged)
     Q_PROPERTY(QString selectedText READ selectedText NOTIFY selectionChanged)
     Q_PROPERTY(int count READ count NOTIFY countChanged)
-    // "No transcripts yet" for an empty history, "No matches" when nothing passes the
-    // search, else empty; the icon is "mic" or "search".
+    // "No transcripts yet" for an empty history ("No transcripts could be read" for a
+    // damaged one), "No matches" when nothing passes the search, else empty; the icon is
+    // "mic" or "search".
     Q_PROPERTY(QString placeholder READ placeholder NOTIFY countChanged)
     Q_PROPERTY(QString placeholderIcon READ placeholderIcon NOTIFY countChanged)
+    // What is wrong with the history file (damaged, not saved), empty while all is well.
+    Q_PROPERTY(QString problem READ problem NOTIFY problemChanged)
 
 public:
     enum Role {
@@ -57,6 +60,7 @@ public:
     int count() const { return int(m_rows.size()); }
     QString placeholder() const;
     QString placeholderIcon() const;
+    QString problem() const { return m_store.problem(); }
 
     // The date as the list and the detail show it: an abbreviated date and a short time
     // in the user's locale.
@@ -76,6 +80,7 @@ Q_SIGNALS:
     void kindFilterChanged();
     void selectionChanged();
     void countChanged();
+    void problemChanged();
 
 private:
     void rebuild();

@@ -8,10 +8,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLockFile>
 #include <QSaveFile>
 #include <QTextBoundaryFinder>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -21,10 +25,23 @@ HistoryStore::HistoryStore(QString filePath, Preferences &preferences, QObject *
     , m_preferences(preferences)
     , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
 {
-    Paths::makePrivateFolder(QFileInfo(m_filePath).absolutePath());
+    const QString folder = QFileInfo(m_filePath).absolutePath();
+    Paths::makePrivateFolder(folder);
     Paths::makePrivateFile(m_filePath);
     load();
     applyRetention();
+    // Another process's change (a `murmel history delete`) shows at once. Every save
+    // replaces the file, so the folder is watched as well, and the new file again.
+    auto *watcher = new QFileSystemWatcher({folder}, this);
+    const auto follow = [this, watcher] {
+        if (!watcher->files().contains(m_filePath) && QFile::exists(m_filePath))
+            watcher->addPath(m_filePath);
+        if (onDisk() != m_seen)
+            load();
+    };
+    connect(watcher, &QFileSystemWatcher::directoryChanged, this, follow);
+    connect(watcher, &QFileSystemWatcher::fileChanged, this, follow);
+    follow();
 }
 
 HistoryStore &HistoryStore::shared()
@@ -34,34 +51,48 @@ HistoryStore &HistoryStore::shared()
     return *instance;
 }
 
+HistoryStore::Seen HistoryStore::onDisk() const
+{
+    struct stat status = {};
+    if (::stat(QFile::encodeName(m_filePath).constData(), &status) != 0)
+        return {};
+    return {true, static_cast<quint64>(status.st_ino), static_cast<qint64>(status.st_size),
+            static_cast<qint64>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
 void HistoryStore::load()
 {
-    QFile file(m_filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray bytes = file.readAll();
-    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    m_seen = onDisk();
+    m_damage.reset();
     QList<TranscriptRecord> records;
-    bool readable = document.isArray();
-    if (readable) {
-        const QJsonArray list = document.array();
-        records.reserve(list.size());
-        for (const QJsonValue &element : list) {
-            std::optional<TranscriptRecord> record = TranscriptRecord::fromJson(element);
-            if (!record) {
-                readable = false;
-                break;
+    QFile file(m_filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (file.exists())
+            m_damage = tr("it cannot be read (%1)").arg(file.errorString());
+    } else if (const QByteArray bytes = file.readAll(); !bytes.isEmpty()) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+        if (error.error != QJsonParseError::NoError) {
+            m_damage = tr("it is not valid JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset);
+        } else if (!document.isArray()) {
+            m_damage = tr("it holds no list of transcripts");
+        } else {
+            const QJsonArray list = document.array();
+            records.reserve(list.size());
+            for (const QJsonValue &element : list) {
+                if (std::optional<TranscriptRecord> record = TranscriptRecord::fromJson(element))
+                    records.append(std::move(*record));
             }
-            records.append(std::move(*record));
+            if (records.size() != list.size())
+                m_damage = tr("%1 of its %2 transcripts cannot be read").arg(list.size() - records.size()).arg(list.size());
         }
     }
-    if (!readable) {
-        m_keepUnreadableFile = true;
-        return;
-    }
+    if (m_damage)
+        qCWarning(lcTranscripts).noquote() << "The history file" << m_filePath << "is damaged:" << *m_damage;
     std::stable_sort(records.begin(), records.end(),
                      [](const TranscriptRecord &a, const TranscriptRecord &b) { return a.date > b.date; });
     setRecords(std::move(records));
+    updateProblem();
 }
 
 HistoryStore::Derived HistoryStore::derive(const TranscriptRecord &record)
@@ -70,17 +101,38 @@ HistoryStore::Derived HistoryStore::derive(const TranscriptRecord &record)
             record.text.toCaseFolded()};
 }
 
-void HistoryStore::save()
+bool HistoryStore::change(const std::function<void()> &apply)
 {
-    if (m_keepUnreadableFile) {
+    QLockFile lock(m_filePath + QStringLiteral(".lock"));
+    if (!lock.tryLock(10000)) {
+        // The change still shows here; it is only not on disk.
+        apply();
+        m_failure = lock.error() == QLockFile::LockFailedError
+                        ? tr("The history could not be saved: another Murmel process kept it locked.")
+                        : tr("The history could not be saved: its folder cannot be written to.");
+        updateProblem();
+        return false;
+    }
+    if (onDisk() != m_seen)
+        load();
+    apply();
+    return save();
+}
+
+bool HistoryStore::save()
+{
+    m_failure.clear();
+    if (m_damage) {
         const QString aside = m_filePath + QStringLiteral(".unreadable-")
             + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmssZ"));
         if (!QFile::rename(m_filePath, aside) && QFile::exists(m_filePath)) {
-            qCWarning(lcTranscripts) << "The history file cannot be read or moved aside; new transcripts are kept in memory only";
-            return;
+            m_failure = tr("The history could not be saved: the damaged history file cannot be moved aside.");
+            updateProblem();
+            return false;
         }
-        qCWarning(lcTranscripts).noquote() << "The history file could not be read; it was kept as" << aside;
-        m_keepUnreadableFile = false;
+        qCWarning(lcTranscripts).noquote() << "The damaged history file was kept as" << aside;
+        m_damage.reset();
+        m_keptAside = aside;
     }
     // The array is put together from each record's stored JSON text: saving ten thousand
     // records then costs little more than writing the file.
@@ -97,11 +149,32 @@ void HistoryStore::save()
     }
     bytes += ']';
     QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly))
+    if (file.open(QIODevice::WriteOnly)) {
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        file.write(bytes);
+        if (file.commit())
+            m_seen = onDisk();
+    }
+    if (file.error() != QFileDevice::NoError) {
+        m_failure = tr("The history could not be saved: %1.").arg(file.errorString());
+        qCWarning(lcTranscripts).noquote() << m_failure;
+    }
+    updateProblem();
+    return m_failure.isEmpty();
+}
+
+void HistoryStore::updateProblem()
+{
+    QString problem = m_failure;
+    if (problem.isEmpty() && m_damage)
+        problem = tr("The history file is damaged: %1. It will be kept under another name when the history "
+                     "next changes.").arg(*m_damage);
+    if (problem.isEmpty() && !m_keptAside.isEmpty())
+        problem = tr("The damaged history file was kept as %1.").arg(m_keptAside);
+    if (problem == m_problem)
         return;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    file.write(bytes);
-    file.commit();
+    m_problem = problem;
+    Q_EMIT problemChanged();
 }
 
 void HistoryStore::setRecords(QList<TranscriptRecord> records)
@@ -145,27 +218,29 @@ TranscriptRecord HistoryStore::add(TranscriptRecord::Kind kind, const QString &t
 {
     const TranscriptRecord record{QUuid::createUuid(), TranscriptRecord::referenceSeconds(m_clock()), kind,
                                   titleFrom(titleSource), text, duration};
-    beginInsertRows({}, 0, 0);
-    m_lastSearch.valid = false;
-    m_records.prepend(record);
-    m_derived.prepend(derive(record));
-    endInsertRows();
-    save();
+    change([&] {
+        beginInsertRows({}, 0, 0);
+        m_lastSearch.valid = false;
+        m_records.prepend(record);
+        m_derived.prepend(derive(record));
+        endInsertRows();
+    });
     return record;
 }
 
-void HistoryStore::remove(const QUuid &id)
+bool HistoryStore::remove(const QUuid &id)
 {
-    for (qsizetype row = m_records.size() - 1; row >= 0; --row) {
-        if (m_records.at(row).id != id)
-            continue;
-        beginRemoveRows({}, static_cast<int>(row), static_cast<int>(row));
-        m_lastSearch.valid = false;
-        m_records.removeAt(row);
-        m_derived.removeAt(row);
-        endRemoveRows();
-    }
-    save();
+    return change([&] {
+        for (qsizetype row = m_records.size() - 1; row >= 0; --row) {
+            if (m_records.at(row).id != id)
+                continue;
+            beginRemoveRows({}, static_cast<int>(row), static_cast<int>(row));
+            m_lastSearch.valid = false;
+            m_records.removeAt(row);
+            m_derived.removeAt(row);
+            endRemoveRows();
+        }
+    });
 }
 
 void HistoryStore::applyRetention()
@@ -174,12 +249,14 @@ void HistoryStore::applyRetention()
     if (days < 1)
         return;
     const double cutoff = TranscriptRecord::referenceSeconds(m_clock()) - static_cast<double>(days) * 86400.0;
-    QList<TranscriptRecord> kept = m_records;
-    kept.removeIf([cutoff](const TranscriptRecord &record) { return record.date < cutoff; });
-    if (kept.size() == m_records.size())
+    const auto expired = [cutoff](const TranscriptRecord &record) { return record.date < cutoff; };
+    if (std::none_of(m_records.cbegin(), m_records.cend(), expired))
         return;
-    setRecords(std::move(kept));
-    save();
+    change([&] {
+        QList<TranscriptRecord> kept = m_records;
+        kept.removeIf(expired);
+        setRecords(std::move(kept));
+    });
 }
 
 QList<TranscriptRecord> HistoryStore::filtered(const QString &query, KindFilter filter) const

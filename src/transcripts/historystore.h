@@ -12,16 +12,21 @@ class Preferences;
 enum class KindFilter { all, dictation, file };
 
 // Every finished dictation and file transcription, newest first, kept in one JSON file that
-// is read once and written whole, atomically, after every change. A list model the history
-// screen binds to. Main thread only; storage failures are silent, the list in memory stays
-// authoritative.
+// is written whole, atomically, after every change. A list model the history screen binds
+// to. Main thread only.
 //
-// A file that cannot be decoded leaves the history empty, as if there were none; before
-// the first save replaces it, it is moved aside as history.json.unreadable-<UTC time>, so
-// the user's old history is never overwritten.
+// The file is shared with other Murmel processes (the command line, a second session):
+// each change is made under a lock file, on the file's current content when another
+// process changed it since, so no process's change is lost and a deletion stays deleted.
+// Changes made elsewhere also show here as soon as the file changes.
+//
+// A damaged file is never taken for an empty history: the records that can be read are
+// listed and problem() says what is wrong. Before the next save replaces it, the file is
+// moved aside as history.json.unreadable-<UTC time>, so nothing of it is overwritten.
 class HistoryStore final : public QAbstractListModel
 {
     Q_OBJECT
+    Q_PROPERTY(QString problem READ problem NOTIFY problemChanged)
 
 public:
     enum Role {
@@ -46,14 +51,21 @@ public:
     std::optional<TranscriptRecord> record(const QUuid &id) const;
 
     // Stores a new record first in the list: the title is the first 60 characters of the
-    // trimmed title source, or "Untitled". Saves at once.
+    // trimmed title source, or "Untitled". Saves at once; a record that could not be saved
+    // stays in the list, and problem() says why.
     TranscriptRecord add(TranscriptRecord::Kind kind, const QString &titleSource, const QString &text,
                          std::optional<double> duration = std::nullopt);
-    // Removes every record with this id and saves (even when none matched).
-    void remove(const QUuid &id);
+    // Removes every record with this id and saves (even when none matched). False, with
+    // problem() set, when the change could not be saved.
+    bool remove(const QUuid &id);
     // Removes records older than "retentionDays" days (0 keeps everything); saves only when
     // something was removed.
     void applyRetention();
+
+    // What is wrong with the history file, in words for the user; empty while all is well.
+    QString problem() const { return m_problem; }
+    // True when the file could not be read whole: some or all of its records are missing.
+    bool isDamaged() const { return m_damage.has_value(); }
 
     // The records that pass the kind filter and contain the trimmed query, case-insensitively,
     // in their title or text; newest first.
@@ -67,6 +79,9 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
+Q_SIGNALS:
+    void problemChanged();
+
 private:
     // What each record costs to save and to search, worked out once: its JSON text and its
     // case-folded title and text. Kept parallel to m_records.
@@ -78,9 +93,25 @@ private:
     };
     static Derived derive(const TranscriptRecord &record);
 
+    // The file's identity and size as this process last read or wrote it.
+    struct Seen
+    {
+        bool exists = false;
+        quint64 inode = 0;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        friend bool operator==(const Seen &, const Seen &) = default;
+    };
+    Seen onDisk() const;
+
     void load();
-    void save();
+    // Runs `apply` on the current records under the lock, first reading the file again if
+    // another process changed it, then saves. False (problem() says why) when the lock or
+    // the save failed.
+    bool change(const std::function<void()> &apply);
+    bool save();
     void setRecords(QList<TranscriptRecord> records);
+    void updateProblem();
 
     QString m_filePath;
     Preferences &m_preferences;
@@ -97,5 +128,10 @@ private:
         bool valid = false;
     };
     mutable LastSearch m_lastSearch;
-    bool m_keepUnreadableFile = false;
+    Seen m_seen;
+    // Why the file could not be read whole, while it is still in place.
+    std::optional<QString> m_damage;
+    QString m_keptAside; // where a damaged file was moved this session
+    QString m_failure;   // why the last change could not be saved
+    QString m_problem;
 };

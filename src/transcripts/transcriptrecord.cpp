@@ -9,11 +9,18 @@ namespace {
 
 // 2001-01-01 00:00:00 UTC in seconds since the Unix epoch.
 constexpr qint64 referenceEpoch = 978307200;
+// Dates a record can sensibly carry, in seconds since the Unix epoch: 1970 to the end of
+// year 9999. Beyond them a date is damage, and shown as unknown.
+constexpr double earliestDate = 0.0;
+constexpr double latestDate = 253402300800.0;
 
 } // namespace
 
 QDateTime TranscriptRecord::dateTime() const
 {
+    const double unixSeconds = date + referenceEpoch;
+    if (!(unixSeconds >= earliestDate && unixSeconds < latestDate))
+        return {};
     return QDateTime::fromMSecsSinceEpoch(qRound64((date + referenceEpoch) * 1000.0), QTimeZone::utc());
 }
 

@@ -23,6 +23,7 @@ struct TranscriptRecord
 
     friend bool operator==(const TranscriptRecord &, const TranscriptRecord &) = default;
 
+    // Invalid for a date before 1970 or after the year 9999: shown as unknown.
     QDateTime dateTime() const;
     static double referenceSeconds(const QDateTime &moment);
 

@@ -28,6 +28,18 @@ Item {
             Layout.fillHeight: true
             spacing: 8
 
+            // A damaged or unsaved history says so, rather than looking empty or complete.
+            Label {
+                objectName: "historyProblem"
+                visible: text !== ""
+                text: view.history.problem
+                color: Theme.pink
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+                Accessible.role: Accessible.AlertMessage
+                Accessible.name: text
+            }
+
             RowLayout {
                 Layout.fillWidth: true
                 TextField {

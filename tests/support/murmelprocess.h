@@ -61,4 +61,18 @@ inline Result murmelInto(const QString &file, const QStringList &arguments,
     return finish(process);
 }
 
+// As murmel(), in a mount namespace of its own where the shell `mounts` ran first (a
+// read-only bind mount, a tiny tmpfs): file system faults that bind even root, undone when
+// the process ends.
+inline Result murmelConfined(const QString &mounts, const QStringList &arguments,
+                             const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("unshare"), QStringList{QStringLiteral("-rm"), QStringLiteral("sh"), QStringLiteral("-ec"),
+                                                         mounts + QStringLiteral("\nexec \"$0\" \"$@\""), binary()}
+                                                 + arguments);
+    return finish(process);
+}
+
 } // namespace MurmelProcess
