@@ -334,6 +334,8 @@ private Q_SLOTS:
                                                           << int(QNetworkReply::RemoteHostClosedError);
         QTest::newRow("no HTTP at the endpoint") << u"file"_s << int(CleanerError::badResponse)
                                                  << int(QNetworkReply::NoError);
+        QTest::newRow("answers without end") << u"endless"_s << int(CleanerError::badResponse)
+                                             << int(QNetworkReply::NoError);
     }
 
     void transportFailures()
@@ -352,6 +354,8 @@ private Q_SLOTS:
             answer({.hangUp = true});
         else if (situation == u"drop"_s)
             answer({.body = fine, .dropAfter = 10});
+        else if (situation == u"endless"_s) // as good as endless: more than any answer can be
+            answer({.body = QByteArray(2 * 1024 * 1024, ' '), .sendLength = false});
         else if (situation == u"file"_s)
             qputenv("ANTHROPIC_BASE_URL", QUrl::fromLocalFile(m_environment->home()).toString().toUtf8());
 
@@ -371,7 +375,8 @@ private Q_SLOTS:
                      qPrintable(error->description()));
             break;
         case CleanerError::badResponse:
-            QCOMPARE(error->description(), u"Claude cleanup failed: no HTTP response"_s);
+            QCOMPARE(error->description(), situation == u"endless"_s ? u"Claude cleanup failed: the answer is larger than 1 MB."_s
+                                                                     : u"Claude cleanup failed: no HTTP response"_s);
             break;
         case CleanerError::invalidJson:
             QFAIL("not a JSON failure");

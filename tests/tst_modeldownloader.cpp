@@ -162,6 +162,26 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(destination()));
     }
 
+    // Found by hostile servers: one that sends without end, one that trickles a byte now
+    // and then. Neither may fill the disk or hold the download for good.
+    void endlessAndTricklingServersFail()
+    {
+        m_server->setResponse(u"/endless"_s, {.body = m_body, .sendLength = false});
+        ModelDownloader downloader;
+        auto error = QCoro::waitFor(downloader.download(m_server->url(u"/endless"_s), destination(), {}, {}, 1024 * 1024));
+        QVERIFY(error);
+        QCOMPARE(error->description(), u"The server sent more than the file's 1048576 bytes."_s);
+        QVERIFY(!QFile::exists(partial()));
+
+        m_server->setResponse(u"/trickle"_s, {.body = m_body, .chunkSize = 16, .chunkDelayMs = 100});
+        downloader.setMinimumRate(1000, std::chrono::milliseconds(500));
+        error = fetch(downloader, u"/trickle"_s);
+        QVERIFY(error);
+        QCOMPARE(error->kind(), ModelDownloadError::network);
+        QCOMPARE(error->description(), u"The download became too slow (under 1000 bytes a second)."_s);
+        QVERIFY(!QFile::exists(destination()));
+    }
+
     void resumesWhenTheServerHonoursRange()
     {
         m_server->setResponse(u"/model"_s, {.body = m_body, .dropAfter = 1024 * 1024});

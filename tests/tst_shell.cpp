@@ -63,6 +63,7 @@ private Q_SLOTS:
     void closedWindowKeepsMurmelRunning();
     void trayMenuDrivesMurmel();
     void keyboardShortcuts();
+    void scriptsTakeTurnsOnOneEngine();
     void quitStopsATranscriptionForAScript();
     void dictationCommand();
 
@@ -76,7 +77,7 @@ private Q_SLOTS:
 
 private:
     QProcessEnvironment environment() const;
-    bool launch();
+    bool launch(const QProcessEnvironment &extra = {});
     QDBusMessage call(const QString &method, const QVariantList &arguments = {}, int timeoutMs = 60000);
     QString status();
     bool windowVisible(const QString &name);
@@ -183,11 +184,15 @@ void TestShell::cleanup()
     QTRY_VERIFY_WITH_TIMEOUT(!m_bus.hasName(service), 10000);
 }
 
-bool TestShell::launch()
+// `extra` variables are added to the environment; with any, Murmel's output is kept for
+// the test to read instead of passed through.
+bool TestShell::launch(const QProcessEnvironment &extra)
 {
     m_murmel = new QProcess;
-    m_murmel->setProcessEnvironment(environment());
-    m_murmel->setProcessChannelMode(QProcess::ForwardedChannels);
+    QProcessEnvironment variables = environment();
+    variables.insert(extra);
+    m_murmel->setProcessEnvironment(variables);
+    m_murmel->setProcessChannelMode(extra.isEmpty() ? QProcess::ForwardedChannels : QProcess::MergedChannels);
     ChildProcess::dieWithParent(*m_murmel);
     m_murmel->start(MurmelProcess::binary(), {});
     m_window.clear();
@@ -430,6 +435,29 @@ void TestShell::keyboardShortcuts()
     m_desktop.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+q")});
     const MurmelProcess::Result quit = MurmelProcess::finish(*m_murmel, 10000);
     QCOMPARE(quit.exitCode, 0);
+}
+
+void TestShell::scriptsTakeTurnsOnOneEngine()
+{
+    QProcessEnvironment logging;
+    logging.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("murmel.speech.debug=true"));
+    QVERIFY(launch(logging));
+    QList<QDBusPendingCall> calls;
+    for (int i = 0; i < 4; ++i) {
+        QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("TranscribeFile"));
+        message << m_speech;
+        calls << QDBusConnection::sessionBus().asyncCall(message, 120000);
+    }
+    for (QDBusPendingCall &call : calls) {
+        call.waitForFinished();
+        QVERIFY2(!call.isError(), qPrintable(call.error().message()));
+        QCOMPARE(call.reply().arguments().value(0).toString(), phrase);
+    }
+    // The dictation engine's load, and one for all four calls.
+    QString log;
+    while (m_murmel->waitForReadyRead(500))
+        log += QString::fromUtf8(m_murmel->readAll());
+    QCOMPARE(log.count(QStringLiteral("Loading \"ggml-base.en.bin\"")), 2);
 }
 
 void TestShell::quitStopsATranscriptionForAScript()

@@ -4,10 +4,13 @@
 #include "insert/clipboardsafeinsertservice.h"
 #include "logging.h"
 #include "murcommands.h"
+#include "speech/transcriber.h"
 #include "transcripts/transcribefileaction.h"
 
+#include <QCoroSignal>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QPointer>
 #include <QVariantMap>
 
 namespace {
@@ -30,6 +33,8 @@ AutomationService::AutomationService(const Collaborators &collaborators, QObject
 {
     connect(&m_dictation, &DictationController::statusChanged, this, &AutomationService::announceStatus);
 }
+
+AutomationService::~AutomationService() = default;
 
 bool AutomationService::registerOn(QDBusConnection connection)
 {
@@ -126,8 +131,24 @@ QString AutomationService::TranscribeFile(const QString &path)
 QCoro::Task<void> AutomationService::answerTranscribeFile(QDBusConnection connection, QDBusMessage request,
                                                           QString path)
 {
-    auto performing = TranscribeFileAction::perform(path, m_models, m_preferences);
+    QPointer<AutomationService> self(this);
+    ++m_scriptCalls;
+    while (m_scriptTurnTaken) {
+        co_await qCoro(this, &AutomationService::scriptTurnFreed);
+        if (!self)
+            co_return;
+    }
+    m_scriptTurnTaken = true;
+    if (!m_scriptEngine)
+        m_scriptEngine = std::make_unique<Transcriber>();
+    auto performing = TranscribeFileAction::perform(path, m_models, m_preferences, *m_scriptEngine);
     const TranscribeFileAction::Result result = co_await std::move(performing);
+    if (!self)
+        co_return;
+    m_scriptTurnTaken = false;
+    if (--m_scriptCalls == 0)
+        m_scriptEngine.reset();
+    Q_EMIT scriptTurnFreed();
     if (const auto *text = std::get_if<QString>(&result)) {
         connection.send(request.createReply(*text));
         co_return;

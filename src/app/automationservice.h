@@ -7,12 +7,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class ClipboardSafeInsertService;
 class DictationController;
 class ModelStore;
 class MurCommands;
 class Preferences;
 class QDBusMessage;
+class Transcriber;
 
 // Murmel's automation interface on the session bus: the object /app/murmel/Murmel with the
 // interface app.murmel.Murmel, under the bus name app.murmel.Murmel. Scripts, the desktop's
@@ -56,6 +59,7 @@ public:
     };
 
     explicit AutomationService(const Collaborators &collaborators, QObject *parent = nullptr);
+    ~AutomationService() override;
 
     // Exports the object and takes the bus name. False when either failed, for instance
     // because another Murmel already owns the name; the reason is logged.
@@ -84,6 +88,8 @@ public Q_SLOTS:
 
 Q_SIGNALS:
     Q_SCRIPTABLE void StatusChanged(const QString &status);
+    // The scripts' engine is free for the next waiting call; not on the bus.
+    void scriptTurnFreed();
 
 private:
     void announceStatus();
@@ -97,4 +103,9 @@ private:
     const Preferences &m_preferences;
     QDBusConnection m_connection{QString()};
     QString m_announcedStatus;
+    // Scripts' TranscribeFile calls take turns on one engine, so ten calls at once hold
+    // one model and one decoded file, not ten. The engine goes when the last call ends.
+    std::unique_ptr<Transcriber> m_scriptEngine;
+    int m_scriptCalls = 0;
+    bool m_scriptTurnTaken = false;
 };

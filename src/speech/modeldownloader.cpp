@@ -85,7 +85,8 @@ void ModelDownloader::cancel()
 }
 
 QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::download(QUrl source, QString destination,
-                                                                         Progress onProgress, Acceptance accept)
+                                                                         Progress onProgress, Acceptance accept,
+                                                                         qint64 largestBytes)
 {
     Q_ASSERT(!m_running);
     m_running = true;
@@ -112,10 +113,10 @@ QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::download(QUrl so
     }
 
     bool retryFromStart = false;
-    std::optional<ModelDownloadError> error = co_await transfer(source, partial, onProgress, &retryFromStart);
+    std::optional<ModelDownloadError> error = co_await transfer(source, partial, onProgress, largestBytes, &retryFromStart);
     if (!error && retryFromStart) {
         qCInfo(lcSpeech) << "The server cannot continue the partial download; starting over";
-        error = co_await transfer(source, partial, onProgress, &retryFromStart);
+        error = co_await transfer(source, partial, onProgress, largestBytes, &retryFromStart);
     }
     if (error)
         co_return finish(error);
@@ -140,7 +141,8 @@ QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::download(QUrl so
 }
 
 QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::transfer(const QUrl &source, const QString &partial,
-                                                                         const Progress &onProgress, bool *retryFromStart)
+                                                                         const Progress &onProgress, qint64 largestBytes,
+                                                                         bool *retryFromStart)
 {
     *retryFromStart = false;
     QFile file(partial);
@@ -163,6 +165,8 @@ QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::transfer(const Q
     qint64 received = 0;       // bytes of this response's body written
     bool rangeMismatch = false;
     bool timedOut = false;
+    bool tooLarge = false;
+    bool tooSlow = false;
     QString writeError;
 
     QTimer idle;
@@ -173,6 +177,18 @@ QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::transfer(const Q
         reply->abort();
     });
     idle.start();
+    qint64 receivedAtWindowStart = 0;
+    QTimer rate;
+    rate.setInterval(m_rateWindow);
+    connect(&rate, &QTimer::timeout, reply, [&] {
+        const double seconds = std::chrono::duration<double>(m_rateWindow).count();
+        if (static_cast<double>(received - receivedAtWindowStart) < static_cast<double>(m_minimumRate) * seconds) {
+            tooSlow = true;
+            reply->abort();
+        }
+        receivedAtWindowStart = received;
+    });
+    rate.start();
 
     auto status = [reply] { return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(); };
 
@@ -212,6 +228,12 @@ QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::transfer(const Q
         const QByteArray chunk = reply->readAll();
         if (body != Body::writing || chunk.isEmpty())
             return;
+        if (largestBytes > 0 && base + received + chunk.size() > largestBytes) {
+            tooLarge = true;
+            body = Body::ignored;
+            reply->abort();
+            return;
+        }
         if (file.write(chunk) != chunk.size()) {
             writeError = file.errorString();
             body = Body::ignored;
@@ -237,6 +259,7 @@ QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::transfer(const Q
     auto finished = qCoro(reply).waitForFinished();
     co_await std::move(finished);
     idle.stop();
+    rate.stop();
     drain();
     const int code = status();
     const QVariant declaredLength = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -261,6 +284,14 @@ QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::transfer(const Q
         co_return ModelDownloadError::cancellation();
     if (!writeError.isEmpty())
         co_return ModelDownloadError::fileFailure(QStringLiteral("Could not write %1: %2").arg(partial, writeError));
+    if (tooLarge) {
+        QFile::remove(partial);
+        co_return ModelDownloadError::fileFailure(
+            QStringLiteral("The server sent more than the file's %1 bytes.").arg(largestBytes));
+    }
+    if (tooSlow)
+        co_return ModelDownloadError::networkFailure(
+            QStringLiteral("The download became too slow (under %1 bytes a second).").arg(m_minimumRate));
     if (rangeMismatch || (code == 416 && offset > 0)) {
         QFile::remove(partial);
         *retryFromStart = true;

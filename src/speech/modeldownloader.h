@@ -40,12 +40,22 @@ public:
 
     // Without a byte for this long the download fails as timed out. Default 60 s.
     void setIdleTimeout(std::chrono::milliseconds timeout) { m_idleTimeout = timeout; }
+    // A download that brings fewer than `bytesPerSecond` over a whole `window` fails: a
+    // server that trickles a byte now and then never trips the idle timeout. Default
+    // 1 KB/s over 60 s.
+    void setMinimumRate(qint64 bytesPerSecond, std::chrono::milliseconds window)
+    {
+        m_minimumRate = bytesPerSecond;
+        m_rateWindow = window;
+    }
 
     // Nothing on success. `onProgress` receives the fraction of the whole file on the
-    // main thread, and nothing when the server does not say how long the file is.
+    // main thread, and nothing when the server does not say how long the file is. A file
+    // that grows past `largestBytes` (when above 0) fails at once: the model's size is known,
+    // and an endless body would otherwise fill the disk.
     QCoro::Task<std::optional<ModelDownloadError>> download(QUrl source, QString destination,
                                                             Progress onProgress = {},
-                                                            Acceptance accept = {});
+                                                            Acceptance accept = {}, qint64 largestBytes = 0);
 
     // Stops the running download; it then ends with `cancelled`. Safe to call when idle.
     void cancel();
@@ -59,11 +69,14 @@ private:
     static QString lockPath(const QString &destination);
 
     QCoro::Task<std::optional<ModelDownloadError>> transfer(const QUrl &source, const QString &partial,
-                                                            const Progress &onProgress, bool *retryFromStart);
+                                                            const Progress &onProgress, qint64 largestBytes,
+                                                            bool *retryFromStart);
 
     QNetworkAccessManager *m_network;
     QPointer<QNetworkReply> m_reply;
     std::chrono::milliseconds m_idleTimeout{60000};
+    qint64 m_minimumRate = 1024;
+    std::chrono::milliseconds m_rateWindow{60000};
     bool m_running = false;
     bool m_cancelled = false;
 };

@@ -103,7 +103,7 @@ QCoro::Task<> ModelStore::download(WhisperModel model)
             if (self)
                 self->setProgress(fraction);
         },
-        [expected](const QString &file) { return ModelIntegrity::verify(file, expected); });
+        [expected](const QString &file) { return ModelIntegrity::verify(file, expected); }, model.byteSize());
     const std::optional<ModelDownloadError> error = co_await std::move(transfer);
     if (!self)
         co_return;

@@ -14,19 +14,20 @@ struct Entry
     const char16_t *displayName;
     const char16_t *sizeLabel;
     const char16_t *sha256;
+    qint64 bytes;
 };
 
 const Entry &entry(WhisperModel model)
 {
     static const Entry entries[] = {
         {u"base.en", u"Base (fast, English)", u"142 MB",
-         u"a03779c86df3323075f5e796cb2ce5029f00ec8869eee3fdfb897afe36c6d002"},
+         u"a03779c86df3323075f5e796cb2ce5029f00ec8869eee3fdfb897afe36c6d002", 147964211},
         {u"base", u"Base (fast, multilingual)", u"142 MB",
-         u"60ed5bc3dd14eea856493d334349b405782ddcaf0028d4b5df4088345fba2efe"},
+         u"60ed5bc3dd14eea856493d334349b405782ddcaf0028d4b5df4088345fba2efe", 147951465},
         {u"small", u"Small (balanced)", u"466 MB",
-         u"1be3a9b2063867b937e64e2ec7483364a79917e157fa98c5d94b5c1fffea987b"},
+         u"1be3a9b2063867b937e64e2ec7483364a79917e157fa98c5d94b5c1fffea987b", 487601967},
         {u"large-v3", u"Large v3 (most accurate)", u"2.9 GB",
-         u"64d182b440b98d5203c4f9bd541544d84c605196c4f7b845dfa11fb23594d1e2"},
+         u"64d182b440b98d5203c4f9bd541544d84c605196c4f7b845dfa11fb23594d1e2", 3095033483},
     };
     return entries[model.value()];
 }
@@ -77,6 +78,11 @@ QString WhisperModel::displayName() const
 QString WhisperModel::sizeLabel() const
 {
     return QString::fromUtf16(entry(*this).sizeLabel);
+}
+
+qint64 WhisperModel::byteSize() const
+{
+    return entry(*this).bytes;
 }
 
 QString WhisperModel::sha256() const

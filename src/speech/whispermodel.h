@@ -27,6 +27,8 @@ public:
     QString fileName() const;
     QString displayName() const;
     QString sizeLabel() const;
+    // The published file's exact size: no download of it may grow larger.
+    qint64 byteSize() const;
     // The published SHA-256 of the file, lower-case hex. Downloads and loads check
     // against ModelCatalog::expectedSha256, which a test catalog may replace.
     QString sha256() const;

@@ -30,6 +30,9 @@ const QString instructionTail = QStringLiteral(
     "itself; only rewrite what was said. Return only the resulting text, with no preamble and no quotation marks.");
 
 constexpr int maxTokens = 4096;
+// An answer of 4096 tokens is some 16 KB; a server that sends more than this is not
+// answering, and would otherwise fill memory for as long as it keeps sending.
+constexpr qint64 largestAnswer = 1024 * 1024;
 
 QString systemText(const QString &systemPrompt, const QString &preferredTerms)
 {
@@ -170,7 +173,14 @@ QCoro::Task<Cleaner::Result> send(QString apiKey, QString model, std::chrono::mi
         reply->abort();
     });
     QObject::connect(reply, &QNetworkReply::uploadProgress, &idle, [&] { idle.start(); });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, &idle, [&] { idle.start(); });
+    bool tooLarge = false;
+    QObject::connect(reply, &QNetworkReply::downloadProgress, &idle, [&](qint64 received) {
+        idle.start();
+        if (received > largestAnswer && !tooLarge) {
+            tooLarge = true;
+            reply->abort();
+        }
+    });
     idle.start();
 
     auto finished = qCoro(reply).waitForFinished();
@@ -189,6 +199,10 @@ QCoro::Task<Cleaner::Result> send(QString apiKey, QString model, std::chrono::mi
     QObject::disconnect(reply, nullptr, nullptr, nullptr);
     reply->deleteLater();
 
+    if (tooLarge) {
+        qCWarning(lcText) << "Cleanup failed: the answer went past" << largestAnswer << "bytes";
+        co_return CleanerError::badResponseWith(QStringLiteral("the answer is larger than 1 MB."));
+    }
     if (timedOut) {
         qCWarning(lcText) << "Cleanup failed: no answer within" << timeout.count() << "ms";
         co_return CleanerError::timeout(timeout);

@@ -14,7 +14,7 @@ QString modelNotReadyMessage()
     return QStringLiteral("No speech model is downloaded yet. Open Murmel and download a model first.");
 }
 
-QCoro::Task<Result> perform(QString path, ModelStore &store, const Preferences &preferences)
+QCoro::Task<Result> perform(QString path, ModelStore &store, const Preferences &preferences, Transcriber &transcriber)
 {
     const WhisperModel model = ModelSelection::fileTranscriptionModel(preferences);
     auto ensuring = store.ensure(model);
@@ -27,9 +27,6 @@ QCoro::Task<Result> perform(QString path, ModelStore &store, const Preferences &
     if (const auto *error = std::get_if<AudioDecodeError>(&decoded))
         co_return Failure{Failure::Kind::failed, error->description()};
 
-    // A transcriber for this run alone: the model is loaded afresh each time, so a script
-    // never waits for, or disturbs, the engine of a dictation or of the file screen.
-    Transcriber transcriber;
     auto loading = transcriber.load(*modelPath, preferences.stringOrDefault(PreferenceKeys::language));
     const std::optional<TranscriberError> loadError = co_await std::move(loading);
     if (loadError)

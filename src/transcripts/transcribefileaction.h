@@ -8,10 +8,11 @@
 
 class ModelStore;
 class Preferences;
+class Transcriber;
 
 // Transcribes one audio or video file for a script, without any window: the file
-// transcription model (downloaded first when missing), a transcriber of its own that
-// shares nothing with dictation or the file screen, and the plain text back. No
+// transcription model (downloaded first when missing), the caller's transcriber (which
+// shares nothing with dictation or the file screen), and the plain text back. No
 // dictionary, no cleanup, no history, no sound.
 //
 // Main thread only; decoding and the engine run on workers and are awaited.
@@ -33,6 +34,7 @@ using Result = std::variant<QString, Failure>;
 QString modelNotReadyMessage();
 
 // `path` is an absolute path of a local file. A file without speech gives the empty text.
-QCoro::Task<Result> perform(QString path, ModelStore &store, const Preferences &preferences);
+// `transcriber` must not be used by anything else until the task ends.
+QCoro::Task<Result> perform(QString path, ModelStore &store, const Preferences &preferences, Transcriber &transcriber);
 
 } // namespace TranscribeFileAction
