@@ -246,7 +246,13 @@ private Q_SLOTS:
     void manifestAddress()
     {
         qunsetenv("MURMEL_UPDATE_URL");
-        QCOMPARE(UpdateChecker::manifestUrl(), QUrl(u"https://murmel.app/releases/latest.json"_s));
+        QCOMPARE(UpdateChecker::manifestUrl(), QUrl(u"" MURMEL_UPDATE_MANIFEST_URL ""_s));
+        if (QStringLiteral(MURMEL_UPDATE_MANIFEST_URL).isEmpty()) {
+            UpdateChecker none;
+            QVERIFY(!none.canCheck());
+            none.check(); // asks nobody
+            QCOMPARE(none.state(), State::idle);
+        }
         qputenv("MURMEL_UPDATE_URL", m_server->url(manifestPath).toEncoded());
         m_server->setResponse(manifestPath, manifest({{"version", MURMEL_VERSION}}));
         UpdateChecker checker; // the address from the environment, this build's version

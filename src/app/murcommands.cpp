@@ -91,6 +91,8 @@ void MurCommands::contactSupport()
 
 void MurCommands::checkForUpdates()
 {
+    if (!m_updates.canCheck())
+        return;
     m_updates.check();
     showMainWindow();
 }

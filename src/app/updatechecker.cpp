@@ -90,12 +90,14 @@ QUrl UpdateChecker::manifestUrl()
     const QString fromEnvironment = qEnvironmentVariable("MURMEL_UPDATE_URL");
     if (!fromEnvironment.isEmpty())
         return QUrl(fromEnvironment);
-    return QUrl(QStringLiteral("https://murmel.app/releases/latest.json"));
+    // Set by whoever publishes the build's releases: this project's source names no
+    // address of its own.
+    return QUrl(QStringLiteral(MURMEL_UPDATE_MANIFEST_URL));
 }
 
 void UpdateChecker::check()
 {
-    if (m_state == State::checking)
+    if (m_state == State::checking || !canCheck())
         return;
     setState(State::checking);
     setLatestVersion({});

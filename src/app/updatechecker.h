@@ -27,6 +27,9 @@ class UpdateChecker final : public QObject
     Q_PROPERTY(QString message READ message NOTIFY messageChanged)
     // The state as QML can test it (it reaches lower-case enumerators by number only).
     Q_PROPERTY(bool newerVersionAvailable READ isNewerVersionAvailable NOTIFY stateChanged)
+    // False for a build without a release manifest: updates then come through the package
+    // manager, and check() does nothing.
+    Q_PROPERTY(bool canCheck READ canCheck CONSTANT)
 
 public:
     enum class State { idle, checking, upToDate, available, failed };
@@ -37,10 +40,12 @@ public:
     // An empty `manifest` means manifestUrl(), an empty `currentVersion` this build's.
     explicit UpdateChecker(QUrl manifest = {}, QString currentVersion = {}, QObject *parent = nullptr);
 
-    // MURMEL_UPDATE_URL when set, else the release manifest on the product site.
+    // MURMEL_UPDATE_URL when set, else the manifest the build was configured with
+    // (MURMEL_UPDATE_MANIFEST_URL), which may be none.
     static QUrl manifestUrl();
 
-    // Asks the server once; ignored while a check runs.
+    bool canCheck() const { return m_manifest.isValid() && !m_manifest.isEmpty(); }
+    // Asks the server once; ignored while a check runs, and without a manifest.
     Q_INVOKABLE void check();
 
     // Without a byte for this long the check fails as unreachable.

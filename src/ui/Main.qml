@@ -118,8 +118,10 @@ ApplicationWindow {
                 text: "Contact Support"
                 onTriggered: Commands.contactSupport()
             }
+            // A build without a release manifest is updated by the package manager.
             Action {
-                text: "Check for Updates…"
+                text: Updates.canCheck ? "Check for Updates…" : "Updates Come Through Your Package Manager"
+                enabled: Updates.canCheck
                 onTriggered: Commands.checkForUpdates()
             }
         }
