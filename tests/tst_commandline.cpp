@@ -171,6 +171,45 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(preferencesPath()));
     }
 
+    // A preferences file Murmel cannot use is said, never passed off as the defaults.
+    void unusablePreferencesAreSaid_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("damaged") << u"damaged"_s << QStringList{u"list"_s} << u"is damaged ("_s;
+        QTest::newRow("a folder") << u"folder"_s << QStringList{u"get"_s, u"language"_s} << u"cannot be read ("_s;
+        QTest::newRow("read-only folder") << u"read-only"_s << QStringList{u"set"_s, u"holdToTalk"_s, u"true"_s}
+                                          << u"its folder cannot be written to."_s;
+    }
+
+    void unusablePreferencesAreSaid()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        QVERIFY(QDir().mkpath(QFileInfo(preferencesPath()).path()));
+        Result result;
+        if (fault == u"damaged"_s) {
+            QFile file(preferencesPath());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("{\"language\": \"de\"");
+            file.close();
+            result = murmel(QStringList{u"config"_s} + arguments);
+        } else if (fault == u"folder"_s) {
+            QVERIFY(QDir().mkpath(preferencesPath()));
+            result = murmel(QStringList{u"config"_s} + arguments);
+        } else {
+            if (QProcess::execute(u"unshare"_s, {u"-rm"_s, u"true"_s}) != 0)
+                QSKIP("this machine gives no mount namespaces (unshare -rm)");
+            const QString folder = QFileInfo(preferencesPath()).path();
+            result = MurmelProcess::murmelConfined(u"mount --bind -o ro '%1' '%1'"_s.arg(folder),
+                                                   QStringList{u"config"_s} + arguments);
+        }
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.lastErrLine().contains(message), qPrintable(result.err));
+    }
+
     void cleanupModeTakesAnExistingCustomStyle()
     {
         const QString selection = u"\"custom:6F9619FF-8B86-D011-B42D-00C04FC964FF\""_s;
@@ -241,29 +280,63 @@ private Q_SLOTS:
         QCOMPARE(again.exitCode, 0);
         QVERIFY(again.out.contains(u"already downloaded"_s));
         QCOMPARE(server.requests().size(), 1);
+
+        // A damaged file of any size is replaced on request, once the new one is verified.
+        file.close();
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray(body.size(), 'x'));
+        file.close();
+        const Result forced = murmel({u"models"_s, u"download"_s, u"base.en"_s, u"--force"_s});
+        QVERIFY2(forced.exitCode == 0, qPrintable(forced.err));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), body);
+        QCOMPARE(server.requests().size(), 2);
     }
 
     void modelsDownloadFailures_data()
     {
-        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("fault");
         QTest::addColumn<QByteArray>("catalogBody"); // what the catalog expects
         QTest::addColumn<QString>("message");
-        QTest::newRow("404") << 404 << QByteArray("x") << u"Could not download Base (fast, English). The server returned HTTP 404."_s;
-        QTest::newRow("checksum") << 200 << QByteArray("other") << u"Base (fast, English) failed verification after download. Please try again."_s;
+        const QString prefix = u"Could not download Base (fast, English). "_s;
+        const QByteArray served(256 * 1024, 's');
+        QTest::newRow("404") << u"404"_s << QByteArray("x") << prefix + u"The server returned HTTP 404."_s;
+        QTest::newRow("checksum") << QString() << QByteArray("other") << u"Base (fast, English) failed verification after download. Please try again."_s;
+        QTest::newRow("redirect loop") << u"loop"_s << served << prefix + u"The server redirected the download in a loop."_s;
+        QTest::newRow("a part for the whole") << u"part"_s << served << prefix + u"The server sent only a part of the file when asked for all of it."_s;
+        QTest::newRow("disk full") << u"full"_s << served << prefix + u"Could not write %1/ggml-base.en.bin.part: No space left on device"_s;
+        QTest::newRow("read-only folder") << u"read-only"_s << served << prefix + u"The models folder %1 cannot be written to."_s;
     }
 
     void modelsDownloadFailures()
     {
-        QFETCH(int, status);
+        QFETCH(QString, fault);
         QFETCH(QByteArray, catalogBody);
         QFETCH(QString, message);
         TestHttpServer server;
         QVERIFY(server.listen());
-        server.setResponse(u"/repo/ggml-base.en.bin"_s, {.status = status, .body = "the served bytes"});
+        const QString served = u"/repo/ggml-base.en.bin"_s;
+        if (fault == u"404"_s)
+            server.setResponse(served, {.status = 404, .body = "the served bytes"});
+        else if (fault == u"loop"_s)
+            server.setResponse(served, {.status = 302, .headers = {{"Location", served.toLatin1()}}});
+        else if (fault == u"part"_s)
+            server.setResponse(served, {.status = 206, .body = catalogBody});
+        else
+            server.setResponse(served, {.body = fault.isEmpty() ? QByteArray("the served bytes") : catalogBody});
         useServer(server, catalogBody);
-        const Result result = murmel({u"models"_s, u"download"_s, u"base.en"_s});
+        QVERIFY(QDir().mkpath(modelsFolder()));
+        Result result;
+        if (fault == u"full"_s || fault == u"read-only"_s) {
+            if (QProcess::execute(u"unshare"_s, {u"-rm"_s, u"true"_s}) != 0)
+                QSKIP("this machine gives no mount namespaces (unshare -rm)");
+            const QString mount = fault == u"full"_s ? u"mount -t tmpfs -o size=64k none '%1'"_s : u"mount --bind -o ro '%1' '%1'"_s;
+            result = MurmelProcess::murmelConfined(mount.arg(modelsFolder()), {u"models"_s, u"download"_s, u"base.en"_s});
+        } else {
+            result = murmel({u"models"_s, u"download"_s, u"base.en"_s});
+        }
         QCOMPARE(result.exitCode, 1);
-        QCOMPARE(result.lastErrLine(), message);
+        QCOMPARE(result.lastErrLine(), message.contains(u"%1"_s) ? message.arg(modelsFolder()) : message);
         QCOMPARE(QDir(modelsFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 

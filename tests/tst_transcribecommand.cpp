@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cstdio>
+
 using namespace Qt::StringLiterals;
 
 using MurmelProcess::Result;
@@ -92,6 +94,26 @@ private Q_SLOTS:
         QVERIFY2(result.exitCode == 0, qPrintable(result.err));
         QVERIFY2(result.out.contains(u"/talk\uFFFD]0;owned\uFFFD.wav <=="_s), qPrintable(result.out));
         QVERIFY(!result.out.contains(u'\x1b'));
+    }
+
+    // Bytes that are not UTF-8 in a file name cannot survive the trip into Murmel: said so.
+    void nameThatIsNotUtf8()
+    {
+        installParrot(u"base.en"_s);
+        const QByteArray name = QFile::encodeName(m_environment->home()) + "/caf\xe9.wav";
+        QFile source(m_speech);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QByteArray audio = source.readAll();
+        FILE *raw = std::fopen(name.constData(), "wb");
+        QVERIFY(raw);
+        std::fwrite(audio.constData(), 1, size_t(audio.size()), raw);
+        std::fclose(raw);
+        QProcess process;
+        process.start(u"sh"_s, {u"-c"_s, u"exec \"$0\" transcribe \"$(printf '%s/caf\\351.wav' \"$1\")\""_s,
+                                MurmelProcess::binary(), m_environment->home()});
+        const Result result = MurmelProcess::finish(process);
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.lastErrLine(), u"The file name is not valid UTF-8, so Murmel cannot open it; rename the file (convmv can)."_s);
     }
 
     void formats()

@@ -233,10 +233,18 @@ QString usage()
 int run(const QStringList &arguments, Preferences &preferences)
 {
     const QString verb = arguments.value(0, QStringLiteral("list"));
+    // What is shown then is the defaults, not the file: said, and a script is told.
+    const auto withProblem = [&preferences](int code) {
+        const QString problem = preferences.problem();
+        if (code != 0 || problem.isEmpty())
+            return code;
+        Console::err(problem);
+        return 1;
+    };
     if (verb == u"list" && arguments.size() <= 1)
-        return list(preferences);
+        return withProblem(list(preferences));
     if (verb == u"get" && arguments.size() == 2)
-        return get(preferences, arguments.at(1));
+        return withProblem(get(preferences, arguments.at(1)));
     if (verb == u"set" && arguments.size() == 3)
         return set(preferences, arguments.at(1), arguments.at(2));
     if (verb == u"unset" && arguments.size() == 2)

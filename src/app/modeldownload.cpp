@@ -6,7 +6,7 @@
 
 namespace ModelDownload {
 
-QCoro::Task<Outcome> run(ModelStore &store, WhisperModel model)
+QCoro::Task<Outcome> run(ModelStore &store, WhisperModel model, bool replace)
 {
     InterruptNotifier interrupt;
     bool interrupted = false;
@@ -19,7 +19,7 @@ QCoro::Task<Outcome> run(ModelStore &store, WhisperModel model)
     line.update(0.0);
     const QMetaObject::Connection progress = QObject::connect(&store, &ModelStore::progressChanged, &store,
                                                               [&] { line.update(store.progress()); });
-    auto download = store.download(model);
+    auto download = store.download(model, replace);
     co_await std::move(download);
     QObject::disconnect(progress);
     // The throttle may have skipped the last report; the bar ends where the download did.
@@ -27,7 +27,7 @@ QCoro::Task<Outcome> run(ModelStore &store, WhisperModel model)
 
     if (interrupted)
         co_return Outcome::interrupted;
-    co_return store.isDownloaded(model) ? Outcome::downloaded : Outcome::failed;
+    co_return store.isDownloaded(model) && !store.lastError() ? Outcome::downloaded : Outcome::failed;
 }
 
 } // namespace ModelDownload

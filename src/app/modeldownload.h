@@ -11,7 +11,7 @@ namespace ModelDownload {
 
 enum class Outcome { downloaded, failed, interrupted };
 
-// The store's lastError says why a download failed.
-QCoro::Task<Outcome> run(ModelStore &store, WhisperModel model);
+// The store's lastError says why a download failed. `replace` fetches a present model again.
+QCoro::Task<Outcome> run(ModelStore &store, WhisperModel model, bool replace = false);
 
 } // namespace ModelDownload

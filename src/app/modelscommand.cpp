@@ -29,7 +29,7 @@ int list(const ModelStore &store)
     return 0;
 }
 
-QCoro::Task<int> download(ModelStore &store, const QString &name)
+QCoro::Task<int> download(ModelStore &store, const QString &name, bool replace)
 {
     const std::optional<WhisperModel> model = WhisperModel::fromRawValue(name);
     if (!model) {
@@ -39,11 +39,12 @@ QCoro::Task<int> download(ModelStore &store, const QString &name)
         Console::err(QStringLiteral("Unknown model \"%1\". Choose one of: %2.").arg(name, names.join(QStringLiteral(", "))));
         co_return 2;
     }
-    if (store.isDownloaded(*model)) {
-        Console::out(QStringLiteral("%1 is already downloaded: %2").arg(model->displayName(), store.path(*model)));
+    if (store.isDownloaded(*model) && !replace) {
+        Console::out(QStringLiteral("%1 is already downloaded: %2 (--force downloads it again)")
+                         .arg(model->displayName(), store.path(*model)));
         co_return 0;
     }
-    auto running = ModelDownload::run(store, *model);
+    auto running = ModelDownload::run(store, *model, replace);
     const ModelDownload::Outcome outcome = co_await std::move(running);
     switch (outcome) {
     case ModelDownload::Outcome::interrupted:
@@ -66,7 +67,8 @@ namespace ModelsCommand {
 QString usage()
 {
     return QStringLiteral("  murmel models                       the speech models and whether each is ready\n"
-                          "  murmel models download NAME         download and verify one (base.en, base, small, large-v3)");
+                          "  murmel models download NAME         download and verify one (base.en, base, small, large-v3)\n"
+                          "  murmel models download NAME --force download it again, replacing a damaged file");
 }
 
 QCoro::Task<int> run(QStringList arguments, ModelStore &store)
@@ -74,7 +76,9 @@ QCoro::Task<int> run(QStringList arguments, ModelStore &store)
     if (arguments.isEmpty() || (arguments.size() == 1 && arguments.first() == u"list"))
         co_return list(store);
     if (arguments.size() == 2 && arguments.first() == u"download")
-        co_return co_await download(store, arguments.at(1));
+        co_return co_await download(store, arguments.at(1), false);
+    if (arguments.size() == 3 && arguments.first() == u"download" && arguments.at(2) == u"--force")
+        co_return co_await download(store, arguments.at(1), true);
     Console::err(QStringLiteral("Usage:\n") + usage());
     co_return 2;
 }

@@ -69,19 +69,37 @@ Preferences::Snapshot Preferences::read() const
     QFile file(m_filePath);
     if (!file.open(QIODevice::ReadOnly)) {
         if (!file.exists())
-            return {FileState::missing, {}};
-        return {FileState::unreadable, {}};
+            return {FileState::missing, {}, {}};
+        return {FileState::unreadable, {}, file.errorString()};
     }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return {FileState::unreadable, {}};
+        return {FileState::unreadable, {}, file.errorString()};
     if (bytes.trimmed().isEmpty())
-        return {FileState::missing, {}};
+        return {FileState::missing, {}, {}};
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
-        return {FileState::corrupt, {}};
-    return {FileState::valid, document.object()};
+    if (parseError.error != QJsonParseError::NoError)
+        return {FileState::corrupt, {}, QStringLiteral("%1 at byte %2").arg(parseError.errorString()).arg(parseError.offset)};
+    if (!document.isObject())
+        return {FileState::corrupt, {}, QStringLiteral("it holds no JSON object")};
+    return {FileState::valid, document.object(), {}};
+}
+
+QString Preferences::problem() const
+{
+    const Snapshot snapshot = read();
+    switch (snapshot.state) {
+    case FileState::unreadable:
+        return QStringLiteral("The preferences file %1 cannot be read (%2); the defaults apply.").arg(m_filePath, snapshot.reason);
+    case FileState::corrupt:
+        return QStringLiteral("The preferences file %1 is damaged (%2); the defaults apply until a setting is "
+                              "changed, and the damaged file is then kept beside it.").arg(m_filePath, snapshot.reason);
+    case FileState::missing:
+    case FileState::valid:
+        break;
+    }
+    return {};
 }
 
 QJsonValue Preferences::storedValue(const QString &key) const
@@ -207,14 +225,17 @@ bool Preferences::write(const QString &key, const QJsonValue &value, QString *er
     QLockFile lock(m_filePath + QStringLiteral(".lock"));
     lock.setStaleLockTime(10000);
     if (!lock.tryLock(5000)) {
-        setError(error, QStringLiteral("The preferences file %1 is locked by another process.").arg(m_filePath));
+        setError(error, lock.error() == QLockFile::LockFailedError
+                            ? QStringLiteral("The preferences file %1 is locked by another process.").arg(m_filePath)
+                            : QStringLiteral("Could not change %1: its folder cannot be written to.").arg(m_filePath));
         return false;
     }
 
     Snapshot snapshot = read();
     switch (snapshot.state) {
     case FileState::unreadable:
-        setError(error, QStringLiteral("The preferences file %1 cannot be read; it was left as it is.").arg(m_filePath));
+        setError(error, QStringLiteral("The preferences file %1 cannot be read (%2); it was left as it is.")
+                            .arg(m_filePath, snapshot.reason));
         return false;
     case FileState::corrupt: {
         // Whatever the damaged file held may still be worth recovering by hand.

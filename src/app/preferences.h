@@ -47,6 +47,9 @@ public:
 
     // Everything stored, as stored (data values in their tagged form).
     QJsonObject stored() const;
+    // Why the file's values are not in effect (it cannot be read, or is damaged), in
+    // words for the user; empty when it reads well or does not exist.
+    QString problem() const;
 
     bool setBoolean(const QString &key, bool value, QString *error = nullptr);
     bool setInteger(const QString &key, qint64 value, QString *error = nullptr);
@@ -66,6 +69,7 @@ private:
     {
         FileState state = FileState::missing;
         QJsonObject values;
+        QString reason; // why it is unreadable or corrupt
     };
 
     Snapshot read() const;

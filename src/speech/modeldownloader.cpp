@@ -38,6 +38,19 @@ bool continuesAt(const QNetworkReply *reply, qint64 offset)
     return match.hasMatch() && match.captured(1).toLongLong() == offset;
 }
 
+// A short write (the disk filling up) is tried again for the rest, so that the failure
+// that follows carries the system's reason rather than "Unknown error".
+bool writeAll(QFile &file, QByteArrayView bytes)
+{
+    while (!bytes.isEmpty()) {
+        const qint64 written = file.write(bytes.data(), bytes.size());
+        if (written <= 0)
+            return false;
+        bytes = bytes.sliced(written);
+    }
+    return true;
+}
+
 } // namespace
 
 ModelDownloader::ModelDownloader(QObject *parent)
@@ -109,7 +122,10 @@ QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::download(QUrl so
     lock.setStaleLockTime(0);
     if (!lock.tryLock(0)) {
         m_running = false;
-        co_return ModelDownloadError::fileFailure(QStringLiteral("Another Murmel process is downloading this file."));
+        co_return ModelDownloadError::fileFailure(
+            lock.error() == QLockFile::LockFailedError
+                ? QStringLiteral("Another Murmel process is downloading this file.")
+                : QStringLiteral("The models folder %1 cannot be written to.").arg(folder));
     }
 
     bool retryFromStart = false;
@@ -164,6 +180,7 @@ QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::transfer(const Q
     qint64 base = 0;           // bytes of the file that precede this response's body
     qint64 received = 0;       // bytes of this response's body written
     bool rangeMismatch = false;
+    bool partOfWhole = false; // a part of the file when all of it was asked for
     bool timedOut = false;
     bool tooLarge = false;
     bool tooSlow = false;
@@ -203,7 +220,8 @@ QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::transfer(const Q
         bool append = false;
         if (code == 206) {
             if (offset == 0 || !continuesAt(reply, offset)) {
-                rangeMismatch = true;
+                partOfWhole = offset == 0;
+                rangeMismatch = !partOfWhole;
                 body = Body::ignored;
                 reply->abort();
                 return;
@@ -234,7 +252,7 @@ QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::transfer(const Q
             reply->abort();
             return;
         }
-        if (file.write(chunk) != chunk.size()) {
+        if (!writeAll(file, chunk)) {
             writeError = file.errorString();
             body = Body::ignored;
             reply->abort();
@@ -292,6 +310,12 @@ QCoro::Task<std::optional<ModelDownloadError>> ModelDownloader::transfer(const Q
     if (tooSlow)
         co_return ModelDownloadError::networkFailure(
             QStringLiteral("The download became too slow (under %1 bytes a second).").arg(m_minimumRate));
+    if (partOfWhole)
+        co_return ModelDownloadError::httpStatusWith(code, QStringLiteral("The server sent only a part of the file when asked for all of it."));
+    if (networkError == QNetworkReply::TooManyRedirectsError)
+        co_return ModelDownloadError::httpStatusWith(code, QStringLiteral("The server redirected the download in a loop."));
+    if (networkError == QNetworkReply::InsecureRedirectError)
+        co_return ModelDownloadError::httpStatusWith(code, QStringLiteral("The server redirected the download from https to plain http; Murmel did not follow."));
     if (rangeMismatch || (code == 416 && offset > 0)) {
         QFile::remove(partial);
         *retryFromStart = true;

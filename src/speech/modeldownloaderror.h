@@ -16,6 +16,8 @@ public:
     };
 
     static ModelDownloadError httpStatus(int code) { return {badStatus, code, {}}; }
+    // An answer that is wrong for a reason its status alone does not tell.
+    static ModelDownloadError httpStatusWith(int code, QString detail) { return {badStatus, code, std::move(detail)}; }
     static ModelDownloadError networkFailure(QString detail) { return {network, 0, std::move(detail)}; }
     static ModelDownloadError fileFailure(QString detail) { return {file, 0, std::move(detail)}; }
     static ModelDownloadError mismatch() { return {verificationFailed, 0, {}}; }
@@ -28,6 +30,8 @@ public:
     {
         switch (m_kind) {
         case badStatus:
+            if (!m_detail.isEmpty())
+                return m_detail;
             return QStringLiteral("The server returned HTTP %1.").arg(m_statusCode);
         case verificationFailed:
             return QStringLiteral("The downloaded file did not match its checksum.");

@@ -54,6 +54,12 @@ void ModelListModel::download(const QString &rawValue)
         m_store.download(*model); // runs on; the store reports through its properties
 }
 
+void ModelListModel::replace(const QString &rawValue)
+{
+    if (const auto model = WhisperModel::fromRawValue(rawValue))
+        m_store.download(*model, true);
+}
+
 void ModelListModel::refresh()
 {
     if (rowCount() > 0)

@@ -27,6 +27,8 @@ public:
 
     // Starts downloading the model with this raw value; the store's rules apply.
     Q_INVOKABLE void download(const QString &rawValue);
+    // Downloads a present model again, for a file that fails to load.
+    Q_INVOKABLE void replace(const QString &rawValue);
     // "Base (English)" for "base.en"; empty for a raw value that names no model.
     Q_INVOKABLE static QString displayName(const QString &rawValue);
     // Re-reads every row's state, for files added or removed behind our back.

@@ -76,7 +76,7 @@ QCoro::Task<std::optional<QString>> ModelStore::ensure(WhisperModel model)
     co_return path(model);
 }
 
-QCoro::Task<> ModelStore::download(WhisperModel model)
+QCoro::Task<> ModelStore::download(WhisperModel model, bool replace)
 {
     if (m_downloading) {
         // A second caller for the same model shares the running download.
@@ -87,7 +87,7 @@ QCoro::Task<> ModelStore::download(WhisperModel model)
         }
         co_return;
     }
-    if (isDownloaded(model))
+    if (isDownloaded(model) && !replace)
         co_return;
 
     setDownloading(model);

@@ -56,8 +56,10 @@ public:
     // downloading.
     QCoro::Task<std::optional<QString>> ensure(WhisperModel model);
 
-    // Fetches, verifies and places a model. Failures land in lastError; never throws.
-    QCoro::Task<> download(WhisperModel model);
+    // Fetches, verifies and places a model. Failures land in lastError; never throws. A
+    // present model is fetched again only when `replace` is set (a damaged file), and is
+    // replaced only once the new one is verified.
+    QCoro::Task<> download(WhisperModel model, bool replace = false);
 
     // Stops the running download. No error is reported and no file is left behind.
     Q_INVOKABLE void cancel();

@@ -64,7 +64,12 @@ int openRegularFile(const QString &path, QString &reason)
 {
     const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) {
-        reason = qt_error_string(errno);
+        // A name that is not UTF-8 reaches us with its bad bytes already replaced by
+        // U+FFFD, so the file it named cannot be found under it.
+        reason = errno == ENOENT && path.contains(QChar::ReplacementCharacter)
+                     ? QStringLiteral("The file name is not valid UTF-8, so Murmel cannot open it; rename the "
+                                      "file (convmv can).")
+                     : qt_error_string(errno);
         return -1;
     }
     struct stat status = {};

@@ -115,6 +115,18 @@ ColumnLayout {
                     text: modelRow.downloadState === "ready" ? "Ready" : "Downloading…"
                     color: modelRow.downloadState === "ready" ? Theme.confirm : Theme.body
                 }
+                // A model that will not load is fetched again; the file is replaced only
+                // once the new one is verified.
+                MurButton {
+                    visible: modelRow.downloadState === "ready"
+                    objectName: "redownload_" + modelRow.rawValue
+                    text: "Re-download"
+                    flat: true
+                    Accessible.name: "Re-download " + modelRow.displayName
+                    ToolTip.visible: hovered
+                    ToolTip.text: "Download " + modelRow.displayName + " again, replacing the file"
+                    onClicked: tab.models.replace(modelRow.rawValue)
+                }
                 MurButton {
                     visible: modelRow.downloadState === "missing"
                     text: "Download"
