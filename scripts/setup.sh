@@ -16,7 +16,7 @@ build_packages=(
     qcoro-qt6-dev qtkeychain-qt6-dev libssl-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libespeak-ng-dev
     libxcb1-dev libxcb-xtest0-dev libxcb-xinput-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
-    libatspi2.0-dev
+    libatspi2.0-dev libpulse-dev
 )
 runtime_packages=(
     qml6-module-qtquick qml6-module-qtqml-workerscript qml6-module-qtquick-window

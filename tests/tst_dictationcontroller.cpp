@@ -565,6 +565,25 @@ private Q_SLOTS:
         QCOMPARE(controller().lastError(), QString());
     }
 
+    // The sound server going away ends the recording as a stop would: what was heard is
+    // transcribed, the display moves on, and the reason is shown.
+    void microphoneLostMidRecording()
+    {
+        QVERIFY(install(u"base.en"_s));
+        QVERIFY(preferences().setString(PreferenceKeys::language, u"en"_s));
+        QSignalSpy finished(&controller(), &DictationController::dictationFinished);
+        controller().startRecording();
+        QVERIFY(m_rig->microphone.deliver(tone(16000)));
+        const QString reason = u"The microphone stopped: the sound server went away (Connection terminated)."_s;
+        m_rig->microphone.loseCapture(reason);
+        QTRY_COMPARE(controller().status(), Status::working);
+        QVERIFY(finished.wait(processingTimeoutMs));
+        verifyEndedCleanly();
+        QCOMPARE(controller().lastError(), reason);
+        QCOMPARE(m_rig->history.records().size(), 1);
+        QCOMPARE(m_rig->hud.model().state(), HUDModel::State::done);
+    }
+
     // While the warm-up downloads the model, start requests are refused without a message;
     // the warm-up itself never touches the status or the message.
     void warmUpDownloadsAndLoads()

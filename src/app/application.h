@@ -30,7 +30,7 @@
 #include "platform/espeaksynthesizer.h"
 #include "platform/logindactivity.h"
 #include "platform/portalhotkeybackend.h"
-#include "platform/qtaudiosource.h"
+#include "platform/pulseaudiosource.h"
 #include "platform/qtclipboard.h"
 #include "platform/qtsoundplayer.h"
 #include "platform/quickhudpanel.h"
@@ -111,7 +111,7 @@ private:
     X11KeyboardInjector m_keyboard;
     AtspiFocusTracker m_focusTracker;
     X11FocusProbe m_focusProbe;
-    QtAudioSource m_microphone;
+    PulseAudioSource m_microphone;
     QtSoundPlayer m_soundPlayer;
     EspeakSynthesizer m_synthesizer;
     AtspiAnnouncer m_announcer;

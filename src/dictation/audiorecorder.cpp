@@ -40,8 +40,12 @@ std::optional<QString> AudioRecorder::start()
         // in which case it detaches into a fresh buffer of the same capacity.
         m_frames.clear();
     }
-    std::optional<QString> error
-        = m_source.start([this](const float *samples, qsizetype count) { append(samples, count); });
+    std::optional<QString> error = m_source.start(
+        [this](const float *samples, qsizetype count) { append(samples, count); },
+        [this](const QString &reason) {
+            QMetaObject::invokeMethod(
+                this, [this, reason] { Q_EMIT lost(reason); }, Qt::QueuedConnection);
+        });
     m_recording = !error.has_value();
     return error;
 }

@@ -39,6 +39,9 @@ public:
 Q_SIGNALS:
     // The loudness of each captured piece, in arrival order, on the recorder's thread.
     void level(float value);
+    // The recording ended by itself (the sound server went away), on the recorder's
+    // thread; the frames heard until then are still handed over by stop().
+    void lost(const QString &reason);
 
 private:
     void append(const float *samples, qsizetype count);

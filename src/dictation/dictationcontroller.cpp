@@ -49,6 +49,14 @@ DictationController::DictationController(const Collaborators &collaborators, QOb
 {
     // The HUD controller keeps a level only while its panel is on screen.
     connect(m_recorder, &AudioRecorder::level, &m_with.hud, &HUDController::setLevel);
+    // A microphone that goes away ends the dictation as a stop would, with what was heard,
+    // and says why: the display never stays on "Listening" for a recording that is over.
+    connect(m_recorder, &AudioRecorder::lost, this, [this](const QString &reason) {
+        if (m_status != Status::recording)
+            return;
+        stopAndProcess();
+        setLastError(reason);
+    });
     // The display's stop button ends the dictation like a second hotkey press.
     connect(&m_with.hud, &HUDController::stopRequested, this, &DictationController::stopAndProcess);
     registerHotkey();

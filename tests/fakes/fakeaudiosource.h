@@ -24,8 +24,9 @@ public:
         stop();
     }
 
-    std::optional<QString> start(Sink sink) override
+    std::optional<QString> start(Sink sink, Lost lost) override
     {
+        m_lost = std::move(lost);
         ++startCalls;
         if (failWith)
             return failWith;
@@ -96,9 +97,21 @@ public:
     int startCalls = 0;
     int stopCalls = 0;
 
+    // Plays the sound server going away mid-recording: capture ends by itself.
+    void loseCapture(const QString &reason)
+    {
+        {
+            QMutexLocker locker(&m_lock);
+            m_running = false;
+        }
+        if (m_lost)
+            m_lost(reason);
+    }
+
 private:
     mutable QMutex m_lock; // held around every sink call, so stop() waits for the one running
     Sink m_sink;
+    Lost m_lost;
     bool m_running = false;
     std::atomic<bool> m_streaming = false;
     std::atomic<qsizetype> m_delivered = 0;

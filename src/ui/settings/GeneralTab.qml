@@ -13,6 +13,14 @@ ColumnLayout {
 
     spacing: 16
     Component.onCompleted: permissions.refresh()
+    // The rows follow the desktop while they are shown: a sound server that starts or
+    // stops turns the microphone row at once.
+    Timer {
+        interval: 2000
+        repeat: true
+        running: tab.visible
+        onTriggered: tab.permissions.refresh()
+    }
 
     component PermissionRow: SettingsRow {
         id: permissionRow
