@@ -9,7 +9,7 @@
 #include "speech/modelstore.h"
 #include "speech/transcriber.h"
 #include "speech/whisperlanguage.h"
-#include "transcripts/audiofiledecoder.h"
+#include "transcripts/windowedtranscription.h"
 #include "transcripts/transcribefileaction.h"
 #include "transcripts/transcriptformats.h"
 
@@ -130,35 +130,27 @@ QCoro::Task<int> run(QStringList arguments, ModelStore &store, const Preferences
             anyFailed = true;
         };
 
-        // The model's checksum and load run beside the first file's decoding. The checksum
-        // starts first: the decoder's first use loads its library, which briefly holds
-        // up any thread starting at the same moment.
         auto loading = transcriber.load(*modelPath, language);
-        auto decoding = AudioFileDecoder::decode(file, 240);
-        const DecodeResult decoded = co_await std::move(decoding);
         const std::optional<TranscriberError> loadError = co_await std::move(loading);
-        if (const auto *error = std::get_if<AudioDecodeError>(&decoded)) {
-            fail(error->description());
-            continue;
-        }
-        const DecodedAudio &audio = std::get<DecodedAudio>(decoded);
         if (loadError) {
             fail(loadError->description());
             continue;
         }
 
         ProgressLine line(QStringLiteral("Transcribing ") + name);
-        auto running = transcriber.segments(audio.samples, [&line](double fraction) { line.update(fraction); });
-        const Transcriber::SegmentsResult result = co_await std::move(running);
-        if (const auto *error = std::get_if<TranscriberError>(&result)) {
-            fail(error->description());
+        WindowedTranscription::Options progress;
+        progress.onProgress = [&line](double fraction) { line.update(fraction); };
+        auto running = WindowedTranscription::run(file, transcriber, progress);
+        const WindowedTranscription::Result result = co_await std::move(running);
+        if (const auto *message = std::get_if<QString>(&result)) {
+            fail(*message);
             continue;
         }
         line.finish(1.0);
-        const QList<TranscriptSegment> &segments = std::get<QList<TranscriptSegment>>(result);
+        const auto &[segments, seconds] = std::get<WindowedTranscription::Transcript>(result);
 
         if (options.format == Format::json) {
-            jsonResults.append(jsonResult(file, segments, audio.duration));
+            jsonResults.append(jsonResult(file, segments, seconds));
             continue;
         }
         if (several)

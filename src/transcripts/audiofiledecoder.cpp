@@ -30,9 +30,9 @@ QStringList moduleCandidates()
 }
 
 // Loads the FFmpeg module once, from the first candidate that exists.
-DecodeEntryPoint entryPoint(QString *problem)
+OpenEntryPoint entryPoint(QString *problem)
 {
-    static DecodeEntryPoint entry = nullptr;
+    static OpenEntryPoint entry = nullptr;
     static QString failure;
     static std::once_flag once;
     std::call_once(once, [] {
@@ -49,7 +49,7 @@ DecodeEntryPoint entryPoint(QString *problem)
             failure = QString::fromLocal8Bit(::dlerror());
             return;
         }
-        entry = reinterpret_cast<DecodeEntryPoint>(::dlsym(module, decodeEntryPointName));
+        entry = reinterpret_cast<OpenEntryPoint>(::dlsym(module, openEntryPointName));
         if (!entry)
             failure = QString::fromLocal8Bit(::dlerror());
     });
@@ -100,11 +100,11 @@ QString AudioDecodeError::description() const
 
 namespace AudioFileDecoder {
 
-DecodeResult decodeNow(const QString &path, int envelopeBuckets)
+std::variant<std::shared_ptr<AudioReader>, AudioDecodeError> open(const QString &path)
 {
     QString problem;
-    const DecodeEntryPoint decodeAudio = entryPoint(&problem);
-    if (!decodeAudio) {
+    const OpenEntryPoint openAudio = entryPoint(&problem);
+    if (!openAudio) {
         qCWarning(lcTranscripts) << "The audio decoder module cannot be loaded:" << problem;
         return AudioDecodeError::cannotOpen(QStringLiteral("Murmel's audio decoder is missing (%1).").arg(problem));
     }
@@ -112,11 +112,10 @@ DecodeResult decodeNow(const QString &path, int envelopeBuckets)
     const int descriptor = openRegularFile(path, reason);
     if (descriptor < 0)
         return AudioDecodeError::cannotOpen(reason);
-    // FFmpeg reads the very file that was checked, through the descriptor.
-    const QString checkedPath = QStringLiteral("/proc/self/fd/%1").arg(descriptor);
-    DecodedAudio result;
+    // FFmpeg opens the very file that was checked, through the descriptor.
+    DecodeStatus status = DecodeStatus::ok;
     QString detail;
-    const DecodeStatus status = decodeAudio(checkedPath, result.samples, result.duration, detail, WorkerStop::flag());
+    std::shared_ptr<AudioReader> reader(openAudio(QStringLiteral("/proc/self/fd/%1").arg(descriptor), status, detail));
     ::close(descriptor);
     switch (status) {
     case DecodeStatus::ok:
@@ -128,18 +127,87 @@ DecodeResult decodeNow(const QString &path, int envelopeBuckets)
     case DecodeStatus::openFailed:
         return AudioDecodeError::cannotOpen(detail);
     }
+    return reader;
+}
+
+double trustedDuration(double declared, qsizetype decodedSamples)
+{
     // The container's claim stands unless the audio itself disagrees: a header can say a
     // billion seconds, or nothing at all.
-    const double decoded = static_cast<double>(result.samples.size()) / 16000.0;
-    if (!(std::abs(result.duration - decoded) <= std::max(1.0, decoded * 0.05)))
-        result.duration = decoded;
+    const double decoded = static_cast<double>(decodedSamples) / sampleRate;
+    return std::abs(declared - decoded) <= std::max(1.0, decoded * 0.05) ? declared : decoded;
+}
+
+DecodeResult decodeNow(const QString &path, int envelopeBuckets)
+{
+    auto opened = open(path);
+    if (auto *error = std::get_if<AudioDecodeError>(&opened))
+        return *error;
+    AudioReader &reader = *std::get<std::shared_ptr<AudioReader>>(opened);
+    DecodedAudio result;
+    // Sized once from the declared length, so the list rarely reallocates (and briefly
+    // holds the audio twice) while it fills; past two hours it grows as it must.
+    constexpr double longestReserved = 2 * 3600.0;
+    if (reader.declaredDuration() > 0.0)
+        result.samples.reserve(qsizetype(std::ceil(std::min(reader.declaredDuration(), longestReserved) * sampleRate)) + sampleRate);
+    constexpr qsizetype piece = 1 << 20;
+    for (;;) {
+        const qsizetype before = result.samples.size();
+        if (reader.read(result.samples, piece, WorkerStop::flag()) != DecodeStatus::ok)
+            return AudioDecodeError::unreadable();
+        if (result.samples.size() - before < piece)
+            break;
+    }
+    if (result.samples.isEmpty())
+        return AudioDecodeError::unreadable();
+    result.duration = trustedDuration(reader.declaredDuration(), result.samples.size());
     result.envelope = makeEnvelope(result.samples, envelopeBuckets);
+    return result;
+}
+
+DecodeResult scanNow(const QString &path, int envelopeBuckets)
+{
+    auto opened = open(path);
+    if (auto *error = std::get_if<AudioDecodeError>(&opened))
+        return *error;
+    AudioReader &reader = *std::get<std::shared_ptr<AudioReader>>(opened);
+    // The peak of every 10 ms, a hundredth-and-sixtieth of the audio, is all that is kept.
+    constexpr qsizetype block = sampleRate / 100;
+    QList<float> peaks;
+    qsizetype total = 0;
+    AudioFrames piece;
+    for (;;) {
+        piece.clear();
+        if (reader.read(piece, 1 << 20, WorkerStop::flag()) != DecodeStatus::ok)
+            return AudioDecodeError::unreadable();
+        for (qsizetype start = 0; start < piece.size(); start += block) {
+            const auto end = piece.cbegin() + std::min(piece.size(), start + block);
+            float peak = 0.0f;
+            for (auto sample = piece.cbegin() + start; sample != end; ++sample)
+                peak = std::max(peak, std::fabs(*sample));
+            peaks << peak;
+        }
+        total += piece.size();
+        if (piece.size() < (1 << 20))
+            break;
+    }
+    if (total == 0)
+        return AudioDecodeError::unreadable();
+    DecodedAudio result;
+    result.duration = trustedDuration(reader.declaredDuration(), total);
+    result.envelope = makeEnvelope(peaks, envelopeBuckets);
     return result;
 }
 
 QCoro::Task<DecodeResult> decode(QString path, int envelopeBuckets)
 {
     QFuture<DecodeResult> work = QtConcurrent::run([path, envelopeBuckets] { return decodeNow(path, envelopeBuckets); });
+    co_return co_await work;
+}
+
+QCoro::Task<DecodeResult> scan(QString path, int envelopeBuckets)
+{
+    QFuture<DecodeResult> work = QtConcurrent::run([path, envelopeBuckets] { return scanNow(path, envelopeBuckets); });
     co_return co_await work;
 }
 

@@ -6,6 +6,7 @@
 
 #include <QCoroTask>
 
+#include <memory>
 #include <variant>
 
 // A decoded audio or video file: its first audio stream as 16 kHz mono float samples.
@@ -42,16 +43,30 @@ private:
 
 using DecodeResult = std::variant<DecodedAudio, AudioDecodeError>;
 
+class AudioReader;
+
 // Decodes audio and video files with FFmpeg: the first audio stream, resampled and mixed
-// down by libswresample straight into one preallocated sample list (no second copy of
-// the audio is ever held). Stateless; any thread.
+// down by libswresample to 16 kHz mono float. Stateless; any thread.
 namespace AudioFileDecoder {
 
-// Blocking; call it from a worker thread.
-DecodeResult decodeNow(const QString &path, int envelopeBuckets);
+inline constexpr int sampleRate = 16000;
 
-// Runs decodeNow on Qt's thread pool; resumes on the caller's thread.
+// Opens a regular file for reading a piece at a time (a pipe or a device is refused: it
+// could block a worker for good). Blocking; the reader is used by one thread at a time.
+std::variant<std::shared_ptr<AudioReader>, AudioDecodeError> open(const QString &path);
+
+// The whole file in memory, for audio known to be short. Blocking; call it from a worker.
+DecodeResult decodeNow(const QString &path, int envelopeBuckets);
+// The file's length and envelope without keeping its samples (`samples` stays empty):
+// memory grows with a hundred-and-sixtieth of the audio. Blocking; call it from a worker.
+DecodeResult scanNow(const QString &path, int envelopeBuckets);
+
+// decodeNow and scanNow on Qt's thread pool; they resume on the caller's thread.
 QCoro::Task<DecodeResult> decode(QString path, int envelopeBuckets);
+QCoro::Task<DecodeResult> scan(QString path, int envelopeBuckets);
+
+// The declared length, unless the decoded samples disagree by more than a second (or 5 %).
+double trustedDuration(double declared, qsizetype decodedSamples);
 
 // Peak of each window of max(1, N / buckets) samples, scaled so the largest is 1.0.
 // There may be a few more values than buckets; digital silence stays all zero.

@@ -10,11 +10,22 @@
 // first decode. Both sides are built together, so C++ types may cross.
 enum class DecodeStatus : int { ok, noAudioTrack, readFailed, openFailed };
 
-// Decodes the first audio stream of `path` into 16 kHz mono float `samples`; `duration`
-// is the stream's declared length in seconds; `detail` says why for openFailed. Blocking;
-// any thread. Once `stop` is set the decode gives up between packets, as readFailed.
-using DecodeEntryPoint = DecodeStatus (*)(const QString &path, AudioFrames &samples, double &duration,
-                                          QString &detail, const std::atomic<bool> &stop);
+// The first audio stream of one file as 16 kHz mono float samples, read a piece at a
+// time. Blocking; one thread at a time.
+class AudioReader
+{
+public:
+    virtual ~AudioReader() = default;
+    // Appends up to `count` samples to `samples`: fewer only at the end of the stream, none
+    // after it. Once `stop` is set it gives up, as readFailed.
+    virtual DecodeStatus read(AudioFrames &samples, qsizetype count, const std::atomic<bool> &stop) = 0;
+    // The stream's declared length in seconds; 0 when it declares none. It may be wrong.
+    virtual double declaredDuration() const = 0;
+};
+
+// Opens `path`: a reader with `status` ok, or nothing with `status` saying why (and
+// `detail` the system's reason for openFailed). The caller owns the reader.
+using OpenEntryPoint = AudioReader *(*)(const QString &path, DecodeStatus &status, QString &detail);
 
 inline constexpr char decoderModuleFile[] = "libmurmel-ffmpeg.so";
-inline constexpr char decodeEntryPointName[] = "murmelDecodeAudio";
+inline constexpr char openEntryPointName[] = "murmelOpenAudio";

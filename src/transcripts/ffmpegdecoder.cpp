@@ -71,7 +71,7 @@ QString errorText(int code)
 }
 
 // Appends what the resampler yields for `input` (nullptr flushes) to the end of
-// `samples`, writing straight into the list's own storage.
+// `samples`, writing straight into the list's own storage, cleaned for the engine.
 bool resampleInto(SwrContext *resampler, const AVFrame *input, AudioFrames &samples)
 {
     const int inputCount = input ? input->nb_samples : 0;
@@ -90,10 +90,32 @@ bool resampleInto(SwrContext *resampler, const AVFrame *input, AudioFrames &samp
     return written >= 0;
 }
 
-} // namespace
+// The first audio stream of one file, decoded a piece at a time: packets are read only
+// as far as the samples asked for need, so memory does not grow with the file.
+class FfmpegAudioReader final : public AudioReader
+{
+public:
+    DecodeStatus open(const QString &path, QString &detail);
+    DecodeStatus read(AudioFrames &samples, qsizetype count, const std::atomic<bool> &stop) override;
+    double declaredDuration() const override { return m_duration; }
 
-extern "C" Q_DECL_EXPORT DecodeStatus murmelDecodeAudio(const QString &path, AudioFrames &samples, double &duration,
-                                                      QString &detail, const std::atomic<bool> &stop)
+private:
+    // Decodes packets into m_pending until it holds `count` samples or the stream ends.
+    bool fill(qsizetype count, const std::atomic<bool> &stop);
+    bool drainFrames();
+
+    std::unique_ptr<AVFormatContext, FormatCloser> m_format;
+    std::unique_ptr<AVCodecContext, CodecFreer> m_decoder;
+    std::unique_ptr<SwrContext, ResamplerFreer> m_resampler;
+    std::unique_ptr<AVPacket, PacketFreer> m_packet{av_packet_alloc()};
+    std::unique_ptr<AVFrame, FrameFreer> m_frame{av_frame_alloc()};
+    int m_streamIndex = -1;
+    double m_duration = 0.0;
+    AudioFrames m_pending; // decoded, not yet handed out
+    bool m_ended = false;
+};
+
+DecodeStatus FfmpegAudioReader::open(const QString &path, QString &detail)
 {
     routeLibraryLog();
     AVFormatContext *rawFormat = nullptr;
@@ -106,83 +128,103 @@ extern "C" Q_DECL_EXPORT DecodeStatus murmelDecodeAudio(const QString &path, Aud
         detail = errorText(opened);
         return DecodeStatus::openFailed;
     }
-    std::unique_ptr<AVFormatContext, FormatCloser> format(rawFormat);
-    if (avformat_find_stream_info(format.get(), nullptr) < 0)
+    m_format.reset(rawFormat);
+    if (avformat_find_stream_info(m_format.get(), nullptr) < 0)
         return DecodeStatus::readFailed;
 
     AVStream *stream = nullptr;
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            stream = format->streams[i];
+    for (unsigned i = 0; i < m_format->nb_streams; ++i) {
+        if (m_format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            stream = m_format->streams[i];
             break;
         }
     }
     if (!stream)
         return DecodeStatus::noAudioTrack;
+    m_streamIndex = stream->index;
 
-    duration = 0.0;
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-        duration = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
-    else if (format->duration != AV_NOPTS_VALUE && format->duration > 0)
-        duration = static_cast<double>(format->duration) / AV_TIME_BASE; // some formats only declare the whole
+        m_duration = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+    else if (m_format->duration != AV_NOPTS_VALUE && m_format->duration > 0)
+        m_duration = static_cast<double>(m_format->duration) / AV_TIME_BASE; // some formats only declare the whole
 
     const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!codec)
         return DecodeStatus::readFailed;
-    std::unique_ptr<AVCodecContext, CodecFreer> decoder(avcodec_alloc_context3(codec));
-    if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0
-        || avcodec_open2(decoder.get(), codec, nullptr) < 0)
+    m_decoder.reset(avcodec_alloc_context3(codec));
+    if (!m_decoder || avcodec_parameters_to_context(m_decoder.get(), stream->codecpar) < 0
+        || avcodec_open2(m_decoder.get(), codec, nullptr) < 0)
         return DecodeStatus::readFailed;
-    if (decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-        av_channel_layout_default(&decoder->ch_layout, decoder->ch_layout.nb_channels);
+    if (m_decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&m_decoder->ch_layout, m_decoder->ch_layout.nb_channels);
 
     SwrContext *rawResampler = nullptr;
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-    if (swr_alloc_set_opts2(&rawResampler, &mono, AV_SAMPLE_FMT_FLT, outputRate, &decoder->ch_layout,
-                            decoder->sample_fmt, decoder->sample_rate, 0, nullptr) < 0)
+    if (swr_alloc_set_opts2(&rawResampler, &mono, AV_SAMPLE_FMT_FLT, outputRate, &m_decoder->ch_layout,
+                            m_decoder->sample_fmt, m_decoder->sample_rate, 0, nullptr) < 0)
         return DecodeStatus::readFailed;
-    std::unique_ptr<SwrContext, ResamplerFreer> resampler(rawResampler);
-    if (swr_init(resampler.get()) < 0)
-        return DecodeStatus::readFailed;
-
-    // Sized once from the declared duration, so the list never reallocates (and never
-    // briefly holds the audio twice) while it fills. A container may claim any length:
-    // past two hours the list grows as it must.
-    constexpr double longestReserved = 2 * 3600.0;
-    if (duration > 0.0)
-        samples.reserve(static_cast<qsizetype>(std::ceil(std::min(duration, longestReserved) * outputRate)) + outputRate);
-
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
-    bool failed = false;
-    auto drainFrames = [&] {
-        for (;;) {
-            const int received = avcodec_receive_frame(decoder.get(), frame.get());
-            if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
-                return;
-            if (received < 0)
-                return; // a damaged packet loses its few samples, not the file
-            if (!resampleInto(resampler.get(), frame.get(), samples))
-                failed = true;
-            av_frame_unref(frame.get());
-        }
-    };
-
-    for (;;) {
-        const int read = av_read_frame(format.get(), packet.get());
-        if (read < 0)
-            break; // end of file, or a truncated file: keep what was read
-        if (packet->stream_index == stream->index && avcodec_send_packet(decoder.get(), packet.get()) >= 0)
-            drainFrames();
-        av_packet_unref(packet.get());
-        if (failed || stop.load(std::memory_order_relaxed))
-            return DecodeStatus::readFailed;
-    }
-    avcodec_send_packet(decoder.get(), nullptr);
-    drainFrames();
-    if (failed || !resampleInto(resampler.get(), nullptr, samples))
-        return DecodeStatus::readFailed;
-    if (samples.isEmpty())
+    m_resampler.reset(rawResampler);
+    if (swr_init(m_resampler.get()) < 0 || !m_packet || !m_frame)
         return DecodeStatus::readFailed;
     return DecodeStatus::ok;
+}
+
+bool FfmpegAudioReader::drainFrames()
+{
+    for (;;) {
+        const int received = avcodec_receive_frame(m_decoder.get(), m_frame.get());
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
+            return true;
+        if (received < 0)
+            return true; // a damaged packet loses its few samples, not the file
+        const bool resampled = resampleInto(m_resampler.get(), m_frame.get(), m_pending);
+        av_frame_unref(m_frame.get());
+        if (!resampled)
+            return false;
+    }
+}
+
+bool FfmpegAudioReader::fill(qsizetype count, const std::atomic<bool> &stop)
+{
+    while (m_pending.size() < count && !m_ended) {
+        if (stop.load(std::memory_order_relaxed))
+            return false;
+        const int read = av_read_frame(m_format.get(), m_packet.get());
+        if (read < 0) {
+            // End of file, or a truncated file: keep what was read, and flush.
+            m_ended = true;
+            avcodec_send_packet(m_decoder.get(), nullptr);
+            if (!drainFrames() || !resampleInto(m_resampler.get(), nullptr, m_pending))
+                return false;
+            break;
+        }
+        bool resampled = true;
+        if (m_packet->stream_index == m_streamIndex && avcodec_send_packet(m_decoder.get(), m_packet.get()) >= 0)
+            resampled = drainFrames();
+        av_packet_unref(m_packet.get());
+        if (!resampled)
+            return false;
+    }
+    return true;
+}
+
+DecodeStatus FfmpegAudioReader::read(AudioFrames &samples, qsizetype count, const std::atomic<bool> &stop)
+{
+    if (!fill(count, stop))
+        return DecodeStatus::readFailed;
+    const qsizetype taken = std::min(count, m_pending.size());
+    const qsizetype before = samples.size();
+    samples.resize(before + taken);
+    std::copy_n(m_pending.constData(), taken, samples.data() + before);
+    m_pending.remove(0, taken);
+    return DecodeStatus::ok;
+}
+
+} // namespace
+
+extern "C" Q_DECL_EXPORT AudioReader *murmelOpenAudio(const QString &path, DecodeStatus &status, QString &detail)
+{
+    auto reader = std::make_unique<FfmpegAudioReader>();
+    status = reader->open(path, detail);
+    return status == DecodeStatus::ok ? reader.release() : nullptr;
 }

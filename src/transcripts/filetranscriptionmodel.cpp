@@ -12,6 +12,7 @@
 #include "speech/modelstore.h"
 #include "speech/transcriber.h"
 #include "transcripts/audiofiledecoder.h"
+#include "transcripts/windowedtranscription.h"
 #include "transcripts/historystore.h"
 #include "transcripts/transcriptformats.h"
 
@@ -167,15 +168,17 @@ QCoro::Task<> FileTranscriptionModel::run(QString path)
     const std::unique_ptr<ProcessActivity::Token> activity
         = m_with.activity.begin(QStringLiteral("Transcribing a file"));
 
-    auto decoding = AudioFileDecoder::decode(path, envelopeBuckets);
-    DecodeResult decoded = co_await std::move(decoding);
+    // A first pass for the length and the waveform; the samples are read again, a window
+    // at a time, while the engine hears them.
+    auto scanning = AudioFileDecoder::scan(path, envelopeBuckets);
+    DecodeResult decoded = co_await std::move(scanning);
     if (!self)
         co_return;
     if (const auto *error = std::get_if<AudioDecodeError>(&decoded)) {
         fail(error->description());
         co_return;
     }
-    DecodedAudio &audio = std::get<DecodedAudio>(decoded);
+    const DecodedAudio &audio = std::get<DecodedAudio>(decoded);
     setDuration(audio.duration);
     setEnvelope(audio.envelope);
     setPhase(Phase::transcribing);
@@ -207,13 +210,15 @@ QCoro::Task<> FileTranscriptionModel::run(QString path)
     }
 
     // The engine's reports may arrive after the model is gone, until the run ends.
-    auto onProgress = [self](double fraction) {
+    WindowedTranscription::Options options;
+    options.expectedSeconds = audio.duration;
+    options.onProgress = [self](double fraction) {
         if (!self)
             return;
         Q_ASSERT(QThread::currentThread() == self->thread());
         self->updateProgress(fraction);
     };
-    auto onSegments = [self](const QList<TranscriptSegment> &batch) {
+    options.onSegments = [self](const QList<TranscriptSegment> &batch) {
         if (!self)
             return;
         Q_ASSERT(QThread::currentThread() == self->thread());
@@ -223,17 +228,17 @@ QCoro::Task<> FileTranscriptionModel::run(QString path)
             texts << segment.text;
         self->appendLive(texts.join(u' '));
     };
-    auto transcribing = m_transcriber->segments(std::move(audio.samples), onProgress, onSegments);
-    const Transcriber::SegmentsResult result = co_await std::move(transcribing);
+    auto transcribing = WindowedTranscription::run(path, *m_transcriber, options);
+    const WindowedTranscription::Result result = co_await std::move(transcribing);
     if (!self)
         co_return;
     // Live text and the partial progress stay as they were: they are what the user last saw.
-    if (const auto *error = std::get_if<TranscriberError>(&result)) {
-        fail(error->description());
+    if (const auto *message = std::get_if<QString>(&result)) {
+        fail(*message);
         co_return;
     }
 
-    setSegments(std::get<QList<TranscriptSegment>>(result));
+    setSegments(std::get<WindowedTranscription::Transcript>(result).segments);
     setProgress(1.0);
     setPhase(Phase::done);
     m_with.sounds.play(QStringLiteral("Glass"));

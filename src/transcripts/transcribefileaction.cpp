@@ -5,7 +5,7 @@
 #include "speech/modelselection.h"
 #include "speech/modelstore.h"
 #include "speech/transcriber.h"
-#include "transcripts/audiofiledecoder.h"
+#include "transcripts/windowedtranscription.h"
 
 namespace TranscribeFileAction {
 
@@ -22,21 +22,19 @@ QCoro::Task<Result> perform(QString path, ModelStore &store, const Preferences &
     if (!modelPath)
         co_return Failure{Failure::Kind::modelNotReady, modelNotReadyMessage()};
 
-    auto decoding = AudioFileDecoder::decode(path, 240);
-    const DecodeResult decoded = co_await std::move(decoding);
-    if (const auto *error = std::get_if<AudioDecodeError>(&decoded))
-        co_return Failure{Failure::Kind::failed, error->description()};
-
     auto loading = transcriber.load(*modelPath, preferences.stringOrDefault(PreferenceKeys::language));
     const std::optional<TranscriberError> loadError = co_await std::move(loading);
     if (loadError)
         co_return Failure{Failure::Kind::failed, loadError->description()};
 
-    auto running = transcriber.transcribe(std::get<DecodedAudio>(decoded).samples);
-    const Transcriber::TextResult text = co_await std::move(running);
-    if (const auto *error = std::get_if<TranscriberError>(&text))
-        co_return Failure{Failure::Kind::failed, error->description()};
-    co_return std::get<QString>(text);
+    auto running = WindowedTranscription::run(path, transcriber);
+    const WindowedTranscription::Result result = co_await std::move(running);
+    if (const auto *message = std::get_if<QString>(&result))
+        co_return Failure{Failure::Kind::failed, *message};
+    QStringList texts;
+    for (const TranscriptSegment &segment : std::get<WindowedTranscription::Transcript>(result).segments)
+        texts << segment.text;
+    co_return texts.join(u' ').trimmed();
 }
 
 } // namespace TranscribeFileAction
