@@ -47,6 +47,7 @@ bench: build
 	bench/transcribe.sh $(BUILD)
 	bench/decode.sh $(BUILD)
 	bench/latency.sh $(BUILD)
+	bench/memory.sh $(BUILD)
 
 clean:
 	rm -rf build build-asan

@@ -128,7 +128,6 @@ struct Whisper::Run
     std::shared_ptr<Context> context; // keeps the context alive until the run ends
     QPointer<Whisper> owner;          // dereferenced on the main thread only
     qint64 durationMs = 0;
-    std::atomic<bool> abandoned{false}; // nobody waits for the result any more
 };
 
 std::unique_ptr<Whisper> Whisper::create(const QString &modelPath, WhisperParams params)
@@ -148,16 +147,11 @@ Whisper::Whisper(std::shared_ptr<Context> context, WhisperParams params)
 {
 }
 
-Whisper::~Whisper()
-{
-    if (const std::shared_ptr<Run> running = m_run.lock())
-        running->abandoned.store(true);
-}
+Whisper::~Whisper() = default;
 
-bool Whisper::shouldAbort(void *userData)
+bool Whisper::shouldAbort(void *)
 {
-    const auto *run = static_cast<const Run *>(userData);
-    return WorkerStop::requested() || (run && run->abandoned.load(std::memory_order_relaxed));
+    return WorkerStop::requested();
 }
 
 bool Whisper::isEnglishOnly() const
@@ -197,14 +191,13 @@ void Whisper::transcribe(AudioFrames frames, Completion completion)
     }
 
     m_inProgress->store(true);
-    m_run = run;
     WhisperParams params = m_params;
     params.raw().new_segment_callback = &Whisper::onNewSegments;
     params.raw().new_segment_callback_user_data = run.get();
     params.raw().progress_callback = &Whisper::onProgress;
     params.raw().progress_callback_user_data = run.get();
     params.raw().abort_callback = &Whisper::shouldAbort;
-    params.raw().abort_callback_user_data = run.get();
+    params.raw().abort_callback_user_data = nullptr;
 
     QThreadPool::globalInstance()->start([run, params, frames, finish, inProgress = m_inProgress] {
         whisper_context *handle = run->context->handle;

@@ -73,8 +73,8 @@ public:
 // happens on a worker thread, one at a time, and its progress, segments and completion
 // come back on the main thread. The context is freed when the object goes away, or, if
 // a run is still going, when that run ends: one context is never used by two threads.
-// A run whose object goes away, or that is still going when Murmel quits, is abandoned
-// at the engine's next step.
+// A run still going when Murmel quits is abandoned at the engine's next step; a run whose
+// object is replaced meanwhile runs to its end, for whoever awaits it.
 class Whisper final : public QObject
 {
     Q_OBJECT
@@ -115,5 +115,4 @@ private:
     WhisperParams m_params;
     std::shared_ptr<WhisperDelegate> m_delegate;
     std::shared_ptr<std::atomic<bool>> m_inProgress = std::make_shared<std::atomic<bool>>(false);
-    std::weak_ptr<Run> m_run;
 };
