@@ -61,6 +61,17 @@ inline Result murmelInto(const QString &file, const QStringList &arguments,
     return finish(process);
 }
 
+// Whether this machine lets a process make the mounts murmelConfined() needs: containers
+// often refuse user namespaces, or mounts within them.
+inline bool canConfine()
+{
+    return QProcess::execute(QStringLiteral("unshare"),
+                             {QStringLiteral("-rm"), QStringLiteral("sh"), QStringLiteral("-ec"),
+                              QStringLiteral("d=$(mktemp -d); mount -t tmpfs none \"$d\"; "
+                                             "mount --bind -o ro \"$d\" \"$d\"; umount \"$d\"; umount \"$d\"; rmdir \"$d\"")})
+        == 0;
+}
+
 // As murmel(), in a mount namespace of its own where the shell `mounts` ran first (a
 // read-only bind mount, a tiny tmpfs): file system faults that bind even root, undone when
 // the process ends.
