@@ -222,13 +222,6 @@ private Q_SLOTS:
         QCOMPARE(audio.envelope, QList<float>(243, 0.0f));
     }
 
-    void decodeRunsOffTheCallingThread()
-    {
-        const DecodeResult result = QCoro::waitFor(AudioFileDecoder::decode(path(u"tone.wav"_s), 10));
-        QVERIFY(std::holds_alternative<DecodedAudio>(result));
-        QCOMPARE(std::get<DecodedAudio>(result).envelope.size(), 10);
-    }
-
     void envelope_data()
     {
         QTest::addColumn<QList<float>>("samples");

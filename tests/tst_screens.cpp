@@ -629,30 +629,6 @@ private Q_SLOTS:
         QCOMPARE(Preferences(preferencesPath()).string(PreferenceKeys::language), std::optional<QString>(u"de"_s));
     }
 
-    // A model that will not load can be fetched again; the file stays until a new one is in.
-    void readyModelCanBeDownloadedAgain()
-    {
-        const QString small = m_environment.dataHome() + u"/Murmel/Models/ggml-small.bin"_s;
-        QVERIFY(QDir().mkpath(QFileInfo(small).path()));
-        QFile file(small);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("damaged");
-        file.close();
-        m_modelList->refresh();
-        qputenv("MURMEL_MODEL_BASE_URL", "http://127.0.0.1:9/"); // nobody listens
-        m_settings->setSettingsTab(u"model"_s);
-        QQuickItem *view = showSettings();
-        QVERIFY(view);
-        QSignalSpy finished(m_models.get(), &ModelStore::downloadFinished);
-        click(named(view, u"redownload_small"_s));
-        QCOMPARE(m_models->downloadingRawValue(), u"small"_s);
-        QVERIFY(finished.wait(20000));
-        QVERIFY(!m_models->lastErrorText().isEmpty());
-        QVERIFY(QFile::exists(small));
-        QVERIFY(QFile::remove(small));
-        qunsetenv("MURMEL_MODEL_BASE_URL");
-    }
-
     void cleanupEditorsAndKey()
     {
         m_settings->setSettingsTab(u"cleanup"_s);

@@ -66,7 +66,8 @@ void AutomationService::release()
 {
     if (!m_connection.isConnected())
         return;
-    m_connection.unregisterService(serviceName());
+    if (!m_connection.unregisterService(serviceName()))
+        qCWarning(lcApp) << "could not give the bus name back:" << m_connection.lastError().message();
     m_connection.unregisterObject(objectPath());
     m_connection = QDBusConnection(QString());
 }

@@ -29,12 +29,12 @@ PulseAudioSource::~PulseAudioSource()
 std::optional<QString> PulseAudioSource::start(Sink sink, Lost lost)
 {
     stop();
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, rate, 1};
+    const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, rate, 1};
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<uint32_t>(-1);
     attributes.fragsize = static_cast<uint32_t>(pieceFrames * sizeof(float));
     int error = 0;
-    m_stream = pa_simple_new(nullptr, "Murmel", PA_STREAM_RECORD, nullptr, "Dictation", &spec, nullptr, &attributes,
+    m_stream = pa_simple_new(nullptr, "Murmel", PA_STREAM_RECORD, nullptr, "Dictation", &sampleFormat, nullptr, &attributes,
                              &error);
     if (!m_stream) {
         qCWarning(lcPlatform) << "The microphone could not be opened:" << reasonOf(error);

@@ -149,11 +149,6 @@ Whisper::Whisper(std::shared_ptr<Context> context, WhisperParams params)
 
 Whisper::~Whisper() = default;
 
-bool Whisper::shouldAbort(void *)
-{
-    return WorkerStop::requested();
-}
-
 bool Whisper::isEnglishOnly() const
 {
     return whisper_is_multilingual(m_context->handle) == 0;
@@ -174,10 +169,7 @@ void Whisper::transcribe(AudioFrames frames, Completion completion)
         return;
     }
 
-    auto run = std::make_shared<Run>();
-    run->context = m_context;
-    run->owner = this;
-    run->durationMs = frames.size() * 1000 / sampleRate;
+    auto run = std::make_shared<Run>(Run{m_context, QPointer<Whisper>(this), frames.size() * 1000 / sampleRate});
     auto finish = [run, completion = std::move(completion)](QList<Segment> segments) {
         if (Whisper *owner = run->owner.data()) {
             if (const std::shared_ptr<WhisperDelegate> receiver = owner->m_delegate)
@@ -196,7 +188,8 @@ void Whisper::transcribe(AudioFrames frames, Completion completion)
     params.raw().new_segment_callback_user_data = run.get();
     params.raw().progress_callback = &Whisper::onProgress;
     params.raw().progress_callback_user_data = run.get();
-    params.raw().abort_callback = &Whisper::shouldAbort;
+    // A quitting Murmel does not wait for an hour of audio.
+    params.raw().abort_callback = [](void *) { return WorkerStop::requested(); };
     params.raw().abort_callback_user_data = nullptr;
 
     QThreadPool::globalInstance()->start([run, params, frames, finish, inProgress = m_inProgress] {

@@ -109,7 +109,6 @@ private:
 
     static void onNewSegments(whisper_context *, whisper_state *state, int count, void *userData);
     static void onProgress(whisper_context *, whisper_state *, int percent, void *userData);
-    static bool shouldAbort(void *userData);
 
     std::shared_ptr<Context> m_context;
     WhisperParams m_params;

@@ -83,6 +83,14 @@ int openRegularFile(const QString &path, QString &reason)
     return descriptor;
 }
 
+// The container's claim stands unless the audio itself disagrees: a header can say a
+// billion seconds, or nothing at all.
+double trustedDuration(double declared, qsizetype decodedSamples)
+{
+    const double decoded = static_cast<double>(decodedSamples) / AudioFileDecoder::sampleRate;
+    return std::abs(declared - decoded) <= std::max(1.0, decoded * 0.05) ? declared : decoded;
+}
+
 } // namespace
 
 QString AudioDecodeError::description() const
@@ -99,6 +107,35 @@ QString AudioDecodeError::description() const
 }
 
 namespace AudioFileDecoder {
+
+namespace {
+
+// Hands the whole file to `take` a megasample at a time, with the declared length, and
+// sets `into.duration`.
+template<typename Take>
+std::optional<AudioDecodeError> readAll(const QString &path, DecodedAudio &into, Take take)
+{
+    auto opened = open(path);
+    if (auto *error = std::get_if<AudioDecodeError>(&opened))
+        return *error;
+    AudioReader &reader = *std::get<std::shared_ptr<AudioReader>>(opened);
+    constexpr qsizetype pieceSize = 1 << 20;
+    qsizetype total = 0;
+    AudioFrames piece;
+    do {
+        piece.clear();
+        if (reader.read(piece, pieceSize, WorkerStop::flag()) != DecodeStatus::ok)
+            return AudioDecodeError::unreadable();
+        take(piece, reader.declaredDuration());
+        total += piece.size();
+    } while (piece.size() == pieceSize);
+    if (total == 0)
+        return AudioDecodeError::unreadable();
+    into.duration = trustedDuration(reader.declaredDuration(), total);
+    return std::nullopt;
+}
+
+} // namespace
 
 std::variant<std::shared_ptr<AudioReader>, AudioDecodeError> open(const QString &path)
 {
@@ -130,56 +167,30 @@ std::variant<std::shared_ptr<AudioReader>, AudioDecodeError> open(const QString 
     return reader;
 }
 
-double trustedDuration(double declared, qsizetype decodedSamples)
-{
-    // The container's claim stands unless the audio itself disagrees: a header can say a
-    // billion seconds, or nothing at all.
-    const double decoded = static_cast<double>(decodedSamples) / sampleRate;
-    return std::abs(declared - decoded) <= std::max(1.0, decoded * 0.05) ? declared : decoded;
-}
-
 DecodeResult decodeNow(const QString &path, int envelopeBuckets)
 {
-    auto opened = open(path);
-    if (auto *error = std::get_if<AudioDecodeError>(&opened))
-        return *error;
-    AudioReader &reader = *std::get<std::shared_ptr<AudioReader>>(opened);
     DecodedAudio result;
-    // Sized once from the declared length, so the list rarely reallocates (and briefly
-    // holds the audio twice) while it fills; past two hours it grows as it must.
-    constexpr double longestReserved = 2 * 3600.0;
-    if (reader.declaredDuration() > 0.0)
-        result.samples.reserve(qsizetype(std::ceil(std::min(reader.declaredDuration(), longestReserved) * sampleRate)) + sampleRate);
-    constexpr qsizetype piece = 1 << 20;
-    for (;;) {
-        const qsizetype before = result.samples.size();
-        if (reader.read(result.samples, piece, WorkerStop::flag()) != DecodeStatus::ok)
-            return AudioDecodeError::unreadable();
-        if (result.samples.size() - before < piece)
-            break;
-    }
-    if (result.samples.isEmpty())
-        return AudioDecodeError::unreadable();
-    result.duration = trustedDuration(reader.declaredDuration(), result.samples.size());
+    const std::optional<AudioDecodeError> error = readAll(path, result, [&result](const AudioFrames &piece, double declared) {
+        // Sized once from the declared length, so the list rarely reallocates (and briefly
+        // holds the audio twice) while it fills; past two hours it grows as it must.
+        constexpr double longestReserved = 2 * 3600.0;
+        if (result.samples.isEmpty() && declared > 0.0)
+            result.samples.reserve(qsizetype(std::ceil(std::min(declared, longestReserved) * sampleRate)) + sampleRate);
+        result.samples.append(piece);
+    });
+    if (error)
+        return *error;
     result.envelope = makeEnvelope(result.samples, envelopeBuckets);
     return result;
 }
 
 DecodeResult scanNow(const QString &path, int envelopeBuckets)
 {
-    auto opened = open(path);
-    if (auto *error = std::get_if<AudioDecodeError>(&opened))
-        return *error;
-    AudioReader &reader = *std::get<std::shared_ptr<AudioReader>>(opened);
-    // The peak of every 10 ms, a hundredth-and-sixtieth of the audio, is all that is kept.
+    // The peak of every 10 ms, a hundred-and-sixtieth of the audio, is all that is kept.
     constexpr qsizetype block = sampleRate / 100;
     QList<float> peaks;
-    qsizetype total = 0;
-    AudioFrames piece;
-    for (;;) {
-        piece.clear();
-        if (reader.read(piece, 1 << 20, WorkerStop::flag()) != DecodeStatus::ok)
-            return AudioDecodeError::unreadable();
+    DecodedAudio result;
+    const std::optional<AudioDecodeError> error = readAll(path, result, [&peaks](const AudioFrames &piece, double) {
         for (qsizetype start = 0; start < piece.size(); start += block) {
             const auto end = piece.cbegin() + std::min(piece.size(), start + block);
             float peak = 0.0f;
@@ -187,22 +198,11 @@ DecodeResult scanNow(const QString &path, int envelopeBuckets)
                 peak = std::max(peak, std::fabs(*sample));
             peaks << peak;
         }
-        total += piece.size();
-        if (piece.size() < (1 << 20))
-            break;
-    }
-    if (total == 0)
-        return AudioDecodeError::unreadable();
-    DecodedAudio result;
-    result.duration = trustedDuration(reader.declaredDuration(), total);
+    });
+    if (error)
+        return *error;
     result.envelope = makeEnvelope(peaks, envelopeBuckets);
     return result;
-}
-
-QCoro::Task<DecodeResult> decode(QString path, int envelopeBuckets)
-{
-    QFuture<DecodeResult> work = QtConcurrent::run([path, envelopeBuckets] { return decodeNow(path, envelopeBuckets); });
-    co_return co_await work;
 }
 
 QCoro::Task<DecodeResult> scan(QString path, int envelopeBuckets)

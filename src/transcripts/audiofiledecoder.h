@@ -55,18 +55,14 @@ inline constexpr int sampleRate = 16000;
 // could block a worker for good). Blocking; the reader is used by one thread at a time.
 std::variant<std::shared_ptr<AudioReader>, AudioDecodeError> open(const QString &path);
 
-// The whole file in memory, for audio known to be short. Blocking; call it from a worker.
+// The whole file in memory, for audio known to be short (the benchmarks). Blocking.
 DecodeResult decodeNow(const QString &path, int envelopeBuckets);
 // The file's length and envelope without keeping its samples (`samples` stays empty):
 // memory grows with a hundred-and-sixtieth of the audio. Blocking; call it from a worker.
 DecodeResult scanNow(const QString &path, int envelopeBuckets);
 
-// decodeNow and scanNow on Qt's thread pool; they resume on the caller's thread.
-QCoro::Task<DecodeResult> decode(QString path, int envelopeBuckets);
+// scanNow on Qt's thread pool; it resumes on the caller's thread.
 QCoro::Task<DecodeResult> scan(QString path, int envelopeBuckets);
-
-// The declared length, unless the decoded samples disagree by more than a second (or 5 %).
-double trustedDuration(double declared, qsizetype decodedSamples);
 
 // Peak of each window of max(1, N / buckets) samples, scaled so the largest is 1.0.
 // There may be a few more values than buckets; digital silence stays all zero.
