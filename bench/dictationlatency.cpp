@@ -43,10 +43,11 @@ class TimedKeyboard final : public KeyboardInjector
 public:
     explicit TimedKeyboard(const QElapsedTimer &clock) : m_clock(clock) {}
     bool isTrusted() const override { return true; }
-    QCoro::Task<void> paste(PasteKeys) override
+    bool reaches(FocusProbe::Window) const override { return true; }
+    QCoro::Task<bool> paste(PasteKeys) override
     {
         pastedAt = m_clock.nsecsElapsed();
-        co_return;
+        co_return true;
     }
     QCoro::Task<bool> type(QString) override { co_return true; }
 
@@ -86,7 +87,7 @@ int main(int argc, char **argv)
     FakeAudioSource microphone;
     FakeClipboard clipboard;
     FakeFocusProbe focus;
-    focus.target = {true, QStringLiteral("editor editor"), FocusProbe::Editable::yes};
+    focus.target = {FocusProbe::Window::x11, QStringLiteral("editor editor"), FocusProbe::Editable::yes};
     TimedKeyboard keyboard(clock);
     FakeHUDPanel panel;
     FakeAnnouncer announcer;

@@ -180,13 +180,15 @@ private Q_SLOTS:
         QTest::addColumn<bool>("focused");
         QTest::addColumn<bool>("trustedAtPaste");
         QTest::addColumn<bool>("sounds");
+        QTest::addColumn<bool>("clipboardRefuses");
         QTest::addColumn<QString>("confirmation");
 
-        QTest::newRow("field focused") << true << true << true << QStringLiteral("Inserted");
-        QTest::newRow("field focused, sounds off") << true << true << false << QStringLiteral("Inserted");
-        QTest::newRow("nothing focused") << false << true << true << QStringLiteral("Copied");
-        QTest::newRow("trust gone meanwhile") << true << false << true << QStringLiteral("Copied");
-        QTest::newRow("nothing focused, sounds off") << false << true << false << QStringLiteral("Copied");
+        QTest::newRow("field focused") << true << true << true << false << QStringLiteral("Inserted");
+        QTest::newRow("field focused, sounds off") << true << true << false << false << QStringLiteral("Inserted");
+        QTest::newRow("nothing focused") << false << true << true << false << QStringLiteral("Copied");
+        QTest::newRow("trust gone meanwhile") << true << false << true << false << QStringLiteral("Copied");
+        QTest::newRow("nothing focused, sounds off") << false << true << false << false << QStringLiteral("Copied");
+        QTest::newRow("clipboard refuses") << true << true << true << true << notDeliveredText();
     }
 
     void outsideClickInsertsAfterTheDelay()
@@ -194,9 +196,11 @@ private Q_SLOTS:
         QFETCH(bool, focused);
         QFETCH(bool, trustedAtPaste);
         QFETCH(bool, sounds);
+        QFETCH(bool, clipboardRefuses);
         QFETCH(QString, confirmation);
         setSounds(sounds);
-        rig().focus.target.hasFocus = focused;
+        rig().focus.target.window = focused ? FocusProbe::Window::x11 : FocusProbe::Window::none;
+        rig().clipboard.refuses = clipboardRefuses;
 
         const QString text = QStringLiteral("  Grüße —\nthe whole transcript, untrimmed.  ");
         inserter().arm(text);
@@ -215,9 +219,10 @@ private Q_SLOTS:
         const bool pasted = confirmation == u"Inserted";
         QCOMPARE(inserted.size(), 1);
         QCOMPARE(inserted.first().first().toBool(), pasted);
-        QCOMPARE(rig().clipboard.text(), text);
+        QCOMPARE(rig().clipboard.text(), clipboardRefuses ? QString() : text);
         QCOMPARE(rig().clipboard.writes, 1);
-        QVERIFY(!rig().safeInsert.pending().has_value());
+        // A refused clipboard does not cost the user the transcript.
+        QCOMPARE(rig().safeInsert.pending().has_value(), clipboardRefuses);
         QCOMPARE(rig().injector.pastes, pasted ? QList<PasteKeys>{PasteKeys::ctrlV} : QList<PasteKeys>{});
         QCOMPARE(rig().player.played, sounds ? QStringList{QStringLiteral("Morse")} : QStringList{});
         QCOMPARE(rig().model().state(), State::done);

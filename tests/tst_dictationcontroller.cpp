@@ -220,13 +220,17 @@ private Q_SLOTS:
         QTest::addColumn<bool>("focused");
         QTest::addColumn<bool>("safeInsert");
         QTest::addColumn<bool>("sounds");
+        QTest::addColumn<bool>("clipboardRefuses");
         QTest::addColumn<QString>("confirmation");
 
-        QTest::newRow("pasted") << true << true << false << true << u"Inserted"_s;
-        QTest::newRow("no synthetic keys") << false << true << false << true << u"Copied"_s;
-        QTest::newRow("no focused window") << true << false << false << true << u"Copied"_s;
-        QTest::newRow("clipboard safe") << true << true << true << true << u"Ready for clipboard safe insert"_s;
-        QTest::newRow("sounds off") << true << true << false << false << u"Inserted"_s;
+        QTest::newRow("pasted") << true << true << false << true << false << u"Inserted"_s;
+        QTest::newRow("no synthetic keys") << false << true << false << true << false << u"Copied"_s;
+        QTest::newRow("no focused window") << true << false << false << true << false << u"Copied"_s;
+        QTest::newRow("clipboard safe") << true << true << true << true << false
+                                        << u"Ready for clipboard safe insert"_s;
+        QTest::newRow("sounds off") << true << true << false << false << false << u"Inserted"_s;
+        // Neither pasted nor copied: the words are kept, and the display says where.
+        QTest::newRow("clipboard refuses") << true << true << false << true << true << notDeliveredText();
     }
 
     void dictationEndToEnd()
@@ -235,6 +239,7 @@ private Q_SLOTS:
         QFETCH(bool, focused);
         QFETCH(bool, safeInsert);
         QFETCH(bool, sounds);
+        QFETCH(bool, clipboardRefuses);
         QFETCH(QString, confirmation);
         QVERIFY(install(u"base.en"_s));
         QVERIFY(preferences().setString(PreferenceKeys::language, u"en"_s));
@@ -242,7 +247,8 @@ private Q_SLOTS:
         QVERIFY(preferences().setBoolean(PreferenceKeys::soundsEnabled, sounds));
         DictationRig &rig = *m_rig;
         rig.keyboard.trusted = trusted;
-        rig.focus.target.hasFocus = focused;
+        rig.focus.target.window = focused ? FocusProbe::Window::x11 : FocusProbe::Window::none;
+        rig.clipboard.refuses = clipboardRefuses;
         const QStringList noSounds;
 
         QList<Status> statuses;
@@ -281,10 +287,10 @@ private Q_SLOTS:
         QCOMPARE(rig.hud.model().confirmText(), confirmation);
         QCOMPARE(rig.activity.reasons, QStringList{u"Transcribing dictation"_s});
 
-        if (safeInsert) {
+        if (safeInsert || clipboardRefuses) {
             QVERIFY(rig.safeInsert.pending());
             QCOMPARE(rig.safeInsert.pending()->text, phrase);
-            QCOMPARE(rig.clipboard.writes, 0);
+            QCOMPARE(rig.clipboard.text(), QString());
         } else {
             QVERIFY(!rig.safeInsert.pending());
             QCOMPARE(rig.clipboard.text(), phrase);

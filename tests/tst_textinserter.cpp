@@ -4,6 +4,7 @@
 #include "fakes/fakefocusprobe.h"
 #include "fakes/fakekeyboardinjector.h"
 #include "insert/clipboardsafeinsertservice.h"
+#include "insert/keyboardroutes.h"
 #include "insert/textinserter.h"
 
 #include <QCoroTask>
@@ -18,12 +19,34 @@ Q_DECLARE_METATYPE(TextInsertionMethod)
 Q_DECLARE_METATYPE(TextInsertionResult)
 Q_DECLARE_METATYPE(PasteKeys)
 Q_DECLARE_METATYPE(Editable)
+Q_DECLARE_METATYPE(FocusProbe::Window)
 
 namespace {
 
+using Window = FocusProbe::Window;
+
 const QDateTime start = QDateTime(QDate(2026, 3, 1), QTime(9, 30), QTimeZone::utc());
 
+// One insertion's circumstances; each row says only what differs from a plain dictation
+// pasted into a focused editor.
+struct Case
+{
+    bool safeInsert = false;
+    TextInsertionMethod method = TextInsertionMethod::automatic;
+    bool trusted = true;
+    Window window = Window::x11;
+    Editable editable = Editable::yes;
+    QString windowClass = QStringLiteral("kate kate");
+    QString text = QStringLiteral("  Grüße, dear team.\nSee you at 10.  ");
+    bool x11Only = false;
+    bool sends = true;
+    bool refuses = false;
+    bool refusesPrimary = false;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Case)
 
 class TestTextInserter final : public QObject
 {
@@ -42,104 +65,86 @@ private:
 private Q_SLOTS:
     void insert_data()
     {
-        QTest::addColumn<bool>("safeInsert");
-        QTest::addColumn<TextInsertionMethod>("method");
-        QTest::addColumn<bool>("trusted");
-        QTest::addColumn<bool>("hasFocus");
-        QTest::addColumn<Editable>("editable");
-        QTest::addColumn<QString>("windowClass");
-        QTest::addColumn<QString>("text");
+        QTest::addColumn<Case>("given");
         QTest::addColumn<TextInsertionResult>("result");
         QTest::addColumn<QList<PasteKeys>>("pastes");
 
-        const auto automatic = TextInsertionMethod::automatic;
         const auto direct = TextInsertionMethod::direct;
-        const QString text = QStringLiteral("  Grüße, dear team.\nSee you at 10.  ");
-        const QString editor = QStringLiteral("kate kate");
+        const QString xterm = QStringLiteral("xterm xterm");
         const QList<PasteKeys> ctrlV{PasteKeys::ctrlV};
         const QList<PasteKeys> none;
+        const auto inserted = TextInsertionResult::inserted;
+        const auto copied = TextInsertionResult::copied;
+        const auto held = TextInsertionResult::heldForSafeInsert;
+        const auto notDelivered = TextInsertionResult::notDelivered;
 
-        QTest::newRow("dictation is pasted")
-            << false << automatic << true << true << Editable::yes << editor << text
-            << TextInsertionResult::inserted << ctrlV;
-        QTest::newRow("clipboard-safe dictation is held")
-            << true << automatic << true << true << Editable::yes << editor << text
-            << TextInsertionResult::heldForSafeInsert << none;
-        QTest::newRow("clipboard-safe hold ignores missing trust")
-            << true << automatic << false << false << Editable::no << editor << text
-            << TextInsertionResult::heldForSafeInsert << none;
+        QTest::newRow("dictation is pasted") << Case{} << inserted << ctrlV;
+        QTest::newRow("clipboard-safe dictation is held") << Case{.safeInsert = true} << held << none;
+        QTest::newRow("clipboard-safe hold ignores missing keys")
+            << Case{.safeInsert = true, .trusted = false, .window = Window::none} << held << none;
         QTest::newRow("direct insert ignores clipboard-safe")
-            << true << direct << true << true << Editable::yes << editor << text
-            << TextInsertionResult::inserted << ctrlV;
-        QTest::newRow("no synthetic keys: copied")
-            << false << automatic << false << true << Editable::yes << editor << text
-            << TextInsertionResult::copied << none;
-        QTest::newRow("direct without synthetic keys: copied")
-            << true << direct << false << true << Editable::yes << editor << text
-            << TextInsertionResult::copied << none;
-        QTest::newRow("no focused window: copied")
-            << false << automatic << true << false << Editable::unknown << QString() << text
-            << TextInsertionResult::copied << none;
-        QTest::newRow("accessibility says no: still pasted")
-            << false << automatic << true << true << Editable::no << editor << text
-            << TextInsertionResult::inserted << ctrlV;
-        QTest::newRow("accessibility silent: pasted")
-            << false << automatic << true << true << Editable::unknown << editor << text
-            << TextInsertionResult::inserted << ctrlV;
+            << Case{.safeInsert = true, .method = direct} << inserted << ctrlV;
+        QTest::newRow("no synthetic keys: copied") << Case{.trusted = false} << copied << none;
+        QTest::newRow("no focused window: copied") << Case{.window = Window::none} << copied << none;
+        QTest::newRow("keys reach only X11, a native window has the focus")
+            << Case{.window = Window::wayland, .x11Only = true} << copied << none;
+        QTest::newRow("native window reached") << Case{.window = Window::wayland} << inserted << ctrlV;
+        // Keys sent while nobody can say what has the focus may have gone nowhere.
+        QTest::newRow("focus not known: pasted, said copied")
+            << Case{.window = Window::unknown, .editable = Editable::unknown} << copied << ctrlV;
+        QTest::newRow("focus not known, accessibility names a text field")
+            << Case{.window = Window::unknown, .editable = Editable::yes} << inserted << ctrlV;
+        QTest::newRow("keys could not be sent: copied") << Case{.sends = false} << copied << none;
+        QTest::newRow("accessibility says no: still pasted") << Case{.editable = Editable::no} << inserted << ctrlV;
         QTest::newRow("terminal gets Ctrl+Shift+V")
-            << false << automatic << true << true << Editable::unknown
-            << QStringLiteral("gnome-terminal-server gnome-terminal") << text
-            << TextInsertionResult::inserted << QList<PasteKeys>{PasteKeys::ctrlShiftV};
+            << Case{.windowClass = QStringLiteral("gnome-terminal-server gnome-terminal")} << inserted
+            << QList<PasteKeys>{PasteKeys::ctrlShiftV};
         QTest::newRow("xterm gets Shift+Insert")
-            << false << direct << true << true << Editable::unknown << QStringLiteral("xterm xterm")
-            << text << TextInsertionResult::inserted << QList<PasteKeys>{PasteKeys::shiftInsert};
-        QTest::newRow("empty text is still written and pasted")
-            << false << automatic << true << true << Editable::yes << editor << QString()
-            << TextInsertionResult::inserted << ctrlV;
+            << Case{.method = direct, .windowClass = xterm} << inserted << QList<PasteKeys>{PasteKeys::shiftInsert};
+        QTest::newRow("empty text is still written and pasted") << Case{.text = QString()} << inserted << ctrlV;
+        // A paste after a refused write would paste whatever the clipboard held before.
+        QTest::newRow("clipboard refuses: kept, nothing pasted") << Case{.refuses = true} << notDelivered << none;
+        QTest::newRow("clipboard refuses a direct insert") << Case{.method = direct, .refuses = true} << notDelivered
+                                                           << none;
+        QTest::newRow("primary selection refuses: no Shift+Insert")
+            << Case{.windowClass = xterm, .refusesPrimary = true} << copied << none;
     }
 
     void insert()
     {
-        QFETCH(bool, safeInsert);
-        QFETCH(TextInsertionMethod, method);
-        QFETCH(bool, trusted);
-        QFETCH(bool, hasFocus);
-        QFETCH(Editable, editable);
-        QFETCH(QString, windowClass);
-        QFETCH(QString, text);
+        QFETCH(Case, given);
         QFETCH(TextInsertionResult, result);
         QFETCH(QList<PasteKeys>, pastes);
 
-        Preferences stored = preferences(safeInsert);
+        Preferences stored = preferences(given.safeInsert);
         FakeClipboard clipboard;
         clipboard.setText(QStringLiteral("what the user copied before"));
         clipboard.writes = 0;
+        clipboard.refuses = given.refuses;
+        clipboard.refusesPrimary = given.refusesPrimary;
         FakeKeyboardInjector injector;
-        injector.trusted = trusted;
+        injector.trusted = given.trusted;
+        injector.sends = given.sends;
+        injector.x11Only = given.x11Only;
         FakeFocusProbe focus;
-        focus.target = {hasFocus, windowClass, editable};
+        focus.target = {given.window, given.windowClass, given.editable};
         ClipboardSafeInsertService service(injector, [] { return start; });
         TextInserter inserter(service, clipboard, injector, focus, stored);
 
-        QCOMPARE(QCoro::waitFor(inserter.insert(text, method)), result);
+        QCOMPARE(QCoro::waitFor(inserter.insert(given.text, given.method)), result);
         QCOMPARE(injector.pastes, pastes);
         QVERIFY(injector.typeCalls.isEmpty());
 
-        if (result == TextInsertionResult::heldForSafeInsert) {
-            QCOMPARE(clipboard.writes, 0);
-            QCOMPARE(clipboard.text(), QStringLiteral("what the user copied before"));
-            QVERIFY(service.pending());
-            QCOMPARE(service.pending()->text, text);
+        const bool kept = result == TextInsertionResult::heldForSafeInsert || result == TextInsertionResult::notDelivered;
+        QCOMPARE(clipboard.writes, result == TextInsertionResult::heldForSafeInsert ? 0 : 1);
+        QCOMPARE(clipboard.text(), kept ? QStringLiteral("what the user copied before") : given.text);
+        QCOMPARE(bool(service.pending()), kept);
+        if (kept) {
+            QCOMPARE(service.pending()->text, given.text);
             QCOMPARE(service.pending()->expiresAt, start.addSecs(120));
-        } else {
-            QCOMPARE(clipboard.writes, 1);
-            QCOMPARE(clipboard.text(), text);
-            QVERIFY(!service.pending());
         }
         // Only the terminals that paste the primary selection get it set as well.
-        const bool primary = pastes == QList<PasteKeys>{PasteKeys::shiftInsert};
-        QCOMPARE(clipboard.primaryWrites, primary ? 1 : 0);
-        QCOMPARE(clipboard.primary, primary ? text : QString());
+        QCOMPARE(clipboard.primary, pastes == QList<PasteKeys>{PasteKeys::shiftInsert} ? given.text : QString());
     }
 
     void heldDictationIsReplacedByTheNextOne()
@@ -210,19 +215,18 @@ private Q_SLOTS:
 
     void focusedElementIsEditable_data()
     {
-        QTest::addColumn<bool>("hasFocus");
+        QTest::addColumn<Window>("window");
         QTest::addColumn<Editable>("editable");
         QTest::addColumn<bool>("expected");
 
-        QTest::newRow("focused, accessibility no") << true << Editable::no << true;
-        QTest::newRow("focused, accessibility unknown") << true << Editable::unknown << true;
-        QTest::newRow("nothing focused, stale accessibility yes")
-            << false << Editable::yes << false;
+        QTest::newRow("focused, accessibility no") << Window::x11 << Editable::no << true;
+        QTest::newRow("focused, accessibility unknown") << Window::x11 << Editable::unknown << true;
+        QTest::newRow("nothing focused, stale accessibility yes") << Window::none << Editable::yes << false;
     }
 
     void focusedElementIsEditable()
     {
-        QFETCH(bool, hasFocus);
+        QFETCH(Window, window);
         QFETCH(Editable, editable);
         QFETCH(bool, expected);
 
@@ -230,10 +234,50 @@ private Q_SLOTS:
         FakeClipboard clipboard;
         FakeKeyboardInjector injector;
         FakeFocusProbe focus;
-        focus.target = {hasFocus, QStringLiteral("kate kate"), editable};
+        focus.target = {window, QStringLiteral("kate kate"), editable};
         ClipboardSafeInsertService service(injector);
         const TextInserter inserter(service, clipboard, injector, focus, stored);
         QCOMPARE(inserter.focusedElementIsEditable(), expected);
+    }
+
+    void routesTakeTheFirstWayThatReaches_data()
+    {
+        QTest::addColumn<Window>("focused");
+        QTest::addColumn<bool>("compositorTrusted");
+        QTest::addColumn<bool>("xtestTrusted");
+        QTest::addColumn<int>("chosen"); // 0 the compositor's keys, 1 XTEST, -1 none
+
+        QTest::newRow("native window") << Window::wayland << true << true << 0;
+        QTest::newRow("XWayland window, compositor first") << Window::x11 << true << true << 0;
+        QTest::newRow("XWayland window, only XTEST") << Window::x11 << false << true << 1;
+        QTest::newRow("native window, only XTEST") << Window::wayland << false << true << -1;
+        QTest::newRow("focus not known") << Window::unknown << true << true << 0;
+        QTest::newRow("nothing focused") << Window::none << true << true << -1;
+    }
+
+    void routesTakeTheFirstWayThatReaches()
+    {
+        QFETCH(Window, focused);
+        QFETCH(bool, compositorTrusted);
+        QFETCH(bool, xtestTrusted);
+        QFETCH(int, chosen);
+
+        FakeKeyboardInjector compositor;
+        compositor.trusted = compositorTrusted;
+        FakeKeyboardInjector xtest;
+        xtest.trusted = xtestTrusted;
+        xtest.x11Only = true;
+        FakeFocusProbe focus;
+        focus.target.window = focused;
+        KeyboardRoutes routes(focus, {&compositor, &xtest}, Window::wayland);
+
+        // Being able to paste on Wayland means reaching native windows: XTEST alone is not.
+        QCOMPARE(routes.isTrusted(), compositorTrusted);
+        QCOMPARE(QCoro::waitFor(routes.paste(PasteKeys::ctrlV)), chosen >= 0);
+        QCOMPARE(QCoro::waitFor(routes.type(QStringLiteral("ü"))), chosen >= 0);
+        QCOMPARE(compositor.pastes.size(), chosen == 0 ? 1 : 0);
+        QCOMPARE(xtest.pastes.size(), chosen == 1 ? 1 : 0);
+        QCOMPARE(compositor.typed.size() + xtest.typed.size(), chosen >= 0 ? 1 : 0);
     }
 
     void pasteKeysFor_data()

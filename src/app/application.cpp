@@ -12,8 +12,30 @@
 #include <QDBusConnection>
 #include <QGuiApplication>
 
+namespace {
+
+SessionType detectSession(const WaylandConnection &wayland)
+{
+    const SessionType session = SessionType::classify(QProcessEnvironment::systemEnvironment(), wayland.interfaces());
+    qCInfo(lcApp).noquote() << "session:" << session.description();
+    return session;
+}
+
+} // namespace
+
 Application::Application()
-    : m_focusProbe(&m_focusTracker)
+    : m_session(detectSession(m_wayland))
+    , m_dataControl(m_wayland)
+    // Qt's own Wayland clipboard needs an input event of ours to be taken; the data-control
+    // one does not, and on X11 (or GNOME's XWayland, which it copies to Wayland) Qt's is right.
+    , m_clipboard(m_dataControl.isAvailable() ? static_cast<Clipboard &>(m_dataControl) : m_qtClipboard)
+    , m_virtualKeyboard(m_wayland)
+    , m_x11Focus(&m_focusTracker, {}, m_session.isWayland())
+    , m_waylandFocus(m_wayland, m_x11Focus, &m_focusTracker)
+    , m_focusProbe(m_session.isWayland() ? static_cast<FocusProbe &>(m_waylandFocus) : m_x11Focus)
+    // The compositor's own keys reach every window; XTEST only XWayland's, so it comes last.
+    , m_keyboard(m_focusProbe, {&m_virtualKeyboard, &m_xtest},
+                 m_session.isWayland() ? FocusProbe::Window::wayland : FocusProbe::Window::x11)
     , m_sounds(m_soundPlayer)
     , m_voice(m_synthesizer)
     , m_safeInsert(m_keyboard)
@@ -116,7 +138,7 @@ QList<HotkeyBackend *> Application::hotkeyBackends()
 {
     // On Wayland a key grab sees only the X clients of XWayland, so the desktop's portal
     // comes first there; on X11 the grab is immediate and needs no dialog.
-    if (X11HotkeyBackend::isWaylandSession())
+    if (m_session.isWayland())
         return {&m_portalHotkeys, &m_x11Hotkeys};
     return {&m_x11Hotkeys, &m_portalHotkeys};
 }

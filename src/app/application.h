@@ -21,6 +21,7 @@
 #include "dictation/voice.h"
 #include "insert/clickinserter.h"
 #include "insert/clipboardsafeinsertservice.h"
+#include "insert/keyboardroutes.h"
 #include "insert/textinserter.h"
 #include "platform/atspiannouncer.h"
 #include "platform/atspifocustracker.h"
@@ -35,11 +36,16 @@
 #include "platform/qtsoundplayer.h"
 #include "platform/quickhudpanel.h"
 #include "platform/quickmainwindow.h"
+#include "platform/sessiontype.h"
 #include "platform/trayicon.h"
 #include "platform/x11clickobserver.h"
 #include "platform/x11focusprobe.h"
 #include "platform/x11hotkeybackend.h"
 #include "platform/x11keyboardinjector.h"
+#include "platform/wayland/datacontrolclipboard.h"
+#include "platform/wayland/virtualkeyboardinjector.h"
+#include "platform/wayland/waylandconnection.h"
+#include "platform/wayland/waylandfocusprobe.h"
 #include "platform/xkbkeyboardlayout.h"
 #include "transcripts/filetranscriptionmodel.h"
 
@@ -106,11 +112,22 @@ private:
     void connectFileOpening();
     EyeEgg::Collaborators eggVoice();
 
-    // The desktop.
-    QtClipboard m_clipboard;
-    X11KeyboardInjector m_keyboard;
+    // The desktop. In a Wayland session Murmel has a connection of its own to the
+    // compositor, whatever platform Qt's windows use.
+    WaylandConnection m_wayland;
+    SessionType m_session;
+    // The clipboard, the keys and the focus: each path the session offers, and the ones
+    // chosen for it.
+    QtClipboard m_qtClipboard;
+    DataControlClipboard m_dataControl;
+    Clipboard &m_clipboard;
+    X11KeyboardInjector m_xtest;
+    VirtualKeyboardInjector m_virtualKeyboard;
     AtspiFocusTracker m_focusTracker;
-    X11FocusProbe m_focusProbe;
+    X11FocusProbe m_x11Focus;
+    WaylandFocusProbe m_waylandFocus;
+    FocusProbe &m_focusProbe;
+    KeyboardRoutes m_keyboard;
     PulseAudioSource m_microphone;
     QtSoundPlayer m_soundPlayer;
     EspeakSynthesizer m_synthesizer;

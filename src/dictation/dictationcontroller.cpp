@@ -35,6 +35,8 @@ QString confirmation(TextInsertionResult result)
         return QStringLiteral("Copied");
     case TextInsertionResult::heldForSafeInsert:
         return QStringLiteral("Ready for clipboard safe insert");
+    case TextInsertionResult::notDelivered:
+        return notDeliveredText();
     }
     return QStringLiteral("Inserted");
 }

@@ -96,7 +96,10 @@ QCoro::Task<void> ClickInserter::insertAfterClick(QString text)
 
     m_sounds.play(QStringLiteral("Morse"));
     const bool pasted = result == TextInsertionResult::inserted;
-    m_hud.confirm(pasted ? QStringLiteral("Inserted") : QStringLiteral("Copied"));
+    if (result == TextInsertionResult::notDelivered)
+        m_hud.confirm(notDeliveredText());
+    else
+        m_hud.confirm(pasted ? QStringLiteral("Inserted") : QStringLiteral("Copied"));
     Q_EMIT inserted(pasted);
 }
 

@@ -2,15 +2,17 @@
 
 #include <QString>
 
-// The desktop's clipboard. Main thread only. On X11 the text lives in this process, which
-// stays the owner until someone else copies.
+// The desktop's clipboard. Main thread only. A write counts only when the clipboard holds
+// the text afterwards (read back, or owned by us with that text): a desktop may ignore a
+// write without saying so, and pasting after such a write would paste something else.
 class Clipboard
 {
 public:
     virtual ~Clipboard() = default;
-    // Replaces the clipboard (the CLIPBOARD selection) with `text` as its only content.
-    virtual void setText(const QString &text) = 0;
-    // Also makes `text` the primary selection, which xterm's Shift+Insert pastes.
-    virtual void setPrimaryText(const QString &text) = 0;
-    virtual QString text() const = 0;
+    // Replaces the clipboard (the CLIPBOARD selection) with `text` as its only content;
+    // false when the clipboard does not hold it afterwards.
+    virtual bool setText(const QString &text) = 0;
+    // Also makes `text` the primary selection, which xterm's Shift+Insert pastes; false
+    // when the primary selection does not hold it afterwards (or there is none).
+    virtual bool setPrimaryText(const QString &text) = 0;
 };

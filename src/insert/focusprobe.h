@@ -11,11 +11,25 @@ public:
     // applications (terminals among them) expose nothing.
     enum class Editable { yes, no, unknown };
 
+    // Where keys sent now would go, as far as the desktop tells. In a Wayland session an X11
+    // probe only sees XWayland's windows, so "no X window" is not "no window": unless the
+    // compositor says what is active, that is `unknown`.
+    enum class Window {
+        none,    // nothing has the focus: keys go nowhere
+        x11,     // an X11 client's window (on Wayland: an XWayland one)
+        wayland, // a native Wayland window the compositor named as active
+        unknown  // maybe a native Wayland window, maybe nothing
+    };
+
     struct Target
     {
-        bool hasFocus = false; // some application window has the keyboard focus
-        QString windowClass;   // its class and instance names, "instance class", lower case
+        Window window = Window::none;
+        // The application's names, lower case: "instance class" from WM_CLASS, or the
+        // Wayland application id.
+        QString windowClass;
         Editable editable = Editable::unknown;
+
+        bool hasFocus() const { return window != Window::none; }
     };
 
     virtual ~FocusProbe() = default;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "focusprobe.h"
+
 #include <QString>
 
 #include <QCoroTask>
@@ -17,12 +19,17 @@ public:
 
     virtual ~KeyboardInjector() = default;
 
-    // Whether synthetic key events can be sent at all (on X11: the XTEST extension).
+    // Whether synthetic key events can be sent at all (on X11: the XTEST extension; on
+    // Wayland: the compositor offers a keyboard and it was created or granted).
     virtual bool isTrusted() const = 0;
+    // Whether keys sent this way arrive in a window of that kind. XTEST reaches only X11
+    // clients; a compositor's own injection reaches whatever the compositor focuses.
+    virtual bool reaches(FocusProbe::Window window) const = 0;
     // Presses and releases the paste keys. Waits first, for a bounded time, until the user
     // has let go of every modifier, so a hotkey still held cannot turn Ctrl+V into
-    // Ctrl+Alt+V; after the bound the held modifiers are lifted for the paste.
-    virtual QCoro::Task<void> paste(PasteKeys keys) = 0;
+    // Ctrl+Alt+V; after the bound the held modifiers are lifted for the paste. False when
+    // nothing could be sent.
+    virtual QCoro::Task<bool> paste(PasteKeys keys) = 0;
     // Types `text` as key presses, any Unicode character included, without touching the
     // clipboard; waits for the modifiers as paste() does. False when it could not type.
     virtual QCoro::Task<bool> type(QString text) = 0;

@@ -74,6 +74,21 @@ const QSet<QString> &clipboardTerminals()
     return names;
 }
 
+const char *describe(FocusProbe::Window window)
+{
+    switch (window) {
+    case FocusProbe::Window::none:
+        return "none";
+    case FocusProbe::Window::x11:
+        return "X11";
+    case FocusProbe::Window::wayland:
+        return "Wayland";
+    case FocusProbe::Window::unknown:
+        break;
+    }
+    return "not known";
+}
+
 const char *describe(FocusProbe::Editable editable)
 {
     switch (editable) {
@@ -120,15 +135,14 @@ KeyboardInjector::PasteKeys TextInserter::pasteKeysFor(const QString &windowClas
 FocusProbe::Target TextInserter::focusedTarget() const
 {
     const FocusProbe::Target target = m_focus.focusedTarget();
-    qCDebug(lcInsert) << "focused window:"
-                      << (target.hasFocus ? target.windowClass : QStringLiteral("none"))
+    qCDebug(lcInsert) << "focused window:" << describe(target.window) << target.windowClass
                       << "- accessibility says it" << describe(target.editable);
     return target;
 }
 
 bool TextInserter::focusedElementIsEditable() const
 {
-    return focusedTarget().hasFocus;
+    return focusedTarget().hasFocus();
 }
 
 QCoro::Task<TextInsertionResult> TextInserter::insert(QString text, TextInsertionMethod method)
@@ -138,20 +152,31 @@ QCoro::Task<TextInsertionResult> TextInserter::insert(QString text, TextInsertio
         co_return TextInsertionResult::heldForSafeInsert;
     }
 
-    m_clipboard.setText(text);
-    if (!m_injector.isTrusted()) {
-        qCDebug(lcInsert) << "no synthetic key events here; the text stays on the clipboard";
-        co_return TextInsertionResult::copied;
+    // A paste after a write the desktop ignored would paste whatever was there before: the
+    // text is kept for `murmel insert-last` instead, and nothing is sent.
+    if (!m_clipboard.setText(text)) {
+        qCWarning(lcInsert) << "the clipboard did not take the text; it is kept for insert-last";
+        m_safeInsert.hold(text);
+        co_return TextInsertionResult::notDelivered;
     }
 
     const FocusProbe::Target target = focusedTarget();
-    if (!target.hasFocus)
+    if (!m_injector.reaches(target.window)) {
+        qCDebug(lcInsert) << "no way to send keys to the focused window; the text stays on the clipboard";
         co_return TextInsertionResult::copied;
+    }
 
     const KeyboardInjector::PasteKeys keys = pasteKeysFor(target.windowClass);
-    if (keys == KeyboardInjector::PasteKeys::shiftInsert)
-        m_clipboard.setPrimaryText(text);
+    if (keys == KeyboardInjector::PasteKeys::shiftInsert && !m_clipboard.setPrimaryText(text)) {
+        qCDebug(lcInsert) << "the primary selection did not take the text; not pasting into" << target.windowClass;
+        co_return TextInsertionResult::copied;
+    }
     auto pasting = m_injector.paste(keys);
-    co_await std::move(pasting);
+    if (!co_await std::move(pasting))
+        co_return TextInsertionResult::copied;
+    // Keys sent while the compositor would not say what has the focus may have gone
+    // nowhere; only the accessibility tree naming a focused text element makes it a paste.
+    if (target.window == FocusProbe::Window::unknown && target.editable != FocusProbe::Editable::yes)
+        co_return TextInsertionResult::copied;
     co_return TextInsertionResult::inserted;
 }

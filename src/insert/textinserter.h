@@ -12,9 +12,10 @@ class ClipboardSafeInsertService;
 class Preferences;
 
 // Puts finished text where the user is typing: onto the clipboard and, when synthetic keys
-// can be sent and some window has the keyboard focus, pasted there with the keys that
+// can reach the window that has the keyboard focus, pasted there with the keys that
 // window's kind understands. With the clipboard-safe preference on, a dictation is held
-// for `murmel insert-last` instead and the clipboard is left alone.
+// for `murmel insert-last` instead and the clipboard is left alone. The result says only
+// what happened: a clipboard that did not take the text is never pasted from.
 //
 // Main thread only. Holds no state of its own beyond its collaborators, which must
 // outlive it. The user's earlier clipboard is neither saved nor restored.
@@ -29,7 +30,7 @@ public:
 
     // Uses `text` exactly as given. Reads the clipboard-safe preference at each call.
     // Resolves once the paste keys were sent, which waits (boundedly) for the user to let
-    // go of the hotkey's modifiers.
+    // go of the hotkey's modifiers. `injector` is the desktop's routes for keys.
     QCoro::Task<TextInsertionResult> insert(QString text, TextInsertionMethod method);
 
     // Whether a paste has somewhere to go: some window has the keyboard focus. What the

@@ -3,18 +3,26 @@
 #include <QClipboard>
 #include <QGuiApplication>
 
-void QtClipboard::setText(const QString &text)
+namespace {
+
+bool write(QClipboard::Mode mode, const QString &text)
 {
-    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (mode == QClipboard::Selection && !clipboard->supportsSelection())
+        return false;
+    clipboard->setText(text, mode);
+    const bool owned = mode == QClipboard::Selection ? clipboard->ownsSelection() : clipboard->ownsClipboard();
+    return owned && clipboard->text(mode) == text;
 }
 
-void QtClipboard::setPrimaryText(const QString &text)
+} // namespace
+
+bool QtClipboard::setText(const QString &text)
 {
-    // Platforms without a primary selection ignore the request.
-    QGuiApplication::clipboard()->setText(text, QClipboard::Selection);
+    return write(QClipboard::Clipboard, text);
 }
 
-QString QtClipboard::text() const
+bool QtClipboard::setPrimaryText(const QString &text)
 {
-    return QGuiApplication::clipboard()->text(QClipboard::Clipboard);
+    return write(QClipboard::Selection, text);
 }

@@ -63,8 +63,9 @@ QString windowClass(const xcb_get_property_reply_t *reply)
 
 } // namespace
 
-X11FocusProbe::X11FocusProbe(const AtspiFocusTracker *tracker, const QByteArray &display)
+X11FocusProbe::X11FocusProbe(const AtspiFocusTracker *tracker, const QByteArray &display, bool underWayland)
     : m_tracker(tracker)
+    , m_underWayland(underWayland)
     , m_connection(xcb_connect(display.isEmpty() ? nullptr : display.constData(), nullptr))
 {
     if (xcb_connection_has_error(m_connection))
@@ -94,7 +95,6 @@ FocusProbe::Target X11FocusProbe::focusedTarget() const
         windowProperty(m_connection, root, atom(m_connection, "_NET_SUPPORTING_WM_CHECK"));
     if (focus->focus == root || (managerWindow != XCB_WINDOW_NONE && focus->focus == managerWindow))
         return target;
-    target.hasFocus = true;
 
     // Toolkits may focus a child of the client window; WM_CLASS sits on the client window.
     const xcb_atom_t pidAtom = atom(m_connection, "_NET_WM_PID");
@@ -113,6 +113,12 @@ FocusProbe::Target X11FocusProbe::focusedTarget() const
             xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, window), nullptr));
         window = tree ? tree->parent : xcb_window_t(XCB_WINDOW_NONE);
     }
+    // Under Wayland the compositor parks the X focus on a window of its own (KWin: a 1×1
+    // one without WM_CLASS) while a native window is active: only an application's window
+    // counts there.
+    if (m_underWayland && target.windowClass.isEmpty())
+        return target;
+    target.window = Window::x11;
     if (m_tracker)
         target.editable = m_tracker->editable(process);
     return target;

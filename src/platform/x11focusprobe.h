@@ -15,9 +15,10 @@ class AtspiFocusTracker;
 class X11FocusProbe final : public FocusProbe
 {
 public:
-    // Connects to `display` (":1"), or to $DISPLAY when it is empty.
-    explicit X11FocusProbe(const AtspiFocusTracker *tracker = nullptr,
-                           const QByteArray &display = {});
+    // Connects to `display` (":1"), or to $DISPLAY when it is empty. `underWayland`: the
+    // display is XWayland's, where a focus window without WM_CLASS is the compositor's.
+    explicit X11FocusProbe(const AtspiFocusTracker *tracker = nullptr, const QByteArray &display = {},
+                           bool underWayland = false);
     ~X11FocusProbe() override;
 
     X11FocusProbe(const X11FocusProbe &) = delete;
@@ -27,5 +28,6 @@ public:
 
 private:
     const AtspiFocusTracker *m_tracker;
+    bool m_underWayland;
     xcb_connection_t *m_connection = nullptr;
 };

@@ -313,6 +313,11 @@ bool X11KeyboardInjector::isTrusted() const
     return usable();
 }
 
+bool X11KeyboardInjector::reaches(FocusProbe::Window window) const
+{
+    return window == FocusProbe::Window::x11;
+}
+
 QCoro::Task<void> X11KeyboardInjector::waitForTurn()
 {
     while (m_busy) {
@@ -375,10 +380,10 @@ void X11KeyboardInjector::restoreLocks(LockState locked)
     sync(m_connection);
 }
 
-QCoro::Task<void> X11KeyboardInjector::paste(PasteKeys keys)
+QCoro::Task<bool> X11KeyboardInjector::paste(PasteKeys keys)
 {
     if (!usable())
-        co_return;
+        co_return false;
     auto waiting = waitForTurn();
     co_await std::move(waiting);
     const Turn turn(m_busy);
@@ -409,13 +414,14 @@ QCoro::Task<void> X11KeyboardInjector::paste(PasteKeys keys)
     }
     if (std::find(chord.cbegin(), chord.cend(), xcb_keycode_t(0)) != chord.cend()) {
         qCWarning(lcPlatform) << "the keyboard mapping lacks a paste key; nothing was sent";
-        co_return;
+        co_return false;
     }
     for (xcb_keycode_t key : chord)
         press(m_connection, key);
     for (auto key = chord.crbegin(); key != chord.crend(); ++key)
         release(m_connection, *key);
     sync(m_connection);
+    co_return !xcb_connection_has_error(m_connection);
 }
 
 QCoro::Task<bool> X11KeyboardInjector::type(QString text)

@@ -32,7 +32,9 @@ public:
     X11KeyboardInjector &operator=(const X11KeyboardInjector &) = delete;
 
     bool isTrusted() const override;
-    QCoro::Task<void> paste(PasteKeys keys) override;
+    // XTEST keys go through the X server: on Wayland they reach XWayland's clients only.
+    bool reaches(FocusProbe::Window window) const override;
+    QCoro::Task<bool> paste(PasteKeys keys) override;
     QCoro::Task<bool> type(QString text) override;
 
 private:

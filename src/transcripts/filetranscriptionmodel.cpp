@@ -308,7 +308,11 @@ double FileTranscriptionModel::smoothedProgress(double at) const
 
 void FileTranscriptionModel::copyAll()
 {
-    m_with.clipboard.setText(fullText());
+    // "Copied" only for a clipboard that took the text.
+    if (!m_with.clipboard.setText(fullText())) {
+        qCWarning(lcTranscripts) << "the clipboard did not take the transcript";
+        return;
+    }
     m_with.sounds.play(QStringLiteral("Morse"));
     setJustCopied(true);
     // Every copy runs its own timer and the first to end clears the flag: a second copy

@@ -3,25 +3,33 @@
 #include "insert/clipboard.h"
 
 // A clipboard in memory that counts its writes, so a test can tell "unchanged" from
-// "written with the same text".
+// "written with the same text". With `refuses` set it keeps what it had and says so.
 class FakeClipboard final : public Clipboard
 {
 public:
-    void setText(const QString &text) override
+    bool setText(const QString &text) override
     {
-        m_text = text;
         ++writes;
+        if (refuses)
+            return false;
+        m_text = text;
+        return true;
     }
-    void setPrimaryText(const QString &text) override
+    bool setPrimaryText(const QString &text) override
     {
-        primary = text;
         ++primaryWrites;
+        if (refuses || refusesPrimary)
+            return false;
+        primary = text;
+        return true;
     }
-    QString text() const override { return m_text; }
+    QString text() const { return m_text; }
 
     QString primary;
     int writes = 0;
     int primaryWrites = 0;
+    bool refuses = false;
+    bool refusesPrimary = false;
 
 private:
     QString m_text;

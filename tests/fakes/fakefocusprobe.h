@@ -12,6 +12,6 @@ public:
         return target;
     }
 
-    Target target{true, QStringLiteral("kate kate"), Editable::yes};
+    Target target{Window::x11, QStringLiteral("kate kate"), Editable::yes};
     mutable int questions = 0;
 };

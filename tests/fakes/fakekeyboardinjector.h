@@ -13,14 +13,21 @@ class FakeKeyboardInjector final : public KeyboardInjector
 {
 public:
     bool isTrusted() const override { return trusted; }
+    bool reaches(FocusProbe::Window window) const override
+    {
+        return trusted && window != FocusProbe::Window::none && (!x11Only || window == FocusProbe::Window::x11);
+    }
 
-    QCoro::Task<void> paste(PasteKeys keys) override
+    QCoro::Task<bool> paste(PasteKeys keys) override
     {
         if (delay.count() > 0) {
             auto waiting = QCoro::sleepFor(delay);
             co_await std::move(waiting);
         }
+        if (!sends)
+            co_return false;
         pastes.append(keys);
+        co_return true;
     }
 
     QCoro::Task<bool> type(QString text) override
@@ -37,6 +44,8 @@ public:
     }
 
     bool trusted = true;
+    bool sends = true; // whether paste() gets its keys out
+    bool x11Only = false; // reaches X11 windows only, as XTEST does
     std::chrono::milliseconds delay{0};
     std::function<bool(const QString &)> typing;
     QList<PasteKeys> pastes;

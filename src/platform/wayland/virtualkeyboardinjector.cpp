@@ -1,0 +1,361 @@
+#include "virtualkeyboardinjector.h"
+
+#include "app/logging.h"
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
+#include "waylandconnection.h"
+
+#include <QCoroTimer>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QScopeGuard>
+#include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uint32_t pressed = WL_KEYBOARD_KEY_STATE_PRESSED;
+constexpr uint32_t released = WL_KEYBOARD_KEY_STATE_RELEASED;
+// Key codes in the protocol are evdev codes; XKB's are 8 higher.
+constexpr uint32_t evdevOffset = 8;
+constexpr xkb_keycode_t firstTypingKey = 9;
+// XWayland's clients read a new keymap when the server announces it, some only at their
+// next key: a keymap change needs a moment before the keys that use it, and the keys a
+// moment before the keymap changes back.
+constexpr auto settleBeforeTyping = 50ms;
+constexpr auto settlePerKey = 5ms;
+constexpr auto settleAfterTyping = 150ms;
+constexpr auto settleAfterTypingBound = 1000ms;
+
+// Marks a run as active for as long as it lives.
+class Turn final
+{
+public:
+    explicit Turn(bool &busy)
+        : m_busy(busy)
+    {
+        m_busy = true;
+    }
+    ~Turn() { m_busy = false; }
+    Turn(const Turn &) = delete;
+    Turn &operator=(const Turn &) = delete;
+
+private:
+    bool &m_busy;
+};
+
+uint32_t timestamp()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    return uint32_t(clock.elapsed());
+}
+
+// The first key of the keymap's first layout that gives `keysym` at its first or second
+// level (the second meaning Shift).
+struct Stroke
+{
+    xkb_keycode_t keycode = 0;
+    bool shift = false;
+};
+
+Stroke find(xkb_keymap *keymap, xkb_keysym_t keysym)
+{
+    Stroke found;
+    for (xkb_keycode_t keycode = xkb_keymap_min_keycode(keymap);
+         keycode <= xkb_keymap_max_keycode(keymap) && keycode != 0 && !found.keycode; ++keycode) {
+        for (xkb_level_index_t level = 0; level < 2 && !found.keycode; ++level) {
+            const xkb_keysym_t *syms = nullptr;
+            const int count = xkb_keymap_key_get_syms_by_level(keymap, keycode, 0, level, &syms);
+            if (std::find(syms, syms + std::max(count, 0), keysym) != syms + std::max(count, 0))
+                found = {keycode, level == 1};
+        }
+    }
+    return found;
+}
+
+xkb_keysym_t keysymFor(char32_t character)
+{
+    switch (character) {
+    case U'\n':
+        return XKB_KEY_Return;
+    case U'\t':
+        return XKB_KEY_Tab;
+    default:
+        return xkb_utf32_to_keysym(character);
+    }
+}
+
+// The seat's keymap as the compositor gives it to clients, or empty when the seat has no
+// keyboard.
+QByteArray seatKeymap(WaylandConnection &connection)
+{
+    if (!connection.seatHasKeyboard())
+        return {};
+    QByteArray text;
+    wl_keyboard *keyboard = wl_seat_get_keyboard(connection.seat());
+    static const wl_keyboard_listener listener = {
+        .keymap =
+            [](void *data, wl_keyboard *, uint32_t format, int32_t fd, uint32_t size) {
+                if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 1) {
+                    void *mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+                    if (mapped != MAP_FAILED) {
+                        // The keymap ends with its terminating NUL.
+                        *static_cast<QByteArray *>(data) = QByteArray(static_cast<const char *>(mapped), size - 1);
+                        ::munmap(mapped, size);
+                    }
+                }
+                ::close(fd);
+            },
+        .enter = [](void *, wl_keyboard *, uint32_t, wl_surface *, wl_array *) {},
+        .leave = [](void *, wl_keyboard *, uint32_t, wl_surface *) {},
+        .key = [](void *, wl_keyboard *, uint32_t, uint32_t, uint32_t, uint32_t) {},
+        .modifiers = [](void *, wl_keyboard *, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {},
+        .repeat_info = [](void *, wl_keyboard *, int32_t, int32_t) {},
+    };
+    wl_keyboard_add_listener(keyboard, &listener, &text);
+    connection.roundtrip();
+    if (wl_keyboard_get_version(keyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION)
+        wl_keyboard_release(keyboard);
+    else
+        wl_keyboard_destroy(keyboard);
+    return text;
+}
+
+} // namespace
+
+void VirtualKeyboardInjector::Deleters::operator()(xkb_context *context) const
+{
+    xkb_context_unref(context);
+}
+
+void VirtualKeyboardInjector::Deleters::operator()(xkb_keymap *keymap) const
+{
+    xkb_keymap_unref(keymap);
+}
+
+VirtualKeyboardInjector::VirtualKeyboardInjector(WaylandConnection &connection)
+    : m_connection(connection)
+    , m_context(xkb_context_new(XKB_CONTEXT_NO_FLAGS))
+{
+    if (!connection.seat() || !m_context)
+        return;
+    m_manager = static_cast<wl_proxy *>(connection.bind(&zwp_virtual_keyboard_manager_v1_interface, 1));
+    if (!m_manager)
+        return;
+
+    // The user's own keymap: the one the seat's keyboard has, or else the system default
+    // (the XKB_DEFAULT_* variables, then the built-in layout).
+    QByteArray text = seatKeymap(connection);
+    if (!text.isEmpty())
+        m_keymap.reset(xkb_keymap_new_from_string(m_context.get(), text.constData(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                  XKB_KEYMAP_COMPILE_NO_FLAGS));
+    if (!m_keymap)
+        m_keymap.reset(xkb_keymap_new_from_names(m_context.get(), nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    if (!m_keymap) {
+        qCWarning(lcPlatform) << "no keymap for the virtual keyboard";
+        return;
+    }
+    char *full = xkb_keymap_get_as_string(m_keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1);
+    m_keymapText = full;
+    std::free(full);
+
+    // One keyboard for Murmel's lifetime: a keyboard made just before its keys loses the
+    // first of them.
+    m_keyboard = reinterpret_cast<wl_proxy *>(zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(
+        reinterpret_cast<zwp_virtual_keyboard_manager_v1 *>(m_manager), connection.seat()));
+    if (!upload(m_keymapText) || !m_connection.roundtrip()) {
+        qCWarning(lcPlatform) << "the compositor refused Murmel's virtual keyboard";
+        return;
+    }
+    qCInfo(lcPlatform) << "keys through the compositor's virtual keyboard";
+}
+
+VirtualKeyboardInjector::~VirtualKeyboardInjector()
+{
+    if (m_keyboard)
+        zwp_virtual_keyboard_v1_destroy(reinterpret_cast<zwp_virtual_keyboard_v1 *>(m_keyboard));
+    if (m_manager)
+        zwp_virtual_keyboard_manager_v1_destroy(reinterpret_cast<zwp_virtual_keyboard_manager_v1 *>(m_manager));
+    m_connection.flush();
+}
+
+bool VirtualKeyboardInjector::isTrusted() const
+{
+    return m_keyboard && !m_keymapText.isEmpty() && m_connection.isConnected();
+}
+
+bool VirtualKeyboardInjector::reaches(FocusProbe::Window window) const
+{
+    // The compositor hands the keys to whatever it has focused, native or XWayland.
+    return window != FocusProbe::Window::none;
+}
+
+bool VirtualKeyboardInjector::upload(const QByteArray &keymap)
+{
+    // The keymap travels as a file the compositor maps, with its terminating NUL.
+    const int fd = ::memfd_create("murmel-keymap", MFD_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const auto closing = qScopeGuard([fd] { ::close(fd); });
+    const qsizetype size = keymap.size() + 1;
+    if (::write(fd, keymap.constData(), size_t(size)) != ssize_t(size))
+        return false;
+    zwp_virtual_keyboard_v1_keymap(reinterpret_cast<zwp_virtual_keyboard_v1 *>(m_keyboard),
+                                   WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, uint32_t(size));
+    m_connection.flush();
+    return true;
+}
+
+void VirtualKeyboardInjector::sendKey(uint32_t xkbKeycode, bool down)
+{
+    zwp_virtual_keyboard_v1_key(reinterpret_cast<zwp_virtual_keyboard_v1 *>(m_keyboard), timestamp(),
+                                xkbKeycode - evdevOffset, down ? pressed : released);
+}
+
+void VirtualKeyboardInjector::sendModifiers(uint32_t depressed)
+{
+    // The compositor does not work the modifiers out from a virtual keyboard's keys: they
+    // are ours to state.
+    zwp_virtual_keyboard_v1_modifiers(reinterpret_cast<zwp_virtual_keyboard_v1 *>(m_keyboard), depressed, 0, 0, 0);
+}
+
+QCoro::Task<void> VirtualKeyboardInjector::waitForTurn()
+{
+    while (m_busy) {
+        auto pause = QCoro::sleepFor(10ms);
+        co_await std::move(pause);
+    }
+}
+
+QCoro::Task<bool> VirtualKeyboardInjector::paste(PasteKeys keys)
+{
+    if (!isTrusted())
+        co_return false;
+    auto waiting = waitForTurn();
+    co_await std::move(waiting);
+    const Turn turn(m_busy);
+
+    xkb_keymap *keymap = m_keymap.get();
+    const uint32_t control = 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CTRL);
+    const uint32_t shift = 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_SHIFT);
+    struct Key
+    {
+        xkb_keycode_t keycode;
+        uint32_t modifier;
+    };
+    const auto key = [&](xkb_keysym_t keysym, uint32_t modifier) {
+        return Key{find(keymap, keysym).keycode, modifier};
+    };
+    QList<Key> chord;
+    switch (keys) {
+    case PasteKeys::ctrlV:
+        chord = {key(XKB_KEY_Control_L, control), key(XKB_KEY_v, 0)};
+        break;
+    case PasteKeys::ctrlShiftV:
+        chord = {key(XKB_KEY_Control_L, control), key(XKB_KEY_Shift_L, shift), key(XKB_KEY_v, 0)};
+        break;
+    case PasteKeys::shiftInsert:
+        chord = {key(XKB_KEY_Shift_L, shift), key(XKB_KEY_Insert, 0)};
+        break;
+    }
+    if (std::any_of(chord.cbegin(), chord.cend(), [](const Key &each) { return each.keycode == 0; })) {
+        qCWarning(lcPlatform) << "the keymap lacks a paste key; nothing was sent";
+        co_return false;
+    }
+
+    uint32_t held = 0;
+    for (const Key &each : chord) {
+        held |= each.modifier;
+        sendKey(each.keycode, true);
+        if (each.modifier)
+            sendModifiers(held);
+    }
+    for (auto each = chord.crbegin(); each != chord.crend(); ++each) {
+        sendKey(each->keycode, false);
+        if (each->modifier) {
+            held &= ~each->modifier;
+            sendModifiers(held);
+        }
+    }
+    co_return m_connection.roundtrip();
+}
+
+QByteArray VirtualKeyboardInjector::typingKeymap(const QString &text, QList<uint32_t> *keysyms)
+{
+    QList<uint32_t> distinct;
+    for (const char32_t character : text.toUcs4()) {
+        const xkb_keysym_t keysym = keysymFor(character);
+        if (keysym == XKB_KEY_NoSymbol)
+            return {};
+        if (!distinct.contains(keysym))
+            distinct.append(keysym);
+    }
+    QByteArray keycodes;
+    QByteArray symbols;
+    char name[64];
+    for (qsizetype index = 0; index < distinct.size(); ++index) {
+        const xkb_keycode_t keycode = firstTypingKey + xkb_keycode_t(index);
+        keycodes += "<K" + QByteArray::number(keycode) + "> = " + QByteArray::number(keycode) + ";\n";
+        xkb_keysym_get_name(distinct.at(index), name, sizeof name);
+        symbols += "key <K" + QByteArray::number(keycode) + "> { [ " + name + " ] };\n";
+    }
+    if (keysyms)
+        *keysyms = distinct;
+    const QByteArray maximum = QByteArray::number(std::max<qsizetype>(firstTypingKey + distinct.size(), 255));
+    return "xkb_keymap {\n"
+           "xkb_keycodes \"murmel\" { minimum = 8; maximum = " +
+           maximum + ";\n" + keycodes +
+           "};\n"
+           "xkb_types \"murmel\" { include \"complete\" };\n"
+           "xkb_compatibility \"murmel\" { include \"complete\" };\n"
+           "xkb_symbols \"murmel\" {\n" +
+           symbols + "};\n};\n";
+}
+
+QCoro::Task<bool> VirtualKeyboardInjector::type(QString text)
+{
+    if (!isTrusted())
+        co_return false;
+    auto waiting = waitForTurn();
+    co_await std::move(waiting);
+    const Turn turn(m_busy);
+
+    QList<uint32_t> keysyms;
+    const QByteArray keymap = typingKeymap(text, &keysyms);
+    if (keymap.isEmpty() && !text.isEmpty()) {
+        qCWarning(lcPlatform) << "a character of the text has no key symbol; nothing was typed";
+        co_return false;
+    }
+    if (text.isEmpty())
+        co_return true;
+    if (!upload(keymap))
+        co_return false;
+    // Whatever happens from here, the user's keymap comes back.
+    const auto restoring = qScopeGuard([this] { upload(m_keymapText); });
+    sendModifiers(0);
+    auto settling = QCoro::sleepFor(settleBeforeTyping);
+    co_await std::move(settling);
+
+    const QList<uint> characters = text.toUcs4();
+    for (const char32_t character : characters) {
+        const xkb_keycode_t keycode = firstTypingKey + xkb_keycode_t(keysyms.indexOf(keysymFor(character)));
+        sendKey(keycode, true);
+        sendKey(keycode, false);
+    }
+    if (!m_connection.roundtrip())
+        co_return false;
+    auto settled = QCoro::sleepFor(std::min<std::chrono::milliseconds>(
+        settleAfterTyping + settlePerKey * characters.size(), settleAfterTypingBound));
+    co_await std::move(settled);
+    co_return true;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "insert/keyboardinjector.h"
+
+#include <QByteArray>
+#include <memory>
+
+struct wl_proxy;
+struct xkb_context;
+struct xkb_keymap;
+class WaylandConnection;
+
+// Keys through the virtual-keyboard protocol of wlroots compositors (sway, Hyprland,
+// river): a keyboard of Murmel's own, created once and kept, whose keys the compositor
+// delivers to the focused window, native or XWayland, like a real keyboard's.
+//
+// Pasting uses the user's full keymap (the seat's, or the system's default), so the window
+// that gets the keys keeps a keymap it can read other keys with. Typing lends the keyboard
+// a keymap of exactly the characters being typed, one key each, so any Unicode text
+// arrives as written, and gives the full keymap back afterwards.
+//
+// Main thread only; the connection must outlive it. One run at a time: a run waits for the
+// one before it.
+class VirtualKeyboardInjector final : public KeyboardInjector
+{
+public:
+    explicit VirtualKeyboardInjector(WaylandConnection &connection);
+    ~VirtualKeyboardInjector() override;
+
+    VirtualKeyboardInjector(const VirtualKeyboardInjector &) = delete;
+    VirtualKeyboardInjector &operator=(const VirtualKeyboardInjector &) = delete;
+
+    bool isTrusted() const override;
+    bool reaches(FocusProbe::Window window) const override;
+    QCoro::Task<bool> paste(PasteKeys keys) override;
+    QCoro::Task<bool> type(QString text) override;
+
+    // The text of an XKB keymap that has one key for each distinct character of `text`
+    // (newline as Return, tab as Tab), in order of first appearance from key code 9 up;
+    // empty when a character has no keysym.
+    static QByteArray typingKeymap(const QString &text, QList<uint32_t> *keysyms = nullptr);
+
+private:
+    struct Deleters
+    {
+        void operator()(xkb_context *context) const;
+        void operator()(xkb_keymap *keymap) const;
+    };
+
+    bool upload(const QByteArray &keymap);
+    void sendKey(uint32_t xkbKeycode, bool down);
+    void sendModifiers(uint32_t depressed);
+    QCoro::Task<void> waitForTurn();
+
+    WaylandConnection &m_connection;
+    wl_proxy *m_manager = nullptr;
+    wl_proxy *m_keyboard = nullptr;
+    std::unique_ptr<xkb_context, Deleters> m_context;
+    std::unique_ptr<xkb_keymap, Deleters> m_keymap;
+    QByteArray m_keymapText;
+    bool m_busy = false;
+};
