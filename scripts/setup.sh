@@ -16,7 +16,7 @@ build_packages=(
     qcoro-qt6-dev qtkeychain-qt6-dev libssl-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libespeak-ng-dev
     libxcb1-dev libxcb-xtest0-dev libxcb-xinput-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
-    libatspi2.0-dev libpulse-dev libwayland-dev
+    libatspi2.0-dev libpulse-dev libwayland-dev plasma-wayland-protocols
 )
 runtime_packages=(
     qml6-module-qtquick qml6-module-qtqml-workerscript qml6-module-qtquick-window
@@ -28,6 +28,7 @@ test_packages=(
     xvfb xauth openbox xdotool xclip x11-utils dbus-daemon dbus-x11
     pulseaudio pulseaudio-utils gnome-keyring libsecret-tools at-spi2-core
     espeak-ng sox ffmpeg desktop-file-utils appstream libglib2.0-bin python3-dbusmock xterm locales
+    sway xwayland kwin-wayland mutter wl-clipboard
 )
 # ImageMagick's import takes the pictures; their font should not depend on whichever font
 # another package happened to pull in.

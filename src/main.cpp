@@ -65,7 +65,16 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // In a Wayland session Murmel's windows live on XWayland, where the dictation display can
+    // stay out of the focus and sit where it belongs; a platform the user chose is kept. The
+    // choice is Murmel's alone: programs it starts get the session as it was.
+    const bool onXWayland = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+                            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY");
+    if (onXWayland)
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
+    if (onXWayland)
+        qunsetenv("QT_QPA_PLATFORM");
     // Closing the window leaves Murmel running: the hotkey and the tray keep working.
     QApplication::setQuitOnLastWindowClosed(false);
 

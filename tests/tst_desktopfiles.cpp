@@ -148,7 +148,11 @@ private Q_SLOTS:
         const QMap<QString, QString> entry = group(installed(desktopPath), u"Desktop Entry"_s);
         QCOMPARE(entry.value(u"Type"_s), u"Application"_s);
         QCOMPARE(entry.value(u"Name"_s), u"Murmel"_s);
-        QCOMPARE(entry.value(u"Exec"_s), u"murmel %F"_s);
+        // The full path: KWin grants its interfaces only to the program named that way.
+        const QString program = QFileInfo(installed(u"bin/murmel"_s)).absoluteFilePath();
+        QCOMPARE(entry.value(u"Exec"_s), program + u" %F"_s);
+        QCOMPARE(entry.value(u"X-KDE-Wayland-Interfaces"_s).split(u','),
+                 (QStringList{u"org_kde_kwin_fake_input"_s, u"org_kde_plasma_window_management"_s}));
         QCOMPARE(entry.value(u"Icon"_s), u"app.murmel.Murmel"_s);
         // Qt names the window class after the executable.
         QCOMPARE(entry.value(u"StartupWMClass"_s), QFileInfo(installed(u"bin/murmel"_s)).fileName());
@@ -156,10 +160,10 @@ private Q_SLOTS:
 
         const QMap<QString, QString> start = group(installed(desktopPath), u"Desktop Action StartDictation"_s);
         QCOMPARE(start.value(u"Name"_s), u"Start Dictation"_s);
-        QCOMPARE(start.value(u"Exec"_s), u"murmel --start-dictation"_s);
+        QCOMPARE(start.value(u"Exec"_s), program + u" --start-dictation"_s);
         const QMap<QString, QString> transcribe = group(installed(desktopPath), u"Desktop Action TranscribeFile"_s);
         QCOMPARE(transcribe.value(u"Name"_s), u"Transcribe a File…"_s);
-        QCOMPARE(transcribe.value(u"Exec"_s), u"murmel --transcribe-file"_s);
+        QCOMPARE(transcribe.value(u"Exec"_s), program + u" --transcribe-file"_s);
     }
 
     void desktopEntryOpensAudioAndVideo()

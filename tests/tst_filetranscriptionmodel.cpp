@@ -304,6 +304,12 @@ private Q_SLOTS:
         QVERIFY2(shown >= 1400 && shown < 2200, qPrintable(QString::number(shown)));
         QCOMPARE(m_rig->clipboard.writes, 2);
         QCOMPARE(m_rig->player.played, (QStringList{u"Morse"_s, u"Morse"_s}));
+
+        // A clipboard that did not take the text is never confirmed.
+        m_rig->clipboard.refuses = true;
+        model().copyAll();
+        QVERIFY(!model().justCopied());
+        QCOMPARE(m_rig->player.played.size(), 2);
     }
 
     void wholeRun_data()
@@ -371,6 +377,7 @@ private Q_SLOTS:
         }
         model().copyAll();
         QCOMPARE(rig.clipboard.text(), text);
+        QVERIFY(model().canInsertByClicking());
         model().insertByClicking();
         QVERIFY(rig.clickInserter.isArmed());
         QCOMPARE(rig.clickInserter.text(), text);

@@ -77,7 +77,7 @@ private Q_SLOTS:
                                       u"cleanupModel"_s, u"soundsEnabled"_s, u"voiceEnabled"_s,
                                       u"retentionDays"_s, u"coreMLEnabled"_s, u"hasOnboarded"_s,
                                       u"dictateHotkey"_s, u"vocabularyRules"_s, u"vocabulary"_s,
-                                      u"customStyles"_s};
+                                      u"customStyles"_s, u"remoteDesktopToken"_s};
         QStringList names;
         for (const PreferenceKey &key : PreferenceKeys::all())
             names << key.name;

@@ -22,7 +22,8 @@ private Q_SLOTS:
         const QStringList kwin{u"wl_seat"_qs, u"org_kde_kwin_fake_input"_qs, u"zwlr_data_control_manager_v1"_qs,
                                u"zwlr_layer_shell_v1"_qs};
         const QStringList mutter{u"wl_seat"_qs, u"gtk_shell1"_qs};
-        const QStringList sway{u"wl_seat"_qs, u"zwlr_layer_shell_v1"_qs, u"zwp_virtual_keyboard_manager_v1"_qs};
+        const QStringList sway{u"wl_seat"_qs, u"zwlr_layer_shell_v1"_qs, u"zwp_virtual_keyboard_manager_v1"_qs,
+                               u"org_kde_kwin_server_decoration_manager"_qs, u"org_kde_kwin_idle"_qs};
 
         QTest::newRow("X11") << QStringList{u"XDG_SESSION_TYPE=x11"_qs, u"DISPLAY=:0"_qs} << none << u"X11"_qs;
         QTest::newRow("nothing set") << none << none << u"X11"_qs;

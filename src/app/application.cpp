@@ -1,8 +1,10 @@
 #include "application.h"
 
 #include "app/logging.h"
+#include "app/preferencekeys.h"
 #include "app/preferences.h"
 #include "platform/audioinputprobe.h"
+#include "platform/wayland/keymap.h"
 #include "text/customizationstore.h"
 #include "speech/modelstore.h"
 #include "speech/workerstop.h"
@@ -26,16 +28,31 @@ SessionType detectSession(const WaylandConnection &wayland)
 Application::Application()
     : m_session(detectSession(m_wayland))
     , m_dataControl(m_wayland)
-    // Qt's own Wayland clipboard needs an input event of ours to be taken; the data-control
-    // one does not, and on X11 (or GNOME's XWayland, which it copies to Wayland) Qt's is right.
-    , m_clipboard(m_dataControl.isAvailable() ? static_cast<Clipboard &>(m_dataControl) : m_qtClipboard)
+    , m_clipboard(chooseClipboard())
     , m_virtualKeyboard(m_wayland)
+    , m_fakeInput(m_wayland)
+    , m_portalKeys(QDBusConnection::sessionBus(),
+                   {[] { return Preferences::shared().stringOrDefault(PreferenceKeys::remoteDesktopToken); },
+                    [](const QString &token) {
+                        if (token.isEmpty())
+                            Preferences::shared().remove(PreferenceKeys::remoteDesktopToken);
+                        else
+                            Preferences::shared().setString(PreferenceKeys::remoteDesktopToken, token);
+                    }},
+                   [this](const QList<uint32_t> &keysyms) {
+                       const Keymap keymap = Keymap::ofSeat(m_wayland);
+                       return std::all_of(keysyms.cbegin(), keysyms.cend(),
+                                          [&](uint32_t keysym) { return keymap.find(keysym).keycode != 0; });
+                   })
     , m_x11Focus(&m_focusTracker, {}, m_session.isWayland())
     , m_waylandFocus(m_wayland, m_x11Focus, &m_focusTracker)
     , m_focusProbe(m_session.isWayland() ? static_cast<FocusProbe &>(m_waylandFocus) : m_x11Focus)
     // The compositor's own keys reach every window; XTEST only XWayland's, so it comes last.
-    , m_keyboard(m_focusProbe, {&m_virtualKeyboard, &m_xtest},
+    // The portal's session counts once the desktop has granted it.
+    , m_keyboard(m_focusProbe, {&m_virtualKeyboard, &m_portalKeys, &m_fakeInput, &m_xtest},
                  m_session.isWayland() ? FocusProbe::Window::wayland : FocusProbe::Window::x11)
+    , m_hudPanel(m_session.isWayland())
+    , m_clickObserver({}, m_session.isWayland())
     , m_sounds(m_soundPlayer)
     , m_voice(m_synthesizer)
     , m_safeInsert(m_keyboard)
@@ -52,10 +69,13 @@ Application::Application()
     , m_permissions({AudioInputProbe::hasInput, [this] { return m_keyboard.isTrusted(); },
                      [this] { return m_hotkeys.isActive(); },
                      [this](const QString &which) {
-                         // Pasting needs no grant on X11: the rows only look again. The
-                         // hotkey may have been refused or taken; ask for it once more.
+                         // Pasting needs no grant on X11: the rows only look again. On
+                         // Wayland the desktop's RemoteDesktop portal asks the user once.
+                         // The hotkey may have been refused or taken; ask for it once more.
                          if (which == QLatin1String("hotkey"))
                              m_hotkeys.ensureTap();
+                         else if (which == QLatin1String("paste") && m_session.isWayland())
+                             m_portalKeys.openSession(true);
                      }})
     , m_recorder(m_hotkeys, Preferences::shared(), &m_layout)
     , m_apiKey(KeychainHelper::shared())
@@ -80,6 +100,20 @@ Application::Application()
     });
     connectTray();
     connectFileOpening();
+}
+
+Clipboard &Application::chooseClipboard()
+{
+    if (!m_session.isWayland())
+        return m_qtClipboard;
+    // Qt's own Wayland clipboard is taken only right after an input event of ours. A
+    // data-control protocol needs none; without one (GNOME), the X clipboard of XWayland is
+    // copied over to Wayland's by the compositor.
+    if (m_dataControl.isAvailable())
+        return m_dataControl;
+    if (m_x11Clipboard.isAvailable())
+        return m_x11Clipboard;
+    return m_qtClipboard;
 }
 
 void Application::connectFileOpening()
@@ -145,6 +179,10 @@ QList<HotkeyBackend *> Application::hotkeyBackends()
 
 void Application::start()
 {
+    // A grant from an earlier run opens its session without the desktop's dialog.
+    QObject::connect(&m_portalKeys, &PortalKeyboardInjector::trustChanged, &m_permissions, &Permissions::refresh);
+    if (m_session.isWayland() && !m_virtualKeyboard.isTrusted() && m_portalKeys.isAvailable())
+        m_portalKeys.openSession(false);
     m_focusTracker.start();
     m_hotkeys.start();
     // A hotkey the desktop refused at start (the portal's dialog declined, the grab taken)

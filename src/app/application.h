@@ -31,6 +31,7 @@
 #include "platform/espeaksynthesizer.h"
 #include "platform/logindactivity.h"
 #include "platform/portalhotkeybackend.h"
+#include "platform/portalkeyboardinjector.h"
 #include "platform/pulseaudiosource.h"
 #include "platform/qtclipboard.h"
 #include "platform/qtsoundplayer.h"
@@ -39,10 +40,12 @@
 #include "platform/sessiontype.h"
 #include "platform/trayicon.h"
 #include "platform/x11clickobserver.h"
+#include "platform/x11clipboard.h"
 #include "platform/x11focusprobe.h"
 #include "platform/x11hotkeybackend.h"
 #include "platform/x11keyboardinjector.h"
 #include "platform/wayland/datacontrolclipboard.h"
+#include "platform/wayland/fakeinputinjector.h"
 #include "platform/wayland/virtualkeyboardinjector.h"
 #include "platform/wayland/waylandconnection.h"
 #include "platform/wayland/waylandfocusprobe.h"
@@ -108,6 +111,7 @@ public:
 
 private:
     QList<HotkeyBackend *> hotkeyBackends();
+    Clipboard &chooseClipboard();
     void connectTray();
     void connectFileOpening();
     EyeEgg::Collaborators eggVoice();
@@ -120,9 +124,12 @@ private:
     // chosen for it.
     QtClipboard m_qtClipboard;
     DataControlClipboard m_dataControl;
+    X11Clipboard m_x11Clipboard;
     Clipboard &m_clipboard;
     X11KeyboardInjector m_xtest;
     VirtualKeyboardInjector m_virtualKeyboard;
+    FakeInputInjector m_fakeInput;
+    PortalKeyboardInjector m_portalKeys;
     AtspiFocusTracker m_focusTracker;
     X11FocusProbe m_x11Focus;
     WaylandFocusProbe m_waylandFocus;

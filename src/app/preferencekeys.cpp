@@ -65,6 +65,8 @@ const QList<PreferenceKey> &all()
         {vocabularyRules, T::data, QJsonValue::Undefined, {}},
         {vocabulary, T::string, QJsonValue::Undefined, {}},
         {customStyles, T::data, QJsonValue::Undefined, {}},
+        // The desktop's grant of a keyboard to Murmel on Wayland; unset, it asks again.
+        {remoteDesktopToken, T::string, QJsonValue::Undefined, {}},
     };
     return keys;
 }

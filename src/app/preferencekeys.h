@@ -39,6 +39,7 @@ inline const QString dictateHotkey = QStringLiteral("dictateHotkey");
 inline const QString vocabularyRules = QStringLiteral("vocabularyRules");
 inline const QString vocabulary = QStringLiteral("vocabulary");
 inline const QString customStyles = QStringLiteral("customStyles");
+inline const QString remoteDesktopToken = QStringLiteral("remoteDesktopToken");
 
 // Every key, in the order the settings are documented.
 const QList<PreferenceKey> &all();

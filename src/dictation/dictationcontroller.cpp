@@ -228,6 +228,7 @@ QCoro::Task<> DictationController::process(AudioFrames samples)
     // Stored whatever became of the insertion: a text left on the clipboard or held for
     // the clipboard-safe insert is still the user's dictation.
     m_with.history.add(TranscriptRecord::Kind::dictation, text, text);
+    qCInfo(lcDictation).noquote() << "result:" << confirmation(result);
     m_with.hud.confirm(confirmation(result));
     finish(std::move(activity));
 }

@@ -61,6 +61,11 @@ void ClickInserter::arm(const QString &text)
     setArmed(true);
 }
 
+bool ClickInserter::isAvailable() const
+{
+    return m_observer.seesOtherApplications();
+}
+
 void ClickInserter::cancel(bool hideHUD)
 {
     const bool wasArmed = m_armed;

@@ -32,6 +32,9 @@ public:
     Q_INVOKABLE void arm(const QString &text);
     Q_INVOKABLE void cancel(bool hideHUD);
     bool isArmed() const { return m_armed; }
+    // Whether a click in another application can be seen on this desktop at all; where it
+    // cannot (native Wayland windows), the mode would only wait for its timeout.
+    bool isAvailable() const;
     QString text() const { return m_text; }
 
     int timeout() const { return m_timeout.interval(); }

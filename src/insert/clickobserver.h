@@ -16,6 +16,9 @@ public:
     // clicks (our own windows are still watched then).
     virtual bool start() = 0;
     virtual void stop() = 0;
+    // Whether clicks in every other application's windows can be seen here at all (under
+    // Wayland no client sees the input of native windows).
+    virtual bool seesOtherApplications() const = 0;
 
 Q_SIGNALS:
     // A left click in another application's window; it reaches that window as usual.

@@ -27,8 +27,9 @@ constexpr char showWithoutActivatingProperty[] = "_q_showWithoutActivating";
 
 } // namespace
 
-QuickHUDPanel::QuickHUDPanel(QObject *parent)
+QuickHUDPanel::QuickHUDPanel(bool unmanaged, QObject *parent)
     : QObject(parent)
+    , m_unmanaged(unmanaged)
 {
 }
 
@@ -54,8 +55,13 @@ bool QuickHUDPanel::create(HUDModel &model)
     view->setTitle(QStringLiteral("Murmel dictation"));
     // Tool keeps it out of the task bar; StaysOnTop asks for _NET_WM_STATE_ABOVE; and
     // without DoesNotAcceptFocus openbox hands it the focus when it appears, so the user's
-    // typing would go nowhere.
-    view->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
+    // typing would go nowhere. Some window managers (sway's, for XWayland) focus a managed
+    // window whatever its hints: bypassing the manager (override-redirect) is the one way
+    // no X11 window manager ever focuses or moves it.
+    Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
+    if (m_unmanaged)
+        flags |= Qt::BypassWindowManagerHint;
+    view->setFlags(flags);
     view->setProperty(windowTypeProperty, notificationWindowType);
     view->setProperty(showWithoutActivatingProperty, true);
 

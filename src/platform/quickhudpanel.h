@@ -30,7 +30,9 @@ public:
     // clears a bottom panel or dock.
     static constexpr int bottomMargin = 96;
 
-    explicit QuickHUDPanel(QObject *parent = nullptr);
+    // `unmanaged`: bypass the window manager (override-redirect), for XWayland under a
+    // compositor that focuses managed X11 windows whatever their hints (sway).
+    explicit QuickHUDPanel(bool unmanaged = false, QObject *parent = nullptr);
     ~QuickHUDPanel() override;
 
     // The controller whose requestStop() the eye button calls; set it before the first
@@ -56,4 +58,5 @@ private:
     std::unique_ptr<QQuickView> m_view;
     QPointer<HUDController> m_controller;
     bool m_failed = false;
+    bool m_unmanaged = false;
 };

@@ -11,7 +11,9 @@ SessionType::Compositor fromInterfaces(const QStringList &interfaces)
         }
         return false;
     };
-    if (any({"org_kde_kwin_fake_input", "org_kde_plasma_shell", "org_kde_kwin_server_decoration_manager"}))
+    // sway offers KDE's decoration and idle interfaces too: only KWin's own ones count.
+    if (any({"org_kde_kwin_fake_input", "org_kde_plasma_shell", "org_kde_kwin_blur_manager",
+             "org_kde_plasma_window_management"}))
         return SessionType::Compositor::kwin;
     if (any({"gtk_shell1", "gtk_primary_selection_device_manager"}))
         return SessionType::Compositor::mutter;

@@ -45,9 +45,10 @@ struct RawEventMask
 
 } // namespace
 
-X11ClickObserver::X11ClickObserver(const QByteArray &display, QObject *parent)
+X11ClickObserver::X11ClickObserver(const QByteArray &display, bool underWayland, QObject *parent)
     : ClickObserver(parent)
     , m_displayName(display)
+    , m_underWayland(underWayland)
 {}
 
 X11ClickObserver::~X11ClickObserver()

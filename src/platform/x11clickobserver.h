@@ -31,13 +31,15 @@ class X11ClickObserver final : public ClickObserver
 
 public:
     // Connects to `display` (":1") at the first start, or to $DISPLAY when it is empty.
-    explicit X11ClickObserver(const QByteArray &display = {}, QObject *parent = nullptr);
+    // `underWayland`: the display is XWayland's, which sees only X windows' clicks.
+    explicit X11ClickObserver(const QByteArray &display = {}, bool underWayland = false, QObject *parent = nullptr);
     ~X11ClickObserver() override;
 
     X11ClickObserver(const X11ClickObserver &) = delete;
     X11ClickObserver &operator=(const X11ClickObserver &) = delete;
 
     bool start() override;
+    bool seesOtherApplications() const override { return !m_underWayland; }
     void stop() override;
     bool isWatching() const { return m_watching; }
 
@@ -68,6 +70,7 @@ private:
     QSet<uint32_t> ownFrames() const;
 
     QByteArray m_displayName;
+    bool m_underWayland = false;
     xcb_connection_t *m_connection = nullptr;
     uint32_t m_root = 0;
     uint8_t m_xinputOpcode = 0;

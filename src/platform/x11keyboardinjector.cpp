@@ -261,22 +261,6 @@ QCoro::Task<void> typeStretch(xcb_connection_t *connection, const KeyboardMappin
 }
 
 // Marks a paste or typing run active for as long as it lives.
-class Turn final
-{
-public:
-    explicit Turn(bool &busy)
-        : m_busy(busy)
-    {
-        m_busy = true;
-    }
-    ~Turn() { m_busy = false; }
-    Turn(const Turn &) = delete;
-    Turn &operator=(const Turn &) = delete;
-
-private:
-    bool &m_busy;
-};
-
 } // namespace
 
 X11KeyboardInjector::X11KeyboardInjector(const QByteArray &display)
@@ -316,14 +300,6 @@ bool X11KeyboardInjector::isTrusted() const
 bool X11KeyboardInjector::reaches(FocusProbe::Window window) const
 {
     return window == FocusProbe::Window::x11;
-}
-
-QCoro::Task<void> X11KeyboardInjector::waitForTurn()
-{
-    while (m_busy) {
-        auto pause = QCoro::sleepFor(pollInterval);
-        co_await std::move(pause);
-    }
 }
 
 QCoro::Task<void> X11KeyboardInjector::waitForReleasedKeys()
@@ -384,9 +360,8 @@ QCoro::Task<bool> X11KeyboardInjector::paste(PasteKeys keys)
 {
     if (!usable())
         co_return false;
-    auto waiting = waitForTurn();
-    co_await std::move(waiting);
-    const Turn turn(m_busy);
+    auto taking = m_turns.take();
+    const KeyTurns::Token turn = co_await std::move(taking);
     auto released = waitForReleasedKeys();
     co_await std::move(released);
 
@@ -428,9 +403,8 @@ QCoro::Task<bool> X11KeyboardInjector::type(QString text)
 {
     if (!usable())
         co_return false;
-    auto waiting = waitForTurn();
-    co_await std::move(waiting);
-    const Turn turn(m_busy);
+    auto taking = m_turns.take();
+    const KeyTurns::Token turn = co_await std::move(taking);
     auto released = waitForReleasedKeys();
     co_await std::move(released);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "insert/keyboardinjector.h"
+#include "keyturns.h"
 
 #include <chrono>
 #include <cstdint>
@@ -51,11 +52,9 @@ private:
     void restoreLocks(LockState locked);
     // Resolves once no key is down, or after releaseBound with the modifiers lifted.
     QCoro::Task<void> waitForReleasedKeys();
-    // Resolves once no other paste or typing run is active.
-    QCoro::Task<void> waitForTurn();
 
     xcb_connection_t *m_connection = nullptr;
     bool m_hasXTest = false;
     bool m_hasXkb = false;
-    bool m_busy = false;
+    KeyTurns m_turns;
 };

@@ -320,6 +320,11 @@ void FileTranscriptionModel::copyAll()
     QTimer::singleShot(copyConfirmationMs, this, [this] { setJustCopied(false); });
 }
 
+bool FileTranscriptionModel::canInsertByClicking() const
+{
+    return m_with.clickInserter.isAvailable();
+}
+
 void FileTranscriptionModel::insertByClicking()
 {
     m_with.clickInserter.arm(fullText());

@@ -64,6 +64,9 @@ class FileTranscriptionModel final : public QObject
     Q_PROPERTY(QString liveText READ liveText NOTIFY liveTextChanged)
     // True for copyConfirmationMs after a copy.
     Q_PROPERTY(bool justCopied READ justCopied NOTIFY justCopiedChanged)
+    // Whether "Insert by clicking" can work on this desktop (it cannot see clicks in native
+    // Wayland windows); the screen offers the copy instead.
+    Q_PROPERTY(bool canInsertByClicking READ canInsertByClicking CONSTANT)
     // The line under the file header's title, in capitals: "MP3 · 3:25 · DE · 512 WORDS".
     // The language is the preference's value when the transcript was finished.
     Q_PROPERTY(QString metaLine READ metaLine NOTIFY metaLineChanged)
@@ -118,6 +121,7 @@ public:
     int wordCount() const;
     QString liveText() const { return m_liveText; }
     bool justCopied() const { return m_justCopied; }
+    bool canInsertByClicking() const;
     QString metaLine() const { return m_metaLine; }
 
     // Takes a dropped, chosen or opened file and starts working on it; returns at once. While

@@ -330,10 +330,18 @@ Item {
                 }
                 MurButton {
                     objectName: "insertButton"
+                    visible: screen.model.canInsertByClicking
                     text: "Insert by clicking"
                     iconName: "cursorarrow.click"
                     help: "Then click any text field, in any app, and the transcript is pasted right there."
                     onClicked: screen.model.insertByClicking()
+                }
+                Label {
+                    objectName: "noClickInsert"
+                    visible: !screen.model.canInsertByClicking
+                    text: "This desktop does not let Murmel see clicks in other apps: copy, then paste."
+                    color: Theme.muted
+                    font.pixelSize: 12
                 }
                 RowLayout {
                     objectName: "copiedMark"

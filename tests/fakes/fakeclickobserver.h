@@ -13,6 +13,7 @@ public:
         return available;
     }
     void stop() override { watching = false; }
+    bool seesOtherApplications() const override { return available; }
 
     bool available = true;
     bool watching = false;

@@ -33,23 +33,6 @@ constexpr auto settlePerKey = 5ms;
 constexpr auto settleAfterTyping = 150ms;
 constexpr auto settleAfterTypingBound = 1000ms;
 
-// Marks a run as active for as long as it lives.
-class Turn final
-{
-public:
-    explicit Turn(bool &busy)
-        : m_busy(busy)
-    {
-        m_busy = true;
-    }
-    ~Turn() { m_busy = false; }
-    Turn(const Turn &) = delete;
-    Turn &operator=(const Turn &) = delete;
-
-private:
-    bool &m_busy;
-};
-
 uint32_t timestamp()
 {
     static QElapsedTimer clock = [] {
@@ -60,114 +43,22 @@ uint32_t timestamp()
     return uint32_t(clock.elapsed());
 }
 
-// The first key of the keymap's first layout that gives `keysym` at its first or second
-// level (the second meaning Shift).
-struct Stroke
-{
-    xkb_keycode_t keycode = 0;
-    bool shift = false;
-};
-
-Stroke find(xkb_keymap *keymap, xkb_keysym_t keysym)
-{
-    Stroke found;
-    for (xkb_keycode_t keycode = xkb_keymap_min_keycode(keymap);
-         keycode <= xkb_keymap_max_keycode(keymap) && keycode != 0 && !found.keycode; ++keycode) {
-        for (xkb_level_index_t level = 0; level < 2 && !found.keycode; ++level) {
-            const xkb_keysym_t *syms = nullptr;
-            const int count = xkb_keymap_key_get_syms_by_level(keymap, keycode, 0, level, &syms);
-            if (std::find(syms, syms + std::max(count, 0), keysym) != syms + std::max(count, 0))
-                found = {keycode, level == 1};
-        }
-    }
-    return found;
-}
-
-xkb_keysym_t keysymFor(char32_t character)
-{
-    switch (character) {
-    case U'\n':
-        return XKB_KEY_Return;
-    case U'\t':
-        return XKB_KEY_Tab;
-    default:
-        return xkb_utf32_to_keysym(character);
-    }
-}
-
-// The seat's keymap as the compositor gives it to clients, or empty when the seat has no
-// keyboard.
-QByteArray seatKeymap(WaylandConnection &connection)
-{
-    if (!connection.seatHasKeyboard())
-        return {};
-    QByteArray text;
-    wl_keyboard *keyboard = wl_seat_get_keyboard(connection.seat());
-    static const wl_keyboard_listener listener = {
-        .keymap =
-            [](void *data, wl_keyboard *, uint32_t format, int32_t fd, uint32_t size) {
-                if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 1) {
-                    void *mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-                    if (mapped != MAP_FAILED) {
-                        // The keymap ends with its terminating NUL.
-                        *static_cast<QByteArray *>(data) = QByteArray(static_cast<const char *>(mapped), size - 1);
-                        ::munmap(mapped, size);
-                    }
-                }
-                ::close(fd);
-            },
-        .enter = [](void *, wl_keyboard *, uint32_t, wl_surface *, wl_array *) {},
-        .leave = [](void *, wl_keyboard *, uint32_t, wl_surface *) {},
-        .key = [](void *, wl_keyboard *, uint32_t, uint32_t, uint32_t, uint32_t) {},
-        .modifiers = [](void *, wl_keyboard *, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {},
-        .repeat_info = [](void *, wl_keyboard *, int32_t, int32_t) {},
-    };
-    wl_keyboard_add_listener(keyboard, &listener, &text);
-    connection.roundtrip();
-    if (wl_keyboard_get_version(keyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION)
-        wl_keyboard_release(keyboard);
-    else
-        wl_keyboard_destroy(keyboard);
-    return text;
-}
-
 } // namespace
-
-void VirtualKeyboardInjector::Deleters::operator()(xkb_context *context) const
-{
-    xkb_context_unref(context);
-}
-
-void VirtualKeyboardInjector::Deleters::operator()(xkb_keymap *keymap) const
-{
-    xkb_keymap_unref(keymap);
-}
 
 VirtualKeyboardInjector::VirtualKeyboardInjector(WaylandConnection &connection)
     : m_connection(connection)
-    , m_context(xkb_context_new(XKB_CONTEXT_NO_FLAGS))
 {
-    if (!connection.seat() || !m_context)
+    if (!connection.seat())
         return;
     m_manager = static_cast<wl_proxy *>(connection.bind(&zwp_virtual_keyboard_manager_v1_interface, 1));
     if (!m_manager)
         return;
-
-    // The user's own keymap: the one the seat's keyboard has, or else the system default
-    // (the XKB_DEFAULT_* variables, then the built-in layout).
-    QByteArray text = seatKeymap(connection);
-    if (!text.isEmpty())
-        m_keymap.reset(xkb_keymap_new_from_string(m_context.get(), text.constData(), XKB_KEYMAP_FORMAT_TEXT_V1,
-                                                  XKB_KEYMAP_COMPILE_NO_FLAGS));
-    if (!m_keymap)
-        m_keymap.reset(xkb_keymap_new_from_names(m_context.get(), nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS));
-    if (!m_keymap) {
+    m_keymap = Keymap::ofSeat(connection);
+    m_keymapText = m_keymap.text();
+    if (m_keymapText.isEmpty()) {
         qCWarning(lcPlatform) << "no keymap for the virtual keyboard";
         return;
     }
-    char *full = xkb_keymap_get_as_string(m_keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1);
-    m_keymapText = full;
-    std::free(full);
 
     // One keyboard for Murmel's lifetime: a keyboard made just before its keys loses the
     // first of them.
@@ -229,33 +120,21 @@ void VirtualKeyboardInjector::sendModifiers(uint32_t depressed)
     zwp_virtual_keyboard_v1_modifiers(reinterpret_cast<zwp_virtual_keyboard_v1 *>(m_keyboard), depressed, 0, 0, 0);
 }
 
-QCoro::Task<void> VirtualKeyboardInjector::waitForTurn()
-{
-    while (m_busy) {
-        auto pause = QCoro::sleepFor(10ms);
-        co_await std::move(pause);
-    }
-}
-
 QCoro::Task<bool> VirtualKeyboardInjector::paste(PasteKeys keys)
 {
     if (!isTrusted())
         co_return false;
-    auto waiting = waitForTurn();
-    co_await std::move(waiting);
-    const Turn turn(m_busy);
+    auto taking = m_turns.take();
+    const KeyTurns::Token turn = co_await std::move(taking);
 
-    xkb_keymap *keymap = m_keymap.get();
-    const uint32_t control = 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CTRL);
-    const uint32_t shift = 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_SHIFT);
+    const uint32_t control = m_keymap.modifierMask(XKB_MOD_NAME_CTRL);
+    const uint32_t shift = m_keymap.modifierMask(XKB_MOD_NAME_SHIFT);
     struct Key
     {
-        xkb_keycode_t keycode;
+        uint32_t keycode;
         uint32_t modifier;
     };
-    const auto key = [&](xkb_keysym_t keysym, uint32_t modifier) {
-        return Key{find(keymap, keysym).keycode, modifier};
-    };
+    const auto key = [&](xkb_keysym_t keysym, uint32_t modifier) { return Key{m_keymap.find(keysym).keycode, modifier}; };
     QList<Key> chord;
     switch (keys) {
     case PasteKeys::ctrlV:
@@ -294,7 +173,7 @@ QByteArray VirtualKeyboardInjector::typingKeymap(const QString &text, QList<uint
 {
     QList<uint32_t> distinct;
     for (const char32_t character : text.toUcs4()) {
-        const xkb_keysym_t keysym = keysymFor(character);
+        const xkb_keysym_t keysym = Keymap::keysymFor(character);
         if (keysym == XKB_KEY_NoSymbol)
             return {};
         if (!distinct.contains(keysym))
@@ -307,7 +186,7 @@ QByteArray VirtualKeyboardInjector::typingKeymap(const QString &text, QList<uint
         const xkb_keycode_t keycode = firstTypingKey + xkb_keycode_t(index);
         keycodes += "<K" + QByteArray::number(keycode) + "> = " + QByteArray::number(keycode) + ";\n";
         xkb_keysym_get_name(distinct.at(index), name, sizeof name);
-        symbols += "key <K" + QByteArray::number(keycode) + "> { [ " + name + " ] };\n";
+        symbols += "key <K" + QByteArray::number(keycode) + "> { [ " + QByteArray(name) + " ] };\n";
     }
     if (keysyms)
         *keysyms = distinct;
@@ -326,9 +205,8 @@ QCoro::Task<bool> VirtualKeyboardInjector::type(QString text)
 {
     if (!isTrusted())
         co_return false;
-    auto waiting = waitForTurn();
-    co_await std::move(waiting);
-    const Turn turn(m_busy);
+    auto taking = m_turns.take();
+    const KeyTurns::Token turn = co_await std::move(taking);
 
     QList<uint32_t> keysyms;
     const QByteArray keymap = typingKeymap(text, &keysyms);
@@ -348,7 +226,7 @@ QCoro::Task<bool> VirtualKeyboardInjector::type(QString text)
 
     const QList<uint> characters = text.toUcs4();
     for (const char32_t character : characters) {
-        const xkb_keycode_t keycode = firstTypingKey + xkb_keycode_t(keysyms.indexOf(keysymFor(character)));
+        const xkb_keycode_t keycode = firstTypingKey + xkb_keycode_t(keysyms.indexOf(Keymap::keysymFor(character)));
         sendKey(keycode, true);
         sendKey(keycode, false);
     }

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "insert/keyboardinjector.h"
+#include "keymap.h"
+#include "platform/keyturns.h"
 
 #include <QByteArray>
-#include <memory>
 
 struct wl_proxy;
-struct xkb_context;
-struct xkb_keymap;
 class WaylandConnection;
 
 // Keys through the virtual-keyboard protocol of wlroots compositors (sway, Hyprland,
@@ -41,22 +40,14 @@ public:
     static QByteArray typingKeymap(const QString &text, QList<uint32_t> *keysyms = nullptr);
 
 private:
-    struct Deleters
-    {
-        void operator()(xkb_context *context) const;
-        void operator()(xkb_keymap *keymap) const;
-    };
-
     bool upload(const QByteArray &keymap);
     void sendKey(uint32_t xkbKeycode, bool down);
     void sendModifiers(uint32_t depressed);
-    QCoro::Task<void> waitForTurn();
 
     WaylandConnection &m_connection;
     wl_proxy *m_manager = nullptr;
     wl_proxy *m_keyboard = nullptr;
-    std::unique_ptr<xkb_context, Deleters> m_context;
-    std::unique_ptr<xkb_keymap, Deleters> m_keymap;
+    Keymap m_keymap;
     QByteArray m_keymapText;
-    bool m_busy = false;
+    KeyTurns m_turns;
 };

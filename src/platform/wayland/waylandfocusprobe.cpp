@@ -2,6 +2,7 @@
 
 #include "platform/atspifocustracker.h"
 #include "waylandconnection.h"
+#include "plasma-window-management-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 #include <wayland-client.h>
@@ -13,11 +14,25 @@ WaylandFocusProbe::WaylandFocusProbe(WaylandConnection &connection, const FocusP
     , m_tracker(tracker)
 {
     m_manager = static_cast<Manager *>(connection.bind(&zwlr_foreign_toplevel_manager_v1_interface, 3));
-    if (!m_manager)
-        return;
-    static const zwlr_foreign_toplevel_manager_v1_listener listener = {.toplevel = &onToplevel,
-                                                                        .finished = &onFinished};
-    zwlr_foreign_toplevel_manager_v1_add_listener(m_manager, &listener, this);
+    if (m_manager) {
+        static const zwlr_foreign_toplevel_manager_v1_listener listener = {.toplevel = &onToplevel,
+                                                                            .finished = &onFinished};
+        zwlr_foreign_toplevel_manager_v1_add_listener(m_manager, &listener, this);
+    } else {
+        // Version 11 still announces windows by number, which is all this needs.
+        m_plasma = static_cast<org_kde_plasma_window_management *>(
+            connection.bind(&org_kde_plasma_window_management_interface, 11));
+        if (!m_plasma)
+            return;
+        static const org_kde_plasma_window_management_listener listener = {
+            .show_desktop_changed = [](void *, org_kde_plasma_window_management *, uint32_t) {},
+            .window = &onPlasmaWindow,
+            .stacking_order_changed = [](void *, org_kde_plasma_window_management *, wl_array *) {},
+            .stacking_order_uuid_changed = nullptr,
+            .window_with_uuid = nullptr,
+        };
+        org_kde_plasma_window_management_add_listener(m_plasma, &listener, this);
+    }
     // The list arrives at once, each window then completed by its own events.
     connection.roundtrip();
     connection.roundtrip();
@@ -25,17 +40,23 @@ WaylandFocusProbe::WaylandFocusProbe(WaylandConnection &connection, const FocusP
 
 WaylandFocusProbe::~WaylandFocusProbe()
 {
-    for (auto toplevel = m_toplevels.cbegin(); toplevel != m_toplevels.cend(); ++toplevel)
-        zwlr_foreign_toplevel_handle_v1_destroy(toplevel.key());
+    for (auto toplevel = m_toplevels.cbegin(); toplevel != m_toplevels.cend(); ++toplevel) {
+        if (m_manager)
+            zwlr_foreign_toplevel_handle_v1_destroy(static_cast<Handle *>(toplevel.key()));
+        else
+            org_kde_plasma_window_destroy(static_cast<org_kde_plasma_window *>(toplevel.key()));
+    }
     if (m_manager)
         zwlr_foreign_toplevel_manager_v1_stop(m_manager);
+    if (m_plasma)
+        org_kde_plasma_window_management_destroy(m_plasma);
     m_connection.flush();
 }
 
 FocusProbe::Target WaylandFocusProbe::focusedTarget() const
 {
     const Target x11 = m_x11.focusedTarget();
-    if (!m_manager) {
+    if (!knowsActiveWindow()) {
         if (x11.hasFocus())
             return x11;
         return {Window::unknown, QString(), m_tracker ? m_tracker->editable() : Editable::unknown};
@@ -107,4 +128,49 @@ void WaylandFocusProbe::onClosed(void *data, Handle *handle)
     auto *self = static_cast<WaylandFocusProbe *>(data);
     self->m_toplevels.remove(handle);
     zwlr_foreign_toplevel_handle_v1_destroy(handle);
+}
+
+void WaylandFocusProbe::onPlasmaWindow(void *data, org_kde_plasma_window_management *manager, uint32_t id)
+{
+    auto *self = static_cast<WaylandFocusProbe *>(data);
+    org_kde_plasma_window *window = org_kde_plasma_window_management_get_window(manager, id);
+    self->m_toplevels.insert(window, {});
+    static const org_kde_plasma_window_listener listener = {
+        .title_changed = [](void *, org_kde_plasma_window *, const char *) {},
+        .app_id_changed = &onPlasmaAppId,
+        .state_changed = &onPlasmaState,
+        .virtual_desktop_changed = [](void *, org_kde_plasma_window *, int32_t) {},
+        .themed_icon_name_changed = [](void *, org_kde_plasma_window *, const char *) {},
+        .unmapped = &onPlasmaUnmapped,
+        .initial_state = [](void *, org_kde_plasma_window *) {},
+        .parent_window = [](void *, org_kde_plasma_window *, org_kde_plasma_window *) {},
+        .geometry = [](void *, org_kde_plasma_window *, int32_t, int32_t, uint32_t, uint32_t) {},
+        .icon_changed = [](void *, org_kde_plasma_window *) {},
+        .pid_changed = [](void *, org_kde_plasma_window *, uint32_t) {},
+        .virtual_desktop_entered = [](void *, org_kde_plasma_window *, const char *) {},
+        .virtual_desktop_left = [](void *, org_kde_plasma_window *, const char *) {},
+        .application_menu = [](void *, org_kde_plasma_window *, const char *, const char *) {},
+        .activity_entered = nullptr,
+        .activity_left = nullptr,
+        .resource_name_changed = nullptr,
+    };
+    org_kde_plasma_window_add_listener(window, &listener, self);
+}
+
+void WaylandFocusProbe::onPlasmaAppId(void *data, org_kde_plasma_window *window, const char *appId)
+{
+    static_cast<WaylandFocusProbe *>(data)->m_toplevels[window].appId = QString::fromUtf8(appId);
+}
+
+void WaylandFocusProbe::onPlasmaState(void *data, org_kde_plasma_window *window, uint32_t flags)
+{
+    static_cast<WaylandFocusProbe *>(data)->m_toplevels[window].activated =
+        flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE;
+}
+
+void WaylandFocusProbe::onPlasmaUnmapped(void *data, org_kde_plasma_window *window)
+{
+    auto *self = static_cast<WaylandFocusProbe *>(data);
+    self->m_toplevels.remove(window);
+    org_kde_plasma_window_destroy(window);
 }

@@ -1,0 +1,119 @@
+'''A stand-in for the desktop's RemoteDesktop portal, for python-dbusmock.
+
+It speaks the portal's request sequence (CreateSession, SelectDevices, Start, each answered
+through a Request object's Response signal) and forwards the keys of a started session to
+mutter's own remote desktop interface on the same bus, so they reach the compositor's
+windows as the real portal's would. A Start without a known restore token stands for the
+desktop's dialog, answered with `start_response`; one with a token from an earlier grant
+opens without it. Parameters:
+  start_response   Response code of a Start that needs the dialog (default 0, granted)
+The mock interface tells how many dialogs were shown.
+'''
+
+import uuid
+
+import dbus
+from gi.repository import GLib
+
+from dbusmock import MOCK_IFACE, mockobject
+
+BUS_NAME = 'org.freedesktop.portal.Desktop'
+MAIN_OBJ = '/org/freedesktop/portal/desktop'
+MAIN_IFACE = 'org.freedesktop.portal.RemoteDesktop'
+SYSTEM_BUS = False
+
+REQUEST_IFACE = 'org.freedesktop.portal.Request'
+SESSION_IFACE = 'org.freedesktop.portal.Session'
+KEYBOARD = 1
+
+
+def load(mock, parameters):
+    mock.start_response = parameters.get('start_response', 0)
+    mock.tokens = set()
+    mock.dialogs = 0
+    mock.sessions = {}
+    mock.AddProperties(MAIN_IFACE, dbus.Dictionary({'version': dbus.UInt32(2),
+                                                    'AvailableDeviceTypes': dbus.UInt32(KEYBOARD)},
+                                                   signature='sv'))
+
+
+def respond_later(mock, sender, options, response, results):
+    path = f'/org/freedesktop/portal/desktop/request/{sender[1:].replace(".", "_")}/' \
+           f'{options.get("handle_token", "untitled")}'
+
+    def emit():
+        mock.EmitSignalDetailed(REQUEST_IFACE, 'Response', 'ua{sv}',
+                                [dbus.UInt32(response), dbus.Dictionary(results, signature='sv')],
+                                {'path': path})
+        return False
+    # After the method's reply, as the real portal does.
+    GLib.timeout_add(20, emit)
+    return dbus.ObjectPath(path)
+
+
+def mutter(path):
+    bus = dbus.SessionBus()
+    return bus.get_object('org.gnome.Mutter.RemoteDesktop', path)
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='a{sv}', out_signature='o', sender_keyword='sender')
+def CreateSession(self, options, sender=None):
+    session = f'/org/freedesktop/portal/desktop/session/{sender[1:].replace(".", "_")}/' \
+              f'{options.get("session_handle_token", "session")}'
+    self.AddObject(session, SESSION_IFACE, {}, [('Close', '', '', '')])
+    self.sessions[session] = {'devices': 0, 'restore_token': '', 'mutter': None}
+    return respond_later(self, sender, options, 0, {'session_handle': dbus.String(session)})
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}', out_signature='o', sender_keyword='sender')
+def SelectDevices(self, session_handle, options, sender=None):
+    session = self.sessions[str(session_handle)]
+    session['devices'] = int(options.get('types', KEYBOARD))
+    session['restore_token'] = str(options.get('restore_token', ''))
+    session['persist'] = int(options.get('persist_mode', 0))
+    return respond_later(self, sender, options, 0, {})
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='osa{sv}', out_signature='o', sender_keyword='sender')
+def Start(self, session_handle, parent_window, options, sender=None):
+    session = self.sessions[str(session_handle)]
+    response = 0
+    if session['restore_token'] not in self.tokens:
+        self.dialogs += 1
+        response = self.start_response
+    results = {}
+    if response == 0:
+        manager = dbus.Interface(mutter('/org/gnome/Mutter/RemoteDesktop'), 'org.gnome.Mutter.RemoteDesktop')
+        path = manager.CreateSession()
+        dbus.Interface(mutter(path), 'org.gnome.Mutter.RemoteDesktop.Session').Start()
+        session['mutter'] = path
+        results['devices'] = dbus.UInt32(session['devices'])
+        if session['persist'] == 2:
+            token = str(uuid.uuid4())
+            self.tokens.add(token)
+            results['restore_token'] = dbus.String(token)
+    return respond_later(self, sender, options, response, results)
+
+
+def forward(self, session_handle, method, value, state):
+    session = self.sessions.get(str(session_handle))
+    if not session or not session['mutter']:
+        raise dbus.exceptions.DBusException('No such started session', name='org.freedesktop.DBus.Error.AccessDenied')
+    target = dbus.Interface(mutter(session['mutter']), 'org.gnome.Mutter.RemoteDesktop.Session')
+    getattr(target, method)(dbus.UInt32(value), dbus.Boolean(state == 1))
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='')
+def NotifyKeyboardKeysym(self, session_handle, options, keysym, state):
+    forward(self, session_handle, 'NotifyKeyboardKeysym', keysym, state)
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='')
+def NotifyKeyboardKeycode(self, session_handle, options, keycode, state):
+    forward(self, session_handle, 'NotifyKeyboardKeycode', keycode, state)
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='', out_signature='u')
+def Dialogs(self):
+    '''How many times the desktop's dialog would have been shown.'''
+    return dbus.UInt32(self.dialogs)

@@ -1,0 +1,305 @@
+// Dictation on Wayland desktops end to end: the real murmel in a headless sway, KWin or mutter
+// with XWayland, the parrot model and a PulseAudio virtual microphone. A dictation must land
+// in a native Wayland window and in an XWayland one, leave the clipboard holding it, type
+// without touching the clipboard when clipboard-safe insert is on, and never be reported as
+// inserted when nothing has the focus.
+#include "fixturemodels.h"
+#include "murmelprocess.h"
+#include "soundsession.h"
+#include "waylandsession.h"
+
+#include "platform/portalkeyboardinjector.h"
+
+#include <QCoroTask>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using Compositor = WaylandSession::Compositor;
+using Side = WaylandSession::Side;
+
+const QString phrase = QStringLiteral("Hello from the parrot model.");
+
+// tests/tools/textwindow on one side of the session: the field's text after every change.
+class TextWindow final
+{
+public:
+    TextWindow(const WaylandSession &session, const QString &platform, const QString &title)
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this] {
+            while (m_process.canReadLine()) {
+                const QJsonObject event = QJsonDocument::fromJson(m_process.readLine()).object();
+                if (event.value(u"event").toString() == u"ready")
+                    m_ready = true;
+                if (event.value(u"event").toString() == u"text")
+                    m_text = event.value(u"text").toString();
+            }
+        });
+        QProcessEnvironment variables;
+        variables.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        // Announce the focus to the accessibility bus where one runs (GNOME's case).
+        variables.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        session.launch(m_process, qEnvironmentVariable("MURMEL_TEXTWINDOW"), {QStringLiteral("--title"), title},
+                       variables);
+    }
+    ~TextWindow() { close(); }
+
+    bool waitUntilActive() { return QTest::qWaitFor([this] { return m_ready; }, 15000); }
+    bool waitForText(const QString &expected) { return QTest::qWaitFor([&] { return m_text == expected; }, 30000); }
+    QString text() const { return m_text; }
+    void close()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+
+private:
+    QProcess m_process;
+    bool m_ready = false;
+    QString m_text;
+};
+
+} // namespace
+
+class TestWaylandInsertion : public QObject
+{
+    Q_OBJECT
+
+private:
+    QProcessEnvironment m_environment;
+    QProcess *m_murmel = nullptr;
+    QString m_log;
+
+    MurmelProcess::Result murmel(const QStringList &arguments) const
+    {
+        return MurmelProcess::murmel(arguments, m_environment);
+    }
+
+    void config(const QString &key, const QString &json) const
+    {
+        const MurmelProcess::Result set = murmel({QStringLiteral("config"), QStringLiteral("set"), key, json});
+        QVERIFY2(set.exitCode == 0, qPrintable(set.err));
+    }
+
+    // What Murmel said about each dictation, in order.
+    QStringList results() const
+    {
+        QStringList said;
+        for (const QString &line : m_log.split(u'\n')) {
+            static const QString marker = QStringLiteral("murmel.dictation: result: ");
+            if (line.startsWith(marker))
+                said << line.mid(marker.size()).trimmed();
+        }
+        return said;
+    }
+
+    bool dictate(SoundSession &sound, const QString &speech)
+    {
+        const qsizetype before = results().size();
+        if (murmel({QStringLiteral("dictation"), QStringLiteral("start")}).exitCode != 0 || !sound.play(speech) ||
+            murmel({QStringLiteral("dictation"), QStringLiteral("stop")}).exitCode != 0)
+            return false;
+        return QTest::qWaitFor([&] { return results().size() > before; }, 60000);
+    }
+
+    static bool busHas(const WaylandSession &session, const QString &name)
+    {
+        int code = -1;
+        session.run(QStringLiteral("busctl"), {u"--user"_qs, u"status"_qs, name}, &code);
+        return code == 0;
+    }
+
+    // The desktop's grant through the stand-in portal, as the user would give it in the
+    // onboarding's "Paste at your cursor" row; its restore token is Murmel's to keep.
+    QString grantRemoteDesktop(const WaylandSession &session)
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(
+            session.environment().value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")), QStringLiteral("portal"));
+        QString token;
+        {
+            PortalKeyboardInjector keys(bus, {[&] { return token; }, [&](const QString &kept) { token = kept; }});
+            if (!keys.isAvailable() || !QCoro::waitFor(keys.openSession(true)))
+                return {};
+        }
+        // Asked again with the token, the desktop shows no second dialog.
+        PortalKeyboardInjector again(bus, {[&] { return token; }, [&](const QString &kept) { token = kept; }});
+        if (!QCoro::waitFor(again.openSession(false)))
+            return {};
+        const QDBusMessage dialogs = bus.call(QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+            QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("Dialogs")));
+        return dialogs.arguments().value(0).toUInt() == 1 ? token : QString();
+    }
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        if (m_murmel) {
+            m_murmel->terminate();
+            if (!m_murmel->waitForFinished(10000))
+                m_murmel->kill();
+            delete m_murmel;
+            m_murmel = nullptr;
+        }
+        if (QTest::currentTestFailed())
+            qWarning().noquote() << "murmel said:\n" << m_log;
+        m_log.clear();
+    }
+
+    void dictationLandsWhereTheUserTypes_data()
+    {
+        QTest::addColumn<Compositor>("compositor");
+        QTest::newRow("sway") << Compositor::sway;
+        QTest::newRow("kwin") << Compositor::kwin;
+        QTest::newRow("mutter") << Compositor::mutter;
+    }
+
+    void dictationLandsWhereTheUserTypes()
+    {
+        QFETCH(Compositor, compositor);
+        if (const QString missing = WaylandSession::missingProgram(compositor); !missing.isEmpty())
+            QSKIP(qPrintable(missing + QStringLiteral(" is not installed")));
+        WaylandSession session(compositor);
+        QVERIFY2(session.start(), qPrintable(session.error()));
+        SoundSession sound;
+        QVERIFY2(sound.start(), qPrintable(sound.error()));
+        QTemporaryDir folder;
+        const QString speech = folder.filePath(QStringLiteral("speech.wav"));
+        QCOMPARE(QProcess::execute(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), speech,
+                                                                 QStringLiteral("Please write this down.")}),
+                 0);
+
+        // The sound server is named outright; the runtime folder stays the desktop's.
+        QProcessEnvironment extra = sound.environment();
+        extra.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        m_environment = session.environment();
+        m_environment.insert(extra);
+        m_environment.remove(QStringLiteral("QT_QTESTLIB_RUNNING"));
+        const QString models = m_environment.value(QStringLiteral("XDG_DATA_HOME")) + QStringLiteral("/Murmel/Models");
+        QVERIFY(QDir().mkpath(models));
+        QVERIFY(FixtureModels::make(models + QStringLiteral("/ggml-base.en.bin")));
+        const QString catalog = folder.filePath(QStringLiteral("catalog.json"));
+        QVERIFY(FixtureModels::useCatalog(
+            catalog, {{u"base.en"_qs, FixtureModels::sha256Of(models + QStringLiteral("/ggml-base.en.bin"))}}));
+        m_environment.insert(QStringLiteral("MURMEL_MODEL_CATALOG"), catalog);
+        extra.insert(QStringLiteral("MURMEL_MODEL_CATALOG"), catalog);
+        config(QStringLiteral("language"), QStringLiteral("\"en\""));
+        config(QStringLiteral("hasOnboarded"), QStringLiteral("true"));
+
+        if (compositor == Compositor::kwin) {
+            // KWin lends its fake input to a program whose desktop entry asks for it, as the
+            // installed one does.
+            const QString applications = m_environment.value(QStringLiteral("XDG_DATA_HOME")) + u"/applications"_qs;
+            QVERIFY(QDir().mkpath(applications));
+            QFile entry(applications + u"/app.murmel.Murmel.desktop"_qs);
+            QVERIFY(entry.open(QIODevice::WriteOnly));
+            entry.write("[Desktop Entry]\nType=Application\nName=Murmel\nExec=" + MurmelProcess::binary().toUtf8() +
+                        " %F\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input,org_kde_plasma_window_management\n");
+            entry.close();
+            QTest::qWait(2500);
+        }
+        QProcess portal;
+        QProcess accessibility;
+        const auto stopHelpers = qScopeGuard([&] {
+            for (QProcess *helper : {&portal, &accessibility}) {
+                helper->terminate();
+                helper->waitForFinished(5000);
+            }
+        });
+        if (compositor == Compositor::mutter) {
+            // GNOME's path: the RemoteDesktop portal, granted once; and the accessibility bus
+            // that tells Murmel a text field has the focus.
+            session.launch(portal, QStringLiteral("/usr/bin/python3"),
+                           {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
+                            qEnvironmentVariable("MURMEL_REMOTE_DESKTOP_MOCK")});
+            session.launch(accessibility, QStringLiteral("/usr/libexec/at-spi-bus-launcher"),
+                           {QStringLiteral("--launch-immediately")});
+            const auto enable = [&] {
+                int code = -1;
+                session.run(QStringLiteral("busctl"),
+                            {u"--user"_qs, u"set-property"_qs, u"org.a11y.Bus"_qs, u"/org/a11y/bus"_qs,
+                             u"org.a11y.Status"_qs, u"IsEnabled"_qs, u"b"_qs, u"true"_qs},
+                            &code);
+                return code == 0;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(enable(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(busHas(session, u"org.freedesktop.portal.Desktop"_qs), 10000);
+            const QString token = grantRemoteDesktop(session);
+            QVERIFY(!token.isEmpty());
+            config(QStringLiteral("remoteDesktopToken"), u"\""_qs + token + u"\""_qs);
+        }
+
+        m_murmel = new QProcess;
+        m_murmel->setProcessChannelMode(QProcess::MergedChannels);
+        connect(m_murmel, &QProcess::readyRead, this, [this] { m_log += QString::fromUtf8(m_murmel->readAll()); });
+        session.launch(*m_murmel, MurmelProcess::binary(), {}, extra);
+        QTRY_VERIFY_WITH_TIMEOUT(m_log.contains(u"session: Wayland"_qs), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(busHas(session, u"app.murmel.Murmel"_qs), 20000);
+        QTest::qWait(1500);
+
+        // The windows open after Murmel's own, so the last one is the one the user types in.
+        TextWindow x11(session, QStringLiteral("xcb"), QStringLiteral("X window"));
+        QVERIFY(x11.waitUntilActive());
+        TextWindow native(session, QStringLiteral("wayland"), QStringLiteral("Native window"));
+        QVERIFY(native.waitUntilActive());
+
+        QVERIFY(dictate(sound, speech));
+        QVERIFY2(native.waitForText(phrase), qPrintable(native.text() + u" / "_qs + m_log));
+        QCOMPARE(results().last(), QStringLiteral("Inserted"));
+        QCOMPARE(session.clipboard(Side::wayland), phrase);
+
+        // mutter may not list a window that has just lost the focus at once.
+        QTRY_VERIFY2_WITH_TIMEOUT(session.focus(QStringLiteral("X window")), qPrintable(session.error()), 10000);
+        QVERIFY(dictate(sound, speech));
+        QVERIFY2(x11.waitForText(phrase), qPrintable(x11.text()));
+        QCOMPARE(results().last(), QStringLiteral("Inserted"));
+        QTRY_COMPARE(session.clipboard(Side::x11), phrase);
+        QCOMPARE(session.clipboard(Side::wayland), phrase);
+
+        // Clipboard-safe insert types into the native window and leaves the clipboard alone.
+        config(QStringLiteral("clipboardSafeInsert"), QStringLiteral("true"));
+        QVERIFY(session.setClipboard(Side::wayland, QStringLiteral("what the user copied")));
+        if (compositor == Compositor::mutter) {
+            // mutter focuses a native window only when the one above it goes.
+            x11.close();
+            QTRY_COMPARE(session.activeX11Window(), QString());
+        } else {
+            QVERIFY2(session.focus(QStringLiteral("Native window")), qPrintable(session.error()));
+        }
+        QVERIFY(dictate(sound, speech));
+        QCOMPARE(results().last(), QStringLiteral("Ready for clipboard safe insert"));
+        const MurmelProcess::Result inserted = murmel({QStringLiteral("insert-last")});
+        QVERIFY2(inserted.exitCode == 0, qPrintable(inserted.err));
+        QVERIFY2(native.waitForText(phrase + phrase), qPrintable(native.text()));
+        QCOMPARE(session.clipboard(Side::wayland), QStringLiteral("what the user copied"));
+
+        // With nothing focused the words stay on the clipboard and in the history, and
+        // Murmel does not claim to have inserted them.
+        if (compositor == Compositor::sway) {
+            config(QStringLiteral("clipboardSafeInsert"), QStringLiteral("false"));
+            session.run(QStringLiteral("swaymsg"), {QStringLiteral("workspace 9")});
+            QVERIFY(dictate(sound, speech));
+            QCOMPARE(results().last(), QStringLiteral("Copied"));
+            QCOMPARE(session.clipboard(Side::wayland), phrase);
+            QCOMPARE(native.text(), phrase + phrase);
+            const MurmelProcess::Result history = murmel({QStringLiteral("history"), QStringLiteral("--json")});
+            const QJsonArray records = QJsonDocument::fromJson(history.out.toUtf8()).array();
+            QCOMPARE(records.size(), 4);
+            QCOMPARE(records.first().toObject().value(u"text").toString(), phrase);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWaylandInsertion)
+#include "tst_waylandinsertion.moc"
