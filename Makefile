@@ -48,6 +48,7 @@ bench: build
 	bench/decode.sh $(BUILD)
 	bench/latency.sh $(BUILD)
 	bench/memory.sh $(BUILD)
+	bench/typing.sh $(BUILD)
 
 clean:
 	rm -rf build build-asan

@@ -298,6 +298,9 @@ private Q_SLOTS:
                                  << PasteKeys::ctrlShiftV;
         QTest::newRow("gnome console")
             << QStringLiteral("kgx org.gnome.console") << PasteKeys::ctrlShiftV;
+        // Wayland application ids, as the window lists give them (lower-cased by the probe).
+        QTest::newRow("GNOME Terminal on Wayland") << QStringLiteral("org.gnome.terminal") << PasteKeys::ctrlShiftV;
+        QTest::newRow("Konsole on Wayland") << QStringLiteral("org.kde.konsole") << PasteKeys::ctrlShiftV;
         // Whole names only: an application merely named like a terminal is not one.
         QTest::newRow("name containing xterm")
             << QStringLiteral("xtermcontrol xtermcontrol") << PasteKeys::ctrlV;

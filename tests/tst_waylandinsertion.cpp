@@ -9,6 +9,9 @@
 #include "waylandsession.h"
 
 #include "platform/portalkeyboardinjector.h"
+#include "platform/wayland/fakeinputinjector.h"
+#include "platform/wayland/virtualkeyboardinjector.h"
+#include "platform/wayland/waylandconnection.h"
 
 #include <QCoroTask>
 #include <QDBusConnection>
@@ -284,6 +287,24 @@ private Q_SLOTS:
         QVERIFY2(native.waitForText(phrase + phrase), qPrintable(native.text()));
         QCOMPARE(session.clipboard(Side::wayland), QStringLiteral("what the user copied"));
 
+        // Typing what the layout lacks: sway's virtual keyboard lends itself the characters,
+        // KWin's fake input refuses before sending anything.
+        const QString foreign = QStringLiteral(" Grüße, 日本 ✓");
+        const QByteArray display = m_environment.value(u"XDG_RUNTIME_DIR"_qs).toUtf8() + '/' +
+                                   m_environment.value(u"WAYLAND_DISPLAY"_qs).toUtf8();
+        WaylandConnection connection(display);
+        if (compositor == Compositor::sway) {
+            VirtualKeyboardInjector keys(connection);
+            QVERIFY(QCoro::waitFor(keys.type(foreign)));
+            QVERIFY2(native.waitForText(phrase + phrase + foreign), qPrintable(native.text()));
+        } else if (compositor == Compositor::kwin) {
+            FakeInputInjector keys(connection);
+            QVERIFY(keys.isTrusted());
+            QVERIFY(!QCoro::waitFor(keys.type(foreign)));
+            QTest::qWait(500);
+            QCOMPARE(native.text(), phrase + phrase);
+        }
+
         // With nothing focused the words stay on the clipboard and in the history, and
         // Murmel does not claim to have inserted them.
         if (compositor == Compositor::sway) {
@@ -292,7 +313,7 @@ private Q_SLOTS:
             QVERIFY(dictate(sound, speech));
             QCOMPARE(results().last(), QStringLiteral("Copied"));
             QCOMPARE(session.clipboard(Side::wayland), phrase);
-            QCOMPARE(native.text(), phrase + phrase);
+            QCOMPARE(native.text(), phrase + phrase + foreign);
             const MurmelProcess::Result history = murmel({QStringLiteral("history"), QStringLiteral("--json")});
             const QJsonArray records = QJsonDocument::fromJson(history.out.toUtf8()).array();
             QCOMPARE(records.size(), 4);

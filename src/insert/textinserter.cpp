@@ -24,12 +24,14 @@ const QSet<QString> &primarySelectionTerminals()
 }
 
 // Terminals where Ctrl+V reaches the shell as a control character and Ctrl+Shift+V pastes
-// the clipboard. Matched against both WM_CLASS names, which some set to a reverse domain.
+// the clipboard. Matched against both WM_CLASS names and the Wayland application id, which
+// some set to a reverse domain.
 const QSet<QString> &clipboardTerminals()
 {
     static const QSet<QString> names{
         QStringLiteral("gnome-terminal"),
         QStringLiteral("gnome-terminal-server"),
+        QStringLiteral("org.gnome.terminal"),
         QStringLiteral("konsole"),
         QStringLiteral("org.kde.konsole"),
         QStringLiteral("xfce4-terminal"),

@@ -146,19 +146,35 @@ void PortalKeyboardInjector::setSession(const QString &session)
 
 QCoro::Task<bool> PortalKeyboardInjector::sendKeysyms(QList<QPair<uint32_t, bool>> keys)
 {
+    // Calls go out ahead of their answers, in order on the one connection, a bounded number
+    // at a time: a bus allows a connection only so many unanswered calls.
+    constexpr qsizetype inFlight = 32;
+    QList<QDBusPendingCall> calls;
+    bool sent = true;
+    const auto answerOldest = [&]() -> QCoro::Task<void> {
+        auto answering = QDBusPendingReply<>(calls.takeFirst());
+        const QDBusPendingReply<> answer = co_await std::move(answering);
+        if (answer.isError() && sent) {
+            qCWarning(lcPlatform) << "the RemoteDesktop portal refused a key:" << answer.error().message();
+            sent = false;
+        }
+    };
     for (const auto &[keysym, down] : keys) {
         QDBusMessage notify = QDBusMessage::createMethodCall(PortalRequest::service, PortalRequest::path, remoteDesktop,
                                                              QStringLiteral("NotifyKeyboardKeysym"));
         notify.setArguments({QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap(), int(keysym),
                              uint(down ? 1 : 0)});
-        auto sending = QDBusPendingReply<>(m_bus.asyncCall(notify));
-        const QDBusPendingReply<> sent = co_await std::move(sending);
-        if (sent.isError()) {
-            qCWarning(lcPlatform) << "the RemoteDesktop portal refused a key:" << sent.error().message();
-            co_return false;
+        calls.append(m_bus.asyncCall(notify));
+        if (calls.size() >= inFlight) {
+            auto answering = answerOldest();
+            co_await std::move(answering);
         }
     }
-    co_return true;
+    while (!calls.isEmpty()) {
+        auto answering = answerOldest();
+        co_await std::move(answering);
+    }
+    co_return sent;
 }
 
 QCoro::Task<bool> PortalKeyboardInjector::paste(PasteKeys keys)

@@ -208,14 +208,32 @@ QCoro::Task<bool> VirtualKeyboardInjector::type(QString text)
     auto taking = m_turns.take();
     const KeyTurns::Token turn = co_await std::move(taking);
 
+    // Text the user's layout can type goes out on it as it is: no keymap changes hands, so
+    // nothing needs time to settle.
+    QList<Keymap::Stroke> strokes;
+    for (const char32_t character : text.toUcs4()) {
+        const Keymap::Stroke stroke = m_keymap.find(Keymap::keysymFor(character));
+        if (!stroke.keycode)
+            break;
+        strokes.append(stroke);
+    }
+    if (strokes.size() == text.toUcs4().size()) {
+        const uint32_t shift = m_keymap.modifierMask(XKB_MOD_NAME_SHIFT);
+        for (const Keymap::Stroke &stroke : strokes) {
+            sendModifiers(stroke.shift ? shift : 0);
+            sendKey(stroke.keycode, true);
+            sendKey(stroke.keycode, false);
+        }
+        sendModifiers(0);
+        co_return m_connection.roundtrip();
+    }
+
     QList<uint32_t> keysyms;
     const QByteArray keymap = typingKeymap(text, &keysyms);
-    if (keymap.isEmpty() && !text.isEmpty()) {
+    if (keymap.isEmpty()) {
         qCWarning(lcPlatform) << "a character of the text has no key symbol; nothing was typed";
         co_return false;
     }
-    if (text.isEmpty())
-        co_return true;
     if (!upload(keymap))
         co_return false;
     // Whatever happens from here, the user's keymap comes back.
