@@ -213,6 +213,7 @@ bool X11HotkeyBackend::watch(const std::optional<Shortcut> &shortcut)
     ungrab();
     m_shortcut = shortcut;
     m_keyDown = false;
+    m_lostToMapping = false;
     if (!shortcut) {
         xcb_flush(m_connection);
         setActive(false);
@@ -311,15 +312,20 @@ void X11HotkeyBackend::regrabAfterMappingChange()
     if (!m_connection)
         return;
     readModifierMasks();
-    if (!m_shortcut || !m_active)
+    // A hotkey a mapping took away comes back with a mapping that has its keys again: a
+    // keymap lent for typing on Wayland lacks Alt until it is given back.
+    if (!m_shortcut || (!m_active && !m_lostToMapping))
         return;
     // The masks may have moved (Alt on another ModN, Num Lock gone): grab afresh.
     ungrab();
     const QString error = grab(*m_shortcut);
     QTimer::singleShot(0, this, &X11HotkeyBackend::readEvents);
-    if (!error.isEmpty()) {
+    m_lostToMapping = !error.isEmpty();
+    if (m_lostToMapping && m_active) {
         setActive(false);
         Q_EMIT conflict(error);
+    } else if (!m_lostToMapping) {
+        setActive(true);
     }
 }
 

@@ -79,4 +79,6 @@ private:
     bool m_keyDown = false;
     bool m_active = false;
     bool m_regrabQueued = false;
+    // The last mapping change left the hotkey's keys out; the next one grabs again.
+    bool m_lostToMapping = false;
 };
