@@ -24,13 +24,15 @@ WaylandFocusProbe::WaylandFocusProbe(WaylandConnection &connection, const FocusP
             connection.bind(&org_kde_plasma_window_management_interface, 11));
         if (!m_plasma)
             return;
-        static const org_kde_plasma_window_management_listener listener = {
-            .show_desktop_changed = [](void *, org_kde_plasma_window_management *, uint32_t) {},
-            .window = &onPlasmaWindow,
-            .stacking_order_changed = [](void *, org_kde_plasma_window_management *, wl_array *) {},
-            .stacking_order_uuid_changed = nullptr,
-            .window_with_uuid = nullptr,
-        };
+        // Newer protocol packages add events beyond the version bound here, which are never
+        // sent: those stay empty.
+        static const org_kde_plasma_window_management_listener listener = [] {
+            org_kde_plasma_window_management_listener events{};
+            events.show_desktop_changed = [](void *, org_kde_plasma_window_management *, uint32_t) {};
+            events.window = &onPlasmaWindow;
+            events.stacking_order_changed = [](void *, org_kde_plasma_window_management *, wl_array *) {};
+            return events;
+        }();
         org_kde_plasma_window_management_add_listener(m_plasma, &listener, this);
     }
     // The list arrives at once, each window then completed by its own events.
@@ -135,25 +137,24 @@ void WaylandFocusProbe::onPlasmaWindow(void *data, org_kde_plasma_window_managem
     auto *self = static_cast<WaylandFocusProbe *>(data);
     org_kde_plasma_window *window = org_kde_plasma_window_management_get_window(manager, id);
     self->m_toplevels.insert(window, {});
-    static const org_kde_plasma_window_listener listener = {
-        .title_changed = [](void *, org_kde_plasma_window *, const char *) {},
-        .app_id_changed = &onPlasmaAppId,
-        .state_changed = &onPlasmaState,
-        .virtual_desktop_changed = [](void *, org_kde_plasma_window *, int32_t) {},
-        .themed_icon_name_changed = [](void *, org_kde_plasma_window *, const char *) {},
-        .unmapped = &onPlasmaUnmapped,
-        .initial_state = [](void *, org_kde_plasma_window *) {},
-        .parent_window = [](void *, org_kde_plasma_window *, org_kde_plasma_window *) {},
-        .geometry = [](void *, org_kde_plasma_window *, int32_t, int32_t, uint32_t, uint32_t) {},
-        .icon_changed = [](void *, org_kde_plasma_window *) {},
-        .pid_changed = [](void *, org_kde_plasma_window *, uint32_t) {},
-        .virtual_desktop_entered = [](void *, org_kde_plasma_window *, const char *) {},
-        .virtual_desktop_left = [](void *, org_kde_plasma_window *, const char *) {},
-        .application_menu = [](void *, org_kde_plasma_window *, const char *, const char *) {},
-        .activity_entered = nullptr,
-        .activity_left = nullptr,
-        .resource_name_changed = nullptr,
-    };
+    static const org_kde_plasma_window_listener listener = [] {
+        org_kde_plasma_window_listener events{};
+        events.title_changed = [](void *, org_kde_plasma_window *, const char *) {};
+        events.app_id_changed = &onPlasmaAppId;
+        events.state_changed = &onPlasmaState;
+        events.virtual_desktop_changed = [](void *, org_kde_plasma_window *, int32_t) {};
+        events.themed_icon_name_changed = [](void *, org_kde_plasma_window *, const char *) {};
+        events.unmapped = &onPlasmaUnmapped;
+        events.initial_state = [](void *, org_kde_plasma_window *) {};
+        events.parent_window = [](void *, org_kde_plasma_window *, org_kde_plasma_window *) {};
+        events.geometry = [](void *, org_kde_plasma_window *, int32_t, int32_t, uint32_t, uint32_t) {};
+        events.icon_changed = [](void *, org_kde_plasma_window *) {};
+        events.pid_changed = [](void *, org_kde_plasma_window *, uint32_t) {};
+        events.virtual_desktop_entered = [](void *, org_kde_plasma_window *, const char *) {};
+        events.virtual_desktop_left = [](void *, org_kde_plasma_window *, const char *) {};
+        events.application_menu = [](void *, org_kde_plasma_window *, const char *, const char *) {};
+        return events;
+    }();
     org_kde_plasma_window_add_listener(window, &listener, self);
 }
 
