@@ -2,6 +2,7 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using Compositor = SessionType::Compositor;
 
 Q_DECLARE_METATYPE(Compositor)
@@ -19,29 +20,29 @@ private Q_SLOTS:
         QTest::addColumn<QString>("description");
 
         const QStringList none;
-        const QStringList kwin{u"wl_seat"_qs, u"org_kde_kwin_fake_input"_qs, u"zwlr_data_control_manager_v1"_qs,
-                               u"zwlr_layer_shell_v1"_qs};
-        const QStringList mutter{u"wl_seat"_qs, u"gtk_shell1"_qs};
-        const QStringList sway{u"wl_seat"_qs, u"zwlr_layer_shell_v1"_qs, u"zwp_virtual_keyboard_manager_v1"_qs,
-                               u"org_kde_kwin_server_decoration_manager"_qs, u"org_kde_kwin_idle"_qs};
+        const QStringList kwin{u"wl_seat"_s, u"org_kde_kwin_fake_input"_s, u"zwlr_data_control_manager_v1"_s,
+                               u"zwlr_layer_shell_v1"_s};
+        const QStringList mutter{u"wl_seat"_s, u"gtk_shell1"_s};
+        const QStringList sway{u"wl_seat"_s, u"zwlr_layer_shell_v1"_s, u"zwp_virtual_keyboard_manager_v1"_s,
+                               u"org_kde_kwin_server_decoration_manager"_s, u"org_kde_kwin_idle"_s};
 
-        QTest::newRow("X11") << QStringList{u"XDG_SESSION_TYPE=x11"_qs, u"DISPLAY=:0"_qs} << none << u"X11"_qs;
-        QTest::newRow("nothing set") << none << none << u"X11"_qs;
+        QTest::newRow("X11") << QStringList{u"XDG_SESSION_TYPE=x11"_s, u"DISPLAY=:0"_s} << none << u"X11"_s;
+        QTest::newRow("nothing set") << none << none << u"X11"_s;
         QTest::newRow("KWin by its interfaces, whatever the variables say")
-            << QStringList{u"WAYLAND_DISPLAY=wayland-0"_qs, u"XDG_CURRENT_DESKTOP=sway"_qs} << kwin
-            << u"Wayland (KWin)"_qs;
-        QTest::newRow("Mutter") << QStringList{u"XDG_SESSION_TYPE=wayland"_qs} << mutter << u"Wayland (Mutter)"_qs;
-        QTest::newRow("sway") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_qs} << sway << u"Wayland (wlroots)"_qs;
+            << QStringList{u"WAYLAND_DISPLAY=wayland-0"_s, u"XDG_CURRENT_DESKTOP=sway"_s} << kwin
+            << u"Wayland (KWin)"_s;
+        QTest::newRow("Mutter") << QStringList{u"XDG_SESSION_TYPE=wayland"_s} << mutter << u"Wayland (Mutter)"_s;
+        QTest::newRow("sway") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s} << sway << u"Wayland (wlroots)"_s;
         QTest::newRow("Plasma by its variable")
-            << QStringList{u"WAYLAND_DISPLAY=wayland-0"_qs, u"XDG_CURRENT_DESKTOP=KDE"_qs} << none
-            << u"Wayland (KWin)"_qs;
+            << QStringList{u"WAYLAND_DISPLAY=wayland-0"_s, u"XDG_CURRENT_DESKTOP=KDE"_s} << none
+            << u"Wayland (KWin)"_s;
         QTest::newRow("Ubuntu's GNOME")
-            << QStringList{u"XDG_SESSION_TYPE=wayland"_qs, u"XDG_CURRENT_DESKTOP=ubuntu:GNOME"_qs} << none
-            << u"Wayland (Mutter)"_qs;
-        QTest::newRow("Hyprland") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_qs, u"HYPRLAND_INSTANCE_SIGNATURE=x"_qs}
-                                  << none << u"Wayland (wlroots)"_qs;
-        QTest::newRow("unknown compositor") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_qs} << QStringList{u"wl_seat"_qs}
-                                            << u"Wayland (other compositor)"_qs;
+            << QStringList{u"XDG_SESSION_TYPE=wayland"_s, u"XDG_CURRENT_DESKTOP=ubuntu:GNOME"_s} << none
+            << u"Wayland (Mutter)"_s;
+        QTest::newRow("Hyprland") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s, u"HYPRLAND_INSTANCE_SIGNATURE=x"_s}
+                                  << none << u"Wayland (wlroots)"_s;
+        QTest::newRow("unknown compositor") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s} << QStringList{u"wl_seat"_s}
+                                            << u"Wayland (other compositor)"_s;
     }
 
     void classify()

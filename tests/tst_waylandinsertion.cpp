@@ -26,6 +26,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using Compositor = WaylandSession::Compositor;
@@ -119,7 +121,7 @@ private:
     static bool busHas(const WaylandSession &session, const QString &name)
     {
         int code = -1;
-        session.run(QStringLiteral("busctl"), {u"--user"_qs, u"status"_qs, name}, &code);
+        session.run(QStringLiteral("busctl"), {u"--user"_s, u"status"_s, name}, &code);
         return code == 0;
     }
 
@@ -194,7 +196,7 @@ private Q_SLOTS:
         QVERIFY(FixtureModels::make(models + QStringLiteral("/ggml-base.en.bin")));
         const QString catalog = folder.filePath(QStringLiteral("catalog.json"));
         QVERIFY(FixtureModels::useCatalog(
-            catalog, {{u"base.en"_qs, FixtureModels::sha256Of(models + QStringLiteral("/ggml-base.en.bin"))}}));
+            catalog, {{u"base.en"_s, FixtureModels::sha256Of(models + QStringLiteral("/ggml-base.en.bin"))}}));
         m_environment.insert(QStringLiteral("MURMEL_MODEL_CATALOG"), catalog);
         extra.insert(QStringLiteral("MURMEL_MODEL_CATALOG"), catalog);
         config(QStringLiteral("language"), QStringLiteral("\"en\""));
@@ -203,9 +205,9 @@ private Q_SLOTS:
         if (compositor == Compositor::kwin) {
             // KWin lends its fake input to a program whose desktop entry asks for it, as the
             // installed one does.
-            const QString applications = m_environment.value(QStringLiteral("XDG_DATA_HOME")) + u"/applications"_qs;
+            const QString applications = m_environment.value(QStringLiteral("XDG_DATA_HOME")) + u"/applications"_s;
             QVERIFY(QDir().mkpath(applications));
-            QFile entry(applications + u"/app.murmel.Murmel.desktop"_qs);
+            QFile entry(applications + u"/app.murmel.Murmel.desktop"_s);
             QVERIFY(entry.open(QIODevice::WriteOnly));
             entry.write("[Desktop Entry]\nType=Application\nName=Murmel\nExec=" + MurmelProcess::binary().toUtf8() +
                         " %F\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input,org_kde_plasma_window_management\n");
@@ -231,24 +233,24 @@ private Q_SLOTS:
             const auto enable = [&] {
                 int code = -1;
                 session.run(QStringLiteral("busctl"),
-                            {u"--user"_qs, u"set-property"_qs, u"org.a11y.Bus"_qs, u"/org/a11y/bus"_qs,
-                             u"org.a11y.Status"_qs, u"IsEnabled"_qs, u"b"_qs, u"true"_qs},
+                            {u"--user"_s, u"set-property"_s, u"org.a11y.Bus"_s, u"/org/a11y/bus"_s,
+                             u"org.a11y.Status"_s, u"IsEnabled"_s, u"b"_s, u"true"_s},
                             &code);
                 return code == 0;
             };
             QTRY_VERIFY_WITH_TIMEOUT(enable(), 10000);
-            QTRY_VERIFY_WITH_TIMEOUT(busHas(session, u"org.freedesktop.portal.Desktop"_qs), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(busHas(session, u"org.freedesktop.portal.Desktop"_s), 10000);
             const QString token = grantRemoteDesktop(session);
             QVERIFY(!token.isEmpty());
-            config(QStringLiteral("remoteDesktopToken"), u"\""_qs + token + u"\""_qs);
+            config(QStringLiteral("remoteDesktopToken"), u"\""_s + token + u"\""_s);
         }
 
         m_murmel = new QProcess;
         m_murmel->setProcessChannelMode(QProcess::MergedChannels);
         connect(m_murmel, &QProcess::readyRead, this, [this] { m_log += QString::fromUtf8(m_murmel->readAll()); });
         session.launch(*m_murmel, MurmelProcess::binary(), {}, extra);
-        QTRY_VERIFY_WITH_TIMEOUT(m_log.contains(u"session: Wayland"_qs), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(busHas(session, u"app.murmel.Murmel"_qs), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_log.contains(u"session: Wayland"_s), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(busHas(session, u"app.murmel.Murmel"_s), 20000);
         QTest::qWait(1500);
 
         // The windows open after Murmel's own, so the last one is the one the user types in.
@@ -258,7 +260,7 @@ private Q_SLOTS:
         QVERIFY(native.waitUntilActive());
 
         QVERIFY(dictate(sound, speech));
-        QVERIFY2(native.waitForText(phrase), qPrintable(native.text() + u" / "_qs + m_log));
+        QVERIFY2(native.waitForText(phrase), qPrintable(native.text() + u" / "_s + m_log));
         QCOMPARE(results().last(), QStringLiteral("Inserted"));
         QCOMPARE(session.clipboard(Side::wayland), phrase);
 
@@ -290,8 +292,8 @@ private Q_SLOTS:
         // Typing what the layout lacks: sway's virtual keyboard lends itself the characters,
         // KWin's fake input refuses before sending anything.
         const QString foreign = QStringLiteral(" Grüße, 日本 ✓");
-        const QByteArray display = m_environment.value(u"XDG_RUNTIME_DIR"_qs).toUtf8() + '/' +
-                                   m_environment.value(u"WAYLAND_DISPLAY"_qs).toUtf8();
+        const QByteArray display = m_environment.value(u"XDG_RUNTIME_DIR"_s).toUtf8() + '/' +
+                                   m_environment.value(u"WAYLAND_DISPLAY"_s).toUtf8();
         WaylandConnection connection(display);
         if (compositor == Compositor::sway) {
             VirtualKeyboardInjector keys(connection);
