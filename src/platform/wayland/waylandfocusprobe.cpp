@@ -19,9 +19,14 @@ WaylandFocusProbe::WaylandFocusProbe(WaylandConnection &connection, const FocusP
                                                                             .finished = &onFinished};
         zwlr_foreign_toplevel_manager_v1_add_listener(m_manager, &listener, this);
     } else {
-        // Version 11 still announces windows by number, which is all this needs.
+        // Windows are taken by their uuid (version 13 on): KWin 6 answers a request by number
+        // with two windows under one id, whose events then reach whatever reuses it.
         m_plasma = static_cast<org_kde_plasma_window_management *>(
-            connection.bind(&org_kde_plasma_window_management_interface, 11));
+            connection.bind(&org_kde_plasma_window_management_interface, 16));
+        if (m_plasma && wl_proxy_get_version(reinterpret_cast<wl_proxy *>(m_plasma)) < 13) {
+            org_kde_plasma_window_management_destroy(m_plasma);
+            m_plasma = nullptr;
+        }
         if (!m_plasma)
             return;
         // Newer protocol packages add events beyond the version bound here, which are never
@@ -29,8 +34,10 @@ WaylandFocusProbe::WaylandFocusProbe(WaylandConnection &connection, const FocusP
         static const org_kde_plasma_window_management_listener listener = [] {
             org_kde_plasma_window_management_listener events{};
             events.show_desktop_changed = [](void *, org_kde_plasma_window_management *, uint32_t) {};
-            events.window = &onPlasmaWindow;
+            events.window = [](void *, org_kde_plasma_window_management *, uint32_t) {};
             events.stacking_order_changed = [](void *, org_kde_plasma_window_management *, wl_array *) {};
+            events.stacking_order_uuid_changed = [](void *, org_kde_plasma_window_management *, const char *) {};
+            events.window_with_uuid = &onPlasmaWindow;
             return events;
         }();
         org_kde_plasma_window_management_add_listener(m_plasma, &listener, this);
@@ -132,10 +139,11 @@ void WaylandFocusProbe::onClosed(void *data, Handle *handle)
     zwlr_foreign_toplevel_handle_v1_destroy(handle);
 }
 
-void WaylandFocusProbe::onPlasmaWindow(void *data, org_kde_plasma_window_management *manager, uint32_t id)
+void WaylandFocusProbe::onPlasmaWindow(void *data, org_kde_plasma_window_management *manager, uint32_t,
+                                       const char *uuid)
 {
     auto *self = static_cast<WaylandFocusProbe *>(data);
-    org_kde_plasma_window *window = org_kde_plasma_window_management_get_window(manager, id);
+    org_kde_plasma_window *window = org_kde_plasma_window_management_get_window_by_uuid(manager, uuid);
     self->m_toplevels.insert(window, {});
     static const org_kde_plasma_window_listener listener = [] {
         org_kde_plasma_window_listener events{};
@@ -153,6 +161,9 @@ void WaylandFocusProbe::onPlasmaWindow(void *data, org_kde_plasma_window_managem
         events.virtual_desktop_entered = [](void *, org_kde_plasma_window *, const char *) {};
         events.virtual_desktop_left = [](void *, org_kde_plasma_window *, const char *) {};
         events.application_menu = [](void *, org_kde_plasma_window *, const char *, const char *) {};
+        events.activity_entered = [](void *, org_kde_plasma_window *, const char *) {};
+        events.activity_left = [](void *, org_kde_plasma_window *, const char *) {};
+        events.resource_name_changed = [](void *, org_kde_plasma_window *, const char *) {};
         return events;
     }();
     org_kde_plasma_window_add_listener(window, &listener, self);

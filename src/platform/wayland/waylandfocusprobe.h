@@ -54,7 +54,8 @@ private:
     static void onState(void *data, Handle *handle, wl_array *state);
     static void onDone(void *data, Handle *handle);
     static void onClosed(void *data, Handle *handle);
-    static void onPlasmaWindow(void *data, org_kde_plasma_window_management *manager, uint32_t id);
+    static void onPlasmaWindow(void *data, org_kde_plasma_window_management *manager, uint32_t id,
+                               const char *uuid);
     static void onPlasmaAppId(void *data, org_kde_plasma_window *window, const char *appId);
     static void onPlasmaState(void *data, org_kde_plasma_window *window, uint32_t flags);
     static void onPlasmaUnmapped(void *data, org_kde_plasma_window *window);
