@@ -134,7 +134,7 @@ private:
         QString token;
         {
             PortalKeyboardInjector keys(bus, {[&] { return token; }, [&](const QString &kept) { token = kept; }});
-            if (!keys.isAvailable() || !QCoro::waitFor(keys.openSession(true)))
+            if (!QCoro::waitFor(keys.openSession(true)))
                 return {};
         }
         // Asked again with the token, the desktop shows no second dialog.

@@ -111,8 +111,9 @@ Clipboard &Application::chooseClipboard()
     // copied over to Wayland's by the compositor.
     if (m_dataControl.isAvailable())
         return m_dataControl;
-    if (m_x11Clipboard.isAvailable())
-        return m_x11Clipboard;
+    m_x11Clipboard = std::make_unique<X11Clipboard>();
+    if (m_x11Clipboard->isAvailable())
+        return *m_x11Clipboard;
     return m_qtClipboard;
 }
 
@@ -179,9 +180,10 @@ QList<HotkeyBackend *> Application::hotkeyBackends()
 
 void Application::start()
 {
-    // A grant from an earlier run opens its session without the desktop's dialog.
+    // A grant from an earlier run opens its session without the desktop's dialog; a desktop
+    // without the portal answers the first request with an error, and nothing waits on it.
     QObject::connect(&m_portalKeys, &PortalKeyboardInjector::trustChanged, &m_permissions, &Permissions::refresh);
-    if (m_session.isWayland() && !m_virtualKeyboard.isTrusted() && m_portalKeys.isAvailable())
+    if (m_session.isWayland() && !m_virtualKeyboard.isTrusted())
         m_portalKeys.openSession(false);
     m_focusTracker.start();
     m_hotkeys.start();

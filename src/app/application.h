@@ -52,6 +52,8 @@
 #include "platform/xkbkeyboardlayout.h"
 #include "transcripts/filetranscriptionmodel.h"
 
+#include <memory>
+
 // The running application's objects, each created once, in the order their dependencies
 // need: the desktop's facilities first, then the services over them, then the dictation
 // controller that uses them all. Nothing here has logic of its own; it only connects.
@@ -124,7 +126,8 @@ private:
     // chosen for it.
     QtClipboard m_qtClipboard;
     DataControlClipboard m_dataControl;
-    X11Clipboard m_x11Clipboard;
+    // Made only in a Wayland session that lacks data-control.
+    std::unique_ptr<X11Clipboard> m_x11Clipboard;
     Clipboard &m_clipboard;
     X11KeyboardInjector m_xtest;
     VirtualKeyboardInjector m_virtualKeyboard;

@@ -2,7 +2,9 @@
 
 #include "focusprobe.h"
 
+#include <QList>
 #include <QString>
+#include <xkbcommon/xkbcommon-keysyms.h>
 
 #include <QCoroTask>
 
@@ -16,6 +18,20 @@ public:
         ctrlShiftV, // terminals, where Ctrl+V is a control character
         shiftInsert // xterm and the rxvt family, which paste the primary selection
     };
+
+    // The chord's keysyms in the order they go down; they come up in reverse.
+    static QList<uint32_t> chord(PasteKeys keys)
+    {
+        switch (keys) {
+        case PasteKeys::ctrlShiftV:
+            return {XKB_KEY_Control_L, XKB_KEY_Shift_L, XKB_KEY_v};
+        case PasteKeys::shiftInsert:
+            return {XKB_KEY_Shift_L, XKB_KEY_Insert};
+        case PasteKeys::ctrlV:
+            break;
+        }
+        return {XKB_KEY_Control_L, XKB_KEY_v};
+    }
 
     virtual ~KeyboardInjector() = default;
 

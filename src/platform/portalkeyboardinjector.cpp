@@ -45,20 +45,6 @@ PortalKeyboardInjector::~PortalKeyboardInjector()
                                                        QStringLiteral("Close")));
 }
 
-bool PortalKeyboardInjector::isAvailable() const
-{
-    if (!m_bus.isConnected())
-        return false;
-    QDBusMessage get = QDBusMessage::createMethodCall(PortalRequest::service, PortalRequest::path,
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
-    get.setArguments({remoteDesktop, QStringLiteral("AvailableDeviceTypes")});
-    const QDBusMessage reply = m_bus.call(get, QDBus::Block, 2000);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        return false;
-    return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toUInt() & keyboard;
-}
-
 bool PortalKeyboardInjector::reaches(FocusProbe::Window window) const
 {
     return window != FocusProbe::Window::none;
@@ -183,22 +169,11 @@ QCoro::Task<bool> PortalKeyboardInjector::paste(PasteKeys keys)
         co_return false;
     auto taking = m_turns.take();
     const KeyTurns::Token turn = co_await std::move(taking);
-    QList<uint32_t> chord;
-    switch (keys) {
-    case PasteKeys::ctrlV:
-        chord = {XKB_KEY_Control_L, XKB_KEY_v};
-        break;
-    case PasteKeys::ctrlShiftV:
-        chord = {XKB_KEY_Control_L, XKB_KEY_Shift_L, XKB_KEY_v};
-        break;
-    case PasteKeys::shiftInsert:
-        chord = {XKB_KEY_Shift_L, XKB_KEY_Insert};
-        break;
-    }
+    const QList<uint32_t> keysyms = chord(keys);
     QList<QPair<uint32_t, bool>> sequence;
-    for (const uint32_t keysym : chord)
+    for (const uint32_t keysym : keysyms)
         sequence.append({keysym, true});
-    for (auto keysym = chord.crbegin(); keysym != chord.crend(); ++keysym)
+    for (auto keysym = keysyms.crbegin(); keysym != keysyms.crend(); ++keysym)
         sequence.append({*keysym, false});
     auto sending = sendKeysyms(sequence);
     co_return co_await std::move(sending);

@@ -39,8 +39,6 @@ public:
     // Closes the session.
     ~PortalKeyboardInjector() override;
 
-    // Whether the desktop has a RemoteDesktop portal that offers a keyboard.
-    bool isAvailable() const;
     // Opens a session. Unless `mayAsk`, only with the token of an earlier grant, so no dialog
     // appears unasked. Resolves with whether keys can be sent now.
     QCoro::Task<bool> openSession(bool mayAsk);

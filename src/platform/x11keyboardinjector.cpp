@@ -370,30 +370,16 @@ QCoro::Task<bool> X11KeyboardInjector::paste(PasteKeys keys)
         const std::optional<Stroke> stroke = mapping ? mapping->find(keysym) : std::nullopt;
         return stroke ? stroke->keycode : 0;
     };
-    const xcb_keycode_t control = keycode(XKB_KEY_Control_L);
-    const xcb_keycode_t shift = keycode(XKB_KEY_Shift_L);
-    const xcb_keycode_t v = keycode(XKB_KEY_v);
-    const xcb_keycode_t insert = keycode(XKB_KEY_Insert);
-
-    std::vector<xcb_keycode_t> chord;
-    switch (keys) {
-    case PasteKeys::ctrlV:
-        chord = {control, v};
-        break;
-    case PasteKeys::ctrlShiftV:
-        chord = {control, shift, v};
-        break;
-    case PasteKeys::shiftInsert:
-        chord = {shift, insert};
-        break;
-    }
-    if (std::find(chord.cbegin(), chord.cend(), xcb_keycode_t(0)) != chord.cend()) {
+    std::vector<xcb_keycode_t> keycodes;
+    for (const uint32_t keysym : chord(keys))
+        keycodes.push_back(keycode(keysym));
+    if (std::find(keycodes.cbegin(), keycodes.cend(), xcb_keycode_t(0)) != keycodes.cend()) {
         qCWarning(lcPlatform) << "the keyboard mapping lacks a paste key; nothing was sent";
         co_return false;
     }
-    for (xcb_keycode_t key : chord)
+    for (xcb_keycode_t key : keycodes)
         press(m_connection, key);
-    for (auto key = chord.crbegin(); key != chord.crend(); ++key)
+    for (auto key = keycodes.crbegin(); key != keycodes.crend(); ++key)
         release(m_connection, *key);
     sync(m_connection);
     co_return !xcb_connection_has_error(m_connection);

@@ -64,20 +64,8 @@ QCoro::Task<bool> FakeInputInjector::paste(PasteKeys keys)
     auto taking = m_turns.take();
     const KeyTurns::Token turn = co_await std::move(taking);
 
-    QList<uint32_t> chord;
-    switch (keys) {
-    case PasteKeys::ctrlV:
-        chord = {XKB_KEY_Control_L, XKB_KEY_v};
-        break;
-    case PasteKeys::ctrlShiftV:
-        chord = {XKB_KEY_Control_L, XKB_KEY_Shift_L, XKB_KEY_v};
-        break;
-    case PasteKeys::shiftInsert:
-        chord = {XKB_KEY_Shift_L, XKB_KEY_Insert};
-        break;
-    }
     QList<uint32_t> keycodes;
-    for (const uint32_t keysym : chord) {
+    for (const uint32_t keysym : chord(keys)) {
         const uint32_t keycode = m_keymap.find(keysym).keycode;
         if (!keycode) {
             qCWarning(lcPlatform) << "the keymap lacks a paste key; nothing was sent";

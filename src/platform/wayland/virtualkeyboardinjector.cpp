@@ -134,32 +134,25 @@ QCoro::Task<bool> VirtualKeyboardInjector::paste(PasteKeys keys)
         uint32_t keycode;
         uint32_t modifier;
     };
-    const auto key = [&](xkb_keysym_t keysym, uint32_t modifier) { return Key{m_keymap.find(keysym).keycode, modifier}; };
-    QList<Key> chord;
-    switch (keys) {
-    case PasteKeys::ctrlV:
-        chord = {key(XKB_KEY_Control_L, control), key(XKB_KEY_v, 0)};
-        break;
-    case PasteKeys::ctrlShiftV:
-        chord = {key(XKB_KEY_Control_L, control), key(XKB_KEY_Shift_L, shift), key(XKB_KEY_v, 0)};
-        break;
-    case PasteKeys::shiftInsert:
-        chord = {key(XKB_KEY_Shift_L, shift), key(XKB_KEY_Insert, 0)};
-        break;
+    // Modifier keys also set their mask, which the compositor takes from us, not from the keys.
+    QList<Key> keysOfChord;
+    for (const uint32_t keysym : chord(keys)) {
+        const uint32_t modifier = keysym == XKB_KEY_Control_L ? control : keysym == XKB_KEY_Shift_L ? shift : 0;
+        keysOfChord.append({m_keymap.find(keysym).keycode, modifier});
     }
-    if (std::any_of(chord.cbegin(), chord.cend(), [](const Key &each) { return each.keycode == 0; })) {
+    if (std::any_of(keysOfChord.cbegin(), keysOfChord.cend(), [](const Key &each) { return each.keycode == 0; })) {
         qCWarning(lcPlatform) << "the keymap lacks a paste key; nothing was sent";
         co_return false;
     }
 
     uint32_t held = 0;
-    for (const Key &each : chord) {
+    for (const Key &each : keysOfChord) {
         held |= each.modifier;
         sendKey(each.keycode, true);
         if (each.modifier)
             sendModifiers(held);
     }
-    for (auto each = chord.crbegin(); each != chord.crend(); ++each) {
+    for (auto each = keysOfChord.crbegin(); each != keysOfChord.crend(); ++each) {
         sendKey(each->keycode, false);
         if (each->modifier) {
             held &= ~each->modifier;
