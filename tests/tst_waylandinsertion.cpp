@@ -35,46 +35,6 @@ using Side = WaylandSession::Side;
 
 const QString phrase = QStringLiteral("Hello from the parrot model.");
 
-// tests/tools/textwindow on one side of the session: the field's text after every change.
-class TextWindow final
-{
-public:
-    TextWindow(const WaylandSession &session, const QString &platform, const QString &title)
-    {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this] {
-            while (m_process.canReadLine()) {
-                const QJsonObject event = QJsonDocument::fromJson(m_process.readLine()).object();
-                if (event.value(u"event").toString() == u"ready")
-                    m_ready = true;
-                if (event.value(u"event").toString() == u"text")
-                    m_text = event.value(u"text").toString();
-            }
-        });
-        QProcessEnvironment variables;
-        variables.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
-        // Announce the focus to the accessibility bus where one runs (GNOME's case).
-        variables.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
-        session.launch(m_process, qEnvironmentVariable("MURMEL_TEXTWINDOW"), {QStringLiteral("--title"), title},
-                       variables);
-    }
-    ~TextWindow() { close(); }
-
-    bool waitUntilActive() { return QTest::qWaitFor([this] { return m_ready; }, 15000); }
-    bool waitForText(const QString &expected) { return QTest::qWaitFor([&] { return m_text == expected; }, 30000); }
-    QString text() const { return m_text; }
-    void close()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-    }
-
-private:
-    QProcess m_process;
-    bool m_ready = false;
-    QString m_text;
-};
-
 } // namespace
 
 class TestWaylandInsertion : public QObject
@@ -116,13 +76,6 @@ private:
             murmel({QStringLiteral("dictation"), QStringLiteral("stop")}).exitCode != 0)
             return false;
         return QTest::qWaitFor([&] { return results().size() > before; }, 60000);
-    }
-
-    static bool busHas(const WaylandSession &session, const QString &name)
-    {
-        int code = -1;
-        session.run(QStringLiteral("busctl"), {u"--user"_s, u"status"_s, name}, &code);
-        return code == 0;
     }
 
     // The desktop's grant through the stand-in portal, as the user would give it in the
@@ -239,7 +192,7 @@ private Q_SLOTS:
                 return code == 0;
             };
             QTRY_VERIFY_WITH_TIMEOUT(enable(), 10000);
-            QTRY_VERIFY_WITH_TIMEOUT(busHas(session, u"org.freedesktop.portal.Desktop"_s), 10000);
+            QVERIFY2(session.waitForBusName(u"org.freedesktop.portal.Desktop"_s), qPrintable(session.error()));
             const QString token = grantRemoteDesktop(session);
             QVERIFY(!token.isEmpty());
             config(QStringLiteral("remoteDesktopToken"), u"\""_s + token + u"\""_s);
@@ -250,7 +203,7 @@ private Q_SLOTS:
         connect(m_murmel, &QProcess::readyRead, this, [this] { m_log += QString::fromUtf8(m_murmel->readAll()); });
         session.launch(*m_murmel, MurmelProcess::binary(), {}, extra);
         QTRY_VERIFY_WITH_TIMEOUT(m_log.contains(u"session: Wayland"_s), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(busHas(session, u"app.murmel.Murmel"_s), 20000);
+        QVERIFY2(session.waitForBusName(u"app.murmel.Murmel"_s), qPrintable(session.error()));
         QTest::qWait(1500);
 
         // The windows open after Murmel's own, so the last one is the one the user types in.
@@ -278,7 +231,7 @@ private Q_SLOTS:
         if (compositor == Compositor::mutter) {
             // mutter focuses a native window only when the one above it goes.
             x11.close();
-            QTRY_COMPARE(session.activeX11Window(), QString());
+            QVERIFY(native.waitUntilActive());
         } else {
             QVERIFY2(session.focus(QStringLiteral("Native window")), qPrintable(session.error()));
         }

@@ -3,59 +3,12 @@
 // clipboard, so that tests built on WaylandSession fail for Murmel's faults, not the rig's.
 #include "waylandsession.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTest>
 
 namespace {
 
 using Compositor = WaylandSession::Compositor;
 using Side = WaylandSession::Side;
-
-// tests/tools/textwindow on one side of the session, reporting when it is first active and
-// the field's text after every change.
-class TextWindow final
-{
-public:
-    TextWindow(const WaylandSession &session, const QString &platform, const QString &title)
-    {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this] {
-            while (m_process.canReadLine()) {
-                const QJsonObject event = QJsonDocument::fromJson(m_process.readLine()).object();
-                const QString kind = event.value(QStringLiteral("event")).toString();
-                if (kind == u"ready")
-                    m_window = QString::number(event.value(QStringLiteral("window")).toInteger());
-                if (kind == u"text")
-                    m_text = event.value(QStringLiteral("text")).toString();
-            }
-        });
-        QProcessEnvironment platformVariable;
-        platformVariable.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
-        session.launch(m_process, qEnvironmentVariable("MURMEL_TEXTWINDOW"),
-                       {QStringLiteral("--title"), title}, platformVariable);
-    }
-    ~TextWindow() { close(); }
-
-    bool waitUntilActive()
-    {
-        return QTest::qWaitFor([this] { return !m_window.isEmpty(); }, 15000);
-    }
-    // The X window's id; meaningless for a native one.
-    QString window() const { return m_window; }
-    QString text() const { return m_text; }
-    void close()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-    }
-
-private:
-    QProcess m_process;
-    QString m_window;
-    QString m_text;
-};
 
 } // namespace
 
@@ -114,7 +67,7 @@ private Q_SLOTS:
             // mutter has let the X window go are lost.
             QVERIFY(!session.focus(QStringLiteral("Native window")));
             x11.close();
-            QTRY_COMPARE(session.activeX11Window(), QString());
+            QVERIFY(native.waitUntilActive());
         } else {
             QVERIFY2(session.focus(QStringLiteral("Native window")), qPrintable(session.error()));
         }

@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -226,7 +227,8 @@ QString WaylandSession::missingProgram(Compositor compositor)
 {
     QStringList programs{QStringLiteral("dbus-daemon"), QStringLiteral("Xwayland"),
                          QStringLiteral("wl-copy"),     QStringLiteral("wl-paste"),
-                         QStringLiteral("xclip"),       QStringLiteral("xdotool")};
+                         QStringLiteral("xclip"),       QStringLiteral("xdotool"),
+                         QStringLiteral("xprop")};
     switch (compositor) {
     case Compositor::sway:
         programs << QStringLiteral("sway") << QStringLiteral("swaymsg")
@@ -369,7 +371,7 @@ bool WaylandSession::prepareFolders()
         return fail(QStringLiteral("no temporary folder: ") + m_folder.errorString());
     // Traversable by everyone: sway runs as another user and reads its files from here.
     ::chmod(QFile::encodeName(m_folder.path()).constData(), 0711);
-    for (const char *name : {"run", "home/.config", "home/.local/share/applications",
+    for (const char *name : {"run", "home/.config/menus", "home/.local/share/applications",
                              "home/.local/state", "home/.cache"}) {
         if (!QDir().mkpath(path(QString::fromLatin1(name))))
             return fail(QStringLiteral("could not create ") + path(QString::fromLatin1(name)));
@@ -562,6 +564,12 @@ bool WaylandSession::startKwin()
         "Exec=\"" +
         QFile::encodeName(QCoreApplication::applicationFilePath()) +
         "\"\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n";
+    // KDE's service index (KWin 6 looks entries up there) lists applications only through
+    // the desktop's menu, which Plasma installs and a bare KWin lacks.
+    const QByteArray applicationsMenu =
+        "<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\" "
+        "\"http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd\">\n"
+        "<Menu><Name>Applications</Name><DefaultAppDirs/><Include><All/></Include></Menu>\n";
     const QFile::Permissions executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
     if (!writeFile(report,
                    QStringLiteral("#!/bin/sh\nenv > %1.part && exec mv %1.part %1\n")
@@ -570,7 +578,9 @@ bool WaylandSession::startKwin()
                    executable) ||
         !writeFile(
             path(QStringLiteral("home/.local/share/applications/murmel-test-harness.desktop")),
-            grant, QFile::ReadOwner | QFile::WriteOwner))
+            grant, QFile::ReadOwner | QFile::WriteOwner) ||
+        !writeFile(path(QStringLiteral("home/.config/menus/applications.menu")), applicationsMenu,
+                   QFile::ReadOwner | QFile::WriteOwner))
         return fail(QStringLiteral("could not write KWin's files"));
     // KWin runs the programs named after its options once XWayland is up.
     return startCompositor(binary,
@@ -581,7 +591,7 @@ bool WaylandSession::startKwin()
                             QStringLiteral("--no-lockscreen"), report},
                            environment()) &&
            readChildEnvironment(childEnvironment) && waitForBusName(kwinService) &&
-           waitForKeyboard();
+           createFakeInput() && waitForKeyboard();
 }
 
 bool WaylandSession::startMutter()
@@ -759,61 +769,69 @@ bool WaylandSession::typeWithVirtualKeyboard(const QString &text)
            fail(QStringLiteral("sway dropped the virtual keyboard"));
 }
 
+// One device for the whole session, made before any window opens: an X client of Qt 6.8
+// crashes when XWayland announces an input device that appears while it runs.
+bool WaylandSession::createFakeInput()
+{
+    m_display = wl_display_connect(QFile::encodeName(waylandSocket()).constData());
+    if (!m_display)
+        return fail(QStringLiteral("could not connect to KWin"));
+    static const wl_registry_listener registryListener = {
+        [](void *data, wl_registry *registry, uint32_t name, const char *interface,
+           uint32_t version) {
+            if (std::strcmp(interface, fakeInputInterface.name) == 0 && version >= 4)
+                *static_cast<wl_proxy **>(data) = static_cast<wl_proxy *>(
+                    wl_registry_bind(registry, name, &fakeInputInterface, 4));
+        },
+        [](void *, wl_registry *, uint32_t) {}};
+    wl_registry *registry = wl_display_get_registry(m_display);
+    wl_registry_add_listener(registry, &registryListener, &m_fakeInput);
+    wl_display_roundtrip(m_display);
+    wl_registry_destroy(registry);
+    if (!m_fakeInput)
+        return fail(QStringLiteral("KWin offers no fake input to this program"));
+    wl_proxy_marshal(m_fakeInput, fakeInputAuthenticate, "Murmel tests",
+                     "typing into test windows");
+    return wl_display_roundtrip(m_display) >= 0 ||
+           fail(QStringLiteral("KWin refused fake input"));
+}
+
 bool WaylandSession::typeWithFakeInput(const QString &text)
 {
     const std::optional<QList<KeyStroke>> strokes = usStrokes(text);
     if (!strokes)
         return fail(QStringLiteral("not all of \"%1\" can be typed on the US layout").arg(text));
-    wl_display *display = wl_display_connect(QFile::encodeName(waylandSocket()).constData());
-    if (!display)
-        return fail(QStringLiteral("could not connect to KWin"));
-    struct State
-    {
-        wl_proxy *fakeInput = nullptr;
-    } state;
-    static const wl_registry_listener registryListener = {
-        [](void *data, wl_registry *registry, uint32_t name, const char *interface,
-           uint32_t version) {
-            if (std::strcmp(interface, fakeInputInterface.name) == 0 && version >= 4)
-                static_cast<State *>(data)->fakeInput = static_cast<wl_proxy *>(
-                    wl_registry_bind(registry, name, &fakeInputInterface, 4));
-        },
-        [](void *, wl_registry *, uint32_t) {}};
-    wl_registry *registry = wl_display_get_registry(display);
-    wl_registry_add_listener(registry, &registryListener, &state);
-    wl_display_roundtrip(display);
-    if (state.fakeInput) {
-        wl_proxy_marshal(state.fakeInput, fakeInputAuthenticate, "Murmel tests",
-                         "typing into test windows");
-        const auto key = [&](uint32_t code, bool pressed) {
-            wl_proxy_marshal(state.fakeInput, fakeInputKeyboardKey, code,
-                             uint32_t(pressed ? 1 : 0));
-        };
-        constexpr uint32_t leftShift = 42;
-        for (const KeyStroke &stroke : *strokes) {
-            if (stroke.shift)
-                key(leftShift, true);
-            key(stroke.code, true);
-            key(stroke.code, false);
-            if (stroke.shift)
-                key(leftShift, false);
-        }
-        // Delivered before the device goes away with the connection.
-        wl_display_roundtrip(display);
-        wl_proxy_destroy(state.fakeInput);
+    const auto key = [&](uint32_t code, bool pressed) {
+        wl_proxy_marshal(m_fakeInput, fakeInputKeyboardKey, code, uint32_t(pressed ? 1 : 0));
+    };
+    constexpr uint32_t leftShift = 42;
+    for (const KeyStroke &stroke : *strokes) {
+        if (stroke.shift)
+            key(leftShift, true);
+        key(stroke.code, true);
+        key(stroke.code, false);
+        if (stroke.shift)
+            key(leftShift, false);
     }
-    wl_registry_destroy(registry);
-    wl_display_disconnect(display);
-    return state.fakeInput || fail(QStringLiteral("KWin offers no fake input to this program"));
+    return wl_display_roundtrip(m_display) >= 0 || fail(QStringLiteral("KWin went away"));
 }
 
 bool WaylandSession::focus(const QString &title)
 {
     const QString exactTitle = u'^' + QRegularExpression::escape(title) + u'$';
-    const QString x11Window =
-        run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                        QStringLiteral("--name"), exactTitle})
-            .section(u'\n', 0, 0);
+    // The managed window of that title: mutter 48 draws frames in a client of its own, whose
+    // frame windows carry their clients' titles.
+    const QString clients =
+        run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST")});
+    QString x11Window;
+    for (const QString &match :
+         run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                         QStringLiteral("--name"), exactTitle})
+             .split(u'\n', Qt::SkipEmptyParts)) {
+        const QRegularExpression listed(QStringLiteral("\\b0x%1\\b").arg(match.toULongLong(), 0, 16));
+        if (x11Window.isEmpty() && listed.match(clients).hasMatch())
+            x11Window = match;
+    }
     int code = -1;
     switch (m_compositor) {
     case Compositor::sway:
@@ -863,13 +881,19 @@ bool WaylandSession::focusWithKwinScript(const QString &title)
             const QString token = QStringLiteral("murmel-focus-%1").arg(++m_scripts);
             const QString source =
                 QStringLiteral("const title = %1[0];\n"
+                               // KWin 6 renamed clients to windows.
+                               "const six = workspace.activeWindow !== undefined;\n"
+                               "const active = () => six ? workspace.activeWindow : "
+                               "workspace.activeClient;\n"
                                "let window = null;\n"
-                               "for (const client of workspace.clientList()) if (client.caption "
-                               "=== title) window = client;\n"
-                               "if (window && workspace.activeClient !== window) "
-                               "workspace.activeClient = window;\n"
-                               "print('%2 ' + (!window ? 'missing' : workspace.activeClient === "
-                               "window ? 'active' : 'pending'));\n")
+                               "for (const each of six ? workspace.windowList() : "
+                               "workspace.clientList()) if (each.caption === title) window = each;\n"
+                               "if (window && active() !== window) {\n"
+                               "  if (six) workspace.activeWindow = window;\n"
+                               "  else workspace.activeClient = window;\n"
+                               "}\n"
+                               "print('%2 ' + (!window ? 'missing' : active() === window ? "
+                               "'active' : 'pending'));\n")
                     .arg(quotedTitle, token);
             if (!writeFile(script, source.toUtf8(), QFile::ReadOwner | QFile::WriteOwner))
                 return false;
@@ -900,7 +924,12 @@ QString WaylandSession::activeX11Window() const
     int code = -1;
     const QString window =
         run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}, &code).trimmed();
-    return code == 0 ? window : QString();
+    if (code != 0)
+        return {};
+    // mutter 48 names a window of its own, one without WM_CLASS, while a native one is active.
+    const QString windowClass =
+        run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("WM_CLASS")}, &code);
+    return code == 0 && windowClass.contains(u'"') ? window : QString();
 }
 
 QString WaylandSession::clipboard(Side side) const
@@ -941,6 +970,10 @@ void WaylandSession::stop()
         wl_proxy_destroy(m_virtualKeyboard);
         m_virtualKeyboard = nullptr;
     }
+    if (m_fakeInput) {
+        wl_proxy_destroy(m_fakeInput);
+        m_fakeInput = nullptr;
+    }
     if (m_display) {
         wl_display_disconnect(m_display);
         m_display = nullptr;
@@ -954,4 +987,42 @@ void WaylandSession::stop()
     m_watchdog.waitForFinished(5000);
     ChildProcess::stop(m_bus);
     ChildProcess::stop(m_watchdog);
+}
+
+TextWindow::TextWindow(const WaylandSession &session, const QString &platform, const QString &title)
+{
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this] {
+        while (m_process.canReadLine()) {
+            const QJsonObject event = QJsonDocument::fromJson(m_process.readLine()).object();
+            const QString kind = event.value(u"event").toString();
+            if (kind == u"ready")
+                m_window = QString::number(event.value(u"window").toInteger());
+            else if (kind == u"active")
+                m_active = event.value(u"active").toBool();
+            else if (kind == u"text")
+                m_text = event.value(u"text").toString();
+        }
+    });
+    QProcessEnvironment variables;
+    variables.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+    variables.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+    session.launch(m_process, qEnvironmentVariable("MURMEL_TEXTWINDOW"),
+                   {QStringLiteral("--title"), title}, variables);
+}
+
+bool TextWindow::waitUntilActive()
+{
+    return QTest::qWaitFor([this] { return m_active; }, 15000);
+}
+
+bool TextWindow::waitForText(const QString &expected, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return m_text == expected; }, timeoutMs);
+}
+
+void TextWindow::close()
+{
+    m_process.terminate();
+    m_process.waitForFinished(5000);
 }

@@ -67,6 +67,10 @@ public:
     // window above it closes.
     bool focus(const QString &title);
 
+    // Waits until a client owns the name on the session's bus; false, with error() saying
+    // why, when none did in time.
+    bool waitForBusName(const QString &name);
+
     // The X window the compositor names active (decimal id), empty while a native window or
     // nothing has the focus.
     QString activeX11Window() const;
@@ -86,12 +90,12 @@ private:
     bool startCompositor(const QString &program, const QStringList &arguments,
                          const QProcessEnvironment &variables);
     bool readChildEnvironment(const QString &path);
-    bool waitForBusName(const QString &name);
     bool waitForKeyboard();
     bool openRemoteDesktop();
     bool sendKeysym(quint32 keysym, bool pressed) const;
     bool createVirtualKeyboard();
     bool typeWithVirtualKeyboard(const QString &text);
+    bool createFakeInput();
     bool typeWithFakeInput(const QString &text);
     bool focusWithKwinScript(const QString &title);
     void adopt(QProcess &process) const;
@@ -107,10 +111,11 @@ private:
     QProcess m_watchdog;
     QProcess m_compositorProcess;
     // sway's seat has a keyboard only while a virtual one exists, and a client that sees the
-    // keyboard appear drops the first key it is sent; so one keyboard lives as long as the
-    // session, on a connection of the harness's own.
+    // keyboard appear drops the first key it is sent; so one keyboard (KWin: one fake input
+    // device) lives as long as the session, on a connection of the harness's own.
     wl_display *m_display = nullptr;
     wl_proxy *m_virtualKeyboard = nullptr;
+    wl_proxy *m_fakeInput = nullptr;
     quint32 m_shiftMask = 0;
     quint32 m_keyTime = 0;
     pid_t m_group = 0;
@@ -123,4 +128,31 @@ private:
     QString m_swaySocket;
     int m_scripts = 0;
     QString m_error;
+};
+
+// tests/tools/textwindow (its path in MURMEL_TEXTWINDOW) on one side of a session, with the
+// platform plugin named, reporting whether it has the focus and the field's text after every
+// change. Its widgets are on the accessibility bus, where GNOME's case looks for them.
+class TextWindow final
+{
+public:
+    TextWindow(const WaylandSession &session, const QString &platform, const QString &title);
+    ~TextWindow() { close(); }
+
+    TextWindow(const TextWindow &) = delete;
+    TextWindow &operator=(const TextWindow &) = delete;
+
+    // Waits until the window has the keyboard focus.
+    bool waitUntilActive();
+    bool waitForText(const QString &expected, int timeoutMs = 30000);
+    // The X window's id; meaningless for a native one.
+    QString window() const { return m_window; }
+    QString text() const { return m_text; }
+    void close();
+
+private:
+    QProcess m_process;
+    QString m_window;
+    bool m_active = false;
+    QString m_text;
 };

@@ -13,6 +13,7 @@
 //
 // Standard output, one JSON object per line, flushed at once:
 //   {"event":"ready","window":1234567}    once the window is active; "window" is its X id
+//   {"event":"active","active":false}     whenever the window gains or loses the focus
 //   {"event":"text","text":"…"}           after every change of the field's whole text
 //   {"event":"key","key":"V","modifiers":["ctrl","shift"],"text":"\u0016"}
 //                                         for every key press the focused widget receives
@@ -71,12 +72,18 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::WindowActivate && !m_ready && watched->isWidgetType() &&
-            static_cast<QWidget *>(watched)->isWindow()) {
-            m_ready = true;
-            emitLine(
-                {{QStringLiteral("event"), QStringLiteral("ready")},
-                 {QStringLiteral("window"), qint64(static_cast<QWidget *>(watched)->winId())}});
+        const bool activation =
+            event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate;
+        if (activation && watched->isWidgetType() && static_cast<QWidget *>(watched)->isWindow()) {
+            const bool active = event->type() == QEvent::WindowActivate;
+            if (active && !m_ready) {
+                m_ready = true;
+                emitLine({{QStringLiteral("event"), QStringLiteral("ready")},
+                          {QStringLiteral("window"),
+                           qint64(static_cast<QWidget *>(watched)->winId())}});
+            }
+            emitLine({{QStringLiteral("event"), QStringLiteral("active")},
+                      {QStringLiteral("active"), active}});
         }
         if (event->type() != QEvent::KeyPress)
             return false;
