@@ -2,19 +2,20 @@
 
 #include "dictation/audiosource.h"
 
-#include <atomic>
-#include <thread>
+#include <vector>
 
-struct pa_simple;
+struct pa_context;
+struct pa_stream;
+struct pa_threaded_mainloop;
 
 // The sound server's default input (PulseAudio, or PipeWire's pulse server) through
-// libpulse's simple API, asked for 16 kHz mono float, which the server converts to.
+// libpulse's threaded main loop, asked for 16 kHz mono float, which the server converts to.
 //
 // Every start connects afresh, so a server that restarted, or that came up after Murmel,
-// is simply there at the next start. Capture runs on a thread of its own that waits on
-// the server, so a busy main thread never makes the microphone drop pieces; the sink and
-// `lost` are called there. start() and stop() belong to one thread; stop() waits for at
-// most one 20 ms piece.
+// is simply there at the next start. Capture runs on the loop's own thread, so a busy main
+// thread never makes the microphone drop pieces; the sink and `lost` are called there.
+// start() and stop() belong to one thread; stop() never waits for audio, so a microphone
+// that stalls (suspended, unplugged mid-stream) cannot hold the dictation.
 class PulseAudioSource final : public AudioSource
 {
 public:
@@ -28,9 +29,23 @@ public:
     void stop() override;
 
 private:
-    void capture(Sink sink, Lost lost);
+    // Connects the context and the record stream; PA_OK or the server's error code. Called
+    // with the loop locked.
+    int connect();
+    void reportLost(int error);
+    static void onContextState(pa_context *context, void *data);
+    static void onStreamState(pa_stream *stream, void *data);
+    static void onRead(pa_stream *stream, size_t bytes, void *data);
 
-    pa_simple *m_stream = nullptr;
-    std::thread m_thread;
-    std::atomic<bool> m_stopping{false};
+    Sink m_sink;
+    Lost m_lost;
+    pa_threaded_mainloop *m_loop = nullptr;
+    pa_context *m_context = nullptr;
+    pa_stream *m_stream = nullptr;
+    // The rest belongs to the loop's thread while capture runs, and to start() and stop()
+    // under the loop's lock.
+    std::vector<float> m_piece;
+    bool m_stopping = false;
+    bool m_running = false;
+    bool m_lostReported = false;
 };
