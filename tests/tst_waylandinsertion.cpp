@@ -204,9 +204,10 @@ private Q_SLOTS:
         session.launch(*m_murmel, MurmelProcess::binary(), {}, extra);
         QTRY_VERIFY_WITH_TIMEOUT(m_log.contains(u"session: Wayland"_s), 20000);
         QVERIFY2(session.waitForBusName(u"app.murmel.Murmel"_s), qPrintable(session.error()));
-        QTest::qWait(1500);
+        // The windows open after Murmel's own, so the last one is the one the user types in;
+        // on a busy machine Murmel's window maps well after its bus name, and takes the focus.
+        QTRY_VERIFY_WITH_TIMEOUT(!session.managedX11Window(u"Murmel"_s).isEmpty(), 30000);
 
-        // The windows open after Murmel's own, so the last one is the one the user types in.
         TextWindow x11(session, QStringLiteral("xcb"), QStringLiteral("X window"));
         QVERIFY(x11.waitUntilActive());
         TextWindow native(session, QStringLiteral("wayland"), QStringLiteral("Native window"));

@@ -816,22 +816,29 @@ bool WaylandSession::typeWithFakeInput(const QString &text)
     return wl_display_roundtrip(m_display) >= 0 || fail(QStringLiteral("KWin went away"));
 }
 
+QString WaylandSession::managedX11Window(const QString &title) const
+{
+    // mutter 48 draws frames in a client of its own, whose frame windows carry their clients'
+    // titles; only a managed window is in _NET_CLIENT_LIST.
+    const QString clients =
+        run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST")});
+    const QStringList matches =
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+             u'^' + QRegularExpression::escape(title) + u'$'})
+            .split(u'\n', Qt::SkipEmptyParts);
+    for (const QString &match : matches) {
+        const QRegularExpression listed(QStringLiteral("\\b0x%1\\b").arg(match.toULongLong(), 0, 16));
+        if (listed.match(clients).hasMatch())
+            return match;
+    }
+    return {};
+}
+
 bool WaylandSession::focus(const QString &title)
 {
     const QString exactTitle = u'^' + QRegularExpression::escape(title) + u'$';
-    // The managed window of that title: mutter 48 draws frames in a client of its own, whose
-    // frame windows carry their clients' titles.
-    const QString clients =
-        run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST")});
-    QString x11Window;
-    for (const QString &match :
-         run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                         QStringLiteral("--name"), exactTitle})
-             .split(u'\n', Qt::SkipEmptyParts)) {
-        const QRegularExpression listed(QStringLiteral("\\b0x%1\\b").arg(match.toULongLong(), 0, 16));
-        if (x11Window.isEmpty() && listed.match(clients).hasMatch())
-            x11Window = match;
-    }
+    const QString x11Window = managedX11Window(title);
     int code = -1;
     switch (m_compositor) {
     case Compositor::sway:

@@ -71,6 +71,10 @@ public:
     // why, when none did in time.
     bool waitForBusName(const QString &name);
 
+    // The X window of exactly this title that the window manager manages (decimal id), empty
+    // while there is none.
+    QString managedX11Window(const QString &title) const;
+
     // The X window the compositor names active (decimal id), empty while a native window or
     // nothing has the focus.
     QString activeX11Window() const;
