@@ -26,7 +26,12 @@ SESSION_IFACE = 'org.freedesktop.portal.Session'
 def load(mock, parameters):
     mock.create_response = parameters.get('create_response', 0)
     mock.bind_response = parameters.get('bind_response', 0)
+    # KDE's portal binds only the shortcuts that came with CreateSession.
+    mock.kde = parameters.get('kde', False)
+    # False: the desktop answers with no key for any shortcut.
+    mock.assign_triggers = parameters.get('assign_triggers', True)
     mock.sessions = {}
+    mock.created_with = {}
     mock.AddProperties(MAIN_IFACE, dbus.Dictionary({'version': dbus.UInt32(parameters.get('version', 1))},
                                                    signature='sv'))
 
@@ -60,6 +65,7 @@ def CreateSession(self, options, sender=None):
         if session not in mockobject.objects:
             self.AddObject(session, SESSION_IFACE, {}, [('Close', '', '', '')])
         self.sessions[session] = []
+        self.created_with[session] = [str(shortcut_id) for shortcut_id, _ in options.get('shortcuts', [])]
         results['session_handle'] = dbus.String(session)
     respond_later(self, path, self.create_response, results)
     return dbus.ObjectPath(path)
@@ -72,9 +78,12 @@ def BindShortcuts(self, session_handle, shortcuts, parent_window, options, sende
     if self.bind_response == 0:
         bound = []
         for shortcut_id, properties in shortcuts:
+            if self.kde and str(shortcut_id) not in self.created_with.get(str(session_handle), []):
+                continue
+            trigger = properties.get('preferred_trigger', '') if self.assign_triggers else ''
             bound.append(dbus.Struct((shortcut_id, dbus.Dictionary({
                 'description': properties.get('description', ''),
-                'trigger_description': properties.get('preferred_trigger', ''),
+                'trigger_description': trigger,
             }, signature='sv')), signature=None))
         self.sessions[str(session_handle)] = bound
         results['shortcuts'] = dbus.Array(bound, signature='(sa{sv})')

@@ -329,6 +329,28 @@ private Q_SLOTS:
         QCOMPARE(callCount(portalPath, u"BindShortcuts"_s), 2);
     }
 
+    // Only a binding with a key counts: KDE binds only what came with CreateSession, and a
+    // desktop may answer success without assigning any key.
+    void bindingCountsOnlyWithAKey_data()
+    {
+        QTest::addColumn<QString>("portal");
+        QTest::addColumn<bool>("active");
+        QTest::newRow("KDE, shortcuts with the session") << u"{\"kde\": true}"_s << true;
+        QTest::newRow("no key assigned") << u"{\"assign_triggers\": false}"_s << false;
+    }
+
+    void bindingCountsOnlyWithAKey()
+    {
+        QFETCH(QString, portal);
+        QFETCH(bool, active);
+        QVERIFY(startPortal(portal));
+        HotkeyMonitor &monitor = startMonitor();
+        QTRY_COMPARE(callCount(portalPath, u"BindShortcuts"_s), 1);
+        QTRY_COMPARE(monitor.isActive() || !monitor.conflict().isEmpty(), true);
+        QCOMPARE(monitor.isActive(), active);
+        QCOMPARE(monitor.conflict().isEmpty(), active);
+    }
+
     void failedSessionIsReported()
     {
         QVERIFY(startPortal(u"{\"create_response\": 2}"_s));

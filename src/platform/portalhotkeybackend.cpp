@@ -2,6 +2,7 @@
 
 #include "app/logging.h"
 
+#include <algorithm>
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -66,6 +67,16 @@ void registerTypes()
         return true;
     }();
     Q_UNUSED(registered);
+}
+
+// What Murmel asks the desktop to bind: its one shortcut, with the user's keys as the wish.
+QList<PortalShortcut> portalShortcuts(const Shortcut &shortcut)
+{
+    QVariantMap properties{{QStringLiteral("description"), shortcutDescription}};
+    const QString trigger = PortalHotkeyBackend::preferredTrigger(shortcut);
+    if (!trigger.isEmpty())
+        properties.insert(QStringLiteral("preferred_trigger"), trigger);
+    return {{shortcutId, properties}};
 }
 
 // The portal has typed the session handle both as a string and as an object path.
@@ -206,23 +217,22 @@ void PortalHotkeyBackend::createSession()
     }
     setStage(Stage::creatingSession);
     const QString token = newToken();
+    // KDE's portal registers only the shortcuts that come with the session; BindShortcuts
+    // alone opens its settings and binds nothing.
     const QVariantMap options{{QStringLiteral("handle_token"), token},
-                              {QStringLiteral("session_handle_token"), newToken()}};
+                              {QStringLiteral("session_handle_token"), newToken()},
+                              {QStringLiteral("shortcuts"), QVariant::fromValue(portalShortcuts(*m_shortcut))}};
     request(QStringLiteral("CreateSession"), {options}, token);
 }
 
 void PortalHotkeyBackend::bindShortcuts()
 {
     setStage(Stage::binding);
-    QVariantMap properties{{QStringLiteral("description"), shortcutDescription}};
-    const QString trigger = preferredTrigger(*m_shortcut);
-    if (!trigger.isEmpty())
-        properties.insert(QStringLiteral("preferred_trigger"), trigger);
-    const QList<PortalShortcut> shortcuts{{shortcutId, properties}};
     const QString token = newToken();
     const QVariantMap options{{QStringLiteral("handle_token"), token}};
     request(QStringLiteral("BindShortcuts"),
-            {QVariant::fromValue(QDBusObjectPath(m_sessionHandle)), QVariant::fromValue(shortcuts), QString(), options},
+            {QVariant::fromValue(QDBusObjectPath(m_sessionHandle)), QVariant::fromValue(portalShortcuts(*m_shortcut)),
+             QString(), options},
             token);
 }
 
@@ -310,6 +320,18 @@ void PortalHotkeyBackend::onResponse(const QDBusMessage &message)
         }
         if (response != 0) {
             fail(QStringLiteral("The desktop could not set up %1 as the global hotkey. Choose a different hotkey.")
+                     .arg(display));
+            return;
+        }
+        // An answer of success that assigns no key to ours leaves a hotkey that never fires.
+        const auto bound = qdbus_cast<QList<PortalShortcut>>(results.value(QStringLiteral("shortcuts")));
+        const bool assigned = std::any_of(bound.cbegin(), bound.cend(), [](const PortalShortcut &each) {
+            return each.id == shortcutId &&
+                   !each.properties.value(QStringLiteral("trigger_description")).toString().isEmpty();
+        });
+        if (!assigned) {
+            fail(QStringLiteral("The desktop assigned no key to the global hotkey, so %1 cannot work. Choose a "
+                                "different hotkey, or set one in the desktop's shortcut settings.")
                      .arg(display));
             return;
         }
