@@ -329,6 +329,22 @@ private Q_SLOTS:
         QCOMPARE(downs, 0);
         chosen.press(space, ctrl | alt);
         QCOMPARE(downs, 1);
+
+        // A backend that turns out unusable hands the hotkey to the next one.
+        Q_EMIT chosen.unusable(u"The desktop did not open a shortcut session."_s);
+        QCOMPARE(monitor.backendName(), u"Spare"_s);
+        QCOMPARE(chosen.watched(), std::nullopt);
+        QCOMPARE(spare.watched(), HotkeyMonitor::defaultShortcut());
+        QVERIFY(monitor.isActive());
+        QVERIFY(monitor.conflict().isEmpty());
+        chosen.press(space, ctrl | alt);
+        spare.press(space, ctrl | alt);
+        QCOMPARE(downs, 2);
+        // With none left, the reason is the conflict shown.
+        Q_EMIT spare.unusable(u"No display."_s);
+        QVERIFY(monitor.backendName().isEmpty());
+        QVERIFY(!monitor.isActive());
+        QCOMPARE(monitor.conflict(), u"No display."_s);
     }
 
     void noBackendAvailable()

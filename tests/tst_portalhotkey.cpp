@@ -345,17 +345,22 @@ private Q_SLOTS:
         QFETCH(bool, active);
         QVERIFY(startPortal(portal));
         HotkeyMonitor &monitor = startMonitor();
+        // A portal that binds nothing hands over to the next backend.
+        QSignalSpy unusable(m_backend, &HotkeyBackend::unusable);
         QTRY_COMPARE(callCount(portalPath, u"BindShortcuts"_s), 1);
         QTRY_COMPARE(monitor.isActive() || !monitor.conflict().isEmpty(), true);
         QCOMPARE(monitor.isActive(), active);
         QCOMPARE(monitor.conflict().isEmpty(), active);
+        QCOMPARE(unusable.count(), active ? 0 : 1);
     }
 
     void failedSessionIsReported()
     {
         QVERIFY(startPortal(u"{\"create_response\": 2}"_s));
         HotkeyMonitor &monitor = startMonitor();
+        QSignalSpy unusable(m_backend, &HotkeyBackend::unusable);
         QTRY_VERIFY(!monitor.conflict().isEmpty());
+        QCOMPARE(unusable.count(), 1);
         QVERIFY2(monitor.conflict().contains(u"Ctrl+Alt+Space"_s), qPrintable(monitor.conflict()));
         QVERIFY(!monitor.isActive());
         QCOMPARE(callCount(portalPath, u"BindShortcuts"_s), 0);

@@ -45,6 +45,9 @@ Q_SIGNALS:
     // The desktop refused the combination, usually because another application holds it.
     // `message` is the text the settings screen shows.
     void conflict(const QString &message);
+    // The backend cannot watch any hotkey in this session after all (the desktop's service
+    // failed to open a session, or bound nothing); the next backend should take over.
+    void unusable(const QString &reason);
     // isActive() changed, whether through watch() or later (an asynchronous bind
     // finishing, the display connection or the desktop's session going away).
     void activeChanged(bool active);

@@ -37,40 +37,62 @@ HotkeyMonitor::HotkeyMonitor(Preferences &preferences, const QList<HotkeyBackend
     : QObject(parent)
     , m_preferences(preferences)
 {
-    // Try the backends in order and say which one won and why the others did not, so a
-    // hotkey that does nothing can be explained from the log.
+    // Backends are tried in order, each when the one before is unavailable or fails, and the
+    // log says which one won and why the others did not, so a hotkey that does nothing can be
+    // explained from it.
     for (HotkeyBackend *backend : backends) {
-        if (!backend)
-            continue;
-        if (m_backend) {
-            qCInfo(lcDictation) << "Global hotkey backend" << backend->name() << "not needed:" << m_backend->name()
-                                << "is used";
-            continue;
-        }
-        if (!backend->isAvailable()) {
-            qCInfo(lcDictation) << "Global hotkey backend" << backend->name() << "is not available in this session";
-            continue;
-        }
-        qCInfo(lcDictation) << "Global hotkey through" << backend->name();
-        m_backend = backend;
+        if (backend)
+            m_standby.append(backend);
     }
-    if (!m_backend) {
+    useNext();
+}
+
+void HotkeyMonitor::useNext()
+{
+    while (!m_standby.isEmpty() && !m_standby.constFirst()->isAvailable()) {
+        qCInfo(lcDictation) << "Global hotkey backend" << m_standby.constFirst()->name()
+                            << "is not available in this session";
+        m_standby.removeFirst();
+    }
+    if (m_standby.isEmpty()) {
         qCWarning(lcDictation) << "No way to watch a global hotkey in this session; bind \"murmel dictation toggle\""
                                   " in the desktop's own shortcut settings instead";
         return;
     }
+    m_backend = m_standby.takeFirst();
+    qCInfo(lcDictation) << "Global hotkey through" << m_backend->name();
     connect(m_backend, &HotkeyBackend::keyEvent, this, &HotkeyMonitor::handle);
     connect(m_backend, &HotkeyBackend::conflict, this, [this](const QString &message) {
         qCWarning(lcDictation) << "Global hotkey refused:" << message;
         setConflict(message);
         updateActive();
     });
+    connect(m_backend, &HotkeyBackend::unusable, this, &HotkeyMonitor::fallBack);
     connect(m_backend, &HotkeyBackend::activeChanged, this, [this] { updateActive(); });
     // A backend that goes away takes the hotkey with it, but not the process.
     connect(m_backend, &QObject::destroyed, this, [this] {
         m_backend = nullptr;
         updateActive();
     });
+}
+
+void HotkeyMonitor::fallBack(const QString &reason)
+{
+    HotkeyBackend *failed = m_backend;
+    if (!failed || sender() != failed)
+        return;
+    disconnect(failed, nullptr, this, nullptr);
+    m_backend = nullptr;
+    failed->watch(std::nullopt);
+    qCWarning(lcDictation).noquote() << "Global hotkey backend" << failed->name() << "failed:" << reason;
+    useNext();
+    if (!m_backend) {
+        setConflict(reason);
+    } else if (m_watching && m_shortcut) {
+        watchCurrent();
+        return;
+    }
+    updateActive();
 }
 
 HotkeyMonitor::~HotkeyMonitor()

@@ -76,12 +76,17 @@ Q_SIGNALS:
 
 private:
     void handle(const HotkeyEvent &event);
+    void useNext();
+    void fallBack(const QString &reason);
     void watchCurrent();
     void updateActive();
     void setConflict(const QString &message);
 
     Preferences &m_preferences;
     HotkeyBackend *m_backend = nullptr;
+    // The backends after the one in use, in order; each is asked whether it is available
+    // only when its turn comes.
+    QList<HotkeyBackend *> m_standby;
     std::optional<Shortcut> m_shortcut;
     // Set by the first ensureTap(): before it, a new shortcut is only remembered.
     bool m_watching = false;

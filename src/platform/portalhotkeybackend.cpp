@@ -256,7 +256,8 @@ void PortalHotkeyBackend::request(const QString &method, const QList<QVariant> &
         if (reply.isError()) {
             qCWarning(lcPlatform) << "Portal hotkey:" << method << "failed:" << reply.error().message();
             fail(QStringLiteral("The desktop's shortcut service did not accept the hotkey: %1")
-                     .arg(reply.error().message()));
+                     .arg(reply.error().message()),
+                 Failure::backend);
             return;
         }
         // Portals before version 0.9 chose the path themselves.
@@ -300,7 +301,8 @@ void PortalHotkeyBackend::onResponse(const QDBusMessage &message)
         if (response != 0 || m_sessionHandle.isEmpty()) {
             m_sessionHandle.clear();
             fail(QStringLiteral("The desktop did not open a shortcut session, so %1 cannot work as the global hotkey.")
-                     .arg(display));
+                     .arg(display),
+                 Failure::backend);
             return;
         }
         m_bus.connect(portalService, m_sessionHandle, sessionInterface, QStringLiteral("Closed"), this,
@@ -332,7 +334,8 @@ void PortalHotkeyBackend::onResponse(const QDBusMessage &message)
         if (!assigned) {
             fail(QStringLiteral("The desktop assigned no key to the global hotkey, so %1 cannot work. Choose a "
                                 "different hotkey, or set one in the desktop's shortcut settings.")
-                     .arg(display));
+                     .arg(display),
+                 Failure::backend);
             return;
         }
         qCInfo(lcPlatform) << "Portal hotkey: bound" << display;
@@ -397,12 +400,15 @@ void PortalHotkeyBackend::closeSession()
     m_keyDown = false;
 }
 
-void PortalHotkeyBackend::fail(const QString &message)
+void PortalHotkeyBackend::fail(const QString &message, Failure failure)
 {
     qCInfo(lcPlatform) << "Portal hotkey:" << message;
     closeSession();
     setStage(Stage::idle);
-    Q_EMIT conflict(message);
+    if (failure == Failure::backend)
+        Q_EMIT unusable(message);
+    else
+        Q_EMIT conflict(message);
 }
 
 void PortalHotkeyBackend::setStage(Stage stage)

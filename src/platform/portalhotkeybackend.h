@@ -53,7 +53,10 @@ private:
     void request(const QString &method, const QList<QVariant> &arguments, const QString &token);
     void listenForResponse(const QString &path);
     void stopListeningForResponse();
-    void fail(const QString &message);
+    // What a failure takes away: this hotkey (the desktop refused it), or the whole backend
+    // (the desktop's service cannot bind anything here; the next backend takes over).
+    enum class Failure { hotkey, backend };
+    void fail(const QString &message, Failure failure = Failure::hotkey);
     void setStage(Stage stage);
     QString newToken();
     bool isOurs(const QDBusMessage &message) const;
