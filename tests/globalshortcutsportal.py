@@ -3,7 +3,7 @@
 It answers CreateSession and BindShortcuts the way xdg-desktop-portal does: the call
 returns a Request object path at once, and the result follows as that object's
 Response signal. Parameters:
-  version          the interface version property (default 1; 0 hides the portal)
+  version          the interface version property (default 1)
   create_response  Response code of CreateSession (default 0, success)
   bind_response    Response code of BindShortcuts (default 0; 1 = the user declined)
 Tests emit Activated, Deactivated and a session's Closed through the mock interface.

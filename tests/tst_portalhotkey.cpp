@@ -1,6 +1,7 @@
 #include "childprocess.h"
 #include "app/preferences.h"
 #include "dictation/hotkeymonitor.h"
+#include "fakes/fakehotkeybackend.h"
 #include "platform/portalhotkeybackend.h"
 #include "secretservicesession.h"
 
@@ -212,19 +213,17 @@ private Q_SLOTS:
         QCOMPARE(PortalHotkeyBackend::preferredTrigger(shortcut), trigger);
     }
 
-    void notAvailableWithoutPortal()
+    // Nothing waits for the portal at start; a desktop without it hands the hotkey on.
+    void withoutPortalTheNextBackendTakesOver()
     {
-        PortalHotkeyBackend backend(*m_bus);
-        QVERIFY(!backend.isAvailable());
-        HotkeyMonitor monitor(*m_preferences, {&backend});
-        QVERIFY(monitor.backendName().isEmpty());
-    }
-
-    void notAvailableWithoutVersion()
-    {
-        QVERIFY(startPortal(u"{\"version\": 0}"_s));
-        PortalHotkeyBackend backend(*m_bus);
-        QVERIFY(!backend.isAvailable());
+        PortalHotkeyBackend portal(*m_bus);
+        FakeHotkeyBackend spare(u"Spare"_s);
+        HotkeyMonitor monitor(*m_preferences, {&portal, &spare});
+        QCOMPARE(monitor.backendName(), u"GlobalShortcuts portal"_s);
+        monitor.start();
+        QTRY_COMPARE(monitor.backendName(), u"Spare"_s);
+        QCOMPARE(spare.watched(), HotkeyMonitor::defaultShortcut());
+        QVERIFY(monitor.isActive());
     }
 
     void activationIsKeyDownAndDeactivationKeyUp()

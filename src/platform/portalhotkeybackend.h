@@ -15,8 +15,8 @@ class QDBusMessage;
 // carrying the hotkey's own key and modifiers. The desktop sends no auto-repeat.
 //
 // Binding is asynchronous: watch() starts it and returns, isActive() turns true when the
-// desktop confirms, and a refusal arrives through conflict(). Main thread only; nothing
-// waits on the bus except isAvailable(), once, with a short bound.
+// desktop confirms, a refusal arrives through conflict(), and a desktop without a working
+// portal through unusable(). Main thread only; nothing waits on the bus.
 class PortalHotkeyBackend final : public HotkeyBackend
 {
     Q_OBJECT
