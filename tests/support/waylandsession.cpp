@@ -567,8 +567,6 @@ bool WaylandSession::startKwin()
     // KDE's service index (KWin 6 looks entries up there) lists applications only through
     // the desktop's menu, which Plasma installs and a bare KWin lacks.
     const QByteArray applicationsMenu =
-        "<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\" "
-        "\"http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd\">\n"
         "<Menu><Name>Applications</Name><DefaultAppDirs/><Include><All/></Include></Menu>\n";
     const QFile::Permissions executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
     if (!writeFile(report,
