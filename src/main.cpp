@@ -112,6 +112,7 @@ int main(int argc, char **argv)
     const Application::Screens screens = murmel.screens();
     qmlRegisterSingletonInstance("Murmel", 1, 0, "Settings", &screens.settings);
     qmlRegisterSingletonInstance("Murmel", 1, 0, "Permissions", &screens.permissions);
+    qmlRegisterSingletonInstance("Murmel", 1, 0, "DesktopHotkey", &screens.desktopHotkey);
     qmlRegisterSingletonInstance("Murmel", 1, 0, "HotkeyRecorder", &screens.hotkeyRecorder);
     qmlRegisterSingletonInstance("Murmel", 1, 0, "ApiKey", &screens.apiKey);
     qmlRegisterSingletonInstance("Murmel", 1, 0, "Styles", &screens.styles);

@@ -6,6 +6,7 @@
 #include "app/eyeegg.h"
 #include "app/historyviewmodel.h"
 #include "app/onboarding.h"
+#include "app/desktophotkey.h"
 #include "app/permissions.h"
 #include "app/settingsmodel.h"
 #include "dictation/hotkeyrecorder.h"
@@ -64,6 +65,7 @@ private:
     std::unique_ptr<CustomizationStore> m_customization;
     std::unique_ptr<SettingsModel> m_settings;
     std::unique_ptr<Permissions> m_permissions;
+    std::unique_ptr<DesktopHotkey> m_desktopHotkey;
     std::unique_ptr<HotkeyRecorder> m_recorder;
     std::unique_ptr<ApiKeyField> m_apiKey;
     std::unique_ptr<CustomizationListModel> m_styles;
@@ -104,6 +106,7 @@ private:
         m_permissions = std::make_unique<Permissions>(Permissions::Probes{
             [] { return true; }, [this] { return m_rig->keyboard.isTrusted(); },
             [this] { return m_rig->hotkeys.isActive(); }});
+        m_desktopHotkey = std::make_unique<DesktopHotkey>(m_rig->hotkeys, DesktopHotkey::Desktop::x11, nullptr);
         m_recorder = std::make_unique<HotkeyRecorder>(m_rig->hotkeys, *m_preferences, nullptr);
         m_apiKey = std::make_unique<ApiKeyField>(m_rig->keychain);
         m_styles = std::make_unique<CustomizationListModel>(*m_customization, CustomizationListModel::List::styles);
@@ -118,6 +121,7 @@ private:
         qmlRegisterSingletonInstance("Murmel", 1, 0, "Appearance", m_appearance.get());
         qmlRegisterSingletonInstance("Murmel", 1, 0, "Settings", m_settings.get());
         qmlRegisterSingletonInstance("Murmel", 1, 0, "Permissions", m_permissions.get());
+        qmlRegisterSingletonInstance("Murmel", 1, 0, "DesktopHotkey", m_desktopHotkey.get());
         qmlRegisterSingletonInstance("Murmel", 1, 0, "HotkeyRecorder", m_recorder.get());
         qmlRegisterSingletonInstance("Murmel", 1, 0, "ApiKey", m_apiKey.get());
         qmlRegisterSingletonInstance("Murmel", 1, 0, "Styles", m_styles.get());

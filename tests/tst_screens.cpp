@@ -8,6 +8,7 @@
 #include "app/loginitem.h"
 #include "app/nav.h"
 #include "app/onboarding.h"
+#include "app/desktophotkey.h"
 #include "app/permissions.h"
 #include "app/preferencekeys.h"
 #include "app/preferences.h"
@@ -132,6 +133,7 @@ private:
     Nav m_nav;
     bool m_microphone = true;
     std::unique_ptr<Permissions> m_permissions;
+    std::unique_ptr<DesktopHotkey> m_desktopHotkey;
     std::unique_ptr<SettingsModel> m_settings;
     QStringList m_spoken;
     EyeEgg m_egg{{[this](const QString &phrase) { m_spoken << phrase; }, {}}};
@@ -180,6 +182,7 @@ private:
         return show(u"SettingsView.qml"_s,
                     {{u"settings"_s, QVariant::fromValue<QObject *>(m_settings.get())},
                      {u"permissions"_s, QVariant::fromValue<QObject *>(m_permissions.get())},
+                     {u"desktopHotkey"_s, QVariant::fromValue<QObject *>(m_desktopHotkey.get())},
                      {u"recorder"_s, QVariant::fromValue<QObject *>(m_recorder.get())},
                      {u"models"_s, QVariant::fromValue<QObject *>(m_modelList.get())},
                      {u"apiKey"_s, QVariant::fromValue<QObject *>(m_apiKey.get())},
@@ -257,6 +260,7 @@ private Q_SLOTS:
         m_monitor = std::make_unique<HotkeyMonitor>(*m_preferences, QList<HotkeyBackend *>{&m_backend});
         m_monitor->start();
         m_recorder = std::make_unique<HotkeyRecorder>(*m_monitor, *m_preferences, nullptr);
+        m_desktopHotkey = std::make_unique<DesktopHotkey>(*m_monitor, DesktopHotkey::Desktop::wlroots, nullptr);
         m_models = std::make_unique<ModelStore>(m_environment.dataHome() + u"/Murmel/Models"_s);
         m_modelList = std::make_unique<ModelListModel>(*m_models);
         m_customization = std::make_unique<CustomizationStore>(*m_preferences);
@@ -267,7 +271,7 @@ private Q_SLOTS:
         m_loginItem = std::make_unique<LoginItem>(u"/usr/bin/murmel"_s);
         m_permissions = std::make_unique<Permissions>(Permissions::Probes{
             [this] { return m_microphone; }, [this] { return m_injector.trusted; },
-            [this] { return m_monitor->isActive(); }});
+            [this] { return m_desktopHotkey->works(); }});
         m_settings = std::make_unique<SettingsModel>(SettingsModel::Collaborators{
             *m_preferences, m_history.get(), m_safeInsert.get(), m_loginItem.get(), &m_nav, m_models.get(),
             m_customization.get()});
@@ -423,6 +427,7 @@ private Q_SLOTS:
         QQuickItem *view = show(u"OnboardingView.qml"_s,
                                 {{u"onboarding"_s, QVariant::fromValue<QObject *>(&onboarding)},
                                  {u"permissions"_s, QVariant::fromValue<QObject *>(m_permissions.get())},
+                                 {u"desktopHotkey"_s, QVariant::fromValue<QObject *>(m_desktopHotkey.get())},
                                  {u"settings"_s, QVariant::fromValue<QObject *>(m_settings.get())},
                                  {u"catalog"_s, QVariant::fromValue<QObject *>(m_modelList.get())},
                                  {u"models"_s, QVariant::fromValue<QObject *>(m_models.get())}});
@@ -604,6 +609,30 @@ private Q_SLOTS:
         QQuickItem *coreML = named(view, u"coreMLSwitch"_s);
         QVERIFY(coreML);
         QVERIFY(!coreML->isEnabled());
+    }
+
+    // A hotkey this desktop does not pass to Murmel: the tab says why, offers sway's line and
+    // turns hold to talk off, and all of it goes once the hotkey works again.
+    void lostHotkeyOffersTheDesktopsWay()
+    {
+        m_settings->setSettingsTab(u"general"_s);
+        QQuickItem *view = showSettings();
+        QVERIFY(view);
+        QQuickItem *hold = named(view, u"holdToTalkSwitch"_s);
+        QVERIFY(hold->isEnabled());
+        const QString line = m_desktopHotkey->swayLine();
+        QVERIFY(!texts(view).contains(line));
+
+        m_backend.setActive(false);
+        QTRY_VERIFY(texts(view).contains(line));
+        QVERIFY(texts(view).contains(u"This desktop offers Murmel no global hotkey."_s));
+        QVERIFY(!hold->isEnabled());
+        m_permissions->refresh();
+        QVERIFY(!m_permissions->hotkeyActive());
+
+        m_backend.setActive(true);
+        QTRY_VERIFY(!texts(view).contains(line));
+        QVERIFY(hold->isEnabled());
     }
 
     void pickersWriteTheirPreference()

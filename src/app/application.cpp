@@ -23,6 +23,24 @@ SessionType detectSession(const WaylandConnection &wayland)
     return session;
 }
 
+DesktopHotkey::Desktop desktopOf(const SessionType &session)
+{
+    if (!session.isWayland())
+        return DesktopHotkey::Desktop::x11;
+    switch (session.compositor) {
+    case SessionType::Compositor::mutter:
+        return DesktopHotkey::Desktop::gnome;
+    case SessionType::Compositor::wlroots:
+        return DesktopHotkey::Desktop::wlroots;
+    case SessionType::Compositor::kwin:
+        return DesktopHotkey::Desktop::kde;
+    case SessionType::Compositor::none:
+    case SessionType::Compositor::other:
+        break;
+    }
+    return DesktopHotkey::Desktop::other;
+}
+
 } // namespace
 
 Application::Application()
@@ -66,8 +84,9 @@ Application::Application()
                    m_clickInserter, m_activity})
     , m_commands({m_dictation, m_nav, m_router, m_mainWindow, m_urls, m_updates})
     , m_automation({m_safeInsert, m_dictation, m_commands, ModelStore::shared(), Preferences::shared()})
+    , m_desktopHotkey(m_hotkeys, desktopOf(m_session), &m_gnomeShortcut)
     , m_permissions({AudioInputProbe::hasInput, [this] { return m_keyboard.isTrusted(); },
-                     [this] { return m_hotkeys.isActive(); },
+                     [this] { return m_desktopHotkey.works(); },
                      [this](const QString &which) {
                          // Pasting needs no grant on X11: the rows only look again. On
                          // Wayland the desktop's RemoteDesktop portal asks the user once.
@@ -92,6 +111,7 @@ Application::Application()
 {
     // The panel exists before the controller that drives it; its stop button needs the controller.
     m_hudPanel.setController(&m_hud);
+    QObject::connect(&m_desktopHotkey, &DesktopHotkey::changed, &m_permissions, &Permissions::refresh);
     // Quitting stops the work on worker threads and gives the bus name back at once, so a
     // new launch finds no half-gone Murmel while the last of it winds down.
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [this] {
@@ -187,6 +207,7 @@ void Application::start()
         m_portalKeys.openSession(false);
     m_focusTracker.start();
     m_hotkeys.start();
+    m_desktopHotkey.refresh();
     // A hotkey the desktop refused at start (the portal's dialog declined, the grab taken)
     // is tried again when the user comes back to Murmel, as after changing a setting.
     QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &m_hotkeys, [this](Qt::ApplicationState state) {

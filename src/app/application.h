@@ -3,6 +3,7 @@
 #include "app/apikeyfield.h"
 #include "app/automationservice.h"
 #include "app/customizationlistmodel.h"
+#include "app/desktophotkey.h"
 #include "app/eyeegg.h"
 #include "app/fileopenrouter.h"
 #include "app/historyviewmodel.h"
@@ -28,6 +29,7 @@
 #include "platform/desktopappearance.h"
 #include "platform/desktopurlopener.h"
 #include "platform/filechooser.h"
+#include "platform/gnomecustomshortcut.h"
 #include "platform/espeaksynthesizer.h"
 #include "platform/logindactivity.h"
 #include "platform/portalhotkeybackend.h"
@@ -96,6 +98,7 @@ public:
     {
         SettingsModel &settings;
         Permissions &permissions;
+        DesktopHotkey &desktopHotkey;
         HotkeyRecorder &hotkeyRecorder;
         ApiKeyField &apiKey;
         CustomizationListModel &styles;
@@ -107,7 +110,7 @@ public:
     };
     Screens screens()
     {
-        return {m_settings, m_permissions, m_recorder, m_apiKey,     m_styles,
+        return {m_settings, m_permissions, m_desktopHotkey, m_recorder, m_apiKey,     m_styles,
                 m_dictionary, m_histories, m_onboarding, m_homeEgg, m_aboutEgg};
     }
 
@@ -174,6 +177,8 @@ private:
     AutomationService m_automation;
 
     // The screens' models.
+    GnomeCustomShortcut m_gnomeShortcut;
+    DesktopHotkey m_desktopHotkey;
     Permissions m_permissions;
     HotkeyRecorder m_recorder;
     ApiKeyField m_apiKey;

@@ -37,6 +37,9 @@ public:
     // True while a combination is being watched successfully. A backend that binds
     // asynchronously (the portal) becomes active some time after watch() returned.
     virtual bool isActive() const = 0;
+    // Whether a watched combination is seen whichever window has the focus. An X11 grab
+    // under Wayland sees only the keys typed into XWayland's windows.
+    virtual bool reachesEveryWindow() const { return true; }
 
 Q_SIGNALS:
     // Every key down and key up of the watched combination; the focused application

@@ -103,6 +103,13 @@ HotkeyMonitor::~HotkeyMonitor()
     }
 }
 
+HotkeyMonitor::Reach HotkeyMonitor::reach() const
+{
+    if (!m_active || !m_backend)
+        return Reach::none;
+    return m_backend->reachesEveryWindow() ? Reach::everywhere : Reach::x11Windows;
+}
+
 QString HotkeyMonitor::backendName() const
 {
     return m_backend ? m_backend->name() : QString();

@@ -24,14 +24,21 @@ class Preferences;
 class HotkeyMonitor final : public QObject
 {
     Q_OBJECT
-    // A backend watches the combination successfully: the hotkey works right now.
+    // A backend watches the combination successfully: the hotkey works right now, in some
+    // windows at least (see reach).
     Q_PROPERTY(bool active READ isActive NOTIFY activeChanged)
+    Q_PROPERTY(Reach reach READ reach NOTIFY activeChanged)
     // Why the combination does not work, for the settings screen; empty when nothing is wrong.
     Q_PROPERTY(QString conflict READ conflict NOTIFY conflictChanged)
     // The backend in use ("X11", "GlobalShortcuts portal"), empty when none works here.
     Q_PROPERTY(QString backendName READ backendName CONSTANT)
 
 public:
+    // Where a press of the hotkey is seen: nowhere, only in XWayland's windows (the X11
+    // grab under Wayland, when the desktop offers nothing better), or in every window.
+    enum class Reach { none, x11Windows, everywhere };
+    Q_ENUM(Reach)
+
     // `backends` in order of preference; the first that is available in this session is used.
     HotkeyMonitor(Preferences &preferences, const QList<HotkeyBackend *> &backends, QObject *parent = nullptr);
     // Releases the combination, so no other owner of the backend keeps it grabbed.
@@ -56,6 +63,7 @@ public:
     void setShortcut(const std::optional<Shortcut> &shortcut);
 
     bool isActive() const { return m_active; }
+    Reach reach() const;
     QString conflict() const { return m_conflict; }
     QString backendName() const;
 

@@ -36,6 +36,7 @@ public:
     // cannot be grabbed at all.
     bool watch(const std::optional<Shortcut> &shortcut) override;
     bool isActive() const override { return m_active; }
+    bool reachesEveryWindow() const override { return !isWaylandSession(); }
 
     // XDG_SESSION_TYPE is wayland or WAYLAND_DISPLAY is set.
     static bool isWaylandSession();

@@ -206,6 +206,7 @@ ApplicationWindow {
             sourceComponent: OnboardingView {
                 onboarding: Onboarding
                 permissions: Permissions
+                desktopHotkey: DesktopHotkey
                 settings: Settings
                 catalog: ModelList
                 models: ModelStore
@@ -262,6 +263,7 @@ ApplicationWindow {
                 anchors.fill: parent
                 settings: Settings
                 permissions: Permissions
+                desktopHotkey: DesktopHotkey
                 recorder: HotkeyRecorder
                 models: ModelList
                 apiKey: ApiKey

@@ -10,6 +10,7 @@ Item {
 
     required property QtObject onboarding    // Onboarding
     required property QtObject permissions   // Permissions
+    required property QtObject desktopHotkey // DesktopHotkey
     required property QtObject settings      // SettingsModel (the file transcription model)
     required property QtObject catalog       // ModelListModel
     required property QtObject models        // ModelStore
@@ -202,6 +203,7 @@ Item {
                 grantHelp: "Ask the desktop for the global hotkey again"
                 onGrant: flow.permissions.grant("hotkey")
             }
+            HotkeyHelp { desktopHotkey: flow.desktopHotkey }
             NavigationRow {
                 id: permissionsNavigation
                 forwardTitle: "Continue"

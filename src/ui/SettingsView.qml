@@ -9,6 +9,7 @@ ScrollView {
     id: view
     required property QtObject settings      // SettingsModel
     required property QtObject permissions   // Permissions
+    required property QtObject desktopHotkey // DesktopHotkey
     required property QtObject recorder      // HotkeyRecorder
     required property QtObject models        // ModelListModel
     required property QtObject apiKey        // ApiKeyField
@@ -37,7 +38,12 @@ ScrollView {
 
     Component {
         id: generalTab
-        GeneralTab { settings: view.settings; permissions: view.permissions; recorder: view.recorder }
+        GeneralTab {
+            settings: view.settings
+            permissions: view.permissions
+            desktopHotkey: view.desktopHotkey
+            recorder: view.recorder
+        }
     }
     Component {
         id: modelTab

@@ -41,6 +41,7 @@ public:
     }
 
     bool isActive() const override { return m_active; }
+    bool reachesEveryWindow() const override { return reachesEverywhere; }
 
     // What the desktop is asked to watch right now.
     std::optional<Shortcut> watched() const { return m_watched; }
@@ -64,6 +65,8 @@ public:
     std::optional<Shortcut> refused;
     // Accept watch() requests but become active only when the test says so.
     bool bindsLater = false;
+    // False for a grab that sees only XWayland's windows.
+    bool reachesEverywhere = true;
     QList<std::optional<Shortcut>> watchRequests;
     mutable int availabilityQueries = 0;
 

@@ -9,6 +9,7 @@ ColumnLayout {
     id: tab
     required property QtObject settings
     required property QtObject permissions
+    required property QtObject desktopHotkey
     required property QtObject recorder
 
     spacing: 16
@@ -55,9 +56,12 @@ ColumnLayout {
         SettingsRow {
             id: holdRow
             label: "Hold the hotkey to talk"
-            help: "Hold the hotkey to talk and release to stop. Off means press once to start, again to stop."
+            help: tab.desktopHotkey.holdToTalkPossible
+                  ? "Hold the hotkey to talk and release to stop. Off means press once to start, again to stop."
+                  : "Holding needs the key's release, which this desktop does not pass to Murmel: press once to start, again to stop."
             MurSwitch {
                 objectName: "holdToTalkSwitch"
+                enabled: tab.desktopHotkey.holdToTalkPossible
                 checked: tab.settings.holdToTalk
                 onToggled: {
                     tab.settings.holdToTalk = checked
@@ -207,6 +211,7 @@ ColumnLayout {
             grantName: "Grant Input Monitoring permission"
             grantHelp: "Ask the desktop again for the global hotkey, so it works anywhere"
         }
+        HotkeyHelp { desktopHotkey: tab.desktopHotkey }
         SettingsRow {
             label: "Microphone, to hear you"
             Label {
