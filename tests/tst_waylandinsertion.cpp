@@ -18,6 +18,7 @@
 #include <QDBusMessage>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -36,6 +37,17 @@ using Compositor = WaylandSession::Compositor;
 using Side = WaylandSession::Side;
 
 const QString phrase = QStringLiteral("Hello from the parrot model.");
+
+// The first of these programs that is installed, empty when none is (they moved between
+// Debian 12's KDE 5 and Debian 13's KDE 6).
+QString installed(const QStringList &candidates)
+{
+    for (const QString &program : candidates) {
+        if (QFileInfo(program).isExecutable())
+            return program;
+    }
+    return {};
+}
 
 } // namespace
 
@@ -173,12 +185,32 @@ private Q_SLOTS:
         }
         QProcess portal;
         QProcess accessibility;
+        QProcess shortcuts;
+        QProcess kdePortal;
         const auto stopHelpers = qScopeGuard([&] {
-            for (QProcess *helper : {&portal, &accessibility}) {
+            for (QProcess *helper : {&portal, &accessibility, &shortcuts, &kdePortal}) {
                 helper->terminate();
                 helper->waitForFinished(5000);
             }
         });
+        // KDE's path to the hotkey: the desktop's own portal over its global shortcuts service.
+        const QString kdeShortcuts = installed({u"/usr/bin/kglobalaccel5"_s, u"/usr/bin/kglobalacceld"_s,
+                                                u"/usr/libexec/kglobalacceld"_s});
+        const QString kdePortalBackend =
+            installed({u"/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde"_s, u"/usr/libexec/xdg-desktop-portal-kde"_s});
+        const QString portalFrontend = installed({u"/usr/libexec/xdg-desktop-portal"_s});
+        const bool realKdePortal =
+            compositor == Compositor::kwin && !kdePortalBackend.isEmpty() && !portalFrontend.isEmpty();
+        if (realKdePortal) {
+            // KWin 6 carries the shortcuts service itself; KWin 5 needs the daemon.
+            if (!kdeShortcuts.isEmpty())
+                session.launch(shortcuts, kdeShortcuts, {});
+            QVERIFY2(session.waitForBusName(u"org.kde.kglobalaccel"_s), qPrintable(session.error()));
+            session.launch(kdePortal, kdePortalBackend, {});
+            QVERIFY2(session.waitForBusName(u"org.freedesktop.impl.portal.desktop.kde"_s), qPrintable(session.error()));
+            session.launch(portal, portalFrontend, {});
+            QVERIFY2(session.waitForBusName(u"org.freedesktop.portal.Desktop"_s), qPrintable(session.error()));
+        }
         if (compositor == Compositor::mutter) {
             // GNOME's path: the RemoteDesktop portal, granted once; and the accessibility bus
             // that tells Murmel a text field has the focus.
@@ -280,6 +312,28 @@ private Q_SLOTS:
             QVERIFY(!QCoro::waitFor(keys.type(foreign)));
             QTest::qWait(500);
             QCOMPARE(native.text(), phrase + phrase);
+        }
+
+        // On KDE the hotkey itself, pressed on the keyboard, starts and stops a dictation: the
+        // desktop's portal tells Murmel, whichever window has the focus.
+        if (compositor == Compositor::kwin) {
+            if (!realKdePortal)
+                QSKIP("KDE's portal (xdg-desktop-portal, xdg-desktop-portal-kde) is not installed");
+            config(QStringLiteral("clipboardSafeInsert"), QStringLiteral("false"));
+            QTRY_VERIFY2_WITH_TIMEOUT(m_log.contains(u"Portal hotkey: bound"_s), qPrintable(m_log), 20000);
+            const QList<quint32> hotkey = {29, 56, 57}; // Ctrl, Alt, Space
+            const qsizetype before = results().size();
+            QVERIFY2(session.pressChord(hotkey), qPrintable(session.error()));
+            QTRY_VERIFY_WITH_TIMEOUT(!session.run(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--name"_s,
+                                                                 u"^Murmel dictation$"_s})
+                                          .trimmed()
+                                          .isEmpty(),
+                                     10000);
+            QVERIFY(sound.play(speech));
+            QVERIFY2(session.pressChord(hotkey), qPrintable(session.error()));
+            QTRY_VERIFY_WITH_TIMEOUT(results().size() > before, 60000);
+            QCOMPARE(results().last(), QStringLiteral("Inserted"));
+            QVERIFY2(native.waitForText(phrase + phrase + phrase), qPrintable(native.text()));
         }
 
         // With nothing focused the words stay on the clipboard and in the history, and

@@ -814,6 +814,17 @@ bool WaylandSession::typeWithFakeInput(const QString &text)
     return wl_display_roundtrip(m_display) >= 0 || fail(QStringLiteral("KWin went away"));
 }
 
+bool WaylandSession::pressChord(const QList<quint32> &keys)
+{
+    if (m_compositor != Compositor::kwin || !m_fakeInput)
+        return fail(QStringLiteral("chords are played through KWin's fake input only"));
+    for (const quint32 code : keys)
+        wl_proxy_marshal(m_fakeInput, fakeInputKeyboardKey, code, uint32_t(1));
+    for (auto code = keys.crbegin(); code != keys.crend(); ++code)
+        wl_proxy_marshal(m_fakeInput, fakeInputKeyboardKey, *code, uint32_t(0));
+    return wl_display_roundtrip(m_display) >= 0 || fail(QStringLiteral("KWin went away"));
+}
+
 QString WaylandSession::managedX11Window(const QString &title) const
 {
     // mutter 48 draws frames in a client of its own, whose frame windows carry their clients'

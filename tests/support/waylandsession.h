@@ -62,6 +62,9 @@ public:
     // layout can be typed. KWin grants fake input to this test executable for the whole
     // session, so code under test in this process has it too.
     bool typeText(const QString &text);
+    // Presses the evdev keys in order and lets them go in reverse, as a hand plays a chord
+    // such as Ctrl+Alt+Space. KWin only (its fake input keeps no modifier state apart).
+    bool pressChord(const QList<quint32> &keys);
     // Activates the window with this exact title and returns once it has the keyboard. mutter
     // can only activate X windows: a native one gets the focus when it opens, or when the
     // window above it closes.
