@@ -68,6 +68,9 @@ int main(int argc, char **argv)
     // In a Wayland session Murmel's windows live on XWayland, where the dictation display can
     // stay out of the focus and sit where it belongs; a platform the user chose is kept. The
     // choice is Murmel's alone: programs it starts get the session as it was.
+    // Qt takes the launcher's activation token out of the environment for its first window;
+    // a second launch has none and hands the token to the running Murmel instead.
+    const QString activationToken = LaunchRequest::activationTokenOf(QProcessEnvironment::systemEnvironment());
     const bool onXWayland = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
                             !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY");
     if (onXWayland)
@@ -85,7 +88,8 @@ int main(int argc, char **argv)
         Console::err(CommandLine::usage());
         return 2;
     }
-    const LaunchRequest &request = std::get<LaunchRequest>(parsed);
+    LaunchRequest request = std::get<LaunchRequest>(parsed);
+    request.activationToken = activationToken;
     if (anotherMurmelRuns())
         return request.handOver();
 

@@ -360,7 +360,7 @@ void TestShell::secondLaunchHandsOverTheFirstFile()
     ChildProcess::dieWithParent(second);
     second.start(MurmelProcess::binary(), {QStringLiteral("first.wav"), QStringLiteral("second.wav")});
     const MurmelProcess::Result handed = MurmelProcess::finish(second, 20000);
-    QCOMPARE(handed.exitCode, 0);
+    QVERIFY2(handed.exitCode == 0, qPrintable(handed.err));
     QCOMPARE(handed.err, QString());
 
     // The first Murmel transcribes the first file on its file screen and keeps it.
@@ -374,10 +374,15 @@ void TestShell::secondLaunchHandsOverTheFirstFile()
     QCOMPARE(history().size(), 1);
     QCOMPARE(m_murmel->state(), QProcess::Running);
 
-    // A launch without a file only brings the window forward.
-    const MurmelProcess::Result again = MurmelProcess::murmel({}, environment());
+    // A launch without a file only brings the window forward, handing on the launcher's leave
+    // to take the focus: the window manager reads it from the window.
+    QProcessEnvironment launcher = environment();
+    launcher.insert(QStringLiteral("DESKTOP_STARTUP_ID"), QStringLiteral("launcher-7_TIME4242"));
+    const MurmelProcess::Result again = MurmelProcess::murmel({}, launcher);
     QCOMPARE(again.exitCode, 0);
     QCOMPARE(m_murmel->state(), QProcess::Running);
+    QTRY_VERIFY(m_desktop.run(QStringLiteral("xprop"), {QStringLiteral("-id"), m_window, QStringLiteral("_NET_STARTUP_ID")})
+                    .contains(QStringLiteral("\"launcher-7_TIME4242\"")));
 
     // A launch with an option Murmel does not know is refused without disturbing anyone.
     const MurmelProcess::Result wrong = MurmelProcess::murmel({QStringLiteral("--frobnicate")}, environment());

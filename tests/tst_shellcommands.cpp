@@ -233,13 +233,13 @@ private Q_SLOTS:
     void launchRequestPerformedHere()
     {
         auto s = shell();
-        LaunchRequest{.files = {u"/a/one.wav"_s, u"/a/two.wav"_s}, .startDictation = true, .fileScreen = false}.perform(s->commands);
+        LaunchRequest{.files = {u"/a/one.wav"_s, u"/a/two.wav"_s}, .startDictation = true, .fileScreen = false, .activationToken = {}}.perform(s->commands);
         QCOMPARE(s->router.pendingUrl(), QUrl::fromLocalFile(u"/a/one.wav"_s));
         QCOMPARE(s->nav.screen(), Nav::MurScreen::file);
         QCOMPARE(s->rig.controller->status(), DictationController::Status::recording);
 
         auto t = shell();
-        LaunchRequest{.files = {}, .startDictation = false, .fileScreen = true}.perform(t->commands);
+        LaunchRequest{.files = {}, .startDictation = false, .fileScreen = true, .activationToken = {}}.perform(t->commands);
         QCOMPARE(t->nav.screen(), Nav::MurScreen::file);
         QCOMPARE(t->router.pendingUrl(), QUrl());
         QCOMPARE(t->window.presented, 1);

@@ -279,6 +279,21 @@ private Q_SLOTS:
         QTRY_COMPARE(session.clipboard(Side::x11), phrase);
         QCOMPARE(session.clipboard(Side::wayland), phrase);
 
+        // GNOME holds back a window that asks for the focus while the user types elsewhere; a
+        // second launch hands Murmel the launcher's startup id, and its window comes forward.
+        if (compositor == Compositor::mutter) {
+            QVERIFY(session.typeText(u"!"_s));
+            QVERIFY(x11.waitForText(u"typed "_s + phrase + u"!"_s));
+            const QString murmelWindow = session.managedX11Window(u"Murmel"_s);
+            QProcessEnvironment launcher = m_environment;
+            launcher.insert(u"DESKTOP_STARTUP_ID"_s, session.announceLaunch());
+            QCOMPARE(MurmelProcess::murmel({}, launcher).exitCode, 0);
+            QTRY_COMPARE_WITH_TIMEOUT(session.activeX11Window(), murmelWindow, 10000);
+            // Out of the way again, as the user would put it, for the native window below.
+            session.run(u"xdotool"_s, {u"windowminimize"_s, u"--sync"_s, murmelWindow});
+            QVERIFY2(session.focus(QStringLiteral("X window")), qPrintable(session.error()));
+        }
+
         // Clipboard-safe insert types into the native window and leaves the clipboard alone.
         config(QStringLiteral("clipboardSafeInsert"), QStringLiteral("true"));
         QVERIFY(session.setClipboard(Side::wayland, QStringLiteral("what the user copied")));

@@ -192,6 +192,11 @@ void AutomationService::Activate()
     m_commands.showMainWindow();
 }
 
+void AutomationService::SetActivationToken(const QString &token)
+{
+    m_commands.setActivationToken(token);
+}
+
 void AutomationService::ShowFileScreen()
 {
     m_commands.dockTranscribeFile();

@@ -83,6 +83,9 @@ public Q_SLOTS:
     Q_SCRIPTABLE void Open(const QStringList &paths);
     // Brings the main window forward.
     Q_SCRIPTABLE void Activate();
+    // The launcher's xdg-activation token or X11 startup id, for the next window brought
+    // forward (a second launch hands it over before its request).
+    Q_SCRIPTABLE void SetActivationToken(const QString &token);
     // The file screen in front, ready for a file to be chosen.
     Q_SCRIPTABLE void ShowFileScreen();
 

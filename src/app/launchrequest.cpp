@@ -40,6 +40,12 @@ QString LaunchRequest::usage()
                           "  murmel --transcribe-file            open Murmel on the file screen");
 }
 
+QString LaunchRequest::activationTokenOf(const QProcessEnvironment &environment)
+{
+    const QString wayland = environment.value(QStringLiteral("XDG_ACTIVATION_TOKEN"));
+    return wayland.isEmpty() ? environment.value(QStringLiteral("DESKTOP_STARTUP_ID")) : wayland;
+}
+
 void LaunchRequest::perform(MurCommands &commands) const
 {
     if (!files.isEmpty())
@@ -61,6 +67,10 @@ int LaunchRequest::handOver(QDBusConnection bus) const
         calls.append({QStringLiteral("StartDictation"), {}});
     if (calls.isEmpty())
         calls.append({QStringLiteral("Activate"), {}});
+    // The window that comes forward is the running Murmel's, so the launcher's leave to take
+    // the focus goes there first. A Murmel too old to take it still does the rest.
+    if (!activationToken.isEmpty() && (calls.constFirst().first != u"StartDictation"))
+        AutomationClient::call(QStringLiteral("SetActivationToken"), {activationToken}, 10000, bus);
     for (const auto &[method, arguments] : std::as_const(calls)) {
         const AutomationClient::Outcome outcome = AutomationClient::call(method, arguments, 10000, bus);
         if (outcome.kind != AutomationClient::Outcome::Kind::answered)

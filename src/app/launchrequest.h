@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -16,12 +17,17 @@ struct LaunchRequest
     QStringList files; // absolute paths, in the order given
     bool startDictation = false; // --start-dictation
     bool fileScreen = false;     // --transcribe-file
+    // The desktop's leave to bring a window forward, which the launcher gives the program it
+    // starts (XDG_ACTIVATION_TOKEN on Wayland, DESKTOP_STARTUP_ID on X11); read before Qt
+    // consumes the variables.
+    QString activationToken;
 
     // The request of these arguments (without the program name), with relative paths
     // taken from `workingDirectory`; a text saying what is wrong otherwise.
     static std::variant<LaunchRequest, QString> parse(const QStringList &arguments, const QString &workingDirectory);
 
     static QString usage();
+    static QString activationTokenOf(const QProcessEnvironment &environment);
 
     // Does it in this process.
     void perform(MurCommands &commands) const;

@@ -138,6 +138,11 @@ void MurCommands::showMainWindow()
     m_window.present();
 }
 
+void MurCommands::setActivationToken(const QString &token)
+{
+    m_window.setActivationToken(token);
+}
+
 void MurCommands::showMenuWindow()
 {
     Q_EMIT menuWindowRequested();

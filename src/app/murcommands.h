@@ -67,6 +67,8 @@ public:
     // absolute path or a file URL; anything else is refused (false) and changes nothing.
     Q_INVOKABLE bool openFiles(const QStringList &files);
     Q_INVOKABLE void showMainWindow();
+    // The launcher's leave to take the focus, used by the next showMainWindow().
+    void setActivationToken(const QString &token);
     // The small window of the tray icon, which the scene shows.
     Q_INVOKABLE void showMenuWindow();
 

@@ -15,7 +15,11 @@ public:
     void setWindow(QWindow *window) { m_window = window; }
 
     void present() override;
+    void setActivationToken(const QString &token) override { m_activationToken = token; }
 
 private:
+    void handOverToken(const QString &token);
+
     QPointer<QWindow> m_window;
+    QString m_activationToken;
 };

@@ -7,6 +7,8 @@ class FakeMainWindowHost final : public MainWindowHost
 {
 public:
     void present() override { ++presented; }
+    void setActivationToken(const QString &token) override { activationToken = token; }
 
     int presented = 0;
+    QString activationToken;
 };

@@ -20,6 +20,7 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
 #include <sys/mman.h>
@@ -27,6 +28,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <wayland-client.h>
+#include <xcb/xcb.h>
 #include <xkbcommon/xkbcommon.h>
 
 namespace {
@@ -823,6 +825,61 @@ bool WaylandSession::pressChord(const QList<quint32> &keys)
     for (auto code = keys.crbegin(); code != keys.crend(); ++code)
         wl_proxy_marshal(m_fakeInput, fakeInputKeyboardKey, *code, uint32_t(0));
     return wl_display_roundtrip(m_display) >= 0 || fail(QStringLiteral("KWin went away"));
+}
+
+QString WaylandSession::announceLaunch()
+{
+    const QByteArray authority = qgetenv("XAUTHORITY");
+    qputenv("XAUTHORITY", m_xauthority.toLocal8Bit());
+    xcb_connection_t *connection = xcb_connect(m_x11Display.toLocal8Bit().constData(), nullptr);
+    qputenv("XAUTHORITY", authority);
+    const auto disconnect = qScopeGuard([&] { xcb_disconnect(connection); });
+    if (xcb_connection_has_error(connection)) {
+        fail(QStringLiteral("no connection to the X display"));
+        return {};
+    }
+    const auto atom = [&](const char *name) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return value;
+    };
+    // The server's time: the stamp of a property change on a window of our own.
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const xcb_window_t window = xcb_generate_id(connection);
+    const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_create_window(connection, 0, window, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, 0, XCB_CW_EVENT_MASK,
+                      &events);
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 1, "L");
+    xcb_flush(connection);
+    xcb_timestamp_t time = 0;
+    while (time == 0) {
+        xcb_generic_event_t *event = xcb_wait_for_event(connection);
+        if (!event)
+            break;
+        if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY)
+            time = reinterpret_cast<xcb_property_notify_event_t *>(event)->time;
+        std::free(event);
+    }
+    const QByteArray id = "test-launcher-" + QByteArray::number(++m_launches) + "_TIME" + QByteArray::number(time);
+    const QByteArray message = "new: ID=\"" + id + "\" NAME=\"Murmel\" SCREEN=0" + QByteArray(1, '\0');
+    xcb_client_message_event_t piece{};
+    piece.response_type = XCB_CLIENT_MESSAGE;
+    piece.format = 8;
+    piece.window = window;
+    piece.type = atom("_NET_STARTUP_INFO_BEGIN");
+    const xcb_atom_t more = atom("_NET_STARTUP_INFO");
+    for (qsizetype offset = 0; offset < message.size(); offset += 20) {
+        std::memset(piece.data.data8, 0, sizeof piece.data.data8);
+        std::memcpy(piece.data.data8, message.constData() + offset,
+                    size_t(std::min<qsizetype>(20, message.size() - offset)));
+        xcb_send_event(connection, 0, root, XCB_EVENT_MASK_PROPERTY_CHANGE, reinterpret_cast<const char *>(&piece));
+        piece.type = more;
+    }
+    xcb_destroy_window(connection, window);
+    xcb_flush(connection);
+    return QString::fromLatin1(id);
 }
 
 QString WaylandSession::managedX11Window(const QString &title) const

@@ -70,6 +70,11 @@ public:
     // window above it closes.
     bool focus(const QString &title);
 
+    // Announces a launch on the X side as a launcher does (X startup notification, stamped
+    // with the X server's time now) and returns its id, for DESKTOP_STARTUP_ID; empty, with
+    // error() saying why, when the X display cannot be reached.
+    QString announceLaunch();
+
     // Waits until a client owns the name on the session's bus; false, with error() saying
     // why, when none did in time.
     bool waitForBusName(const QString &name);
@@ -134,6 +139,7 @@ private:
     QString m_xauthority;
     QString m_swaySocket;
     int m_scripts = 0;
+    int m_launches = 0;
     QString m_error;
 };
 
