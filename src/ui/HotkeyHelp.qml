@@ -13,6 +13,8 @@ ColumnLayout {
     visible: desktopHotkey.problem !== "" || desktopHotkey.offersGnomeShortcut || desktopHotkey.offersSwayLine || desktopHotkey.offersCommand
     spacing: 8
     Layout.fillWidth: true
+    // The user may have changed GNOME's shortcuts in its own settings since.
+    Component.onCompleted: desktopHotkey.refresh()
 
     // A line the user copies into their settings, selectable and with a Copy button.
     component CopyableLine: RowLayout {
