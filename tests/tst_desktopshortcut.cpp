@@ -92,7 +92,7 @@ private Q_SLOTS:
         QTemporaryDir bin;
         const QByteArray path = qgetenv("PATH");
         const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
-        qputenv("PATH", bin.path().toLocal8Bit() + ':' + path);
+        qputenv("PATH", QByteArray(bin.path().toLocal8Bit() + ':' + path));
         QVERIFY(QFile::link(self, bin.filePath(u"murmel"_s)));
         QCOMPARE(DesktopShortcut::toggleCommand(), u"murmel dictation toggle"_s);
         QVERIFY(QFile::remove(bin.filePath(u"murmel"_s)));
