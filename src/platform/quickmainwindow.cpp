@@ -47,6 +47,29 @@ void sendStartupRemove(xcb_connection_t *connection, xcb_window_t from, const QB
     }
 }
 
+// Asks the window manager for the focus as the application does after a user's action, with
+// the time of that action: the launch's, which an X11 startup id carries after "_TIME".
+// Window managers weigh it against the user's last input elsewhere (KWin's focus-stealing
+// prevention); Qt's own request carries Murmel's last input instead, which is older.
+void requestActivation(xcb_connection_t *connection, xcb_window_t window, const QByteArray &id)
+{
+    const qsizetype at = id.lastIndexOf("_TIME");
+    bool ok = false;
+    const uint32_t time = at >= 0 ? id.mid(at + 5).toUInt(&ok) : 0;
+    if (!ok)
+        return;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom(connection, "_NET_ACTIVE_WINDOW");
+    event.data.data32[0] = 1; // from an application
+    event.data.data32[1] = time;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&event));
+}
+
 } // namespace
 
 void QuickMainWindow::present()
@@ -76,16 +99,18 @@ void QuickMainWindow::handOverToken(const QString &token)
     auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     if (!x11)
         return;
-    // The window's startup id names the launch that asked for it. X11 window managers (and
-    // XWayland's: mutter, KWin, which take xdg-activation tokens as startup ids) bring a
-    // mapped window forward when it changes, or map a hidden one focused, with that launch's
-    // time instead of Murmel's last input, which the focus-stealing rules would hold back.
+    // The window's startup id names the launch that asked for it: mutter (which also takes its
+    // xdg-activation tokens as startup ids) brings a mapped window forward when the id
+    // changes, or maps a hidden one focused, with the launch's time rather than Murmel's last
+    // input, which its focus-stealing rules would hold back. Window managers that go by the
+    // activation request alone (KWin) get the launch's time there.
     xcb_connection_t *connection = x11->connection();
     const QByteArray id = token.toUtf8();
     const auto window = xcb_window_t(m_window->winId());
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom(connection, "_NET_STARTUP_ID"),
                         atom(connection, "UTF8_STRING"), 8, uint32_t(id.size()), id.constData());
     sendStartupRemove(connection, window, id);
+    requestActivation(connection, window, id);
     xcb_flush(connection);
     qCInfo(lcPlatform) << "the main window comes forward with the launcher's activation token";
 }
