@@ -7,6 +7,7 @@
 #include "insert/textinserter.h"
 #include "platform/atspifocustracker.h"
 #include "platform/qtclipboard.h"
+#include "platform/x11clipboard.h"
 #include "platform/x11focusprobe.h"
 #include "platform/x11keyboardinjector.h"
 #include "secretservicesession.h"
@@ -19,6 +20,7 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QFile>
+#include <QProcess>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QScopeGuard>
@@ -406,6 +408,34 @@ private Q_SLOTS:
         QCOMPARE(editable(), Editable::unknown);
         // And a paste still goes there.
         QVERIFY(m_inserter->focusedElementIsEditable());
+    }
+
+    // Where the desktop copies the clipboard over to other clients (mutter, from XWayland to
+    // Wayland), keys must not paste before it has: another client reading the text is the
+    // sign. A wait with no reader ends all the same.
+    void clipboardCountsAsSharedOnceRead()
+    {
+        X11Clipboard clipboard;
+        QVERIFY(clipboard.setText(QStringLiteral("shared")));
+        bool shared = false;
+        const auto wait = [](X11Clipboard &from, bool &done) -> QCoro::Task<> {
+            co_await from.whenShared();
+            done = true;
+        };
+        auto waiting = wait(clipboard, shared);
+        QTest::qWait(300);
+        QVERIFY(!shared);
+        QProcess reader;
+        reader.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+        QTRY_VERIFY(shared);
+        QTRY_COMPARE(reader.state(), QProcess::NotRunning);
+        QCOMPARE(reader.readAllStandardOutput(), QByteArray("shared"));
+        QVERIFY(clipboard.whenShared().isReady());
+
+        QVERIFY(clipboard.setText(QStringLiteral("again")));
+        auto unread = clipboard.whenShared();
+        QVERIFY(!unread.isReady());
+        QCoro::waitFor(std::move(unread));
     }
 };
 

@@ -168,6 +168,8 @@ QCoro::Task<TextInsertionResult> TextInserter::insert(QString text, TextInsertio
         co_return TextInsertionResult::copied;
     }
 
+    auto sharing = m_clipboard.whenShared();
+    co_await std::move(sharing);
     const KeyboardInjector::PasteKeys keys = pasteKeysFor(target.windowClass);
     if (keys == KeyboardInjector::PasteKeys::shiftInsert && !m_clipboard.setPrimaryText(text)) {
         qCDebug(lcInsert) << "the primary selection did not take the text; not pasting into" << target.windowClass;

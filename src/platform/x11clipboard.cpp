@@ -2,10 +2,12 @@
 
 #include "app/logging.h"
 
+#include <QCoroSignal>
 #include <QSocketNotifier>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -61,7 +63,19 @@ bool X11Clipboard::isAvailable() const
 
 bool X11Clipboard::setText(const QString &text)
 {
-    return own(clipboard, text);
+    const bool owned = own(clipboard, text);
+    // Requests answered while taking the selection were for the text before.
+    m_readSinceWrite = false;
+    return owned;
+}
+
+QCoro::Task<> X11Clipboard::whenShared()
+{
+    if (m_readSinceWrite)
+        co_return;
+    auto reading = qCoro(this, &X11Clipboard::clipboardRead, shareTimeout);
+    if (!(co_await std::move(reading)))
+        qCInfo(lcPlatform) << "no other client read the clipboard within" << shareTimeout.count() << "ms";
 }
 
 bool X11Clipboard::setPrimaryText(const QString &text)
@@ -173,6 +187,8 @@ void X11Clipboard::answer(const void *generic)
         xcb_send_event(m_connection, 0, request->requestor, XCB_EVENT_MASK_NO_EVENT,
                        reinterpret_cast<const char *>(&notify));
         xcb_flush(m_connection);
+        if (served && which == clipboard && !std::exchange(m_readSinceWrite, true))
+            Q_EMIT clipboardRead();
         break;
     }
     default:

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+
+#include <chrono>
 #include <memory>
 
 struct xcb_connection_t;
@@ -30,6 +32,15 @@ public:
     bool isAvailable() const;
     bool setText(const QString &text) override;
     bool setPrimaryText(const QString &text) override;
+    // Once another client has read the clipboard since the last write (mutter reads it to
+    // offer it to Wayland clients), or after `shareTimeout`.
+    QCoro::Task<> whenShared() override;
+
+    static constexpr std::chrono::milliseconds shareTimeout{1000};
+
+Q_SIGNALS:
+    // Another client read the CLIPBOARD selection we own.
+    void clipboardRead();
 
 private:
     enum Selection { clipboard = 0, primary = 1 };
@@ -44,5 +55,6 @@ private:
     uint32_t m_atoms[9] = {};
     QString m_texts[2];
     bool m_owned[2] = {false, false};
+    bool m_readSinceWrite = false;
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
