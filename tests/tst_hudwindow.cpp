@@ -1,16 +1,19 @@
 // The dictation display's real window on a private X display with openbox: where it
 // appears, that it never takes the focus from the application the user types in, that its
-// stop button works, and what each state draws.
+// stop button works, what each state draws, and that it survives coming and going hundreds
+// of times, there and on headless sway.
 //
 // The test process owns the display (Xvfb and openbox) and runs the checks in a child copy
 // of itself on that display with the xcb platform, so the checks' QGuiApplication never
-// sees the offscreen platform the suite sets for everyone.
+// sees the offscreen platform the suite sets for everyone. On sway the child runs further
+// copies in a session of their own, with the stress function alone.
 #include "childprocess.h"
 #include "desktopsession.h"
 #include "dictation/hudcontroller.h"
 #include "fakes/fakeannouncer.h"
 #include "platform/quickhudpanel.h"
 #include "textwindowprocess.h"
+#include "waylandsession.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -18,6 +21,7 @@
 #include <QProcess>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
@@ -34,6 +38,7 @@ Q_IMPORT_QML_PLUGIN(MurmelPlugin)
 namespace {
 
 constexpr char onDisplayVariable[] = "MURMEL_TEST_HUD_ON_DISPLAY";
+constexpr char stressFunction[] = "survivesComingAndGoing";
 
 // Runs an X tool (xdotool, xprop) on this process's display; its standard output.
 QString run(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
@@ -132,7 +137,11 @@ const QColor eyeRing(140, 112, 232);
 // A display with its controller, as the application wires them.
 struct HUDUnderTest
 {
-    HUDUnderTest() { panel.setController(&hud); }
+    explicit HUDUnderTest(bool unmanaged = false)
+        : panel(unmanaged)
+    {
+        panel.setController(&hud);
+    }
 
     QuickHUDPanel panel;
     FakeAnnouncer announcer;
@@ -148,7 +157,8 @@ class TestHUDWindow final : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        // Never the offscreen platform the suite sets, but the one the parent chose.
+        QCOMPARE(QGuiApplication::platformName(), qEnvironmentVariable(onDisplayVariable));
         QVERIFY(QGuiApplication::primaryScreen());
         QCOMPARE(QGuiApplication::primaryScreen()->geometry(), QRect(0, 0, 1280, 800));
     }
@@ -321,6 +331,98 @@ private Q_SLOTS:
         QCOMPARE(picture.size(), QSize(260, 60) * window->devicePixelRatio());
     }
 
+    // Mesa's software renderer, drawing on Qt Quick's render thread, once took Murmel down
+    // while the display came and went. Hundreds of dictations in a row, some gone before the
+    // window system has answered, some ending and starting again in one go while the bars
+    // follow the microphone, must leave the process up and the display where the last call
+    // put it, still drawing.
+    void survivesComingAndGoing()
+    {
+        // Set up as Murmel sets it up in a Wayland session, in the copies on sway.
+        HUDUnderTest display(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+        QRandomGenerator random(20261208);
+        const auto listen = [&] {
+            for (int level = random.bounded(1, 12); level > 0; --level) {
+                display.hud.setLevel(float(random.generateDouble()));
+                QTest::qWait(random.bounded(8));
+            }
+        };
+        for (int cycle = 0; cycle < 300; ++cycle) {
+            display.hud.show();
+            switch (cycle % 4) {
+            case 0:
+                display.panel.dismiss();
+                QVERIFY(!display.hud.isVisible());
+                break;
+            case 1:
+                listen();
+                display.panel.dismiss();
+                display.hud.show();
+                QVERIFY(display.hud.isVisible());
+                listen();
+                display.hud.hide(0);
+                break;
+            case 2:
+                QTest::qWait(random.bounded(30));
+                display.hud.showWorking();
+                QTest::qWait(random.bounded(30));
+                display.hud.hide(random.bounded(20));
+                break;
+            case 3:
+                // The next dictation starts while this confirmation still shows.
+                display.hud.confirm(QStringLiteral("Inserted"));
+                break;
+            }
+            if (random.bounded(2))
+                QTest::qWait(random.bounded(25));
+        }
+
+        display.hud.show();
+        QQuickWindow *window = display.panel.window();
+        QTRY_VERIFY(window->isVisible() && window->isExposed());
+        // Ended and started again in one go, it comes back and draws; ended, started and
+        // ended again, it stays down.
+        display.panel.dismiss();
+        display.hud.show();
+        QTRY_VERIFY(window->isVisible() && window->isExposed());
+        QTRY_VERIFY(pixelsNear(window->grabWindow(), panelColour, 2) > 5000);
+        display.panel.dismiss();
+        display.hud.show();
+        display.panel.dismiss();
+        QVERIFY(!display.hud.isVisible());
+        QTRY_VERIFY(!window->isExposed());
+        QVERIFY(!window->isVisible());
+    }
+
+    // The same in a copy of this test on headless sway: with Qt's Wayland platform, which a user
+    // who sets QT_QPA_PLATFORM gets, and on XWayland, where Murmel puts its windows itself.
+    void survivesComingAndGoingOnSway_data()
+    {
+        QTest::addColumn<QString>("platform");
+        QTest::newRow("wayland") << QStringLiteral("wayland");
+        QTest::newRow("xwayland") << QStringLiteral("xcb");
+    }
+
+    void survivesComingAndGoingOnSway()
+    {
+        QFETCH(QString, platform);
+        if (const QString missing = WaylandSession::missingProgram(WaylandSession::Compositor::sway);
+            !missing.isEmpty())
+            QSKIP(qPrintable(missing + QStringLiteral(" is not installed")));
+        WaylandSession session(WaylandSession::Compositor::sway);
+        QVERIFY2(session.start(), qPrintable(session.error()));
+        QProcessEnvironment variables;
+        variables.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        variables.insert(QString::fromLatin1(onDisplayVariable), platform);
+        QProcess copy;
+        copy.setProcessChannelMode(QProcess::ForwardedChannels);
+        session.launch(copy, QCoreApplication::applicationFilePath(), {QString::fromLatin1(stressFunction)},
+                       variables);
+        QVERIFY2(copy.waitForFinished(60000), "the copy on sway did not finish within 60 s");
+        QCOMPARE(copy.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(copy.exitCode(), 0);
+    }
+
 private:
     // The middle of the eye button where the X server has the window, or a null point.
     static QPoint stopButtonPosition(HUDUnderTest &display)
@@ -360,7 +462,11 @@ int main(int argc, char **argv)
     }
     QProcessEnvironment environment = desktop.environment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    environment.insert(QString::fromLatin1(onDisplayVariable), QStringLiteral("1"));
+    environment.insert(QString::fromLatin1(onDisplayVariable), QStringLiteral("xcb"));
+    // Mesa's software renderer, which machines without a GPU driver draw with, and Qt Quick's
+    // threaded render loop, whichever the driver here would get.
+    environment.insert(QStringLiteral("LIBGL_ALWAYS_SOFTWARE"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("QSG_RENDER_LOOP"), QStringLiteral("threaded"));
     QProcess checks;
     checks.setProcessEnvironment(environment);
     checks.setProcessChannelMode(QProcess::ForwardedChannels);

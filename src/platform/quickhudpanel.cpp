@@ -31,6 +31,12 @@ QuickHUDPanel::QuickHUDPanel(bool unmanaged, QObject *parent)
     : QObject(parent)
     , m_unmanaged(unmanaged)
 {
+    // Long past the window system's answer to a hide, and short enough to pass unnoticed;
+    // it only matters when the answer never comes (sway's X window manager can map a window
+    // whose hide overtook its show, and then no unmapping follows).
+    m_revealTimer.setSingleShot(true);
+    m_revealTimer.setInterval(200);
+    connect(&m_revealTimer, &QTimer::timeout, this, &QuickHUDPanel::reveal);
 }
 
 QuickHUDPanel::~QuickHUDPanel() = default;
@@ -88,6 +94,7 @@ bool QuickHUDPanel::create(HUDModel &model)
     view->resize(width, height);
     view->setMinimumSize({width, height});
     view->setMaximumSize({width, height});
+    view->installEventFilter(this);
     m_view = std::move(view);
     return true;
 }
@@ -114,6 +121,22 @@ void QuickHUDPanel::present(HUDModel &model)
     QQuickItem *root = m_view->rootObject();
     if (root->property("hudModel").value<QObject *>() != &model)
         root->setProperty("hudModel", QVariant::fromValue<QObject *>(&model));
+    // Exposure reaches the window as queued events, each saying what the window system
+    // thought when it was sent. Shown again before the last hide has come through, the
+    // window takes an exposure of its old surface for the new one: on Wayland Qt Quick then
+    // draws into a surface the compositor has not configured, a protocol error that ends the
+    // connection; on X11 Qt takes the window for still mapped and skips its window manager
+    // state. So the window comes up once the hide is through.
+    if (!m_view->isVisible() && m_view->isExposed()) {
+        m_revealTimer.start();
+        return;
+    }
+    reveal();
+}
+
+void QuickHUDPanel::reveal()
+{
+    m_revealTimer.stop();
     place();
     m_view->show();
     // Above the other always-on-top windows too, without activating anything.
@@ -122,13 +145,22 @@ void QuickHUDPanel::present(HUDModel &model)
 
 void QuickHUDPanel::dismiss()
 {
+    m_revealTimer.stop();
     if (m_view)
         m_view->hide();
 }
 
 bool QuickHUDPanel::isVisible() const
 {
-    return m_view && m_view->isVisible();
+    return m_view && (m_view->isVisible() || m_revealTimer.isActive());
+}
+
+bool QuickHUDPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    // The hide's own unexposure comes after every exposure sent before it.
+    if (m_revealTimer.isActive() && event->type() == QEvent::Expose && !m_view->isExposed())
+        reveal();
+    return QObject::eventFilter(watched, event);
 }
 
 QQuickWindow *QuickHUDPanel::window() const

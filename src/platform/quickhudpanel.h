@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRect>
+#include <QTimer>
 
 #include <memory>
 
@@ -18,7 +19,9 @@ class QQuickWindow;
 //
 // The window is created by the first present() and kept for the life of the panel. If the
 // QML cannot be loaded, the failure is logged once and the panel stays invisible; the
-// dictation goes on without a display.
+// dictation goes on without a display. A present() right after a dismiss() may put the window
+// up a moment later, once the window system has taken the window down; isVisible() is true
+// from the present() on.
 class QuickHUDPanel final : public QObject, public HUDPanel
 {
     Q_OBJECT
@@ -51,10 +54,17 @@ public:
     // bottom edge bottomMargin above the area's bottom.
     static QRect placement(const QRect &available);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     bool create(HUDModel &model);
     void place();
+    void reveal();
 
+    // Runs while a present() waits for the window system to take in the last dismiss(). It
+    // outlives the view, whose events it is checked against.
+    QTimer m_revealTimer;
     std::unique_ptr<QQuickView> m_view;
     QPointer<HUDController> m_controller;
     bool m_failed = false;
