@@ -23,6 +23,7 @@
 #include <QQuickWindow>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
@@ -338,6 +339,16 @@ private Q_SLOTS:
     // put it, still drawing.
     void survivesComingAndGoing()
     {
+        // Qt 6.8's Wayland platform lets its render thread finish a frame of a window that is
+        // being hidden, and says so when it finds the surface already gone: a dropped frame of
+        // a window going away, which this test does hundreds of times on purpose. Every other
+        // warning still fails the test.
+        static QtMessageHandler previous = nullptr;
+        previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+            if (!(type == QtWarningMsg && text.startsWith(u"eglSwapBuffers failed with 0x300d, surface: 0x0")))
+                previous(type, context, text);
+        });
+        const auto restore = qScopeGuard([] { qInstallMessageHandler(previous); });
         // Set up as Murmel sets it up in a Wayland session, in the copies on sway.
         HUDUnderTest display(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
         QRandomGenerator random(20261208);
