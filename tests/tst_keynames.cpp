@@ -14,21 +14,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("keyCode");
         QTest::addColumn<QString>("name");
+        // A sample of the table: keys people pick, the two deletes and the function keys on
+        // both sides of the gaps in the evdev codes (F11, F12, F13).
         const QList<std::pair<int, QString>> keys{
-            {57, u"Space"_s},     {28, u"Return"_s},   {96, u"Enter"_s},  {15, u"Tab"_s},  {1, u"Esc"_s},
-            {14, u"Delete"_s},    {111, u"Fwd Del"_s}, {104, u"Page Up"_s}, {109, u"Page Down"_s},
-            {102, u"Home"_s},     {107, u"End"_s},     {105, u"←"_s},     {106, u"→"_s},   {108, u"↓"_s},
-            {103, u"↑"_s},        {355, u"Clear"_s},   {59, u"F1"_s},     {60, u"F2"_s},   {61, u"F3"_s},
-            {62, u"F4"_s},        {63, u"F5"_s},       {64, u"F6"_s},     {65, u"F7"_s},   {66, u"F8"_s},
-            {67, u"F9"_s},        {68, u"F10"_s},      {87, u"F11"_s},    {88, u"F12"_s},  {183, u"F13"_s},
-            {184, u"F14"_s},      {185, u"F15"_s},     {186, u"F16"_s},
+            {57, u"Space"_s}, {28, u"Return"_s}, {96, u"Enter"_s},  {1, u"Esc"_s},    {14, u"Delete"_s},
+            {111, u"Fwd Del"_s}, {104, u"Page Up"_s}, {105, u"←"_s}, {355, u"Clear"_s}, {68, u"F10"_s},
+            {87, u"F11"_s},   {88, u"F12"_s},    {183, u"F13"_s},   {186, u"F16"_s},
         };
-        QCOMPARE(keys.size(), 32);
         for (const auto &[code, name] : keys)
             QTest::addRow("%d %s", code, qPrintable(name)) << code << name;
     }
 
-    // The name wins over whatever the key types: Space types " ", Return "\r", Tab "\t".
+    // The name wins over whatever the key types: Space types " ", Return "\r".
     void specialKeys()
     {
         QFETCH(int, keyCode);
