@@ -37,50 +37,14 @@ std::optional<QString> readString(QStringView text, qsizetype &position)
         const QChar character = text[position++];
         if (character == quote)
             return value;
-        if (character != u'\\') {
-            value += character;
-            continue;
-        }
-        if (position >= text.size())
-            return std::nullopt;
-        const QChar escaped = text[position++];
-        switch (escaped.unicode()) {
-        case u'a':
-            value += u'\a';
-            break;
-        case u'b':
-            value += u'\b';
-            break;
-        case u'f':
-            value += u'\f';
-            break;
-        case u'n':
-            value += u'\n';
-            break;
-        case u'r':
-            value += u'\r';
-            break;
-        case u't':
-            value += u'\t';
-            break;
-        case u'v':
-            value += u'\v';
-            break;
-        case u'u':
-        case u'U': {
-            const qsizetype digits = escaped == u'u' ? 4 : 8;
-            bool ok = false;
-            const auto codePoint =
-                static_cast<char32_t>(text.mid(position, digits).toUInt(&ok, 16));
-            if (!ok || position + digits > text.size() || codePoint > 0x10FFFF)
+        // A backslash makes the next character stand for itself: the quotes and the backslash
+        // are all Murmel writes escaped, and dconf paths and accelerators carry nothing else.
+        if (character == u'\\') {
+            if (position >= text.size())
                 return std::nullopt;
-            value += QString::fromUcs4(&codePoint, 1);
-            position += digits;
-            break;
-        }
-        default:
-            // A quote of either kind and the backslash itself stand for themselves.
-            value += escaped;
+            value += text[position++];
+        } else {
+            value += character;
         }
     }
     return std::nullopt;
@@ -138,32 +102,9 @@ std::optional<QStringList> GVariantText::stringArray(QStringView text)
 
 QString GVariantText::literal(QStringView value)
 {
-    QString text = u"'"_s;
-    for (const QChar character : value) {
-        switch (character.unicode()) {
-        case u'\\':
-            text += u"\\\\"_s;
-            break;
-        case u'\'':
-            text += u"\\'"_s;
-            break;
-        case u'\n':
-            text += u"\\n"_s;
-            break;
-        case u'\t':
-            text += u"\\t"_s;
-            break;
-        case u'\r':
-            text += u"\\r"_s;
-            break;
-        default:
-            if (character.unicode() < 0x20 || character.unicode() == 0x7F)
-                text += u"\\u"_s + QString::number(character.unicode(), 16).rightJustified(4, u'0');
-            else
-                text += character;
-        }
-    }
-    return text + u'\'';
+    QString text = value.toString();
+    text.replace(u'\\', u"\\\\"_s).replace(u'\'', u"\\'"_s);
+    return u'\'' + text + u'\'';
 }
 
 GnomeCustomShortcut::GnomeCustomShortcut(std::chrono::milliseconds timeout, QObject *parent)

@@ -66,7 +66,7 @@ private:
 // two types the entry uses. Pure functions, any thread.
 namespace GVariantText {
 
-// A string in either quote style, with GVariant's backslash escapes.
+// A string in either quote style; a backslash makes the next character stand for itself.
 std::optional<QString> string(QStringView text);
 
 // An array of strings, "['/a/', \"/b/\"]" or "@as []"; nothing for anything else, so that a
