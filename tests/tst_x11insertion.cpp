@@ -430,12 +430,14 @@ private Q_SLOTS:
         QTRY_VERIFY(shared);
         QTRY_COMPARE(reader.state(), QProcess::NotRunning);
         QCOMPARE(reader.readAllStandardOutput(), QByteArray("shared"));
-        QVERIFY(clipboard.whenShared().isReady());
+        auto read = clipboard.whenShared();
+        QVERIFY(read.isReady());
+        QVERIFY(QCoro::waitFor(std::move(read)));
 
         QVERIFY(clipboard.setText(QStringLiteral("again")));
         auto unread = clipboard.whenShared();
         QVERIFY(!unread.isReady());
-        QCoro::waitFor(std::move(unread));
+        QVERIFY(!QCoro::waitFor(std::move(unread)));
     }
 };
 

@@ -16,9 +16,9 @@ public:
     // Also makes `text` the primary selection, which xterm's Shift+Insert pastes; false
     // when the primary selection does not hold it afterwards (or there is none).
     virtual bool setPrimaryText(const QString &text) = 0;
-    // Done once every application would paste the last setText(): at once where the write
+    // Whether every application would now paste the last setText(): at once where the write
     // itself reaches them all; where the desktop copies it over to other clients (mutter
-    // from XWayland to Wayland), once it has, or after a short wait. Keys that paste sooner
-    // may paste the clipboard as it was.
-    virtual QCoro::Task<> whenShared() { co_return; }
+    // from XWayland to Wayland), true once it has, false when it has not after a short wait.
+    // Keys that paste before may paste the clipboard as it was.
+    virtual QCoro::Task<bool> whenShared() { co_return true; }
 };

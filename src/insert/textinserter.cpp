@@ -168,8 +168,12 @@ QCoro::Task<TextInsertionResult> TextInserter::insert(QString text, TextInsertio
         co_return TextInsertionResult::copied;
     }
 
+    // Pasting before the desktop has the new text would paste the old one into the document.
     auto sharing = m_clipboard.whenShared();
-    co_await std::move(sharing);
+    if (!co_await std::move(sharing)) {
+        qCWarning(lcInsert) << "the desktop did not take the new clipboard over in time; not pasting";
+        co_return TextInsertionResult::copied;
+    }
     const KeyboardInjector::PasteKeys keys = pasteKeysFor(target.windowClass);
     if (keys == KeyboardInjector::PasteKeys::shiftInsert && !m_clipboard.setPrimaryText(text)) {
         qCDebug(lcInsert) << "the primary selection did not take the text; not pasting into" << target.windowClass;

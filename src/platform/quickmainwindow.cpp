@@ -112,5 +112,6 @@ void QuickMainWindow::handOverToken(const QString &token)
     sendStartupRemove(connection, window, id);
     requestActivation(connection, window, id);
     xcb_flush(connection);
-    qCInfo(lcPlatform) << "the main window comes forward with the launcher's activation token";
+    // Whether the window manager grants it is its own decision; nothing here can read it back.
+    qCInfo(lcPlatform) << "the main window asked for the focus with the launcher's activation token";
 }

@@ -69,13 +69,12 @@ bool X11Clipboard::setText(const QString &text)
     return owned;
 }
 
-QCoro::Task<> X11Clipboard::whenShared()
+QCoro::Task<bool> X11Clipboard::whenShared()
 {
     if (m_readSinceWrite)
-        co_return;
+        co_return true;
     auto reading = qCoro(this, &X11Clipboard::clipboardRead, shareTimeout);
-    if (!(co_await std::move(reading)))
-        qCInfo(lcPlatform) << "no other client read the clipboard within" << shareTimeout.count() << "ms";
+    co_return (co_await std::move(reading)).has_value();
 }
 
 bool X11Clipboard::setPrimaryText(const QString &text)

@@ -32,9 +32,9 @@ public:
     bool isAvailable() const;
     bool setText(const QString &text) override;
     bool setPrimaryText(const QString &text) override;
-    // Once another client has read the clipboard since the last write (mutter reads it to
-    // offer it to Wayland clients), or after `shareTimeout`.
-    QCoro::Task<> whenShared() override;
+    // True once another client has read the clipboard since the last write (mutter reads it
+    // to offer it to Wayland clients); false when none has within `shareTimeout`.
+    QCoro::Task<bool> whenShared() override;
 
     static constexpr std::chrono::milliseconds shareTimeout{1000};
 
