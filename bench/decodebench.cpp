@@ -1,7 +1,7 @@
 // Decodes one file with AudioFileDecoder and prints the sample count, the seconds it
 // took and how much the process grew while decoding, so bench/decode.sh can set them
 // beside the ffmpeg command's.
-#include "transcripts/audiofiledecoder.h"
+#include "core/transcripts/audiofiledecoder.h"
 
 #include <QElapsedTimer>
 #include <QFile>

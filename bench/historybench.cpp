@@ -1,8 +1,8 @@
 // The history with 10,000 records of 500 characters: how long adding one takes (the whole
 // file is rewritten) and how long one search keystroke takes (the whole list is filtered).
 // Goals: add under 20 ms, search under 5 ms.
-#include "app/preferences.h"
-#include "transcripts/historystore.h"
+#include "core/base/preferences.h"
+#include "core/transcripts/historystore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

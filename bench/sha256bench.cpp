@@ -1,6 +1,6 @@
 // Hashes one file with ModelIntegrity and prints the digest and the seconds it took, so
 // bench/run.sh can set our throughput beside the reference tools' on the same file.
-#include "speech/modelintegrity.h"
+#include "core/speech/modelintegrity.h"
 
 #include <QElapsedTimer>
 #include <QString>

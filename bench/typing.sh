@@ -8,9 +8,9 @@ set -euo pipefail
 build_dir=$(cd "${1:-build}" && pwd)
 runs=${2:-3}
 bench="$build_dir/bench/typingspeed"
-window="$build_dir/tests/textwindow"
+window="$build_dir/tests/tools/textwindow"
 [[ -x $bench && -x $window ]] || { echo "build first: make build" >&2; exit 1; }
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QT_LOGGING_RULES="murmel.*.info=false" QT_QPA_PLATFORM=offscreen \
-    MURMEL_REMOTE_DESKTOP_MOCK="$root/tests/remotedesktopportal.py" "$bench" "$window" "$runs"
+    MURMEL_REMOTE_DESKTOP_MOCK="$root/tests/support/remotedesktopportal.py" "$bench" "$window" "$runs"

@@ -7,12 +7,12 @@
 #include "desktopsession.h"
 #include "waylandsession.h"
 
-#include "insert/keyboardinjector.h"
-#include "platform/portalkeyboardinjector.h"
+#include "core/desktop/keyboardinjector.h"
+#include "platform/portal/portalkeyboardinjector.h"
 #include "platform/wayland/fakeinputinjector.h"
 #include "platform/wayland/virtualkeyboardinjector.h"
 #include "platform/wayland/waylandconnection.h"
-#include "platform/x11keyboardinjector.h"
+#include "platform/x11/x11keyboardinjector.h"
 
 #include <QCoroTask>
 #include <QDBusConnection>

@@ -24,4 +24,4 @@ if(GIT_FOUND)
 endif()
 message(STATUS "Murmel ${PROJECT_VERSION} build ${MURMEL_BUILD}")
 # On the one file that reads it, so a new build number recompiles that file alone.
-set_property(SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/app/appinfo.cpp APPEND PROPERTY COMPILE_DEFINITIONS MURMEL_BUILD="${MURMEL_BUILD}")
+set_property(SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/base/appinfo.cpp APPEND PROPERTY COMPILE_DEFINITIONS MURMEL_BUILD="${MURMEL_BUILD}")

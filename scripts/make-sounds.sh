@@ -3,10 +3,10 @@
 # second, normalised to a peak of -1 dBFS. The results are committed; run this only to
 # change a sound.
 #
-#   scripts/make-sounds.sh [output-folder]   (default: src/platform/sounds)
+#   scripts/make-sounds.sh [output-folder]   (default: src/platform/audio/sounds)
 set -eu
 
-out=${1:-$(dirname "$0")/../src/platform/sounds}
+out=${1:-$(dirname "$0")/../src/platform/audio/sounds}
 mkdir -p "$out"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -1,15 +1,15 @@
-#include "application.h"
+#include "app/application.h"
 
-#include "app/logging.h"
-#include "app/preferencekeys.h"
-#include "app/preferences.h"
-#include "platform/audioinputprobe.h"
+#include "core/base/logging.h"
+#include "core/base/preferencekeys.h"
+#include "core/base/preferences.h"
+#include "core/speech/modelstore.h"
+#include "core/speech/workerstop.h"
+#include "core/text/customizationstore.h"
+#include "core/text/keychainhelper.h"
+#include "core/transcripts/historystore.h"
+#include "platform/audio/audioinputprobe.h"
 #include "platform/wayland/keymap.h"
-#include "text/customizationstore.h"
-#include "speech/modelstore.h"
-#include "speech/workerstop.h"
-#include "text/keychainhelper.h"
-#include "transcripts/historystore.h"
 
 #include <QDBusConnection>
 #include <QGuiApplication>
@@ -71,6 +71,7 @@ Application::Application()
                  m_session.isWayland() ? FocusProbe::Window::wayland : FocusProbe::Window::x11)
     , m_hudPanel(m_session.isWayland())
     , m_clickObserver({}, m_session.isWayland())
+    , m_keychain(m_secrets)
     , m_sounds(m_soundPlayer)
     , m_voice(m_synthesizer)
     , m_safeInsert(m_keyboard)
@@ -79,7 +80,7 @@ Application::Application()
     , m_hud(m_hudPanel, m_announcer)
     , m_clickInserter(m_clickObserver, m_keyboard, m_inserter, m_hud, m_sounds)
     , m_dictation({m_microphone, Preferences::shared(), ModelStore::shared(), m_hotkeys, m_hud, m_sounds, m_inserter,
-                   m_safeInsert, m_clickInserter, KeychainHelper::shared(), HistoryStore::shared(), m_activity})
+                   m_safeInsert, m_clickInserter, m_keychain, HistoryStore::shared(), m_activity})
     , m_fileModel({ModelStore::shared(), Preferences::shared(), HistoryStore::shared(), m_sounds, m_voice, m_clipboard,
                    m_clickInserter, m_activity})
     , m_commands({m_dictation, m_nav, m_router, m_mainWindow, m_urls, m_updates})
@@ -97,7 +98,7 @@ Application::Application()
                              m_portalKeys.openSession(true);
                      }})
     , m_recorder(m_hotkeys, Preferences::shared(), &m_layout)
-    , m_apiKey(KeychainHelper::shared())
+    , m_apiKey(m_keychain)
     , m_styles(CustomizationStore::shared(), CustomizationListModel::List::styles)
     , m_dictionary(CustomizationStore::shared(), CustomizationListModel::List::rules)
     , m_histories(HistoryStore::shared(), m_clipboard)

@@ -1,58 +1,60 @@
 #pragma once
 
-#include "app/apikeyfield.h"
-#include "app/automationservice.h"
-#include "app/customizationlistmodel.h"
-#include "app/desktophotkey.h"
-#include "app/eyeegg.h"
-#include "app/fileopenrouter.h"
-#include "app/historyviewmodel.h"
-#include "app/loginitem.h"
-#include "app/murcommands.h"
-#include "app/nav.h"
-#include "app/onboarding.h"
-#include "app/permissions.h"
-#include "app/settingsmodel.h"
-#include "app/updatechecker.h"
-#include "dictation/dictationcontroller.h"
-#include "dictation/hotkeymonitor.h"
-#include "dictation/hotkeyrecorder.h"
-#include "dictation/hudcontroller.h"
-#include "dictation/sounds.h"
-#include "dictation/voice.h"
-#include "insert/clickinserter.h"
-#include "insert/clipboardsafeinsertservice.h"
-#include "insert/keyboardroutes.h"
-#include "insert/textinserter.h"
-#include "platform/atspiannouncer.h"
-#include "platform/atspifocustracker.h"
-#include "platform/desktopappearance.h"
-#include "platform/desktopurlopener.h"
-#include "platform/filechooser.h"
-#include "platform/gnomecustomshortcut.h"
-#include "platform/espeaksynthesizer.h"
-#include "platform/logindactivity.h"
-#include "platform/portalhotkeybackend.h"
-#include "platform/portalkeyboardinjector.h"
-#include "platform/pulseaudiosource.h"
-#include "platform/qtclipboard.h"
-#include "platform/qtsoundplayer.h"
-#include "platform/quickhudpanel.h"
-#include "platform/quickmainwindow.h"
-#include "platform/sessiontype.h"
-#include "platform/trayicon.h"
-#include "platform/x11clickobserver.h"
-#include "platform/x11clipboard.h"
-#include "platform/x11focusprobe.h"
-#include "platform/x11hotkeybackend.h"
-#include "platform/x11keyboardinjector.h"
+#include "core/base/loginitem.h"
+#include "core/dictation/dictationcontroller.h"
+#include "core/dictation/hotkeymonitor.h"
+#include "core/dictation/hotkeyrecorder.h"
+#include "core/hud/hudcontroller.h"
+#include "core/hud/sounds.h"
+#include "core/hud/voice.h"
+#include "core/insert/clickinserter.h"
+#include "core/insert/clipboardsafeinsertservice.h"
+#include "core/insert/keyboardroutes.h"
+#include "core/insert/textinserter.h"
+#include "core/text/keychainhelper.h"
+#include "gui/viewmodels/apikeyfield.h"
+#include "gui/viewmodels/customizationlistmodel.h"
+#include "gui/viewmodels/desktophotkey.h"
+#include "gui/viewmodels/eyeegg.h"
+#include "gui/viewmodels/filetranscriptionmodel.h"
+#include "gui/viewmodels/historyviewmodel.h"
+#include "gui/viewmodels/nav.h"
+#include "gui/viewmodels/onboarding.h"
+#include "gui/viewmodels/permissions.h"
+#include "gui/viewmodels/settingsmodel.h"
+#include "platform/audio/espeaksynthesizer.h"
+#include "platform/audio/pulseaudiosource.h"
+#include "platform/audio/qtsoundplayer.h"
+#include "platform/portal/desktopappearance.h"
+#include "platform/portal/filechooser.h"
+#include "platform/portal/portalhotkeybackend.h"
+#include "platform/portal/portalkeyboardinjector.h"
+#include "platform/session/atspiannouncer.h"
+#include "platform/session/atspifocustracker.h"
+#include "platform/session/desktopurlopener.h"
+#include "platform/session/gnomecustomshortcut.h"
+#include "platform/session/logindactivity.h"
+#include "platform/session/qtclipboard.h"
+#include "platform/session/qtkeychainstore.h"
+#include "platform/session/sessiontype.h"
 #include "platform/wayland/datacontrolclipboard.h"
 #include "platform/wayland/fakeinputinjector.h"
 #include "platform/wayland/virtualkeyboardinjector.h"
 #include "platform/wayland/waylandconnection.h"
 #include "platform/wayland/waylandfocusprobe.h"
-#include "platform/xkbkeyboardlayout.h"
-#include "transcripts/filetranscriptionmodel.h"
+#include "platform/x11/x11clickobserver.h"
+#include "platform/x11/x11clipboard.h"
+#include "platform/x11/x11focusprobe.h"
+#include "platform/x11/x11hotkeybackend.h"
+#include "platform/x11/x11keyboardinjector.h"
+#include "platform/x11/xkbkeyboardlayout.h"
+#include "shell/automationservice.h"
+#include "shell/fileopenrouter.h"
+#include "shell/murcommands.h"
+#include "shell/tray/trayicon.h"
+#include "shell/updatechecker.h"
+#include "shell/windows/quickhudpanel.h"
+#include "shell/windows/quickmainwindow.h"
 
 #include <memory>
 
@@ -156,8 +158,11 @@ private:
     XkbKeyboardLayout m_layout;
     DesktopAppearance m_appearance;
     FileChooser m_fileChooser;
+    QtKeychainStore m_secrets;
+    GnomeCustomShortcut m_gnomeShortcut;
 
     // The services over it.
+    KeychainHelper m_keychain;
     Sounds m_sounds;
     Voice m_voice;
     ClipboardSafeInsertService m_safeInsert;
@@ -177,7 +182,6 @@ private:
     AutomationService m_automation;
 
     // The screens' models.
-    GnomeCustomShortcut m_gnomeShortcut;
     DesktopHotkey m_desktopHotkey;
     Permissions m_permissions;
     HotkeyRecorder m_recorder;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dictation/announcer.h"
+#include "core/desktop/announcer.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dictation/audiosource.h"
+#include "core/desktop/audiosource.h"
 
 #include <QList>
 #include <QMutex>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "insert/clickobserver.h"
+#include "core/desktop/clickobserver.h"
 
 // A ClickObserver for unit tests: the test emits the signals itself.
 class FakeClickObserver final : public ClickObserver

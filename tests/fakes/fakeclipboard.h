@@ -1,6 +1,6 @@
 #pragma once
 
-#include "insert/clipboard.h"
+#include "core/desktop/clipboard.h"
 
 // A clipboard in memory that counts its writes, so a test can tell "unchanged" from
 // "written with the same text". With `refuses` set it keeps what it had and says so.

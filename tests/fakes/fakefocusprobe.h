@@ -1,6 +1,6 @@
 #pragma once
 
-#include "insert/focusprobe.h"
+#include "core/desktop/focusprobe.h"
 
 // Answers with whatever the test put in `target`, and counts the questions.
 class FakeFocusProbe final : public FocusProbe

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dictation/hotkeybackend.h"
+#include "core/desktop/hotkeybackend.h"
 
 #include <QList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dictation/hudpanel.h"
+#include "core/desktop/hudpanel.h"
 
 // A HUDPanel for unit tests: counts what it was asked to do and tracks visibility.
 class FakeHUDPanel final : public HUDPanel

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "insert/keyboardinjector.h"
+#include "core/desktop/keyboardinjector.h"
 
 #include <chrono>
 #include <functional>

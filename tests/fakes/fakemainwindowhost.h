@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/mainwindowhost.h"
+#include "core/desktop/mainwindowhost.h"
 
 // A MainWindowHost for unit tests: counts how often the window was brought forward.
 class FakeMainWindowHost final : public MainWindowHost

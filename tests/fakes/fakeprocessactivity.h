@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/processactivity.h"
+#include "core/desktop/processactivity.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dictation/soundplayer.h"
+#include "core/desktop/soundplayer.h"
 
 #include <QStringList>
 

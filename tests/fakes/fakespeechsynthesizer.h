@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dictation/speechsynthesizer.h"
+#include "core/desktop/speechsynthesizer.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/urlopener.h"
+#include "core/desktop/urlopener.h"
 
 #include <QList>
 

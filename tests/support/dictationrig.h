@@ -1,10 +1,16 @@
 #pragma once
 
-#include "app/preferences.h"
-#include "dictation/dictationcontroller.h"
-#include "dictation/hotkeymonitor.h"
-#include "dictation/hudcontroller.h"
-#include "dictation/sounds.h"
+#include "core/base/preferences.h"
+#include "core/dictation/dictationcontroller.h"
+#include "core/dictation/hotkeymonitor.h"
+#include "core/hud/hudcontroller.h"
+#include "core/hud/sounds.h"
+#include "core/insert/clickinserter.h"
+#include "core/insert/clipboardsafeinsertservice.h"
+#include "core/insert/textinserter.h"
+#include "core/speech/modelstore.h"
+#include "core/text/keychainhelper.h"
+#include "core/transcripts/historystore.h"
 #include "fakes/fakeannouncer.h"
 #include "fakes/fakeaudiosource.h"
 #include "fakes/fakeclickobserver.h"
@@ -16,12 +22,6 @@
 #include "fakes/fakeprocessactivity.h"
 #include "fakes/fakesoundplayer.h"
 #include "fakesecretstore.h"
-#include "insert/clickinserter.h"
-#include "insert/clipboardsafeinsertservice.h"
-#include "insert/textinserter.h"
-#include "speech/modelstore.h"
-#include "text/keychainhelper.h"
-#include "transcripts/historystore.h"
 
 #include <memory>
 

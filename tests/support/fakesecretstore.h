@@ -1,6 +1,6 @@
 #pragma once
 
-#include "text/secretstore.h"
+#include "core/desktop/secretstore.h"
 
 #include <QMap>
 #include <QStringList>

@@ -1,8 +1,8 @@
-#include "datacontrolclipboard.h"
+#include "platform/wayland/datacontrolclipboard.h"
 
-#include "app/logging.h"
+#include "core/base/logging.h"
 #include "ext-data-control-v1-client-protocol.h"
-#include "waylandconnection.h"
+#include "platform/wayland/waylandconnection.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "insert/clipboard.h"
+#include "core/desktop/clipboard.h"
 
 #include <QByteArray>
 #include <QHash>

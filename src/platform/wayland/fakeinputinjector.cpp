@@ -1,8 +1,8 @@
-#include "fakeinputinjector.h"
+#include "platform/wayland/fakeinputinjector.h"
 
-#include "app/logging.h"
+#include "core/base/logging.h"
 #include "fake-input-client-protocol.h"
-#include "waylandconnection.h"
+#include "platform/wayland/waylandconnection.h"
 
 #include <QList>
 #include <wayland-client.h>

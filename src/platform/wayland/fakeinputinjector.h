@@ -1,8 +1,8 @@
 #pragma once
 
-#include "insert/keyboardinjector.h"
-#include "keymap.h"
-#include "platform/keyturns.h"
+#include "core/desktop/keyboardinjector.h"
+#include "platform/wayland/keymap.h"
+#include "platform/x11/keyturns.h"
 
 struct org_kde_kwin_fake_input;
 class WaylandConnection;

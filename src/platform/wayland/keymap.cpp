@@ -1,6 +1,6 @@
-#include "keymap.h"
+#include "platform/wayland/keymap.h"
 
-#include "waylandconnection.h"
+#include "platform/wayland/waylandconnection.h"
 
 #include <algorithm>
 #include <sys/mman.h>

@@ -1,8 +1,8 @@
-#include "virtualkeyboardinjector.h"
+#include "platform/wayland/virtualkeyboardinjector.h"
 
-#include "app/logging.h"
+#include "core/base/logging.h"
+#include "platform/wayland/waylandconnection.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
-#include "waylandconnection.h"
 
 #include <QCoroTimer>
 #include <QElapsedTimer>

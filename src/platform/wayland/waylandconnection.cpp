@@ -1,6 +1,6 @@
-#include "waylandconnection.h"
+#include "platform/wayland/waylandconnection.h"
 
-#include "app/logging.h"
+#include "core/base/logging.h"
 
 #include <QSocketNotifier>
 #include <algorithm>

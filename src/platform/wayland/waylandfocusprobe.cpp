@@ -1,8 +1,8 @@
-#include "waylandfocusprobe.h"
+#include "platform/wayland/waylandfocusprobe.h"
 
-#include "platform/atspifocustracker.h"
-#include "waylandconnection.h"
 #include "plasma-window-management-client-protocol.h"
+#include "platform/session/atspifocustracker.h"
+#include "platform/wayland/waylandconnection.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 #include <wayland-client.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "insert/focusprobe.h"
+#include "core/desktop/focusprobe.h"
 
 #include <QHash>
 #include <QString>

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "core/speech/transcriptsegment.h"
+#include "core/speech/whisper.h"
+
+#include <QObject>
+#include <QString>
+
+#include <QCoroTask>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <variant>
+
+// Why a transcriber could not load or run, with the text the user sees.
+class TranscriberError final
+{
+public:
+    enum Kind {
+        unrecognizedModel,    // the file name names no catalog model
+        integrityCheckFailed, // the file does not match its checksum
+        notLoaded,            // no model loaded yet
+        loadFailed,           // the file passed its checksum but the engine cannot use it
+        engine,               // the engine refused the run; see whisperError()
+    };
+
+    static TranscriberError unrecognized(QString fileName) { return {unrecognizedModel, std::move(fileName), {}}; }
+    static TranscriberError integrity(QString fileName) { return {integrityCheckFailed, std::move(fileName), {}}; }
+    static TranscriberError notReady() { return {notLoaded, {}, {}}; }
+    static TranscriberError unloadable(QString fileName) { return {loadFailed, std::move(fileName), {}}; }
+    static TranscriberError fromEngine(WhisperError error) { return {engine, {}, error}; }
+
+    Kind kind() const { return m_kind; }
+    WhisperError whisperError() const { return m_whisperError; }
+    QString description() const;
+
+private:
+    TranscriberError(Kind kind, QString name, WhisperError error)
+        : m_kind(kind), m_name(std::move(name)), m_whisperError(error)
+    {
+    }
+
+    Kind m_kind;
+    QString m_name;
+    WhisperError m_whisperError = WhisperError::invalidFrames;
+};
+
+// Turns audio into text with a speech model file. Each client owns one.
+//
+// Main thread only. Loads are cached by (model file, language): a repeated load neither
+// re-hashes nor re-reads the model. An uncached load checks the file's SHA-256 on a worker
+// thread first. Runs happen on a worker thread; progress and new segments arrive on the
+// main thread while they go on. A second run while one is going fails with the engine's
+// instanceBusy and leaves the running one's callbacks alone.
+class Transcriber final : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Verifier = std::function<bool(const QString &path, const QString &expectedSha256)>;
+    using SegmentsResult = std::variant<QList<TranscriptSegment>, TranscriberError>;
+    using TextResult = std::variant<QString, TranscriberError>;
+
+    // `verify` checks a model file before it is loaded; ModelIntegrity::verify by default.
+    explicit Transcriber(QObject *parent = nullptr, Verifier verify = {});
+    ~Transcriber() override;
+
+    // Makes the engine ready for this model file and language code (a setting value, or
+    // "auto"). A failure leaves the previously loaded engine in place.
+    QCoro::Task<std::optional<TranscriberError>> load(QString modelPath, QString language);
+
+    // The segments of the audio. `onProgress` (0.0 to 1.0) and `onSegments` (only the
+    // segments new since the last call) run on the main thread during the run.
+    QCoro::Task<SegmentsResult> segments(AudioFrames samples,
+                                         std::function<void(double)> onProgress = {},
+                                         std::function<void(QList<TranscriptSegment>)> onSegments = {});
+
+    // The whole text: segment texts joined by single spaces, trimmed.
+    QCoro::Task<TextResult> transcribe(AudioFrames samples);
+
+    bool isLoaded() const { return m_whisper != nullptr; }
+
+    // The threads every run uses: the performance cores (else the physical cores, else
+    // half of eight or more processors, else 4), one fewer once reserveCoreForUI is set,
+    // but never below 2.
+    static int optimalThreadCount();
+    static int threadCountFor(std::optional<int> performanceCores, std::optional<int> physicalCores,
+                              int activeProcessors, bool reserveCoreForUI);
+    // Set once at application start-up, so transcription leaves a core to the interface.
+    static std::atomic<bool> reserveCoreForUI;
+
+    // Converts the engine's segments: fresh ids, seconds, text trimmed of spaces and tabs.
+    static QList<TranscriptSegment> convert(const QList<Segment> &segments);
+
+Q_SIGNALS:
+    void loadFinished();
+
+private:
+    class LiveDelegate;
+
+    Verifier m_verify;
+    std::unique_ptr<Whisper> m_whisper;
+    QString m_loadedKey;
+    std::shared_ptr<LiveDelegate> m_delegate;
+    bool m_loading = false;
+};

@@ -1,0 +1,240 @@
+#include "core/speech/whisper.h"
+
+#include "core/base/logging.h"
+#include "core/speech/workerstop.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <limits>
+#include <mutex>
+
+namespace {
+
+constexpr qsizetype sampleRate = 16000;
+// whisper.cpp reads past the end of buffers under 201 samples; 0.1 s holds no word anyway.
+constexpr qsizetype shortestSpeech = sampleRate / 10;
+
+// whisper.cpp and ggml log through one hook; their lines go to our category at debug
+// level, so they are quiet unless asked for.
+void forwardLog(ggml_log_level level, const char *text, void *)
+{
+    if (level == GGML_LOG_LEVEL_ERROR || level == GGML_LOG_LEVEL_WARN)
+        qCDebug(lcSpeech).noquote() << "whisper.cpp:" << QByteArray(text).trimmed();
+    else
+        qCDebug(lcSpeech).noquote() << QByteArray(text).trimmed();
+}
+
+void routeEngineLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { whisper_log_set(forwardLog, nullptr); });
+}
+
+// Runs `call` on the main thread, after whatever is already queued there.
+template<typename Call>
+void postToMain(Call &&call)
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<Call>(call), Qt::QueuedConnection);
+}
+
+// Segments first..last-1, read through the engine's getters for a context or a state.
+// Segments without text are skipped. Times (10 ms units) are clamped into the audio: on
+// broken audio the engine reports them past the end and even before the start.
+template<typename Source>
+QList<Segment> collectSegments(Source *source, int first, int last, qint64 durationMs,
+                               const char *(*text)(Source *, int), int64_t (*t0)(Source *, int),
+                               int64_t (*t1)(Source *, int))
+{
+    QList<Segment> segments;
+    for (int i = first; i < last; ++i) {
+        const char *segmentText = text(source, i);
+        if (!segmentText)
+            continue;
+        const qint64 start = std::clamp<qint64>(t0(source, i) * 10, 0, durationMs);
+        const qint64 end = std::clamp<qint64>(t1(source, i) * 10, start, durationMs);
+        segments << Segment{start, end, QString::fromUtf8(segmentText)};
+    }
+    return segments;
+}
+
+} // namespace
+
+QString describe(WhisperError error)
+{
+    switch (error) {
+    case WhisperError::invalidFrames:
+        return QStringLiteral("There is no audio to transcribe.");
+    case WhisperError::instanceBusy:
+        return QStringLiteral("A transcription is already running.");
+    case WhisperError::audioTooLong:
+        return QStringLiteral("The audio is too long to transcribe in one piece.");
+    }
+    return {};
+}
+
+WhisperParams::WhisperParams()
+    : m_params(whisper_full_default_params(WHISPER_SAMPLING_GREEDY))
+{
+    setLanguage(WhisperLanguage::automatic());
+}
+
+WhisperParams::WhisperParams(const WhisperParams &other)
+    : m_params(other.m_params)
+    , m_language(other.m_language)
+{
+    m_params.language = m_language.constData();
+}
+
+WhisperParams &WhisperParams::operator=(const WhisperParams &other)
+{
+    m_params = other.m_params;
+    m_language = other.m_language;
+    m_params.language = m_language.constData();
+    return *this;
+}
+
+WhisperLanguage WhisperParams::language() const
+{
+    const QString code = QString::fromLatin1(m_language);
+    return WhisperLanguage::fromRawValue(code == u"he" ? QStringLiteral("iw") : code).value_or(WhisperLanguage::automatic());
+}
+
+void WhisperParams::setLanguage(WhisperLanguage language)
+{
+    QByteArray code = language.engineCode();
+    // A code the engine does not know would corrupt a multilingual model's prompt.
+    if (code != "auto" && whisper_lang_id(code.constData()) < 0)
+        code = QByteArrayLiteral("auto");
+    m_language = code;
+    m_params.language = m_language.constData();
+}
+
+struct Whisper::Context
+{
+    explicit Context(whisper_context *context) : handle(context) {}
+    Context(const Context &) = delete;
+    Context &operator=(const Context &) = delete;
+    ~Context() { whisper_free(handle); }
+
+    whisper_context *const handle;
+};
+
+// What one run shares with the engine's callbacks on the worker thread.
+struct Whisper::Run
+{
+    std::shared_ptr<Context> context; // keeps the context alive until the run ends
+    QPointer<Whisper> owner;          // dereferenced on the main thread only
+    qint64 durationMs = 0;
+};
+
+std::unique_ptr<Whisper> Whisper::create(const QString &modelPath, WhisperParams params)
+{
+    routeEngineLog();
+    whisper_context_params contextParams = whisper_context_default_params();
+    contextParams.use_gpu = false;
+    whisper_context *handle = whisper_init_from_file_with_params(QFile::encodeName(modelPath).constData(), contextParams);
+    if (!handle)
+        return nullptr;
+    return std::unique_ptr<Whisper>(new Whisper(std::make_shared<Context>(handle), std::move(params)));
+}
+
+Whisper::Whisper(std::shared_ptr<Context> context, WhisperParams params)
+    : m_context(std::move(context))
+    , m_params(std::move(params))
+{
+}
+
+Whisper::~Whisper() = default;
+
+bool Whisper::isEnglishOnly() const
+{
+    return whisper_is_multilingual(m_context->handle) == 0;
+}
+
+void Whisper::transcribe(AudioFrames frames, Completion completion)
+{
+    if (m_inProgress->load()) {
+        completion(WhisperError::instanceBusy);
+        return;
+    }
+    if (frames.isEmpty()) {
+        completion(WhisperError::invalidFrames);
+        return;
+    }
+    if (frames.size() > std::numeric_limits<int>::max()) {
+        completion(WhisperError::audioTooLong);
+        return;
+    }
+
+    auto run = std::make_shared<Run>(Run{m_context, QPointer<Whisper>(this), frames.size() * 1000 / sampleRate});
+    auto finish = [run, completion = std::move(completion)](QList<Segment> segments) {
+        if (Whisper *owner = run->owner.data()) {
+            if (const std::shared_ptr<WhisperDelegate> receiver = owner->m_delegate)
+                receiver->didCompleteWithSegments(*owner, segments);
+        }
+        completion(std::move(segments));
+    };
+    if (frames.size() < shortestSpeech) {
+        postToMain([finish] { finish({}); });
+        return;
+    }
+
+    m_inProgress->store(true);
+    WhisperParams params = m_params;
+    params.raw().new_segment_callback = &Whisper::onNewSegments;
+    params.raw().new_segment_callback_user_data = run.get();
+    params.raw().progress_callback = &Whisper::onProgress;
+    params.raw().progress_callback_user_data = run.get();
+    // A quitting Murmel does not wait for an hour of audio.
+    params.raw().abort_callback = [](void *) { return WorkerStop::requested(); };
+    params.raw().abort_callback_user_data = nullptr;
+
+    QThreadPool::globalInstance()->start([run, params, frames, finish, inProgress = m_inProgress] {
+        whisper_context *handle = run->context->handle;
+        whisper_full(handle, params.raw(), frames.constData(), static_cast<int>(frames.size()));
+        QList<Segment> segments = collectSegments(handle, 0, whisper_full_n_segments(handle), run->durationMs,
+                                                  whisper_full_get_segment_text, whisper_full_get_segment_t0,
+                                                  whisper_full_get_segment_t1);
+        // Cleared before the completion is delivered, so a client may start the next run
+        // from its completion handler.
+        inProgress->store(false);
+        postToMain([finish, segments = std::move(segments)]() mutable { finish(std::move(segments)); });
+    });
+}
+
+void Whisper::onNewSegments(whisper_context *, whisper_state *state, int count, void *userData)
+{
+    const auto *run = static_cast<const Run *>(userData);
+    if (!run || !state)
+        return;
+    const int total = whisper_full_n_segments_from_state(state);
+    const int first = total - count;
+    QList<Segment> segments = collectSegments(state, first, total, run->durationMs,
+                                              whisper_full_get_segment_text_from_state,
+                                              whisper_full_get_segment_t0_from_state,
+                                              whisper_full_get_segment_t1_from_state);
+    postToMain([owner = run->owner, segments = std::move(segments), first] {
+        if (!owner)
+            return;
+        if (const std::shared_ptr<WhisperDelegate> receiver = owner->m_delegate)
+            receiver->didProcessNewSegments(*owner, segments, first);
+    });
+}
+
+void Whisper::onProgress(whisper_context *, whisper_state *, int percent, void *userData)
+{
+    const auto *run = static_cast<const Run *>(userData);
+    if (!run)
+        return;
+    // The engine's percentage can pass 100.
+    const double fraction = std::clamp(percent / 100.0, 0.0, 1.0);
+    postToMain([owner = run->owner, fraction] {
+        if (!owner)
+            return;
+        if (const std::shared_ptr<WhisperDelegate> receiver = owner->m_delegate)
+            receiver->didUpdateProgress(*owner, fraction);
+    });
+}

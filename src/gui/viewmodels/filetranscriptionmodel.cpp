@@ -1,0 +1,533 @@
+#include "gui/viewmodels/filetranscriptionmodel.h"
+
+#include "core/base/logging.h"
+#include "core/base/preferencekeys.h"
+#include "core/base/preferences.h"
+#include "core/desktop/clipboard.h"
+#include "core/desktop/processactivity.h"
+#include "core/hud/sounds.h"
+#include "core/hud/voice.h"
+#include "core/insert/clickinserter.h"
+#include "core/speech/modelselection.h"
+#include "core/speech/modelstore.h"
+#include "core/speech/transcriber.h"
+#include "core/transcripts/audiofiledecoder.h"
+#include "core/transcripts/historystore.h"
+#include "core/transcripts/transcriptformats.h"
+#include "core/transcripts/windowedtranscription.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSaveFile>
+#include <QThread>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <utility>
+
+namespace {
+
+double steadySeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// A local path for a file URL; a URL without a scheme is taken as a path already.
+QString localPath(const QUrl &file)
+{
+    if (file.isLocalFile())
+        return file.toLocalFile();
+    return file.scheme().isEmpty() ? file.path() : QString();
+}
+
+// The name and the lower-case extension of the last path component. Only the last
+// extension counts ("Team Sync.final.MOV" is "Team Sync.final" and "mov"); a leading dot
+// belongs to the name, as in ".recording".
+std::pair<QString, QString> splitName(const QString &path)
+{
+    QStringView name(path);
+    while (name.size() > 1 && name.endsWith(u'/'))
+        name.chop(1);
+    name = name.sliced(name.lastIndexOf(u'/') + 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0 || dot == name.size() - 1)
+        return {name.toString(), QString()};
+    return {name.first(dot).toString(), name.sliced(dot + 1).toString().toLower()};
+}
+
+// A file chooser filter: its label and its extensions, separated by spaces.
+struct NameFilter
+{
+    const char16_t *label;
+    const char16_t *extensions;
+};
+
+} // namespace
+
+FileTranscriptionModel::FileTranscriptionModel(const Collaborators &collaborators, QObject *parent, Clock clock)
+    : QObject(parent)
+    , m_with(collaborators)
+    , m_clock(clock ? std::move(clock) : Clock(&steadySeconds))
+    , m_transcriber(new Transcriber(this))
+{
+}
+
+FileTranscriptionModel::~FileTranscriptionModel() = default;
+
+QString FileTranscriptionModel::phaseName() const
+{
+    switch (m_phase) {
+    case Phase::empty:
+        return QStringLiteral("empty");
+    case Phase::decoding:
+        return QStringLiteral("decoding");
+    case Phase::transcribing:
+        return QStringLiteral("transcribing");
+    case Phase::done:
+        return QStringLiteral("done");
+    case Phase::failed:
+        return QStringLiteral("failed");
+    }
+    return {};
+}
+
+QString FileTranscriptionModel::title() const
+{
+    return m_fileName.isEmpty() ? QStringLiteral("Transcribe a file") : m_fileName;
+}
+
+QVariantList FileTranscriptionModel::segmentRows() const
+{
+    QVariantList rows;
+    rows.reserve(m_segments.size());
+    for (const TranscriptSegment &segment : m_segments)
+        rows.append(QVariantMap{{QStringLiteral("start"), segment.start},
+                                {QStringLiteral("end"), segment.end},
+                                {QStringLiteral("time"), minutesSeconds(segment.start)},
+                                {QStringLiteral("text"), segment.text}});
+    return rows;
+}
+
+QString FileTranscriptionModel::fullText() const
+{
+    return TranscriptFormats::fullText(m_segments);
+}
+
+int FileTranscriptionModel::wordCount() const
+{
+    // Only spaces and line feeds separate words; a tab or a no-break space does not.
+    int words = 0;
+    bool inWord = false;
+    for (const QChar c : fullText()) {
+        const bool separator = c == u' ' || c == u'\n';
+        if (!separator && !inWord)
+            ++words;
+        inWord = !separator;
+    }
+    return words;
+}
+
+void FileTranscriptionModel::handle(const QUrl &file)
+{
+    if (file.isEmpty() || m_phase == Phase::decoding || m_phase == Phase::transcribing)
+        return;
+
+    const QString path = localPath(file);
+    const auto [name, ext] = splitName(path);
+    m_folder = QFileInfo(path).absolutePath();
+    setFileName(name);
+    setFileExt(ext);
+
+    setDuration(0.0);
+    setEnvelope({});
+    setSegments({});
+    setProgress(0.0);
+    setJustCopied(false);
+    setLiveText({});
+    m_liveBuffer.clear();
+    m_lastLiveFlush.reset();
+    m_lastProgressFlush.reset();
+    m_progressAt.reset();
+    setProgressRate(0.0);
+    setFailureMessage({});
+
+    setPhase(Phase::decoding);
+    // Runs on this thread up to its first suspension; the task frees itself when done.
+    run(path);
+}
+
+QCoro::Task<> FileTranscriptionModel::run(QString path)
+{
+    const QPointer<FileTranscriptionModel> self(this);
+    // Held to the end of the run, whichever way it ends, also when the model is gone.
+    const std::unique_ptr<ProcessActivity::Token> activity
+        = m_with.activity.begin(QStringLiteral("Transcribing a file"));
+
+    // A first pass for the length and the waveform; the samples are read again, a window
+    // at a time, while the engine hears them.
+    auto scanning = AudioFileDecoder::scan(path, envelopeBuckets);
+    DecodeResult decoded = co_await std::move(scanning);
+    if (!self)
+        co_return;
+    if (const auto *error = std::get_if<AudioDecodeError>(&decoded)) {
+        fail(error->description());
+        co_return;
+    }
+    const DecodedAudio &audio = std::get<DecodedAudio>(decoded);
+    setDuration(audio.duration);
+    setEnvelope(audio.envelope);
+    setPhase(Phase::transcribing);
+    // The first rate is measured from here, so it includes the model's preparation: the
+    // smoothed figure starts cautiously rather than racing ahead.
+    m_progressAt = m_clock();
+    m_with.sounds.play(QStringLiteral("Tink"));
+
+    // A missing model is downloaded while the phase already reads transcribing; its progress
+    // shows in the model list.
+    const WhisperModel model = ModelSelection::fileTranscriptionModel(m_with.preferences);
+    auto ensuring = m_with.models.ensure(model);
+    const std::optional<QString> modelPath = co_await std::move(ensuring);
+    if (!self)
+        co_return;
+    if (!modelPath) {
+        const QString storeError = m_with.models.lastErrorText();
+        fail(storeError.isEmpty() ? QStringLiteral("The speech model is not ready yet.") : storeError);
+        co_return;
+    }
+
+    auto loading = m_transcriber->load(*modelPath, m_with.preferences.stringOrDefault(PreferenceKeys::language));
+    const std::optional<TranscriberError> loadError = co_await std::move(loading);
+    if (!self)
+        co_return;
+    if (loadError) {
+        fail(loadError->description());
+        co_return;
+    }
+
+    // The engine's reports may arrive after the model is gone, until the run ends.
+    WindowedTranscription::Options options;
+    options.expectedSeconds = audio.duration;
+    options.onProgress = [self](double fraction) {
+        if (!self)
+            return;
+        Q_ASSERT(QThread::currentThread() == self->thread());
+        self->updateProgress(fraction);
+    };
+    options.onSegments = [self](const QList<TranscriptSegment> &batch) {
+        if (!self)
+            return;
+        Q_ASSERT(QThread::currentThread() == self->thread());
+        QStringList texts;
+        texts.reserve(batch.size());
+        for (const TranscriptSegment &segment : batch)
+            texts << segment.text;
+        self->appendLive(texts.join(u' '));
+    };
+    auto transcribing = WindowedTranscription::run(path, *m_transcriber, options);
+    const WindowedTranscription::Result result = co_await std::move(transcribing);
+    if (!self)
+        co_return;
+    // Live text and the partial progress stay as they were: they are what the user last saw.
+    if (const auto *message = std::get_if<QString>(&result)) {
+        fail(*message);
+        co_return;
+    }
+
+    setSegments(std::get<WindowedTranscription::Transcript>(result).segments);
+    setProgress(1.0);
+    setPhase(Phase::done);
+    m_with.sounds.play(QStringLiteral("Glass"));
+    m_with.voice.speak(QStringLiteral("It's ready."));
+    m_with.history.add(TranscriptRecord::Kind::file, m_fileName, fullText(), m_duration);
+    qCDebug(lcTranscripts) << "file transcribed:" << m_segments.size() << "segments," << m_duration << "s";
+}
+
+void FileTranscriptionModel::fail(const QString &message)
+{
+    qCDebug(lcTranscripts) << "file transcription failed:" << message;
+    // The message first, so the failed phase never shows without it.
+    setFailureMessage(message);
+    setPhase(Phase::failed);
+}
+
+void FileTranscriptionModel::updateProgress(double fraction)
+{
+    const double now = m_clock();
+    if (fraction < 1.0 && m_lastProgressFlush && now - *m_lastProgressFlush <= progressInterval)
+        return;
+    m_lastProgressFlush = now;
+
+    const bool rises = m_progress < fraction;
+    if (rises && m_progressAt && now - *m_progressAt > shortestRateInterval) {
+        double rate = (fraction - m_progress) / (now - *m_progressAt);
+        // The newest measurement weighs less than the history, so the extrapolated figure
+        // does not jump with the engine's uneven steps.
+        if (m_progressRate != 0.0)
+            rate = 0.4 * rate + 0.6 * m_progressRate;
+        setProgressRate(rate);
+    }
+    if (rises || !m_progressAt)
+        m_progressAt = now;
+    setProgress(fraction);
+}
+
+void FileTranscriptionModel::appendLive(const QString &text)
+{
+    const QString piece = text.trimmed();
+    if (piece.isEmpty())
+        return;
+    if (!m_liveBuffer.isEmpty())
+        m_liveBuffer += u' ';
+    m_liveBuffer += piece;
+
+    // Text that waits here is never lost: the finished transcript is shown from the segments.
+    const double now = m_clock();
+    if (!m_lastLiveFlush || now - *m_lastLiveFlush > liveTextInterval) {
+        m_lastLiveFlush = now;
+        setLiveText(m_liveBuffer);
+    }
+}
+
+double FileTranscriptionModel::now() const
+{
+    return m_clock();
+}
+
+double FileTranscriptionModel::smoothedProgress(double at) const
+{
+    if (!(m_progressRate > 0.0) || !m_progressAt)
+        return m_progress;
+    const double elapsed = std::max(0.0, at - *m_progressAt);
+    return std::min({m_progress + smoothingLead, m_progress + m_progressRate * elapsed, 1.0});
+}
+
+void FileTranscriptionModel::copyAll()
+{
+    // "Copied" only for a clipboard that took the text.
+    if (!m_with.clipboard.setText(fullText())) {
+        qCWarning(lcTranscripts) << "the clipboard did not take the transcript";
+        return;
+    }
+    m_with.sounds.play(QStringLiteral("Morse"));
+    setJustCopied(true);
+    // Every copy runs its own timer and the first to end clears the flag: a second copy
+    // does not lengthen the confirmation.
+    QTimer::singleShot(copyConfirmationMs, this, [this] { setJustCopied(false); });
+}
+
+bool FileTranscriptionModel::canInsertByClicking() const
+{
+    return m_with.clickInserter.isAvailable();
+}
+
+void FileTranscriptionModel::insertByClicking()
+{
+    m_with.clickInserter.arm(fullText());
+}
+
+QString FileTranscriptionModel::proposedExportName(const QString &ext) const
+{
+    return m_fileName + u'.' + ext;
+}
+
+QUrl FileTranscriptionModel::proposedExportUrl(const QString &ext) const
+{
+    // Beside the source, where the user last looked; the home folder when that is gone.
+    const QString folder = !m_folder.isEmpty() && QFileInfo(m_folder).isDir() ? m_folder : QDir::homePath();
+    return QUrl::fromLocalFile(QDir(folder).filePath(proposedExportName(ext)));
+}
+
+QString FileTranscriptionModel::exportText(const QString &ext) const
+{
+    if (ext == u"txt")
+        return fullText();
+    if (ext == u"srt")
+        return TranscriptFormats::makeSRT(m_segments);
+    return {};
+}
+
+bool FileTranscriptionModel::saveExport(const QUrl &file, const QString &ext) const
+{
+    const QString path = localPath(file);
+    if (path.isEmpty() || (ext != u"txt" && ext != u"srt"))
+        return false;
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        qCDebug(lcTranscripts) << "export not written:" << out.errorString();
+        return false;
+    }
+    const QByteArray bytes = exportText(ext).toUtf8();
+    if (out.write(bytes) != bytes.size()) {
+        qCDebug(lcTranscripts) << "export not written:" << out.errorString();
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
+}
+
+QString FileTranscriptionModel::percentText(double fraction)
+{
+    const double bounded = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
+    return QString::number(static_cast<int>(std::trunc(bounded * 100.0))) + u'%';
+}
+
+QString FileTranscriptionModel::minutesSeconds(double seconds)
+{
+    const qint64 whole = std::isfinite(seconds) && seconds > 0.0 ? static_cast<qint64>(seconds) : 0;
+    return QString::asprintf("%lld:%02lld", whole / 60, whole % 60);
+}
+
+QStringList FileTranscriptionModel::acceptedNameFilters()
+{
+    // The first entry offers every kind at once, as a chooser limited to these types
+    // would; the others narrow it down.
+    static const NameFilter filters[] = {
+        {u"Audio and video files", u"mp3 m4a aac wav aif aiff aifc flac ogg oga opus wma caf amr "
+                                   u"mp4 m4v mov qt mkv webm avi mpg mpeg"},
+        {u"Audio files", u"mp3 m4a aac wav aif aiff aifc flac ogg oga opus wma caf amr"},
+        {u"MP3 audio", u"mp3"},
+        {u"WAVE audio", u"wav"},
+        {u"AIFF audio", u"aif aiff aifc"},
+        {u"Video files", u"mp4 m4v mov qt mkv webm avi mpg mpeg"},
+        {u"MPEG-4 video", u"mp4 m4v"},
+        {u"QuickTime video", u"mov qt"},
+    };
+    QStringList result;
+    for (const NameFilter &filter : filters) {
+        // Choosers may match the patterns case by case (the Qt Quick dialog's folder model
+        // does), and cameras and older systems write upper-case extensions.
+        const QString lower = QString::fromUtf16(filter.extensions);
+        const QStringList extensions = lower.split(u' ') + lower.toUpper().split(u' ');
+        QStringList patterns;
+        for (const QString &extension : extensions)
+            patterns << QStringLiteral("*.") + extension;
+        result << QString::fromUtf16(filter.label) + QStringLiteral(" (") + patterns.join(u' ') + u')';
+    }
+    return result;
+}
+
+QString FileTranscriptionModel::composeMetaLine(const QString &ext, double duration, Phase phase,
+                                                const QString &language, int words)
+{
+    QStringList parts;
+    if (!ext.isEmpty())
+        parts << ext;
+    if (duration > 0.0)
+        parts << minutesSeconds(duration);
+    if (phase == Phase::done) {
+        if (!language.isEmpty() && language != u"auto")
+            parts << language;
+        parts << QString::number(words) + QStringLiteral(" words");
+    }
+    return parts.join(QStringLiteral(" · ")).toUpper();
+}
+
+void FileTranscriptionModel::refreshMetaLine()
+{
+    // The preference is read only for a finished transcript, the one time it is shown.
+    const QString language
+        = m_phase == Phase::done ? m_with.preferences.stringOrDefault(PreferenceKeys::language) : QString();
+    const QString line = composeMetaLine(m_fileExt, m_duration, m_phase, language, wordCount());
+    if (line == m_metaLine)
+        return;
+    m_metaLine = line;
+    Q_EMIT metaLineChanged();
+}
+
+void FileTranscriptionModel::setPhase(Phase phase)
+{
+    if (m_phase == phase)
+        return;
+    m_phase = phase;
+    Q_EMIT phaseChanged();
+    refreshMetaLine();
+}
+
+void FileTranscriptionModel::setFailureMessage(const QString &message)
+{
+    if (m_failureMessage == message)
+        return;
+    m_failureMessage = message;
+    Q_EMIT failureMessageChanged();
+}
+
+void FileTranscriptionModel::setProgress(double progress)
+{
+    if (m_progress == progress)
+        return;
+    m_progress = progress;
+    Q_EMIT progressChanged();
+}
+
+void FileTranscriptionModel::setProgressRate(double rate)
+{
+    if (m_progressRate == rate)
+        return;
+    m_progressRate = rate;
+    Q_EMIT progressRateChanged();
+}
+
+void FileTranscriptionModel::setFileName(const QString &name)
+{
+    if (m_fileName == name)
+        return;
+    m_fileName = name;
+    Q_EMIT fileNameChanged();
+}
+
+void FileTranscriptionModel::setFileExt(const QString &ext)
+{
+    if (m_fileExt == ext)
+        return;
+    m_fileExt = ext;
+    Q_EMIT fileExtChanged();
+    refreshMetaLine();
+}
+
+void FileTranscriptionModel::setDuration(double duration)
+{
+    if (m_duration == duration)
+        return;
+    m_duration = duration;
+    Q_EMIT durationChanged();
+    refreshMetaLine();
+}
+
+void FileTranscriptionModel::setEnvelope(const QList<float> &envelope)
+{
+    QList<qreal> values(envelope.cbegin(), envelope.cend());
+    if (m_envelope == values)
+        return;
+    m_envelope = std::move(values);
+    Q_EMIT envelopeChanged();
+}
+
+void FileTranscriptionModel::setSegments(const QList<TranscriptSegment> &segments)
+{
+    if (m_segments == segments)
+        return;
+    m_segments = segments;
+    Q_EMIT segmentsChanged();
+    refreshMetaLine();
+}
+
+void FileTranscriptionModel::setLiveText(const QString &text)
+{
+    if (m_liveText == text)
+        return;
+    m_liveText = text;
+    Q_EMIT liveTextChanged();
+}
+
+void FileTranscriptionModel::setJustCopied(bool copied)
+{
+    if (m_justCopied == copied)
+        return;
+    m_justCopied = copied;
+    Q_EMIT justCopiedChanged();
+}

@@ -1,0 +1,229 @@
+#pragma once
+
+#include "core/speech/transcriptsegment.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantList>
+
+#include <QCoroTask>
+
+#include <functional>
+#include <optional>
+
+class ClickInserter;
+class Clipboard;
+class HistoryStore;
+class ModelStore;
+class Preferences;
+class ProcessActivity;
+class Sounds;
+class Transcriber;
+class Voice;
+
+// The file screen's state: one audio or video file at a time is decoded, transcribed with
+// the file-transcription model on a transcriber of its own (so the dictation model can stay
+// loaded beside it), shown as it is recognised, stored in the history, and then offered for
+// copying, export and click-to-insert. Everything the screen shows is worked out here, so
+// the QML holds no logic.
+//
+// Main thread only. The collaborators must outlive the model and the last run it started: a
+// file always runs to its end, and a model destroyed meanwhile leaves a run that touches
+// nothing of it but the activity it holds, which it ends. Failures end in the failed phase
+// with failureMessage as the text the user sees; export and copy fail silently.
+class FileTranscriptionModel final : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
+    // The phase's name ("decoding", …): QML reaches C++ enumerators only by capitalised
+    // names, and these are lower case.
+    Q_PROPERTY(QString phaseName READ phaseName NOTIFY phaseChanged)
+    // The message of the failed phase; empty in every other phase.
+    Q_PROPERTY(QString failureMessage READ failureMessage NOTIFY failureMessageChanged)
+    // The engine's last accepted report, 0 to 1; 1 once done.
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
+    // Progress per second, blended over the reports; 0 until two reports allow a measurement.
+    Q_PROPERTY(double progressRate READ progressRate NOTIFY progressRateChanged)
+    // The file's name without its last extension, and that extension in lower case.
+    Q_PROPERTY(QString fileName READ fileName NOTIFY fileNameChanged)
+    Q_PROPERTY(QString fileExt READ fileExt NOTIFY fileExtChanged)
+    Q_PROPERTY(QString title READ title NOTIFY fileNameChanged)
+    // Seconds of audio, as the decoder reports them.
+    Q_PROPERTY(double duration READ duration NOTIFY durationChanged)
+    // The loudness of `envelopeBuckets` stretches of the file, the loudest 1.0.
+    Q_PROPERTY(QList<qreal> envelope READ envelope NOTIFY envelopeChanged)
+    // The final transcript, one {start, end, time, text} map per segment; `time` is the
+    // start as minutes and seconds.
+    Q_PROPERTY(QVariantList segments READ segmentRows NOTIFY segmentsChanged)
+    Q_PROPERTY(QString fullText READ fullText NOTIFY segmentsChanged)
+    Q_PROPERTY(int wordCount READ wordCount NOTIFY segmentsChanged)
+    // What has been recognised so far, published at most five times a second.
+    Q_PROPERTY(QString liveText READ liveText NOTIFY liveTextChanged)
+    // True for copyConfirmationMs after a copy.
+    Q_PROPERTY(bool justCopied READ justCopied NOTIFY justCopiedChanged)
+    // Whether "Insert by clicking" can work on this desktop (it cannot see clicks in native
+    // Wayland windows); the screen offers the copy instead.
+    Q_PROPERTY(bool canInsertByClicking READ canInsertByClicking CONSTANT)
+    // The line under the file header's title, in capitals: "MP3 · 3:25 · DE · 512 WORDS".
+    // The language is the preference's value when the transcript was finished.
+    Q_PROPERTY(QString metaLine READ metaLine NOTIFY metaLineChanged)
+
+public:
+    enum class Phase { empty, decoding, transcribing, done, failed };
+    Q_ENUM(Phase)
+
+    struct Collaborators
+    {
+        ModelStore &models;
+        Preferences &preferences;
+        HistoryStore &history;
+        Sounds &sounds;
+        Voice &voice;
+        Clipboard &clipboard;
+        ClickInserter &clickInserter;
+        ProcessActivity &activity;
+    };
+
+    // Seconds on a clock that never goes back; only differences between its readings count.
+    using Clock = std::function<double()>;
+
+    static constexpr int envelopeBuckets = 240;
+    static constexpr int copyConfirmationMs = 1400;
+    // The engine reports far more often than a screen can show; these bound the redraws.
+    static constexpr double progressInterval = 0.1;
+    static constexpr double liveTextInterval = 0.2;
+    // Reports closer than this to the last rise measure noise rather than a rate.
+    static constexpr double shortestRateInterval = 0.05;
+    // How far the shown figure may run ahead of the engine's last report.
+    static constexpr double smoothingLead = 0.05;
+
+    // `clock` tells the time for the throttles and the smoothing; a steady clock by default.
+    explicit FileTranscriptionModel(const Collaborators &collaborators, QObject *parent = nullptr,
+                                    Clock clock = {});
+    ~FileTranscriptionModel() override;
+
+    Phase phase() const { return m_phase; }
+    QString phaseName() const;
+    QString failureMessage() const { return m_failureMessage; }
+    double progress() const { return m_progress; }
+    double progressRate() const { return m_progressRate; }
+    QString fileName() const { return m_fileName; }
+    QString fileExt() const { return m_fileExt; }
+    QString title() const;
+    double duration() const { return m_duration; }
+    QList<qreal> envelope() const { return m_envelope; }
+    const QList<TranscriptSegment> &segments() const { return m_segments; }
+    QVariantList segmentRows() const;
+    QString fullText() const;
+    int wordCount() const;
+    QString liveText() const { return m_liveText; }
+    bool justCopied() const { return m_justCopied; }
+    bool canInsertByClicking() const;
+    QString metaLine() const { return m_metaLine; }
+
+    // Takes a dropped, chosen or opened file and starts working on it; returns at once. While
+    // a file is being decoded or transcribed, another is ignored without a word, and so is
+    // an empty URL (a drop that carried no file).
+    Q_INVOKABLE void handle(const QUrl &file);
+    // Puts fullText on the clipboard and shows the confirmation.
+    Q_INVOKABLE void copyAll();
+    // Hands fullText to click-to-insert: the next click into a text field receives it.
+    Q_INVOKABLE void insertByClicking();
+
+    // The clock's reading, for the screen to pass to smoothedProgress on every frame. With
+    // reduced motion the screen shows `progress` instead, as last reported.
+    Q_INVOKABLE double now() const;
+    // The figure to show at time `at`: the last report, extrapolated at progressRate by at
+    // most smoothingLead and never past 1. A time before the last rise shows the report.
+    Q_INVOKABLE double smoothedProgress(double at) const;
+
+    // The save dialog's proposal: "interview.srt" for interview.m4a and "srt".
+    Q_INVOKABLE QString proposedExportName(const QString &ext) const;
+    // The proposed name in the source file's folder, for the save dialog to start from.
+    Q_INVOKABLE QUrl proposedExportUrl(const QString &ext) const;
+    // The exported content: fullText for "txt", SubRip subtitles for "srt", else nothing.
+    Q_INVOKABLE QString exportText(const QString &ext) const;
+    // Writes exportText(ext) to `file` in UTF-8, atomically, replacing what was there. The
+    // user is told nothing of a failure; the result is for callers that care.
+    Q_INVOKABLE bool saveExport(const QUrl &file, const QString &ext) const;
+
+    // The whole percent of a figure, truncated: 0.999 gives "99%".
+    Q_INVOKABLE static QString percentText(double fraction);
+    // Whole minutes and seconds, minutes never wrapped into hours: 3725 gives "62:05".
+    Q_INVOKABLE static QString minutesSeconds(double seconds);
+    // The file chooser's name filters: audio and video together, then any audio, MP3, WAVE,
+    // AIFF, any video, MPEG-4, QuickTime.
+    Q_INVOKABLE static QStringList acceptedNameFilters();
+
+    // The header's meta line for these values. The language (unless "auto") and the word
+    // count belong to a finished transcript only.
+    static QString composeMetaLine(const QString &ext, double duration, Phase phase, const QString &language,
+                                   int words);
+
+    // What the engine's reports feed, one call per report; public so the throttles can be
+    // driven at chosen times. Progress reports closer than progressInterval to the last
+    // accepted one are dropped unless they reach 1.
+    void updateProgress(double fraction);
+    // Adds a recognised piece to the live text; published when liveTextInterval has passed
+    // since the last publication, else held for the next piece.
+    void appendLive(const QString &text);
+
+Q_SIGNALS:
+    void phaseChanged();
+    void failureMessageChanged();
+    void progressChanged();
+    void progressRateChanged();
+    void fileNameChanged();
+    void fileExtChanged();
+    void durationChanged();
+    void envelopeChanged();
+    void segmentsChanged();
+    void liveTextChanged();
+    void justCopiedChanged();
+    void metaLineChanged();
+
+private:
+    QCoro::Task<> run(QString path);
+    void fail(const QString &message);
+
+    void setPhase(Phase phase);
+    void setFailureMessage(const QString &message);
+    void setProgress(double progress);
+    void setProgressRate(double rate);
+    void setFileName(const QString &name);
+    void setFileExt(const QString &ext);
+    void setDuration(double duration);
+    void setEnvelope(const QList<float> &envelope);
+    void setSegments(const QList<TranscriptSegment> &segments);
+    void setLiveText(const QString &text);
+    void setJustCopied(bool copied);
+    void refreshMetaLine();
+
+    Collaborators m_with;
+    Clock m_clock;
+    Transcriber *m_transcriber;
+
+    Phase m_phase = Phase::empty;
+    QString m_failureMessage;
+    double m_progress = 0.0;
+    double m_progressRate = 0.0;
+    QString m_fileName;
+    QString m_fileExt;
+    double m_duration = 0.0;
+    QList<qreal> m_envelope;
+    QList<TranscriptSegment> m_segments;
+    QString m_liveText;
+    bool m_justCopied = false;
+    QString m_metaLine;
+    QString m_folder;
+
+    // Moments on m_clock; nothing stands for "never", so the first report always passes.
+    std::optional<double> m_progressAt;       // the last rise, or the start of the run
+    std::optional<double> m_lastProgressFlush;
+    std::optional<double> m_lastLiveFlush;
+    // Everything recognised so far, of which liveText is the last publication.
+    QString m_liveBuffer;
+};

@@ -1,8 +1,0 @@
-#include "desktopurlopener.h"
-
-#include <QDesktopServices>
-
-bool DesktopUrlOpener::open(const QUrl &url)
-{
-    return QDesktopServices::openUrl(url);
-}

@@ -1,0 +1,8 @@
+#include "platform/session/desktopurlopener.h"
+
+#include <QDesktopServices>
+
+bool DesktopUrlOpener::open(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
+}

@@ -1,0 +1,141 @@
+// The character type Murmel gives itself before Qt starts, whatever locale the environment
+// names, and what it leaves alone; then the built murmel started with no locale at all.
+#include "core/base/utf8locale.h"
+#include "murmelprocess.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <clocale>
+#include <locale.h>
+#include <langinfo.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QStringList localeVariables{
+    u"LANG"_s,       u"LC_ALL"_s,     u"LC_CTYPE"_s,   u"LC_NUMERIC"_s,     u"LC_TIME"_s,
+    u"LC_COLLATE"_s, u"LC_MONETARY"_s, u"LC_MESSAGES"_s, u"LC_PAPER"_s,       u"LC_NAME"_s,
+    u"LC_ADDRESS"_s, u"LC_TELEPHONE"_s, u"LC_MEASUREMENT"_s, u"LC_IDENTIFICATION"_s, u"LOCPATH"_s,
+};
+
+// "NAME=value" pairs; "NAME=" for a variable that is unset.
+using Assignments = QStringList;
+
+} // namespace
+
+class TestUtf8Locale final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        for (const QString &name : localeVariables)
+            qunsetenv(qPrintable(name));
+        // As a process starts: the C locale until someone asks for the environment's, and
+        // the thread following the process's locale (on Qt 6.8 it did not, once Qt had started).
+        uselocale(LC_GLOBAL_LOCALE);
+        std::setlocale(LC_ALL, "C");
+    }
+
+    void cleanupTestCase() { std::setlocale(LC_ALL, "C"); }
+
+    void characterTypeBecomesUtf8_data()
+    {
+        QTest::addColumn<Assignments>("environment");
+        QTest::addColumn<Assignments>("expected");
+        QTest::addColumn<bool>("utf8");
+
+        QTest::newRow("no locale at all") << Assignments{} << Assignments{u"LC_CTYPE=C.UTF-8"_s, u"LANG="_s} << true;
+        QTest::newRow("LANG=C") << Assignments{u"LANG=C"_s} << Assignments{u"LC_CTYPE=C.UTF-8"_s, u"LANG=C"_s}
+                                << true;
+        QTest::newRow("POSIX, messages named apart")
+            << Assignments{u"LANG=POSIX"_s, u"LC_MESSAGES=C"_s}
+            << Assignments{u"LC_CTYPE=C.UTF-8"_s, u"LANG=POSIX"_s, u"LC_MESSAGES=C"_s} << true;
+        QTest::newRow("LC_CTYPE=C under a UTF-8 LANG")
+            << Assignments{u"LANG=C.UTF-8"_s, u"LC_CTYPE=C"_s} << Assignments{u"LC_CTYPE=C.UTF-8"_s, u"LANG=C.UTF-8"_s}
+            << true;
+        // LC_ALL outranks LC_CTYPE, so it moves to LANG; the variables it hid stay hidden.
+        QTest::newRow("LC_ALL=C over other categories")
+            << Assignments{u"LC_ALL=C"_s, u"LC_TIME=C.UTF-8"_s, u"LC_MESSAGES=C.UTF-8"_s, u"LANG=C.UTF-8"_s}
+            << Assignments{u"LC_ALL="_s, u"LANG=C"_s, u"LC_TIME="_s, u"LC_MESSAGES="_s, u"LC_CTYPE=C.UTF-8"_s}
+            << true;
+        QTest::newRow("already UTF-8") << Assignments{u"LANG=C.UTF-8"_s}
+                                       << Assignments{u"LANG=C.UTF-8"_s, u"LC_CTYPE="_s} << true;
+        // The system's configuration is at fault; Qt's own warning says so.
+        QTest::newRow("a locale this system lacks")
+            << Assignments{u"LANG=xx_XX.UTF-8"_s} << Assignments{u"LANG=xx_XX.UTF-8"_s, u"LC_CTYPE="_s} << false;
+    }
+
+    void characterTypeBecomesUtf8()
+    {
+        QFETCH(Assignments, environment);
+        QFETCH(Assignments, expected);
+        QFETCH(bool, utf8);
+        for (const QString &assignment : environment)
+            qputenv(qPrintable(assignment.section(u'=', 0, 0)), assignment.section(u'=', 1).toUtf8());
+
+        ensureUtf8CharacterType();
+
+        for (const QString &assignment : expected) {
+            const QString name = assignment.section(u'=', 0, 0);
+            const QString value = assignment.section(u'=', 1);
+            QVERIFY2(qEnvironmentVariableIsSet(qPrintable(name)) == !value.isEmpty(), qPrintable(assignment));
+            QCOMPARE(qEnvironmentVariable(qPrintable(name)), value);
+        }
+        QCOMPARE(QString::fromLatin1(nl_langinfo(CODESET)) == u"UTF-8", utf8);
+    }
+
+    // A Latin-1 locale keeps its language and gets its own UTF-8 variant, made here with
+    // localedef so the test does not depend on which locales the machine has.
+    void latin1LocaleGetsItsUtf8Variant()
+    {
+        QTemporaryDir locales;
+        QVERIFY(locales.isValid());
+        for (const auto &[charmap, name] : {std::pair{u"ISO-8859-1"_s, u"de_DE.ISO-8859-1"_s},
+                                            std::pair{u"UTF-8"_s, u"de_DE.UTF-8"_s}}) {
+            const int code = QProcess::execute(u"localedef"_s, {u"-i"_s, u"de_DE"_s, u"-f"_s, charmap,
+                                                                locales.filePath(name)});
+            QVERIFY2(code == 0, "localedef could not compile de_DE (the locales package is needed)");
+        }
+        qputenv("LOCPATH", locales.path().toUtf8());
+        qputenv("LANG", "de_DE.ISO-8859-1@euro");
+        qputenv("LC_ALL", "de_DE.ISO-8859-1");
+
+        ensureUtf8CharacterType();
+
+        QCOMPARE(qEnvironmentVariable("LC_CTYPE"), u"de_DE.UTF-8"_s);
+        QCOMPARE(qEnvironmentVariable("LANG"), u"de_DE.ISO-8859-1"_s);
+        QVERIFY(!qEnvironmentVariableIsSet("LC_ALL"));
+        QCOMPARE(QString::fromLatin1(nl_langinfo(CODESET)), u"UTF-8"_s);
+        QCOMPARE(QString::fromLatin1(std::setlocale(LC_MESSAGES, nullptr)), u"de_DE.ISO-8859-1"_s);
+    }
+
+    // Started where no locale is set (a container, cron, a systemd unit), murmel says only
+    // what it means to say, and reads and writes text beyond ASCII intact.
+    void murmelWithoutALocale()
+    {
+        QVERIFY2(QFile::exists(MurmelProcess::binary()), "MURMEL_BINARY must name the built murmel");
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QProcessEnvironment environment;
+        environment.insert(u"PATH"_s, qEnvironmentVariable("PATH"));
+        environment.insert(u"HOME"_s, home.path());
+        environment.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
+        environment.insert(u"XDG_DATA_HOME"_s, home.filePath(u"data"_s));
+
+        const auto set = MurmelProcess::murmel({u"config"_s, u"set"_s, u"cleanupModel"_s, u"\"Grüße\""_s}, environment);
+        QCOMPARE(set.err, QString());
+        QCOMPARE(set.exitCode, 0);
+        const auto get = MurmelProcess::murmel({u"config"_s, u"get"_s, u"cleanupModel"_s}, environment);
+        QCOMPARE(get.err, QString());
+        QCOMPARE(get.out.trimmed(), u"\"Grüße\""_s);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUtf8Locale)
+#include "tst_utf8locale.moc"

@@ -1,0 +1,214 @@
+#include "core/dictation/desktopshortcut.h"
+#include "platform/session/gnomecustomshortcut.h"
+#include "testenvironment.h"
+
+#include <QCoroTask>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString schema = u"org.gnome.settings-daemon.plugins.media-keys"_s;
+const QString userEntry =
+    u"/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/"_s;
+const QString murmelEntry = GnomeCustomShortcut::entryPath();
+
+// What every other program sees: gsettings' own text of the value.
+QString gsettings(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(u"gsettings"_s, arguments);
+    if (!process.waitForFinished(10000) || process.exitCode() != 0) {
+        process.kill();
+        process.waitForFinished();
+        return u"failed: "_s + QString::fromUtf8(process.readAllStandardError());
+    }
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+QString entryKey(const QString &key)
+{
+    return gsettings({u"get"_s, schema + u".custom-keybinding:"_s + murmelEntry, key});
+}
+
+} // namespace
+
+class TestDesktopShortcut final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // A private keyfile in the temporary home: the machine's dconf is never touched.
+        qputenv("GSETTINGS_BACKEND", "keyfile");
+        qunsetenv("GSETTINGS_SCHEMA_DIR");
+        m_supported = QCoro::waitFor(GnomeCustomShortcut().isSupported());
+    }
+
+    void names_data()
+    {
+        QTest::addColumn<int>("keyCode");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("accelerator");
+        QTest::addColumn<QString>("sway");
+        QTest::newRow("Ctrl+Alt+Space") << 57 << (Shortcut::control | Shortcut::alt)
+                                        << u"<Control><Alt>space"_s << u"Ctrl+Mod1+space"_s;
+        QTest::newRow("every modifier, a letter")
+            << 30 << Shortcut::modifierMask << u"<Super><Shift><Control><Alt>a"_s
+            << u"Mod4+Shift+Ctrl+Mod1+a"_s;
+        QTest::newRow("Super+F12") << 88 << Shortcut::super << u"<Super>F12"_s << u"Mod4+F12"_s;
+        QTest::newRow("Shift+grave")
+            << 41 << Shortcut::shift << u"<Shift>grave"_s << u"Shift+grave"_s;
+        QTest::newRow("Return alone") << 28 << 0 << u"Return"_s << u"Return"_s;
+        QTest::newRow("no such key") << 0 << Shortcut::control << QString() << QString();
+        QTest::newRow("beyond every key") << 5000 << Shortcut::control << QString() << QString();
+    }
+
+    void names()
+    {
+        QFETCH(int, keyCode);
+        QFETCH(int, modifiers);
+        QFETCH(QString, accelerator);
+        QFETCH(QString, sway);
+        const Shortcut shortcut{keyCode, modifiers, {}};
+        QCOMPARE(DesktopShortcut::gtkAccelerator(shortcut), accelerator);
+        QCOMPARE(DesktopShortcut::swayBinding(shortcut, u"murmel dictation toggle"_s),
+                 sway.isEmpty() ? QString()
+                                : u"bindsym "_s + sway + u" exec murmel dictation toggle"_s);
+    }
+
+    // By name only when `murmel` on the PATH really is this program, followed through links.
+    void toggleCommand()
+    {
+        const QString self = QCoreApplication::applicationFilePath();
+        QTemporaryDir bin;
+        const QByteArray path = qgetenv("PATH");
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+        qputenv("PATH", QByteArray(bin.path().toLocal8Bit() + ':' + path));
+        QVERIFY(QFile::link(self, bin.filePath(u"murmel"_s)));
+        QCOMPARE(DesktopShortcut::toggleCommand(), u"murmel dictation toggle"_s);
+        QVERIFY(QFile::remove(bin.filePath(u"murmel"_s)));
+        QVERIFY(QFile::link(QStandardPaths::findExecutable(u"true"_s), bin.filePath(u"murmel"_s)));
+        QCOMPARE(DesktopShortcut::toggleCommand(), self + u" dictation toggle"_s);
+    }
+
+    void stringArrays_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<std::optional<QStringList>>("list");
+        QTest::newRow("empty") << u"@as []"_s << std::optional(QStringList());
+        QTest::newRow("both quote styles")
+            << u"['/a/', \"/b/\" ]\n"_s << std::optional(QStringList{u"/a/"_s, u"/b/"_s});
+        QTest::newRow("escaped quote") << u"['it\\'s']"_s << std::optional(QStringList{u"it's"_s});
+        QTest::newRow("unterminated") << u"['/a/', '/b/"_s << std::optional<QStringList>();
+        QTest::newRow("not an array") << u"'/a/'"_s << std::optional<QStringList>();
+        QTest::newRow("trailing text") << u"['/a/'] x"_s << std::optional<QStringList>();
+    }
+
+    // A list that cannot be read must never pass for an empty one: writing it back would
+    // delete the user's shortcuts.
+    void stringArrays()
+    {
+        QFETCH(QString, text);
+        QFETCH(std::optional<QStringList>, list);
+        QCOMPARE(GVariantText::stringArray(text), list);
+    }
+
+    void gnomeEntry()
+    {
+        if (!m_supported)
+            QSKIP(
+                "gsettings or GNOME's media-keys schema (gnome-settings-daemon-common) is missing");
+        QCOMPARE(gsettings({u"set"_s, schema, u"custom-keybindings"_s, u"['%1']"_s.arg(userEntry)}),
+                 QString());
+        GnomeCustomShortcut entry;
+        QCOMPARE(QCoro::waitFor(entry.binding()), std::nullopt);
+
+        // A path with a quote, as toggleCommand() writes it for the shell, arrives unchanged.
+        const QString command = u"'/opt/it'\\''s/murmel' dictation toggle"_s;
+        QVERIFY(QCoro::waitFor(entry.set({57, Shortcut::control | Shortcut::alt, {}}, command)));
+        const QString both = u"['%1', '%2']"_s.arg(userEntry, murmelEntry);
+        QCOMPARE(gsettings({u"get"_s, schema, u"custom-keybindings"_s}), both);
+        QCOMPARE(entryKey(u"binding"_s), u"'<Control><Alt>space'"_s);
+        QCOMPARE(entryKey(u"name"_s), u"'Murmel dictation'"_s);
+        QCOMPARE(GVariantText::string(entryKey(u"command"_s)), command);
+
+        QVERIFY(QCoro::waitFor(entry.set({67, Shortcut::super, {}}, command)));
+        QCOMPARE(gsettings({u"get"_s, schema, u"custom-keybindings"_s}), both);
+        QCOMPARE(entryKey(u"binding"_s), u"'<Super>F9'"_s);
+        QCOMPARE(QCoro::waitFor(entry.binding()), u"<Super>F9"_s);
+
+        QVERIFY(QCoro::waitFor(entry.remove()));
+        QCOMPARE(gsettings({u"get"_s, schema, u"custom-keybindings"_s}),
+                 u"['%1']"_s.arg(userEntry));
+        QCOMPARE(entryKey(u"binding"_s), u"''"_s);
+        QCOMPARE(QCoro::waitFor(entry.binding()), std::nullopt);
+        QVERIFY(QCoro::waitFor(entry.remove()));
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<bool>("supported");
+        const QByteArray real = QStandardPaths::findExecutable(u"gsettings"_s).toLocal8Bit();
+        QTest::newRow("no gsettings") << QByteArray() << false;
+        QTest::newRow("no schema")
+            << QByteArray("XDG_DATA_DIRS=/nonexistent exec " + real + " \"$@\"") << false;
+        QTest::newRow("reports failure") << QByteArray(real + " \"$@\"; exit 1") << false;
+        QTest::newRow("hangs") << QByteArray("exec sleep 30") << false;
+        QTest::newRow("refuses writes")
+            << QByteArray("mkdir -p \"$XDG_CONFIG_HOME/readonly/glib-2.0/settings/keyfile\"\n"
+                          "XDG_CONFIG_HOME=\"$XDG_CONFIG_HOME/readonly\" exec " +
+                          real + " \"$@\"")
+            << true;
+        QTest::newRow("loses writes")
+            << QByteArray("case $1 in list-keys) echo custom-keybindings;;\n"
+                          "get) echo '@as []';; esac")
+            << true;
+    }
+
+    // Murmel never reports a shortcut the desktop does not have.
+    void failures()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(bool, supported);
+        if (!m_supported)
+            QSKIP(
+                "gsettings or GNOME's media-keys schema (gnome-settings-daemon-common) is missing");
+        QTemporaryDir bin;
+        const QByteArray path = qgetenv("PATH");
+        if (!script.isEmpty()) {
+            QFile file(bin.filePath(u"gsettings"_s));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("#!/bin/sh\nPATH='" + path + "'\n" + script + '\n');
+            file.close();
+            QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
+        }
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+        qputenv("PATH", bin.path().toLocal8Bit());
+
+        GnomeCustomShortcut entry(std::chrono::milliseconds(500));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(QCoro::waitFor(entry.isSupported()), supported);
+        QVERIFY(
+            !QCoro::waitFor(entry.set({57, Shortcut::control, {}}, u"murmel dictation toggle"_s)));
+        QCOMPARE(QCoro::waitFor(entry.binding()), std::nullopt);
+        QCOMPARE_LT(clock.elapsed(), 5000);
+    }
+
+private:
+    TestEnvironment m_environment;
+    bool m_supported = false;
+};
+
+QTEST_GUILESS_MAIN(TestDesktopShortcut)
+#include "tst_desktopshortcut.moc"

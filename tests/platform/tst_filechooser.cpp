@@ -1,0 +1,102 @@
+// The file screen's dialogs: what they propose, that a choice reaches the caller once and a
+// cancel not at all, and that only one is open at a time. Qt's widget dialog, offscreen.
+#include "platform/portal/filechooser.h"
+
+#include <QApplication>
+#include <QJSEngine>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+// Where the script callbacks of the tests report.
+class Recorder final : public QObject
+{
+    Q_OBJECT
+
+public:
+    QStringList urls;
+    Q_INVOKABLE void add(const QString &url) { urls << url; }
+};
+
+class TestFileChooser final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QJSEngine m_engine;
+    Recorder m_recorder;
+    QTemporaryDir m_folder;
+
+    // A script function, as the screen passes one, that records every URL it is given.
+    QJSValue recorder()
+    {
+        m_recorder.urls.clear();
+        m_engine.globalObject().setProperty(u"recorder"_s, m_engine.newQObject(&m_recorder));
+        return m_engine.evaluate(u"(function (url) { recorder.add(String(url)) })"_s);
+    }
+
+    QStringList chosen() const { return m_recorder.urls; }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // The widget dialog, whatever the machine's platform theme offers.
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    }
+
+    void openingPicksOneFile()
+    {
+        const QString file = m_folder.filePath(u"My Talk.wav"_s);
+        QFile sound(file);
+        QVERIFY(sound.open(QIODevice::WriteOnly));
+        sound.close();
+        FileChooser chooser;
+        chooser.chooseFile(u"Choose an audio or video file"_s, {u"Audio files (*.wav)"_s, u"Video files (*.mp4)"_s},
+                           recorder());
+        QFileDialog *dialog = chooser.dialog();
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+        QCOMPARE(dialog->nameFilters(), (QStringList{u"Audio files (*.wav)"_s, u"Video files (*.mp4)"_s}));
+
+        // Asked again while it is open: the same dialog, not a second one.
+        chooser.chooseFile(u"again"_s, {}, recorder());
+        QCOMPARE(chooser.dialog(), dialog);
+
+        dialog->selectFile(file);
+        QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
+        QCOMPARE(chosen(), QStringList{QUrl::fromLocalFile(file).toString()});
+        QTRY_VERIFY(!chooser.dialog());
+    }
+
+    void cancellingCallsNothing()
+    {
+        FileChooser chooser;
+        chooser.chooseFile(u"Choose"_s, {}, recorder());
+        QVERIFY(chooser.dialog());
+        chooser.dialog()->reject();
+        QVERIFY(chosen().isEmpty());
+        QTRY_VERIFY(!chooser.dialog());
+    }
+
+    void savingProposesTheNameBesideTheSource()
+    {
+        FileChooser chooser;
+        const QUrl proposed = QUrl::fromLocalFile(m_folder.filePath(u"Team Sync.final.srt"_s));
+        chooser.chooseSaveFile(u"Export subtitles"_s, proposed, u"Subtitles (*.srt)"_s, recorder());
+        QFileDialog *dialog = chooser.dialog();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+        QCOMPARE(QDir(dialog->directory()).absolutePath(), QDir(m_folder.path()).absolutePath());
+        auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_s);
+        QVERIFY(name);
+        QCOMPARE(name->text(), u"Team Sync.final.srt"_s);
+        QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
+        QCOMPARE(chosen(), QStringList{proposed.toString()});
+    }
+};
+
+QTEST_MAIN(TestFileChooser)
+#include "tst_filechooser.moc"

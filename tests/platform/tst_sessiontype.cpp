@@ -1,0 +1,62 @@
+#include "platform/session/sessiontype.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using Compositor = SessionType::Compositor;
+
+Q_DECLARE_METATYPE(Compositor)
+
+// Which paths to the clipboard and the keys Murmel takes depends on this answer.
+class TestSessionType final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void classify_data()
+    {
+        QTest::addColumn<QStringList>("variables"); // NAME=value
+        QTest::addColumn<QStringList>("interfaces");
+        QTest::addColumn<QString>("description");
+
+        const QStringList none;
+        const QStringList kwin{u"wl_seat"_s, u"org_kde_kwin_fake_input"_s, u"zwlr_data_control_manager_v1"_s,
+                               u"zwlr_layer_shell_v1"_s};
+        const QStringList mutter{u"wl_seat"_s, u"gtk_shell1"_s};
+        const QStringList sway{u"wl_seat"_s, u"zwlr_layer_shell_v1"_s, u"zwp_virtual_keyboard_manager_v1"_s,
+                               u"org_kde_kwin_server_decoration_manager"_s, u"org_kde_kwin_idle"_s};
+
+        QTest::newRow("X11") << QStringList{u"XDG_SESSION_TYPE=x11"_s, u"DISPLAY=:0"_s} << none << u"X11"_s;
+        QTest::newRow("nothing set") << none << none << u"X11"_s;
+        QTest::newRow("KWin by its interfaces, whatever the variables say")
+            << QStringList{u"WAYLAND_DISPLAY=wayland-0"_s, u"XDG_CURRENT_DESKTOP=sway"_s} << kwin
+            << u"Wayland (KWin)"_s;
+        QTest::newRow("Mutter") << QStringList{u"XDG_SESSION_TYPE=wayland"_s} << mutter << u"Wayland (Mutter)"_s;
+        QTest::newRow("sway") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s} << sway << u"Wayland (wlroots)"_s;
+        QTest::newRow("Plasma by its variable")
+            << QStringList{u"WAYLAND_DISPLAY=wayland-0"_s, u"XDG_CURRENT_DESKTOP=KDE"_s} << none
+            << u"Wayland (KWin)"_s;
+        QTest::newRow("Ubuntu's GNOME")
+            << QStringList{u"XDG_SESSION_TYPE=wayland"_s, u"XDG_CURRENT_DESKTOP=ubuntu:GNOME"_s} << none
+            << u"Wayland (Mutter)"_s;
+        QTest::newRow("Hyprland") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s, u"HYPRLAND_INSTANCE_SIGNATURE=x"_s}
+                                  << none << u"Wayland (wlroots)"_s;
+        QTest::newRow("unknown compositor") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s} << QStringList{u"wl_seat"_s}
+                                            << u"Wayland (other compositor)"_s;
+    }
+
+    void classify()
+    {
+        QFETCH(QStringList, variables);
+        QFETCH(QStringList, interfaces);
+        QFETCH(QString, description);
+
+        QProcessEnvironment environment;
+        for (const QString &variable : variables)
+            environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+        QCOMPARE(SessionType::classify(environment, interfaces).description(), description);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSessionType)
+#include "tst_sessiontype.moc"
