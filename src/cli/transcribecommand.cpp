@@ -8,10 +8,8 @@
 #include "core/base/whisperlanguage.h"
 #include "core/speech/modelselection.h"
 #include "core/speech/modelstore.h"
-#include "core/speech/transcriber.h"
-#include "core/transcripts/transcribefileaction.h"
 #include "core/transcripts/transcriptformats.h"
-#include "core/transcripts/windowedtranscription.h"
+#include "core/transcripts/transcriptionjob.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -29,8 +27,6 @@ struct Options
     std::optional<WhisperModel> model;
     std::optional<QString> language;
 };
-
-const QString modelNotReady = TranscribeFileAction::modelNotReadyMessage();
 
 // Nothing when the arguments are fine; otherwise what is wrong with them.
 std::optional<QString> parse(const QStringList &arguments, Options &options)
@@ -105,18 +101,9 @@ QCoro::Task<int> run(QStringList arguments, ModelStore &store, const Preferences
             co_return 130;
         }
     }
-    auto ensuring = store.ensure(model);
-    const std::optional<QString> modelPath = co_await std::move(ensuring);
-    if (!modelPath) {
-        Console::err(modelNotReady);
-        if (const std::optional<QString> reason = store.lastError())
-            Console::err(*reason);
-        co_return 1;
-    }
-
-    const QString language = options.language.value_or(preferences.stringOrDefault(PreferenceKeys::language));
     const bool several = options.files.size() > 1;
-    Transcriber transcriber;
+    TranscriptionJob job(store, preferences);
+    const TranscriptionJob::Options jobOptions{.model = model, .language = options.language};
     QJsonArray jsonResults;
     bool anyFailed = false;
 
@@ -125,29 +112,28 @@ QCoro::Task<int> run(QStringList arguments, ModelStore &store, const Preferences
         if (!Console::outError().isEmpty())
             break;
         const QString name = QFileInfo(file).fileName();
-        auto fail = [&](const QString &message) {
+        ProgressLine line(QStringLiteral("Transcribing ") + name);
+        const QMetaObject::Connection progress = QObject::connect(
+            &job, &TranscriptionJob::progressed, &job, [&line](double fraction) { line.update(fraction); });
+        auto running = job.run(file, jobOptions);
+        const TranscriptionJob::Result result = co_await std::move(running);
+        QObject::disconnect(progress);
+        if (const auto *failure = std::get_if<TranscriptionJob::Failure>(&result)) {
+            if (failure->kind == TranscriptionJob::Failure::Kind::modelNotReady) {
+                Console::err(TranscriptionJob::noModelMessage());
+                if (const std::optional<QString> reason = store.lastError())
+                    Console::err(*reason);
+                co_return 1;
+            }
+            const QString &message = failure->message;
             Console::err(several ? Console::printable(name) + QStringLiteral(": ") + message : message);
             anyFailed = true;
-        };
-
-        auto loading = transcriber.load(*modelPath, language);
-        const std::optional<TranscriberError> loadError = co_await std::move(loading);
-        if (loadError) {
-            fail(loadError->description());
             continue;
         }
-
-        ProgressLine line(QStringLiteral("Transcribing ") + name);
-        WindowedTranscription::Options progress;
-        progress.onProgress = [&line](double fraction) { line.update(fraction); };
-        auto running = WindowedTranscription::run(file, transcriber, progress);
-        const WindowedTranscription::Result result = co_await std::move(running);
-        if (const auto *message = std::get_if<QString>(&result)) {
-            fail(*message);
-            continue;
-        }
+        if (std::holds_alternative<TranscriptionJob::Cancelled>(result))
+            co_return 130;
         line.finish(1.0);
-        const auto &[segments, seconds] = std::get<WindowedTranscription::Transcript>(result);
+        const auto &[segments, seconds] = std::get<TranscriptionJob::Transcript>(result);
 
         if (options.format == Format::json) {
             jsonResults.append(jsonResult(file, segments, seconds));
@@ -168,7 +154,7 @@ QCoro::Task<int> run(QStringList arguments, ModelStore &store, const Preferences
         case Format::json:
             break;
         }
-        if (several && file != options.files.last())
+        if (several && &file != &options.files.last())
             Console::out(QString());
     }
 

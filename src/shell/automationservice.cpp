@@ -3,8 +3,8 @@
 #include "core/base/logging.h"
 #include "core/dictation/dictationcontroller.h"
 #include "core/insert/clipboardsafeinsertservice.h"
-#include "core/speech/transcriber.h"
-#include "core/transcripts/transcribefileaction.h"
+#include "core/transcripts/transcriptformats.h"
+#include "core/transcripts/transcriptionjob.h"
 #include "shell/murcommands.h"
 
 #include <QCoroSignal>
@@ -17,7 +17,7 @@ namespace {
 
 QString notAFileMessage(const QString &path)
 {
-    return QStringLiteral("Give the file as an absolute path or a file URL: %1").arg(path);
+    return AutomationService::tr("Give the file as an absolute path or a file URL: %1").arg(path);
 }
 
 } // namespace
@@ -114,7 +114,7 @@ void AutomationService::StopDictation()
 
 void AutomationService::ToggleDictation()
 {
-    m_commands.dockToggleDictation();
+    m_commands.toggleDictation()->trigger();
 }
 
 QString AutomationService::TranscribeFile(const QString &path)
@@ -140,24 +140,28 @@ QCoro::Task<void> AutomationService::answerTranscribeFile(QDBusConnection connec
             co_return;
     }
     m_scriptTurnTaken = true;
-    if (!m_scriptEngine)
-        m_scriptEngine = std::make_unique<Transcriber>();
-    auto performing = TranscribeFileAction::perform(path, m_models, m_preferences, *m_scriptEngine);
-    const TranscribeFileAction::Result result = co_await std::move(performing);
+    if (!m_scriptJob)
+        m_scriptJob = std::make_unique<TranscriptionJob>(m_models, m_preferences);
+    auto performing = m_scriptJob->run(path, {});
+    const TranscriptionJob::Result result = co_await std::move(performing);
     if (!self)
         co_return;
     m_scriptTurnTaken = false;
     if (--m_scriptCalls == 0)
-        m_scriptEngine.reset();
+        m_scriptJob.reset();
     Q_EMIT scriptTurnFreed();
-    if (const auto *text = std::get_if<QString>(&result)) {
-        connection.send(request.createReply(*text));
+    if (const auto *transcript = std::get_if<TranscriptionJob::Transcript>(&result)) {
+        connection.send(request.createReply(TranscriptFormats::fullText(transcript->segments)));
         co_return;
     }
-    const auto &failure = std::get<TranscribeFileAction::Failure>(result);
-    const QString name = failure.kind == TranscribeFileAction::Failure::Kind::modelNotReady ? modelNotReadyError()
-                                                                                          : transcriptionFailedError();
-    connection.send(request.createErrorReply(name, failure.message));
+    const auto *failure = std::get_if<TranscriptionJob::Failure>(&result);
+    if (failure && failure->kind == TranscriptionJob::Failure::Kind::modelNotReady) {
+        connection.send(request.createErrorReply(modelNotReadyError(), TranscriptionJob::noModelMessage()));
+        co_return;
+    }
+    // Only a quitting Murmel cancels a script's file.
+    const QString message = failure ? failure->message : describe(WhisperError::cancelled);
+    connection.send(request.createErrorReply(transcriptionFailedError(), message));
 }
 
 void AutomationService::InsertLastDictation()
@@ -199,5 +203,5 @@ void AutomationService::SetActivationToken(const QString &token)
 
 void AutomationService::ShowFileScreen()
 {
-    m_commands.dockTranscribeFile();
+    m_commands.transcribeFile()->trigger();
 }

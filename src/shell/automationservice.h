@@ -15,7 +15,7 @@ class ModelStore;
 class MurCommands;
 class Preferences;
 class QDBusMessage;
-class Transcriber;
+class TranscriptionJob;
 
 // Murmel's automation interface on the session bus: the object /app/murmel/Murmel with the
 // interface app.murmel.Murmel, under the bus name app.murmel.Murmel. Scripts, the desktop's
@@ -74,8 +74,9 @@ public Q_SLOTS:
     Q_SCRIPTABLE void StartDictation();
     Q_SCRIPTABLE void StopDictation();
     Q_SCRIPTABLE void ToggleDictation();
-    // The plain text of an audio or video file, transcribed with a model loaded for this
-    // call alone; no dictionary, cleanup or history. `path` is absolute or a file URL.
+    // The plain text of an audio or video file, transcribed with the file model (its
+    // weights shared with the screens); no dictionary, cleanup or history. `path` is
+    // absolute or a file URL.
     Q_SCRIPTABLE QString TranscribeFile(const QString &path);
     // Types the dictation held for the clipboard-safe insert into the focused window.
     Q_SCRIPTABLE void InsertLastDictation();
@@ -106,9 +107,9 @@ private:
     const Preferences &m_preferences;
     QDBusConnection m_connection{QString()};
     QString m_announcedStatus;
-    // Scripts' TranscribeFile calls take turns on one engine, so ten calls at once hold
-    // one model and one decoded file, not ten. The engine goes when the last call ends.
-    std::unique_ptr<Transcriber> m_scriptEngine;
+    // Scripts' TranscribeFile calls take turns on one job, so ten calls at once hold one
+    // model and one decoded file, not ten. The job goes when the last call ends.
+    std::unique_ptr<TranscriptionJob> m_scriptJob;
     int m_scriptCalls = 0;
     bool m_scriptTurnTaken = false;
 };

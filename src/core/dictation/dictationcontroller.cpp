@@ -166,25 +166,12 @@ QCoro::Task<> DictationController::process(AudioFrames samples)
         = m_with.activity.begin(QStringLiteral("Transcribing dictation"));
 
     const WhisperModel model = ModelSelection::dictationModel(m_with.preferences);
-
-    auto ensuring = m_with.models.ensure(model);
-    const std::optional<QString> modelPath = co_await std::move(ensuring);
+    auto preparing = m_transcriber->prepare(m_with.models, model, language());
+    const std::optional<TranscriberError> notReady = co_await std::move(preparing);
     if (!self)
         co_return;
-    if (!modelPath) {
-        const std::optional<QString> storeError = m_with.models.lastError();
-        abandon(std::move(activity), storeError && !storeError->isEmpty()
-                                         ? *storeError
-                                         : QStringLiteral("The speech model is not ready yet."));
-        co_return;
-    }
-
-    auto loading = m_transcriber->load(*modelPath, language());
-    const std::optional<TranscriberError> loadError = co_await std::move(loading);
-    if (!self)
-        co_return;
-    if (loadError) {
-        abandon(std::move(activity), loadError->description());
+    if (notReady) {
+        abandon(std::move(activity), notReady->description());
         co_return;
     }
 
@@ -268,16 +255,8 @@ QCoro::Task<> DictationController::prepareModel()
 {
     const QPointer<DictationController> self(this);
     const WhisperModel model = ModelSelection::dictationModel(m_with.preferences);
-    auto ensuring = m_with.models.ensure(model);
-    const std::optional<QString> modelPath = co_await std::move(ensuring);
-    if (!self)
-        co_return;
-    if (!modelPath) {
-        Q_EMIT warmUpFinished(false);
-        co_return;
-    }
-    auto loading = m_transcriber->load(*modelPath, language());
-    const std::optional<TranscriberError> error = co_await std::move(loading);
+    auto preparing = m_transcriber->prepare(m_with.models, model, language());
+    const std::optional<TranscriberError> error = co_await std::move(preparing);
     if (!self)
         co_return;
     if (error)

@@ -33,7 +33,8 @@ class Transcriber;
 //
 // Main thread only. The collaborators must outlive the controller; it creates and owns its
 // recorder (over the given microphone) and its transcriber, which keeps the dictation model
-// loaded between dictations. Failures end up in lastError as the text the user sees.
+// loaded between dictations (sharing it with a file transcription over the same model).
+// Failures end up in lastError as the text the user sees.
 class DictationController final : public QObject
 {
     Q_OBJECT

@@ -3,7 +3,7 @@
 #include "core/base/logging.h"
 #include "core/speech/cputopology.h"
 #include "core/speech/modelintegrity.h"
-#include "core/speech/whispermodel.h"
+#include "core/speech/modelstore.h"
 
 #include <QCoroFuture>
 #include <QCoroSignal>
@@ -30,6 +30,8 @@ QString TranscriberError::description() const
             + QStringLiteral(" model could not be loaded. Re-download it from Settings.");
     case engine:
         return describe(m_whisperError);
+    case modelUnavailable:
+        return m_name.isEmpty() ? QStringLiteral("The speech model is not ready yet.") : m_name;
     }
     return {};
 }
@@ -177,9 +179,24 @@ QCoro::Task<std::optional<TranscriberError>> Transcriber::load(QString modelPath
     co_return std::nullopt;
 }
 
+QCoro::Task<std::optional<TranscriberError>> Transcriber::prepare(ModelStore &store, WhisperModel model,
+                                                                  QString language)
+{
+    QPointer<Transcriber> self(this);
+    auto ensuring = store.ensure(model);
+    const std::optional<QString> modelPath = co_await std::move(ensuring);
+    if (!self)
+        co_return TranscriberError::notReady();
+    if (!modelPath)
+        co_return TranscriberError::unavailable(store.lastErrorText());
+    auto loading = load(*modelPath, language);
+    co_return co_await std::move(loading);
+}
+
 QCoro::Task<Transcriber::SegmentsResult> Transcriber::segments(AudioFrames samples,
                                                                std::function<void(double)> onProgress,
-                                                               std::function<void(QList<TranscriptSegment>)> onSegments)
+                                                               std::function<void(QList<TranscriptSegment>)> onSegments,
+                                                               CancelFlag cancel)
 {
     if (!m_whisper)
         co_return TranscriberError::notReady();
@@ -200,10 +217,13 @@ QCoro::Task<Transcriber::SegmentsResult> Transcriber::segments(AudioFrames sampl
     auto promise = std::make_shared<QPromise<Whisper::Result>>();
     promise->start();
     QFuture<Whisper::Result> done = promise->future();
-    engine->transcribe(std::move(samples), [promise](Whisper::Result result) {
-        promise->addResult(std::move(result));
-        promise->finish();
-    });
+    engine->transcribe(
+        std::move(samples),
+        [promise](Whisper::Result result) {
+            promise->addResult(std::move(result));
+            promise->finish();
+        },
+        std::move(cancel));
     QPointer<Transcriber> self(this);
     const Whisper::Result result = co_await done;
     if (!self)

@@ -2,6 +2,7 @@
 
 #include "core/speech/transcriptsegment.h"
 #include "core/speech/whisper.h"
+#include "core/speech/whispermodel.h"
 
 #include <QObject>
 #include <QString>
@@ -23,7 +24,8 @@ public:
         integrityCheckFailed, // the file does not match its checksum
         notLoaded,            // no model loaded yet
         loadFailed,           // the file passed its checksum but the engine cannot use it
-        engine,               // the engine refused the run; see whisperError()
+        engine,               // the engine refused or stopped the run; see whisperError()
+        modelUnavailable,     // the model store could not make the file present
     };
 
     static TranscriberError unrecognized(QString fileName) { return {unrecognizedModel, std::move(fileName), {}}; }
@@ -31,6 +33,8 @@ public:
     static TranscriberError notReady() { return {notLoaded, {}, {}}; }
     static TranscriberError unloadable(QString fileName) { return {loadFailed, std::move(fileName), {}}; }
     static TranscriberError fromEngine(WhisperError error) { return {engine, {}, error}; }
+    // `reason` is the model store's, or empty when it gave none.
+    static TranscriberError unavailable(QString reason) { return {modelUnavailable, std::move(reason), {}}; }
 
     Kind kind() const { return m_kind; }
     WhisperError whisperError() const { return m_whisperError; }
@@ -47,7 +51,10 @@ private:
     WhisperError m_whisperError = WhisperError::invalidFrames;
 };
 
-// Turns audio into text with a speech model file. Each client owns one.
+class ModelStore;
+
+// Turns audio into text with a speech model file. Each client owns one; clients over the
+// same file share its loaded weights, while each run has working memory of its own.
 //
 // Main thread only. Loads are cached by (model file, language): a repeated load neither
 // re-hashes nor re-reads the model. An uncached load checks the file's SHA-256 on a worker
@@ -68,14 +75,19 @@ public:
     ~Transcriber() override;
 
     // Makes the engine ready for this model file and language code (a setting value, or
-    // "auto"). A failure leaves the previously loaded engine in place.
+    // "auto"). A failure leaves the previously loaded engine in place. The model's weights
+    // are shared with every other transcriber over the same file.
     QCoro::Task<std::optional<TranscriberError>> load(QString modelPath, QString language);
+    // Has `store` make the model present (downloading it when missing), then loads it.
+    QCoro::Task<std::optional<TranscriberError>> prepare(ModelStore &store, WhisperModel model, QString language);
 
     // The segments of the audio. `onProgress` (0.0 to 1.0) and `onSegments` (only the
-    // segments new since the last call) run on the main thread during the run.
+    // segments new since the last call) run on the main thread during the run. Once
+    // `cancel` is raised the engine stops at its next step and the run fails as cancelled.
     QCoro::Task<SegmentsResult> segments(AudioFrames samples,
                                          std::function<void(double)> onProgress = {},
-                                         std::function<void(QList<TranscriptSegment>)> onSegments = {});
+                                         std::function<void(QList<TranscriptSegment>)> onSegments = {},
+                                         CancelFlag cancel = {});
 
     // The whole text: segment texts joined by single spaces, trimmed.
     QCoro::Task<TextResult> transcribe(AudioFrames samples);

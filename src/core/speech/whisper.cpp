@@ -1,10 +1,11 @@
 #include "core/speech/whisper.h"
 
 #include "core/base/logging.h"
-#include "core/speech/workerstop.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QPointer>
 #include <QThreadPool>
 
@@ -71,6 +72,10 @@ QString describe(WhisperError error)
         return QStringLiteral("A transcription is already running.");
     case WhisperError::audioTooLong:
         return QStringLiteral("The audio is too long to transcribe in one piece.");
+    case WhisperError::cancelled:
+        return QStringLiteral("The transcription was cancelled.");
+    case WhisperError::noMemory:
+        return QStringLiteral("There is not enough memory to run the speech model.");
     }
     return {};
 }
@@ -128,17 +133,63 @@ struct Whisper::Run
     std::shared_ptr<Context> context; // keeps the context alive until the run ends
     QPointer<Whisper> owner;          // dereferenced on the main thread only
     qint64 durationMs = 0;
+    CancelFlag cancel;
 };
+
+namespace {
+
+// The contexts loaded, by file. Held weakly: a context goes with its last engine and run.
+// Loads take the lock, so two engines asking for one file at once load it once.
+std::mutex loadedLock;
+QHash<QString, std::weak_ptr<void>> &loadedContexts()
+{
+    static QHash<QString, std::weak_ptr<void>> contexts;
+    return contexts;
+}
+
+// A replaced file (a model downloaded again) is a new model under the same path.
+QString fileIdentity(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.absoluteFilePath() + u'\n' + QString::number(info.size()) + u'\n'
+        + QString::number(info.lastModified().toMSecsSinceEpoch());
+}
+
+} // namespace
+
+std::shared_ptr<Whisper::Context> Whisper::sharedContext(const QString &modelPath)
+{
+    const QString identity = fileIdentity(modelPath);
+    const std::lock_guard lock(loadedLock);
+    if (std::shared_ptr<void> loaded = loadedContexts().value(identity).lock()) {
+        qCDebug(lcSpeech) << "Sharing the loaded" << QFileInfo(modelPath).fileName();
+        return std::static_pointer_cast<Context>(loaded);
+    }
+    whisper_context_params contextParams = whisper_context_default_params();
+    contextParams.use_gpu = false;
+    whisper_context *handle
+        = whisper_init_from_file_with_params_no_state(QFile::encodeName(modelPath).constData(), contextParams);
+    if (!handle)
+        return nullptr;
+    auto context = std::make_shared<Context>(handle);
+    loadedContexts().insert(identity, context);
+    return context;
+}
+
+int Whisper::loadedModelCount()
+{
+    const std::lock_guard lock(loadedLock);
+    loadedContexts().removeIf([](const auto &entry) { return entry.value().expired(); });
+    return int(loadedContexts().size());
+}
 
 std::unique_ptr<Whisper> Whisper::create(const QString &modelPath, WhisperParams params)
 {
     routeEngineLog();
-    whisper_context_params contextParams = whisper_context_default_params();
-    contextParams.use_gpu = false;
-    whisper_context *handle = whisper_init_from_file_with_params(QFile::encodeName(modelPath).constData(), contextParams);
-    if (!handle)
+    std::shared_ptr<Context> context = sharedContext(modelPath);
+    if (!context)
         return nullptr;
-    return std::unique_ptr<Whisper>(new Whisper(std::make_shared<Context>(handle), std::move(params)));
+    return std::unique_ptr<Whisper>(new Whisper(std::move(context), std::move(params)));
 }
 
 Whisper::Whisper(std::shared_ptr<Context> context, WhisperParams params)
@@ -154,7 +205,7 @@ bool Whisper::isEnglishOnly() const
     return whisper_is_multilingual(m_context->handle) == 0;
 }
 
-void Whisper::transcribe(AudioFrames frames, Completion completion)
+void Whisper::transcribe(AudioFrames frames, Completion completion, CancelFlag cancel)
 {
     if (m_inProgress->load()) {
         completion(WhisperError::instanceBusy);
@@ -169,16 +220,17 @@ void Whisper::transcribe(AudioFrames frames, Completion completion)
         return;
     }
 
-    auto run = std::make_shared<Run>(Run{m_context, QPointer<Whisper>(this), frames.size() * 1000 / sampleRate});
-    auto finish = [run, completion = std::move(completion)](QList<Segment> segments) {
-        if (Whisper *owner = run->owner.data()) {
+    auto run = std::make_shared<Run>(Run{m_context, QPointer<Whisper>(this), frames.size() * 1000 / sampleRate, cancel});
+    auto finish = [run, completion = std::move(completion)](Result result) {
+        const auto *segments = std::get_if<QList<Segment>>(&result);
+        if (Whisper *owner = run->owner.data(); owner && segments) {
             if (const std::shared_ptr<WhisperDelegate> receiver = owner->m_delegate)
-                receiver->didCompleteWithSegments(*owner, segments);
+                receiver->didCompleteWithSegments(*owner, *segments);
         }
-        completion(std::move(segments));
+        completion(std::move(result));
     };
     if (frames.size() < shortestSpeech) {
-        postToMain([finish] { finish({}); });
+        postToMain([finish] { finish(QList<Segment>()); });
         return;
     }
 
@@ -188,20 +240,29 @@ void Whisper::transcribe(AudioFrames frames, Completion completion)
     params.raw().new_segment_callback_user_data = run.get();
     params.raw().progress_callback = &Whisper::onProgress;
     params.raw().progress_callback_user_data = run.get();
-    // A quitting Murmel does not wait for an hour of audio.
-    params.raw().abort_callback = [](void *) { return WorkerStop::requested(); };
-    params.raw().abort_callback_user_data = nullptr;
+    params.raw().abort_callback = [](void *data) { return static_cast<const Run *>(data)->cancel.isCancelled(); };
+    params.raw().abort_callback_user_data = run.get();
 
     QThreadPool::globalInstance()->start([run, params, frames, finish, inProgress = m_inProgress] {
         whisper_context *handle = run->context->handle;
-        whisper_full(handle, params.raw(), frames.constData(), static_cast<int>(frames.size()));
-        QList<Segment> segments = collectSegments(handle, 0, whisper_full_n_segments(handle), run->durationMs,
-                                                  whisper_full_get_segment_text, whisper_full_get_segment_t0,
-                                                  whisper_full_get_segment_t1);
+        Result result = WhisperError::noMemory;
+        // The run's working memory (caches and buffers, for a small model about as large as
+        // its weights) lives only as long as the run.
+        if (whisper_state *state = whisper_init_state(handle)) {
+            whisper_full_with_state(handle, state, params.raw(), frames.constData(), static_cast<int>(frames.size()));
+            if (run->cancel.isCancelled())
+                result = WhisperError::cancelled;
+            else
+                result = collectSegments(state, 0, whisper_full_n_segments_from_state(state), run->durationMs,
+                                         whisper_full_get_segment_text_from_state,
+                                         whisper_full_get_segment_t0_from_state,
+                                         whisper_full_get_segment_t1_from_state);
+            whisper_free_state(state);
+        }
         // Cleared before the completion is delivered, so a client may start the next run
         // from its completion handler.
         inProgress->store(false);
-        postToMain([finish, segments = std::move(segments)]() mutable { finish(std::move(segments)); });
+        postToMain([finish, result = std::move(result)]() mutable { finish(std::move(result)); });
     });
 }
 

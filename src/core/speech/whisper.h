@@ -2,6 +2,7 @@
 
 #include "core/base/whisperlanguage.h"
 #include "core/speech/transcriptsegment.h"
+#include "core/speech/workerstop.h"
 
 #include <QObject>
 #include <QString>
@@ -29,8 +30,23 @@ enum class WhisperError {
     invalidFrames, // no samples at all
     instanceBusy,  // a run is already in progress on this engine
     audioTooLong,  // more samples than the engine can count (about 37 hours)
+    cancelled,     // the run was asked to stop, and did at the engine's next step
+    noMemory,      // the engine could not set up the working memory of a run
 };
 QString describe(WhisperError error);
+
+// Asks one piece of work (a run, a decode) to stop early. Copies share one request, so the
+// caller keeps one and hands the others to the worker threads, which look at it between
+// steps. A quitting Murmel asks every piece of work at once, through WorkerStop.
+class CancelFlag final
+{
+public:
+    void cancel() const { m_flag->store(true); }
+    bool isCancelled() const { return m_flag->load(std::memory_order_relaxed) || WorkerStop::requested(); }
+
+private:
+    std::shared_ptr<std::atomic<bool>> m_flag = std::make_shared<std::atomic<bool>>(false);
+};
 
 // The decoding parameters: whisper.cpp's record plus the buffer its language points to.
 // Copyable; each copy owns its own language buffer.
@@ -69,12 +85,16 @@ public:
     virtual void didCompleteWithSegments(Whisper &, const QList<Segment> & /*segments*/) {}
 };
 
-// One whisper.cpp context. Create, configure and run it on the main thread; the run itself
-// happens on a worker thread, one at a time, and its progress, segments and completion
-// come back on the main thread. The context is freed when the object goes away, or, if
-// a run is still going, when that run ends: one context is never used by two threads.
-// A run still going when Murmel quits is abandoned at the engine's next step; a run whose
-// object is replaced meanwhile runs to its end, for whoever awaits it.
+// One client's engine over a loaded model. Create, configure and run it on the main thread;
+// the run itself happens on a worker thread, one at a time per engine, and its progress,
+// segments and completion come back on the main thread.
+//
+// The model's whisper.cpp context is loaded once per file and shared by every engine over
+// that file; each run works in a whisper_state of its own, made and freed on its worker, so
+// runs of two engines may overlap without two copies of the weights. The context is freed
+// when the last engine over it and the last run in it have ended, never under a running run.
+// A cancelled run stops at the engine's next step; so does every run when Murmel quits. A
+// run whose engine is replaced meanwhile runs to its end, for whoever awaits it.
 class Whisper final : public QObject
 {
     Q_OBJECT
@@ -83,15 +103,21 @@ public:
     using Result = std::variant<QList<Segment>, WhisperError>;
     using Completion = std::function<void(Result)>;
 
-    // Loads a model file; nullptr when whisper.cpp cannot make a context of it.
+    // An engine over a model file: the context already loaded for this very file (same
+    // path, size and modification time) when there is one, else a new one. nullptr when
+    // whisper.cpp cannot make a context of the file. Blocking while a file loads; any thread.
     static std::unique_ptr<Whisper> create(const QString &modelPath, WhisperParams params);
     ~Whisper() override;
 
+    // How many model files are loaded now, whoever uses them.
+    static int loadedModelCount();
+
     // Starts a run on a copy of the parameters. Empty audio and a busy engine complete at
-    // once, on this thread; everything else completes later on the main thread. Audio
-    // shorter than 0.1 s holds no speech and completes with no segments, without the
-    // engine (whisper.cpp would read past the end of so short a buffer).
-    void transcribe(AudioFrames frames, Completion completion);
+    // once, on this thread; everything else completes later on the main thread, with
+    // `cancelled` once `cancel` was raised before the run ended. Audio shorter than 0.1 s
+    // holds no speech and completes with no segments, without the engine (whisper.cpp would
+    // read past the end of so short a buffer).
+    void transcribe(AudioFrames frames, Completion completion, CancelFlag cancel = {});
 
     bool isInProgress() const { return m_inProgress->load(); }
     // True for models that only know English, where detecting the language is wasted work.
@@ -107,6 +133,7 @@ private:
     struct Run;
     Whisper(std::shared_ptr<Context> context, WhisperParams params);
 
+    static std::shared_ptr<Context> sharedContext(const QString &modelPath);
     static void onNewSegments(whisper_context *, whisper_state *state, int count, void *userData);
     static void onProgress(whisper_context *, whisper_state *, int percent, void *userData);
 

@@ -113,7 +113,8 @@ namespace {
 // Hands the whole file to `take` a megasample at a time, with the declared length, and
 // sets `into.duration`.
 template<typename Take>
-std::optional<AudioDecodeError> readAll(const QString &path, DecodedAudio &into, Take take)
+std::optional<AudioDecodeError> readAll(const QString &path, DecodedAudio &into, const std::function<bool()> &stopped,
+                                        Take take)
 {
     auto opened = open(path);
     if (auto *error = std::get_if<AudioDecodeError>(&opened))
@@ -124,7 +125,7 @@ std::optional<AudioDecodeError> readAll(const QString &path, DecodedAudio &into,
     AudioFrames piece;
     do {
         piece.clear();
-        if (reader.read(piece, pieceSize, WorkerStop::flag()) != DecodeStatus::ok)
+        if (reader.read(piece, pieceSize, stopped) != DecodeStatus::ok)
             return AudioDecodeError::unreadable();
         take(piece, reader.declaredDuration());
         total += piece.size();
@@ -170,7 +171,8 @@ std::variant<std::shared_ptr<AudioReader>, AudioDecodeError> open(const QString 
 DecodeResult decodeNow(const QString &path, int envelopeBuckets)
 {
     DecodedAudio result;
-    const std::optional<AudioDecodeError> error = readAll(path, result, [&result](const AudioFrames &piece, double declared) {
+    const std::optional<AudioDecodeError> error = readAll(path, result, &WorkerStop::requested,
+                                                          [&result](const AudioFrames &piece, double declared) {
         // Sized once from the declared length, so the list rarely reallocates (and briefly
         // holds the audio twice) while it fills; past two hours it grows as it must.
         constexpr double longestReserved = 2 * 3600.0;
@@ -184,13 +186,15 @@ DecodeResult decodeNow(const QString &path, int envelopeBuckets)
     return result;
 }
 
-DecodeResult scanNow(const QString &path, int envelopeBuckets)
+DecodeResult scanNow(const QString &path, int envelopeBuckets, std::function<bool()> stopped)
 {
     // The peak of every 10 ms, a hundred-and-sixtieth of the audio, is all that is kept.
     constexpr qsizetype block = sampleRate / 100;
     QList<float> peaks;
     DecodedAudio result;
-    const std::optional<AudioDecodeError> error = readAll(path, result, [&peaks](const AudioFrames &piece, double) {
+    if (!stopped)
+        stopped = &WorkerStop::requested;
+    const std::optional<AudioDecodeError> error = readAll(path, result, stopped, [&peaks](const AudioFrames &piece, double) {
         for (qsizetype start = 0; start < piece.size(); start += block) {
             const auto end = piece.cbegin() + std::min(piece.size(), start + block);
             float peak = 0.0f;
@@ -205,9 +209,10 @@ DecodeResult scanNow(const QString &path, int envelopeBuckets)
     return result;
 }
 
-QCoro::Task<DecodeResult> scan(QString path, int envelopeBuckets)
+QCoro::Task<DecodeResult> scan(QString path, int envelopeBuckets, std::function<bool()> stopped)
 {
-    QFuture<DecodeResult> work = QtConcurrent::run([path, envelopeBuckets] { return scanNow(path, envelopeBuckets); });
+    QFuture<DecodeResult> work
+        = QtConcurrent::run([path, envelopeBuckets, stopped] { return scanNow(path, envelopeBuckets, stopped); });
     co_return co_await work;
 }
 

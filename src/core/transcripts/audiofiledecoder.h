@@ -6,6 +6,7 @@
 
 #include <QCoroTask>
 
+#include <functional>
 #include <memory>
 #include <variant>
 
@@ -59,10 +60,11 @@ std::variant<std::shared_ptr<AudioReader>, AudioDecodeError> open(const QString 
 DecodeResult decodeNow(const QString &path, int envelopeBuckets);
 // The file's length and envelope without keeping its samples (`samples` stays empty):
 // memory grows with a hundred-and-sixtieth of the audio. Blocking; call it from a worker.
-DecodeResult scanNow(const QString &path, int envelopeBuckets);
+// Once `stopped` answers true it gives up, as unreadable; without one, once Murmel quits.
+DecodeResult scanNow(const QString &path, int envelopeBuckets, std::function<bool()> stopped = {});
 
 // scanNow on Qt's thread pool; it resumes on the caller's thread.
-QCoro::Task<DecodeResult> scan(QString path, int envelopeBuckets);
+QCoro::Task<DecodeResult> scan(QString path, int envelopeBuckets, std::function<bool()> stopped = {});
 
 // Peak of each window of max(1, N / buckets) samples, scaled so the largest is 1.0.
 // There may be a few more values than buckets; digital silence stays all zero.

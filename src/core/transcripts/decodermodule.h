@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include <atomic>
+#include <functional>
 
 // The contract between AudioFileDecoder and its FFmpeg module, which is loaded on the
 // first decode. Both sides are built together, so C++ types may cross.
@@ -17,8 +17,10 @@ class AudioReader
 public:
     virtual ~AudioReader() = default;
     // Appends up to `count` samples to `samples`: fewer only at the end of the stream, none
-    // after it. Once `stop` is set it gives up, as readFailed.
-    virtual DecodeStatus read(AudioFrames &samples, qsizetype count, const std::atomic<bool> &stop) = 0;
+    // after it. Once `stopped` answers true it gives up, as readFailed. (A question rather
+    // than a flag: the module has its own copy of Murmel's inline statics, so the caller's
+    // code must do the looking.)
+    virtual DecodeStatus read(AudioFrames &samples, qsizetype count, const std::function<bool()> &stopped) = 0;
     // The stream's declared length in seconds; 0 when it declares none. It may be wrong.
     virtual double declaredDuration() const = 0;
 };

@@ -96,12 +96,12 @@ class FfmpegAudioReader final : public AudioReader
 {
 public:
     DecodeStatus open(const QString &path, QString &detail);
-    DecodeStatus read(AudioFrames &samples, qsizetype count, const std::atomic<bool> &stop) override;
+    DecodeStatus read(AudioFrames &samples, qsizetype count, const std::function<bool()> &stopped) override;
     double declaredDuration() const override { return m_duration; }
 
 private:
     // Decodes packets into m_pending until it holds `count` samples or the stream ends.
-    bool fill(qsizetype count, const std::atomic<bool> &stop);
+    bool fill(qsizetype count, const std::function<bool()> &stopped);
     bool drainFrames();
 
     std::unique_ptr<AVFormatContext, FormatCloser> m_format;
@@ -184,10 +184,10 @@ bool FfmpegAudioReader::drainFrames()
     }
 }
 
-bool FfmpegAudioReader::fill(qsizetype count, const std::atomic<bool> &stop)
+bool FfmpegAudioReader::fill(qsizetype count, const std::function<bool()> &stopped)
 {
     while (m_pending.size() < count && !m_ended) {
-        if (stop.load(std::memory_order_relaxed))
+        if (stopped())
             return false;
         const int read = av_read_frame(m_format.get(), m_packet.get());
         if (read < 0) {
@@ -208,9 +208,9 @@ bool FfmpegAudioReader::fill(qsizetype count, const std::atomic<bool> &stop)
     return true;
 }
 
-DecodeStatus FfmpegAudioReader::read(AudioFrames &samples, qsizetype count, const std::atomic<bool> &stop)
+DecodeStatus FfmpegAudioReader::read(AudioFrames &samples, qsizetype count, const std::function<bool()> &stopped)
 {
-    if (!fill(count, stop))
+    if (!fill(count, stopped))
         return DecodeStatus::readFailed;
     const qsizetype taken = std::min(count, m_pending.size());
     const qsizetype before = samples.size();

@@ -1,6 +1,5 @@
 #include "core/transcripts/windowedtranscription.h"
 
-#include "core/speech/workerstop.h"
 #include "core/transcripts/audiofiledecoder.h"
 #include "core/transcripts/decodermodule.h"
 
@@ -49,8 +48,9 @@ QCoro::Task<Result> run(QString path, Transcriber &transcriber, Options options)
     AudioFrames carried;  // read, past the last cut, not yet heard
     for (;;) {
         const qsizetype wanted = options.window - carried.size();
-        QFuture<std::optional<AudioFrames>> reading = QtConcurrent::run([reader, wanted, carried]() mutable {
-            if (reader->read(carried, wanted, WorkerStop::flag()) != DecodeStatus::ok)
+        const CancelFlag cancel = options.cancel;
+        QFuture<std::optional<AudioFrames>> reading = QtConcurrent::run([reader, wanted, carried, cancel]() mutable {
+            if (reader->read(carried, wanted, [cancel] { return cancel.isCancelled(); }) != DecodeStatus::ok)
                 return std::optional<AudioFrames>();
             return std::optional<AudioFrames>(std::move(carried));
         });
@@ -85,7 +85,7 @@ QCoro::Task<Result> run(QString path, Transcriber &transcriber, Options options)
             if (options.onSegments)
                 options.onSegments(shifted(std::move(segments)));
         };
-        auto hearing = transcriber.segments(std::move(*window), onProgress, onSegments);
+        auto hearing = transcriber.segments(std::move(*window), onProgress, onSegments, options.cancel);
         Transcriber::SegmentsResult heard = co_await std::move(hearing);
         if (!engine)
             co_return TranscriberError::notReady().description();

@@ -36,6 +36,9 @@ struct Options
     // Samples per window, and how far back from its end a window looks for a quiet cut.
     qsizetype window = 10 * 60 * 16000;
     qsizetype cutSearch = 5 * 16000;
+    // Stops the decoder and the engine at their next step; the run then ends with the
+    // message of the step it stopped in, which its caller, who cancelled, need not show.
+    CancelFlag cancel;
 };
 
 // `transcriber` is loaded and used by nothing else until the task ends.

@@ -8,19 +8,14 @@
 #include "core/hud/sounds.h"
 #include "core/hud/voice.h"
 #include "core/insert/clickinserter.h"
-#include "core/speech/modelselection.h"
-#include "core/speech/modelstore.h"
-#include "core/speech/transcriber.h"
-#include "core/transcripts/audiofiledecoder.h"
 #include "core/transcripts/historystore.h"
 #include "core/transcripts/transcriptformats.h"
-#include "core/transcripts/windowedtranscription.h"
+#include "core/transcripts/transcriptionjob.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
 #include <QSaveFile>
-#include <QThread>
 #include <QTimer>
 #include <QVariantMap>
 
@@ -73,8 +68,25 @@ FileTranscriptionModel::FileTranscriptionModel(const Collaborators &collaborator
     : QObject(parent)
     , m_with(collaborators)
     , m_clock(clock ? std::move(clock) : Clock(&steadySeconds))
-    , m_transcriber(new Transcriber(this))
+    , m_job(new TranscriptionJob(collaborators.models, collaborators.preferences, this))
 {
+    connect(m_job, &TranscriptionJob::scanned, this, [this](double duration, const QList<float> &envelope) {
+        setDuration(duration);
+        setEnvelope(envelope);
+        setPhase(Phase::transcribing);
+        // The first rate is measured from here, so it includes the model's preparation: the
+        // smoothed figure starts cautiously rather than racing ahead.
+        m_progressAt = m_clock();
+        m_with.sounds.play(QStringLiteral("Tink"));
+    });
+    connect(m_job, &TranscriptionJob::progressed, this, &FileTranscriptionModel::updateProgress);
+    connect(m_job, &TranscriptionJob::segmentsHeard, this, [this](const QList<TranscriptSegment> &batch) {
+        QStringList texts;
+        texts.reserve(batch.size());
+        for (const TranscriptSegment &segment : batch)
+            texts << segment.text;
+        appendLive(texts.join(u' '));
+    });
 }
 
 FileTranscriptionModel::~FileTranscriptionModel() = default;
@@ -142,7 +154,19 @@ void FileTranscriptionModel::handle(const QUrl &file)
     m_folder = QFileInfo(path).absolutePath();
     setFileName(name);
     setFileExt(ext);
+    clearResult();
+    setPhase(Phase::decoding);
+    // Runs on this thread up to its first suspension; the task frees itself when done.
+    run(path);
+}
 
+void FileTranscriptionModel::cancel()
+{
+    m_job->cancel();
+}
+
+void FileTranscriptionModel::clearResult()
+{
     setDuration(0.0);
     setEnvelope({});
     setSegments({});
@@ -155,10 +179,6 @@ void FileTranscriptionModel::handle(const QUrl &file)
     m_progressAt.reset();
     setProgressRate(0.0);
     setFailureMessage({});
-
-    setPhase(Phase::decoding);
-    // Runs on this thread up to its first suspension; the task frees itself when done.
-    run(path);
 }
 
 QCoro::Task<> FileTranscriptionModel::run(QString path)
@@ -168,77 +188,30 @@ QCoro::Task<> FileTranscriptionModel::run(QString path)
     const std::unique_ptr<ProcessActivity::Token> activity
         = m_with.activity.begin(QStringLiteral("Transcribing a file"));
 
-    // A first pass for the length and the waveform; the samples are read again, a window
-    // at a time, while the engine hears them.
-    auto scanning = AudioFileDecoder::scan(path, envelopeBuckets);
-    DecodeResult decoded = co_await std::move(scanning);
+    // The file is read once whole for the length and the waveform, then again a window at a
+    // time while the engine hears it. A missing model is downloaded while the phase already
+    // reads transcribing; its progress shows in the model list.
+    TranscriptionJob::Options options;
+    options.envelopeBuckets = envelopeBuckets;
+    auto transcribing = m_job->run(path, options);
+    const TranscriptionJob::Result result = co_await std::move(transcribing);
     if (!self)
         co_return;
-    if (const auto *error = std::get_if<AudioDecodeError>(&decoded)) {
-        fail(error->description());
+    if (std::holds_alternative<TranscriptionJob::Cancelled>(result)) {
+        qCDebug(lcTranscripts) << "file transcription cancelled";
+        setFileName({});
+        setFileExt({});
+        clearResult();
+        setPhase(Phase::empty);
         co_return;
     }
-    const DecodedAudio &audio = std::get<DecodedAudio>(decoded);
-    setDuration(audio.duration);
-    setEnvelope(audio.envelope);
-    setPhase(Phase::transcribing);
-    // The first rate is measured from here, so it includes the model's preparation: the
-    // smoothed figure starts cautiously rather than racing ahead.
-    m_progressAt = m_clock();
-    m_with.sounds.play(QStringLiteral("Tink"));
-
-    // A missing model is downloaded while the phase already reads transcribing; its progress
-    // shows in the model list.
-    const WhisperModel model = ModelSelection::fileTranscriptionModel(m_with.preferences);
-    auto ensuring = m_with.models.ensure(model);
-    const std::optional<QString> modelPath = co_await std::move(ensuring);
-    if (!self)
-        co_return;
-    if (!modelPath) {
-        const QString storeError = m_with.models.lastErrorText();
-        fail(storeError.isEmpty() ? QStringLiteral("The speech model is not ready yet.") : storeError);
-        co_return;
-    }
-
-    auto loading = m_transcriber->load(*modelPath, m_with.preferences.stringOrDefault(PreferenceKeys::language));
-    const std::optional<TranscriberError> loadError = co_await std::move(loading);
-    if (!self)
-        co_return;
-    if (loadError) {
-        fail(loadError->description());
-        co_return;
-    }
-
-    // The engine's reports may arrive after the model is gone, until the run ends.
-    WindowedTranscription::Options options;
-    options.expectedSeconds = audio.duration;
-    options.onProgress = [self](double fraction) {
-        if (!self)
-            return;
-        Q_ASSERT(QThread::currentThread() == self->thread());
-        self->updateProgress(fraction);
-    };
-    options.onSegments = [self](const QList<TranscriptSegment> &batch) {
-        if (!self)
-            return;
-        Q_ASSERT(QThread::currentThread() == self->thread());
-        QStringList texts;
-        texts.reserve(batch.size());
-        for (const TranscriptSegment &segment : batch)
-            texts << segment.text;
-        self->appendLive(texts.join(u' '));
-    };
-    auto transcribing = WindowedTranscription::run(path, *m_transcriber, options);
-    const WindowedTranscription::Result result = co_await std::move(transcribing);
-    if (!self)
-        co_return;
     // Live text and the partial progress stay as they were: they are what the user last saw.
-    if (const auto *message = std::get_if<QString>(&result)) {
-        fail(*message);
+    if (const auto *failure = std::get_if<TranscriptionJob::Failure>(&result)) {
+        fail(failure->message);
         co_return;
     }
 
-    setSegments(std::get<WindowedTranscription::Transcript>(result).segments);
+    setSegments(std::get<TranscriptionJob::Transcript>(result).segments);
     setProgress(1.0);
     setPhase(Phase::done);
     m_with.sounds.play(QStringLiteral("Glass"));

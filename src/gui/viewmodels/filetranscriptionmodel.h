@@ -21,19 +21,20 @@ class ModelStore;
 class Preferences;
 class ProcessActivity;
 class Sounds;
-class Transcriber;
+class TranscriptionJob;
 class Voice;
 
-// The file screen's state: one audio or video file at a time is decoded, transcribed with
-// the file-transcription model on a transcriber of its own (so the dictation model can stay
-// loaded beside it), shown as it is recognised, stored in the history, and then offered for
+// The file screen's state: one audio or video file at a time is transcribed by the model's
+// own transcription job (the file-transcription model, whose weights a dictation over the
+// same model shares), shown as it is recognised, stored in the history, and then offered for
 // copying, export and click-to-insert. Everything the screen shows is worked out here, so
 // the QML holds no logic.
 //
-// Main thread only. The collaborators must outlive the model and the last run it started: a
-// file always runs to its end, and a model destroyed meanwhile leaves a run that touches
-// nothing of it but the activity it holds, which it ends. Failures end in the failed phase
-// with failureMessage as the text the user sees; export and copy fail silently.
+// Main thread only. The collaborators must outlive the model and the last run it started. A
+// cancelled file, or one whose model is destroyed meanwhile, stops at the decoder's or the
+// engine's next step; the run then touches nothing of a destroyed model but the activity it
+// holds, which it ends. Failures end in the failed phase with failureMessage as the text the
+// user sees; export and copy fail silently.
 class FileTranscriptionModel final : public QObject
 {
     Q_OBJECT
@@ -128,6 +129,10 @@ public:
     // a file is being decoded or transcribed, another is ignored without a word, and so is
     // an empty URL (a drop that carried no file).
     Q_INVOKABLE void handle(const QUrl &file);
+    // Stops the file being decoded or transcribed: the screen goes back to empty, with nothing
+    // stored and no sound. Nothing in any other phase. The screen offers no cancel (a file
+    // runs to its end); going away does, so the engine stops instead of running on unseen.
+    void cancel();
     // Puts fullText on the clipboard and shows the confirmation.
     Q_INVOKABLE void copyAll();
     // Hands fullText to click-to-insert: the next click into a text field receives it.
@@ -187,6 +192,8 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<> run(QString path);
+    // Everything a file fills in, except its name.
+    void clearResult();
     void fail(const QString &message);
 
     void setPhase(Phase phase);
@@ -204,7 +211,7 @@ private:
 
     Collaborators m_with;
     Clock m_clock;
-    Transcriber *m_transcriber;
+    TranscriptionJob *m_job;
 
     Phase m_phase = Phase::empty;
     QString m_failureMessage;
