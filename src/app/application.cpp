@@ -8,6 +8,7 @@
 #include "core/text/customizationstore.h"
 #include "core/text/keychainhelper.h"
 #include "core/transcripts/historystore.h"
+#include "gui/viewmodels/qmlsingleton.h"
 #include "platform/audio/audioinputprobe.h"
 #include "platform/wayland/keymap.h"
 
@@ -83,18 +84,23 @@ Application::Application()
                    m_safeInsert, m_clickInserter, m_keychain, HistoryStore::shared(), m_activity})
     , m_fileModel({ModelStore::shared(), Preferences::shared(), HistoryStore::shared(), m_sounds, m_voice, m_clipboard,
                    m_clickInserter, m_activity})
+    , m_nav(nullptr)
+    , m_updates(UpdateChecker::manifestUrl())
     , m_commands({m_dictation, m_nav, m_router, m_mainWindow, m_urls, m_updates})
+    , m_tray({*m_commands.toggleDictation(), *m_commands.transcribeFile(), *m_commands.openSettings(),
+              *m_commands.quit()})
     , m_automation({m_safeInsert, m_dictation, m_commands, ModelStore::shared(), Preferences::shared()})
+    , m_modelList(ModelStore::shared())
     , m_desktopHotkey(m_hotkeys, desktopOf(m_session), &m_gnomeShortcut)
     , m_permissions({AudioInputProbe::hasInput, [this] { return m_keyboard.isTrusted(); },
                      [this] { return m_desktopHotkey.works(); },
-                     [this](const QString &which) {
+                     [this](Permissions::Kind which) {
                          // Pasting needs no grant on X11: the rows only look again. On
                          // Wayland the desktop's RemoteDesktop portal asks the user once.
                          // The hotkey may have been refused or taken; ask for it once more.
-                         if (which == QLatin1String("hotkey"))
+                         if (which == Permissions::Kind::hotkey)
                              m_hotkeys.ensureTap();
-                         else if (which == QLatin1String("paste") && m_session.isWayland())
+                         else if (which == Permissions::Kind::paste && m_session.isWayland())
                              m_portalKeys.openSession(true);
                      }})
     , m_recorder(m_hotkeys, Preferences::shared(), &m_layout)
@@ -121,6 +127,18 @@ Application::Application()
     });
     connectTray();
     connectFileOpening();
+    handToQml();
+}
+
+void Application::handToQml()
+{
+    ::exposeToQml(&m_dictation, &ModelStore::shared(), &m_modelList, &m_recorder, &m_nav, &m_settings, &m_permissions,
+                  &m_desktopHotkey, &m_apiKey, &m_histories, &m_onboarding, &m_commands, &m_updates, &m_appearance);
+    // The classes with two instances on the screens tell them apart by their singletons.
+    QmlSingleton<CustomizationListModel, StylesSingleton>::setInstance(&m_styles);
+    QmlSingleton<CustomizationListModel, DictionaryRulesSingleton>::setInstance(&m_dictionary);
+    QmlSingleton<EyeEgg, HomeEggSingleton>::setInstance(&m_homeEgg);
+    QmlSingleton<EyeEgg, AboutEggSingleton>::setInstance(&m_aboutEgg);
 }
 
 Clipboard &Application::chooseClipboard()
@@ -159,24 +177,9 @@ EyeEgg::Collaborators Application::eggVoice()
 
 void Application::connectTray()
 {
-    auto showState = [this] {
-        switch (m_dictation.status()) {
-        case DictationController::Status::idle:
-            m_tray.setState(TrayIcon::State::idle);
-            break;
-        case DictationController::Status::recording:
-            m_tray.setState(TrayIcon::State::recording);
-            break;
-        case DictationController::Status::working:
-            m_tray.setState(TrayIcon::State::working);
-            break;
-        }
-    };
-    QObject::connect(&m_dictation, &DictationController::statusChanged, &m_tray, showState);
-    QObject::connect(&m_tray, &TrayIcon::toggleDictationRequested, &m_commands, &MurCommands::dockToggleDictation);
-    QObject::connect(&m_tray, &TrayIcon::transcribeFileRequested, &m_commands, &MurCommands::dockTranscribeFile);
-    QObject::connect(&m_tray, &TrayIcon::settingsRequested, &m_commands, &MurCommands::openSettings);
-    QObject::connect(&m_tray, &TrayIcon::quitRequested, &m_commands, &MurCommands::quit);
+    QObject::connect(&m_dictation, &DictationController::statusChanged, &m_tray, [this] {
+        m_tray.setRecording(m_dictation.status() == DictationController::Status::recording);
+    });
     QObject::connect(&m_tray, &TrayIcon::menuWindowRequested, &m_commands, &MurCommands::showMenuWindow);
 }
 

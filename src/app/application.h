@@ -11,6 +11,7 @@
 #include "core/insert/clipboardsafeinsertservice.h"
 #include "core/insert/keyboardroutes.h"
 #include "core/insert/textinserter.h"
+#include "core/speech/modellistmodel.h"
 #include "core/text/keychainhelper.h"
 #include "gui/viewmodels/apikeyfield.h"
 #include "gui/viewmodels/customizationlistmodel.h"
@@ -60,7 +61,8 @@
 
 // The running application's objects, each created once, in the order their dependencies
 // need: the desktop's facilities first, then the services over them, then the dictation
-// controller that uses them all. Nothing here has logic of its own; it only connects.
+// controller that uses them all. Nothing here has logic of its own; it only connects, and
+// hands QML the objects its screens show (as the singletons they declare).
 //
 // Main thread only; created after the QApplication and destroyed before it.
 class Application final
@@ -83,44 +85,16 @@ public:
     // dictation model up once onboarding is done.
     void start();
 
-    DictationController &dictation() { return m_dictation; }
-    HotkeyMonitor &hotkeys() { return m_hotkeys; }
-    ClickInserter &clickInserter() { return m_clickInserter; }
-    Nav &nav() { return m_nav; }
-    FileOpenRouter &fileOpenRouter() { return m_router; }
     MurCommands &commands() { return m_commands; }
-    UpdateChecker &updates() { return m_updates; }
-    LoginItem &loginItem() { return m_loginItem; }
     FileTranscriptionModel &fileModel() { return m_fileModel; }
-    DesktopAppearance &appearance() { return m_appearance; }
     FileChooser &fileChooser() { return m_fileChooser; }
-
-    // What the screens show, each over the services above.
-    struct Screens
-    {
-        SettingsModel &settings;
-        Permissions &permissions;
-        DesktopHotkey &desktopHotkey;
-        HotkeyRecorder &hotkeyRecorder;
-        ApiKeyField &apiKey;
-        CustomizationListModel &styles;
-        CustomizationListModel &dictionary;
-        HistoryViewModels &histories;
-        Onboarding &onboarding;
-        EyeEgg &homeEgg;
-        EyeEgg &aboutEgg;
-    };
-    Screens screens()
-    {
-        return {m_settings, m_permissions, m_desktopHotkey, m_recorder, m_apiKey,     m_styles,
-                m_dictionary, m_histories, m_onboarding, m_homeEgg, m_aboutEgg};
-    }
 
 private:
     QList<HotkeyBackend *> hotkeyBackends();
     Clipboard &chooseClipboard();
     void connectTray();
     void connectFileOpening();
+    void handToQml();
     EyeEgg::Collaborators eggVoice();
 
     // The desktop. In a Wayland session Murmel has a connection of its own to the
@@ -154,7 +128,6 @@ private:
     X11ClickObserver m_clickObserver;
     QuickMainWindow m_mainWindow;
     DesktopUrlOpener m_urls;
-    TrayIcon m_tray;
     XkbKeyboardLayout m_layout;
     DesktopAppearance m_appearance;
     FileChooser m_fileChooser;
@@ -179,9 +152,11 @@ private:
     UpdateChecker m_updates;
     LoginItem m_loginItem;
     MurCommands m_commands;
+    TrayIcon m_tray;
     AutomationService m_automation;
 
     // The screens' models.
+    ModelListModel m_modelList;
     DesktopHotkey m_desktopHotkey;
     Permissions m_permissions;
     HotkeyRecorder m_recorder;

@@ -4,8 +4,6 @@
 #include "core/base/datafoldermigration.h"
 #include "core/base/paths.h"
 #include "core/base/utf8locale.h"
-#include "core/speech/modellistmodel.h"
-#include "core/speech/modelstore.h"
 #include "core/speech/transcriber.h"
 #include "shell/launchrequest.h"
 
@@ -15,12 +13,12 @@
 #include <QDBusConnectionInterface>
 #include <QDir>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(MurmelPlugin)
+Q_IMPORT_QML_PLUGIN(Murmel_ShellPlugin)
 
 namespace {
 
@@ -102,34 +100,18 @@ int main(int argc, char **argv)
     if (!murmel.claimInstance())
         return request.handOver();
 
-    ModelListModel modelList(ModelStore::shared());
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelStore", &ModelStore::shared());
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "ModelList", &modelList);
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "Dictation", &murmel.dictation());
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "Nav", &murmel.nav());
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "Commands", &murmel.commands());
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "Updates", &murmel.updates());
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "LoginItem", &murmel.loginItem());
+    // The file screen's objects are not declared to QML yet; every other object the screens
+    // show, the application hands QML as the singleton its type declares.
     qmlRegisterSingletonInstance("Murmel", 1, 0, "FileTranscription", &murmel.fileModel());
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "Appearance", &murmel.appearance());
     qmlRegisterSingletonInstance("Murmel", 1, 0, "FileChooser", &murmel.fileChooser());
-    const Application::Screens screens = murmel.screens();
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "Settings", &screens.settings);
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "Permissions", &screens.permissions);
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "DesktopHotkey", &screens.desktopHotkey);
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "HotkeyRecorder", &screens.hotkeyRecorder);
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "ApiKey", &screens.apiKey);
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "Styles", &screens.styles);
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "DictionaryRules", &screens.dictionary);
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "Histories", &screens.histories);
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "Onboarding", &screens.onboarding);
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "HomeEgg", &screens.homeEgg);
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "AboutEgg", &screens.aboutEgg);
 
     QQmlApplicationEngine engine;
+    // The modules sit at qrc:/Murmel/ on every Qt (Qt 6.5 would put them under /qt/qml), so
+    // Murmel.Shell's windows find the screens of Murmel there.
+    engine.addImportPath(QStringLiteral("qrc:/"));
     QObject::connect(&engine, &QQmlApplicationEngine::objectCreationFailed, &app,
                      [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
-    engine.load(QUrl(QStringLiteral("qrc:/Murmel/Main.qml")));
+    engine.load(QUrl(QStringLiteral("qrc:/Murmel/Shell/Main.qml")));
     if (!engine.rootObjects().isEmpty())
         murmel.setMainWindow(qobject_cast<QQuickWindow *>(engine.rootObjects().first()));
     murmel.start();

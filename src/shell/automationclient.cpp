@@ -3,22 +3,32 @@
 #include "core/base/console.h"
 #include "shell/automationservice.h"
 
+#include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
 
 namespace AutomationClient {
 
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("AutomationClient", text);
+}
+
+} // namespace
+
 QString notRunningMessage()
 {
-    return QStringLiteral("Murmel is not running.");
+    return tr("Murmel is not running.");
 }
 
 Outcome call(const QString &method, const QVariantList &arguments, int timeoutMs, QDBusConnection bus)
 {
     if (!bus.isConnected())
         return {Outcome::Kind::notRunning,
-                QStringLiteral("Murmel cannot be reached: there is no D-Bus session bus (%1).")
+                tr("Murmel cannot be reached: there is no D-Bus session bus (%1).")
                     .arg(bus.lastError().message()),
                 {}};
     if (!bus.interface()->isServiceRegistered(AutomationService::serviceName()))
@@ -39,7 +49,7 @@ Outcome call(const QString &method, const QVariantList &arguments, int timeoutMs
         || name == QDBusError::errorString(QDBusError::Disconnected))
         // Murmel quit between the check and the call.
         return {Outcome::Kind::notRunning, notRunningMessage(), {}};
-    return {Outcome::Kind::failed, QStringLiteral("Murmel did not answer: %1").arg(reply.errorMessage()), {}};
+    return {Outcome::Kind::failed, tr("Murmel did not answer: %1").arg(reply.errorMessage()), {}};
 }
 
 int report(const Outcome &outcome)

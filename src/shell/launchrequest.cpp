@@ -3,8 +3,18 @@
 #include "shell/automationclient.h"
 #include "shell/murcommands.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QUrl>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("LaunchRequest", text);
+}
+
+} // namespace
 
 std::variant<LaunchRequest, QString> LaunchRequest::parse(const QStringList &arguments, const QString &workingDirectory)
 {
@@ -18,13 +28,13 @@ std::variant<LaunchRequest, QString> LaunchRequest::parse(const QStringList &arg
         } else if (!optionsEnded && argument == u"--transcribe-file") {
             request.fileScreen = true;
         } else if (!optionsEnded && argument.startsWith(u'-')) {
-            return QStringLiteral("Unknown option %1.").arg(argument);
+            return tr("Unknown option %1.").arg(argument);
         } else if (argument.contains(QStringLiteral("://")) && !argument.startsWith(QStringLiteral("file:"))) {
-            return QStringLiteral("Murmel opens files on this computer only, not %1.").arg(argument);
+            return tr("Murmel opens files on this computer only, not %1.").arg(argument);
         } else if (argument.startsWith(QStringLiteral("file:"))) {
             const std::optional<QUrl> url = MurCommands::localFileUrl(argument);
             if (!url)
-                return QStringLiteral("%1 does not name a file.").arg(argument);
+                return tr("%1 does not name a file.").arg(argument);
             request.files << url->toLocalFile();
         } else {
             request.files << QDir::cleanPath(QDir(workingDirectory).absoluteFilePath(argument));
@@ -35,9 +45,9 @@ std::variant<LaunchRequest, QString> LaunchRequest::parse(const QStringList &arg
 
 QString LaunchRequest::usage()
 {
-    return QStringLiteral("  murmel [FILE]                       open Murmel; a file goes to the file screen\n"
-                          "  murmel --start-dictation            open Murmel and start dictating\n"
-                          "  murmel --transcribe-file            open Murmel on the file screen");
+    return tr("  murmel [FILE]                       open Murmel; a file goes to the file screen\n"
+              "  murmel --start-dictation            open Murmel and start dictating\n"
+              "  murmel --transcribe-file            open Murmel on the file screen");
 }
 
 QString LaunchRequest::activationTokenOf(const QProcessEnvironment &environment)
@@ -51,7 +61,7 @@ void LaunchRequest::perform(MurCommands &commands) const
     if (!files.isEmpty())
         commands.openFiles(files);
     else if (fileScreen)
-        commands.dockTranscribeFile();
+        commands.transcribeFile()->trigger();
     if (startDictation)
         commands.startDictation();
 }

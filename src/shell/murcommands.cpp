@@ -5,7 +5,6 @@
 #include "core/desktop/mainwindowhost.h"
 #include "core/desktop/urlopener.h"
 #include "core/dictation/dictationcontroller.h"
-#include "gui/viewmodels/nav.h"
 #include "shell/fileopenrouter.h"
 #include "shell/updatechecker.h"
 
@@ -20,102 +19,67 @@ MurCommands::MurCommands(const Collaborators &collaborators, QObject *parent)
     , m_window(collaborators.window)
     , m_urls(collaborators.urls)
     , m_updates(collaborators.updates)
+    , m_toggleDictation(tr("Start Dictation"))
+    , m_transcribeFile(tr("Transcribe a File…"))
+    , m_openSettings(tr("Settings…"))
+    , m_setHotkey(tr("Set Hotkey…"))
+    , m_showHome(tr("Home"))
+    , m_showHistory(tr("History"))
+    , m_back(tr("Back"))
+    , m_openHelp(tr("Murmel Help"))
+    , m_contactSupport(tr("Contact Support"))
+    , m_checkForUpdates(m_updates.canCheck() ? tr("Check for Updates…") : tr("Updates Come Through Your Package Manager"))
+    , m_quit(tr("Quit Murmel"))
 {
-    connect(&m_dictation, &DictationController::statusChanged, this, &MurCommands::dictationStateChanged);
+    connect(&m_dictation, &DictationController::statusChanged, this, &MurCommands::followDictation);
+    connect(&m_toggleDictation, &MurAction::triggered, &m_dictation, &DictationController::toggle);
+    leadTo(m_transcribeFile, Nav::MurScreen::file);
+    leadTo(m_openSettings, Nav::MurScreen::settings);
+    leadTo(m_showHome, Nav::MurScreen::home);
+    leadTo(m_showHistory, Nav::MurScreen::history);
+    connect(&m_setHotkey, &MurAction::triggered, this, [this] {
+        m_nav.setSettingsTab(Nav::SettingsTab::general);
+        m_nav.setScreen(Nav::MurScreen::settings);
+        showMainWindow();
+    });
+    connect(&m_back, &MurAction::triggered, &m_nav, &Nav::back);
+    connect(&m_openHelp, &MurAction::triggered, this, [this] {
+        if (!m_urls.open(AppInfo::website()))
+            qCWarning(lcApp) << "no program opens" << AppInfo::website().toString();
+    });
+    connect(&m_contactSupport, &MurAction::triggered, this, [this] {
+        if (!m_urls.open(AppInfo::supportMailUrl()))
+            qCWarning(lcApp) << "no mail program is set up for mailto links";
+    });
+    // A build without a release manifest is updated by the package manager.
+    m_checkForUpdates.setEnabled(m_updates.canCheck());
+    connect(&m_checkForUpdates, &MurAction::triggered, this, [this] {
+        m_updates.check();
+        showMainWindow();
+    });
+    connect(&m_quit, &MurAction::triggered, this, &QCoreApplication::quit);
+    followDictation();
 }
 
-QString MurCommands::dictationTitle() const
+void MurCommands::leadTo(MurAction &action, Nav::MurScreen screen)
 {
-    return m_dictation.status() == DictationController::Status::recording ? QStringLiteral("Stop Dictation")
-                                                                          : QStringLiteral("Start Dictation");
+    connect(&action, &MurAction::triggered, this, [this, screen] {
+        m_nav.setScreen(screen);
+        showMainWindow();
+    });
 }
 
-bool MurCommands::dictationEnabled() const
+void MurCommands::followDictation()
 {
-    return m_dictation.status() != DictationController::Status::working;
-}
-
-void MurCommands::openSettings()
-{
-    m_nav.setScreen(Nav::MurScreen::settings);
-    showMainWindow();
-}
-
-void MurCommands::transcribeFile()
-{
-    m_nav.setScreen(Nav::MurScreen::file);
-    showMainWindow();
-}
-
-void MurCommands::toggleDictation()
-{
-    m_dictation.toggle();
-    showMainWindow();
-}
-
-void MurCommands::setHotkey()
-{
-    m_nav.setSettingsTab(Nav::SettingsTab::general);
-    m_nav.setScreen(Nav::MurScreen::settings);
-    showMainWindow();
-}
-
-void MurCommands::showHome()
-{
-    m_nav.setScreen(Nav::MurScreen::home);
-    showMainWindow();
-}
-
-void MurCommands::showHistory()
-{
-    m_nav.setScreen(Nav::MurScreen::history);
-    showMainWindow();
-}
-
-void MurCommands::back()
-{
-    m_nav.back();
-}
-
-void MurCommands::openHelp()
-{
-    if (!m_urls.open(AppInfo::website()))
-        qCWarning(lcApp) << "no program opens" << AppInfo::website().toString();
-}
-
-void MurCommands::contactSupport()
-{
-    if (!m_urls.open(AppInfo::supportMailUrl()))
-        qCWarning(lcApp) << "no mail program is set up for mailto links";
-}
-
-void MurCommands::checkForUpdates()
-{
-    if (!m_updates.canCheck())
-        return;
-    m_updates.check();
-    showMainWindow();
-}
-
-void MurCommands::quit()
-{
-    QCoreApplication::quit();
-}
-
-void MurCommands::dockToggleDictation()
-{
-    m_dictation.toggle();
+    const DictationController::Status status = m_dictation.status();
+    m_toggleDictation.setText(status == DictationController::Status::recording ? tr("Stop Dictation")
+                                                                               : tr("Start Dictation"));
+    m_toggleDictation.setEnabled(status != DictationController::Status::working);
 }
 
 void MurCommands::startDictation()
 {
     m_dictation.startRecording();
-}
-
-void MurCommands::dockTranscribeFile()
-{
-    m_nav.setScreen(Nav::MurScreen::file);
-    showMainWindow();
 }
 
 bool MurCommands::openFiles(const QStringList &files)

@@ -18,8 +18,6 @@ namespace {
 // A manifest is a few hundred bytes; anything far larger is not one, and is not kept.
 constexpr qint64 maximumManifestSize = 64 * 1024;
 
-const QString unreachable = QStringLiteral("The update server could not be reached.");
-const QString unreadable = QStringLiteral("The update information could not be read.");
 
 struct Manifest
 {
@@ -77,7 +75,7 @@ std::optional<Manifest> parsedManifest(const QByteArray &body)
 
 UpdateChecker::UpdateChecker(QUrl manifest, QString currentVersion, QObject *parent)
     : QObject(parent)
-    , m_manifest(manifest.isEmpty() ? manifestUrl() : std::move(manifest))
+    , m_manifest(std::move(manifest))
     , m_currentVersion(currentVersion.isEmpty() ? QStringLiteral(MURMEL_VERSION) : std::move(currentVersion))
     , m_network(new QNetworkAccessManager(this))
 {
@@ -103,7 +101,7 @@ void UpdateChecker::check()
     setLatestVersion({});
     setNotes({});
     setDownloadUrl({});
-    setMessage(QStringLiteral("Checking for updates…"));
+    setMessage(tr("Checking for updates…"));
 
     QNetworkRequest request(m_manifest);
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Murmel/" MURMEL_VERSION));
@@ -134,24 +132,24 @@ void UpdateChecker::onFinished()
 
     if (m_tooLarge) {
         qCWarning(lcApp) << "the update manifest is larger than" << maximumManifestSize << "bytes";
-        fail(unreadable);
+        fail(tr("The update information could not be read."));
         return;
     }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (reply->error() != QNetworkReply::NoError) {
         qCWarning(lcApp) << "the update check failed:" << reply->errorString();
-        fail(unreachable);
+        fail(tr("The update server could not be reached."));
         return;
     }
     // file: and other schemes carry no status; only an HTTP success holds a manifest.
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
         qCWarning(lcApp) << "the update check failed: HTTP" << status.toInt();
-        fail(unreachable);
+        fail(tr("The update server could not be reached."));
         return;
     }
     const std::optional<Manifest> manifest = parsedManifest(reply->readAll());
     if (!manifest) {
-        fail(unreadable);
+        fail(tr("The update information could not be read."));
         return;
     }
 
@@ -162,13 +160,11 @@ void UpdateChecker::onFinished()
     const QVersionNumber current = QVersionNumber::fromString(m_currentVersion).normalized();
     if (QVersionNumber::compare(manifest->number.normalized(), current) > 0) {
         qCInfo(lcApp) << "Murmel" << manifest->version << "is available";
-        setMessage(QStringLiteral("Murmel ") + manifest->version + QStringLiteral(" is available. You have ")
-                   + m_currentVersion + u'.');
+        setMessage(tr("Murmel %1 is available. You have %2.").arg(manifest->version, m_currentVersion));
         setState(State::available);
     } else {
         qCInfo(lcApp) << "Murmel is up to date";
-        setMessage(QStringLiteral("You're up to date. Murmel ") + m_currentVersion
-                   + QStringLiteral(" is the newest version."));
+        setMessage(tr("You're up to date. Murmel %1 is the newest version.").arg(m_currentVersion));
         setState(State::upToDate);
     }
     Q_EMIT finished();
@@ -176,7 +172,7 @@ void UpdateChecker::onFinished()
 
 void UpdateChecker::fail(const QString &reason)
 {
-    setMessage(QStringLiteral("Murmel could not check for updates. ") + reason);
+    setMessage(tr("Murmel could not check for updates. %1").arg(reason));
     setState(State::failed);
     Q_EMIT finished();
 }

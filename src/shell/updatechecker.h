@@ -1,9 +1,12 @@
 #pragma once
 
+#include "gui/viewmodels/qmlsingleton.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <QtQml/qqmlregistration.h>
 
 #include <chrono>
 
@@ -17,16 +20,16 @@ class QNetworkReply;
 //
 // Main thread only. A failure ends in `failed` with a sentence for the user; nothing is
 // retried.
-class UpdateChecker final : public QObject
+class UpdateChecker final : public QObject, public QmlSingleton<UpdateChecker>
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(Updates)
+    QML_SINGLETON
     Q_PROPERTY(State state READ state NOTIFY stateChanged)
     Q_PROPERTY(QString latestVersion READ latestVersion NOTIFY latestVersionChanged)
     Q_PROPERTY(QString notes READ notes NOTIFY notesChanged)
     Q_PROPERTY(QUrl downloadUrl READ downloadUrl NOTIFY downloadUrlChanged)
     Q_PROPERTY(QString message READ message NOTIFY messageChanged)
-    // The state as QML can test it (it reaches lower-case enumerators by number only).
-    Q_PROPERTY(bool newerVersionAvailable READ isNewerVersionAvailable NOTIFY stateChanged)
     // False for a build without a release manifest: updates then come through the package
     // manager, and check() does nothing.
     Q_PROPERTY(bool canCheck READ canCheck CONSTANT)
@@ -37,8 +40,8 @@ public:
 
     static constexpr std::chrono::milliseconds defaultTimeout{15000};
 
-    // An empty `manifest` means manifestUrl(), an empty `currentVersion` this build's.
-    explicit UpdateChecker(QUrl manifest = {}, QString currentVersion = {}, QObject *parent = nullptr);
+    // An empty `manifest` means no update check; an empty `currentVersion` this build's.
+    explicit UpdateChecker(QUrl manifest, QString currentVersion = {}, QObject *parent = nullptr);
 
     // MURMEL_UPDATE_URL when set, else the manifest the build was configured with
     // (MURMEL_UPDATE_MANIFEST_URL), which may be none.
@@ -54,7 +57,6 @@ public:
     QUrl manifest() const { return m_manifest; }
     QString currentVersion() const { return m_currentVersion; }
     State state() const { return m_state; }
-    bool isNewerVersionAvailable() const { return m_state == State::available; }
     // As the manifest gives it, without a "v"; empty until a check has read one.
     QString latestVersion() const { return m_latestVersion; }
     QString notes() const { return m_notes; }

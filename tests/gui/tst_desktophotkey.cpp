@@ -1,6 +1,6 @@
-// What the screens say about the hotkey on each desktop, and the GNOME shortcut Murmel writes
-// in its place: through the real gsettings on a private keyfile, so nothing of the machine's
-// own settings is touched.
+// The GNOME shortcut Murmel writes where GNOME passes no global hotkey on: through the real
+// gsettings on a private keyfile, so nothing of the machine's own settings is touched.
+#include "childprocess.h"
 #include "core/base/preferences.h"
 #include "core/dictation/hotkeymonitor.h"
 #include "fakes/fakehotkeybackend.h"
@@ -8,7 +8,6 @@
 #include "platform/session/gnomecustomshortcut.h"
 
 #include <QCoroTask>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,23 +15,15 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using Desktop = DesktopHotkey::Desktop;
-using Way = DesktopHotkey::Way;
-
 // Murmel's entry as gsettings itself reads it back, empty when GNOME has none.
 QString gnomeBinding()
 {
     const QString path = u"/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/murmel/"_s;
-    QProcess list;
-    list.start(u"gsettings"_s, {u"get"_s, u"org.gnome.settings-daemon.plugins.media-keys"_s, u"custom-keybindings"_s});
-    list.waitForFinished(10000);
-    if (!QString::fromUtf8(list.readAllStandardOutput()).contains(path))
-        return {};
-    QProcess binding;
-    binding.start(u"gsettings"_s, {u"get"_s, u"org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:"_s + path,
-                                   u"binding"_s});
-    binding.waitForFinished(10000);
-    return QString::fromUtf8(binding.readAllStandardOutput()).trimmed();
+    const QString list = QString::fromUtf8(
+        ChildProcess::run(u"gsettings"_s, {u"get"_s, u"org.gnome.settings-daemon.plugins.media-keys"_s, u"custom-keybindings"_s}));
+    const QString schema = u"org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:"_s + path;
+    return list.contains(path) ? QString::fromUtf8(ChildProcess::run(u"gsettings"_s, {u"get"_s, schema, u"binding"_s})).trimmed()
+                               : QString();
 }
 
 } // namespace
@@ -46,54 +37,8 @@ class TestDesktopHotkey final : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_home.isValid());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path()));
         qputenv("GSETTINGS_BACKEND", "keyfile");
-    }
-
-    // Each desktop, each way the hotkey may be watched: whether it counts as working, what
-    // the screens offer instead, and whether hold to talk can work.
-    void screensTellTheTruth_data()
-    {
-        QTest::addColumn<Desktop>("desktop");
-        QTest::addColumn<bool>("active");
-        QTest::addColumn<bool>("everywhere");
-        QTest::addColumn<bool>("works");
-        QTest::addColumn<Way>("way");
-        QTest::newRow("X11 grab") << Desktop::x11 << true << true << true << Way::none;
-        QTest::newRow("X11, keys taken") << Desktop::x11 << false << true << false << Way::none;
-        QTest::newRow("KDE portal") << Desktop::kde << true << true << true << Way::none;
-        QTest::newRow("KDE, portal failed") << Desktop::kde << false << true << false << Way::other;
-        QTest::newRow("sway, XWayland grab") << Desktop::wlroots << true << false << false << Way::wlroots;
-        QTest::newRow("GNOME without its schema") << Desktop::gnome << true << false << false << Way::other;
-        QTest::newRow("other desktop, nothing") << Desktop::other << false << false << false << Way::other;
-    }
-
-    void screensTellTheTruth()
-    {
-        QFETCH(Desktop, desktop);
-        QFETCH(bool, active);
-        QFETCH(bool, everywhere);
-        QFETCH(bool, works);
-        QFETCH(Way, way);
-        QTemporaryDir folder;
-        Preferences preferences(folder.filePath(u"preferences.json"_s));
-        FakeHotkeyBackend backend;
-        backend.reachesEverywhere = everywhere;
-        if (!active)
-            backend.refused = HotkeyMonitor::defaultShortcut();
-        HotkeyMonitor hotkeys(preferences, {&backend});
-        hotkeys.start();
-        DesktopHotkey screen(hotkeys, desktop, nullptr);
-
-        QCOMPARE(screen.works(), works);
-        QCOMPARE(screen.problem().isEmpty(), works);
-        QCOMPARE(screen.way(), way);
-        QCOMPARE(screen.holdToTalkPossible(), active && everywhere);
-        if (active && !everywhere)
-            QVERIFY2(screen.problem().contains(u"only while an X11 application has the focus"_s), qPrintable(screen.problem()));
-        if (way == Way::wlroots)
-            QCOMPARE(screen.swayLine(), u"bindsym Ctrl+Mod1+space exec "_s + screen.command());
     }
 
     // On GNOME without a way of its own, Murmel writes the shortcut when asked; it follows the
@@ -109,9 +54,9 @@ private Q_SLOTS:
         grab.reachesEverywhere = false;
         HotkeyMonitor hotkeys(preferences, {&grab});
         hotkeys.start();
-        DesktopHotkey screen(hotkeys, Desktop::gnome, &gnome);
+        DesktopHotkey screen(hotkeys, DesktopHotkey::Desktop::gnome, &gnome);
         screen.refresh();
-        QTRY_COMPARE(screen.way(), Way::gnome);
+        QTRY_COMPARE(screen.way(), DesktopHotkey::Way::gnome);
         QVERIFY(!screen.works());
 
         screen.addGnomeShortcut();

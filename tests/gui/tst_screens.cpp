@@ -1,87 +1,85 @@
-// The history and settings screens over their real view models: each loads without a single
-// warning, shows the texts the user reads, moves data both ways between its controls and
-// the preferences, and lets Tab reach every control.
+// The main window over the application's objects, fakes only at the desktop's edge, drawn on
+// a private X display where the shaders run (in a child copy of the test): glyphs draw,
+// onboarding walks with Return, every screen's controls are named and reached with Tab,
+// controls and preferences follow each other, the hotkey field records, shortcuts lead on.
+#include "core/base/appinfo.h"
 #include "core/base/loginitem.h"
 #include "core/base/preferencekeys.h"
-#include "core/base/preferences.h"
-#include "core/dictation/hotkeymonitor.h"
 #include "core/dictation/hotkeyrecorder.h"
-#include "core/insert/clipboardsafeinsertservice.h"
+#include "core/hud/voice.h"
 #include "core/speech/modellistmodel.h"
-#include "core/speech/modelstore.h"
 #include "core/text/customizationstore.h"
-#include "core/text/keychainhelper.h"
-#include "core/transcripts/historystore.h"
-#include "fakes/fakeclipboard.h"
-#include "fakes/fakehotkeybackend.h"
-#include "fakes/fakekeyboardinjector.h"
-#include "fakesecretstore.h"
+#include "dictationrig.h"
+#include "fakes/fakemainwindowhost.h"
+#include "fakes/fakespeechsynthesizer.h"
+#include "fakes/fakeurlopener.h"
 #include "gui/viewmodels/apikeyfield.h"
 #include "gui/viewmodels/customizationlistmodel.h"
 #include "gui/viewmodels/desktophotkey.h"
 #include "gui/viewmodels/eyeegg.h"
+#include "gui/viewmodels/filetranscriptionmodel.h"
 #include "gui/viewmodels/historyviewmodel.h"
-#include "gui/viewmodels/nav.h"
 #include "gui/viewmodels/onboarding.h"
 #include "gui/viewmodels/permissions.h"
 #include "gui/viewmodels/settingsmodel.h"
+#include "platform/portal/desktopappearance.h"
+#include "platform/portal/filechooser.h"
+#include "shell/fileopenrouter.h"
+#include "shell/murcommands.h"
+#include "shell/updatechecker.h"
+#include "childprocess.h"
+#include "desktopsession.h"
 #include "testenvironment.h"
+#include "testhttpserver.h"
 
-#include <QQmlComponent>
-#include <QQmlEngine>
+#include <QAccessible>
+#include <QApplication>
+#include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickStyle>
 #include <QQuickWindow>
-#include <QSignalSpy>
-#include <QRegularExpression>
 #include <QTest>
+
+#include <cstdio>
 #include <QtQml/qqmlextensionplugin.h>
 
 using namespace Qt::StringLiterals;
 
 Q_IMPORT_QML_PLUGIN(MurmelPlugin)
+Q_IMPORT_QML_PLUGIN(Murmel_ShellPlugin)
+
 
 namespace {
 
-// Every object reachable from `root`, items and attached objects alike.
-void collect(QObject *object, QSet<QObject *> &seen, QList<QObject *> &out)
-{
-    if (!object || seen.contains(object))
-        return;
-    seen.insert(object);
-    out << object;
-    for (QObject *child : object->children())
-        collect(child, seen, out);
-    if (auto *item = qobject_cast<QQuickItem *>(object)) {
-        for (QQuickItem *child : item->childItems())
-            collect(child, seen, out);
-    }
-}
-
+// Every object under `root`, items and attached objects (tooltips, accessibility) alike.
 QList<QObject *> everything(QObject *root)
 {
-    QSet<QObject *> seen;
-    QList<QObject *> out;
-    collect(root, seen, out);
+    QList<QObject *> out{root};
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        QList<QObject *> next = out.at(i)->children();
+        if (auto *item = qobject_cast<QQuickItem *>(out.at(i)))
+            next += QList<QObject *>(item->childItems().cbegin(), item->childItems().cend());
+        for (QObject *child : next)
+            if (!out.contains(child))
+                out << child;
+    }
     return out;
 }
 
-bool shown(QQuickItem *item)
+bool shown(const QQuickItem *item)
 {
-    for (QQuickItem *it = item; it; it = it->parentItem()) {
-        if (!it->isVisible())
+    for (; item; item = item->parentItem()) {
+        if (!item->isVisible())
             return false;
     }
     return true;
 }
 
-// Every text a person can read or hear: visible texts, placeholders, tooltips and the
-// accessibility names and descriptions.
+// What a person can read or hear under `root`, tooltips and accessible names too.
 QStringList texts(QObject *root)
 {
     QStringList found;
     for (QObject *object : everything(root)) {
-        // Attached objects (tooltips, accessibility) count only while their item is shown.
         auto *item = qobject_cast<QQuickItem *>(object);
         if (!item)
             item = qobject_cast<QQuickItem *>(object->parent());
@@ -96,13 +94,34 @@ QStringList texts(QObject *root)
     return found;
 }
 
-QQuickItem *named(QObject *root, const QString &name)
+// The buttons, switches, pickers and fields a user can operate under `root`.
+QList<QQuickItem *> controls(QQuickItem *root)
 {
+    QList<QQuickItem *> found;
     for (QObject *object : everything(root)) {
-        if (object->objectName() == name)
-            return qobject_cast<QQuickItem *>(object);
+        auto *item = qobject_cast<QQuickItem *>(object);
+        // A list's rows are one Tab stop, the list itself; buttons in popups are not on screen.
+        if (!item || !shown(item) || !item->isEnabled() || !item->window() || item->inherits("QQuickItemDelegate")
+            || item->property("readOnly").toBool())
+            continue;
+        if (item->inherits("QQuickAbstractButton") || item->inherits("QQuickComboBox")
+            || item->inherits("QQuickTextField") || item->inherits("QQuickTextArea"))
+            found << item;
     }
-    return nullptr;
+    return found;
+}
+
+// How many pixels of `area` are bluish and lean to green (cyan, ice) or to red (violet).
+QPair<int, int> cyanAndViolet(const QImage &image, const QRect &area)
+{
+    QPair<int, int> found;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            found.first += qBlue(p) > 150 && qGreen(p) > qRed(p) + 30;
+            found.second += qBlue(p) > 150 && qRed(p) > qGreen(p) + 10;
+        }
+    return found;
 }
 
 } // namespace
@@ -111,579 +130,391 @@ class TestScreens final : public QObject
 {
     Q_OBJECT
 
-private:
     TestEnvironment m_environment;
-    std::unique_ptr<Preferences> m_preferences;
-    std::unique_ptr<HistoryStore> m_history;
-    FakeClipboard m_clipboard;
-    FakeKeyboardInjector m_injector;
-    std::unique_ptr<ClipboardSafeInsertService> m_safeInsert;
-    FakeHotkeyBackend m_backend;
-    std::unique_ptr<HotkeyMonitor> m_monitor;
-    std::unique_ptr<HotkeyRecorder> m_recorder;
-    std::unique_ptr<ModelStore> m_models;
-    std::unique_ptr<ModelListModel> m_modelList;
-    std::unique_ptr<CustomizationStore> m_customization;
-    std::unique_ptr<CustomizationListModel> m_styles;
-    std::unique_ptr<CustomizationListModel> m_rules;
-    FakeSecretStore m_secrets;
-    std::unique_ptr<KeychainHelper> m_keychain;
-    std::unique_ptr<ApiKeyField> m_apiKey;
-    std::unique_ptr<LoginItem> m_loginItem;
-    Nav m_nav;
-    bool m_microphone = true;
-    std::unique_ptr<Permissions> m_permissions;
-    std::unique_ptr<DesktopHotkey> m_desktopHotkey;
-    std::unique_ptr<SettingsModel> m_settings;
+    TestHttpServer m_server;
+    const bool m_listening = m_server.listen();
+    Preferences m_preferences{m_environment.configHome() + u"/Murmel/preferences.json"_s};
+    DictationRig m_rig{m_preferences, m_environment.dataHome() + u"/Murmel/History/history.json"_s,
+                       m_environment.dataHome() + u"/Murmel/Models"_s};
+    Nav m_nav{nullptr};
+    FileOpenRouter m_router;
+    FakeMainWindowHost m_host;
+    FakeUrlOpener m_urls;
     QStringList m_spoken;
-    EyeEgg m_egg{{[this](const QString &phrase) { m_spoken << phrase; }, {}}};
-    QQmlEngine m_engine;
-    std::unique_ptr<QQuickWindow> m_window;
-    // The history screen's model, made afresh per test as the screen does per visit; it
-    // outlives the window that shows it.
-    std::unique_ptr<HistoryViewModel> m_historyModel;
+    FakeSpeechSynthesizer m_synthesizer;
+    Voice m_voice{m_synthesizer};
+    FileChooser m_chooser;
+    LoginItem m_loginItem{u"/usr/bin/murmel"_s};
+    // No portal on this bus name: contrast and motion keep their defaults.
+    DesktopAppearance m_appearance{QDBusConnection(u"none"_s)};
+    UpdateChecker m_updates{m_server.url(u"/latest.json"_s), u"0.1.0"_s};
+    MurCommands m_commands{{*m_rig.controller, m_nav, m_router, m_host, m_urls, m_updates}};
+    ModelListModel m_modelList{m_rig.models};
+    CustomizationStore m_customization{m_preferences};
+    SettingsModel m_settings{{m_preferences, &m_rig.history, &m_rig.safeInsert, &m_loginItem, &m_nav, &m_rig.models,
+                              &m_customization}};
+    DesktopHotkey m_desktopHotkey{m_rig.hotkeys, DesktopHotkey::Desktop::wlroots, nullptr};
+    Permissions m_permissions{{[] { return true; }, [] { return true; }, [this] { return m_desktopHotkey.works(); }}};
+    HotkeyRecorder m_recorder{m_rig.hotkeys, m_preferences, nullptr};
+    ApiKeyField m_apiKey{m_rig.keychain};
+    CustomizationListModel m_styles{m_customization, CustomizationListModel::List::styles};
+    CustomizationListModel m_rules{m_customization, CustomizationListModel::List::rules};
+    HistoryViewModels m_histories{m_rig.history, m_rig.clipboard};
+    Onboarding m_onboarding{{m_preferences, m_permissions, m_settings, m_rig.models, {},
+                             [this] { m_spoken << u"Murmel is ready."_s; }}};
+    EyeEgg m_homeEgg{{[this](const QString &phrase) { m_spoken << phrase; }, {}}};
+    EyeEgg m_aboutEgg{{[this](const QString &phrase) { m_spoken << phrase; }, {}}};
+    FileTranscriptionModel m_fileModel{{m_rig.models, m_preferences, m_rig.history, m_rig.sounds, m_voice,
+                                        m_rig.clipboard, m_rig.clickInserter, m_rig.activity}};
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QQuickWindow *m_window = nullptr;
 
-    HistoryViewModel &freshHistoryModel()
+    QQuickItem *find(const std::function<bool(QQuickItem *)> &match)
     {
-        m_window.reset();
-        m_historyModel = std::make_unique<HistoryViewModel>(*m_history, m_clipboard);
-        return *m_historyModel;
-    }
-
-    QString preferencesPath() const { return m_environment.configHome() + u"/Murmel/preferences.json"_s; }
-
-    // Builds the screen in a fresh window and waits until it is shown.
-    QQuickItem *show(const QString &file, const QVariantMap &properties)
-    {
-        m_window = std::make_unique<QQuickWindow>();
-        m_window->resize(900, 1400);
-        QQmlComponent component(&m_engine, QUrl(u"qrc:/Murmel/"_s + file));
-        if (component.isError()) {
-            qWarning() << component.errors();
-            return nullptr;
+        for (QObject *object : everything(m_window->contentItem())) {
+            auto *item = qobject_cast<QQuickItem *>(object);
+            if (item && shown(item) && item->window() == m_window && match(item))
+                return item;
         }
-        QObject *object = component.createWithInitialProperties(properties);
-        auto *item = qobject_cast<QQuickItem *>(object);
-        if (!item)
-            return nullptr;
-        QQmlEngine::setObjectOwnership(item, QQmlEngine::CppOwnership);
-        item->setParent(m_window.get());
-        item->setParentItem(m_window->contentItem());
-        item->setSize(m_window->size());
-        m_window->show();
-        m_window->requestActivate();
-        if (!QTest::qWaitForWindowActive(m_window.get()))
-            return nullptr;
-        return item;
+        return nullptr;
     }
-
-    QQuickItem *showSettings()
+    QQuickItem *named(const QString &name) { return find([&](QQuickItem *i) { return i->objectName() == name; }); }
+    QQuickItem *withText(const QString &text)
     {
-        return show(u"SettingsView.qml"_s,
-                    {{u"settings"_s, QVariant::fromValue<QObject *>(m_settings.get())},
-                     {u"permissions"_s, QVariant::fromValue<QObject *>(m_permissions.get())},
-                     {u"desktopHotkey"_s, QVariant::fromValue<QObject *>(m_desktopHotkey.get())},
-                     {u"recorder"_s, QVariant::fromValue<QObject *>(m_recorder.get())},
-                     {u"models"_s, QVariant::fromValue<QObject *>(m_modelList.get())},
-                     {u"apiKey"_s, QVariant::fromValue<QObject *>(m_apiKey.get())},
-                     {u"styles"_s, QVariant::fromValue<QObject *>(m_styles.get())},
-                     {u"rules"_s, QVariant::fromValue<QObject *>(m_rules.get())},
-                     {u"egg"_s, QVariant::fromValue<QObject *>(&m_egg)}});
+        return find([&](QQuickItem *i) { return i->inherits("QQuickAbstractButton") && i->property("text") == text; });
+    }
+    QRect areaOf(const char *type)
+    {
+        QQuickItem *item = find([&](QQuickItem *i) { return QByteArray(i->metaObject()->className()).startsWith(type); });
+        return item ? item->mapRectToScene(QRectF(0, 0, item->width(), item->height())).toAlignedRect() : QRect();
+    }
+    // The second grab has every texture the first frame only requested (layers, effects).
+    QImage grab()
+    {
+        m_window->grabWindow();
+        return m_window->grabWindow().convertToFormat(QImage::Format_RGB32);
     }
 
-    // Presses a control the way a keyboard user does, which also works for controls scrolled
-    // out of sight.
-    void click(QQuickItem *item)
+    QQuickItem *showScreen(Nav::MurScreen screen, Nav::SettingsTab tab = Nav::SettingsTab::general)
+    {
+        m_nav.setSettingsTab(tab);
+        m_nav.setScreen(screen);
+        QTest::qWait(50);
+        m_window->requestActivate();
+        return QTest::qWaitForWindowActive(m_window) ? named(u"screenLoader"_s) : nullptr;
+    }
+
+    // Presses a control the way a keyboard user does, which works for controls scrolled away.
+    void press(QQuickItem *item)
     {
         QVERIFY(item);
         item->forceActiveFocus(Qt::TabFocusReason);
-        QVERIFY(item->hasActiveFocus());
-        QTest::keyClick(m_window.get(), Qt::Key_Space);
+        QTest::keyClick(m_window, Qt::Key_Space);
     }
 
-    // QTest types into widgets only; a window gets its keys one by one.
-    void typeText(const QString &text)
-    {
-        for (const QChar c : text)
-            QTest::keyClick(m_window.get(), c.toLatin1());
-    }
 
-    // The controls Tab visits from the first one until it comes round again.
-    QList<QQuickItem *> tabChain(QQuickItem *root)
+    // Tab visits every control under `root` and they all have a name a screen reader can say.
+    void checkReachableAndNamed(QQuickItem *root, const QString &where)
     {
+        const QList<QQuickItem *> expected = controls(root);
+        QVERIFY2(!expected.isEmpty(), qPrintable(where));
         QList<QQuickItem *> chain;
-        m_window->requestActivate();
         root->forceActiveFocus();
         for (int i = 0; i < 200; ++i) {
-            QTest::keyClick(m_window.get(), Qt::Key_Tab);
+            QTest::keyClick(m_window, Qt::Key_Tab);
             QQuickItem *focused = m_window->activeFocusItem();
             if (!focused || chain.contains(focused))
                 break;
             chain << focused;
         }
-        return chain;
+        for (QQuickItem *control : expected) {
+            const QString what = where + u": "_s + control->property("text").toString() + u' '
+                                 + QString::fromLatin1(control->metaObject()->className());
+            QVERIFY2(chain.contains(control), qPrintable(u"not reached by Tab, "_s + what));
+            QVERIFY2(!QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).trimmed().isEmpty(),
+                     qPrintable(u"nameless, "_s + what));
+        }
     }
 
-    // The interactive controls of a screen: buttons, switches, pickers and fields shown
-    // and enabled.
-    static QList<QQuickItem *> controls(QQuickItem *root)
+    void checkShown(QQuickItem *root, const QString &text, const QString &where)
     {
-        QList<QQuickItem *> found;
-        for (QObject *object : everything(root)) {
-            auto *item = qobject_cast<QQuickItem *>(object);
-            if (!item || !shown(item) || !item->isEnabled())
-                continue;
-            // A list's rows are one Tab stop, the list itself; the arrow keys move within it.
-            if (item->inherits("QQuickItemDelegate"))
-                continue;
-            if (item->inherits("QQuickAbstractButton") || item->inherits("QQuickComboBox")
-                || item->inherits("QQuickTextField") || item->inherits("QQuickTextArea")) {
-                if (item->property("readOnly").toBool())
-                    continue;
-                // Buttons inside a popup (pickers' lists, context menus) are not on the screen.
-                if (!item->window())
-                    continue;
-                found << item;
-            }
-        }
-        return found;
+        QVERIFY2(texts(root).contains(text), qPrintable(where + u": not shown: "_s + text));
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
+        QVERIFY(m_listening);
+        qputenv("MURMEL_MODEL_BASE_URL", m_server.url(u"/models/"_s).toString().toUtf8());
         QQuickStyle::setStyle(u"Basic"_s);
-        m_preferences = std::make_unique<Preferences>(preferencesPath());
-        m_history = std::make_unique<HistoryStore>(m_environment.dataHome() + u"/Murmel/History/history.json"_s,
-                                                   *m_preferences);
-        m_safeInsert = std::make_unique<ClipboardSafeInsertService>(m_injector);
-        m_monitor = std::make_unique<HotkeyMonitor>(*m_preferences, QList<HotkeyBackend *>{&m_backend});
-        m_monitor->start();
-        m_recorder = std::make_unique<HotkeyRecorder>(*m_monitor, *m_preferences, nullptr);
-        m_desktopHotkey = std::make_unique<DesktopHotkey>(*m_monitor, DesktopHotkey::Desktop::wlroots, nullptr);
-        m_models = std::make_unique<ModelStore>(m_environment.dataHome() + u"/Murmel/Models"_s);
-        m_modelList = std::make_unique<ModelListModel>(*m_models);
-        m_customization = std::make_unique<CustomizationStore>(*m_preferences);
-        m_styles = std::make_unique<CustomizationListModel>(*m_customization, CustomizationListModel::List::styles);
-        m_rules = std::make_unique<CustomizationListModel>(*m_customization, CustomizationListModel::List::rules);
-        m_keychain = std::make_unique<KeychainHelper>(m_secrets);
-        m_apiKey = std::make_unique<ApiKeyField>(*m_keychain);
-        m_loginItem = std::make_unique<LoginItem>(u"/usr/bin/murmel"_s);
-        m_permissions = std::make_unique<Permissions>(Permissions::Probes{
-            [this] { return m_microphone; }, [this] { return m_injector.trusted; },
-            [this] { return m_desktopHotkey->works(); }});
-        m_settings = std::make_unique<SettingsModel>(SettingsModel::Collaborators{
-            *m_preferences, m_history.get(), m_safeInsert.get(), m_loginItem.get(), &m_nav, m_models.get(),
-            m_customization.get()});
-    }
+        m_rig.hotkeys.start();
+        exposeToQml(m_rig.controller.get(), &m_rig.models, &m_modelList, &m_recorder, &m_nav, &m_settings, &m_permissions,
+                    &m_desktopHotkey, &m_apiKey, &m_histories, &m_onboarding, &m_commands, &m_updates, &m_appearance);
+        QmlSingleton<CustomizationListModel, StylesSingleton>::setInstance(&m_styles);
+        QmlSingleton<CustomizationListModel, DictionaryRulesSingleton>::setInstance(&m_rules);
+        QmlSingleton<EyeEgg, HomeEggSingleton>::setInstance(&m_homeEgg);
+        QmlSingleton<EyeEgg, AboutEggSingleton>::setInstance(&m_aboutEgg);
+        qmlRegisterSingletonInstance("Murmel", 1, 0, "FileTranscription", &m_fileModel);
+        qmlRegisterSingletonInstance("Murmel", 1, 0, "FileChooser", &m_chooser);
 
-    void init()
-    {
         QTest::failOnWarning(QRegularExpression(u".*"_s));
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        m_engine->addImportPath(u"qrc:/"_s);
+        m_engine->load(QUrl(u"qrc:/Murmel/Shell/Main.qml"_s));
+        QCOMPARE(m_engine->rootObjects().size(), 1);
+        m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
+        QVERIFY(m_window && QTest::qWaitForWindowExposed(m_window));
     }
 
-    void cleanup()
+    void init() { QTest::failOnWarning(QRegularExpression(u".*"_s)); }
+
+    void cleanupTestCase() { m_engine.reset(); }
+    // Each step of the first run with its text and its controls, walked with Return.
+    void onboardingWalksWithReturn()
     {
-        m_window.reset();
-        m_historyModel.reset();
-        for (const TranscriptRecord &record : QList<TranscriptRecord>(m_history->records()))
-            m_history->remove(record.id);
-    }
-
-    void historyPlaceholders()
-    {
-        HistoryViewModel &model = freshHistoryModel();
-        QQuickItem *view = show(u"HistoryView.qml"_s, {{u"history"_s, QVariant::fromValue<QObject *>(&model)}});
-        QVERIFY(view);
-        QStringList shownTexts = texts(view);
-        QVERIFY2(shownTexts.contains(u"No transcripts yet"_s), qPrintable(shownTexts.join(u" | "_s)));
-        QVERIFY(shownTexts.contains(u"Select a transcript"_s));
-        QVERIFY(shownTexts.contains(u"Search transcripts"_s));
-        for (const QString &label : {u"All"_s, u"Voice"_s, u"Files"_s, u"Show all"_s, u"Show voice"_s,
-                                     u"Show files"_s})
-            QVERIFY2(shownTexts.contains(label), qPrintable(label));
-        QVERIFY(!shownTexts.contains(u"Clear search"_s));
-
-        m_history->add(TranscriptRecord::Kind::dictation, u"hello there"_s, u"hello there"_s);
-        QVERIFY(!named(view, u"listPlaceholder"_s)->isVisible());
-        auto *search = named(view, u"searchField"_s);
-        search->forceActiveFocus();
-        typeText(u"zebra"_s);
-        QCOMPARE(model.query(), u"zebra"_s);
-        shownTexts = texts(view);
-        QVERIFY(shownTexts.contains(u"No matches"_s));
-        QVERIFY(!shownTexts.contains(u"No transcripts yet"_s));
-        QVERIFY(shownTexts.contains(u"Clear search"_s));
-        click(named(view, u"clearSearchButton"_s));
-        QCOMPARE(search->property("text").toString(), QString());
-        QCOMPARE(model.count(), 1);
-
-        // Damaged from outside: the screen says so instead of looking empty.
-        QFile file(m_environment.dataHome() + u"/Murmel/History/history.json"_s);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"is damaged: it is not valid JSON"_s));
-        file.write("[{\"id\": ");
-        file.close();
-        QTRY_VERIFY(named(view, u"historyProblem"_s)->isVisible());
-        shownTexts = texts(view);
-        QVERIFY(shownTexts.contains(u"No transcripts could be read"_s));
-        QVERIFY2(named(view, u"historyProblem"_s)->property("text").toString().startsWith(u"The history file is damaged: it is not valid JSON"_s),
-                 qPrintable(shownTexts.join(u" | "_s)));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write("[]"); // mended from outside: the note goes
-        file.close();
-        QTRY_VERIFY(!named(view, u"historyProblem"_s)->isVisible());
-    }
-
-    void historyFiltersAndSearches()
-    {
-        m_history->add(TranscriptRecord::Kind::dictation, u"Meeting notes"_s, u"the budget is fine"_s);
-        m_history->add(TranscriptRecord::Kind::file, u"interview"_s, u"Budget talks, part two"_s, 61.0);
-        m_history->add(TranscriptRecord::Kind::dictation, u"groceries"_s, u"milk and eggs"_s);
-        HistoryViewModel &model = freshHistoryModel();
-        QQuickItem *view = show(u"HistoryView.qml"_s, {{u"history"_s, QVariant::fromValue<QObject *>(&model)}});
-        QVERIFY(view);
-        QQuickItem *list = named(view, u"historyList"_s);
-        QCOMPARE(list->property("count").toInt(), 3);
-
-        click(named(view, u"filter_file"_s));
-        QCOMPARE(list->property("count").toInt(), 1);
-        click(named(view, u"filter_dictation"_s));
-        QCOMPARE(list->property("count").toInt(), 2);
-
-        named(view, u"searchField"_s)->forceActiveFocus();
-        typeText(u"  BUDGET "_s);
-        QCOMPARE(list->property("count").toInt(), 1);
-        click(named(view, u"filter_all"_s));
-        QCOMPARE(list->property("count").toInt(), 2);
-        QCOMPARE(named(view, u"filter_all"_s)->property("checked").toBool(), true);
-        QCOMPARE(named(view, u"filter_dictation"_s)->property("checked").toBool(), false);
-    }
-
-    void historyCopiesAndDeletesTheSelection()
-    {
-        const TranscriptRecord first = m_history->add(TranscriptRecord::Kind::dictation, u"first"_s, u"first text"_s);
-        const TranscriptRecord second = m_history->add(TranscriptRecord::Kind::file, u"second"_s, u"second text"_s, 2.0);
-        HistoryViewModel &model = freshHistoryModel();
-        QQuickItem *view = show(u"HistoryView.qml"_s, {{u"history"_s, QVariant::fromValue<QObject *>(&model)}});
-        QVERIFY(view);
-        QVERIFY(!named(view, u"detail"_s)->isVisible());
-
-        // The newest record is the first row; clicking it shows it in full.
-        QQuickItem *list = named(view, u"historyList"_s);
-        QQuickItem *row = nullptr;
-        QVERIFY(QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0)));
-        click(row);
-        QCOMPARE(model.selection(), second.id.toString(QUuid::WithoutBraces).toUpper());
-        QVERIFY(named(view, u"detail"_s)->isVisible());
-        QCOMPARE(named(view, u"detailText"_s)->property("text").toString(), u"second text"_s);
-
-        const int writes = m_clipboard.writes;
-        click(named(view, u"copyButton"_s));
-        QCOMPARE(m_clipboard.writes, writes + 1);
-        QCOMPARE(m_clipboard.text(), u"second text"_s);
-
-        // Deleting another record keeps the selection.
-        model.remove(first.id.toString());
-        QCOMPARE(model.selection(), second.id.toString(QUuid::WithoutBraces).toUpper());
-        click(named(view, u"deleteButton"_s));
-        QVERIFY(m_history->records().isEmpty());
-        QVERIFY(model.selection().isEmpty());
-        QVERIFY(named(view, u"detailPlaceholder"_s)->isVisible());
-        QVERIFY(texts(view).contains(u"No transcripts yet"_s));
-    }
-
-    void historyTabReachesEveryControl()
-    {
-        m_history->add(TranscriptRecord::Kind::dictation, u"one"_s, u"one"_s);
-        HistoryViewModel &model = freshHistoryModel();
-        model.setSelection(m_history->records().first().id.toString());
-        QQuickItem *view = show(u"HistoryView.qml"_s, {{u"history"_s, QVariant::fromValue<QObject *>(&model)}});
-        QVERIFY(view);
-        const QList<QQuickItem *> expected = controls(view);
-        QCOMPARE(expected.size(), 6); // search, three filters, copy, delete
-        const QList<QQuickItem *> chain = tabChain(view);
-        // The list is one stop: its current row, whose neighbours the arrow keys reach.
-        QQuickItem *list = named(view, u"historyList"_s);
-        const auto inList = [list](QQuickItem *item) {
-            for (QQuickItem *it = item; it; it = it->parentItem()) {
-                if (it == list)
-                    return true;
-            }
-            return false;
+        QCOMPARE(m_window->title(), u"Murmel"_s);
+        QVERIFY(m_onboarding.isShowing());
+        QVERIFY(!named(u"homeView"_s));
+        // The welcome step draws the chrome title's gradient and the glow's shader colours.
+        const auto drawn = [this](const char *type) {
+            const auto [cyan, violet] = cyanAndViolet(grab(), areaOf(type));
+            return cyan > 40 && violet > 40;
         };
-        QCOMPARE(std::count_if(chain.cbegin(), chain.cend(), inList), 1);
-        for (QQuickItem *control : expected)
-            QVERIFY2(chain.contains(control), control->metaObject()->className());
-    }
-
-    // The first-run flow over its real model: each step's texts, its named controls, all
-    // reachable with Tab, and Return on the focused button moving on.
-    void onboardingStepsShowTheirTextsAndWalkWithReturn()
-    {
-        m_preferences->remove(PreferenceKeys::hasOnboarded);
-        Onboarding onboarding({*m_preferences, *m_permissions, *m_settings, *m_models});
-        QVERIFY(onboarding.isShowing());
-        QQuickItem *view = show(u"OnboardingView.qml"_s,
-                                {{u"onboarding"_s, QVariant::fromValue<QObject *>(&onboarding)},
-                                 {u"permissions"_s, QVariant::fromValue<QObject *>(m_permissions.get())},
-                                 {u"desktopHotkey"_s, QVariant::fromValue<QObject *>(m_desktopHotkey.get())},
-                                 {u"settings"_s, QVariant::fromValue<QObject *>(m_settings.get())},
-                                 {u"catalog"_s, QVariant::fromValue<QObject *>(m_modelList.get())},
-                                 {u"models"_s, QVariant::fromValue<QObject *>(m_models.get())}});
-        QVERIFY(view);
-        const QList<QStringList> expected = {
-            {u"Murmel is ready."_s,
-             u"Talk anywhere on your computer and your words land as text where you are typing. Or drop in an audio or video file and get a transcript. Everything runs on your computer, free and private."_s},
-            {u"Permissions"_s, u"Three quick grants and you are set."_s, u"Microphone"_s,
-             u"So Murmel can hear you dictate."_s, u"Paste at your cursor"_s,
-             u"So Murmel can paste text at your cursor."_s, u"Global hotkey"_s,
-             u"So your global hotkey works anywhere."_s, u"Back"_s, u"Continue"_s},
-            {u"Speech model"_s, u"Base (fast, English)"_s, u"Large v3 (most accurate)"_s, u"Download"_s,
-             u"Download Small (balanced)"_s, u"Back"_s, u"Skip for now"_s}};
-        for (int step = 0; step < 3; ++step) {
-            QCOMPARE(onboarding.step(), step);
-            const QStringList shownTexts = texts(view);
-            for (const QString &text : expected.at(step))
-                QVERIFY2(shownTexts.contains(text), qPrintable(QString::number(step) + u": "_s + text));
-            const QList<QQuickItem *> chain = tabChain(view);
-            for (QQuickItem *control : controls(view))
-                QVERIFY2(chain.contains(control), qPrintable(QString::number(step) + u": "_s +
-                                                             control->property("text").toString()));
-            // The step's way on has the focus back after the Tab walk.
-            QMetaObject::invokeMethod(view, "focusStep");
-            QTest::keyClick(m_window.get(), Qt::Key_Return);
+        QVERIFY(QTest::qWaitFor([&] { return drawn("ChromeText") && drawn("NebulaCore"); }, 5000));
+        const QStringList steps = {u"Murmel is ready."_s, u"So Murmel can hear you dictate."_s,
+                                   u"Download Small (balanced)"_s};
+        for (int step = 0; step < steps.size(); ++step) {
+            QCOMPARE(m_onboarding.step(), step);
+            QQuickItem *flow = named(u"onboardingSteps"_s);
+            checkShown(flow, steps.at(step), u"step "_s + QString::number(step));
+            checkReachableAndNamed(flow, u"step "_s + QString::number(step));
+            QMetaObject::invokeMethod(flow->parentItem(), "focusStep");
+            QTest::keyClick(m_window, Qt::Key_Return);
         }
-        QVERIFY(!onboarding.isShowing());
-        QVERIFY(m_preferences->booleanOrDefault(PreferenceKeys::hasOnboarded));
-        // The view goes before the flow it shows.
-        m_window.reset();
+        QVERIFY(!m_onboarding.isShowing());
+        QVERIFY(m_preferences.booleanOrDefault(PreferenceKeys::hasOnboarded));
+        QCOMPARE(m_spoken, QStringList{u"Murmel is ready."_s});
+        QTRY_VERIFY(named(u"homeView"_s));
     }
 
-    void settingsTabsShowTheirTexts_data()
+    // Each screen and tab, known by a text of its own, every control named and reached by Tab.
+    void screensShowTheirTexts_data()
     {
-        QTest::addColumn<QString>("tab");
-        QTest::addColumn<QStringList>("expected");
-
-        QTest::newRow("general") << u"general"_s
-                                 << QStringList{u"Dictation"_s, u"Hotkey"_s, u"Hold the hotkey to talk"_s,
-                                                u"Use clipboard safe insert"_s, u"Open Murmel at login"_s,
-                                                u"Language"_s, u"Dictation language"_s, u"Detect automatically"_s,
-                                                u"Sounds"_s, u"Play UI sounds"_s,
-                                                u"Speak cues in the robotic voice"_s, u"Transcripts"_s,
-                                                u"Keep transcripts for"_s, u"Forever"_s, u"Open history"_s,
-                                                u"Open the list of past transcripts"_s, u"Permissions"_s,
-                                                u"Accessibility, to paste at your cursor"_s,
-                                                u"Input Monitoring, for the global hotkey"_s,
-                                                u"Dictation hotkey"_s, u"Clear the hotkey"_s,
-                                                u"Start Murmel automatically when you log in, so your hotkey is always ready."_s,
-                                                u"Hold the hotkey to talk and release to stop. Off means press once to start, again to stop."_s,
-                                                u"Play interface sound effects for start, stop, and done."_s,
-                                                u"Speak status cues aloud, like “It's ready” when a file finishes."_s,
-                                                u"The language you dictate in. Auto detects it for you."_s,
-                                                u"How long to keep saved transcripts before they are removed."_s};
-        QTest::newRow("model") << u"model"_s
-                               << QStringList{u"Dictation speed"_s, u"Fast"_s, u"Accurate"_s,
-                                              u"Dictation favors speed. Fast picks the quickest model that stays accurate for your language; the Claude cleanup pass, when on, tidies any rough edges. If English is not your first language, Accurate understands accented speech noticeably better and still lands under a second."_s,
-                                              u"File transcription"_s,
-                                              u"File transcription favors accuracy. Runs on your computer, free and private. Bigger models are more accurate, smaller ones faster. Each downloads once."_s,
-                                              u"Download"_s};
-        QTest::newRow("cleanup") << u"cleanup"_s
-                                 << QStringList{u"Cleanup style"_s, u"Off (raw transcript)"_s,
-                                                u"How Claude rewrites the transcript, or Off to keep it raw."_s,
-                                                u"Off keeps the raw transcript on your computer. The built-in modes and your own styles below send it to Claude to rewrite in that voice."_s,
-                                                u"Cleanup model"_s, u"Opus 4.8 (best)"_s,
-                                                u"Which Claude model cleans up the text."_s, u"Anthropic API key"_s,
-                                                u"Save"_s, u"Your styles"_s,
-                                                u"Create your own cleanup voices with a name and an instruction. They join the built-in modes in the Style picker above."_s,
-                                                u"Add style"_s};
-        QTest::newRow("dictionary") << u"dictionary"_s
-                                    << QStringList{u"Fixes wordings on every dictation, right on your computer, before the text lands. Type what Murmel tends to hear, then the exact term you want. Works even with cleanup off, and tells Claude the correct spelling when cleanup is on."_s,
-                                                   u"No words yet. Add one, like “brindle wick” → “BrindleWick”."_s,
-                                                   u"Add word"_s};
-        QTest::newRow("support") << u"support"_s
-                                 << QStringList{u"Questions, bugs, or ideas?"_s, u"Email support"_s,
-                                                u"Email support with your app version prefilled"_s,
-                                                u"The email opens with your app version filled in, so we can help faster."_s};
-        QTest::newRow("about") << u"about"_s << QStringList{};
+        QTest::addColumn<Nav::MurScreen>("screen");
+        QTest::addColumn<Nav::SettingsTab>("tab");
+        QTest::addColumn<QString>("text");
+        using S = Nav::MurScreen;
+        using T = Nav::SettingsTab;
+        QTest::newRow("home") << S::home << T::general << u"Browse your past transcripts (Ctrl+3)"_s;
+        QTest::newRow("file") << S::file << T::general << u"Transcribe a file"_s;
+        QTest::newRow("history") << S::history << T::general << u"Select a transcript"_s;
+        QTest::newRow("general") << S::settings << T::general << u"Input Monitoring, for the global hotkey"_s;
+        QTest::newRow("model") << S::settings << T::model << u"Dictation speed: Accurate"_s;
+        QTest::newRow("cleanup") << S::settings << T::cleanup << u"Opus 4.8 (best)"_s;
+        QTest::newRow("dictionary") << S::settings << T::dictionary
+                                    << u"No words yet. Add one, like “brindle wick” → “BrindleWick”."_s;
+        QTest::newRow("support") << S::settings << T::support << AppInfo::supportAddress();
+        QTest::newRow("about") << S::settings << T::about
+                               << u"Murmel "_s + AppInfo::shortVersion() + u" ("_s + AppInfo::build() + u')';
     }
 
-    void settingsTabsShowTheirTexts()
+    void screensShowTheirTexts()
     {
-        QFETCH(QString, tab);
-        QFETCH(QStringList, expected);
-        m_settings->setSettingsTab(tab);
-        QQuickItem *view = showSettings();
-        QVERIFY(view);
-        const QStringList shownTexts = texts(view);
-        for (const QString &text : expected)
-            QVERIFY2(shownTexts.contains(text), qPrintable(u"missing: "_s + text));
-        if (tab == u"support"_s)
-            QVERIFY(shownTexts.contains(SettingsModel::supportAddress()));
-        if (tab == u"about"_s)
-            QVERIFY(shownTexts.contains(u"Murmel "_s + SettingsModel::version() + u" ("_s + SettingsModel::build() + u')'));
-        // Tab reaches every control of the tab.
-        const QList<QQuickItem *> reachable = controls(view);
-        QVERIFY(!reachable.isEmpty());
-        const QList<QQuickItem *> chain = tabChain(view);
-        for (QQuickItem *control : reachable)
-            QVERIFY2(chain.contains(control), qPrintable(control->objectName() + u' ' +
-                                                          QString::fromLatin1(control->metaObject()->className())));
+        QFETCH(Nav::MurScreen, screen);
+        QFETCH(Nav::SettingsTab, tab);
+        QFETCH(QString, text);
+        QQuickItem *root = showScreen(screen, tab);
+        QVERIFY(root);
+        checkShown(root, text, QString::fromLatin1(QTest::currentDataTag()));
+        checkReachableAndNamed(root, QString::fromLatin1(QTest::currentDataTag()));
     }
 
-    void tabBarWritesTheNavigation()
+    void homeFollowsTheController()
     {
-        QQuickItem *bar = show(u"SettingsTabs.qml"_s, {{u"settings"_s, QVariant::fromValue<QObject *>(m_settings.get())}});
-        QVERIFY(bar);
-        const QStringList shownTexts = texts(bar);
-        for (const QString &label : {u"General"_s, u"Model"_s, u"Cleanup"_s, u"Dictionary"_s, u"Support"_s, u"About"_s})
-            QVERIFY(shownTexts.contains(label));
-        click(named(bar, u"tab_support"_s));
-        QCOMPARE(m_nav.settingsTab(), Nav::SettingsTab::support);
-        m_nav.setSettingsTab(Nav::SettingsTab::model);
-        QVERIFY(named(bar, u"tab_model"_s)->property("checked").toBool());
-        QVERIFY(!named(bar, u"tab_support"_s)->property("checked").toBool());
+        QVERIFY(showScreen(Nav::MurScreen::home));
+        // A tap glitches the eye through its shader for 0.55 s, then it is still again.
+        const QRect eye = areaOf("GlitchEye");
+        const QImage still = grab();
+        const auto differing = [&] {
+            const QImage now = grab();
+            int found = 0;
+            for (int y = eye.top(); y <= eye.bottom(); ++y)
+                for (int x = eye.left(); x <= eye.right(); ++x)
+                    found += now.pixel(x, y) != still.pixel(x, y);
+            return found;
+        };
+        QMetaObject::invokeMethod(named(u"homeEye"_s), "tap");
+        QVERIFY(QTest::qWaitFor([&] { return differing() > 200; }, 500));
+        QTRY_COMPARE_WITH_TIMEOUT(differing(), 0, 3000);
+        QCOMPARE(m_spoken.last(), u"Talk to me."_s);
+        QQuickItem *button = named(u"dictationButton"_s);
+        press(button);
+        QCOMPARE(m_rig.controller->status(), DictationController::Status::recording);
+        QCOMPARE(named(u"statusLine"_s)->property("text").toString(), u"Listening"_s);
+        QCOMPARE(button->property("text").toString(), u"Stop dictation"_s);
+        QCOMPARE(m_commands.toggleDictation()->text(), u"Stop Dictation"_s);
+        // Stopped with speech but no model: processing, when the button can do nothing.
+        m_rig.microphone.deliver(QList<float>(16000, 0.1f));
+        press(button);
+        QCOMPARE(named(u"statusLine"_s)->property("text").toString(), u"Working"_s);
+        QVERIFY(!button->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig.controller->status(), DictationController::Status::idle, 10000);
+        QVERIFY(button->isEnabled());
+        QCOMPARE(button->property("text").toString(), u"Start dictation"_s);
+
+        QVERIFY(showScreen(Nav::MurScreen::home, Nav::SettingsTab::about));
+        press(named(u"hotkeyLink"_s));
+        QCOMPARE(m_nav.screen(), Nav::MurScreen::settings);
+        QCOMPARE(m_nav.settingsTab(), Nav::SettingsTab::general);
     }
 
-    // A label and its control share one line on every tab: a layout pass that leaves a
-    // control where an earlier pass put it shows it a row or two further down.
-    void controlsSitInTheirRows()
+    void historyFilters()
     {
-        for (const QVariant &tab : SettingsModel::tabs()) {
-            m_settings->setSettingsTab(tab.toMap().value(u"value"_s).toString());
-            QQuickItem *view = showSettings();
-            QVERIFY(view);
-            QTest::qWait(50);
-            int rows = 0;
-            for (QObject *object : everything(view)) {
-                auto *row = qobject_cast<QQuickItem *>(object);
-                if (!row || !QByteArray(row->metaObject()->className()).startsWith("SettingsRow"))
-                    continue;
-                ++rows;
-                for (QQuickItem *part : row->childItems()) {
-                    if (!part->isVisible())
-                        continue;
-                    QVERIFY2(part->y() >= 0 && part->y() + part->height() <= row->height() + 0.5,
-                             qPrintable(tab.toMap().value(u"value"_s).toString() + u": "_s +
-                                        row->property("label").toString()));
-                }
-            }
-            if (tab.toMap().value(u"value"_s) == u"general"_s)
-                QVERIFY(rows >= 8);
-        }
+        for (const auto kind : {TranscriptRecord::Kind::dictation, TranscriptRecord::Kind::dictation,
+                                TranscriptRecord::Kind::file})
+            m_rig.history.add(kind, u"title"_s, u"text"_s, kind == TranscriptRecord::Kind::file ? 61.0 : 0.0);
+        QVERIFY(showScreen(Nav::MurScreen::history));
+        press(withText(u"Files"_s));
+        QCOMPARE(named(u"historyList"_s)->property("count").toInt(), 1);
+        press(withText(u"Voice"_s));
+        QCOMPARE(named(u"historyList"_s)->property("count").toInt(), 2);
     }
 
-    void switchesAndPreferencesFollowEachOther()
+    void settingsAndPreferencesFollowEachOther()
     {
-        m_settings->setSettingsTab(u"general"_s);
-        QQuickItem *view = showSettings();
-        QVERIFY(view);
-        QQuickItem *hold = named(view, u"holdToTalkSwitch"_s);
-        QVERIFY(hold);
-        QCOMPARE(hold->property("checked").toBool(), false);
-        click(hold);
-        QCOMPARE(Preferences(preferencesPath()).boolean(PreferenceKeys::holdToTalk), std::optional<bool>(true));
-
-        // Another process turns it off again: the switch follows.
-        QVERIFY(Preferences(preferencesPath()).setBoolean(PreferenceKeys::holdToTalk, false));
+        QQuickItem *view = showScreen(Nav::MurScreen::settings, Nav::SettingsTab::general);
+        QQuickItem *hold = named(u"holdToTalkSwitch"_s);
+        press(hold);
+        QCOMPARE(Preferences(m_preferences.filePath()).boolean(PreferenceKeys::holdToTalk), std::optional<bool>(true));
+        QVERIFY(Preferences(m_preferences.filePath()).setBoolean(PreferenceKeys::holdToTalk, false));
         QTRY_COMPARE(hold->property("checked").toBool(), false);
 
         // Clipboard-safe insert on shows its extra line; off drops a held dictation.
-        QQuickItem *safe = named(view, u"clipboardSafeInsertSwitch"_s);
-        click(safe);
+        press(named(u"clipboardSafeInsertSwitch"_s));
         QVERIFY(texts(view).contains(
             u"After dictating, choose Insert Last Murmel Dictation (murmel insert-last) in the active app. You can assign it a keyboard shortcut in the desktop's settings."_s));
-        m_safeInsert->hold(u"held"_s);
-        click(safe);
-        QVERIFY(!m_safeInsert->pending());
-
-        // The login item is the autostart entry.
-        click(named(view, u"launchAtLoginSwitch"_s));
+        m_rig.safeInsert.hold(u"held"_s);
+        press(named(u"clipboardSafeInsertSwitch"_s));
+        QVERIFY(!m_rig.safeInsert.pending());
+        press(named(u"launchAtLoginSwitch"_s));
         QVERIFY(QFile::exists(LoginItem::entryPath()));
-        click(named(view, u"launchAtLoginSwitch"_s));
-        QVERIFY(!QFile::exists(LoginItem::entryPath()));
+        QVERIFY(QMetaObject::invokeMethod(named(u"languagePicker"_s), "activated", Q_ARG(int, 4)));
+        QCOMPARE(Preferences(m_preferences.filePath()).string(PreferenceKeys::language), std::optional<QString>(u"de"_s));
 
-        // The Core ML switch is shown but cannot be used here.
-        QVERIFY(!named(view, u"coreMLSwitch"_s));
-        m_settings->setSettingsTab(u"model"_s);
-        QQuickItem *coreML = named(view, u"coreMLSwitch"_s);
-        QVERIFY(coreML);
-        QVERIFY(!coreML->isEnabled());
-    }
+        // A hotkey this desktop stops passing on: sway's line instead, and no hold to talk.
+        m_rig.hotkeyBackend.setActive(false);
+        QTRY_VERIFY(texts(view).contains(m_desktopHotkey.swayLine()) && !hold->isEnabled());
+        m_rig.hotkeyBackend.setActive(true);
 
-    // A hotkey this desktop does not pass to Murmel: the tab says why, offers sway's line and
-    // turns hold to talk off, and all of it goes once the hotkey works again.
-    void lostHotkeyOffersTheDesktopsWay()
-    {
-        m_settings->setSettingsTab(u"general"_s);
-        QQuickItem *view = showSettings();
-        QVERIFY(view);
-        QQuickItem *hold = named(view, u"holdToTalkSwitch"_s);
-        QVERIFY(hold->isEnabled());
-        const QString line = m_desktopHotkey->swayLine();
-        QVERIFY(!texts(view).contains(line));
-
-        m_backend.setActive(false);
-        QTRY_VERIFY(texts(view).contains(line));
-        QVERIFY(texts(view).contains(u"This desktop offers Murmel no global hotkey."_s));
-        QVERIFY(!hold->isEnabled());
-        m_permissions->refresh();
-        QVERIFY(!m_permissions->hotkeyActive());
-
-        m_backend.setActive(true);
-        QTRY_VERIFY(!texts(view).contains(line));
-        QVERIFY(hold->isEnabled());
-    }
-
-    void pickersWriteTheirPreference()
-    {
-        m_settings->setSettingsTab(u"model"_s);
-        QQuickItem *view = showSettings();
-        QVERIFY(view);
-        click(named(view, u"speed_accurate"_s));
-        QCOMPARE(Preferences(preferencesPath()).string(PreferenceKeys::dictationSpeed), std::optional<QString>(u"accurate"_s));
+        view = showScreen(Nav::MurScreen::settings, Nav::SettingsTab::model);
+        press(withText(u"Accurate"_s));
+        QCOMPARE(m_settings.dictationSpeed(), u"accurate"_s);
         QVERIFY(texts(view).contains(u"Uses your file transcription model below."_s));
-        click(named(view, u"model_large-v3"_s));
-        QCOMPARE(m_settings->whisperModel(), u"large-v3"_s);
-        QCOMPARE(m_settings->dictationModel(), u"large-v3"_s);
-        QVERIFY(named(view, u"model_large-v3"_s)->property("checked").toBool());
+        press(named(u"model_large-v3"_s));
+        QCOMPARE(m_settings.whisperModel(), u"large-v3"_s);
 
-        m_settings->setSettingsTab(u"general"_s);
-        QQuickItem *language = named(view, u"languagePicker"_s);
-        QVERIFY(language);
-        QCOMPARE(language->property("displayText").toString(), u"Detect automatically"_s);
-        QVERIFY(Preferences(preferencesPath()).setString(PreferenceKeys::language, u"ja"_s));
-        QTRY_COMPARE(language->property("displayText").toString(), u"Japanese"_s);
-        QVERIFY(QMetaObject::invokeMethod(language, "activated", Q_ARG(int, 4)));
-        QCOMPARE(Preferences(preferencesPath()).string(PreferenceKeys::language), std::optional<QString>(u"de"_s));
+        view = showScreen(Nav::MurScreen::settings, Nav::SettingsTab::cleanup);
+        press(named(u"addStyleButton"_s));
+        QCOMPARE(m_customization.styles().size(), 1);
+        QCOMPARE(named(u"cleanupModePicker"_s)->property("count").toInt(), 9);
+        named(u"apiKeyField"_s)->forceActiveFocus();
+        for (const char c : {'s', 'k', '-', '1'})
+            QTest::keyClick(m_window, c);
+        QTest::keyClick(m_window, Qt::Key_Return);
+        QTRY_VERIFY(m_apiKey.isStored());
+        QVERIFY(texts(view).contains(u"Key stored in your keyring"_s));
     }
 
-    void cleanupEditorsAndKey()
+    // A click listens for the next key, the new hotkey; leaving the field gives up.
+    void hotkeyFieldRecords()
     {
-        m_settings->setSettingsTab(u"cleanup"_s);
-        QQuickItem *view = showSettings();
-        QVERIFY(view);
-        click(named(view, u"addStyleButton"_s));
-        QCOMPARE(m_customization->styles().size(), 1);
-        QStringList shownTexts = texts(view);
-        QVERIFY(shownTexts.contains(u"Style name"_s));
-        QVERIFY(shownTexts.contains(u"Style instruction"_s));
-        QVERIFY(shownTexts.contains(u"Delete this style"_s));
-        // The new style joins the picker after a divider.
-        QQuickItem *picker = named(view, u"cleanupModePicker"_s);
-        QCOMPARE(picker->property("count").toInt(), 9);
+        showScreen(Nav::MurScreen::settings, Nav::SettingsTab::general);
+        QQuickItem *button = named(u"hotkeyButton"_s);
+        press(button);
+        QCOMPARE(button->property("text").toString(), u"Press a key…"_s);
+        // Ctrl+F9: X key code 75, the evdev code 67 plus 8.
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_F9, Qt::ControlModifier, 75, 0, 0);
+        QCoreApplication::sendEvent(m_window, &key);
+        QVERIFY(key.isAccepted());
+        QVERIFY(m_rig.hotkeys.shortcut());
+        QCOMPARE(m_rig.hotkeys.shortcut()->keyCode, 67);
+        QCOMPARE(button->property("text").toString(), m_rig.hotkeys.shortcut()->display);
+        press(button);
+        QVERIFY(m_recorder.isRecording());
+        named(u"holdToTalkSwitch"_s)->forceActiveFocus();
+        QVERIFY(!m_recorder.isRecording());
+        press(named(u"clearHotkeyButton"_s));
+        QCOMPARE(button->property("text").toString(), u"Not set"_s);
+    }
 
-        QQuickItem *field = named(view, u"apiKeyField"_s);
-        field->forceActiveFocus();
-        typeText(u"sk-test"_s);
-        QTest::keyClick(m_window.get(), Qt::Key_Return);
-        QTRY_VERIFY(m_apiKey->isStored());
-        QVERIFY(texts(view).contains(u"Key stored in your keyring"_s));
-        QCOMPARE(field->property("text").toString(), QString());
-        QCOMPARE(m_secrets.items.value({KeychainHelper::defaultService(), KeychainHelper::apiKeyAccount()}),
-                 QByteArray("sk-test"));
+    void shortcutsReachTheCommands_data()
+    {
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<Nav::MurScreen>("screen");
+        QTest::addColumn<Nav::SettingsTab>("tab");
+        using S = Nav::MurScreen;
+        using T = Nav::SettingsTab;
+        QTest::newRow("Ctrl+1 home") << QKeySequence(u"Ctrl+1"_s) << S::home << T::about;
+        QTest::newRow("Ctrl+O file") << QKeySequence(u"Ctrl+O"_s) << S::file << T::about;
+        QTest::newRow("Ctrl+3 history") << QKeySequence(u"Ctrl+3"_s) << S::history << T::about;
+        QTest::newRow("Ctrl+[ back") << QKeySequence(u"Ctrl+["_s) << S::home << T::about;
+        QTest::newRow("Ctrl+, settings") << QKeySequence(u"Ctrl+,"_s) << S::settings << T::about;
+        QTest::newRow("next tab, round") << QKeySequence(u"Ctrl+PgDown"_s) << S::settings << T::general;
+        QTest::newRow("previous tab") << QKeySequence(u"Ctrl+PgUp"_s) << S::settings << T::support;
+    }
+
+    void shortcutsReachTheCommands()
+    {
+        QFETCH(QKeySequence, keys);
+        QFETCH(Nav::MurScreen, screen);
+        QFETCH(Nav::SettingsTab, tab);
+        QVERIFY(showScreen(Nav::MurScreen::settings, Nav::SettingsTab::about));
+        QTest::keySequence(m_window, keys);
+        QCOMPARE(m_nav.screen(), screen);
+        QCOMPARE(m_nav.settingsTab(), tab);
+    }
+
+    void helpAndTheUpdateAnswer()
+    {
+        QVERIFY(showScreen(Nav::MurScreen::home));
+        QTest::keySequence(m_window, QKeySequence(u"F1"_s));
+        QCOMPARE(m_urls.opened.value(0), AppInfo::website());
+
+        // The answer of "Check for Updates…", with the way to the newer version.
+        m_server.setResponse(u"/latest.json"_s, {.body = R"({"version": "9.0.0", "notes": "Faster.", "url": "https://murmel.app/get"})",
+                                                   .contentType = "application/json"});
+        QObject *dialog = m_window->findChild<QObject *>(u"updateDialog"_s);
+        m_commands.checkForUpdates()->trigger();
+        QTRY_VERIFY(dialog->property("visible").toBool());
+        QTRY_VERIFY(texts(dialog->property("contentItem").value<QQuickItem *>()).contains(u"Get Murmel 9.0.0"_s));
     }
 };
 
-QTEST_MAIN(TestScreens)
+int main(int argc, char **argv)
+{
+    constexpr char onDisplay[] = "MURMEL_TEST_SCREENS_ON_DISPLAY";
+    if (qEnvironmentVariableIsSet(onDisplay)) {
+        QApplication app(argc, argv);
+        TestScreens test;
+        return QTest::qExec(&test, argc, argv);
+    }
+    QCoreApplication app(argc, argv);
+    DesktopSession desktop;
+    if (!desktop.start()) {
+        std::fprintf(stderr, "FAIL: no test display: %s\n", qPrintable(desktop.error()));
+        return 1;
+    }
+    QProcessEnvironment environment = desktop.environment();
+    environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+    environment.insert(QString::fromLatin1(onDisplay), u"1"_s);
+    QProcess checks;
+    checks.setProcessEnvironment(environment);
+    checks.setProcessChannelMode(QProcess::ForwardedChannels);
+    ChildProcess::dieWithParent(checks);
+    checks.start(QCoreApplication::applicationFilePath(), app.arguments().mid(1));
+    const bool finished = checks.waitForFinished(100000);
+    ChildProcess::stop(checks);
+    desktop.stop();
+    return finished && checks.exitStatus() == QProcess::NormalExit ? checks.exitCode() : 1;
+}
 #include "tst_screens.moc"

@@ -4,8 +4,9 @@
 #include <QString>
 
 // What the dictation display shows. Owned by the HUDController; the QML view binds to it.
-// Main thread only.
-class HUDModel final : public QObject
+// Main thread only. Not final: Qt 6.4 registers a default-constructible type for QML by
+// deriving from it, uncreatable or not.
+class HUDModel : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(State state READ state WRITE setState NOTIFY stateChanged)

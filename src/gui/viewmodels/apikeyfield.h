@@ -1,7 +1,10 @@
 #pragma once
 
+#include "gui/viewmodels/qmlsingleton.h"
+
 #include <QObject>
 #include <QString>
+#include <QtQml/qqmlregistration.h>
 
 class KeychainHelper;
 
@@ -9,9 +12,11 @@ class KeychainHelper;
 // whether a key is stored there. The key itself never comes back out to the screen.
 //
 // Main thread only. The helper (and its store) must outlive this object.
-class ApiKeyField final : public QObject
+class ApiKeyField final : public QObject, public QmlSingleton<ApiKeyField>
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(ApiKey)
+    QML_SINGLETON
     Q_PROPERTY(bool stored READ isStored NOTIFY storedChanged)
     Q_PROPERTY(bool busy READ isBusy NOTIFY busyChanged)
     // Why the last save failed, empty otherwise.

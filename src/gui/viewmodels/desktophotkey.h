@@ -1,7 +1,10 @@
 #pragma once
 
+#include "gui/viewmodels/qmlsingleton.h"
+
 #include <QObject>
 #include <QString>
+#include <QtQml/qqmlregistration.h>
 
 class CommandShortcut;
 class HotkeyMonitor;
@@ -13,9 +16,11 @@ class HotkeyMonitor;
 //
 // Main thread only. A GNOME shortcut Murmel set follows the hotkey: it takes the new keys
 // when the user records others, and goes away when the user removes the hotkey.
-class DesktopHotkey final : public QObject
+class DesktopHotkey final : public QObject, public QmlSingleton<DesktopHotkey>
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
     // A press of the hotkey starts or stops a dictation whichever window has the focus,
     // through Murmel's own watch or the desktop shortcut Murmel set.
     Q_PROPERTY(bool works READ works NOTIFY changed)

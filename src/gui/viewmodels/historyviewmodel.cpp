@@ -6,17 +6,17 @@
 
 namespace {
 
-QString filterName(KindFilter filter)
+KindFilter storeFilter(HistoryViewModel::Filter filter)
 {
     switch (filter) {
-    case KindFilter::dictation:
-        return QStringLiteral("dictation");
-    case KindFilter::file:
-        return QStringLiteral("file");
-    case KindFilter::all:
+    case HistoryViewModel::Filter::dictation:
+        return KindFilter::dictation;
+    case HistoryViewModel::Filter::file:
+        return KindFilter::file;
+    case HistoryViewModel::Filter::all:
         break;
     }
-    return QStringLiteral("all");
+    return KindFilter::all;
 }
 
 } // namespace
@@ -32,7 +32,7 @@ HistoryViewModel::HistoryViewModel(HistoryStore &store, Clipboard &clipboard, QO
     connect(&m_store, &QAbstractItemModel::rowsRemoved, this, &HistoryViewModel::rebuild);
     connect(&m_store, &QAbstractItemModel::dataChanged, this, &HistoryViewModel::rebuild);
     connect(&m_store, &HistoryStore::problemChanged, this, &HistoryViewModel::problemChanged);
-    m_rows = m_store.filtered(m_query, m_filter);
+    m_rows = m_store.filtered(m_query, storeFilter(m_filter));
 }
 
 void HistoryViewModel::setQuery(const QString &query)
@@ -44,30 +44,22 @@ void HistoryViewModel::setQuery(const QString &query)
     rebuild();
 }
 
-QString HistoryViewModel::kindFilter() const
+void HistoryViewModel::setKindFilter(Filter filter)
 {
-    return filterName(m_filter);
-}
-
-void HistoryViewModel::setKindFilter(const QString &filter)
-{
-    for (const KindFilter candidate : {KindFilter::all, KindFilter::dictation, KindFilter::file}) {
-        if (filterName(candidate) == filter && candidate != m_filter) {
-            m_filter = candidate;
-            Q_EMIT kindFilterChanged();
-            rebuild();
-            return;
-        }
-    }
+    if (filter == m_filter)
+        return;
+    m_filter = filter;
+    Q_EMIT kindFilterChanged();
+    rebuild();
 }
 
 QVariantList HistoryViewModel::kindFilters()
 {
     QVariantList filters;
-    const std::pair<const char *, QString> entries[] = {
-        {"all", tr("All")}, {"dictation", tr("Voice")}, {"file", tr("Files")}};
+    const std::pair<Filter, QString> entries[] = {
+        {Filter::all, tr("All")}, {Filter::dictation, tr("Voice")}, {Filter::file, tr("Files")}};
     for (const auto &[value, label] : entries)
-        filters << QVariantMap{{QStringLiteral("value"), QString::fromLatin1(value)},
+        filters << QVariantMap{{QStringLiteral("value"), int(value)},
                                {QStringLiteral("label"), label},
                                {QStringLiteral("help"), tr("Show %1").arg(label.toLower())}};
     return filters;
@@ -163,8 +155,8 @@ QVariant HistoryViewModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case IdRole:
         return record.id.toString(QUuid::WithoutBraces).toUpper();
-    case KindRole:
-        return TranscriptRecord::kindName(record.kind);
+    case KindIconRole:
+        return record.kind == TranscriptRecord::Kind::file ? QStringLiteral("waveform") : QStringLiteral("mic");
     case Qt::DisplayRole:
     case TitleRole:
         return record.title;
@@ -179,7 +171,7 @@ QVariant HistoryViewModel::data(const QModelIndex &index, int role) const
 
 QHash<int, QByteArray> HistoryViewModel::roleNames() const
 {
-    return {{IdRole, "recordId"}, {KindRole, "kind"}, {TitleRole, "title"}, {DateTextRole, "dateText"},
+    return {{IdRole, "recordId"}, {KindIconRole, "kindIcon"}, {TitleRole, "title"}, {DateTextRole, "dateText"},
             {TextRole, "text"}};
 }
 
@@ -187,7 +179,7 @@ void HistoryViewModel::rebuild()
 {
     const int before = count();
     beginResetModel();
-    m_rows = m_store.filtered(m_query, m_filter);
+    m_rows = m_store.filtered(m_query, storeFilter(m_filter));
     endResetModel();
     if (count() != before || m_rows.isEmpty())
         Q_EMIT countChanged();

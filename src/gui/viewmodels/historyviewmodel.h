@@ -1,10 +1,12 @@
 #pragma once
 
 #include "core/transcripts/historystore.h"
+#include "gui/viewmodels/qmlsingleton.h"
 
 #include <QAbstractListModel>
 #include <QUuid>
 #include <QVariantList>
+#include <QtQml/qqmlregistration.h>
 
 class Clipboard;
 
@@ -17,10 +19,11 @@ class Clipboard;
 class HistoryViewModel final : public QAbstractListModel
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Histories makes one for each visit of the screen")
     Q_PROPERTY(QString query READ query WRITE setQuery NOTIFY queryChanged)
-    // "all", "dictation" or "file".
-    Q_PROPERTY(QString kindFilter READ kindFilter WRITE setKindFilter NOTIFY kindFilterChanged)
-    // The filter buttons: "value", "label" and "help" each.
+    Q_PROPERTY(Filter kindFilter READ kindFilter WRITE setKindFilter NOTIFY kindFilterChanged)
+    // The filter buttons: "value" (a Filter), "label" and "help" each.
     Q_PROPERTY(QVariantList kindFilters READ kindFilters CONSTANT)
     // The selected record's id, empty when none.
     Q_PROPERTY(QString selection READ selection WRITE setSelection NOTIFY selectionChanged)
@@ -29,17 +32,21 @@ class HistoryViewModel final : public QAbstractListModel
     Q_PROPERTY(QString selectedText READ selectedText NOTIFY selectionChanged)
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     // "No transcripts yet" for an empty history ("No transcripts could be read" for a
-    // damaged one), "No matches" when nothing passes the search, else empty; the icon is
-    // "mic" or "search".
+    // damaged one), "No matches" when nothing passes the search, else empty; the icon
+    // (a LineIcon name) is "mic" or "search".
     Q_PROPERTY(QString placeholder READ placeholder NOTIFY countChanged)
     Q_PROPERTY(QString placeholderIcon READ placeholderIcon NOTIFY countChanged)
     // What is wrong with the history file (damaged, not saved), empty while all is well.
     Q_PROPERTY(QString problem READ problem NOTIFY problemChanged)
 
 public:
+    // Which kinds of record the list shows.
+    enum class Filter { all, dictation, file };
+    Q_ENUM(Filter)
+
     enum Role {
         IdRole = Qt::UserRole + 1,
-        KindRole,
+        KindIconRole, // the LineIcon of the record's kind: "mic" or "waveform"
         TitleRole,
         DateTextRole,
         TextRole,
@@ -49,8 +56,8 @@ public:
 
     QString query() const { return m_query; }
     void setQuery(const QString &query);
-    QString kindFilter() const;
-    void setKindFilter(const QString &filter);
+    Filter kindFilter() const { return m_filter; }
+    void setKindFilter(Filter filter);
     static QVariantList kindFilters();
     QString selection() const;
     void setSelection(const QString &id);
@@ -88,7 +95,7 @@ private:
     HistoryStore &m_store;
     Clipboard &m_clipboard;
     QString m_query;
-    KindFilter m_filter = KindFilter::all;
+    Filter m_filter = Filter::all;
     QUuid m_selection;
     QList<TranscriptRecord> m_rows;
 };
@@ -96,9 +103,11 @@ private:
 // Makes a fresh history view model for each visit of the history screen, so the search,
 // the filter and the selection start empty every time. The model returned has no parent:
 // QML owns it and frees it with the screen.
-class HistoryViewModels final : public QObject
+class HistoryViewModels final : public QObject, public QmlSingleton<HistoryViewModels>
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(Histories)
+    QML_SINGLETON
 
 public:
     HistoryViewModels(HistoryStore &store, Clipboard &clipboard, QObject *parent = nullptr)
@@ -108,7 +117,7 @@ public:
     {
     }
 
-    Q_INVOKABLE HistoryViewModel *create() { return new HistoryViewModel(m_store, m_clipboard); }
+    Q_INVOKABLE HistoryViewModel *make() { return new HistoryViewModel(m_store, m_clipboard); }
 
 private:
     HistoryStore &m_store;

@@ -1,5 +1,7 @@
 #include "gui/viewmodels/nav.h"
 
+#include <QMetaEnum>
+
 Nav::Nav(QObject *parent)
     : QObject(parent)
 {}
@@ -20,41 +22,14 @@ void Nav::setSettingsTab(SettingsTab tab)
     Q_EMIT settingsTabChanged();
 }
 
-QString Nav::screenName() const
-{
-    switch (m_screen) {
-    case MurScreen::home:
-        return QStringLiteral("home");
-    case MurScreen::file:
-        return QStringLiteral("file");
-    case MurScreen::history:
-        return QStringLiteral("history");
-    case MurScreen::settings:
-        return QStringLiteral("settings");
-    }
-    return {};
-}
-
-QString Nav::rawValue(SettingsTab tab)
-{
-    switch (tab) {
-    case SettingsTab::general:
-        return QStringLiteral("general");
-    case SettingsTab::model:
-        return QStringLiteral("model");
-    case SettingsTab::cleanup:
-        return QStringLiteral("cleanup");
-    case SettingsTab::dictionary:
-        return QStringLiteral("dictionary");
-    case SettingsTab::support:
-        return QStringLiteral("support");
-    case SettingsTab::about:
-        return QStringLiteral("about");
-    }
-    return {};
-}
-
 void Nav::back()
 {
     setScreen(MurScreen::home);
+}
+
+void Nav::moveSettingsTab(int steps)
+{
+    const int count = QMetaEnum::fromType<SettingsTab>().keyCount();
+    const int at = (int(m_settingsTab) + steps % count + count) % count;
+    setSettingsTab(static_cast<SettingsTab>(at));
 }

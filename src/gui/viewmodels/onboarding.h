@@ -1,8 +1,11 @@
 #pragma once
 
+#include "gui/viewmodels/qmlsingleton.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QtQml/qqmlregistration.h>
 
 #include <functional>
 
@@ -17,9 +20,11 @@ class SettingsModel;
 // desktop, and the hotkey is armed the moment it can be.
 //
 // Main thread only. Every collaborator must outlive this object.
-class Onboarding final : public QObject
+class Onboarding final : public QObject, public QmlSingleton<Onboarding>
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
     Q_PROPERTY(bool showing READ isShowing NOTIFY showingChanged)
     // 0 welcome, 1 permissions, 2 speech model.
     Q_PROPERTY(int step READ step NOTIFY stepChanged)

@@ -32,7 +32,7 @@ void Permissions::refresh()
     update(m_hotkey, m_probes.hotkey, &Permissions::hotkeyActiveChanged);
 }
 
-void Permissions::grant(const QString &which)
+void Permissions::grant(Kind which)
 {
     if (m_probes.grant)
         m_probes.grant(which);

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "gui/viewmodels/qmlsingleton.h"
+
 #include <QObject>
+#include <QtQml/qqmlregistration.h>
 
 #include <functional>
 
@@ -11,14 +14,19 @@
 //
 // Main thread only. The flags are read at construction and again at each refresh(), which
 // the screen calls whenever it is shown; each signal fires only on a real change.
-class Permissions final : public QObject
+class Permissions final : public QObject, public QmlSingleton<Permissions>
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
     Q_PROPERTY(bool microphoneAvailable READ microphoneAvailable NOTIFY microphoneAvailableChanged)
     Q_PROPERTY(bool pasteAvailable READ pasteAvailable NOTIFY pasteAvailableChanged)
     Q_PROPERTY(bool hotkeyActive READ hotkeyActive NOTIFY hotkeyActiveChanged)
 
 public:
+    enum class Kind { microphone, paste, hotkey };
+    Q_ENUM(Kind)
+
     using Probe = std::function<bool()>;
 
     struct Probes
@@ -26,9 +34,9 @@ public:
         Probe microphone;
         Probe paste;
         Probe hotkey;
-        // Tries to obtain "paste" or "hotkey" (ask the portal, grab the key again); the
-        // flags are read again right after.
-        std::function<void(const QString &)> grant = {};
+        // Tries to obtain one (ask the portal, grab the key again); the flags are read
+        // again right after.
+        std::function<void(Kind)> grant = {};
     };
 
     // A missing probe reads as false: nothing known means nothing promised.
@@ -39,7 +47,7 @@ public:
     bool hotkeyActive() const { return m_hotkey; }
 
     Q_INVOKABLE void refresh();
-    Q_INVOKABLE void grant(const QString &which);
+    Q_INVOKABLE void grant(Permissions::Kind which);
 
 Q_SIGNALS:
     void microphoneAvailableChanged();

@@ -15,7 +15,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMetaEnum>
 
 namespace {
 
@@ -36,17 +35,23 @@ QVariantMap choice(const QVariant &value, const QString &label)
     return {{QStringLiteral("value"), value}, {QStringLiteral("label"), label}};
 }
 
-const char *stateName(ModelStore::State state)
+SettingsModel::ModelState modelState(ModelStore::State state)
 {
     switch (state) {
     case ModelStore::State::ready:
-        return "ready";
+        return SettingsModel::ModelState::ready;
     case ModelStore::State::downloading:
-        return "downloading";
+        return SettingsModel::ModelState::downloading;
     case ModelStore::State::missing:
         break;
     }
-    return "missing";
+    return SettingsModel::ModelState::missing;
+}
+
+// What the dictation model's row shows, to tell a real change from a repeated signal.
+QString dictationModelKey(const SettingsModel &model)
+{
+    return model.dictationModel() + u'|' + QString::number(int(model.dictationModelState()));
 }
 
 } // namespace
@@ -57,7 +62,7 @@ SettingsModel::SettingsModel(Collaborators collaborators, QObject *parent)
 {
     for (const QString &key : editedKeys())
         m_values.insert(key, m_c.preferences.effective(key));
-    m_dictationModelKey = dictationModel() + u'|' + dictationModelState();
+    m_dictationModelKey = dictationModelKey(*this);
 
     // The preferences file is replaced, not rewritten, on every save, so the watch on the
     // file itself ends with the first change: the folder is watched too, and the file is
@@ -66,15 +71,13 @@ SettingsModel::SettingsModel(Collaborators collaborators, QObject *parent)
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &SettingsModel::reload);
     watchFile();
 
-    if (m_c.nav)
-        connect(m_c.nav, &Nav::settingsTabChanged, this, &SettingsModel::settingsTabChanged);
     if (m_c.loginItem)
         connect(m_c.loginItem, &LoginItem::enabledChanged, this, &SettingsModel::launchAtLoginChanged);
     if (m_c.customization)
         connect(m_c.customization, &CustomizationStore::stylesChanged, this, &SettingsModel::cleanupModesChanged);
     if (m_c.models) {
         const auto follow = [this] {
-            const QString key = dictationModel() + u'|' + dictationModelState();
+            const QString key = dictationModelKey(*this);
             if (key != m_dictationModelKey) {
                 m_dictationModelKey = key;
                 Q_EMIT dictationModelChanged();
@@ -142,25 +145,6 @@ void SettingsModel::setLaunchAtLogin(bool value)
     }
 }
 
-QString SettingsModel::settingsTab() const
-{
-    return Nav::rawValue(m_c.nav ? m_c.nav->settingsTab() : Nav::SettingsTab::general);
-}
-
-void SettingsModel::setSettingsTab(const QString &tab)
-{
-    if (!m_c.nav)
-        return;
-    const QMetaEnum tabs = QMetaEnum::fromType<Nav::SettingsTab>();
-    for (int i = 0; i < tabs.keyCount(); ++i) {
-        const auto value = static_cast<Nav::SettingsTab>(tabs.value(i));
-        if (Nav::rawValue(value) == tab) {
-            m_c.nav->setSettingsTab(value);
-            return;
-        }
-    }
-}
-
 QString SettingsModel::dictationModel() const
 {
     return ModelSelection::dictationModel(m_c.preferences).rawValue();
@@ -176,11 +160,11 @@ QString SettingsModel::dictationModelSize() const
     return ModelSelection::dictationModel(m_c.preferences).sizeLabel();
 }
 
-QString SettingsModel::dictationModelState() const
+SettingsModel::ModelState SettingsModel::dictationModelState() const
 {
     if (!m_c.models)
-        return QStringLiteral("missing");
-    return QString::fromLatin1(stateName(m_c.models->state(ModelSelection::dictationModel(m_c.preferences))));
+        return ModelState::missing;
+    return modelState(m_c.models->state(ModelSelection::dictationModel(m_c.preferences)));
 }
 
 double SettingsModel::downloadProgress() const
@@ -190,9 +174,10 @@ double SettingsModel::downloadProgress() const
 
 QVariantList SettingsModel::tabs()
 {
-    return {choice(QStringLiteral("general"), tr("General")), choice(QStringLiteral("model"), tr("Model")),
-            choice(QStringLiteral("cleanup"), tr("Cleanup")), choice(QStringLiteral("dictionary"), tr("Dictionary")),
-            choice(QStringLiteral("support"), tr("Support")), choice(QStringLiteral("about"), tr("About"))};
+    using Tab = Nav::SettingsTab;
+    return {choice(int(Tab::general), tr("General")),       choice(int(Tab::model), tr("Model")),
+            choice(int(Tab::cleanup), tr("Cleanup")),       choice(int(Tab::dictionary), tr("Dictionary")),
+            choice(int(Tab::support), tr("Support")),       choice(int(Tab::about), tr("About"))};
 }
 
 QVariantList SettingsModel::languages()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gui/viewmodels/qmlsingleton.h"
+
 #include <QFileSystemWatcher>
 #include <QHash>
 #include <QJsonValue>
@@ -7,7 +9,7 @@
 #include <QString>
 #include <QUrl>
 #include <QVariantList>
-
+#include <QtQml/qqmlregistration.h>
 
 class ClipboardSafeInsertService;
 class CustomizationStore;
@@ -18,8 +20,8 @@ class Nav;
 class Preferences;
 
 // What the settings screen edits: one property per preference it offers, read from and
-// written straight to the preferences file, plus the choice lists its pickers show, the
-// open tab and the login item. Each property's signal fires only when its value really
+// written straight to the preferences file, plus the choice lists its pickers show and the
+// login item. Each property's signal fires only when its value really
 // changes, whether through this object or because another process (the command line)
 // rewrote the file, which is watched.
 //
@@ -28,9 +30,11 @@ class Preferences;
 //
 // Main thread only. Every collaborator except the preferences may be null (the property
 // that needs it then reads as its default and writes nothing); all must outlive the model.
-class SettingsModel final : public QObject
+class SettingsModel final : public QObject, public QmlSingleton<SettingsModel>
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(Settings)
+    QML_SINGLETON
     Q_PROPERTY(QString whisperModel READ whisperModel WRITE setWhisperModel NOTIFY whisperModelChanged)
     Q_PROPERTY(QString dictationSpeed READ dictationSpeed WRITE setDictationSpeed NOTIFY dictationSpeedChanged)
     Q_PROPERTY(QString language READ language WRITE setLanguage NOTIFY languageChanged)
@@ -45,18 +49,16 @@ class SettingsModel final : public QObject
     Q_PROPERTY(bool coreMLEnabled READ coreMLEnabled WRITE setCoreMLEnabled NOTIFY coreMLEnabledChanged)
 
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
-    // "general", "model", "cleanup", "dictionary", "support" or "about".
-    Q_PROPERTY(QString settingsTab READ settingsTab WRITE setSettingsTab NOTIFY settingsTabChanged)
 
-    // The model "Fast" or "Accurate" dictation uses right now, and whether it is on disk:
-    // "missing", "downloading" or "ready".
+    // The model "Fast" or "Accurate" dictation uses right now, and whether it is on disk.
     Q_PROPERTY(QString dictationModel READ dictationModel NOTIFY dictationModelChanged)
     Q_PROPERTY(QString dictationModelName READ dictationModelName NOTIFY dictationModelChanged)
     Q_PROPERTY(QString dictationModelSize READ dictationModelSize NOTIFY dictationModelChanged)
-    Q_PROPERTY(QString dictationModelState READ dictationModelState NOTIFY dictationModelChanged)
+    Q_PROPERTY(ModelState dictationModelState READ dictationModelState NOTIFY dictationModelChanged)
     Q_PROPERTY(double downloadProgress READ downloadProgress NOTIFY downloadProgressChanged)
 
-    // Pickers' entries, each a map with "value" and "label", in the order they are shown.
+    // Pickers' entries, each a map with "value" and "label", in the order they are shown;
+    // a tab's value is its Nav.SettingsTab.
     Q_PROPERTY(QVariantList tabs READ tabs CONSTANT)
     Q_PROPERTY(QVariantList languages READ languages CONSTANT)
     Q_PROPERTY(QVariantList dictationSpeeds READ dictationSpeeds CONSTANT)
@@ -77,6 +79,10 @@ class SettingsModel final : public QObject
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
 
 public:
+    // Where a model file stands.
+    enum class ModelState { missing, downloading, ready };
+    Q_ENUM(ModelState)
+
     struct Collaborators
     {
         Preferences &preferences;
@@ -115,13 +121,11 @@ public:
 
     bool launchAtLogin() const;
     void setLaunchAtLogin(bool value);
-    QString settingsTab() const;
-    void setSettingsTab(const QString &tab);
 
     QString dictationModel() const;
     QString dictationModelName() const;
     QString dictationModelSize() const;
-    QString dictationModelState() const;
+    ModelState dictationModelState() const;
     double downloadProgress() const;
 
     static QVariantList tabs();
@@ -159,7 +163,6 @@ Q_SIGNALS:
     void retentionDaysChanged();
     void coreMLEnabledChanged();
     void launchAtLoginChanged();
-    void settingsTabChanged();
     void dictationModelChanged();
     void downloadProgressChanged();
     void cleanupModesChanged();

@@ -1,6 +1,7 @@
 #include "shell/tray/trayicon.h"
 
 #include "core/base/logging.h"
+#include "shell/muraction.h"
 #include "shell/tray/menubareye.h"
 
 #include <QAction>
@@ -69,57 +70,53 @@ bool hasXEmbedTray()
 
 } // namespace
 
-TrayIcon::TrayIcon(QObject *parent)
+TrayIcon::TrayIcon(const Menu &menu, QObject *parent)
     : QObject(parent)
+    , m_toggleDictation(menu.toggleDictation)
     , m_idleIcon(MenuBarEye::icon(false))
     , m_recordingIcon(MenuBarEye::icon(true))
     , m_menu(std::make_unique<QMenu>())
     , m_tray(std::make_unique<QSystemTrayIcon>())
 {
-    m_menu->setTitle(QStringLiteral("Murmel"));
-    m_toggleAction = m_menu->addAction(QString());
-    connect(m_toggleAction, &QAction::triggered, this, &TrayIcon::toggleDictationRequested);
-    connect(m_menu->addAction(QStringLiteral("Transcribe a File…")), &QAction::triggered, this,
-            &TrayIcon::transcribeFileRequested);
-    connect(m_menu->addAction(QStringLiteral("Settings…")), &QAction::triggered, this,
-            &TrayIcon::settingsRequested);
+    m_menu->setTitle(tr("Murmel"));
+    addEntry(menu.toggleDictation);
+    addEntry(menu.transcribeFile);
+    addEntry(menu.openSettings);
     m_menu->addSeparator();
-    connect(m_menu->addAction(QStringLiteral("Quit Murmel")), &QAction::triggered, this,
-            &TrayIcon::quitRequested);
+    addEntry(menu.quit);
 
-    apply();
+    m_tray->setIcon(m_idleIcon);
+    m_tray->setToolTip(toolTip(false));
     m_tray->setContextMenu(m_menu.get());
     connect(m_tray.get(), &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
 }
 
 TrayIcon::~TrayIcon() = default;
 
-QString TrayIcon::toolTip(State state)
+void TrayIcon::addEntry(MurAction &action)
 {
-    return state == State::recording ? QStringLiteral("Murmel, recording")
-                                     : QStringLiteral("Murmel");
+    QAction *entry = m_menu->addAction(action.text());
+    entry->setEnabled(action.isEnabled());
+    // QAction tells the panel only of a real change, so an unchanged title costs no redraw.
+    connect(&action, &MurAction::changed, entry, [entry, &action] {
+        entry->setText(action.text());
+        entry->setEnabled(action.isEnabled());
+    });
+    connect(entry, &QAction::triggered, &action, &MurAction::trigger);
 }
 
-void TrayIcon::setState(State state)
+QString TrayIcon::toolTip(bool recording)
 {
-    if (state == m_state)
+    return recording ? tr("Murmel, recording") : tr("Murmel");
+}
+
+void TrayIcon::setRecording(bool recording)
+{
+    if (recording == m_recording)
         return;
-    const bool iconChanges = (state == State::recording) != (m_state == State::recording);
-    m_state = state;
-    if (iconChanges)
-        apply();
-    else
-        m_toggleAction->setEnabled(m_state != State::working);
-}
-
-void TrayIcon::apply()
-{
-    const bool recording = m_state == State::recording;
+    m_recording = recording;
     m_tray->setIcon(recording ? m_recordingIcon : m_idleIcon);
-    m_tray->setToolTip(toolTip(m_state));
-    m_toggleAction->setText(recording ? QStringLiteral("Stop Dictation")
-                                      : QStringLiteral("Start Dictation"));
-    m_toggleAction->setEnabled(m_state != State::working);
+    m_tray->setToolTip(toolTip(recording));
 }
 
 void TrayIcon::show()
@@ -175,10 +172,9 @@ void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason)
         Q_EMIT menuWindowRequested();
         break;
     case QSystemTrayIcon::MiddleClick:
-        // Dictation from the panel without opening anything, except while the last one is
-        // still being worked on, when the menu's item is disabled too.
-        if (m_state != State::working)
-            Q_EMIT toggleDictationRequested();
+        // Dictation from the panel without opening anything; like the menu's item, it does
+        // nothing while the last one is still being worked on.
+        m_toggleDictation.trigger();
         break;
     case QSystemTrayIcon::Context:
     case QSystemTrayIcon::Unknown:

@@ -6,30 +6,36 @@
 
 #include <memory>
 
-class QAction;
+class MurAction;
 class QMenu;
 
 // Murmel's icon in the desktop's panel (a StatusNotifierItem where the panel has a watcher
 // for them, as KDE Plasma and GNOME's AppIndicator extension do, else an XEmbed tray icon),
-// with its context menu. It only shows a state and reports what the user asked for; the
-// application connects the requests to the dictation controller and the windows.
+// with its context menu. The menu shows the application's own commands, with their titles
+// and whether they can be given now; a middle click gives the dictation command.
 //
-// Lives on the GUI thread of a QApplication (the tray and its menu are widgets).
+// Lives on the GUI thread of a QApplication (the tray and its menu are widgets). The actions
+// must outlive the icon.
 class TrayIcon final : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class State { idle, recording, working };
-    Q_ENUM(State)
+    struct Menu
+    {
+        MurAction &toggleDictation;
+        MurAction &transcribeFile;
+        MurAction &openSettings;
+        MurAction &quit;
+    };
 
-    explicit TrayIcon(QObject *parent = nullptr);
+    explicit TrayIcon(const Menu &menu, QObject *parent = nullptr);
     ~TrayIcon() override;
 
-    State state() const { return m_state; }
-    // The icon, the tooltip and the first menu item follow the state. Setting the state it
-    // already has changes nothing, so the panel is not asked to redraw.
-    void setState(State state);
+    bool isRecording() const { return m_recording; }
+    // The icon and the tooltip follow it. Setting what it already is changes nothing, so the
+    // panel is not asked to redraw.
+    void setRecording(bool recording);
 
     // Shows the icon. Without a tray on this desktop it logs once why nothing appears, and
     // the icon goes up should a panel (a StatusNotifier host or an XEmbed tray) turn up later.
@@ -41,16 +47,10 @@ public:
     // rather than by Qt, whose answer differs between versions.
     static bool isTrayAvailable();
 
-    // The tooltip for a state ("Murmel", or "Murmel, recording"), also what screen readers
-    // hear for the icon.
-    static QString toolTip(State state);
+    // The tooltip ("Murmel", or "Murmel, recording"), also what screen readers hear.
+    static QString toolTip(bool recording);
 
 Q_SIGNALS:
-    // The first menu item ("Start Dictation" or "Stop Dictation"), or a middle click.
-    void toggleDictationRequested();
-    void transcribeFileRequested();
-    void settingsRequested();
-    void quitRequested();
     // The icon itself was clicked or activated: the small menu window should open.
     void menuWindowRequested();
 
@@ -59,15 +59,15 @@ private Q_SLOTS:
 
 private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
-    void apply();
+    void addEntry(MurAction &action);
 
-    State m_state = State::idle;
+    MurAction &m_toggleDictation;
+    bool m_recording = false;
     QIcon m_idleIcon;
     QIcon m_recordingIcon;
     // The tray keeps a plain pointer to the menu: it is declared after it, so it goes first.
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_tray;
-    QAction *m_toggleAction = nullptr;
     bool m_reportedMissingTray = false;
     bool m_waitingForHost = false;
 };

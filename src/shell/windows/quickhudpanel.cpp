@@ -58,7 +58,7 @@ QRect QuickHUDPanel::placement(const QRect &available)
 bool QuickHUDPanel::create(HUDModel &model)
 {
     auto view = std::make_unique<QQuickView>();
-    view->setTitle(QStringLiteral("Murmel dictation"));
+    view->setTitle(tr("Murmel dictation"));
     // Tool keeps it out of the task bar; StaysOnTop asks for _NET_WM_STATE_ABOVE; and
     // without DoesNotAcceptFocus openbox hands it the focus when it appears, so the user's
     // typing would go nowhere. Some window managers (sway's, for XWayland) focus a managed

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Murmel
 
 // The dictation display: one row on a dark rounded plate. Listening shows the eye as a stop
 // button and the level bars; working a spinner; done a check mark with the confirmation;
@@ -8,11 +9,12 @@ import QtQuick.Layouts
 Item {
     id: root
 
-    // The HUDModel (state, level, confirmText) and the HUDController (requestStop).
-    required property QtObject hudModel
-    required property QtObject controller
+    // What to show, and the controller whose requestStop() the eye button calls (none:
+    // the button does nothing).
+    required property HUDModel hudModel
+    required property HUDController controller
 
-    readonly property string mode: hudModel ? hudModel.stateName : "listening"
+    readonly property int mode: hudModel ? hudModel.state : HUDModel.State.listening
 
     implicitWidth: 260
     implicitHeight: 60
@@ -45,7 +47,7 @@ Item {
             RoundButton {
                 id: stopButton
                 objectName: "stopButton"
-                visible: root.mode === "listening"
+                visible: root.mode === HUDModel.State.listening
                 flat: true
                 padding: 4
                 implicitWidth: 30
@@ -59,8 +61,8 @@ Item {
                     radius: width / 2
                     color: stopButton.down ? Theme.lineStrong : stopButton.hovered ? Theme.line : "transparent"
                 }
-                Accessible.name: "Stop dictation"
-                ToolTip.text: "Stop dictation"
+                Accessible.name: qsTr("Stop dictation")
+                ToolTip.text: qsTr("Stop dictation")
                 ToolTip.visible: hovered
                 ToolTip.delay: 600
                 onClicked: {
@@ -71,7 +73,7 @@ Item {
 
             SoundWaveBars {
                 objectName: "levelBars"
-                visible: root.mode === "listening"
+                visible: root.mode === HUDModel.State.listening
                 count: 7
                 level: root.hudModel ? root.hudModel.level : 0
             }
@@ -79,11 +81,11 @@ Item {
             Item {
                 id: spinner
                 objectName: "spinner"
-                visible: root.mode === "working"
+                visible: root.mode === HUDModel.State.working
                 implicitWidth: 16
                 implicitHeight: 16
                 Accessible.role: Accessible.ProgressBar
-                Accessible.name: "Transcribing"
+                Accessible.name: qsTr("Transcribing")
 
                 Canvas {
                     id: arc
@@ -112,14 +114,14 @@ Item {
 
             CheckGlyph {
                 objectName: "checkMark"
-                visible: root.mode === "done"
+                visible: root.mode === HUDModel.State.done
                 size: 16
                 color: Theme.confirm
             }
 
             CursorClickGlyph {
                 objectName: "clickPointer"
-                visible: root.mode === "aiming"
+                visible: root.mode === HUDModel.State.aiming
                 size: 18
                 color: Theme.cyan
             }
@@ -127,10 +129,11 @@ Item {
             Label {
                 id: caption
                 objectName: "caption"
-                text: root.mode === "listening" ? "Listening"
-                    : root.mode === "working" ? "Transcribing"
+                text: root.mode === HUDModel.State.listening ? qsTr("Listening")
+                    : root.mode === HUDModel.State.working ? qsTr("Transcribing")
                     : root.hudModel ? root.hudModel.confirmText : ""
-                color: root.mode === "done" ? Theme.confirm : root.mode === "aiming" ? Theme.ink : Theme.muted
+                color: root.mode === HUDModel.State.done ? Theme.confirm
+                     : root.mode === HUDModel.State.aiming ? Theme.ink : Theme.muted
                 // The longer confirmations ("Click a text field to insert · Esc cancels") do
                 // not fit one line of the panel: they take two smaller lines instead of
                 // losing their end.

@@ -8,14 +8,7 @@ import Murmel
 // visit of the screen, so the search, the filter and the selection start empty each time.
 Item {
     id: view
-    required property QtObject history
-
-    // A drawn icon for a record's kind or a placeholder; never read aloud.
-    component Glyph: LineIcon {
-        property string kind
-        name: ({ "dictation": "mic", "mic": "mic", "file": "waveform", "search": "search", "lines": "document" })[kind] || ""
-        color: Theme.muted
-    }
+    required property HistoryViewModel history
 
     RowLayout {
         anchors.fill: parent
@@ -45,19 +38,19 @@ Item {
                 TextField {
                     id: search
                     objectName: "searchField"
-                    placeholderText: "Search transcripts"
-                    Accessible.name: "Search transcripts"
+                    placeholderText: qsTr("Search transcripts")
+                    Accessible.name: qsTr("Search transcripts")
                     Layout.fillWidth: true
                     onTextChanged: view.history.query = text
                 }
                 MurButton {
                     objectName: "clearSearchButton"
                     visible: search.text !== ""
-                    text: "✕"
+                    text: qsTr("✕")
                     flat: true
-                    Accessible.name: "Clear search"
+                    Accessible.name: qsTr("Clear search")
                     ToolTip.visible: hovered
-                    ToolTip.text: "Clear the search"
+                    ToolTip.text: qsTr("Clear the search")
                     onClicked: search.clear()
                 }
             }
@@ -68,7 +61,6 @@ Item {
                     model: view.history.kindFilters
                     delegate: Button {
                         required property var modelData
-                        objectName: "filter_" + modelData.value
                         text: modelData.label
                         checkable: true
                         checked: view.history.kindFilter === modelData.value
@@ -93,14 +85,14 @@ Item {
                 model: view.history
                 activeFocusOnTab: count > 0
                 keyNavigationEnabled: true
-                Accessible.name: "Transcripts"
+                Accessible.name: qsTr("Transcripts")
                 Accessible.role: Accessible.List
                 onCurrentIndexChanged: if (activeFocus && currentItem) view.history.selection = currentItem.recordId
 
                 delegate: ItemDelegate {
                     id: row
                     required property string recordId
-                    required property string kind
+                    required property string kindIcon
                     required property string title
                     required property string dateText
                     required property int index
@@ -119,7 +111,7 @@ Item {
                     }
                     contentItem: RowLayout {
                         spacing: 8
-                        Glyph { kind: row.kind }
+                        LineIcon { name: row.kindIcon; color: Theme.muted }
                         ColumnLayout {
                             spacing: 2
                             Layout.fillWidth: true
@@ -143,11 +135,11 @@ Item {
                     Menu {
                         id: rowMenu
                         MenuItem {
-                            text: "Copy"
+                            text: qsTr("Copy")
                             onTriggered: view.history.copy(row.recordId)
                         }
                         MenuItem {
-                            text: "Delete"
+                            text: qsTr("Delete")
                             onTriggered: view.history.remove(row.recordId)
                         }
                     }
@@ -157,8 +149,9 @@ Item {
                     objectName: "listPlaceholder"
                     anchors.centerIn: parent
                     visible: view.history.placeholder !== ""
-                    Glyph {
-                        kind: view.history.placeholderIcon
+                    LineIcon {
+                        name: view.history.placeholderIcon
+                        color: Theme.muted
                         size: 28
                         Layout.alignment: Qt.AlignHCenter
                     }
@@ -185,13 +178,14 @@ Item {
                 objectName: "detailPlaceholder"
                 anchors.centerIn: parent
                 visible: view.history.selection === ""
-                Glyph {
-                    kind: "lines"
+                LineIcon {
+                    name: "document"
+                    color: Theme.muted
                     size: 28
                     Layout.alignment: Qt.AlignHCenter
                 }
                 Label {
-                    text: "Select a transcript"
+                    text: qsTr("Select a transcript")
                     color: Theme.body
                     Layout.alignment: Qt.AlignHCenter
                 }
@@ -220,20 +214,20 @@ Item {
                     spacing: 8
                     MurButton {
                         objectName: "copyButton"
-                        text: "Copy"
+                        text: qsTr("Copy")
                         Accessible.name: text
-                        Accessible.description: "Copy this transcript to the clipboard"
+                        Accessible.description: qsTr("Copy this transcript to the clipboard")
                         ToolTip.visible: hovered
-                        ToolTip.text: "Copy this transcript to the clipboard"
+                        ToolTip.text: qsTr("Copy this transcript to the clipboard")
                         onClicked: view.history.copy(view.history.selection)
                     }
                     MurButton {
                         objectName: "deleteButton"
-                        text: "Delete"
+                        text: qsTr("Delete")
                         Accessible.name: text
-                        Accessible.description: "Delete this transcript"
+                        Accessible.description: qsTr("Delete this transcript")
                         ToolTip.visible: hovered
-                        ToolTip.text: "Delete this transcript"
+                        ToolTip.text: qsTr("Delete this transcript")
                         onClicked: view.history.remove(view.history.selection)
                     }
                 }
@@ -247,7 +241,7 @@ Item {
                         selectByMouse: true
                         wrapMode: TextEdit.Wrap
                         color: Theme.ink
-                        Accessible.name: "Transcript text"
+                        Accessible.name: qsTr("Transcript text")
                         background: null
                     }
                 }

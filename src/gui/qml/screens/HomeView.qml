@@ -1,22 +1,20 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Murmel
 
 // The home screen: the eye, the status, the one big dictation button and the ways to
-// everything else. It only shows and asks; the objects handed in decide.
+// everything else. It only shows and asks; the dictation controller decides, and the main
+// window leads where the tiles say.
 Item {
     id: home
-
-    required property QtObject dictation     // DictationController
-    required property QtObject models        // ModelStore
-    required property QtObject egg           // EyeEgg
 
     signal transcribeFile()
     signal showHistory()
     signal showSettings()
     signal changeHotkey()
 
-    readonly property bool working: !dictation.recording && dictation.statusLabel === "Working"
+    readonly property bool recording: Dictation.status === Dictation.Status.recording
 
     // A tile leading to another screen.
     component Tile: Button {
@@ -65,15 +63,15 @@ Item {
         GlitchEye {
             objectName: "homeEye"
             size: 112
-            glowing: home.dictation.recording
+            glowing: home.recording
             activeFocusOnTab: true
             Layout.alignment: Qt.AlignHCenter
-            onTapped: home.egg.tap()
+            onTapped: HomeEgg.tap()
             Keys.onSpacePressed: tap()
         }
         Label {
             objectName: "eggMessage"
-            text: home.egg.message
+            text: HomeEgg.message
             opacity: text !== "" ? 1 : 0
             color: Theme.violet
             font.pixelSize: 12
@@ -81,16 +79,16 @@ Item {
             Behavior on opacity { NumberAnimation { duration: Theme.reduceMotion ? 0 : Theme.easeDuration } }
         }
         ChromeText {
-            text: "MURMEL"
+            text: qsTr("MURMEL")
             pixelSize: 34
             letterSpacing: 8
             Layout.alignment: Qt.AlignHCenter
-            Accessible.name: "Murmel"
+            Accessible.name: qsTr("Murmel")
         }
         Label {
             objectName: "statusLine"
-            text: home.dictation.statusLabel
-            color: home.dictation.recording ? Theme.pink : Theme.body
+            text: Dictation.statusLabel
+            color: home.recording ? Theme.pink : Theme.body
             font.pixelSize: 13
             font.letterSpacing: 1
             Layout.alignment: Qt.AlignHCenter
@@ -100,14 +98,14 @@ Item {
         MurButton {
             objectName: "dictationButton"
             primary: true
-            text: home.dictation.recording ? "Stop dictation" : "Start dictation"
-            iconName: home.dictation.recording ? "stop.fill" : "mic.fill"
-            help: "Start or stop dictation. You can also press your global hotkey anywhere."
-            enabled: !home.working
+            text: home.recording ? qsTr("Stop dictation") : qsTr("Start dictation")
+            iconName: home.recording ? "stop.fill" : "mic.fill"
+            help: qsTr("Start or stop dictation. You can also press your global hotkey anywhere.")
+            enabled: Dictation.status !== Dictation.Status.working
             Layout.fillWidth: true
             Layout.topMargin: 6
             Layout.preferredHeight: 44
-            onClicked: home.dictation.toggle()
+            onClicked: Dictation.toggle()
         }
 
         RowLayout {
@@ -115,48 +113,48 @@ Item {
             Layout.fillWidth: true
             Tile {
                 objectName: "fileTile"
-                text: "Transcribe a file"
+                text: qsTr("Transcribe a file")
                 iconName: "waveform"
-                help: "Open an audio or video file to transcribe (Ctrl+O)"
+                help: qsTr("Open an audio or video file to transcribe (Ctrl+O)")
                 onClicked: home.transcribeFile()
             }
             Tile {
                 objectName: "historyTile"
-                text: "History"
+                text: qsTr("History")
                 iconName: "clock.arrow.circlepath"
-                help: "Browse your past transcripts (Ctrl+3)"
+                help: qsTr("Browse your past transcripts (Ctrl+3)")
                 onClicked: home.showHistory()
             }
             Tile {
                 objectName: "settingsTile"
-                text: "Settings"
+                text: qsTr("Settings")
                 iconName: "gearshape"
-                help: "Open Settings (Ctrl+,)"
+                help: qsTr("Open Settings (Ctrl+,)")
                 onClicked: home.showSettings()
             }
         }
 
         ColumnLayout {
             objectName: "downloadLine"
-            visible: home.models.downloading !== ""
+            visible: ModelStore.downloading !== ""
             spacing: 4
             Layout.fillWidth: true
             Label {
-                text: "Downloading " + home.models.downloadingName
+                text: qsTr("Downloading %1").arg(ModelStore.downloadingName)
                 color: Theme.body
                 font.pixelSize: 12
             }
             ProgressBar {
-                value: home.models.progress
+                value: ModelStore.progress
                 Layout.fillWidth: true
-                Accessible.name: "Download progress"
+                Accessible.name: qsTr("Download progress")
             }
         }
 
         Label {
             objectName: "lastError"
             visible: text !== ""
-            text: home.dictation.lastError
+            text: Dictation.lastError
             color: Theme.body
             font.pixelSize: 12
             wrapMode: Text.Wrap
@@ -167,17 +165,17 @@ Item {
         RowLayout {
             spacing: 4
             Layout.alignment: Qt.AlignHCenter
-            Label { text: "Hold your"; color: Theme.muted; font.pixelSize: 12 }
+            Label { text: qsTr("Hold your"); color: Theme.muted; font.pixelSize: 12 }
             Button {
                 objectName: "hotkeyLink"
                 id: hotkeyLink
-                text: "hotkey"
+                text: qsTr("hotkey")
                 flat: true
                 padding: 0
                 focusPolicy: Qt.StrongFocus
                 ToolTip.visible: hovered
-                ToolTip.text: "Change the hotkey"
-                Accessible.name: "Change the hotkey"
+                ToolTip.text: qsTr("Change the hotkey")
+                Accessible.name: qsTr("Change the hotkey")
                 Keys.onReturnPressed: clicked()
                 onClicked: home.changeHotkey()
                 contentItem: Label {
@@ -188,7 +186,7 @@ Item {
                 }
                 background: Item {}
             }
-            Label { text: "to talk, or use the buttons above."; color: Theme.muted; font.pixelSize: 12 }
+            Label { text: qsTr("to talk, or use the buttons above."); color: Theme.muted; font.pixelSize: 12 }
         }
     }
 }

@@ -8,13 +8,13 @@ import Murmel
 // watch reaches everywhere.
 ColumnLayout {
     id: help
-    required property QtObject desktopHotkey   // DesktopHotkey
 
-    visible: desktopHotkey.problem !== "" || desktopHotkey.offersGnomeShortcut || desktopHotkey.offersSwayLine || desktopHotkey.offersCommand
+    visible: DesktopHotkey.problem !== "" || DesktopHotkey.offersGnomeShortcut || DesktopHotkey.offersSwayLine
+             || DesktopHotkey.offersCommand
     spacing: 8
     Layout.fillWidth: true
     // The user may have changed GNOME's shortcuts in its own settings since.
-    Component.onCompleted: desktopHotkey.refresh()
+    Component.onCompleted: DesktopHotkey.refresh()
 
     // A line the user copies into their settings, selectable and with a Copy button.
     component CopyableLine: RowLayout {
@@ -36,8 +36,8 @@ ColumnLayout {
             Accessible.name: line.text
         }
         MurButton {
-            text: "Copy"
-            Accessible.name: "Copy " + line.text
+            text: qsTr("Copy")
+            Accessible.name: qsTr("Copy %1").arg(line.text)
             onClicked: {
                 field.selectAll()
                 field.copy()
@@ -49,7 +49,7 @@ ColumnLayout {
     Label {
         objectName: "hotkeyProblem"
         visible: text !== ""
-        text: help.desktopHotkey.problem
+        text: DesktopHotkey.problem
         color: Theme.pink
         font.pixelSize: 12
         wrapMode: Text.Wrap
@@ -58,44 +58,44 @@ ColumnLayout {
 
     // GNOME: Murmel writes the custom shortcut itself once the user asks for it.
     RowLayout {
-        visible: help.desktopHotkey.offersGnomeShortcut
+        visible: DesktopHotkey.offersGnomeShortcut
         spacing: 8
         Layout.fillWidth: true
         Label {
-            text: help.desktopHotkey.gnomeShortcutSet
-                  ? "✓ Set up in GNOME's keyboard shortcuts: the hotkey starts and stops dictation everywhere."
-                  : "GNOME can run “" + help.desktopHotkey.command + "” on your hotkey. Murmel adds it to your custom keyboard shortcuts if you agree."
-            color: help.desktopHotkey.gnomeShortcutSet ? Theme.confirm : Theme.body
+            text: DesktopHotkey.gnomeShortcutSet
+                  ? qsTr("✓ Set up in GNOME's keyboard shortcuts: the hotkey starts and stops dictation everywhere.")
+                  : qsTr("GNOME can run “%1” on your hotkey. Murmel adds it to your custom keyboard shortcuts if you agree.").arg(DesktopHotkey.command)
+            color: DesktopHotkey.gnomeShortcutSet ? Theme.confirm : Theme.body
             font.pixelSize: 12
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }
         MurButton {
             objectName: "gnomeShortcutButton"
-            enabled: !help.desktopHotkey.busy
-            text: help.desktopHotkey.gnomeShortcutSet ? "Remove" : "Add shortcut"
-            Accessible.name: help.desktopHotkey.gnomeShortcutSet ? "Remove Murmel's GNOME keyboard shortcut"
-                                                                : "Add Murmel's hotkey to GNOME's keyboard shortcuts"
-            onClicked: help.desktopHotkey.gnomeShortcutSet ? help.desktopHotkey.removeGnomeShortcut()
-                                                           : help.desktopHotkey.addGnomeShortcut()
+            enabled: !DesktopHotkey.busy
+            text: DesktopHotkey.gnomeShortcutSet ? qsTr("Remove") : qsTr("Add shortcut")
+            Accessible.name: DesktopHotkey.gnomeShortcutSet ? qsTr("Remove Murmel's GNOME keyboard shortcut")
+                                                           : qsTr("Add Murmel's hotkey to GNOME's keyboard shortcuts")
+            onClicked: DesktopHotkey.gnomeShortcutSet ? DesktopHotkey.removeGnomeShortcut()
+                                                      : DesktopHotkey.addGnomeShortcut()
         }
     }
 
     SettingsNote {
-        visible: help.desktopHotkey.offersSwayLine
-        text: "Add this line to your sway config, then reload it (Super+Shift+C):"
+        visible: DesktopHotkey.offersSwayLine
+        text: qsTr("Add this line to your sway config, then reload it (Super+Shift+C):")
     }
     CopyableLine {
-        visible: help.desktopHotkey.offersSwayLine
-        text: help.desktopHotkey.swayLine
+        visible: DesktopHotkey.offersSwayLine
+        text: DesktopHotkey.swayLine
     }
 
     SettingsNote {
-        visible: help.desktopHotkey.offersCommand
-        text: "Bind this command to your hotkey in your desktop's keyboard settings:"
+        visible: DesktopHotkey.offersCommand
+        text: qsTr("Bind this command to your hotkey in your desktop's keyboard settings:")
     }
     CopyableLine {
-        visible: help.desktopHotkey.offersCommand
-        text: help.desktopHotkey.command
+        visible: DesktopHotkey.offersCommand
+        text: DesktopHotkey.command
     }
 }

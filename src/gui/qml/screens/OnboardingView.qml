@@ -1,19 +1,13 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Murmel
 
 // The first run: welcome, the three things Murmel needs from the desktop, and a speech
-// model. Steps and flags come from the onboarding model, which polls the desktop while
-// this shows; the model rows come from the catalog.
+// model. Steps and flags come from Onboarding, which polls the desktop while this shows;
+// the model rows come from the catalog, the chosen file transcription model from Settings.
 Item {
     id: flow
-
-    required property QtObject onboarding    // Onboarding
-    required property QtObject permissions   // Permissions
-    required property QtObject desktopHotkey // DesktopHotkey
-    required property QtObject settings      // SettingsModel (the file transcription model)
-    required property QtObject catalog       // ModelListModel
-    required property QtObject models        // ModelStore
 
     // One requirement with its state: "Granted" or a "Grant" button.
     component PermissionRow: Rectangle {
@@ -29,7 +23,7 @@ Item {
         color: Theme.panel
         border.color: Theme.line
         Accessible.role: Accessible.Grouping
-        Accessible.name: title + (granted ? ", granted" : "")
+        Accessible.name: granted ? qsTr("%1, granted").arg(title) : title
         RowLayout {
             anchors.fill: parent
             anchors.leftMargin: 16
@@ -51,13 +45,13 @@ Item {
                 visible: row.granted
                 spacing: 6
                 LineIcon { name: "checkmark.circle.fill"; size: 16; color: Theme.confirm }
-                Label { text: "Granted"; color: Theme.confirm; font.pixelSize: 13 }
+                Label { text: qsTr("Granted"); color: Theme.confirm; font.pixelSize: 13 }
             }
             MurButton {
                 visible: !row.granted
-                text: "Grant"
+                text: qsTr("Grant")
                 help: row.grantHelp
-                Accessible.name: "Grant " + row.title
+                Accessible.name: qsTr("Grant %1").arg(row.title)
                 onClicked: row.grant()
             }
         }
@@ -75,8 +69,8 @@ Item {
         MurButton {
             objectName: "onboardingBack"
             visible: navRow.backVisible
-            text: "Back"
-            onClicked: flow.onboarding.back()
+            text: qsTr("Back")
+            onClicked: Onboarding.back()
         }
         Item { Layout.fillWidth: true }
         MurButton {
@@ -92,11 +86,11 @@ Item {
     // reaches everything else.
     function focusStep() {
         const buttons = [welcomeButton, permissionsNavigation.forwardButton, modelNavigation.forwardButton]
-        buttons[onboarding.step].forceActiveFocus()
+        buttons[Onboarding.step].forceActiveFocus()
     }
     Component.onCompleted: focusStep()
     Connections {
-        target: flow.onboarding
+        target: Onboarding
         function onStepChanged() { flow.focusStep() }
     }
 
@@ -106,7 +100,7 @@ Item {
         anchors.centerIn: parent
         width: Math.min(parent.width - 64, 520)
         height: Math.min(parent.height - 48, 560)
-        currentIndex: flow.onboarding.step
+        currentIndex: Onboarding.step
 
         // Step 0: welcome.
         ColumnLayout {
@@ -129,20 +123,20 @@ Item {
                 }
             }
             ChromeText {
-                text: "MURMEL"
+                text: qsTr("MURMEL")
                 pixelSize: 38
                 letterSpacing: 9
                 Layout.alignment: Qt.AlignHCenter
-                Accessible.name: "Murmel"
+                Accessible.name: qsTr("Murmel")
             }
             Label {
-                text: "Murmel is ready."
+                text: qsTr("Murmel is ready.")
                 color: Theme.ink
                 font.pixelSize: 16
                 Layout.alignment: Qt.AlignHCenter
             }
             Label {
-                text: "Talk anywhere on your computer and your words land as text where you are typing. Or drop in an audio or video file and get a transcript. Everything runs on your computer, free and private."
+                text: qsTr("Talk anywhere on your computer and your words land as text where you are typing. Or drop in an audio or video file and get a transcript. Everything runs on your computer, free and private.")
                 color: Theme.body
                 font.pixelSize: 13
                 wrapMode: Text.Wrap
@@ -154,10 +148,10 @@ Item {
                 id: welcomeButton
                 objectName: "welcomeContinue"
                 primary: true
-                text: "Get started"
+                text: qsTr("Get started")
                 Layout.alignment: Qt.AlignHCenter
                 Layout.topMargin: 8
-                onClicked: flow.onboarding.next()
+                onClicked: Onboarding.next()
             }
             Item { Layout.fillHeight: true }
         }
@@ -168,46 +162,46 @@ Item {
             spacing: 12
             Item { Layout.fillHeight: true }
             Label {
-                text: "Permissions"
+                text: qsTr("Permissions")
                 color: Theme.ink
                 font.pixelSize: 24
                 font.weight: Font.DemiBold
                 Accessible.role: Accessible.Heading
             }
             Label {
-                text: "Three quick grants and you are set."
+                text: qsTr("Three quick grants and you are set.")
                 color: Theme.body
                 font.pixelSize: 13
             }
             PermissionRow {
                 objectName: "microphoneRow"
-                title: "Microphone"
-                reason: "So Murmel can hear you dictate."
-                granted: flow.permissions.microphoneAvailable
-                grantHelp: "Look for a microphone again"
-                onGrant: flow.permissions.grant("microphone")
+                title: qsTr("Microphone")
+                reason: qsTr("So Murmel can hear you dictate.")
+                granted: Permissions.microphoneAvailable
+                grantHelp: qsTr("Look for a microphone again")
+                onGrant: Permissions.grant(Permissions.Kind.microphone)
             }
             PermissionRow {
                 objectName: "pasteRow"
-                title: "Paste at your cursor"
-                reason: "So Murmel can paste text at your cursor."
-                granted: flow.permissions.pasteAvailable
-                grantHelp: "Check again whether Murmel may type into other applications"
-                onGrant: flow.permissions.grant("paste")
+                title: qsTr("Paste at your cursor")
+                reason: qsTr("So Murmel can paste text at your cursor.")
+                granted: Permissions.pasteAvailable
+                grantHelp: qsTr("Check again whether Murmel may type into other applications")
+                onGrant: Permissions.grant(Permissions.Kind.paste)
             }
             PermissionRow {
                 objectName: "hotkeyRow"
-                title: "Global hotkey"
-                reason: "So your global hotkey works anywhere."
-                granted: flow.permissions.hotkeyActive
-                grantHelp: "Ask the desktop for the global hotkey again"
-                onGrant: flow.permissions.grant("hotkey")
+                title: qsTr("Global hotkey")
+                reason: qsTr("So your global hotkey works anywhere.")
+                granted: Permissions.hotkeyActive
+                grantHelp: qsTr("Ask the desktop for the global hotkey again")
+                onGrant: Permissions.grant(Permissions.Kind.hotkey)
             }
-            HotkeyHelp { desktopHotkey: flow.desktopHotkey }
+            HotkeyHelp {}
             NavigationRow {
                 id: permissionsNavigation
-                forwardTitle: "Continue"
-                onForward: flow.onboarding.next()
+                forwardTitle: qsTr("Continue")
+                onForward: Onboarding.next()
             }
             Item { Layout.fillHeight: true }
         }
@@ -218,14 +212,14 @@ Item {
             spacing: 12
             Item { Layout.fillHeight: true }
             Label {
-                text: "Speech model"
+                text: qsTr("Speech model")
                 color: Theme.ink
                 font.pixelSize: 24
                 font.weight: Font.DemiBold
                 Accessible.role: Accessible.Heading
             }
             Label {
-                text: "Speech runs on your computer, free and private. Dictation uses a fast model automatically; the choice here is your file transcription model, where bigger is more accurate. Download one now, or skip and Murmel fetches what it needs on first use."
+                text: qsTr("Speech runs on your computer, free and private. Dictation uses a fast model automatically; the choice here is your file transcription model, where bigger is more accurate. Download one now, or skip and Murmel fetches what it needs on first use.")
                 color: Theme.body
                 font.pixelSize: 13
                 wrapMode: Text.Wrap
@@ -233,14 +227,14 @@ Item {
                 Layout.fillWidth: true
             }
             Repeater {
-                model: flow.catalog
+                model: ModelList
                 delegate: Rectangle {
                     id: modelRow
                     required property string rawValue
                     required property string displayName
                     required property string sizeLabel
                     required property string downloadState
-                    readonly property bool selected: flow.settings.whisperModel === rawValue
+                    readonly property bool selected: Settings.whisperModel === rawValue
                     objectName: "modelRow_" + rawValue
                     Layout.fillWidth: true
                     implicitHeight: 52
@@ -257,9 +251,9 @@ Item {
                         checkable: true
                         checked: modelRow.selected
                         Accessible.role: Accessible.RadioButton
-                        Accessible.name: modelRow.displayName + ", " + modelRow.sizeLabel
+                        Accessible.name: qsTr("%1, %2").arg(modelRow.displayName).arg(modelRow.sizeLabel)
                         Keys.onSpacePressed: clicked()
-                        onClicked: flow.settings.whisperModel = modelRow.rawValue
+                        onClicked: Settings.whisperModel = modelRow.rawValue
                     }
                     RowLayout {
                         anchors.fill: parent
@@ -275,29 +269,29 @@ Item {
                         Label { text: modelRow.sizeLabel; color: Theme.muted; font.pixelSize: 12; Layout.fillWidth: true }
                         Label {
                             visible: modelRow.downloadState === "ready"
-                            text: "Ready"
+                            text: qsTr("Ready")
                             color: Theme.confirm
                             font.pixelSize: 13
                         }
                         Label {
                             visible: modelRow.downloadState === "downloading"
-                            text: Math.floor(flow.models.progress * 100.0) + "%"
+                            text: qsTr("%1%").arg(Math.floor(ModelStore.progress * 100.0))
                             color: Theme.cyan
                             font.pixelSize: 13
                         }
                         MurButton {
                             visible: modelRow.downloadState === "missing"
-                            text: "Download"
-                            enabled: flow.models.downloading === ""
-                            Accessible.name: "Download " + modelRow.displayName
-                            onClicked: flow.catalog.download(modelRow.rawValue)
+                            text: qsTr("Download")
+                            enabled: ModelStore.downloading === ""
+                            Accessible.name: qsTr("Download %1").arg(modelRow.displayName)
+                            onClicked: ModelList.download(modelRow.rawValue)
                         }
                     }
                 }
             }
             Label {
-                visible: flow.models.lastError !== ""
-                text: flow.models.lastError
+                visible: ModelStore.lastError !== ""
+                text: ModelStore.lastError
                 color: Theme.pink
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
@@ -305,8 +299,8 @@ Item {
             }
             NavigationRow {
                 id: modelNavigation
-                forwardTitle: flow.onboarding.finishTitle
-                onForward: flow.onboarding.finish()
+                forwardTitle: Onboarding.finishTitle
+                onForward: Onboarding.finish()
             }
             Item { Layout.fillHeight: true }
         }

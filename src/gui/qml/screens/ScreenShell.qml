@@ -24,9 +24,9 @@ FocusScope {
 
             MurButton {
                 objectName: "backButton"
-                text: "Back"
+                text: qsTr("Back")
                 iconName: "chevron.left"
-                help: "Back to home (Ctrl+[)"
+                help: qsTr("Back to home (Ctrl+[)")
                 onClicked: shell.back()
             }
             Label {

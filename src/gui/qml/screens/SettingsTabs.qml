@@ -7,26 +7,24 @@ import Murmel
 // navigation state, so it survives leaving the screen.
 RowLayout {
     id: bar
-    required property QtObject settings
     spacing: 4
 
     Repeater {
-        model: bar.settings.tabs
+        model: Settings.tabs
         delegate: Button {
             required property var modelData
-            objectName: "tab_" + modelData.value
             text: modelData.label
             flat: true
             checkable: true
-            checked: bar.settings.settingsTab === modelData.value
+            checked: Nav.settingsTab === modelData.value
             onClicked: {
-                bar.settings.settingsTab = modelData.value
-                checked = Qt.binding(() => bar.settings.settingsTab === modelData.value)
+                Nav.settingsTab = modelData.value
+                checked = Qt.binding(() => Nav.settingsTab === modelData.value)
             }
-            Accessible.name: modelData.label + " settings"
+            Accessible.name: qsTr("%1 settings").arg(modelData.label)
             Accessible.role: Accessible.PageTab
             ToolTip.visible: hovered
-            ToolTip.text: "Show the " + modelData.label + " settings"
+            ToolTip.text: qsTr("Show the %1 settings").arg(modelData.label)
             contentItem: Label {
                 text: parent.text
                 color: parent.checked ? Theme.ink : Theme.body

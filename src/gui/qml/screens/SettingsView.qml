@@ -4,18 +4,9 @@ import QtQuick.Layouts
 import Murmel
 
 // The settings screen's content: the sections of the open tab. Every value comes from the
-// objects handed in; nothing is decided here.
+// application's objects; nothing is decided here.
 ScrollView {
     id: view
-    required property QtObject settings      // SettingsModel
-    required property QtObject permissions   // Permissions
-    required property QtObject desktopHotkey // DesktopHotkey
-    required property QtObject recorder      // HotkeyRecorder
-    required property QtObject models        // ModelListModel
-    required property QtObject apiKey        // ApiKeyField
-    required property QtObject styles        // CustomizationListModel of the styles
-    required property QtObject rules         // CustomizationListModel of the dictionary
-    required property QtObject egg           // EyeEgg of the About tab's eye
 
     contentWidth: availableWidth
     clip: true
@@ -25,44 +16,21 @@ ScrollView {
         objectName: "settingsPage"
         width: view.availableWidth
         sourceComponent: {
-            switch (view.settings.settingsTab) {
-            case "model": return modelTab
-            case "cleanup": return cleanupTab
-            case "dictionary": return dictionaryTab
-            case "support": return supportTab
-            case "about": return aboutTab
+            switch (Nav.settingsTab) {
+            case Nav.SettingsTab.model: return modelTab
+            case Nav.SettingsTab.cleanup: return cleanupTab
+            case Nav.SettingsTab.dictionary: return dictionaryTab
+            case Nav.SettingsTab.support: return supportTab
+            case Nav.SettingsTab.about: return aboutTab
             default: return generalTab
             }
         }
     }
 
-    Component {
-        id: generalTab
-        GeneralTab {
-            settings: view.settings
-            permissions: view.permissions
-            desktopHotkey: view.desktopHotkey
-            recorder: view.recorder
-        }
-    }
-    Component {
-        id: modelTab
-        ModelTab { settings: view.settings; models: view.models }
-    }
-    Component {
-        id: cleanupTab
-        CleanupTab { settings: view.settings; apiKey: view.apiKey; styles: view.styles }
-    }
-    Component {
-        id: dictionaryTab
-        DictionaryTab { rules: view.rules }
-    }
-    Component {
-        id: supportTab
-        SupportTab { settings: view.settings }
-    }
-    Component {
-        id: aboutTab
-        AboutTab { settings: view.settings; egg: view.egg }
-    }
+    Component { id: generalTab; GeneralTab {} }
+    Component { id: modelTab; ModelTab {} }
+    Component { id: cleanupTab; CleanupTab {} }
+    Component { id: dictionaryTab; DictionaryTab {} }
+    Component { id: supportTab; SupportTab {} }
+    Component { id: aboutTab; AboutTab {} }
 }

@@ -6,8 +6,6 @@ import Murmel
 // About: the eye, the product and its version.
 ColumnLayout {
     id: tab
-    required property QtObject settings
-    required property QtObject egg           // EyeEgg
 
     spacing: 12
 
@@ -19,30 +17,30 @@ ColumnLayout {
         // Room for the eye's glow below the tab bar.
         Layout.topMargin: 20
         activeFocusOnTab: true
-        onTapped: tab.egg.tap()
+        onTapped: AboutEgg.tap()
         Keys.onSpacePressed: tap()
     }
     Label {
         objectName: "eggMessage"
-        visible: tab.egg.message !== ""
-        text: tab.egg.message
+        visible: AboutEgg.message !== ""
+        text: AboutEgg.message
         color: Theme.violet
         Layout.alignment: Qt.AlignHCenter
     }
     Label {
         objectName: "versionLabel"
-        text: "Murmel " + tab.settings.version + " (" + tab.settings.build + ")"
+        text: qsTr("Murmel %1 (%2)").arg(Settings.version).arg(Settings.build)
         color: Theme.ink
         font.pixelSize: 16
         Layout.alignment: Qt.AlignHCenter
     }
     MurButton {
         objectName: "websiteButton"
-        text: "Website"
-        Accessible.name: "Open Murmel's website"
+        text: qsTr("Website")
+        Accessible.name: qsTr("Open Murmel's website")
         ToolTip.visible: hovered
-        ToolTip.text: "Open Murmel's website"
+        ToolTip.text: qsTr("Open Murmel's website")
         Layout.alignment: Qt.AlignHCenter
-        onClicked: Qt.openUrlExternally(tab.settings.website)
+        onClicked: Qt.openUrlExternally(Settings.website)
     }
 }

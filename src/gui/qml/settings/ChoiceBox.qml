@@ -15,7 +15,7 @@ ComboBox {
     textRole: "label"
     valueRole: "value"
     currentIndex: choices.findIndex(entry => !entry.divider && entry.value === current)
-    displayText: currentIndex >= 0 ? choices[currentIndex].label : ""
+    displayText: currentIndex >= 0 ? choices[currentIndex].label : qsTr("")
     implicitContentWidthPolicy: ComboBox.WidestText
     onActivated: index => box.chosen(choices[index].value)
 

@@ -7,79 +7,76 @@ import Murmel
 // voices.
 ColumnLayout {
     id: tab
-    required property QtObject settings
-    required property QtObject apiKey
-    required property QtObject styles
 
     spacing: 16
-    Component.onCompleted: apiKey.refresh()
+    Component.onCompleted: ApiKey.refresh()
 
     SettingsSection {
         SettingsRow {
             id: styleRow
-            label: "Cleanup style"
-            help: "How Claude rewrites the transcript, or Off to keep it raw."
+            label: qsTr("Cleanup style")
+            help: qsTr("How Claude rewrites the transcript, or Off to keep it raw.")
             ChoiceBox {
                 objectName: "cleanupModePicker"
-                choices: tab.settings.cleanupModes
-                current: tab.settings.cleanupMode
+                choices: Settings.cleanupModes
+                current: Settings.cleanupMode
                 help: styleRow.help
                 Accessible.name: styleRow.label
-                onChosen: value => tab.settings.cleanupMode = value
+                onChosen: value => Settings.cleanupMode = value
             }
         }
         SettingsNote {
-            text: "Off keeps the raw transcript on your computer. The built-in modes and your own styles below send it to Claude to rewrite in that voice."
+            text: qsTr("Off keeps the raw transcript on your computer. The built-in modes and your own styles below send it to Claude to rewrite in that voice.")
         }
         SettingsRow {
             id: modelRow
-            label: "Cleanup model"
-            help: "Which Claude model cleans up the text."
+            label: qsTr("Cleanup model")
+            help: qsTr("Which Claude model cleans up the text.")
             ChoiceBox {
                 objectName: "cleanupModelPicker"
-                choices: tab.settings.cleanupModels
-                current: tab.settings.cleanupModel
+                choices: Settings.cleanupModels
+                current: Settings.cleanupModel
                 help: modelRow.help
                 Accessible.name: modelRow.label
-                onChosen: value => tab.settings.cleanupModel = value
+                onChosen: value => Settings.cleanupModel = value
             }
         }
         SettingsRow {
-            label: "Anthropic API key"
+            label: qsTr("Anthropic API key")
             TextField {
                 id: keyField
                 objectName: "apiKeyField"
-                visible: !tab.apiKey.stored
-                placeholderText: "Anthropic API key"
+                visible: !ApiKey.stored
+                placeholderText: qsTr("Anthropic API key")
                 echoMode: TextInput.Password
                 implicitWidth: 240
-                Accessible.name: "Anthropic API key"
-                onAccepted: tab.apiKey.save(text)
+                Accessible.name: qsTr("Anthropic API key")
+                onAccepted: ApiKey.save(text)
             }
             MurButton {
                 objectName: "saveApiKeyButton"
-                visible: !tab.apiKey.stored
-                enabled: !tab.apiKey.busy
-                text: "Save"
-                Accessible.name: "Save the key to your keyring"
+                visible: !ApiKey.stored
+                enabled: !ApiKey.busy
+                text: qsTr("Save")
+                Accessible.name: qsTr("Save the key to your keyring")
                 ToolTip.visible: hovered
-                ToolTip.text: "Save the key to your keyring"
-                onClicked: tab.apiKey.save(keyField.text)
+                ToolTip.text: qsTr("Save the key to your keyring")
+                onClicked: ApiKey.save(keyField.text)
             }
             Row {
-                visible: tab.apiKey.stored
+                visible: ApiKey.stored
                 spacing: 6
                 LineIcon { name: "checkmark.seal.fill"; color: Theme.confirm; anchors.verticalCenter: parent.verticalCenter }
-                Label { text: "Key stored in your keyring"; color: Theme.confirm }
+                Label { text: qsTr("Key stored in your keyring"); color: Theme.confirm }
             }
             Connections {
-                target: tab.apiKey
+                target: ApiKey
                 function onSaved() { keyField.clear() }
             }
         }
         Label {
-            visible: tab.apiKey.error !== ""
-            text: tab.apiKey.error
+            visible: ApiKey.error !== ""
+            text: ApiKey.error
             color: Theme.pink
             wrapMode: Text.Wrap
             Layout.fillWidth: true
@@ -87,12 +84,12 @@ ColumnLayout {
     }
 
     SettingsSection {
-        title: "Your styles"
+        title: qsTr("Your styles")
         SettingsNote {
-            text: "Create your own cleanup voices with a name and an instruction. They join the built-in modes in the Style picker above."
+            text: qsTr("Create your own cleanup voices with a name and an instruction. They join the built-in modes in the Style picker above.")
         }
         Repeater {
-            model: tab.styles
+            model: Styles
             delegate: ColumnLayout {
                 id: styleItem
                 required property string itemId
@@ -104,23 +101,23 @@ ColumnLayout {
                     Layout.fillWidth: true
                     TextField {
                         text: styleItem.name
-                        placeholderText: "Style name"
-                        Accessible.name: "Style name"
+                        placeholderText: qsTr("Style name")
+                        Accessible.name: qsTr("Style name")
                         Layout.fillWidth: true
-                        onTextEdited: tab.styles.setFirst(styleItem.itemId, text)
+                        onTextEdited: Styles.setFirst(styleItem.itemId, text)
                     }
                     MurButton {
                         iconName: "trash"
-                        Accessible.name: "Delete this style"
-                        help: "Delete this style"
-                        onClicked: tab.styles.remove(styleItem.itemId)
+                        Accessible.name: qsTr("Delete this style")
+                        help: qsTr("Delete this style")
+                        onClicked: Styles.remove(styleItem.itemId)
                     }
                 }
                 TextArea {
                     id: promptArea
                     text: styleItem.prompt
-                    placeholderText: "How Claude should rewrite it, in your words…"
-                    Accessible.name: "Style instruction"
+                    placeholderText: qsTr("How Claude should rewrite it, in your words…")
+                    Accessible.name: qsTr("Style instruction")
                     wrapMode: TextEdit.Wrap
                     Layout.fillWidth: true
                     // From two to six lines, then it scrolls.
@@ -129,18 +126,18 @@ ColumnLayout {
                     // Tab moves on, as everywhere else on the screen, instead of typing a tab.
                     Keys.onTabPressed: nextItemInFocusChain(true).forceActiveFocus(Qt.TabFocusReason)
                     Keys.onBacktabPressed: nextItemInFocusChain(false).forceActiveFocus(Qt.BacktabFocusReason)
-                    onTextChanged: if (text !== styleItem.prompt) tab.styles.setSecond(styleItem.itemId, text)
+                    onTextChanged: if (text !== styleItem.prompt) Styles.setSecond(styleItem.itemId, text)
                     background: Rectangle { color: Theme.bg; border.color: Theme.line; radius: 4 }
                 }
             }
         }
         MurButton {
             objectName: "addStyleButton"
-            text: "Add style"
+            text: qsTr("Add style")
             Accessible.name: text
             ToolTip.visible: hovered
-            ToolTip.text: "Create a custom cleanup style"
-            onClicked: tab.styles.add()
+            ToolTip.text: qsTr("Create a custom cleanup style")
+            onClicked: Styles.add()
         }
     }
 }

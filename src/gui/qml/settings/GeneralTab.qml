@@ -7,20 +7,16 @@ import Murmel
 // this desktop lets Murmel do.
 ColumnLayout {
     id: tab
-    required property QtObject settings
-    required property QtObject permissions
-    required property QtObject desktopHotkey
-    required property QtObject recorder
 
     spacing: 16
-    Component.onCompleted: permissions.refresh()
+    Component.onCompleted: Permissions.refresh()
     // The rows follow the desktop while they are shown: a sound server that starts or
     // stops turns the microphone row at once.
     Timer {
         interval: 2000
         repeat: true
         running: tab.visible
-        onTriggered: tab.permissions.refresh()
+        onTriggered: Permissions.refresh()
     }
 
     component PermissionRow: SettingsRow {
@@ -33,11 +29,11 @@ ColumnLayout {
             visible: permissionRow.granted
             spacing: 6
             LineIcon { name: "checkmark.circle.fill"; color: Theme.confirm; anchors.verticalCenter: parent.verticalCenter }
-            Label { text: "Granted"; color: Theme.confirm }
+            Label { text: qsTr("Granted"); color: Theme.confirm }
         }
         MurButton {
             visible: !permissionRow.granted
-            text: "Grant"
+            text: qsTr("Grant")
             Accessible.name: permissionRow.grantName
             Accessible.description: permissionRow.grantHelp
             ToolTip.visible: hovered
@@ -47,26 +43,26 @@ ColumnLayout {
     }
 
     SettingsSection {
-        title: "Dictation"
+        title: qsTr("Dictation")
         SettingsRow {
-            label: tab.recorder.rowLabel
-            help: tab.recorder.helpText
-            HotkeyRecorderField { recorder: tab.recorder }
+            label: HotkeyRecorder.rowLabel
+            help: HotkeyRecorder.helpText
+            HotkeyRecorderField {}
         }
         SettingsRow {
             id: holdRow
-            label: "Hold the hotkey to talk"
-            help: tab.desktopHotkey.holdToTalkPossible
-                  ? "Hold the hotkey to talk and release to stop. Off means press once to start, again to stop."
-                  : "Holding needs the key's release, which this desktop does not pass to Murmel: press once to start, again to stop."
+            label: qsTr("Hold the hotkey to talk")
+            help: DesktopHotkey.holdToTalkPossible
+                  ? qsTr("Hold the hotkey to talk and release to stop. Off means press once to start, again to stop.")
+                  : qsTr("Holding needs the key's release, which this desktop does not pass to Murmel: press once to start, again to stop.")
             MurSwitch {
                 objectName: "holdToTalkSwitch"
-                enabled: tab.desktopHotkey.holdToTalkPossible
-                checked: tab.settings.holdToTalk
+                enabled: DesktopHotkey.holdToTalkPossible
+                checked: Settings.holdToTalk
                 onToggled: {
-                    tab.settings.holdToTalk = checked
+                    Settings.holdToTalk = checked
                     // The user's toggle replaced the binding; the stored value decides again.
-                    checked = Qt.binding(() => tab.settings.holdToTalk)
+                    checked = Qt.binding(() => Settings.holdToTalk)
                 }
                 Accessible.name: holdRow.label
                 Accessible.description: holdRow.help
@@ -76,15 +72,15 @@ ColumnLayout {
         }
         SettingsRow {
             id: safeRow
-            label: "Use clipboard safe insert"
-            help: "Keep your clipboard unchanged. After dictating, choose Insert Last Murmel Dictation (murmel insert-last) in the active app."
+            label: qsTr("Use clipboard safe insert")
+            help: qsTr("Keep your clipboard unchanged. After dictating, choose Insert Last Murmel Dictation (murmel insert-last) in the active app.")
             MurSwitch {
                 objectName: "clipboardSafeInsertSwitch"
-                checked: tab.settings.clipboardSafeInsert
+                checked: Settings.clipboardSafeInsert
                 onToggled: {
-                    tab.settings.clipboardSafeInsert = checked
+                    Settings.clipboardSafeInsert = checked
                     // The user's toggle replaced the binding; the stored value decides again.
-                    checked = Qt.binding(() => tab.settings.clipboardSafeInsert)
+                    checked = Qt.binding(() => Settings.clipboardSafeInsert)
                 }
                 Accessible.name: safeRow.label
                 Accessible.description: safeRow.help
@@ -93,20 +89,20 @@ ColumnLayout {
             }
         }
         SettingsNote {
-            visible: tab.settings.clipboardSafeInsert
-            text: "After dictating, choose Insert Last Murmel Dictation (murmel insert-last) in the active app. You can assign it a keyboard shortcut in the desktop's settings."
+            visible: Settings.clipboardSafeInsert
+            text: qsTr("After dictating, choose Insert Last Murmel Dictation (murmel insert-last) in the active app. You can assign it a keyboard shortcut in the desktop's settings.")
         }
         SettingsRow {
             id: loginRow
-            label: "Open Murmel at login"
-            help: "Start Murmel automatically when you log in, so your hotkey is always ready."
+            label: qsTr("Open Murmel at login")
+            help: qsTr("Start Murmel automatically when you log in, so your hotkey is always ready.")
             MurSwitch {
                 objectName: "launchAtLoginSwitch"
-                checked: tab.settings.launchAtLogin
+                checked: Settings.launchAtLogin
                 onToggled: {
-                    tab.settings.launchAtLogin = checked
+                    Settings.launchAtLogin = checked
                     // The user's toggle replaced the binding; the stored value decides again.
-                    checked = Qt.binding(() => tab.settings.launchAtLogin)
+                    checked = Qt.binding(() => Settings.launchAtLogin)
                 }
                 Accessible.name: loginRow.label
                 Accessible.description: loginRow.help
@@ -116,32 +112,32 @@ ColumnLayout {
         }
         SettingsRow {
             id: languageRow
-            label: "Language"
-            help: "The language you dictate in. Auto detects it for you."
+            label: qsTr("Language")
+            help: qsTr("The language you dictate in. Auto detects it for you.")
             ChoiceBox {
                 objectName: "languagePicker"
-                choices: tab.settings.languages
-                current: tab.settings.language
+                choices: Settings.languages
+                current: Settings.language
                 help: languageRow.help
-                Accessible.name: "Dictation language"
-                onChosen: value => tab.settings.language = value
+                Accessible.name: qsTr("Dictation language")
+                onChosen: value => Settings.language = value
             }
         }
     }
 
     SettingsSection {
-        title: "Sounds"
+        title: qsTr("Sounds")
         SettingsRow {
             id: soundsRow
-            label: "Play UI sounds"
-            help: "Play interface sound effects for start, stop, and done."
+            label: qsTr("Play UI sounds")
+            help: qsTr("Play interface sound effects for start, stop, and done.")
             MurSwitch {
                 objectName: "soundsSwitch"
-                checked: tab.settings.soundsEnabled
+                checked: Settings.soundsEnabled
                 onToggled: {
-                    tab.settings.soundsEnabled = checked
+                    Settings.soundsEnabled = checked
                     // The user's toggle replaced the binding; the stored value decides again.
-                    checked = Qt.binding(() => tab.settings.soundsEnabled)
+                    checked = Qt.binding(() => Settings.soundsEnabled)
                 }
                 Accessible.name: soundsRow.label
                 Accessible.description: soundsRow.help
@@ -151,15 +147,15 @@ ColumnLayout {
         }
         SettingsRow {
             id: voiceRow
-            label: "Speak cues in the robotic voice"
-            help: "Speak status cues aloud, like “It's ready” when a file finishes."
+            label: qsTr("Speak cues in the robotic voice")
+            help: qsTr("Speak status cues aloud, like “It's ready” when a file finishes.")
             MurSwitch {
                 objectName: "voiceSwitch"
-                checked: tab.settings.voiceEnabled
+                checked: Settings.voiceEnabled
                 onToggled: {
-                    tab.settings.voiceEnabled = checked
+                    Settings.voiceEnabled = checked
                     // The user's toggle replaced the binding; the stored value decides again.
-                    checked = Qt.binding(() => tab.settings.voiceEnabled)
+                    checked = Qt.binding(() => Settings.voiceEnabled)
                 }
                 Accessible.name: voiceRow.label
                 Accessible.description: voiceRow.help
@@ -170,63 +166,63 @@ ColumnLayout {
     }
 
     SettingsSection {
-        title: "Transcripts"
+        title: qsTr("Transcripts")
         SettingsRow {
             id: retentionRow
-            label: "Keep transcripts for"
-            help: "How long to keep saved transcripts before they are removed."
+            label: qsTr("Keep transcripts for")
+            help: qsTr("How long to keep saved transcripts before they are removed.")
             ChoiceBox {
                 objectName: "retentionPicker"
-                choices: tab.settings.retentionChoices
-                current: tab.settings.retentionDays
+                choices: Settings.retentionChoices
+                current: Settings.retentionDays
                 help: retentionRow.help
                 Accessible.name: retentionRow.label
-                onChosen: value => tab.settings.retentionDays = value
+                onChosen: value => Settings.retentionDays = value
             }
         }
         MurButton {
             objectName: "openHistoryButton"
-            text: "Open history"
+            text: qsTr("Open history")
             Accessible.name: text
-            Accessible.description: "Open the list of past transcripts"
+            Accessible.description: qsTr("Open the list of past transcripts")
             ToolTip.visible: hovered
-            ToolTip.text: "Open the list of past transcripts"
-            onClicked: tab.settings.openHistory()
+            ToolTip.text: qsTr("Open the list of past transcripts")
+            onClicked: Settings.openHistory()
         }
     }
 
     SettingsSection {
-        title: "Permissions"
+        title: qsTr("Permissions")
         PermissionRow {
-            label: "Accessibility, to paste at your cursor"
-            granted: tab.permissions.pasteAvailable
-            onGrantRequested: tab.permissions.grant("paste")
-            grantName: "Grant Accessibility permission"
-            grantHelp: "Check again whether this desktop lets Murmel paste at your cursor"
+            label: qsTr("Accessibility, to paste at your cursor")
+            granted: Permissions.pasteAvailable
+            onGrantRequested: Permissions.grant(Permissions.Kind.paste)
+            grantName: qsTr("Grant Accessibility permission")
+            grantHelp: qsTr("Check again whether this desktop lets Murmel paste at your cursor")
         }
         PermissionRow {
-            label: "Input Monitoring, for the global hotkey"
-            granted: tab.permissions.hotkeyActive
-            onGrantRequested: tab.permissions.grant("hotkey")
-            grantName: "Grant Input Monitoring permission"
-            grantHelp: "Ask the desktop again for the global hotkey, so it works anywhere"
+            label: qsTr("Input Monitoring, for the global hotkey")
+            granted: Permissions.hotkeyActive
+            onGrantRequested: Permissions.grant(Permissions.Kind.hotkey)
+            grantName: qsTr("Grant Input Monitoring permission")
+            grantHelp: qsTr("Ask the desktop again for the global hotkey, so it works anywhere")
         }
-        HotkeyHelp { desktopHotkey: tab.desktopHotkey }
+        HotkeyHelp {}
         SettingsRow {
-            label: "Microphone, to hear you"
+            label: qsTr("Microphone, to hear you")
             Label {
-                text: tab.permissions.microphoneAvailable ? "✓ Available" : "No microphone found"
-                color: tab.permissions.microphoneAvailable ? Theme.confirm : Theme.pink
+                text: Permissions.microphoneAvailable ? qsTr("✓ Available") : qsTr("No microphone found")
+                color: Permissions.microphoneAvailable ? Theme.confirm : Theme.pink
             }
         }
         SettingsNote {
-            text: "Murmel also needs the microphone, which your computer offers as soon as one is connected."
+            text: qsTr("Murmel also needs the microphone, which your computer offers as soon as one is connected.")
         }
     }
 
     Label {
-        visible: tab.settings.lastError !== ""
-        text: tab.settings.lastError
+        visible: Settings.lastError !== ""
+        text: Settings.lastError
         color: Theme.pink
         wrapMode: Text.Wrap
         Layout.fillWidth: true

@@ -7,39 +7,38 @@ import Murmel
 // Esc alone cancels. While listening every key goes to the recorder, never to the window.
 RowLayout {
     id: field
-    required property QtObject recorder
     spacing: 6
 
     Button {
         id: main
         objectName: "hotkeyButton"
-        text: field.recorder.display
+        text: HotkeyRecorder.display
         checkable: false
-        Accessible.name: field.recorder.accessibilityLabel
-        Accessible.description: field.recorder.accessibilityValue
+        Accessible.name: HotkeyRecorder.accessibilityLabel
+        Accessible.description: HotkeyRecorder.accessibilityValue
         ToolTip.visible: hovered
-        ToolTip.text: field.recorder.helpText
-        onClicked: field.recorder.toggle()
+        ToolTip.text: HotkeyRecorder.helpText
+        onClicked: HotkeyRecorder.toggle()
 
         Keys.onPressed: event => {
-            if (field.recorder.recording)
-                event.accepted = field.recorder.captureQtKey(event.nativeScanCode, event.modifiers)
+            if (HotkeyRecorder.recording)
+                event.accepted = HotkeyRecorder.captureQtKey(event.nativeScanCode, event.modifiers)
         }
         // Losing the focus while listening would leave a recording nobody can finish.
-        onActiveFocusChanged: if (!activeFocus && field.recorder.recording) field.recorder.cancel()
+        onActiveFocusChanged: if (!activeFocus && HotkeyRecorder.recording) HotkeyRecorder.cancel()
         Connections {
-            target: field.recorder
-            function onRecordingChanged() { if (field.recorder.recording) main.forceActiveFocus() }
+            target: HotkeyRecorder
+            function onRecordingChanged() { if (HotkeyRecorder.recording) main.forceActiveFocus() }
         }
     }
     Button {
         objectName: "clearHotkeyButton"
-        visible: !field.recorder.recording
-        text: "✕"
+        visible: !HotkeyRecorder.recording
+        text: qsTr("✕")
         flat: true
-        Accessible.name: field.recorder.clearText
+        Accessible.name: HotkeyRecorder.clearText
         ToolTip.visible: hovered
-        ToolTip.text: field.recorder.clearText
-        onClicked: field.recorder.clear()
+        ToolTip.text: HotkeyRecorder.clearText
+        onClicked: HotkeyRecorder.clear()
     }
 }

@@ -6,75 +6,73 @@ import Murmel
 // Model: how dictation trades speed for accuracy, and which model transcribes files.
 ColumnLayout {
     id: tab
-    required property QtObject settings
-    required property QtObject models
 
     spacing: 16
 
     SettingsSection {
-        title: "Dictation"
+        title: qsTr("Dictation")
         SettingsRow {
             id: speedRow
-            label: "Dictation speed"
-            help: "Fast uses a compact model; Accurate reuses your file transcription model, which handles accents and non-native pronunciation noticeably better."
+            label: qsTr("Dictation speed")
+            help: qsTr("Fast uses a compact model; Accurate reuses your file transcription model, which handles accents and non-native pronunciation noticeably better.")
             Repeater {
-                model: tab.settings.dictationSpeeds
+                model: Settings.dictationSpeeds
                 delegate: MurButton {
                     required property var modelData
                     objectName: "speed_" + modelData.value
                     primary: checked
                     text: modelData.label
                     checkable: true
-                    checked: tab.settings.dictationSpeed === modelData.value
+                    checked: Settings.dictationSpeed === modelData.value
                     onClicked: {
-                        tab.settings.dictationSpeed = modelData.value
-                        checked = Qt.binding(() => tab.settings.dictationSpeed === modelData.value)
+                        Settings.dictationSpeed = modelData.value
+                        checked = Qt.binding(() => Settings.dictationSpeed === modelData.value)
                     }
-                    Accessible.name: "Dictation speed: " + modelData.label
+                    Accessible.name: qsTr("Dictation speed: %1").arg(modelData.label)
                     help: speedRow.help
                 }
             }
         }
         SettingsNote {
-            text: "Dictation favors speed. Fast picks the quickest model that stays accurate for your language; the Claude cleanup pass, when on, tidies any rough edges. If English is not your first language, Accurate understands accented speech noticeably better and still lands under a second."
+            text: qsTr("Dictation favors speed. Fast picks the quickest model that stays accurate for your language; the Claude cleanup pass, when on, tidies any rough edges. If English is not your first language, Accurate understands accented speech noticeably better and still lands under a second.")
         }
         SettingsNote {
-            visible: tab.settings.dictationSpeed === "accurate"
-            text: "Uses your file transcription model below."
+            visible: Settings.dictationSpeed === "accurate"
+            text: qsTr("Uses your file transcription model below.")
         }
         SettingsRow {
-            label: tab.settings.dictationModelName
+            label: Settings.dictationModelName
             ProgressBar {
-                visible: tab.settings.dictationModelState === "downloading"
+                visible: Settings.dictationModelState === Settings.ModelState.downloading
                 from: 0
                 to: 1
-                value: tab.settings.downloadProgress
-                Accessible.name: "Downloading " + tab.settings.dictationModelName
+                value: Settings.downloadProgress
+                Accessible.name: qsTr("Downloading %1").arg(Settings.dictationModelName)
             }
             Label {
-                visible: tab.settings.dictationModelState === "ready"
-                text: "Ready"
+                visible: Settings.dictationModelState === Settings.ModelState.ready
+                text: qsTr("Ready")
                 color: Theme.confirm
             }
             MurButton {
                 objectName: "downloadDictationModel"
-                visible: tab.settings.dictationModelState === "missing"
-                text: "Download " + tab.settings.dictationModelName + " (" + tab.settings.dictationModelSize + ")"
+                visible: Settings.dictationModelState === Settings.ModelState.missing
+                text: qsTr("Download %1 (%2)").arg(Settings.dictationModelName).arg(Settings.dictationModelSize)
                 Accessible.name: text
                 ToolTip.visible: hovered
-                ToolTip.text: "Download the model dictation uses"
-                onClicked: tab.settings.downloadDictationModel()
+                ToolTip.text: qsTr("Download the model dictation uses")
+                onClicked: Settings.downloadDictationModel()
             }
         }
     }
 
     SettingsSection {
-        title: "File transcription"
+        title: qsTr("File transcription")
         SettingsNote {
-            text: "File transcription favors accuracy. Runs on your computer, free and private. Bigger models are more accurate, smaller ones faster. Each downloads once."
+            text: qsTr("File transcription favors accuracy. Runs on your computer, free and private. Bigger models are more accurate, smaller ones faster. Each downloads once.")
         }
         Repeater {
-            model: tab.models
+            model: ModelList
             delegate: RowLayout {
                 id: modelRow
                 required property string rawValue
@@ -101,18 +99,18 @@ ColumnLayout {
                         color: Theme.ink
                         verticalAlignment: Text.AlignVCenter
                     }
-                    checked: tab.settings.whisperModel === modelRow.rawValue
-                    text: modelRow.displayName + "  " + modelRow.sizeLabel
+                    checked: Settings.whisperModel === modelRow.rawValue
+                    text: qsTr("%1  %2").arg(modelRow.displayName).arg(modelRow.sizeLabel)
                     Layout.fillWidth: true
-                    Accessible.name: modelRow.displayName + ", " + modelRow.sizeLabel
+                    Accessible.name: qsTr("%1, %2").arg(modelRow.displayName).arg(modelRow.sizeLabel)
                     onClicked: {
-                        tab.settings.whisperModel = modelRow.rawValue
-                        checked = Qt.binding(() => tab.settings.whisperModel === modelRow.rawValue)
+                        Settings.whisperModel = modelRow.rawValue
+                        checked = Qt.binding(() => Settings.whisperModel === modelRow.rawValue)
                     }
                 }
                 Label {
                     visible: modelRow.downloadState !== "missing"
-                    text: modelRow.downloadState === "ready" ? "Ready" : "Downloading…"
+                    text: modelRow.downloadState === "ready" ? qsTr("Ready") : qsTr("Downloading…")
                     color: modelRow.downloadState === "ready" ? Theme.confirm : Theme.body
                 }
                 // A model that will not load is fetched again; the file is replaced only
@@ -120,37 +118,37 @@ ColumnLayout {
                 MurButton {
                     visible: modelRow.downloadState === "ready"
                     objectName: "redownload_" + modelRow.rawValue
-                    text: "Re-download"
+                    text: qsTr("Re-download")
                     flat: true
-                    Accessible.name: "Re-download " + modelRow.displayName
+                    Accessible.name: qsTr("Re-download %1").arg(modelRow.displayName)
                     ToolTip.visible: hovered
-                    ToolTip.text: "Download " + modelRow.displayName + " again, replacing the file"
-                    onClicked: tab.models.replace(modelRow.rawValue)
+                    ToolTip.text: qsTr("Download %1 again, replacing the file").arg(modelRow.displayName)
+                    onClicked: ModelList.replace(modelRow.rawValue)
                 }
                 MurButton {
                     visible: modelRow.downloadState === "missing"
-                    text: "Download"
-                    Accessible.name: "Download " + modelRow.displayName
+                    text: qsTr("Download")
+                    Accessible.name: qsTr("Download %1").arg(modelRow.displayName)
                     ToolTip.visible: hovered
-                    ToolTip.text: "Download " + modelRow.displayName
-                    onClicked: tab.models.download(modelRow.rawValue)
+                    ToolTip.text: qsTr("Download %1").arg(modelRow.displayName)
+                    onClicked: ModelList.download(modelRow.rawValue)
                 }
             }
         }
         SettingsRow {
             id: coreMLRow
-            label: "Use the Core ML encoder"
-            help: "Core ML exists only on Apple computers; on Linux the models always run on the processor."
+            label: qsTr("Use the Core ML encoder")
+            help: qsTr("Core ML exists only on Apple computers; on Linux the models always run on the processor.")
             MurSwitch {
                 objectName: "coreMLSwitch"
                 enabled: false
-                checked: tab.settings.coreMLEnabled
+                checked: Settings.coreMLEnabled
                 Accessible.name: coreMLRow.label
                 Accessible.description: coreMLRow.help
             }
         }
         SettingsNote {
-            text: "Not available on Linux: this switch has no effect here."
+            text: qsTr("Not available on Linux: this switch has no effect here.")
         }
     }
 }

@@ -28,7 +28,7 @@ Item {
     implicitHeight: size
 
     Accessible.role: Accessible.Button
-    Accessible.name: "Murmel"
+    Accessible.name: qsTr("Murmel")
     Accessible.onPressAction: root.tap()
 
     function tap() {

@@ -63,8 +63,8 @@ Item {
     }
 
     Accessible.role: Accessible.ProgressBar
-    Accessible.name: "Transcription progress"
-    Accessible.description: Math.round(clampedProgress * 100) + "%"
+    Accessible.name: qsTr("Transcription progress")
+    Accessible.description: qsTr("%1%").arg(Math.round(clampedProgress * 100))
 
     Row {
         id: bars

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Murmel
+import Murmel.Shell
 
 // The main window with its menus and shortcuts. Closing it only hides it: Murmel keeps
 // running in the tray.
@@ -10,7 +11,7 @@ ApplicationWindow {
     width: 780
     height: 640
     visible: true
-    title: "Murmel"
+    title: qsTr("Murmel")
     color: Theme.bg
 
     palette.window: Theme.panel
@@ -44,111 +45,71 @@ ApplicationWindow {
         }
     }
 
+    // A menu entry for one of the application's commands, with its title and whether it can
+    // be given now.
+    component CommandAction: Action {
+        required property MurAction command
+        text: command.text
+        enabled: command.enabled
+        onTriggered: command.trigger()
+    }
+
     menuBar: MenuBar {
         Menu {
             delegate: MenuEntry {}
-            title: "&File"
-            Action {
-                text: "Transcribe a File…"
-                shortcut: "Ctrl+O"
-                onTriggered: Commands.transcribeFile()
-            }
+            title: qsTr("&File")
+            CommandAction { command: Commands.transcribeFile; shortcut: "Ctrl+O" }
             MenuSeparator {}
-            Action {
-                text: "Settings…"
-                shortcut: "Ctrl+,"
-                onTriggered: Commands.openSettings()
-            }
+            CommandAction { command: Commands.openSettings; shortcut: "Ctrl+," }
             MenuSeparator {}
-            Action {
-                text: "Quit Murmel"
-                shortcut: "Ctrl+Q"
-                onTriggered: Commands.quit()
-            }
+            CommandAction { command: Commands.quit; shortcut: "Ctrl+Q" }
         }
         Menu {
             delegate: MenuEntry {}
-            title: "&Dictation"
-            Action {
-                text: Commands.dictationTitle
-                enabled: Commands.dictationEnabled
-                shortcut: "Ctrl+Shift+D"
-                onTriggered: Commands.toggleDictation()
-            }
+            title: qsTr("&Dictation")
+            CommandAction { command: Commands.toggleDictation; shortcut: "Ctrl+Shift+D" }
             MenuSeparator {}
-            Action {
-                text: "Set Hotkey…"
-                onTriggered: Commands.setHotkey()
-            }
+            CommandAction { command: Commands.setHotkey }
         }
         Menu {
             delegate: MenuEntry {}
-            title: "&View"
-            Action {
-                text: "Home"
-                shortcut: "Ctrl+1"
-                onTriggered: Commands.showHome()
-            }
-            Action {
-                text: "Transcribe a File"
+            title: qsTr("&View")
+            CommandAction { command: Commands.showHome; shortcut: "Ctrl+1" }
+            CommandAction {
+                command: Commands.transcribeFile
+                text: qsTr("Transcribe a File")
                 shortcut: "Ctrl+2"
-                onTriggered: Commands.transcribeFile()
             }
-            Action {
-                text: "History"
-                shortcut: "Ctrl+3"
-                onTriggered: Commands.showHistory()
-            }
+            CommandAction { command: Commands.showHistory; shortcut: "Ctrl+3" }
             MenuSeparator {}
-            Action {
-                text: "Back"
-                shortcut: "Ctrl+["
-                onTriggered: Commands.back()
-            }
+            CommandAction { command: Commands.back; shortcut: "Ctrl+[" }
         }
         Menu {
             delegate: MenuEntry {}
-            title: "&Help"
-            Action {
-                text: "Murmel Help"
-                shortcut: "F1"
-                onTriggered: Commands.openHelp()
-            }
-            Action {
-                text: "Contact Support"
-                onTriggered: Commands.contactSupport()
-            }
-            // A build without a release manifest is updated by the package manager.
-            Action {
-                text: Updates.canCheck ? "Check for Updates…" : "Updates Come Through Your Package Manager"
-                enabled: Updates.canCheck
-                onTriggered: Commands.checkForUpdates()
-            }
+            title: qsTr("&Help")
+            CommandAction { command: Commands.openHelp; shortcut: "F1" }
+            CommandAction { command: Commands.contactSupport }
+            CommandAction { command: Commands.checkForUpdates }
         }
     }
 
     // The settings tab bar from the keyboard, as in browsers and desktop settings. Kept
     // here rather than in the screen: a screen on its way out would make the keys ambiguous.
-    function moveSettingsTab(by) {
-        const tabs = Settings.tabs
-        const at = tabs.findIndex(tab => tab.value === Settings.settingsTab)
-        Settings.settingsTab = tabs[(at + by + tabs.length) % tabs.length].value
-    }
     Shortcut {
-        enabled: Nav.screenName === "settings" && !Onboarding.showing
+        enabled: Nav.screen === Nav.MurScreen.settings && !Onboarding.showing
         sequences: ["Ctrl+PgDown", "Ctrl+Tab"]
-        onActivated: window.moveSettingsTab(1)
+        onActivated: Nav.moveSettingsTab(1)
     }
     Shortcut {
-        enabled: Nav.screenName === "settings" && !Onboarding.showing
+        enabled: Nav.screen === Nav.MurScreen.settings && !Onboarding.showing
         sequences: ["Ctrl+PgUp", "Ctrl+Shift+Tab", "Ctrl+Backtab"]
-        onActivated: window.moveSettingsTab(-1)
+        onActivated: Nav.moveSettingsTab(-1)
     }
 
     // Back has a second key, the one browsers and file managers use.
     Shortcut {
         sequence: "Alt+Left"
-        onActivated: Commands.back()
+        onActivated: Commands.back.trigger()
     }
 
     // The palette follows the desktop's contrast and motion settings.
@@ -179,10 +140,10 @@ ApplicationWindow {
                 }
             }
             sourceComponent: {
-                switch (Nav.screenName) {
-                case "file": return fileScreen
-                case "history": return historyScreen
-                case "settings": return settingsScreen
+                switch (Nav.screen) {
+                case Nav.MurScreen.file: return fileScreen
+                case Nav.MurScreen.history: return historyScreen
+                case Nav.MurScreen.settings: return settingsScreen
                 default: return homeScreen
                 }
             }
@@ -203,14 +164,7 @@ ApplicationWindow {
                     easing.bezierCurve: Theme.easeCurve
                 }
             }
-            sourceComponent: OnboardingView {
-                onboarding: Onboarding
-                permissions: Permissions
-                desktopHotkey: DesktopHotkey
-                settings: Settings
-                catalog: ModelList
-                models: ModelStore
-            }
+            sourceComponent: OnboardingView {}
         }
     }
 
@@ -218,21 +172,18 @@ ApplicationWindow {
         id: homeScreen
         HomeView {
             objectName: "homeView"
-            dictation: Dictation
-            models: ModelStore
-            egg: HomeEgg
-            onTranscribeFile: Commands.transcribeFile()
-            onShowHistory: Commands.showHistory()
-            onShowSettings: Commands.openSettings()
-            onChangeHotkey: Commands.setHotkey()
+            onTranscribeFile: Commands.transcribeFile.trigger()
+            onShowHistory: Commands.showHistory.trigger()
+            onShowSettings: Commands.openSettings.trigger()
+            onChangeHotkey: Commands.setHotkey.trigger()
         }
     }
     Component {
         id: fileScreen
         ScreenShell {
             objectName: "fileScreen"
-            title: "Transcribe a file"
-            onBack: Commands.back()
+            title: qsTr("Transcribe a file")
+            onBack: Commands.back.trigger()
             FileTranscriptionWindow {
                 anchors.fill: parent
                 model: FileTranscription
@@ -244,11 +195,11 @@ ApplicationWindow {
         id: historyScreen
         ScreenShell {
             objectName: "historyScreen"
-            title: "History"
-            onBack: Commands.back()
+            title: qsTr("History")
+            onBack: Commands.back.trigger()
             HistoryView {
                 anchors.fill: parent
-                history: Histories.create()
+                history: Histories.make()
             }
         }
     }
@@ -256,20 +207,11 @@ ApplicationWindow {
         id: settingsScreen
         ScreenShell {
             objectName: "settingsScreen"
-            onBack: Commands.back()
-            accessory: Component { SettingsTabs { settings: Settings } }
+            onBack: Commands.back.trigger()
+            accessory: Component { SettingsTabs {} }
 
             SettingsView {
                 anchors.fill: parent
-                settings: Settings
-                permissions: Permissions
-                desktopHotkey: DesktopHotkey
-                recorder: HotkeyRecorder
-                models: ModelList
-                apiKey: ApiKey
-                styles: Styles
-                rules: DictionaryRules
-                egg: AboutEgg
             }
         }
     }
@@ -279,7 +221,7 @@ ApplicationWindow {
     Dialog {
         id: updateDialog
         objectName: "updateDialog"
-        title: "Software Update"
+        title: qsTr("Software Update")
         modal: true
         anchors.centerIn: parent
         width: Math.min(window.width - 80, 440)
@@ -295,15 +237,15 @@ ApplicationWindow {
                 Layout.fillWidth: true
             }
             Label {
-                visible: Updates.newerVersionAvailable && Updates.notes !== ""
+                visible: Updates.state === Updates.State.available && Updates.notes !== ""
                 text: Updates.notes
                 color: Theme.body
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true
             }
             Button {
-                visible: Updates.newerVersionAvailable && Updates.downloadUrl.toString() !== ""
-                text: "Get Murmel " + Updates.latestVersion
+                visible: Updates.state === Updates.State.available && Updates.downloadUrl.toString() !== ""
+                text: qsTr("Get Murmel %1").arg(Updates.latestVersion)
                 onClicked: Qt.openUrlExternally(Updates.downloadUrl)
             }
         }

@@ -3,6 +3,7 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import QtQuick.Window
 import Murmel
+import Murmel.Shell
 
 // The tray icon's small window: the status, the dictation button and the ways into the
 // main window. It sits in the top right corner of the screen, where panels keep their
@@ -10,7 +11,7 @@ import Murmel
 ApplicationWindow {
     id: root
     objectName: "menuWindow"
-    title: "Murmel menu"
+    title: qsTr("Murmel menu")
     width: 280
     height: column.implicitHeight + 32
     flags: Qt.Tool | Qt.FramelessWindowHint | Qt.WindowStaysOnTopHint
@@ -33,7 +34,7 @@ ApplicationWindow {
     }
     Shortcut {
         sequence: "Ctrl+Q"
-        onActivated: Commands.quit()
+        onActivated: Commands.quit.trigger()
     }
 
     Rectangle {
@@ -53,40 +54,41 @@ ApplicationWindow {
         RowLayout {
             spacing: 10
             ChromeText {
-                text: "MURMEL"
+                text: qsTr("MURMEL")
                 pixelSize: 16
                 letterSpacing: 3
-                Accessible.name: "Murmel"
+                Accessible.name: qsTr("Murmel")
             }
             Label {
                 text: Dictation.statusLabel
-                color: Dictation.recording ? Theme.pink : Theme.body
+                color: Dictation.status === Dictation.Status.recording ? Theme.pink : Theme.body
                 font.pixelSize: 12
                 Layout.fillWidth: true
             }
         }
 
         MurButton {
+            readonly property bool recording: Dictation.status === Dictation.Status.recording
             primary: true
-            text: Dictation.recording ? "Stop" : "Start dictation"
-            iconName: Dictation.recording ? "stop.fill" : "mic.fill"
-            enabled: Dictation.recording || Dictation.statusLabel === "Ready"
-            help: "Start or stop dictation"
+            text: recording ? qsTr("Stop") : qsTr("Start dictation")
+            iconName: recording ? "stop.fill" : "mic.fill"
+            enabled: Commands.toggleDictation.enabled
+            help: qsTr("Start or stop dictation")
             Layout.fillWidth: true
-            onClicked: Dictation.toggle()
+            onClicked: Commands.toggleDictation.trigger()
         }
 
         // A row leading into the main window.
         Button {
             id: fileRow
-            text: "Transcribe a file…"
+            text: qsTr("Transcribe a file…")
             focusPolicy: Qt.StrongFocus
             ToolTip.visible: hovered
-            ToolTip.text: "Open a file to transcribe"
+            ToolTip.text: qsTr("Open a file to transcribe")
             Accessible.name: text
-            Accessible.description: "Open a file to transcribe"
+            Accessible.description: qsTr("Open a file to transcribe")
             Layout.fillWidth: true
-            onClicked: { root.hide(); Commands.dockTranscribeFile() }
+            onClicked: { root.hide(); Commands.transcribeFile.trigger() }
             contentItem: RowLayout {
                 spacing: 8
                 LineIcon { name: "waveform"; color: Theme.accent }
@@ -107,7 +109,7 @@ ApplicationWindow {
             spacing: 4
             Layout.fillWidth: true
             Label {
-                text: "Downloading " + ModelStore.downloadingName
+                text: qsTr("Downloading %1").arg(ModelStore.downloadingName)
                 color: Theme.body
                 font.pixelSize: 12
             }
@@ -119,17 +121,17 @@ ApplicationWindow {
 
         RowLayout {
             spacing: 4
-            Label { text: "Hold your"; color: Theme.muted; font.pixelSize: 12 }
+            Label { text: qsTr("Hold your"); color: Theme.muted; font.pixelSize: 12 }
             Button {
                 id: hotkeyLink
-                text: "hotkey"
+                text: qsTr("hotkey")
                 flat: true
                 padding: 0
                 focusPolicy: Qt.StrongFocus
                 ToolTip.visible: hovered
-                ToolTip.text: "Change the hotkey"
-                Accessible.name: "Change the hotkey"
-                onClicked: { root.hide(); Commands.setHotkey() }
+                ToolTip.text: qsTr("Change the hotkey")
+                Accessible.name: qsTr("Change the hotkey")
+                onClicked: { root.hide(); Commands.setHotkey.trigger() }
                 contentItem: Label {
                     text: hotkeyLink.text
                     color: Theme.cyan
@@ -138,7 +140,7 @@ ApplicationWindow {
                 }
                 background: Item {}
             }
-            Label { text: "to talk."; color: Theme.muted; font.pixelSize: 12 }
+            Label { text: qsTr("to talk."); color: Theme.muted; font.pixelSize: 12 }
         }
 
         Label {
@@ -153,17 +155,17 @@ ApplicationWindow {
         RowLayout {
             Layout.fillWidth: true
             MurButton {
-                text: "Settings"
-                help: "Open Settings (Ctrl+,)"
+                text: qsTr("Settings")
+                help: qsTr("Open Settings (Ctrl+,)")
                 Layout.fillWidth: true
                 // Settings open on the General tab, where the hotkey is.
-                onClicked: { root.hide(); Commands.setHotkey() }
+                onClicked: { root.hide(); Commands.setHotkey.trigger() }
             }
             MurButton {
-                text: "Quit"
-                help: "Quit Murmel (Ctrl+Q)"
+                text: qsTr("Quit")
+                help: qsTr("Quit Murmel (Ctrl+Q)")
                 Layout.fillWidth: true
-                onClicked: Commands.quit()
+                onClicked: Commands.quit.trigger()
             }
         }
     }
