@@ -7,20 +7,17 @@
 #include "secretservicesession.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QGuiApplication>
-#include <QProcess>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
 
-namespace {
+using namespace Qt::StringLiterals;
 
-const QString a11yBusName = QStringLiteral("org.a11y.Bus");
+namespace {
 
 // The application side: a window, Qt's bridge on the accessibility bus, then the
 // announcements of the arguments, one every 100 ms until the parent has heard them.
@@ -30,7 +27,7 @@ int announceInChild(int argc, char **argv)
     QWindow window;
     window.resize(200, 100);
     window.show();
-    const QStringList texts = app.arguments().mid(app.arguments().indexOf(QStringLiteral("--announce")) + 1);
+    const QStringList texts = app.arguments().mid(app.arguments().indexOf(u"--announce"_s) + 1);
     AtspiAnnouncer announcer;
     QTimer repeat;
     QObject::connect(&repeat, &QTimer::timeout, &app, [&] {
@@ -51,107 +48,73 @@ class TestAnnouncer : public QObject
 public Q_SLOTS:
     void announcement(const QDBusMessage &message)
     {
-        QCOMPARE(message.signature(), QStringLiteral("siiva{sv}"));
-        const QVariantList arguments = message.arguments();
-        m_heard << qMakePair(arguments.at(3).value<QDBusVariant>().variant().toString(), arguments.at(1).toInt());
+        QCOMPARE(message.signature(), u"siiva{sv}"_s);
+        m_heard << qMakePair(message.arguments().at(3).value<QDBusVariant>().variant().toString(),
+                             message.arguments().at(1).toInt());
     }
 
 private Q_SLOTS:
-    void initTestCase();
-    void cleanup();
-    void cleanupTestCase();
-    void aScreenReaderHearsTheText();
-    void withoutAccessibilityNothingIsSentAndNothingBreaks();
+    void initTestCase()
+    {
+        QVERIFY2(m_session.start(), qPrintable(m_session.error()));
+        QVERIFY2(m_desktop.start(), qPrintable(m_desktop.error()));
+    }
+
+    void cleanup() { ChildProcess::stop(m_child); }
+
+    void cleanupTestCase()
+    {
+        QDBusConnection::disconnectFromBus(u"screen-reader"_s);
+        ChildProcess::stop(m_launcher);
+    }
+
+    void aScreenReaderHearsTheText()
+    {
+        QVERIFY(m_session.startAccessibilityBus(m_launcher));
+        const QDBusReply<QString> address = QDBusConnection::connectToBus(m_session.busAddress(), u"session"_s)
+                                                .call(QDBusMessage::createMethodCall(u"org.a11y.Bus"_s, u"/org/a11y/bus"_s,
+                                                                                     u"org.a11y.Bus"_s, u"GetAddress"_s));
+        QDBusConnection::disconnectFromBus(u"session"_s);
+        QVERIFY2(address.isValid(), qPrintable(address.error().message()));
+        QDBusConnection reader = QDBusConnection::connectToBus(address.value(), u"screen-reader"_s);
+        QVERIFY(reader.connect(QString(), QString(), u"org.a11y.atspi.Event.Object"_s, u"Announcement"_s, this,
+                               SLOT(announcement(QDBusMessage))));
+
+        startChild({u"Listening"_s, u"Ready for clipboard safe insert"_s}, true);
+        QTRY_VERIFY_WITH_TIMEOUT(m_heard.size() >= 2, 15000);
+        QCOMPARE(m_heard.at(0), qMakePair(u"Listening"_s, 1)); // polite
+        QCOMPARE(m_heard.at(1).first, u"Ready for clipboard safe insert"_s);
+    }
+
+    void withoutAccessibilityNothingIsSentAndNothingBreaks()
+    {
+        m_heard.clear();
+        startChild({u"Transcribing"_s}, false);
+        // The child announces every 100 ms; a second is plenty for anything to arrive.
+        QTest::qWait(1000);
+        QCOMPARE(m_child.state(), QProcess::Running);
+        QVERIFY(m_heard.isEmpty());
+    }
 
 private:
-    QProcess *startChild(const QStringList &texts, bool accessibility);
+    void startChild(const QStringList &texts, bool accessibility)
+    {
+        QProcessEnvironment environment = m_desktop.environment();
+        environment.insert(m_session.environment());
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        if (accessibility)
+            environment.insert(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
+        m_child.setProcessEnvironment(environment);
+        ChildProcess::dieWithParent(m_child);
+        m_child.start(QCoreApplication::applicationFilePath(), QStringList{u"--announce"_s} + texts);
+    }
 
     SecretServiceSession m_session{SecretServiceSession::Keyring::none};
     DesktopSession m_desktop{DesktopSession::WindowManager::none};
     QProcess m_launcher;
-    QProcess *m_child = nullptr;
+    QProcess m_child;
     QList<QPair<QString, int>> m_heard;
 };
-
-void TestAnnouncer::initTestCase()
-{
-    QVERIFY2(m_session.start(), qPrintable(m_session.error()));
-    QVERIFY2(m_desktop.start(), qPrintable(m_desktop.error()));
-}
-
-QProcess *TestAnnouncer::startChild(const QStringList &texts, bool accessibility)
-{
-    m_child = new QProcess(this);
-    QProcessEnvironment environment = m_desktop.environment();
-    environment.insert(m_session.environment());
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    if (accessibility)
-        environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
-    m_child->setProcessEnvironment(environment);
-    ChildProcess::dieWithParent(*m_child);
-    m_child->start(QCoreApplication::applicationFilePath(), QStringList{QStringLiteral("--announce")} + texts);
-    return m_child;
-}
-
-void TestAnnouncer::cleanup()
-{
-    if (m_child) {
-        m_child->kill();
-        m_child->waitForFinished();
-        delete m_child;
-        m_child = nullptr;
-    }
-}
-
-void TestAnnouncer::cleanupTestCase()
-{
-    QDBusConnection::disconnectFromBus(QStringLiteral("screen-reader"));
-    m_launcher.terminate();
-    if (!m_launcher.waitForFinished(5000))
-        m_launcher.kill();
-    m_launcher.waitForFinished();
-}
-
-void TestAnnouncer::aScreenReaderHearsTheText()
-{
-    // The accessibility bus, as a desktop session starts it.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(m_session.environment());
-    m_launcher.setProcessEnvironment(environment);
-    ChildProcess::dieWithParent(m_launcher);
-    m_launcher.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"), {QStringLiteral("--launch-immediately")});
-    QVERIFY(m_launcher.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(m_session.hasName(a11yBusName), 15000);
-
-    QDBusConnection session = QDBusConnection::connectToBus(m_session.busAddress(), QStringLiteral("session-probe"));
-    const QDBusReply<QString> address = session.call(QDBusMessage::createMethodCall(
-        a11yBusName, QStringLiteral("/org/a11y/bus"), a11yBusName, QStringLiteral("GetAddress")));
-    QDBusConnection::disconnectFromBus(QStringLiteral("session-probe"));
-    QVERIFY2(address.isValid(), qPrintable(address.error().message()));
-
-    QDBusConnection reader = QDBusConnection::connectToBus(address.value(), QStringLiteral("screen-reader"));
-    QVERIFY(reader.isConnected());
-    QVERIFY(reader.connect(QString(), QString(), QStringLiteral("org.a11y.atspi.Event.Object"),
-                           QStringLiteral("Announcement"), this,
-                           SLOT(announcement(QDBusMessage))));
-
-    startChild({QStringLiteral("Listening"), QStringLiteral("Ready for clipboard safe insert")}, true);
-    QTRY_VERIFY_WITH_TIMEOUT(m_heard.size() >= 2, 15000);
-    QCOMPARE(m_heard.at(0).first, QStringLiteral("Listening"));
-    QCOMPARE(m_heard.at(1).first, QStringLiteral("Ready for clipboard safe insert"));
-    QCOMPARE(m_heard.at(0).second, 1); // polite
-}
-
-void TestAnnouncer::withoutAccessibilityNothingIsSentAndNothingBreaks()
-{
-    m_heard.clear();
-    QProcess *child = startChild({QStringLiteral("Transcribing")}, false);
-    QVERIFY(child->waitForStarted());
-    // The child announces every 100 ms; a second is plenty for anything to arrive.
-    QTest::qWait(1000);
-    QCOMPARE(child->state(), QProcess::Running);
-    QVERIFY(m_heard.isEmpty());
-}
 
 int main(int argc, char **argv)
 {

@@ -1,11 +1,12 @@
+// The desktop's own shortcut where no backend can watch the hotkey: its names, and GNOME's
+// custom shortcut through the real gsettings on a private keyfile.
+#include "childprocess.h"
 #include "core/dictation/desktopshortcut.h"
 #include "platform/session/gnomecustomshortcut.h"
 #include "testenvironment.h"
 
 #include <QCoroTask>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -23,14 +24,9 @@ const QString murmelEntry = GnomeCustomShortcut::entryPath();
 // What every other program sees: gsettings' own text of the value.
 QString gsettings(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(u"gsettings"_s, arguments);
-    if (!process.waitForFinished(10000) || process.exitCode() != 0) {
-        process.kill();
-        process.waitForFinished();
-        return u"failed: "_s + QString::fromUtf8(process.readAllStandardError());
-    }
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    int code = -1;
+    const QString output = QString::fromUtf8(ChildProcess::run(u"gsettings"_s, arguments, &code)).trimmed();
+    return code == 0 ? output : u"gsettings failed"_s;
 }
 
 QString entryKey(const QString &key)
@@ -64,10 +60,8 @@ private Q_SLOTS:
         QTest::newRow("every modifier, a letter")
             << 30 << Shortcut::modifierMask << u"<Super><Shift><Control><Alt>a"_s
             << u"Mod4+Shift+Ctrl+Mod1+a"_s;
-        QTest::newRow("Super+F12") << 88 << Shortcut::super << u"<Super>F12"_s << u"Mod4+F12"_s;
         QTest::newRow("Shift+grave")
             << 41 << Shortcut::shift << u"<Shift>grave"_s << u"Shift+grave"_s;
-        QTest::newRow("Return alone") << 28 << 0 << u"Return"_s << u"Return"_s;
         QTest::newRow("no such key") << 0 << Shortcut::control << QString() << QString();
         QTest::newRow("beyond every key") << 5000 << Shortcut::control << QString() << QString();
     }
@@ -105,9 +99,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<std::optional<QStringList>>("list");
         QTest::newRow("empty") << u"@as []"_s << std::optional(QStringList());
-        QTest::newRow("both quote styles")
-            << u"['/a/', \"/b/\" ]\n"_s << std::optional(QStringList{u"/a/"_s, u"/b/"_s});
-        QTest::newRow("escaped quote") << u"['it\\'s']"_s << std::optional(QStringList{u"it's"_s});
+        QTest::newRow("both quotes, escaped")
+            << u"['it\\'s', \"/b/\" ]\n"_s << std::optional(QStringList{u"it's"_s, u"/b/"_s});
         QTest::newRow("unterminated") << u"['/a/', '/b/"_s << std::optional<QStringList>();
         QTest::newRow("not an array") << u"'/a/'"_s << std::optional<QStringList>();
         QTest::newRow("trailing text") << u"['/a/'] x"_s << std::optional<QStringList>();
@@ -160,8 +153,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("supported");
         const QByteArray real = QStandardPaths::findExecutable(u"gsettings"_s).toLocal8Bit();
         QTest::newRow("no gsettings") << QByteArray() << false;
-        QTest::newRow("no schema")
-            << QByteArray("XDG_DATA_DIRS=/nonexistent exec " + real + " \"$@\"") << false;
         QTest::newRow("reports failure") << QByteArray(real + " \"$@\"; exit 1") << false;
         QTest::newRow("hangs") << QByteArray("exec sleep 30") << false;
         QTest::newRow("refuses writes")
@@ -196,13 +187,10 @@ private Q_SLOTS:
         qputenv("PATH", bin.path().toLocal8Bit());
 
         GnomeCustomShortcut entry(std::chrono::milliseconds(500));
-        QElapsedTimer clock;
-        clock.start();
         QCOMPARE(QCoro::waitFor(entry.isSupported()), supported);
         QVERIFY(
             !QCoro::waitFor(entry.set({57, Shortcut::control, {}}, u"murmel dictation toggle"_s)));
         QCOMPARE(QCoro::waitFor(entry.binding()), std::nullopt);
-        QCOMPARE_LT(clock.elapsed(), 5000);
     }
 
 private:

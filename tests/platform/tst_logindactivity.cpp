@@ -7,137 +7,97 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusReply>
-#include <QProcess>
 #include <QTest>
 
-namespace {
-
-struct Inhibitor
-{
-    QString what, who, why, mode;
-};
-
-} // namespace
+using namespace Qt::StringLiterals;
 
 class TestLogindActivity : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void cleanupTestCase();
-    void holdsUntilTheTokenGoes();
-    void aTokenGoneBeforeTheAnswerLeavesNothingHeld();
-    void withoutLogindNothingIsHeld();
-
 private:
-    QList<Inhibitor> inhibitors();
-    QDBusConnection bus() { return QDBusConnection(QStringLiteral("logind-test")); }
-
     SecretServiceSession m_session{SecretServiceSession::Keyring::none};
     QProcess m_logind;
-};
 
-void TestLogindActivity::initTestCase()
-{
-    QVERIFY2(m_session.start(), qPrintable(m_session.error()));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(m_session.environment());
-    m_logind.setProcessEnvironment(environment);
-    ChildProcess::dieWithParent(m_logind);
-    m_logind.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-m"), QStringLiteral("dbusmock"),
-                                                        QStringLiteral("--session"), QStringLiteral("--template"),
-                                                        QStringLiteral("logind")});
-    QVERIFY(m_logind.waitForStarted());
-    QVERIFY(QDBusConnection::connectToBus(m_session.busAddress(), QStringLiteral("logind-test")).isConnected());
-    QTRY_VERIFY_WITH_TIMEOUT(m_session.hasName(QStringLiteral("org.freedesktop.login1")), 15000);
-}
+    QDBusConnection bus() { return QDBusConnection(u"logind-test"_s); }
 
-void TestLogindActivity::cleanupTestCase()
-{
-    QDBusConnection::disconnectFromBus(QStringLiteral("logind-test"));
-    m_logind.terminate();
-    if (!m_logind.waitForFinished(5000))
-        m_logind.kill();
-    m_logind.waitForFinished();
-}
-
-QList<Inhibitor> TestLogindActivity::inhibitors()
-{
-    const QDBusMessage reply = bus().call(QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("ListInhibitors")));
-    QList<Inhibitor> list;
-    if (reply.type() != QDBusMessage::ReplyMessage)
+    // Each held inhibitor as "what who why mode".
+    QStringList inhibitors()
+    {
+        const QDBusMessage reply = bus().call(QDBusMessage::createMethodCall(
+            u"org.freedesktop.login1"_s, u"/org/freedesktop/login1"_s, u"org.freedesktop.login1.Manager"_s,
+            u"ListInhibitors"_s));
+        QStringList list;
+        const QDBusArgument argument = reply.arguments().value(0).value<QDBusArgument>();
+        argument.beginArray();
+        while (!argument.atEnd()) {
+            QString what, who, why, mode;
+            uint uid = 0, pid = 0;
+            argument.beginStructure();
+            argument >> what >> who >> why >> mode >> uid >> pid;
+            argument.endStructure();
+            list << QStringList{what, who, why, mode}.join(u'|');
+        }
+        argument.endArray();
         return list;
-    const QDBusArgument argument = reply.arguments().value(0).value<QDBusArgument>();
-    argument.beginArray();
-    while (!argument.atEnd()) {
-        Inhibitor inhibitor;
-        uint uid = 0, pid = 0;
-        argument.beginStructure();
-        argument >> inhibitor.what >> inhibitor.who >> inhibitor.why >> inhibitor.mode >> uid >> pid;
-        argument.endStructure();
-        list << inhibitor;
     }
-    argument.endArray();
-    return list;
-}
 
-void TestLogindActivity::holdsUntilTheTokenGoes()
-{
-    LogindActivity activity(bus());
-    auto token = activity.begin(QStringLiteral("Transcribing dictation"));
-    QTRY_COMPARE(inhibitors().size(), 1);
-    const Inhibitor held = inhibitors().first();
-    QCOMPARE(held.what, QStringLiteral("idle:sleep"));
-    QCOMPARE(held.who, QStringLiteral("Murmel"));
-    QCOMPARE(held.why, QStringLiteral("Transcribing dictation"));
-    QCOMPARE(held.mode, QStringLiteral("block"));
-
-    // A second activity at the same time is its own inhibitor.
-    auto second = activity.begin(QStringLiteral("Transcribing a file"));
-    QTRY_COMPARE(inhibitors().size(), 2);
-    token.reset();
-    QTRY_COMPARE(inhibitors().size(), 1);
-    QCOMPARE(inhibitors().first().why, QStringLiteral("Transcribing a file"));
-    second.reset();
-    QTRY_COMPARE(inhibitors().size(), 0);
-}
-
-void TestLogindActivity::aTokenGoneBeforeTheAnswerLeavesNothingHeld()
-{
-    LogindActivity activity(bus());
-    for (int i = 0; i < 5; ++i)
-        activity.begin(QStringLiteral("Transcribing dictation")).reset();
-    // The answers arrive after their tokens are gone; each inhibitor must be let go.
-    QTest::qWait(300);
-    QTRY_COMPARE(inhibitors().size(), 0);
-}
-
-void TestLogindActivity::withoutLogindNothingIsHeld()
-{
-    SecretServiceSession empty(SecretServiceSession::Keyring::none);
-    QVERIFY2(empty.start(), qPrintable(empty.error()));
-    const QString name = QStringLiteral("no-logind");
+private Q_SLOTS:
+    void initTestCase()
     {
-        LogindActivity activity(QDBusConnection::connectToBus(empty.busAddress(), name));
-        auto token = activity.begin(QStringLiteral("Transcribing dictation"));
-        QVERIFY(token);
-        QTest::qWait(200);
-        auto again = activity.begin(QStringLiteral("Transcribing dictation"));
-        QVERIFY(again);
-        // The refusals must arrive before the connection goes, or their calls are left pending.
+        QVERIFY2(m_session.start(), qPrintable(m_session.error()));
+        QVERIFY(m_session.startMock(m_logind, {u"--session"_s, u"--template"_s, u"logind"_s}, u"org.freedesktop.login1"_s));
+        QVERIFY(QDBusConnection::connectToBus(m_session.busAddress(), u"logind-test"_s).isConnected());
+    }
+
+    void cleanupTestCase()
+    {
+        QDBusConnection::disconnectFromBus(u"logind-test"_s);
+        ChildProcess::stop(m_logind);
+    }
+
+    void holdsUntilTheTokenGoes()
+    {
+        LogindActivity activity(bus());
+        auto token = activity.begin(u"Transcribing dictation"_s);
+        QTRY_COMPARE(inhibitors(), QStringList{u"idle:sleep|Murmel|Transcribing dictation|block"_s});
+        // A second activity at the same time is its own inhibitor.
+        auto second = activity.begin(u"Transcribing a file"_s);
+        QTRY_COMPARE(inhibitors().size(), 2);
+        token.reset();
+        QTRY_COMPARE(inhibitors(), QStringList{u"idle:sleep|Murmel|Transcribing a file|block"_s});
+        second.reset();
+        QTRY_COMPARE(inhibitors().size(), 0);
+    }
+
+    void aTokenGoneBeforeTheAnswerLeavesNothingHeld()
+    {
+        LogindActivity activity(bus());
+        for (int i = 0; i < 5; ++i)
+            activity.begin(u"Transcribing dictation"_s).reset();
+        // The answers arrive after their tokens are gone; each inhibitor must be let go.
         QTest::qWait(300);
+        QTRY_COMPARE(inhibitors().size(), 0);
     }
+
+    void withoutLogindNothingIsHeld()
     {
-        LogindActivity disconnected(QDBusConnection(QStringLiteral("never-connected")));
-        QVERIFY(disconnected.begin(QStringLiteral("Transcribing a file")));
+        SecretServiceSession empty(SecretServiceSession::Keyring::none);
+        QVERIFY2(empty.start(), qPrintable(empty.error()));
+        {
+            LogindActivity activity(QDBusConnection::connectToBus(empty.busAddress(), u"no-logind"_s));
+            const auto token = activity.begin(u"Transcribing dictation"_s);
+            QTest::qWait(200);
+            const auto again = activity.begin(u"Transcribing dictation"_s);
+            QVERIFY(token && again);
+            // The refusals must arrive before the connection goes, or their calls are left pending.
+            QTest::qWait(300);
+        }
+        QVERIFY(LogindActivity(QDBusConnection(u"never-connected"_s)).begin(u"Transcribing a file"_s));
+        QDBusConnection::disconnectFromBus(u"no-logind"_s);
+        QCOMPARE(inhibitors().size(), 0);
     }
-    QDBusConnection::disconnectFromBus(name);
-    QCOMPARE(inhibitors().size(), 0);
-}
+};
 
 QTEST_GUILESS_MAIN(TestLogindActivity)
 #include "tst_logindactivity.moc"

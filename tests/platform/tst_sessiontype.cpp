@@ -26,7 +26,6 @@ private Q_SLOTS:
         const QStringList sway{u"wl_seat"_s, u"zwlr_layer_shell_v1"_s, u"zwp_virtual_keyboard_manager_v1"_s,
                                u"org_kde_kwin_server_decoration_manager"_s, u"org_kde_kwin_idle"_s};
 
-        QTest::newRow("X11") << QStringList{u"XDG_SESSION_TYPE=x11"_s, u"DISPLAY=:0"_s} << none << u"X11"_s;
         QTest::newRow("nothing set") << none << none << u"X11"_s;
         QTest::newRow("KWin by its interfaces, whatever the variables say")
             << QStringList{u"WAYLAND_DISPLAY=wayland-0"_s, u"XDG_CURRENT_DESKTOP=sway"_s} << kwin

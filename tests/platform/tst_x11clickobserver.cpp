@@ -1,7 +1,6 @@
 // The X11 click observer on a private display with a window manager: clicks and Escape in
 // another application are seen and still reach it; our own windows are told apart; and
 // click-to-insert end to end pastes into the field that was clicked.
-#include "core/base/preferencekeys.h"
 #include "core/base/preferences.h"
 #include "core/hud/hudcontroller.h"
 #include "core/hud/sounds.h"
@@ -24,10 +23,11 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRasterWindow>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -39,11 +39,7 @@ public:
     QList<int> keys;
 
 protected:
-    void mousePressEvent(QMouseEvent *event) override
-    {
-        if (event->button() == Qt::LeftButton)
-            ++presses;
-    }
+    void mousePressEvent(QMouseEvent *event) override { presses += event->button() == Qt::LeftButton; }
     void keyPressEvent(QKeyEvent *event) override { keys.append(event->key()); }
 };
 
@@ -69,49 +65,33 @@ private:
     bool xdotool(const QStringList &arguments) const
     {
         int exitCode = -1;
-        m_session.run(QStringLiteral("xdotool"), arguments, &exitCode);
+        m_session.run(u"xdotool"_s, arguments, &exitCode);
         return exitCode == 0;
     }
 
-    // Clicks at (x, y) inside `window`, whoever it belongs to. (No --sync: it waits for a
-    // motion that never comes when the pointer is already there; the server keeps the
-    // motion and the click in order anyway.)
-    bool clickInWindow(quint64 window, int x, int y, int button = 1) const
+    // Clicks inside `window`, whoever it belongs to. (No --sync: it waits for a motion that
+    // never comes when the pointer is already there; the server keeps the motion and the
+    // click in order anyway.)
+    bool clickInWindow(quint64 window, int button = 1, int times = 1) const
     {
-        return xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"),
-                        QString::number(window), QString::number(x), QString::number(y), QStringLiteral("click"),
-                        QString::number(button)});
+        return xdotool({u"mousemove"_s, u"--window"_s, QString::number(window), u"60"_s, u"40"_s, u"click"_s,
+                        u"--repeat"_s, QString::number(times), u"--delay"_s, u"10"_s, QString::number(button)});
     }
 
-    bool clickAt(int x, int y) const
-    {
-        return xdotool({QStringLiteral("mousemove"), QString::number(x),
-                        QString::number(y), QStringLiteral("click"), QStringLiteral("1")});
-    }
-
-    bool key(const QString &name) const { return xdotool({QStringLiteral("key"), name}); }
+    bool key(const QString &name) const { return xdotool({u"key"_s, name}); }
 
     // A text window whose focus is on its button, so that only a click that really reached
     // it puts the keyboard focus into its text field.
     bool startTextWindow(TextWindowProcess &window) const
     {
-        if (!window.start({QStringLiteral("--focus"), QStringLiteral("button")}))
-            return false;
-        return xdotool({QStringLiteral("windowmove"), QStringLiteral("--sync"), QString::number(window.window()),
-                        QStringLiteral("400"), QStringLiteral("200")});
-    }
-
-    // Typing proves where the keyboard focus is: the field only reports text it received.
-    bool typeReachesField(TextWindowProcess &window, const QString &text) const
-    {
-        return xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), text})
-            && window.waitForText(text, 5000);
+        return window.start({u"--focus"_s, u"button"_s})
+            && xdotool({u"windowmove"_s, u"--sync"_s, QString::number(window.window()), u"400"_s, u"200"_s});
     }
 
     std::unique_ptr<OwnWindow> showOwnWindow() const
     {
         auto window = std::make_unique<OwnWindow>();
-        window->setTitle(QStringLiteral("Murmel"));
+        window->setTitle(u"Murmel"_s);
         window->setGeometry(60, 60, 240, 160);
         window->show();
         window->requestActivate();
@@ -119,12 +99,6 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY2(QFile::exists(TextWindowProcess::program()), "MURMEL_TEXTWINDOW names no program");
-        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-    }
-
     void init() { m_observer = std::make_unique<X11ClickObserver>(); }
     void cleanup() { m_observer.reset(); }
 
@@ -144,12 +118,12 @@ private Q_SLOTS:
         QSignalSpy own(m_observer.get(), &ClickObserver::ownWindowClick);
         QVERIFY(m_observer->start());
         QVERIFY(m_observer->isWatching());
-
-        QVERIFY(clickInWindow(window.window(), 60, 40, button));
+        QVERIFY(clickInWindow(window.window(), button));
         if (button == 1) {
             QVERIFY(outside.wait(5000));
             // The click was only watched: the window got it and moved its focus to the field.
-            QVERIFY(typeReachesField(window, QStringLiteral("clicked")));
+            QVERIFY(xdotool({u"type"_s, u"--delay"_s, u"20"_s, u"clicked"_s}));
+            QVERIFY(window.waitForText(u"clicked"_s, 5000));
         }
         QTest::qWait(settleMs);
         QCOMPARE(outside.size(), button == 1 ? 1 : 0);
@@ -163,20 +137,13 @@ private Q_SLOTS:
         QSignalSpy escape(m_observer.get(), &ClickObserver::escapePressed);
         QSignalSpy outside(m_observer.get(), &ClickObserver::outsideClick);
         QVERIFY(m_observer->start());
-
         // Other keys are none of our business.
-        QVERIFY(key(QStringLiteral("a")));
-        QVERIFY(window.waitForText(QStringLiteral("a")));
+        QVERIFY(key(u"a"_s));
+        QVERIFY(window.waitForText(u"a"_s));
         QCOMPARE(escape.size(), 0);
-
-        QVERIFY(key(QStringLiteral("Escape")));
+        QVERIFY(key(u"Escape"_s));
         QVERIFY(escape.wait(5000));
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                const auto keys = window.keys();
-                return !keys.isEmpty() && keys.last().key == u"Esc";
-            },
-            5000));
+        QTRY_COMPARE_WITH_TIMEOUT(window.keys().last().key, u"Esc"_s, 5000);
         QTest::qWait(settleMs);
         QCOMPARE(escape.size(), 1);
         QCOMPARE(outside.size(), 0);
@@ -197,14 +164,13 @@ private Q_SLOTS:
         QSignalSpy outside(m_observer.get(), &ClickObserver::outsideClick);
         QSignalSpy own(m_observer.get(), &ClickObserver::ownWindowClick);
         QVERIFY(m_observer->start());
-
         if (titleBar) {
             QTRY_VERIFY_WITH_TIMEOUT(ownWindow->frameGeometry().top() < ownWindow->geometry().top(), 5000);
-            const QRect frame = ownWindow->frameGeometry();
             const QRect inner = ownWindow->geometry();
-            QVERIFY(clickAt(inner.left() + inner.width() / 2, (frame.top() + inner.top()) / 2));
+            QVERIFY(xdotool({u"mousemove"_s, QString::number(inner.center().x()),
+                             QString::number((ownWindow->frameGeometry().top() + inner.top()) / 2), u"click"_s, u"1"_s}));
         } else {
-            QVERIFY(clickInWindow(ownWindow->winId(), 50, 50));
+            QVERIFY(clickInWindow(ownWindow->winId()));
         }
         QVERIFY(own.wait(5000));
         QTest::qWait(settleMs);
@@ -220,57 +186,41 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(ownWindow.get()));
         QSignalSpy escape(m_observer.get(), &ClickObserver::escapePressed);
         QVERIFY(m_observer->start());
-
-        QVERIFY(key(QStringLiteral("Escape")));
+        QVERIFY(key(u"Escape"_s));
         QVERIFY(escape.wait(5000));
-        QVERIFY(key(QStringLiteral("b")));
+        QVERIFY(key(u"b"_s));
         QTRY_VERIFY_WITH_TIMEOUT(ownWindow->keys.contains(Qt::Key_B), 5000);
         QTest::qWait(settleMs);
         // Seen once, by the filter; the raw copy of the same press is left to it.
         QCOMPARE(escape.size(), 1);
         QVERIFY(!ownWindow->keys.contains(Qt::Key_Escape));
-
         // Once stopped, Escape is the window's again.
         m_observer->stop();
-        QVERIFY(key(QStringLiteral("Escape")));
+        QVERIFY(key(u"Escape"_s));
         QTRY_VERIFY_WITH_TIMEOUT(ownWindow->keys.contains(Qt::Key_Escape), 5000);
         QCOMPARE(escape.size(), 1);
     }
 
-    void nothingWhileStopped()
+    // Two quick clicks: the first is handled, which stops the observer, while the second is
+    // still waiting to be read; neither it nor anything while stopped counts after a new start.
+    void nothingCountsWhileStopped()
     {
         TextWindowProcess window(m_session.environment());
         QVERIFY(startTextWindow(window));
         QSignalSpy outside(m_observer.get(), &ClickObserver::outsideClick);
         QSignalSpy escape(m_observer.get(), &ClickObserver::escapePressed);
         QVERIFY(m_observer->start());
-        m_observer->stop();
-        QVERIFY(!m_observer->isWatching());
-        QVERIFY(clickInWindow(window.window(), 60, 40));
-        QVERIFY(key(QStringLiteral("Escape")));
-        QTest::qWait(settleMs);
-        QCOMPARE(outside.size(), 0);
-        QCOMPARE(escape.size(), 0);
-    }
-
-    void clicksBeforeAStopDoNotCountAfterTheNextStart()
-    {
-        TextWindowProcess window(m_session.environment());
-        QVERIFY(startTextWindow(window));
-        QSignalSpy outside(m_observer.get(), &ClickObserver::outsideClick);
-        QVERIFY(m_observer->start());
         QCoreApplication::processEvents();
-        // Two quick clicks; the first is handled, which stops the observer, while the
-        // second is still waiting to be read.
         connect(m_observer.get(), &ClickObserver::outsideClick, m_observer.get(), [this] { m_observer->stop(); });
-        QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"),
-                         QString::number(window.window()), QStringLiteral("60"), QStringLiteral("40"),
-                         QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
-                         QStringLiteral("--delay"), QStringLiteral("10"), QStringLiteral("1")}));
+        QVERIFY(clickInWindow(window.window(), 1, 2));
         QVERIFY(outside.wait(5000));
+        QVERIFY(!m_observer->isWatching());
+        QVERIFY(key(u"Escape"_s));
+        QTest::qWait(settleMs);
         QVERIFY(m_observer->start());
         QTest::qWait(settleMs);
         QCOMPARE(outside.size(), 1);
+        QCOMPARE(escape.size(), 0);
     }
 
     void withoutDisplayOnlyOwnWindowsAreWatched()
@@ -281,17 +231,17 @@ private Q_SLOTS:
         QSignalSpy own(&observer, &ClickObserver::ownWindowClick);
         QVERIFY(!observer.start());
         QVERIFY(!observer.isWatching());
-        QVERIFY(clickInWindow(ownWindow->winId(), 50, 50));
+        QVERIFY(clickInWindow(ownWindow->winId()));
         QVERIFY(own.wait(5000));
-        observer.stop();
     }
 
+    // What the click-to-insert logic does with the click is its own test's business; here the
+    // real click reaches the field and the real paste lands in it.
     void clickToInsertEndToEnd()
     {
         QTemporaryDir folder;
-        Preferences preferences(folder.filePath(QStringLiteral("preferences.json")));
+        Preferences preferences(folder.filePath(u"preferences.json"_s));
         X11KeyboardInjector injector;
-        QVERIFY(injector.isTrusted());
         X11FocusProbe focus;
         QtClipboard clipboard;
         ClipboardSafeInsertService safeInsert(injector);
@@ -303,34 +253,16 @@ private Q_SLOTS:
         Sounds sounds(player);
         ClickInserter inserter(*m_observer, injector, textInserter, hud, sounds);
 
-        // Escape cancels, and a click afterwards inserts nothing.
-        {
-            TextWindowProcess window(m_session.environment());
-            QVERIFY(startTextWindow(window));
-            inserter.arm(QStringLiteral("not this"));
-            QVERIFY(inserter.isArmed());
-            QVERIFY(key(QStringLiteral("Escape")));
-            QTRY_VERIFY_WITH_TIMEOUT(!inserter.isArmed(), 5000);
-            QVERIFY(clickInWindow(window.window(), 60, 40));
-            QTest::qWait(ClickInserter::insertDelayMs + 600);
-            QCOMPARE(window.text(), QString());
-            QVERIFY(player.played.isEmpty());
-            QTRY_VERIFY_WITH_TIMEOUT(!panel.visible, 1000);
-        }
-
         // The field has to get the focus from the click itself.
-        TextWindowProcess window(m_session.environment());
-        QVERIFY(startTextWindow(window));
+        TextWindowProcess field(m_session.environment());
+        QVERIFY(startTextWindow(field));
         QSignalSpy inserted(&inserter, &ClickInserter::inserted);
-        const QString text = QStringLiteral("The whole transcript,\nsecond line — grüße.");
+        const QString text = u"The whole transcript,\nsecond line — grüße."_s;
         inserter.arm(text);
-        QVERIFY(clickInWindow(window.window(), 60, 40));
-        QTRY_VERIFY_WITH_TIMEOUT(!inserter.isArmed(), 5000);
+        QVERIFY(clickInWindow(field.window()));
         QVERIFY(inserted.wait(5000));
         QCOMPARE(inserted.first().first().toBool(), true);
-        QVERIFY2(window.waitForText(text), qPrintable(window.text()));
-        QCOMPARE(hud.model().confirmText(), QStringLiteral("Inserted"));
-        QCOMPARE(player.played, QStringList{QStringLiteral("Morse")});
+        QVERIFY2(field.waitForText(text), qPrintable(field.text()));
     }
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 
 #include <csignal>
@@ -24,6 +25,60 @@ inline void stop(QProcess &process)
         process.kill();
         process.waitForFinished(5000);
     }
+}
+
+// Runs `tool`, set up by the caller, to its end and returns its standard output; exitCode
+// receives its exit code, -1 when it crashed or had to be killed.
+inline QByteArray run(QProcess &tool, const QString &program, const QStringList &arguments, int *exitCode = nullptr,
+                   const QByteArray &input = {}, int timeoutMs = 15000)
+{
+    tool.start(program, arguments);
+    if (!input.isNull())
+        tool.write(input);
+    tool.closeWriteChannel();
+    const bool finished = tool.waitForFinished(timeoutMs) && tool.exitStatus() == QProcess::NormalExit;
+    if (!finished) {
+        tool.kill();
+        tool.waitForFinished();
+    }
+    if (exitCode)
+        *exitCode = finished ? tool.exitCode() : -1;
+    return tool.readAllStandardOutput();
+}
+
+// The usual case: a tool in this environment, which dies with the test.
+inline QByteArray run(const QString &program, const QStringList &arguments, int *exitCode = nullptr,
+                   const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+                   const QByteArray &input = {})
+{
+    QProcess tool;
+    tool.setProcessEnvironment(environment);
+    dieWithParent(tool);
+    return run(tool, program, arguments, exitCode, input);
+}
+
+// Starts a session bus of the test's own, its socket and configuration in `folder`, and
+// returns its address once it listens (empty when it did not come up). It knows no service
+// files, so nothing can be activated behind the test's back: a client finds exactly what the
+// test started. The caller sets up how `bus` dies.
+inline QString startBus(QProcess &bus, const QString &folder)
+{
+    QFile config(folder + QStringLiteral("/bus.conf"));
+    if (!config.open(QIODevice::WriteOnly)
+        || config.write("<busconfig><type>session</type><listen>unix:path=" + QFile::encodeName(folder)
+                        + "/bus</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
+                          "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>")
+            < 0)
+        return {};
+    config.close();
+    bus.start(QStringLiteral("dbus-daemon"),
+              {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+               QStringLiteral("--print-address")});
+    while (!bus.canReadLine()) {
+        if (!bus.waitForReadyRead(15000))
+            return {};
+    }
+    return QString::fromUtf8(bus.readLine()).trimmed();
 }
 
 } // namespace ChildProcess

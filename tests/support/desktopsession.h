@@ -7,9 +7,8 @@
 
 // A private X display for a test: Xvfb on a display number it picks itself, with openbox
 // as the window manager, so focus, stacking and window classes behave as on a desktop.
-//
 // The processes are stopped by stop() and the destructor, and die with the test process
-// however it ends, so a crash or a CTest timeout leaves nothing running.
+// however it ends.
 class DesktopSession final
 {
 public:
@@ -17,8 +16,11 @@ public:
 
     // `serverArguments` go to Xvfb as well, for a display that lacks something
     // (`-extension XTEST`).
-    explicit DesktopSession(WindowManager windowManager = WindowManager::openbox, QStringList serverArguments = {});
-    ~DesktopSession();
+    explicit DesktopSession(WindowManager windowManager = WindowManager::openbox, QStringList serverArguments = {})
+        : m_windowManager(windowManager)
+        , m_serverArguments(std::move(serverArguments))
+    {}
+    ~DesktopSession() { stop(); }
 
     DesktopSession(const DesktopSession &) = delete;
     DesktopSession &operator=(const DesktopSession &) = delete;
@@ -42,9 +44,6 @@ public:
                 const QByteArray &input = {}) const;
 
 private:
-    bool startServer();
-    bool startWindowManager();
-
     WindowManager m_windowManager;
     QStringList m_serverArguments;
     QProcess m_server;

@@ -15,15 +15,12 @@ import uuid
 import dbus
 from gi.repository import GLib
 
-from dbusmock import MOCK_IFACE, mockobject
+from dbusmock import MOCK_IFACE
 
 BUS_NAME = 'org.freedesktop.portal.Desktop'
 MAIN_OBJ = '/org/freedesktop/portal/desktop'
 MAIN_IFACE = 'org.freedesktop.portal.RemoteDesktop'
 SYSTEM_BUS = False
-
-REQUEST_IFACE = 'org.freedesktop.portal.Request'
-SESSION_IFACE = 'org.freedesktop.portal.Session'
 KEYBOARD = 1
 
 
@@ -33,44 +30,38 @@ def load(mock, parameters):
     mock.dialogs = 0
     mock.sessions = {}
     mock.AddProperties(MAIN_IFACE, dbus.Dictionary({'version': dbus.UInt32(2),
-                                                    'AvailableDeviceTypes': dbus.UInt32(KEYBOARD)},
-                                                   signature='sv'))
+                                                    'AvailableDeviceTypes': dbus.UInt32(KEYBOARD)}, signature='sv'))
 
 
 def respond_later(mock, sender, options, response, results):
-    path = f'/org/freedesktop/portal/desktop/request/{sender[1:].replace(".", "_")}/' \
-           f'{options.get("handle_token", "untitled")}'
+    path = f'{MAIN_OBJ}/request/{sender[1:].replace(".", "_")}/{options.get("handle_token", "untitled")}'
 
     def emit():
-        mock.EmitSignalDetailed(REQUEST_IFACE, 'Response', 'ua{sv}',
-                                [dbus.UInt32(response), dbus.Dictionary(results, signature='sv')],
-                                {'path': path})
+        mock.EmitSignalDetailed('org.freedesktop.portal.Request', 'Response', 'ua{sv}',
+                                [dbus.UInt32(response), dbus.Dictionary(results, signature='sv')], {'path': path})
         return False
     # After the method's reply, as the real portal does.
     GLib.timeout_add(20, emit)
     return dbus.ObjectPath(path)
 
 
-def mutter(path):
-    bus = dbus.SessionBus()
-    return bus.get_object('org.gnome.Mutter.RemoteDesktop', path)
+def mutter(path, interface):
+    return dbus.Interface(dbus.SessionBus().get_object('org.gnome.Mutter.RemoteDesktop', path), interface)
 
 
 @dbus.service.method(MAIN_IFACE, in_signature='a{sv}', out_signature='o', sender_keyword='sender')
 def CreateSession(self, options, sender=None):
-    session = f'/org/freedesktop/portal/desktop/session/{sender[1:].replace(".", "_")}/' \
-              f'{options.get("session_handle_token", "session")}'
-    self.AddObject(session, SESSION_IFACE, {}, [('Close', '', '', '')])
+    session = f'{MAIN_OBJ}/session/{sender[1:].replace(".", "_")}/{options.get("session_handle_token", "session")}'
+    self.AddObject(session, 'org.freedesktop.portal.Session', {}, [('Close', '', '', '')])
     self.sessions[session] = {'devices': 0, 'restore_token': '', 'mutter': None}
     return respond_later(self, sender, options, 0, {'session_handle': dbus.String(session)})
 
 
 @dbus.service.method(MAIN_IFACE, in_signature='oa{sv}', out_signature='o', sender_keyword='sender')
 def SelectDevices(self, session_handle, options, sender=None):
-    session = self.sessions[str(session_handle)]
-    session['devices'] = int(options.get('types', KEYBOARD))
-    session['restore_token'] = str(options.get('restore_token', ''))
-    session['persist'] = int(options.get('persist_mode', 0))
+    self.sessions[str(session_handle)].update(devices=int(options.get('types', KEYBOARD)),
+                                              restore_token=str(options.get('restore_token', '')),
+                                              persist=int(options.get('persist_mode', 0)))
     return respond_later(self, sender, options, 0, {})
 
 
@@ -83,10 +74,8 @@ def Start(self, session_handle, parent_window, options, sender=None):
         response = self.start_response
     results = {}
     if response == 0:
-        manager = dbus.Interface(mutter('/org/gnome/Mutter/RemoteDesktop'), 'org.gnome.Mutter.RemoteDesktop')
-        path = manager.CreateSession()
-        dbus.Interface(mutter(path), 'org.gnome.Mutter.RemoteDesktop.Session').Start()
-        session['mutter'] = path
+        session['mutter'] = mutter('/org/gnome/Mutter/RemoteDesktop', 'org.gnome.Mutter.RemoteDesktop').CreateSession()
+        mutter(session['mutter'], 'org.gnome.Mutter.RemoteDesktop.Session').Start()
         results['devices'] = dbus.UInt32(session['devices'])
         if session['persist'] == 2:
             token = str(uuid.uuid4())
@@ -95,22 +84,13 @@ def Start(self, session_handle, parent_window, options, sender=None):
     return respond_later(self, sender, options, response, results)
 
 
-def forward(self, session_handle, method, value, state):
+@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='')
+def NotifyKeyboardKeysym(self, session_handle, options, keysym, state):
     session = self.sessions.get(str(session_handle))
     if not session or not session['mutter']:
         raise dbus.exceptions.DBusException('No such started session', name='org.freedesktop.DBus.Error.AccessDenied')
-    target = dbus.Interface(mutter(session['mutter']), 'org.gnome.Mutter.RemoteDesktop.Session')
-    getattr(target, method)(dbus.UInt32(value), dbus.Boolean(state == 1))
-
-
-@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='')
-def NotifyKeyboardKeysym(self, session_handle, options, keysym, state):
-    forward(self, session_handle, 'NotifyKeyboardKeysym', keysym, state)
-
-
-@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='')
-def NotifyKeyboardKeycode(self, session_handle, options, keycode, state):
-    forward(self, session_handle, 'NotifyKeyboardKeycode', keycode, state)
+    mutter(session['mutter'], 'org.gnome.Mutter.RemoteDesktop.Session').NotifyKeyboardKeysym(
+        dbus.UInt32(keysym), dbus.Boolean(state == 1))
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='u')

@@ -9,61 +9,8 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QDir>
-#include <QFile>
+#include <QScopeGuard>
 #include <QTest>
-
-#include <csignal>
-#include <sys/prctl.h>
-
-namespace {
-
-constexpr int startTimeoutMs = 10000;
-const QString secretsName = QStringLiteral("org.freedesktop.secrets");
-
-// No <servicedir> and no <standard_session_servicedirs/>: nothing can be activated.
-const char busConfig[] = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=%1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
-
-// A connection of the test's own, apart from the session bus connection that the code
-// under test makes, and gone before the bus stops.
-class Probe final
-{
-public:
-    explicit Probe(const QString &address)
-        : m_name(QStringLiteral("murmel-test-probe")), m_connection(QDBusConnection::connectToBus(address, m_name))
-    {
-    }
-    ~Probe() { QDBusConnection::disconnectFromBus(m_name); }
-
-    QDBusConnection &connection() { return m_connection; }
-
-private:
-    QString m_name;
-    QDBusConnection m_connection;
-};
-
-} // namespace
-
-SecretServiceSession::SecretServiceSession(Keyring keyring)
-    : m_keyring(keyring)
-{
-}
-
-SecretServiceSession::~SecretServiceSession()
-{
-    stop();
-}
 
 QProcessEnvironment SecretServiceSession::environment() const
 {
@@ -84,53 +31,21 @@ void SecretServiceSession::enter() const
 
 bool SecretServiceSession::start()
 {
-    if (!m_folder.isValid()) {
-        m_error = QStringLiteral("no temporary folder: ") + m_folder.errorString();
-        return false;
-    }
     for (const char *name : {"home", "data", "run"}) {
         const QString path = m_folder.filePath(QString::fromLatin1(name));
-        if (!QDir().mkpath(path)
+        if (!m_folder.isValid() || !QDir().mkpath(path)
             || !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
             m_error = QStringLiteral("could not create ") + path;
             return false;
         }
     }
-    if (!startBus())
-        return false;
-    if (m_keyring == Keyring::unlocked && !(startKeyring() && waitForUnlockedKeyring()))
-        return false;
-    return true;
-}
-
-bool SecretServiceSession::startBus()
-{
-    const QString configPath = m_folder.filePath(QStringLiteral("bus.conf"));
-    QFile config(configPath);
-    if (!config.open(QIODevice::WriteOnly)) {
-        m_error = QStringLiteral("could not write the bus configuration");
-        return false;
-    }
-    config.write(QString::fromUtf8(busConfig).arg(m_folder.filePath(QStringLiteral("bus"))).toUtf8());
-    config.close();
-
     ChildProcess::dieWithParent(m_bus);
-    m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + configPath,
-                                                QStringLiteral("--nofork"), QStringLiteral("--print-address")});
-    if (!m_bus.waitForStarted(startTimeoutMs)) {
-        m_error = QStringLiteral("dbus-daemon did not start: ") + m_bus.errorString();
+    m_busAddress = ChildProcess::startBus(m_bus, m_folder.path());
+    if (m_busAddress.isEmpty()) {
+        m_error = QStringLiteral("dbus-daemon did not come up: ") + QString::fromLocal8Bit(m_bus.readAllStandardError());
         return false;
     }
-    // The address line comes once the bus listens.
-    while (!m_bus.canReadLine()) {
-        if (!m_bus.waitForReadyRead(startTimeoutMs)) {
-            m_error = QStringLiteral("dbus-daemon gave no address: ")
-                + QString::fromLocal8Bit(m_bus.readAllStandardError());
-            return false;
-        }
-    }
-    m_busAddress = QString::fromUtf8(m_bus.readLine()).trimmed();
-    return true;
+    return m_keyring == Keyring::none || startKeyring();
 }
 
 bool SecretServiceSession::startKeyring()
@@ -147,38 +62,28 @@ bool SecretServiceSession::startKeyring()
     m_keyringDaemon.start(QStringLiteral("gnome-keyring-daemon"),
                           {QStringLiteral("--foreground"), QStringLiteral("--unlock"),
                            QStringLiteral("--components=secrets")});
-    if (!m_keyringDaemon.waitForStarted(startTimeoutMs)) {
-        m_error = QStringLiteral("gnome-keyring-daemon did not start: ") + m_keyringDaemon.errorString();
-        return false;
-    }
     m_keyringDaemon.write("test-password");
     m_keyringDaemon.closeWriteChannel();
-    return true;
-}
 
-bool SecretServiceSession::waitForUnlockedKeyring()
-{
-    Probe probe(m_busAddress);
-    if (!probe.connection().isConnected()) {
-        m_error = QStringLiteral("could not connect to the private bus: ") + probe.connection().lastError().message();
-        return false;
-    }
-    auto unlocked = [&] {
-        if (!probe.connection().interface()->isServiceRegistered(secretsName))
+    const QString name = QStringLiteral("murmel-test-keyring-probe");
+    const auto disconnect = qScopeGuard([&] { QDBusConnection::disconnectFromBus(name); });
+    const QDBusConnection probe = QDBusConnection::connectToBus(m_busAddress, name);
+    const QString secrets = QStringLiteral("org.freedesktop.secrets");
+    const auto unlocked = [&] {
+        const QDBusReply<QDBusObjectPath> alias = probe.call(
+            QDBusMessage::createMethodCall(secrets, QStringLiteral("/org/freedesktop/secrets"),
+                                           QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("ReadAlias"))
+            << QStringLiteral("default"));
+        if (!alias.isValid() || alias.value().path() == u"/")
             return false;
-        const QDBusReply<QDBusObjectPath> alias = probe.connection().call(QDBusMessage::createMethodCall(
-            secretsName, QStringLiteral("/org/freedesktop/secrets"), QStringLiteral("org.freedesktop.Secret.Service"),
-            QStringLiteral("ReadAlias")) << QStringLiteral("default"));
-        if (!alias.isValid() || alias.value().path() == QStringLiteral("/"))
-            return false;
-        const QDBusReply<QDBusVariant> locked = probe.connection().call(
-            QDBusMessage::createMethodCall(secretsName, alias.value().path(),
-                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"))
+        const QDBusReply<QDBusVariant> locked = probe.call(
+            QDBusMessage::createMethodCall(secrets, alias.value().path(), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                           QStringLiteral("Get"))
             << QStringLiteral("org.freedesktop.Secret.Collection") << QStringLiteral("Locked"));
         return locked.isValid() && !locked.value().variant().toBool();
     };
-    if (!QTest::qWaitFor(unlocked, startTimeoutMs)) {
-        m_error = QStringLiteral("the keyring did not come up unlocked: ")
+    if (!QTest::qWaitFor([&] { return hasName(secrets) && unlocked(); }, 10000)) {
+        m_error = QStringLiteral("the keyring did not come up unlocked: ") + m_keyringDaemon.errorString()
             + QString::fromLocal8Bit(m_keyringDaemon.readAllStandardError());
         return false;
     }
@@ -187,8 +92,34 @@ bool SecretServiceSession::waitForUnlockedKeyring()
 
 bool SecretServiceSession::hasName(const QString &name) const
 {
-    Probe probe(m_busAddress);
-    return probe.connection().isConnected() && probe.connection().interface()->isServiceRegistered(name);
+    const QString connection = QStringLiteral("murmel-test-name-probe");
+    const auto disconnect = qScopeGuard([&] { QDBusConnection::disconnectFromBus(connection); });
+    const QDBusConnection probe = QDBusConnection::connectToBus(m_busAddress, connection);
+    return probe.isConnected() && probe.interface()->isServiceRegistered(name);
+}
+
+bool SecretServiceSession::startMock(QProcess &mock, const QStringList &arguments, const QString &name) const
+{
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(environment());
+    mock.setProcessEnvironment(variables);
+    mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    ChildProcess::dieWithParent(mock);
+    mock.start(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock")} + arguments);
+    return QTest::qWaitFor([&] { return hasName(name); }, 15000);
+}
+
+bool SecretServiceSession::startAccessibilityBus(QProcess &launcher) const
+{
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(environment());
+    // The launcher keeps its switch in GSettings, which on this bus has no dconf to write to.
+    variables.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
+    launcher.setProcessEnvironment(variables);
+    // SIGTERM, so the launcher takes its own accessibility bus down with it.
+    ChildProcess::dieWithParent(launcher, SIGTERM);
+    launcher.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"), {QStringLiteral("--launch-immediately")});
+    return QTest::qWaitFor([&] { return hasName(QStringLiteral("org.a11y.Bus")); }, 15000);
 }
 
 void SecretServiceSession::stop()

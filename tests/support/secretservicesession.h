@@ -5,21 +5,19 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A private D-Bus session bus for a test, with or without an unlocked gnome-keyring-daemon
-// serving the Secret Service on it, all in a temporary folder (HOME, XDG_DATA_HOME and
-// XDG_RUNTIME_DIR point there).
-//
-// The bus knows no service files, so D-Bus activation can never start anything behind the
-// test's back: a client finds exactly what the test started. The processes are stopped by
-// stop() and the destructor, and die with the test process however it ends
-// (PR_SET_PDEATHSIG), so a crash or a CTest timeout leaves nothing running.
+// A private D-Bus session bus for a test (ChildProcess::startBus), with or without an
+// unlocked gnome-keyring-daemon serving the Secret Service on it, all in a temporary folder
+// (HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR point there). The processes are stopped by stop()
+// and the destructor, and die with the test process however it ends.
 class SecretServiceSession final
 {
 public:
     enum class Keyring { none, unlocked };
 
-    explicit SecretServiceSession(Keyring keyring);
-    ~SecretServiceSession();
+    explicit SecretServiceSession(Keyring keyring)
+        : m_keyring(keyring)
+    {}
+    ~SecretServiceSession() { stop(); }
 
     SecretServiceSession(const SecretServiceSession &) = delete;
     SecretServiceSession &operator=(const SecretServiceSession &) = delete;
@@ -37,12 +35,14 @@ public:
     void enter() const;
     // Whether some connection owns `name` on the bus right now.
     bool hasName(const QString &name) const;
-
+    // Starts python-dbusmock on this bus with `arguments` (a template and its parameters),
+    // and returns once it owns `name`; it dies with the test.
+    bool startMock(QProcess &mock, const QStringList &arguments, const QString &name) const;
+    // Starts the accessibility bus as a desktop session does, and returns once it answers.
+    bool startAccessibilityBus(QProcess &launcher) const;
 
 private:
-    bool startBus();
     bool startKeyring();
-    bool waitForUnlockedKeyring();
 
     Keyring m_keyring;
     QTemporaryDir m_folder;

@@ -1,6 +1,6 @@
 '''A stand-in for the desktop's Settings portal, for python-dbusmock.
 
-It answers ReadAll, Read and ReadOne the way xdg-desktop-portal does: ReadAll takes
+It answers ReadAll and Read the way xdg-desktop-portal does: ReadAll takes
 namespace patterns (exact, or ending in "*"), Read wraps the value in a second variant as
 the first portal versions did, and a key the desktop lacks is a NotFound error.
 Parameters:
@@ -23,17 +23,12 @@ MAIN_OBJ = '/org/freedesktop/portal/desktop'
 MAIN_IFACE = 'org.freedesktop.portal.Settings'
 SYSTEM_BUS = False
 
-NOT_FOUND = 'org.freedesktop.portal.Error.NotFound'
-
 
 def typed(value):
     if isinstance(value, bool):
         return dbus.Boolean(value)
-    if isinstance(value, int):
-        return dbus.UInt32(value)
-    if isinstance(value, float):
-        return dbus.Double(value)
-    return dbus.String(value)
+    return dbus.UInt32(value) if isinstance(value, int) else dbus.Double(value) if isinstance(value, float) \
+        else dbus.String(value)
 
 
 def load(mock, parameters):
@@ -46,41 +41,23 @@ def load(mock, parameters):
         mock.AddMethod(MAIN_IFACE, 'ReadAll', 'as', 'a{sa{sv}}', 'ret = self.read_all(args[0])')
 
 
-def matches(namespace, patterns):
-    if not patterns:
-        return True
-    for pattern in patterns:
-        if pattern.endswith('*') and namespace.startswith(pattern[:-1]):
-            return True
-        if namespace == pattern:
-            return True
-    return False
-
-
 def read_all(self, patterns):
     time.sleep(self.delay)
     return dbus.Dictionary({namespace: dbus.Dictionary(keys, signature='sv')
-                            for namespace, keys in self.settings.items() if matches(namespace, patterns)},
+                            for namespace, keys in self.settings.items()
+                            if not patterns or any(namespace == pattern or pattern.endswith('*')
+                                                   and namespace.startswith(pattern[:-1]) for pattern in patterns)},
                            signature='sa{sv}')
-
-
-def lookup(self, namespace, key):
-    time.sleep(self.delay)
-    if key not in self.settings.get(namespace, {}):
-        raise dbus.exceptions.DBusException(f'Requested setting {namespace} {key} not found', name=NOT_FOUND)
-    return self.settings[namespace][key]
 
 
 @dbus.service.method(MAIN_IFACE, in_signature='ss', out_signature='v')
 def Read(self, namespace, key):
-    # The first portal versions put the value in a variant inside the reply's variant.
-    value = lookup(self, namespace, key)
+    time.sleep(self.delay)
+    if key not in self.settings.get(namespace, {}):
+        raise dbus.exceptions.DBusException(f'Requested setting {namespace} {key} not found',
+                                            name='org.freedesktop.portal.Error.NotFound')
+    value = self.settings[namespace][key]
     return type(value)(value, variant_level=2)
-
-
-@dbus.service.method(MAIN_IFACE, in_signature='ss', out_signature='v')
-def ReadOne(self, namespace, key):
-    return lookup(self, namespace, key)
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='ssv', out_signature='')

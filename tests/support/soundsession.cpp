@@ -3,18 +3,13 @@
 #include "childprocess.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTest>
 
-#include <csignal>
+#include <cmath>
 #include <cstring>
-#include <sys/prctl.h>
 
 namespace {
-
-constexpr int startTimeoutMs = 15000;
-constexpr int toolTimeoutMs = 15000;
 
 QList<float> floatsFrom(const QByteArray &bytes)
 {
@@ -25,16 +20,6 @@ QList<float> floatsFrom(const QByteArray &bytes)
 
 } // namespace
 
-SoundSession::SoundSession(Server server)
-    : m_server(server)
-{
-}
-
-SoundSession::~SoundSession()
-{
-    stop();
-}
-
 QProcessEnvironment SoundSession::environment() const
 {
     QProcessEnvironment variables;
@@ -43,9 +28,15 @@ QProcessEnvironment SoundSession::environment() const
     variables.insert(QStringLiteral("PULSE_STATE_PATH"), m_folder.filePath(QStringLiteral("state")));
     // Named explicitly, so no client looks for a user's or the system's server, and the
     // client configuration forbids spawning one.
-    variables.insert(QStringLiteral("PULSE_SERVER"),
-                     QStringLiteral("unix:") + m_folder.filePath(QStringLiteral("native")));
+    variables.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + m_folder.filePath(QStringLiteral("native")));
     variables.insert(QStringLiteral("PULSE_CLIENTCONFIG"), m_folder.filePath(QStringLiteral("client.conf")));
+    return variables;
+}
+
+QProcessEnvironment SoundSession::clientEnvironment() const
+{
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(environment());
     return variables;
 }
 
@@ -58,34 +49,19 @@ void SoundSession::enter() const
 
 bool SoundSession::start()
 {
-    if (!m_folder.isValid()) {
-        m_error = QStringLiteral("no temporary folder");
-        return false;
-    }
-    for (const char *folder : {"run/pulse", "state"}) {
-        if (!QDir(m_folder.path()).mkpath(QString::fromLatin1(folder))) {
-            m_error = QStringLiteral("cannot make the server's folders");
-            return false;
-        }
-    }
-    // A runtime folder others can read is refused (with a warning) by every Qt client.
-    if (!QFile::setPermissions(m_folder.filePath(QStringLiteral("run")),
-                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
-        m_error = QStringLiteral("cannot make the runtime folder private");
-        return false;
-    }
     QFile clientConfig(m_folder.filePath(QStringLiteral("client.conf")));
-    if (!clientConfig.open(QIODevice::WriteOnly) || clientConfig.write("autospawn = no\n") < 0) {
-        m_error = QStringLiteral("cannot write the client configuration");
+    // A runtime folder others can read is refused (with a warning) by every Qt client.
+    if (!QDir(m_folder.path()).mkpath(QStringLiteral("run/pulse")) || !QDir(m_folder.path()).mkpath(QStringLiteral("state"))
+        || !QFile::setPermissions(m_folder.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+        || !clientConfig.open(QIODevice::WriteOnly) || clientConfig.write("autospawn = no\n") < 0) {
+        m_error = QStringLiteral("cannot prepare the server's folders");
         return false;
     }
     clientConfig.close();
     if (m_server == Server::none)
         return true;
 
-    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    variables.insert(environment());
-    m_daemon.setProcessEnvironment(variables);
+    m_daemon.setProcessEnvironment(clientEnvironment());
     m_daemon.setProcessChannelMode(QProcess::MergedChannels);
     ChildProcess::dieWithParent(m_daemon);
     // Anonymous access on the socket: the clients' home folder (and so their cookie) may
@@ -98,58 +74,41 @@ bool SoundSession::start()
                         + m_folder.filePath(QStringLiteral("native")),
                     QStringLiteral("--load=module-null-sink sink_name=virtmic_sink"),
                     QStringLiteral("--load=module-remap-source master=virtmic_sink.monitor source_name=virtmic")});
-    if (!m_daemon.waitForStarted(startTimeoutMs)) {
-        m_error = QStringLiteral("pulseaudio did not start: ") + m_daemon.errorString();
-        return false;
-    }
-    const bool answering = QTest::qWaitFor(
-        [this] {
-            if (m_daemon.state() != QProcess::Running)
-                return true;
-            int code = -1;
-            pactl({QStringLiteral("info")}, &code);
-            return code == 0;
-        },
-        startTimeoutMs);
-    if (!answering || m_daemon.state() != QProcess::Running) {
-        m_error = QStringLiteral("pulseaudio did not answer: ") + QString::fromLocal8Bit(m_daemon.readAll());
-        ChildProcess::stop(m_daemon);
-        return false;
-    }
     int sinkSet = -1;
     int sourceSet = -1;
-    pactl({QStringLiteral("set-default-sink"), QStringLiteral("virtmic_sink")}, &sinkSet);
-    pactl({QStringLiteral("set-default-source"), QStringLiteral("virtmic")}, &sourceSet);
+    const bool answering = QTest::qWaitFor(
+        [&] {
+            pactl({QStringLiteral("info")}, &sinkSet);
+            return sinkSet == 0 || m_daemon.state() == QProcess::NotRunning;
+        },
+        15000);
+    if (answering && sinkSet == 0) {
+        pactl({QStringLiteral("set-default-sink"), QStringLiteral("virtmic_sink")}, &sinkSet);
+        pactl({QStringLiteral("set-default-source"), QStringLiteral("virtmic")}, &sourceSet);
+    }
     if (sinkSet != 0 || sourceSet != 0) {
-        m_error = QStringLiteral("pulseaudio lacks the virtual sink or microphone: ")
-            + QString::fromLocal8Bit(m_daemon.readAll());
-        ChildProcess::stop(m_daemon);
+        m_error = QStringLiteral("pulseaudio did not come up with the sink and microphone: ")
+            + m_daemon.errorString() + QString::fromLocal8Bit(m_daemon.readAll());
+        stop();
         return false;
     }
-    m_pacemaker.setProcessEnvironment(variables);
+    // An idle null sink renders in two-second blocks, so a stream that connects to it would
+    // hear nothing for up to two seconds; a silent listener with a short latency keeps it
+    // ticking like a sound card. Once the sink has finished the idle block it was in, a new
+    // stream gets its first data at once.
+    m_pacemaker.setProcessEnvironment(clientEnvironment());
     m_pacemaker.setStandardOutputFile(QProcess::nullDevice());
-    m_pacemaker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     ChildProcess::dieWithParent(m_pacemaker);
     m_pacemaker.start(QStringLiteral("parec"), {QStringLiteral("-d"), QStringLiteral("virtmic_sink.monitor"),
                                                 QStringLiteral("--raw"), QStringLiteral("--latency-msec=10")});
-    if (!m_pacemaker.waitForStarted(startTimeoutMs)) {
-        m_error = QStringLiteral("parec did not start: ") + m_pacemaker.errorString();
-        ChildProcess::stop(m_daemon);
-        return false;
-    }
-    // Once the sink has finished the idle block it was in, a new stream gets its first data
-    // at once.
-    const bool ticking = QTest::qWaitFor(
-        [this] {
-            int code = -1;
-            const QString sinks = pactl({QStringLiteral("list"), QStringLiteral("sinks")}, &code);
-            const QRegularExpressionMatch latency
-                = QRegularExpression(QStringLiteral("Latency: (\\d+) usec")).match(sinks);
-            return code == 0 && latency.hasMatch() && latency.captured(1).toLongLong() < 100000;
-        },
-        startTimeoutMs);
-    if (!ticking) {
-        m_error = QStringLiteral("the null sink does not run at a short latency");
+    const QRegularExpression latency(QStringLiteral("Latency: (\\d+) usec"));
+    if (!QTest::qWaitFor(
+            [&] {
+                const QRegularExpressionMatch match = latency.match(pactl({QStringLiteral("list"), QStringLiteral("sinks")}));
+                return match.hasMatch() && match.captured(1).toLongLong() < 100000;
+            },
+            15000)) {
+        m_error = QStringLiteral("the null sink does not run at a short latency: ") + m_pacemaker.errorString();
         stop();
         return false;
     }
@@ -165,58 +124,34 @@ void SoundSession::stop()
 
 QString SoundSession::pactl(const QStringList &arguments, int *exitCode) const
 {
-    QProcess tool;
-    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    variables.insert(environment());
-    tool.setProcessEnvironment(variables);
-    ChildProcess::dieWithParent(tool);
-    tool.start(QStringLiteral("pactl"), arguments);
-    const bool finished = tool.waitForFinished(toolTimeoutMs);
-    if (!finished) {
-        tool.kill();
-        tool.waitForFinished();
-    }
-    if (exitCode)
-        *exitCode = finished && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
-    return QString::fromUtf8(tool.readAllStandardOutput());
+    return QString::fromUtf8(ChildProcess::run(QStringLiteral("pactl"), arguments, exitCode, clientEnvironment()));
 }
 
 bool SoundSession::play(const QString &file)
 {
     QProcess player;
-    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    variables.insert(environment());
-    player.setProcessEnvironment(variables);
+    player.setProcessEnvironment(clientEnvironment());
     player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     ChildProcess::dieWithParent(player);
     player.start(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("virtmic_sink"), file});
-    const bool finished
-        = QTest::qWaitFor([&player] { return player.state() == QProcess::NotRunning; }, 60000);
-    if (!finished) {
-        player.kill();
-        player.waitForFinished();
-        return false;
-    }
-    return player.exitStatus() == QProcess::NormalExit && player.exitCode() == 0;
+    const bool finished = QTest::qWaitFor([&player] { return player.state() == QProcess::NotRunning; }, 60000);
+    ChildProcess::stop(player);
+    return finished && player.exitStatus() == QProcess::NormalExit && player.exitCode() == 0;
 }
 
 bool SoundSession::startRecording()
 {
     ChildProcess::stop(m_recorder);
-    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    variables.insert(environment());
-    m_recorder.setProcessEnvironment(variables);
+    m_recorder.setProcessEnvironment(clientEnvironment());
     m_recorder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     ChildProcess::dieWithParent(m_recorder);
     m_recorder.start(QStringLiteral("parec"),
                      {QStringLiteral("-d"), QStringLiteral("virtmic_sink.monitor"), QStringLiteral("--raw"),
                       QStringLiteral("--format=float32le"), QStringLiteral("--channels=1"),
                       QStringLiteral("--rate=") + QString::number(recordingRate), QStringLiteral("--latency-msec=20")});
-    if (!m_recorder.waitForStarted(startTimeoutMs))
-        return false;
     // A null sink's monitor streams silence even while nothing plays, so the first bytes
     // show that the recording runs.
-    const bool running = QTest::qWaitFor([this] { return m_recorder.bytesAvailable() > 0; }, startTimeoutMs);
+    const bool running = QTest::qWaitFor([this] { return m_recorder.bytesAvailable() > 0; }, 15000);
     if (!running)
         ChildProcess::stop(m_recorder);
     return running;
@@ -224,29 +159,29 @@ bool SoundSession::startRecording()
 
 QList<float> SoundSession::stopRecording()
 {
-    if (m_recorder.state() == QProcess::NotRunning)
-        return {};
-    m_recorder.terminate();
-    if (!m_recorder.waitForFinished(5000)) {
-        m_recorder.kill();
-        m_recorder.waitForFinished(5000);
-    }
-    QByteArray bytes = m_recorder.readAllStandardOutput();
-    bytes.truncate(bytes.size() - bytes.size() % qsizetype(sizeof(float)));
-    return floatsFrom(bytes);
+    ChildProcess::stop(m_recorder);
+    return floatsFrom(m_recorder.readAllStandardOutput());
 }
 
 QList<float> SoundSession::samplesOf(const QString &file)
 {
-    QProcess sox;
-    ChildProcess::dieWithParent(sox);
-    sox.start(QStringLiteral("sox"), {file, QStringLiteral("-t"), QStringLiteral("f32"), QStringLiteral("-r"),
-                                       QString::number(recordingRate), QStringLiteral("-c"), QStringLiteral("1"),
-                                       QStringLiteral("-")});
-    if (!sox.waitForFinished(toolTimeoutMs) || sox.exitStatus() != QProcess::NormalExit || sox.exitCode() != 0) {
-        sox.kill();
-        sox.waitForFinished();
-        return {};
+    int code = -1;
+    const QByteArray bytes = ChildProcess::run(QStringLiteral("sox"),
+                                               {file, QStringLiteral("-t"), QStringLiteral("f32"), QStringLiteral("-r"),
+                                                QString::number(recordingRate), QStringLiteral("-c"),
+                                                QStringLiteral("1"), QStringLiteral("-")},
+                                               &code);
+    return code == 0 ? floatsFrom(bytes) : QList<float>();
+}
+
+SoundSession::Span SoundSession::loudSpan(const QList<float> &samples, float threshold)
+{
+    Span span;
+    for (qsizetype i = 0; i < samples.size(); ++i) {
+        if (std::abs(samples.at(i)) > threshold) {
+            span.first = span.first < 0 ? i : span.first;
+            span.last = i;
+        }
     }
-    return floatsFrom(sox.readAllStandardOutput());
+    return span;
 }

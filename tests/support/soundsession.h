@@ -16,10 +16,6 @@
 // feeds a file to the microphone, and startRecording()/stopRecording() capture what the sink
 // plays, whoever plays it. Use one direction at a time.
 //
-// An idle null sink renders in two-second blocks, so a stream that connects to it would
-// hear nothing for up to two seconds; a silent listener with a short latency keeps it
-// ticking like a sound card while the session runs.
-//
 // With Server::none no server runs, and clients pointed here find none (and never spawn
 // one), to test what happens without sound. Processes are stopped by stop() and the
 // destructor, and die with the test process however it ends.
@@ -30,8 +26,10 @@ public:
 
     static constexpr int recordingRate = 16000;
 
-    explicit SoundSession(Server server = Server::pulseaudio);
-    ~SoundSession();
+    explicit SoundSession(Server server = Server::pulseaudio)
+        : m_server(server)
+    {}
+    ~SoundSession() { stop(); }
 
     SoundSession(const SoundSession &) = delete;
     SoundSession &operator=(const SoundSession &) = delete;
@@ -63,7 +61,18 @@ public:
     // The samples of a sound file at 16 kHz mono, through SoX; empty when it cannot be read.
     static QList<float> samplesOf(const QString &file);
 
+    // The samples from the first to the last one louder than `threshold`.
+    struct Span
+    {
+        qsizetype first = -1;
+        qsizetype last = -1;
+        qsizetype length() const { return first < 0 ? 0 : last - first + 1; }
+        double seconds() const { return double(length()) / recordingRate; }
+    };
+    static Span loudSpan(const QList<float> &samples, float threshold);
+
 private:
+    QProcessEnvironment clientEnvironment() const;
 
     Server m_server;
     QTemporaryDir m_folder;

@@ -11,7 +11,15 @@ TestHttpServer::TestHttpServer(QObject *parent)
     : QObject(parent)
     , m_server(new QTcpServer(this))
 {
-    connect(m_server, &QTcpServer::newConnection, this, &TestHttpServer::onNewConnection);
+    connect(m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                m_buffers.remove(socket);
+                socket->deleteLater();
+            });
+        }
+    });
 }
 
 TestHttpServer::~TestHttpServer() = default;
@@ -36,39 +44,18 @@ QUrl TestHttpServer::url(const QString &path) const
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
 }
 
-void TestHttpServer::setResponse(const QString &path, const Response &response)
-{
-    m_responses.insert(path, response);
-}
-
-void TestHttpServer::onNewConnection()
-{
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_buffers.remove(socket);
-            socket->deleteLater();
-        });
-    }
-}
-
 void TestHttpServer::onReadyRead(QTcpSocket *socket)
 {
     QByteArray &buffer = m_buffers[socket];
     buffer += socket->readAll();
-    for (;;) {
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
-        if (end < 0)
-            return;
+    for (qsizetype end; (end = buffer.indexOf("\r\n\r\n")) >= 0;) {
         const QList<QByteArray> lines = buffer.left(end).split('\n');
-        Request request;
         const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-        request.method = requestLine.value(0);
-        request.target = requestLine.value(1);
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const qsizetype colon = lines.at(i).indexOf(':');
+        Request request{requestLine.value(0), requestLine.value(1), {}, {}};
+        for (const QByteArray &line : lines.mid(1)) {
+            const qsizetype colon = line.indexOf(':');
             if (colon > 0)
-                request.headers.insert(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
+                request.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
         }
         // The head stays in the buffer until the whole body has arrived.
         const qsizetype length = std::max<qsizetype>(0, request.headers.value("content-length").toLongLong());
@@ -84,13 +71,12 @@ void TestHttpServer::onReadyRead(QTcpSocket *socket)
 
 void TestHttpServer::respond(QTcpSocket *socket, const Request &request)
 {
-    const QUrl target(QString::fromLatin1(request.target));
-    const QString path = target.path();
+    const QString path = QUrl(QString::fromLatin1(request.target)).path();
     if (!m_responses.contains(path)) {
         socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nContent-Type: text/plain\r\n\r\nnot found");
         return;
     }
-    Response response = m_responses.value(path);
+    const Response response = m_responses.value(path);
     if (response.neverAnswer)
         return;
     if (response.hangUp) {
@@ -99,37 +85,23 @@ void TestHttpServer::respond(QTcpSocket *socket, const Request &request)
     }
     QByteArray body = response.body;
     int status = response.status;
-    QByteArray extraHeaders;
-
+    QByteArray head;
     static const QRegularExpression rangePattern(QStringLiteral("^bytes=(\\d+)-$"));
     const auto range = rangePattern.match(QString::fromLatin1(request.headers.value("range")));
     if (response.honourRange && range.hasMatch() && status == 200) {
+        const QByteArray size = QByteArray::number(body.size());
         const qint64 from = range.captured(1).toLongLong();
-        if (from >= body.size()) {
-            status = 416;
-            extraHeaders += "Content-Range: bytes */" + QByteArray::number(body.size()) + "\r\n";
-            body.clear();
-        } else {
-            status = 206;
-            extraHeaders += "Content-Range: bytes " + QByteArray::number(from) + '-'
-                + QByteArray::number(body.size() - 1) + '/' + QByteArray::number(body.size()) + "\r\n";
-            body = body.mid(from);
-        }
+        status = from >= body.size() ? 416 : 206;
+        head += from >= body.size() ? QByteArray("Content-Range: bytes */" + size + "\r\n")
+                                    : "Content-Range: bytes " + QByteArray::number(from) + '-' + QByteArray::number(body.size() - 1) + '/' + size + "\r\n";
+        body = body.mid(std::min<qint64>(from, body.size()));
     }
     if (response.honourRange)
-        extraHeaders += "Accept-Ranges: bytes\r\n";
-
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " Status\r\n";
-    head += "Content-Type: " + response.contentType + "\r\n";
+        head += "Accept-Ranges: bytes\r\n";
     for (const auto &[name, value] : std::as_const(response.headers))
         head += name + ": " + value + "\r\n";
-    head += extraHeaders;
-    if (response.sendLength)
-        head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
-    else
-        head += "Connection: close\r\n";
-    head += "\r\n";
-    socket->write(head);
+    head += response.sendLength ? QByteArray("Content-Length: " + QByteArray::number(body.size()) + "\r\n") : QByteArray("Connection: close\r\n");
+    socket->write("HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Type: " + response.contentType + "\r\n" + head + "\r\n");
     sendBody(socket, body, response, 0);
 }
 
@@ -140,7 +112,6 @@ void TestHttpServer::sendBody(QTcpSocket *socket, QByteArray body, Response resp
         stopAt = std::min(stopAt, response.dropAfter);
     if (response.stallAfter >= 0)
         stopAt = std::min(stopAt, response.stallAfter);
-
     while (sent < stopAt) {
         const qint64 count = std::min(response.chunkSize, stopAt - sent);
         socket->write(body.mid(sent, count));
@@ -154,10 +125,9 @@ void TestHttpServer::sendBody(QTcpSocket *socket, QByteArray body, Response resp
             return;
         }
     }
-    const bool complete = stopAt == body.size();
-    if (complete ? !response.sendLength : response.dropAfter == stopAt) {
+    // A stall keeps the connection open and says nothing more.
+    if (stopAt == body.size() ? !response.sendLength : response.dropAfter == stopAt) {
         socket->flush();
         socket->disconnectFromHost();
     }
-    // A stall keeps the connection open and says nothing more.
 }

@@ -56,14 +56,13 @@ public:
     QUrl url(const QString &path) const;
 
     // The response for every request whose path is `path`; unknown paths get 404.
-    void setResponse(const QString &path, const Response &response);
+    void setResponse(const QString &path, const Response &response) { m_responses.insert(path, response); }
     QList<Request> requests() const { return m_requests; }
 
 Q_SIGNALS:
     void requestReceived();
 
 private:
-    void onNewConnection();
     void onReadyRead(QTcpSocket *socket);
     void respond(QTcpSocket *socket, const Request &request);
     void sendBody(QTcpSocket *socket, QByteArray body, Response response, qint64 sent);

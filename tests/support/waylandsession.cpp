@@ -2,6 +2,7 @@
 
 #include "childprocess.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -17,14 +18,12 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -37,40 +36,63 @@ constexpr int startTimeoutMs = 20000;
 const QString remoteDesktopService = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
 const QString kwinService = QStringLiteral("org.kde.KWin");
 
-// No <servicedir>: nothing can be activated behind the test's back.
-const char busConfig[] =
-    R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=%1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
-
 // Variables of the desktop the test runs in, which must not leak into this one.
-const char *const foreignVariables[] = {"DISPLAY",
-                                        "WAYLAND_DISPLAY",
-                                        "XAUTHORITY",
-                                        "SWAYSOCK",
-                                        "I3SOCK",
-                                        "QT_QPA_PLATFORM",
-                                        "XDG_SESSION_DESKTOP",
-                                        "DESKTOP_SESSION",
-                                        "KDE_FULL_SESSION",
-                                        "GNOME_SETUP_DISPLAY",
-                                        "DBUS_SESSION_BUS_ADDRESS"};
+const char *const foreignVariables[] = {"DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "SWAYSOCK", "I3SOCK",
+                                        "QT_QPA_PLATFORM", "XDG_SESSION_DESKTOP", "DESKTOP_SESSION",
+                                        "KDE_FULL_SESSION", "GNOME_SETUP_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"};
 
 bool writeFile(const QString &path, const QByteArray &content, QFile::Permissions permissions)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(content) == content.size() && file.setPermissions(permissions);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size()
+        && file.setPermissions(permissions);
+}
+
+// KWin's fake input and wlroots' virtual keyboard, spelled out here because only a few of
+// their requests are needed: fake input's authenticate (opcode 0) and keyboard_key (opcode
+// 10, since version 4); the manager's create_virtual_keyboard, and the keyboard's keymap,
+// key and modifiers.
+const wl_interface *noTypes[4] = {};
+const wl_message unused{"unused", "", noTypes};
+const wl_message fakeInputRequests[] = {
+    {"authenticate", "ss", noTypes}, unused, unused, unused, unused, unused, unused, unused, unused, unused,
+    {"keyboard_key", "4uu", noTypes}};
+const wl_interface fakeInputInterface = {"org_kde_kwin_fake_input", 4, 11, fakeInputRequests, 0, nullptr};
+enum FakeInputRequest : uint32_t { fakeInputAuthenticate = 0, fakeInputKeyboardKey = 10 };
+extern const wl_interface virtualKeyboardInterface;
+const wl_interface *createKeyboardTypes[2] = {&wl_seat_interface, &virtualKeyboardInterface};
+const wl_message virtualKeyboardManagerRequests[] = {{"create_virtual_keyboard", "on", createKeyboardTypes}};
+const wl_interface virtualKeyboardManagerInterface = {
+    "zwp_virtual_keyboard_manager_v1", 1, 1, virtualKeyboardManagerRequests, 0, nullptr};
+const wl_message virtualKeyboardRequests[] = {
+    {"keymap", "uhu", noTypes}, {"key", "uuu", noTypes}, {"modifiers", "uuuu", noTypes}, {"destroy", "", noTypes}};
+const wl_interface virtualKeyboardInterface = {"zwp_virtual_keyboard_v1", 1, 4, virtualKeyboardRequests, 0, nullptr};
+enum VirtualKeyboardRequest : uint32_t {
+    virtualKeyboardKeymap, virtualKeyboardKey, virtualKeyboardModifiers, virtualKeyboardDestroy };
+
+// Binds the compositor's globals of the given interfaces, each at most at its version here.
+QHash<QByteArray, wl_proxy *> bindGlobals(wl_display *display, QList<const wl_interface *> wanted)
+{
+    struct State
+    {
+        QList<const wl_interface *> wanted;
+        QHash<QByteArray, wl_proxy *> bound;
+    } state{std::move(wanted), {}};
+    static const wl_registry_listener listener = {
+        [](void *data, wl_registry *registry, uint32_t name, const char *interface, uint32_t version) {
+            auto *found = static_cast<State *>(data);
+            for (const wl_interface *each : std::as_const(found->wanted)) {
+                if (std::strcmp(interface, each->name) == 0 && !found->bound.contains(interface))
+                    found->bound.insert(interface, static_cast<wl_proxy *>(wl_registry_bind(
+                                                       registry, name, each, std::min(version, uint32_t(each->version)))));
+            }
+        },
+        [](void *, wl_registry *, uint32_t) {}};
+    wl_registry *registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listener, &state);
+    wl_display_roundtrip(display);
+    wl_registry_destroy(registry);
+    return state.bound;
 }
 
 // Whether the seat offers a keyboard, which decides whether windows get key focus at all;
@@ -80,135 +102,52 @@ bool seatHasKeyboard(const QString &socket)
     wl_display *display = wl_display_connect(QFile::encodeName(socket).constData());
     if (!display)
         return false;
-    struct State
-    {
-        wl_seat *seat = nullptr;
-        bool keyboard = false;
-    } state;
-    static const wl_seat_listener seatListener = {
+    auto *seat = reinterpret_cast<wl_seat *>(bindGlobals(display, {&wl_seat_interface}).value(wl_seat_interface.name));
+    bool keyboard = false;
+    static const wl_seat_listener listener = {
         [](void *data, wl_seat *, uint32_t capabilities) {
-            static_cast<State *>(data)->keyboard = capabilities & WL_SEAT_CAPABILITY_KEYBOARD;
+            *static_cast<bool *>(data) = capabilities & WL_SEAT_CAPABILITY_KEYBOARD;
         },
         [](void *, wl_seat *, const char *) {}};
-    static const wl_registry_listener registryListener = {
-        [](void *data, wl_registry *registry, uint32_t name, const char *interface, uint32_t) {
-            auto *found = static_cast<State *>(data);
-            if (std::strcmp(interface, wl_seat_interface.name) == 0 && !found->seat) {
-                found->seat =
-                    static_cast<wl_seat *>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-                wl_seat_add_listener(found->seat, &seatListener, found);
-            }
-        },
-        [](void *, wl_registry *, uint32_t) {}};
-    wl_registry *registry = wl_display_get_registry(display);
-    wl_registry_add_listener(registry, &registryListener, &state);
-    // The first round trip binds the seat, the second brings its capabilities.
-    wl_display_roundtrip(display);
-    wl_display_roundtrip(display);
-    if (state.seat)
-        wl_seat_destroy(state.seat);
-    wl_registry_destroy(registry);
+    if (seat) {
+        wl_seat_add_listener(seat, &listener, &keyboard);
+        wl_display_roundtrip(display);
+        wl_seat_destroy(seat);
+    }
     wl_display_disconnect(display);
-    return state.keyboard;
+    return keyboard;
 }
 
-// KWin's fake input, spelled out here because only two of its requests are needed:
-// authenticate (opcode 0) and keyboard_key (opcode 10, since version 4).
-const wl_interface *const noTypes[4] = {nullptr, nullptr, nullptr, nullptr};
-const wl_message fakeInputRequests[] = {
-    {"authenticate", "ss", const_cast<const wl_interface **>(noTypes)},
-    {"pointer_motion", "ff", const_cast<const wl_interface **>(noTypes)},
-    {"button", "uu", const_cast<const wl_interface **>(noTypes)},
-    {"axis", "uf", const_cast<const wl_interface **>(noTypes)},
-    {"touch_down", "2uff", const_cast<const wl_interface **>(noTypes)},
-    {"touch_motion", "2uff", const_cast<const wl_interface **>(noTypes)},
-    {"touch_up", "2u", const_cast<const wl_interface **>(noTypes)},
-    {"touch_cancel", "2", const_cast<const wl_interface **>(noTypes)},
-    {"touch_frame", "2", const_cast<const wl_interface **>(noTypes)},
-    {"pointer_motion_absolute", "3ff", const_cast<const wl_interface **>(noTypes)},
-    {"keyboard_key", "4uu", const_cast<const wl_interface **>(noTypes)},
-};
-const wl_interface fakeInputInterface = {"org_kde_kwin_fake_input", 4, 11,
-                                         fakeInputRequests,         0, nullptr};
-constexpr uint32_t fakeInputAuthenticate = 0;
-constexpr uint32_t fakeInputKeyboardKey = 10;
-
-// wlroots' virtual keyboard, likewise: the manager's create_virtual_keyboard, and the
-// keyboard's keymap, key and modifiers requests.
-extern const wl_interface virtualKeyboardInterface;
-const wl_interface *const createKeyboardTypes[2] = {&wl_seat_interface, &virtualKeyboardInterface};
-const wl_message virtualKeyboardManagerRequests[] = {
-    {"create_virtual_keyboard", "on", const_cast<const wl_interface **>(createKeyboardTypes)},
-};
-const wl_interface virtualKeyboardManagerInterface = {
-    "zwp_virtual_keyboard_manager_v1", 1, 1, virtualKeyboardManagerRequests, 0, nullptr};
-const wl_message virtualKeyboardRequests[] = {
-    {"keymap", "uhu", const_cast<const wl_interface **>(noTypes)},
-    {"key", "uuu", const_cast<const wl_interface **>(noTypes)},
-    {"modifiers", "uuuu", const_cast<const wl_interface **>(noTypes)},
-    {"destroy", "", const_cast<const wl_interface **>(noTypes)},
-};
-const wl_interface virtualKeyboardInterface = {"zwp_virtual_keyboard_v1", 1, 4,
-                                               virtualKeyboardRequests,   0, nullptr};
-constexpr uint32_t virtualKeyboardKeymap = 0;
-constexpr uint32_t virtualKeyboardKey = 1;
-constexpr uint32_t virtualKeyboardModifiers = 2;
-constexpr uint32_t virtualKeyboardDestroy = 3;
-
-// Both send evdev key codes, so the text goes through the US layout.
-struct KeyStroke
-{
-    uint32_t code = 0;
-    bool shift = false;
-};
-
-std::optional<KeyStroke> usKey(char32_t character)
+// The evdev key codes that type the text on the US layout, with whether Shift is held;
+// nothing when some character is not on it.
+std::optional<QList<std::pair<uint32_t, bool>>> usStrokes(const QString &text)
 {
     static constexpr char plain[] = "1234567890-=qwertyuiop[]asdfghjkl;'`\\zxcvbnm,./";
     static constexpr char shifted[] = "!@#$%^&*()_+QWERTYUIOP{}ASDFGHJKL:\"~|ZXCVBNM<>?";
     // The rows of the layout as evdev numbers them: 2–13, 16–27, 30–41, 43, 44–53.
     const auto code = [](int index) -> uint32_t {
-        if (index < 12)
-            return 2 + index;
-        if (index < 24)
-            return 16 + (index - 12);
-        if (index < 36)
-            return 30 + (index - 24);
-        return index == 36 ? 43 : 44 + (index - 37);
+        return index < 12 ? 2 + index : index < 24 ? 4 + index : index < 36 ? 6 + index : index == 36 ? 43 : 7 + index;
     };
-    if (character == U' ')
-        return KeyStroke{57, false};
-    if (character == U'\n')
-        return KeyStroke{28, false};
-    if (character == U'\t')
-        return KeyStroke{15, false};
-    if (character == 0 || character > 0x7f)
-        return std::nullopt;
-    if (const char *found = std::strchr(plain, int(character)))
-        return KeyStroke{code(int(found - plain)), false};
-    if (const char *found = std::strchr(shifted, int(character)))
-        return KeyStroke{code(int(found - shifted)), true};
-    return std::nullopt;
-}
-
-std::optional<QList<KeyStroke>> usStrokes(const QString &text)
-{
-    QList<KeyStroke> strokes;
+    QList<std::pair<uint32_t, bool>> strokes;
     for (const char32_t character : text.toUcs4()) {
-        const std::optional<KeyStroke> stroke = usKey(character);
-        if (!stroke)
+        const char *inPlain = character > 0 && character < 0x7f ? std::strchr(plain, int(character)) : nullptr;
+        const char *inShifted = character > 0 && character < 0x7f ? std::strchr(shifted, int(character)) : nullptr;
+        if (character == U' ' || character == U'\n' || character == U'\t')
+            strokes.append({character == U' ' ? 57 : character == U'\n' ? 28 : 15, false});
+        else if (inPlain)
+            strokes.append({code(int(inPlain - plain)), false});
+        else if (inShifted)
+            strokes.append({code(int(inShifted - shifted)), true});
+        else
             return std::nullopt;
-        strokes << *stroke;
     }
     return strokes;
 }
 
 quint32 keysymFor(char32_t character)
 {
-    if (character == U'\n')
-        return 0xff0d; // Return
-    if (character == U'\t')
-        return 0xff09; // Tab
+    if (character == U'\n' || character == U'\t')
+        return character == U'\n' ? 0xff0d : 0xff09; // Return, Tab
     if ((character >= 0x20 && character <= 0x7e) || (character >= 0xa0 && character <= 0xff))
         return quint32(character);
     return 0x01000000 | quint32(character);
@@ -216,33 +155,15 @@ quint32 keysymFor(char32_t character)
 
 } // namespace
 
-WaylandSession::WaylandSession(Compositor compositor)
-    : m_compositor(compositor)
-{}
-
-WaylandSession::~WaylandSession()
-{
-    stop();
-}
-
 QString WaylandSession::missingProgram(Compositor compositor)
 {
-    QStringList programs{QStringLiteral("dbus-daemon"), QStringLiteral("Xwayland"),
-                         QStringLiteral("wl-copy"),     QStringLiteral("wl-paste"),
-                         QStringLiteral("xclip"),       QStringLiteral("xdotool"),
+    QStringList programs{QStringLiteral("dbus-daemon"), QStringLiteral("Xwayland"), QStringLiteral("wl-copy"),
+                         QStringLiteral("wl-paste"),    QStringLiteral("xclip"),    QStringLiteral("xdotool"),
                          QStringLiteral("xprop")};
-    switch (compositor) {
-    case Compositor::sway:
-        programs << QStringLiteral("sway") << QStringLiteral("swaymsg")
-                 << QStringLiteral("setpriv");
-        break;
-    case Compositor::kwin:
-        programs << QStringLiteral("kwin_wayland");
-        break;
-    case Compositor::mutter:
-        programs << QStringLiteral("mutter");
-        break;
-    }
+    if (compositor == Compositor::sway)
+        programs << QStringLiteral("sway") << QStringLiteral("swaymsg") << QStringLiteral("setpriv");
+    else
+        programs << (compositor == Compositor::kwin ? QStringLiteral("kwin_wayland") : QStringLiteral("mutter"));
     for (const QString &program : programs) {
         if (QStandardPaths::findExecutable(program).isEmpty())
             return program;
@@ -259,28 +180,26 @@ QProcessEnvironment WaylandSession::environment() const
     // off the accessibility bus.
     variables.remove(QStringLiteral("QT_QTESTLIB_RUNNING"));
     const QString home = path(QStringLiteral("home"));
-    variables.insert(QStringLiteral("HOME"), home);
-    variables.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-    variables.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
-    variables.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/.local/state"));
-    variables.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
-    variables.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("run")));
-    variables.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
-    variables.insert(QStringLiteral("XDG_CURRENT_DESKTOP"),
-                     m_compositor == Compositor::sway   ? QStringLiteral("sway")
-                     : m_compositor == Compositor::kwin ? QStringLiteral("KDE")
-                                                        : QStringLiteral("GNOME"));
-    if (!m_busAddress.isEmpty())
-        variables.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
-    if (!m_waylandDisplay.isEmpty())
-        variables.insert(QStringLiteral("WAYLAND_DISPLAY"), m_waylandDisplay);
-    if (!m_x11Display.isEmpty())
-        variables.insert(QStringLiteral("DISPLAY"), m_x11Display);
-    if (!m_xauthority.isEmpty())
-        variables.insert(QStringLiteral("XAUTHORITY"), m_xauthority);
-    if (!m_swaySocket.isEmpty()) {
-        variables.insert(QStringLiteral("SWAYSOCK"), m_swaySocket);
-        variables.insert(QStringLiteral("I3SOCK"), m_swaySocket);
+    const QList<std::pair<const char *, QString>> values{
+        {"HOME", home},
+        {"XDG_CONFIG_HOME", home + QStringLiteral("/.config")},
+        {"XDG_DATA_HOME", home + QStringLiteral("/.local/share")},
+        {"XDG_STATE_HOME", home + QStringLiteral("/.local/state")},
+        {"XDG_CACHE_HOME", home + QStringLiteral("/.cache")},
+        {"XDG_RUNTIME_DIR", path(QStringLiteral("run"))},
+        {"XDG_SESSION_TYPE", QStringLiteral("wayland")},
+        {"XDG_CURRENT_DESKTOP", m_compositor == Compositor::sway   ? QStringLiteral("sway")
+                                : m_compositor == Compositor::kwin ? QStringLiteral("KDE")
+                                                                   : QStringLiteral("GNOME")},
+        {"DBUS_SESSION_BUS_ADDRESS", m_busAddress},
+        {"WAYLAND_DISPLAY", m_waylandDisplay},
+        {"DISPLAY", m_x11Display},
+        {"XAUTHORITY", m_xauthority},
+        {"SWAYSOCK", m_swaySocket},
+        {"I3SOCK", m_swaySocket}};
+    for (const auto &[name, value] : values) {
+        if (!value.isEmpty())
+            variables.insert(QString::fromLatin1(name), value);
     }
     return variables;
 }
@@ -321,18 +240,9 @@ QString WaylandSession::run(const QString &program, const QStringList &arguments
                             const QByteArray &input) const
 {
     QProcess tool;
-    launch(tool, program, arguments);
-    if (!input.isNull())
-        tool.write(input);
-    tool.closeWriteChannel();
-    const bool finished = tool.waitForFinished(startTimeoutMs);
-    if (!finished) {
-        tool.kill();
-        tool.waitForFinished();
-    }
-    if (exitCode)
-        *exitCode = finished && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
-    return QString::fromUtf8(tool.readAllStandardOutput());
+    tool.setProcessEnvironment(environment());
+    adopt(tool);
+    return QString::fromUtf8(ChildProcess::run(tool, program, arguments, exitCode, input, startTimeoutMs));
 }
 
 bool WaylandSession::fail(const QString &reason)
@@ -341,15 +251,11 @@ bool WaylandSession::fail(const QString &reason)
     return false;
 }
 
+// The compositor's output, the end of which goes into the reasons of failures.
 QString WaylandSession::log() const
 {
     QFile file(path(QStringLiteral("compositor.log")));
     return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
-}
-
-QString WaylandSession::waylandSocket() const
-{
-    return path(QStringLiteral("run/")) + m_waylandDisplay;
 }
 
 bool WaylandSession::start()
@@ -373,45 +279,32 @@ bool WaylandSession::prepareFolders()
         return fail(QStringLiteral("no temporary folder: ") + m_folder.errorString());
     // Traversable by everyone: sway runs as another user and reads its files from here.
     ::chmod(QFile::encodeName(m_folder.path()).constData(), 0711);
-    for (const char *name : {"run", "home/.config/menus", "home/.local/share/applications",
-                             "home/.local/state", "home/.cache"}) {
+    for (const char *name :
+         {"run", "home/.config/menus", "home/.local/share/applications", "home/.local/state", "home/.cache"}) {
         if (!QDir().mkpath(path(QString::fromLatin1(name))))
             return fail(QStringLiteral("could not create ") + path(QString::fromLatin1(name)));
     }
     ::chmod(QFile::encodeName(path(QStringLiteral("run"))).constData(), 0700);
     // Every X server here (XWayland included) insists on a root-owned, world-writable, sticky
     // socket folder; KWin refuses to start XWayland otherwise.
-    const QByteArray sockets = "/tmp/.X11-unix";
-    struct stat status
-    {
-    };
-    if (::stat(sockets.constData(), &status) != 0) {
-        if (::mkdir(sockets.constData(), 01777) != 0 || ::chmod(sockets.constData(), 01777) != 0)
-            return fail(QStringLiteral("could not create /tmp/.X11-unix"));
-    } else if (status.st_uid != 0 || (status.st_mode & 07777) != 01777) {
+    const char *sockets = "/tmp/.X11-unix";
+    struct stat status{};
+    if (::stat(sockets, &status) != 0 && (::mkdir(sockets, 01777) != 0 || ::chmod(sockets, 01777) != 0))
+        return fail(QStringLiteral("could not create /tmp/.X11-unix"));
+    if (::stat(sockets, &status) != 0 || status.st_uid != 0 || (status.st_mode & 07777) != 01777)
         return fail(QStringLiteral("/tmp/.X11-unix must be owned by root with mode 1777"));
-    }
     return true;
 }
 
 bool WaylandSession::startBus()
 {
-    const QString configPath = path(QStringLiteral("bus.conf"));
-    if (!writeFile(configPath,
-                   QString::fromUtf8(busConfig).arg(path(QStringLiteral("bus"))).toUtf8(),
-                   QFile::ReadOwner | QFile::WriteOwner))
-        return fail(QStringLiteral("could not write the bus configuration"));
     adopt(m_bus);
-    m_bus.start(QStringLiteral("dbus-daemon"),
-                {QStringLiteral("--config-file=") + configPath, QStringLiteral("--nofork"),
-                 QStringLiteral("--print-address")});
-    if (!m_bus.waitForStarted(startTimeoutMs))
-        return fail(QStringLiteral("dbus-daemon did not start: ") + m_bus.errorString());
+    m_busAddress = ChildProcess::startBus(m_bus, m_folder.path());
     // The bus leads the session's process group; stop() kills the group, so it must be real.
     m_group = pid_t(m_bus.processId());
-    if (::getpgid(m_group) != m_group) {
+    if (m_busAddress.isEmpty() || ::getpgid(m_group) != m_group) {
         m_group = 0;
-        return fail(QStringLiteral("dbus-daemon did not get its own process group"));
+        return fail(QStringLiteral("dbus-daemon did not come up in its own process group"));
     }
     // The backstop for a test process that dies without stop(): its end of this pipe closes,
     // and the watchdog removes the folder and kills the group. That reaches what no
@@ -419,21 +312,13 @@ bool WaylandSession::startBus()
     // end of XWayland's connection, so if sway dies first, the two wait for each other forever.
     const pid_t group = m_group;
     m_watchdog.setChildProcessModifier([group] { ::setpgid(0, group); });
-    m_watchdog.start(QStringLiteral("sh"),
-                     {QStringLiteral("-c"),
-                      QStringLiteral("read -r line; rm -rf -- \"$1\"; kill -KILL 0"),
-                      QStringLiteral("watchdog"), m_folder.path()});
+    m_watchdog.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("read -r line; rm -rf -- \"$1\"; kill -KILL 0"),
+                                            QStringLiteral("watchdog"), m_folder.path()});
     if (!m_watchdog.waitForStarted(startTimeoutMs))
         return fail(QStringLiteral("the watchdog did not start: ") + m_watchdog.errorString());
-    while (!m_bus.canReadLine()) {
-        if (!m_bus.waitForReadyRead(startTimeoutMs))
-            return fail(QStringLiteral("dbus-daemon gave no address"));
-    }
-    m_busAddress = QString::fromUtf8(m_bus.readLine()).trimmed();
     m_busConnection = QStringLiteral("murmel-wayland-session-%1").arg(quintptr(this));
-    if (!QDBusConnection::connectToBus(m_busAddress, m_busConnection).isConnected())
-        return fail(QStringLiteral("could not connect to the private bus"));
-    return true;
+    return QDBusConnection::connectToBus(m_busAddress, m_busConnection).isConnected()
+        || fail(QStringLiteral("could not connect to the private bus"));
 }
 
 bool WaylandSession::startCompositor(const QString &program, const QStringList &arguments,
@@ -445,10 +330,8 @@ bool WaylandSession::startCompositor(const QString &program, const QStringList &
     m_compositorProcess.setStandardOutputFile(path(QStringLiteral("compositor.log")));
     adopt(m_compositorProcess);
     m_compositorProcess.start(program, arguments);
-    if (!m_compositorProcess.waitForStarted(startTimeoutMs))
-        return fail(program + QStringLiteral(" did not start: ") +
-                    m_compositorProcess.errorString());
-    return true;
+    return m_compositorProcess.waitForStarted(startTimeoutMs)
+        || fail(program + QStringLiteral(" did not start: ") + m_compositorProcess.errorString());
 }
 
 // The compositors announce their displays only to their own children: each start makes one
@@ -456,11 +339,10 @@ bool WaylandSession::startCompositor(const QString &program, const QStringList &
 bool WaylandSession::readChildEnvironment(const QString &file)
 {
     const bool written = QTest::qWaitFor(
-        [&] { return QFile::exists(file) || m_compositorProcess.state() == QProcess::NotRunning; },
-        startTimeoutMs);
+        [&] { return QFile::exists(file) || m_compositorProcess.state() == QProcess::NotRunning; }, startTimeoutMs);
     QFile report(file);
     if (!written || !report.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("the compositor did not come up: ") + logTail());
+        return fail(QStringLiteral("the compositor did not come up: ") + log().right(2000));
     for (const QByteArray &line : report.readAll().split('\n')) {
         const QString entry = QString::fromLocal8Bit(line);
         const QString name = entry.section(u'=', 0, 0);
@@ -472,9 +354,8 @@ bool WaylandSession::readChildEnvironment(const QString &file)
         else if (name == u"SWAYSOCK")
             m_swaySocket = value;
     }
-    if (m_waylandDisplay.isEmpty() || m_x11Display.isEmpty())
-        return fail(QStringLiteral("the compositor named no Wayland or X display: ") + logTail());
-    return true;
+    return (!m_waylandDisplay.isEmpty() && !m_x11Display.isEmpty())
+        || fail(QStringLiteral("the compositor named no Wayland or X display: ") + log().right(2000));
 }
 
 bool WaylandSession::startSway()
@@ -486,11 +367,9 @@ bool WaylandSession::startSway()
     if (!nobody)
         return fail(QStringLiteral("there is no user nobody to run sway as"));
     const QString swayFolder = path(QStringLiteral("sway"));
-    for (const QString &folder : QStringList{swayFolder, swayFolder + QStringLiteral("/run"),
-                                             swayFolder + QStringLiteral("/home")}) {
-        if (!QDir().mkpath(folder) ||
-            ::chown(QFile::encodeName(folder).constData(), nobody->pw_uid, nobody->pw_gid) != 0 ||
-            ::chmod(QFile::encodeName(folder).constData(), 0700) != 0)
+    for (const QString &folder : QStringList{swayFolder, swayFolder + QStringLiteral("/run"), swayFolder + QStringLiteral("/home")}) {
+        if (!QDir().mkpath(folder) || ::chown(QFile::encodeName(folder).constData(), nobody->pw_uid, nobody->pw_gid) != 0
+            || ::chmod(QFile::encodeName(folder).constData(), 0700) != 0)
             return fail(QStringLiteral("could not prepare ") + folder);
     }
     QByteArray cookie(16, Qt::Uninitialized);
@@ -498,35 +377,31 @@ bool WaylandSession::startSway()
     const auto field = [](const QByteArray &bytes) -> QByteArray {
         return QByteArray(1, char(bytes.size() >> 8)) + char(bytes.size() & 0xff) + bytes;
     };
-    const QByteArray entry = QByteArray("\xff\xff", 2) + field({}) + field({}) +
-                             field("MIT-MAGIC-COOKIE-1") + field(cookie);
     m_xauthority = path(QStringLiteral("xauthority"));
     const QString wrapper = path(QStringLiteral("xwayland"));
     const QString childEnvironment = swayFolder + QStringLiteral("/run/children.env");
-    const QFile::Permissions readable =
-        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
-    if (!writeFile(m_xauthority, entry, readable) ||
-        !writeFile(
-            wrapper,
-            QStringLiteral("#!/bin/sh\nexec '%1' \"$@\" -auth '%2'\n")
-                .arg(QStandardPaths::findExecutable(QStringLiteral("Xwayland")), m_xauthority)
-                .toLocal8Bit(),
-            readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther) ||
-        !writeFile(path(QStringLiteral("sway.conf")),
-                   QStringLiteral("output HEADLESS-1 resolution 1280x800\nxwayland enable\n"
-                                  "exec env > %1.part && mv %1.part %1\n")
-                       .arg(childEnvironment)
-                       .toLocal8Bit(),
-                   readable))
+    const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+    if (!writeFile(m_xauthority,
+                   QByteArray("\xff\xff", 2) + field({}) + field({}) + field("MIT-MAGIC-COOKIE-1") + field(cookie),
+                   readable)
+        || !writeFile(wrapper,
+                      QStringLiteral("#!/bin/sh\nexec '%1' \"$@\" -auth '%2'\n")
+                          .arg(QStandardPaths::findExecutable(QStringLiteral("Xwayland")), m_xauthority)
+                          .toLocal8Bit(),
+                      readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)
+        || !writeFile(path(QStringLiteral("sway.conf")),
+                      QStringLiteral("output HEADLESS-1 resolution 1280x800\nxwayland enable\n"
+                                     "exec env > %1.part && mv %1.part %1\n")
+                          .arg(childEnvironment)
+                          .toLocal8Bit(),
+                      readable))
         return fail(QStringLiteral("could not write sway's files"));
 
     QProcessEnvironment variables = environment();
-    variables.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    for (const char *name : {"DBUS_SESSION_BUS_ADDRESS", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+        variables.remove(QString::fromLatin1(name));
     variables.insert(QStringLiteral("HOME"), swayFolder + QStringLiteral("/home"));
     variables.insert(QStringLiteral("XDG_RUNTIME_DIR"), swayFolder + QStringLiteral("/run"));
-    for (const char *name :
-         {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
-        variables.remove(QString::fromLatin1(name));
     variables.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
     variables.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
     variables.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
@@ -534,19 +409,17 @@ bool WaylandSession::startSway()
     variables.insert(QStringLiteral("WLR_XWAYLAND"), wrapper);
     // Changing the user clears the parent-death signal; setpriv sets it again afterwards.
     if (!startCompositor(QStringLiteral("setpriv"),
-                         {QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
-                          QStringLiteral("--regid=%1").arg(nobody->pw_gid),
-                          QStringLiteral("--clear-groups"), QStringLiteral("--pdeathsig"),
-                          QStringLiteral("KILL"), QStringLiteral("--"), QStringLiteral("sway"),
-                          QStringLiteral("-c"), path(QStringLiteral("sway.conf"))},
-                         variables) ||
-        !readChildEnvironment(childEnvironment))
+                         {QStringLiteral("--reuid=%1").arg(nobody->pw_uid), QStringLiteral("--regid=%1").arg(nobody->pw_gid),
+                          QStringLiteral("--clear-groups"), QStringLiteral("--pdeathsig"), QStringLiteral("KILL"),
+                          QStringLiteral("--"), QStringLiteral("sway"), QStringLiteral("-c"), path(QStringLiteral("sway.conf"))},
+                         variables)
+        || !readChildEnvironment(childEnvironment))
         return false;
     // Clients here run as root and keep a runtime folder of their own, which Qt wants owned by
     // them; the socket is reached through a link.
     if (!QFile::link(swayFolder + QStringLiteral("/run/") + m_waylandDisplay, waylandSocket()))
         return fail(QStringLiteral("could not link sway's socket"));
-    return createVirtualKeyboard() && waitForKeyboard();
+    return createKeyboard() && waitForKeyboard();
 }
 
 bool WaylandSession::startKwin()
@@ -554,53 +427,44 @@ bool WaylandSession::startKwin()
     // The installed binary carries a file capability that cannot be granted here; a copy has
     // none, and KWin checks that its name still ends in kwin_wayland.
     const QString binary = path(QStringLiteral("bin/kwin_wayland"));
-    if (!QDir().mkpath(path(QStringLiteral("bin"))) ||
-        !QFile::copy(QStandardPaths::findExecutable(QStringLiteral("kwin_wayland")), binary))
+    if (!QDir().mkpath(path(QStringLiteral("bin")))
+        || !QFile::copy(QStandardPaths::findExecutable(QStringLiteral("kwin_wayland")), binary))
         return fail(QStringLiteral("could not copy kwin_wayland"));
     const QString report = path(QStringLiteral("report-environment"));
     const QString childEnvironment = path(QStringLiteral("children.env"));
+    const QFile::Permissions private_ = QFile::ReadOwner | QFile::WriteOwner;
     // KWin offers fake input only to a program whose desktop entry asks for it, and compares
-    // the entry's Exec with the client's executable path.
-    const QByteArray grant =
-        "[Desktop Entry]\nType=Application\nName=Murmel test harness\nNoDisplay=true\n"
-        "Exec=\"" +
-        QFile::encodeName(QCoreApplication::applicationFilePath()) +
-        "\"\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n";
-    // KDE's service index (KWin 6 looks entries up there) lists applications only through
-    // the desktop's menu, which Plasma installs and a bare KWin lacks.
-    const QByteArray applicationsMenu =
-        "<Menu><Name>Applications</Name><DefaultAppDirs/><Include><All/></Include></Menu>\n";
-    const QFile::Permissions executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    // the entry's Exec with the client's executable path. KDE's service index (KWin 6 looks
+    // entries up there) lists applications only through the desktop's menu, which Plasma
+    // installs and a bare KWin lacks.
     if (!writeFile(report,
-                   QStringLiteral("#!/bin/sh\nenv > %1.part && exec mv %1.part %1\n")
-                       .arg(childEnvironment)
-                       .toLocal8Bit(),
-                   executable) ||
-        !writeFile(
-            path(QStringLiteral("home/.local/share/applications/murmel-test-harness.desktop")),
-            grant, QFile::ReadOwner | QFile::WriteOwner) ||
-        !writeFile(path(QStringLiteral("home/.config/menus/applications.menu")), applicationsMenu,
-                   QFile::ReadOwner | QFile::WriteOwner))
+                   QStringLiteral("#!/bin/sh\nenv > %1.part && exec mv %1.part %1\n").arg(childEnvironment).toLocal8Bit(),
+                   private_ | QFile::ExeOwner)
+        || !writeFile(path(QStringLiteral("home/.local/share/applications/murmel-test-harness.desktop")),
+                      "[Desktop Entry]\nType=Application\nName=Murmel test harness\nNoDisplay=true\nExec=\""
+                          + QFile::encodeName(QCoreApplication::applicationFilePath())
+                          + "\"\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n",
+                      private_)
+        || !writeFile(path(QStringLiteral("home/.config/menus/applications.menu")),
+                      "<Menu><Name>Applications</Name><DefaultAppDirs/><Include><All/></Include></Menu>\n", private_))
         return fail(QStringLiteral("could not write KWin's files"));
     // KWin runs the programs named after its options once XWayland is up.
     return startCompositor(binary,
-                           {QStringLiteral("--virtual"), QStringLiteral("--xwayland"),
-                            QStringLiteral("--width"), QStringLiteral("1280"),
-                            QStringLiteral("--height"), QStringLiteral("800"),
-                            QStringLiteral("--socket"), QStringLiteral("wayland-0"),
-                            QStringLiteral("--no-lockscreen"), report},
-                           environment()) &&
-           readChildEnvironment(childEnvironment) && waitForBusName(kwinService) &&
-           createFakeInput() && waitForKeyboard();
+                           {QStringLiteral("--virtual"), QStringLiteral("--xwayland"), QStringLiteral("--width"),
+                            QStringLiteral("1280"), QStringLiteral("--height"), QStringLiteral("800"),
+                            QStringLiteral("--socket"), QStringLiteral("wayland-0"), QStringLiteral("--no-lockscreen"),
+                            report},
+                           environment())
+        && readChildEnvironment(childEnvironment) && waitForBusName(kwinService) && createKeyboard()
+        && waitForKeyboard();
 }
 
 bool WaylandSession::startMutter()
 {
     // mutter quits when a program it was given ends, so its displays come from its log.
     if (!startCompositor(QStringLiteral("mutter"),
-                         {QStringLiteral("--headless"), QStringLiteral("--wayland"),
-                          QStringLiteral("--virtual-monitor"), QStringLiteral("1280x800"),
-                          QStringLiteral("--wayland-display"), QStringLiteral("wayland-0")},
+                         {QStringLiteral("--headless"), QStringLiteral("--wayland"), QStringLiteral("--virtual-monitor"),
+                          QStringLiteral("1280x800"), QStringLiteral("--wayland-display"), QStringLiteral("wayland-0")},
                          environment()))
         return false;
     const QRegularExpression announcement(QStringLiteral("Using public X11 display (:\\d+)"));
@@ -611,34 +475,30 @@ bool WaylandSession::startMutter()
         },
         startTimeoutMs);
     if (!announced || m_x11Display.isEmpty())
-        return fail(QStringLiteral("mutter started no XWayland: ") + logTail());
+        return fail(QStringLiteral("mutter started no XWayland: ") + log().right(2000));
     m_waylandDisplay = QStringLiteral("wayland-0");
-    const QStringList cookies =
-        QDir(path(QStringLiteral("run")))
-            .entryList({QStringLiteral(".mutter-Xwaylandauth.*")}, QDir::Files | QDir::Hidden);
+    const QStringList cookies = QDir(path(QStringLiteral("run")))
+                                    .entryList({QStringLiteral(".mutter-Xwaylandauth.*")}, QDir::Files | QDir::Hidden);
     if (cookies.isEmpty())
         return fail(QStringLiteral("mutter left no XWayland cookie"));
     m_xauthority = path(QStringLiteral("run/")) + cookies.first();
     // The seat gets its keyboard with the first key of a remote desktop session; a client that
     // sees it appear loses that key, so a lone Shift goes first.
-    return waitForBusName(remoteDesktopService) && openRemoteDesktop() &&
-           sendKeysym(0xffe1, true) && sendKeysym(0xffe1, false) && waitForKeyboard();
+    return waitForBusName(remoteDesktopService) && openRemoteDesktop() && sendKeysym(0xffe1, true)
+        && sendKeysym(0xffe1, false) && waitForKeyboard();
 }
 
 bool WaylandSession::waitForBusName(const QString &name)
 {
     QDBusConnection bus(m_busConnection);
-    if (!QTest::qWaitFor([&] { return bus.interface()->isServiceRegistered(name).value(); },
-                         startTimeoutMs))
-        return fail(name + QStringLiteral(" did not appear on the bus: ") + logTail());
-    return true;
+    return QTest::qWaitFor([&] { return bus.interface()->isServiceRegistered(name).value(); }, startTimeoutMs)
+        || fail(name + QStringLiteral(" did not appear on the bus: ") + log().right(2000));
 }
 
 bool WaylandSession::waitForKeyboard()
 {
-    if (!QTest::qWaitFor([this] { return seatHasKeyboard(waylandSocket()); }, startTimeoutMs))
-        return fail(QStringLiteral("the seat has no keyboard: ") + logTail());
-    return true;
+    return QTest::qWaitFor([this] { return seatHasKeyboard(waylandSocket()); }, startTimeoutMs)
+        || fail(QStringLiteral("the seat has no keyboard: ") + log().right(2000));
 }
 
 // The session lives as long as this connection: mutter ends it when its caller leaves the bus.
@@ -646,90 +506,57 @@ bool WaylandSession::openRemoteDesktop()
 {
     QDBusConnection bus(m_busConnection);
     const QDBusReply<QDBusObjectPath> session = bus.call(QDBusMessage::createMethodCall(
-        remoteDesktopService, QStringLiteral("/org/gnome/Mutter/RemoteDesktop"),
-        remoteDesktopService, QStringLiteral("CreateSession")));
+        remoteDesktopService, QStringLiteral("/org/gnome/Mutter/RemoteDesktop"), remoteDesktopService,
+        QStringLiteral("CreateSession")));
     if (!session.isValid())
-        return fail(QStringLiteral("mutter opened no remote desktop session: ") +
-                    session.error().message());
+        return fail(QStringLiteral("mutter opened no remote desktop session: ") + session.error().message());
     m_remoteDesktopSession = session.value().path();
     const QDBusMessage started = bus.call(QDBusMessage::createMethodCall(
-        remoteDesktopService, m_remoteDesktopSession,
-        remoteDesktopService + QStringLiteral(".Session"), QStringLiteral("Start")));
-    if (started.type() != QDBusMessage::ReplyMessage)
-        return fail(QStringLiteral("mutter did not start the remote desktop session: ") +
-                    started.errorMessage());
-    return true;
+        remoteDesktopService, m_remoteDesktopSession, remoteDesktopService + QStringLiteral(".Session"),
+        QStringLiteral("Start")));
+    return started.type() == QDBusMessage::ReplyMessage
+        || fail(QStringLiteral("mutter did not start the remote desktop session: ") + started.errorMessage());
 }
 
 bool WaylandSession::sendKeysym(quint32 keysym, bool pressed) const
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        remoteDesktopService, m_remoteDesktopSession,
-        remoteDesktopService + QStringLiteral(".Session"), QStringLiteral("NotifyKeyboardKeysym"));
+    QDBusMessage call = QDBusMessage::createMethodCall(remoteDesktopService, m_remoteDesktopSession,
+                                                       remoteDesktopService + QStringLiteral(".Session"),
+                                                       QStringLiteral("NotifyKeyboardKeysym"));
     call << keysym << pressed;
     return QDBusConnection(m_busConnection).call(call).type() == QDBusMessage::ReplyMessage;
 }
 
-bool WaylandSession::typeText(const QString &text)
-{
-    switch (m_compositor) {
-    case Compositor::sway:
-        return typeWithVirtualKeyboard(text);
-    case Compositor::kwin:
-        return typeWithFakeInput(text);
-    case Compositor::mutter:
-        for (const char32_t character : text.toUcs4()) {
-            if (!sendKeysym(keysymFor(character), true) || !sendKeysym(keysymFor(character), false))
-                return fail(QStringLiteral("mutter refused a key"));
-        }
-        return true;
-    }
-    return false;
-}
-
-// A full US keymap, unlike wtype's, which holds only the keys it types and becomes XWayland's
-// keymap too, so that XTEST keys typed there afterwards come out wrong.
-bool WaylandSession::createVirtualKeyboard()
+// sway: a virtual keyboard with a full US keymap, unlike wtype's, which holds only the keys
+// it types and becomes XWayland's keymap too, so that XTEST keys typed there afterwards come
+// out wrong. KWin: one fake input device, made before any window opens: an X client of Qt
+// 6.8 crashes when XWayland announces an input device that appears while it runs.
+bool WaylandSession::createKeyboard()
 {
     m_display = wl_display_connect(QFile::encodeName(waylandSocket()).constData());
     if (!m_display)
-        return fail(QStringLiteral("could not connect to sway"));
-    struct Globals
-    {
-        wl_seat *seat = nullptr;
-        wl_proxy *manager = nullptr;
-    } globals;
-    static const wl_registry_listener registryListener = {
-        [](void *data, wl_registry *registry, uint32_t name, const char *interface, uint32_t) {
-            auto *found = static_cast<Globals *>(data);
-            if (std::strcmp(interface, wl_seat_interface.name) == 0 && !found->seat)
-                found->seat =
-                    static_cast<wl_seat *>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-            else if (std::strcmp(interface, virtualKeyboardManagerInterface.name) == 0)
-                found->manager = static_cast<wl_proxy *>(
-                    wl_registry_bind(registry, name, &virtualKeyboardManagerInterface, 1));
-        },
-        [](void *, wl_registry *, uint32_t) {}};
-    wl_registry *registry = wl_display_get_registry(m_display);
-    wl_registry_add_listener(registry, &registryListener, &globals);
-    wl_display_roundtrip(m_display);
-    if (globals.seat && globals.manager) {
-        m_virtualKeyboard = wl_proxy_marshal_constructor(
-            globals.manager, 0, &virtualKeyboardInterface, globals.seat, nullptr);
+        return fail(QStringLiteral("could not connect to the compositor"));
+    // KWin types through fake input, sway through a virtual keyboard on its seat.
+    const QHash<QByteArray, wl_proxy *> globals = m_compositor == Compositor::kwin
+        ? bindGlobals(m_display, {&fakeInputInterface})
+        : bindGlobals(m_display, {&wl_seat_interface, &virtualKeyboardManagerInterface});
+    wl_proxy *const seat = globals.value(wl_seat_interface.name);
+    wl_proxy *const manager = globals.value(virtualKeyboardManagerInterface.name);
+    m_fakeInput = globals.value(fakeInputInterface.name);
+    if (m_fakeInput)
+        wl_proxy_marshal(m_fakeInput, fakeInputAuthenticate, "Murmel tests", "typing into test windows");
+    if (m_compositor == Compositor::sway && seat && manager) {
+        m_virtualKeyboard = wl_proxy_marshal_constructor(manager, 0, &virtualKeyboardInterface, seat, nullptr);
         xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
         const xkb_rule_names names{"evdev", "pc105", "us", "", ""};
-        xkb_keymap *keymap =
-            context ? xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS)
-                    : nullptr;
-        char *description =
-            keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
+        xkb_keymap *keymap = context ? xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
+        char *description = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
         const int file = ::memfd_create("murmel-keymap", MFD_CLOEXEC);
-        if (description && file >= 0) {
+        const size_t size = description ? std::strlen(description) + 1 : 0;
+        if (description && file >= 0 && ::write(file, description, size) == ssize_t(size)) {
             m_shiftMask = 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_SHIFT);
-            const size_t size = std::strlen(description) + 1;
-            if (::write(file, description, size) == ssize_t(size))
-                wl_proxy_marshal(m_virtualKeyboard, virtualKeyboardKeymap,
-                                 uint32_t(WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1), file, uint32_t(size));
+            wl_proxy_marshal(m_virtualKeyboard, virtualKeyboardKeymap, uint32_t(WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1), file,
+                             uint32_t(size));
         }
         wl_display_roundtrip(m_display);
         if (file >= 0)
@@ -738,87 +565,56 @@ bool WaylandSession::createVirtualKeyboard()
         xkb_keymap_unref(keymap);
         xkb_context_unref(context);
     }
-    if (globals.manager)
-        wl_proxy_destroy(globals.manager);
-    if (globals.seat)
-        wl_seat_destroy(globals.seat);
-    wl_registry_destroy(registry);
-    if (!m_virtualKeyboard)
-        return fail(QStringLiteral("sway offers no virtual keyboard"));
-    return m_shiftMask != 0 || fail(QStringLiteral("no US keymap for the virtual keyboard"));
-}
-
-bool WaylandSession::typeWithVirtualKeyboard(const QString &text)
-{
-    const std::optional<QList<KeyStroke>> strokes = usStrokes(text);
-    if (!strokes)
-        return fail(QStringLiteral("not all of \"%1\" can be typed on the US layout").arg(text));
-    // wlroots takes a virtual keyboard's modifiers as it says, not from its Shift key.
-    const auto modifiers = [this](uint32_t depressed) {
-        wl_proxy_marshal(m_virtualKeyboard, virtualKeyboardModifiers, depressed, 0u, 0u, 0u);
-    };
-    for (const KeyStroke &stroke : *strokes) {
-        if (stroke.shift)
-            modifiers(m_shiftMask);
-        wl_proxy_marshal(m_virtualKeyboard, virtualKeyboardKey, ++m_keyTime, stroke.code, 1u);
-        wl_proxy_marshal(m_virtualKeyboard, virtualKeyboardKey, ++m_keyTime, stroke.code, 0u);
-        if (stroke.shift)
-            modifiers(0);
+    for (wl_proxy *proxy : globals) {
+        if (proxy != m_fakeInput)
+            wl_proxy_destroy(proxy);
     }
-    return wl_display_roundtrip(m_display) >= 0 ||
-           fail(QStringLiteral("sway dropped the virtual keyboard"));
-}
-
-// One device for the whole session, made before any window opens: an X client of Qt 6.8
-// crashes when XWayland announces an input device that appears while it runs.
-bool WaylandSession::createFakeInput()
-{
-    m_display = wl_display_connect(QFile::encodeName(waylandSocket()).constData());
-    if (!m_display)
-        return fail(QStringLiteral("could not connect to KWin"));
-    static const wl_registry_listener registryListener = {
-        [](void *data, wl_registry *registry, uint32_t name, const char *interface,
-           uint32_t version) {
-            if (std::strcmp(interface, fakeInputInterface.name) == 0 && version >= 4)
-                *static_cast<wl_proxy **>(data) = static_cast<wl_proxy *>(
-                    wl_registry_bind(registry, name, &fakeInputInterface, 4));
-        },
-        [](void *, wl_registry *, uint32_t) {}};
-    wl_registry *registry = wl_display_get_registry(m_display);
-    wl_registry_add_listener(registry, &registryListener, &m_fakeInput);
-    wl_display_roundtrip(m_display);
-    wl_registry_destroy(registry);
-    if (!m_fakeInput)
+    if (m_compositor == Compositor::sway && (!m_virtualKeyboard || m_shiftMask == 0))
+        return fail(QStringLiteral("sway offers no virtual keyboard with a US keymap"));
+    if (m_compositor == Compositor::kwin && !m_fakeInput)
         return fail(QStringLiteral("KWin offers no fake input to this program"));
-    wl_proxy_marshal(m_fakeInput, fakeInputAuthenticate, "Murmel tests",
-                     "typing into test windows");
-    return wl_display_roundtrip(m_display) >= 0 ||
-           fail(QStringLiteral("KWin refused fake input"));
+    return wl_display_roundtrip(m_display) >= 0 || fail(QStringLiteral("the compositor refused the keyboard"));
 }
 
-bool WaylandSession::typeWithFakeInput(const QString &text)
+bool WaylandSession::typeText(const QString &text)
 {
-    const std::optional<QList<KeyStroke>> strokes = usStrokes(text);
+    if (m_compositor == Compositor::mutter) {
+        for (const char32_t character : text.toUcs4()) {
+            if (!sendKeysym(keysymFor(character), true) || !sendKeysym(keysymFor(character), false))
+                return fail(QStringLiteral("mutter refused a key"));
+        }
+        return true;
+    }
+    const auto strokes = usStrokes(text);
     if (!strokes)
         return fail(QStringLiteral("not all of \"%1\" can be typed on the US layout").arg(text));
-    const auto key = [&](uint32_t code, bool pressed) {
-        wl_proxy_marshal(m_fakeInput, fakeInputKeyboardKey, code, uint32_t(pressed ? 1 : 0));
+    const auto key = [this](uint32_t code, bool pressed) {
+        if (m_virtualKeyboard)
+            wl_proxy_marshal(m_virtualKeyboard, virtualKeyboardKey, ++m_keyTime, code, uint32_t(pressed));
+        else
+            wl_proxy_marshal(m_fakeInput, fakeInputKeyboardKey, code, uint32_t(pressed));
     };
-    constexpr uint32_t leftShift = 42;
-    for (const KeyStroke &stroke : *strokes) {
-        if (stroke.shift)
-            key(leftShift, true);
-        key(stroke.code, true);
-        key(stroke.code, false);
-        if (stroke.shift)
-            key(leftShift, false);
+    // wlroots takes a virtual keyboard's modifiers as it says, not from its Shift key.
+    const auto shift = [&](bool down) {
+        if (m_virtualKeyboard)
+            wl_proxy_marshal(m_virtualKeyboard, virtualKeyboardModifiers, down ? m_shiftMask : 0u, 0u, 0u, 0u);
+        else
+            key(42, down);
+    };
+    for (const auto &[code, shifted] : *strokes) {
+        if (shifted)
+            shift(true);
+        key(code, true);
+        key(code, false);
+        if (shifted)
+            shift(false);
     }
-    return wl_display_roundtrip(m_display) >= 0 || fail(QStringLiteral("KWin went away"));
+    return wl_display_roundtrip(m_display) >= 0 || fail(QStringLiteral("the compositor dropped the keyboard"));
 }
 
 bool WaylandSession::pressChord(const QList<quint32> &keys)
 {
-    if (m_compositor != Compositor::kwin || !m_fakeInput)
+    if (!m_fakeInput)
         return fail(QStringLiteral("chords are played through KWin's fake input only"));
     for (const quint32 code : keys)
         wl_proxy_marshal(m_fakeInput, fakeInputKeyboardKey, code, uint32_t(1));
@@ -862,7 +658,7 @@ QString WaylandSession::announceLaunch()
             time = reinterpret_cast<xcb_property_notify_event_t *>(event)->time;
         std::free(event);
     }
-    const QByteArray id = "test-launcher-" + QByteArray::number(++m_launches) + "_TIME" + QByteArray::number(time);
+    const QByteArray id = "test-launcher-" + QByteArray::number(++m_count) + "_TIME" + QByteArray::number(time);
     const QByteArray message = "new: ID=\"" + id + "\" NAME=\"Murmel\" SCREEN=0" + QByteArray(1, '\0');
     xcb_client_message_event_t piece{};
     piece.response_type = XCB_CLIENT_MESSAGE;
@@ -872,8 +668,7 @@ QString WaylandSession::announceLaunch()
     const xcb_atom_t more = atom("_NET_STARTUP_INFO");
     for (qsizetype offset = 0; offset < message.size(); offset += 20) {
         std::memset(piece.data.data8, 0, sizeof piece.data.data8);
-        std::memcpy(piece.data.data8, message.constData() + offset,
-                    size_t(std::min<qsizetype>(20, message.size() - offset)));
+        std::memcpy(piece.data.data8, message.constData() + offset, size_t(std::min<qsizetype>(20, message.size() - offset)));
         xcb_send_event(connection, 0, root, XCB_EVENT_MASK_PROPERTY_CHANGE, reinterpret_cast<const char *>(&piece));
         piece.type = more;
     }
@@ -886,16 +681,13 @@ QString WaylandSession::managedX11Window(const QString &title) const
 {
     // mutter 48 draws frames in a client of its own, whose frame windows carry their clients'
     // titles; only a managed window is in _NET_CLIENT_LIST.
-    const QString clients =
-        run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST")});
-    const QStringList matches =
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-             u'^' + QRegularExpression::escape(title) + u'$'})
-            .split(u'\n', Qt::SkipEmptyParts);
+    const QString clients = run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST")});
+    const QStringList matches = run(QStringLiteral("xdotool"),
+                                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                                     u'^' + QRegularExpression::escape(title) + u'$'})
+                                    .split(u'\n', Qt::SkipEmptyParts);
     for (const QString &match : matches) {
-        const QRegularExpression listed(QStringLiteral("\\b0x%1\\b").arg(match.toULongLong(), 0, 16));
-        if (listed.match(clients).hasMatch())
+        if (QRegularExpression(QStringLiteral("\\b0x%1\\b").arg(match.toULongLong(), 0, 16)).match(clients).hasMatch())
             return match;
     }
     return {};
@@ -903,41 +695,30 @@ QString WaylandSession::managedX11Window(const QString &title) const
 
 bool WaylandSession::focus(const QString &title)
 {
-    const QString exactTitle = u'^' + QRegularExpression::escape(title) + u'$';
     const QString x11Window = managedX11Window(title);
     int code = -1;
-    switch (m_compositor) {
-    case Compositor::sway:
-        run(QStringLiteral("swaymsg"), {QStringLiteral("[title=\"%1\"] focus").arg(exactTitle)},
-            &code);
+    if (m_compositor == Compositor::sway) {
+        run(QStringLiteral("swaymsg"),
+            {QStringLiteral("[title=\"^%1$\"] focus").arg(QRegularExpression::escape(title))}, &code);
         if (code != 0)
             return fail(QStringLiteral("sway has no window titled ") + title);
-        break;
-    case Compositor::kwin:
+    } else if (m_compositor == Compositor::kwin) {
         if (!focusWithKwinScript(title))
             return false;
-        break;
-    case Compositor::mutter:
+    } else {
         if (x11Window.isEmpty())
-            return fail(QStringLiteral("mutter can activate only X windows, and none is titled ") +
-                        title);
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("windowactivate"), QStringLiteral("--sync"), x11Window}, &code);
+            return fail(QStringLiteral("mutter can activate only X windows, and none is titled ") + title);
+        run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), x11Window}, &code);
         if (code != 0)
             return fail(QStringLiteral("mutter did not activate ") + title);
-        break;
     }
     // mutter names an X window active before XWayland gives it the keyboard, and keys sent in
     // between are lost; XWayland's own input focus is the last step on every compositor.
-    const bool focused =
-        x11Window.isEmpty() ||
-        QTest::qWaitFor(
-            [&] {
-                return run(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")})
-                           .trimmed() == x11Window;
-            },
-            startTimeoutMs);
-    return focused || fail(title + QStringLiteral(" did not get the keyboard"));
+    return x11Window.isEmpty()
+        || QTest::qWaitFor(
+               [&] { return run(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")}).trimmed() == x11Window; },
+               startTimeoutMs)
+        || fail(title + QStringLiteral(" did not get the keyboard"));
 }
 
 // KWin lists and activates windows only from inside, through a script loaded over D-Bus. A
@@ -946,75 +727,67 @@ bool WaylandSession::focusWithKwinScript(const QString &title)
 {
     QDBusConnection bus(m_busConnection);
     const QString script = path(QStringLiteral("focus.js"));
-    const QString quotedTitle =
-        QString::fromUtf8(QJsonDocument(QJsonArray{title}).toJson(QJsonDocument::Compact));
+    const auto call = [&](const QString &method, const QVariantList &arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
+                                                              QStringLiteral("org.kde.kwin.Scripting"), method);
+        message.setArguments(arguments);
+        bus.call(message);
+    };
     QString outcome;
     const bool settled = QTest::qWaitFor(
         [&] {
-            const QString token = QStringLiteral("murmel-focus-%1").arg(++m_scripts);
-            const QString source =
-                QStringLiteral("const title = %1[0];\n"
-                               // KWin 6 renamed clients to windows.
-                               "const six = workspace.activeWindow !== undefined;\n"
-                               "const active = () => six ? workspace.activeWindow : "
-                               "workspace.activeClient;\n"
-                               "let window = null;\n"
-                               "for (const each of six ? workspace.windowList() : "
-                               "workspace.clientList()) if (each.caption === title) window = each;\n"
-                               "if (window && active() !== window) {\n"
-                               "  if (six) workspace.activeWindow = window;\n"
-                               "  else workspace.activeClient = window;\n"
-                               "}\n"
-                               "print('%2 ' + (!window ? 'missing' : active() === window ? "
-                               "'active' : 'pending'));\n")
-                    .arg(quotedTitle, token);
+            const QString token = QStringLiteral("murmel-focus-%1").arg(++m_count);
+            // KWin 6 renamed clients to windows.
+            const QString source = QStringLiteral(
+                "const title = %1[0];\n"
+                "const six = workspace.activeWindow !== undefined;\n"
+                "const active = () => six ? workspace.activeWindow : workspace.activeClient;\n"
+                "let window = null;\n"
+                "for (const each of six ? workspace.windowList() : workspace.clientList()) "
+                "if (each.caption === title) window = each;\n"
+                "if (window && active() !== window) {\n"
+                "  if (six) workspace.activeWindow = window;\n"
+                "  else workspace.activeClient = window;\n"
+                "}\n"
+                "print('%2 ' + (!window ? 'missing' : active() === window ? 'active' : 'pending'));\n")
+                                       .arg(QString::fromUtf8(QJsonDocument(QJsonArray{title}).toJson(QJsonDocument::Compact)), token);
             if (!writeFile(script, source.toUtf8(), QFile::ReadOwner | QFile::WriteOwner))
                 return false;
-            const auto call = [&](const QString &method, const QVariantList &arguments) {
-                QDBusMessage message = QDBusMessage::createMethodCall(
-                    kwinService, QStringLiteral("/Scripting"),
-                    QStringLiteral("org.kde.kwin.Scripting"), method);
-                message.setArguments(arguments);
-                return bus.call(message);
-            };
             call(QStringLiteral("loadScript"), {script, token});
             call(QStringLiteral("start"), {});
             const QRegularExpression report(token + QStringLiteral(" (\\w+)"));
-            const bool reported = QTest::qWaitFor(
-                [&] { return !(outcome = report.match(log()).captured(1)).isEmpty(); }, 2000);
+            const bool reported
+                = QTest::qWaitFor([&] { return !(outcome = report.match(log()).captured(1)).isEmpty(); }, 2000);
             call(QStringLiteral("unloadScript"), {token});
             return reported && outcome != u"pending";
         },
         5000);
-    if (settled && outcome == u"active")
-        return true;
-    return fail(outcome == u"missing" ? QStringLiteral("KWin has no window titled ") + title
+    return (settled && outcome == u"active")
+        || fail(outcome == u"missing" ? QStringLiteral("KWin has no window titled ") + title
                                       : QStringLiteral("KWin did not activate ") + title);
 }
 
 QString WaylandSession::activeX11Window() const
 {
     int code = -1;
-    const QString window =
-        run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}, &code).trimmed();
+    const QString window = run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}, &code).trimmed();
     if (code != 0)
         return {};
     // mutter 48 names a window of its own, one without WM_CLASS, while a native one is active.
-    const QString windowClass =
-        run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("WM_CLASS")}, &code);
-    return code == 0 && windowClass.contains(u'"') ? window : QString();
+    const bool hasClass
+        = run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("WM_CLASS")}, &code).contains(u'"');
+    return code == 0 && hasClass ? window : QString();
 }
 
 QString WaylandSession::clipboard(Side side) const
 {
     int code = -1;
-    const QString text =
-        side == Side::wayland
-            ? run(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")}, &code)
-            : run(QStringLiteral("xclip"),
-                  {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
-                   QStringLiteral("-t"), QStringLiteral("UTF8_STRING")},
-                  &code);
+    const QString text = side == Side::wayland
+        ? run(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")}, &code)
+        : run(QStringLiteral("xclip"),
+              {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
+               QStringLiteral("UTF8_STRING")},
+              &code);
     return code == 0 ? text : QString();
 }
 
@@ -1024,8 +797,7 @@ bool WaylandSession::setClipboard(Side side, const QString &text) const
     if (side == Side::wayland)
         run(QStringLiteral("wl-copy"), {}, &code, text.toUtf8());
     else
-        run(QStringLiteral("xclip"),
-            {QStringLiteral("-i"), QStringLiteral("-selection"), QStringLiteral("clipboard")},
+        run(QStringLiteral("xclip"), {QStringLiteral("-i"), QStringLiteral("-selection"), QStringLiteral("clipboard")},
             &code, text.toUtf8());
     // Both tools leave a process behind that serves the selection, which may not own it yet.
     return code == 0 && QTest::qWaitFor([&] { return clipboard(side) == text; }, 5000);
@@ -1033,69 +805,33 @@ bool WaylandSession::setClipboard(Side side, const QString &text) const
 
 void WaylandSession::stop()
 {
-    if (!m_busConnection.isEmpty()) {
+    if (!m_busConnection.isEmpty())
         QDBusConnection::disconnectFromBus(m_busConnection);
-        m_busConnection.clear();
-        m_remoteDesktopSession.clear();
-    }
+    m_busConnection.clear();
     if (m_virtualKeyboard) {
         wl_proxy_marshal(m_virtualKeyboard, virtualKeyboardDestroy);
         wl_proxy_destroy(m_virtualKeyboard);
-        m_virtualKeyboard = nullptr;
     }
-    if (m_fakeInput) {
+    if (m_fakeInput)
         wl_proxy_destroy(m_fakeInput);
-        m_fakeInput = nullptr;
-    }
-    if (m_display) {
+    if (m_display)
         wl_display_disconnect(m_display);
-        m_display = nullptr;
-    }
+    m_virtualKeyboard = m_fakeInput = nullptr;
+    m_display = nullptr;
     ChildProcess::stop(m_compositorProcess);
     // Whatever is left of the group: XWayland, the bus, and the tools' selection servers.
     if (m_group > 1 && m_group != ::getpgrp())
         ::kill(-m_group, SIGKILL);
     m_group = 0;
-    m_bus.waitForFinished(5000);
-    m_watchdog.waitForFinished(5000);
     ChildProcess::stop(m_bus);
     ChildProcess::stop(m_watchdog);
 }
 
 TextWindow::TextWindow(const WaylandSession &session, const QString &platform, const QString &title)
+    : TextWindowProcess(QProcessEnvironment())
 {
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this] {
-        while (m_process.canReadLine()) {
-            const QJsonObject event = QJsonDocument::fromJson(m_process.readLine()).object();
-            const QString kind = event.value(u"event").toString();
-            if (kind == u"ready")
-                m_window = QString::number(event.value(u"window").toInteger());
-            else if (kind == u"active")
-                m_active = event.value(u"active").toBool();
-            else if (kind == u"text")
-                m_text = event.value(u"text").toString();
-        }
-    });
     QProcessEnvironment variables;
     variables.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
     variables.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
-    session.launch(m_process, qEnvironmentVariable("MURMEL_TEXTWINDOW"),
-                   {QStringLiteral("--title"), title}, variables);
-}
-
-bool TextWindow::waitUntilActive()
-{
-    return QTest::qWaitFor([this] { return m_active; }, 15000);
-}
-
-bool TextWindow::waitForText(const QString &expected, int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return m_text == expected; }, timeoutMs);
-}
-
-void TextWindow::close()
-{
-    m_process.terminate();
-    m_process.waitForFinished(5000);
+    session.launch(m_process, program(), {QStringLiteral("--title"), title}, variables);
 }

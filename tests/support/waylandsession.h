@@ -1,5 +1,7 @@
 #pragma once
 
+#include "textwindowprocess.h"
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -25,8 +27,10 @@ public:
     enum class Compositor { sway, kwin, mutter };
     enum class Side { wayland, x11 };
 
-    explicit WaylandSession(Compositor compositor);
-    ~WaylandSession();
+    explicit WaylandSession(Compositor compositor)
+        : m_compositor(compositor)
+    {}
+    ~WaylandSession() { stop(); }
 
     WaylandSession(const WaylandSession &) = delete;
     WaylandSession &operator=(const WaylandSession &) = delete;
@@ -99,23 +103,18 @@ private:
     bool startSway();
     bool startKwin();
     bool startMutter();
-    bool startCompositor(const QString &program, const QStringList &arguments,
-                         const QProcessEnvironment &variables);
+    bool startCompositor(const QString &program, const QStringList &arguments, const QProcessEnvironment &variables);
     bool readChildEnvironment(const QString &path);
     bool waitForKeyboard();
     bool openRemoteDesktop();
     bool sendKeysym(quint32 keysym, bool pressed) const;
-    bool createVirtualKeyboard();
-    bool typeWithVirtualKeyboard(const QString &text);
-    bool createFakeInput();
-    bool typeWithFakeInput(const QString &text);
+    bool createKeyboard();
     bool focusWithKwinScript(const QString &title);
     void adopt(QProcess &process) const;
     bool fail(const QString &reason);
     QString log() const;
-    QString logTail() const { return log().right(2000); }
     QString path(const QString &name) const { return m_folder.filePath(name); }
-    QString waylandSocket() const;
+    QString waylandSocket() const { return path(QStringLiteral("run/")) + m_waylandDisplay; }
 
     Compositor m_compositor;
     QTemporaryDir m_folder;
@@ -138,34 +137,24 @@ private:
     QString m_x11Display;
     QString m_xauthority;
     QString m_swaySocket;
-    int m_scripts = 0;
-    int m_launches = 0;
+    int m_count = 0; // for unique names of launches and scripts
     QString m_error;
 };
 
-// tests/tools/textwindow (its path in MURMEL_TEXTWINDOW) on one side of a session, with the
-// platform plugin named, reporting whether it has the focus and the field's text after every
-// change. Its widgets are on the accessibility bus, where GNOME's case looks for them.
-class TextWindow final
+// tests/tools/textwindow on one side of a session, with the platform plugin named. Its
+// widgets are on the accessibility bus, where GNOME's case looks for them.
+class TextWindow final : public TextWindowProcess
 {
 public:
     TextWindow(const WaylandSession &session, const QString &platform, const QString &title);
-    ~TextWindow() { close(); }
-
-    TextWindow(const TextWindow &) = delete;
-    TextWindow &operator=(const TextWindow &) = delete;
 
     // Waits until the window has the keyboard focus.
-    bool waitUntilActive();
-    bool waitForText(const QString &expected, int timeoutMs = 30000);
+    bool waitUntilActive() { return QTest::qWaitFor([this] { return isActive(); }, 15000); }
+    bool waitForText(const QString &expected, int timeoutMs = 30000)
+    {
+        return TextWindowProcess::waitForText(expected, timeoutMs);
+    }
     // The X window's id; meaningless for a native one.
-    QString window() const { return m_window; }
-    QString text() const { return m_text; }
-    void close();
-
-private:
-    QProcess m_process;
-    QString m_window;
-    bool m_active = false;
-    QString m_text;
+    QString window() const { return QString::number(TextWindowProcess::window()); }
+    void close() { stop(); }
 };
