@@ -3,7 +3,8 @@
 #include "core/desktop/clipboard.h"
 
 // A clipboard in memory that counts its writes, so a test can tell "unchanged" from
-// "written with the same text". With `refuses` set it keeps what it had and says so.
+// "written with the same text". With `refuses` set it keeps what it had and says so; with
+// `notShared` the desktop never hands the new text to the other applications.
 class FakeClipboard final : public Clipboard
 {
 public:
@@ -17,19 +18,19 @@ public:
     }
     bool setPrimaryText(const QString &text) override
     {
-        ++primaryWrites;
         if (refuses || refusesPrimary)
             return false;
         primary = text;
         return true;
     }
+    QCoro::Task<bool> whenShared() override { co_return !notShared; }
     QString text() const { return m_text; }
 
     QString primary;
     int writes = 0;
-    int primaryWrites = 0;
     bool refuses = false;
     bool refusesPrimary = false;
+    bool notShared = false;
 
 private:
     QString m_text;

@@ -1,0 +1,307 @@
+// Inserting text: the paste and its fallbacks, the held dictation, click-to-insert and the
+// display's timing, against fakes where the desktop would be.
+#include "core/base/preferencekeys.h"
+#include "core/base/preferences.h"
+#include "core/hud/hudcontroller.h"
+#include "core/hud/sounds.h"
+#include "core/insert/clickinserter.h"
+#include "core/insert/clipboardsafeinsertservice.h"
+#include "core/insert/keyboardroutes.h"
+#include "core/insert/textinserter.h"
+#include "fakes/fakeannouncer.h"
+#include "fakes/fakeclickobserver.h"
+#include "fakes/fakeclipboard.h"
+#include "fakes/fakefocusprobe.h"
+#include "fakes/fakehudpanel.h"
+#include "fakes/fakekeyboardinjector.h"
+#include "fakes/fakesoundplayer.h"
+#include "testenvironment.h"
+
+#include <QCoroTask>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimeZone>
+
+using namespace Qt::StringLiterals;
+using PasteKeys = KeyboardInjector::PasteKeys;
+using Window = FocusProbe::Window;
+using Result = TextInsertionResult;
+using Error = ClipboardSafeInsertService::Error;
+using MaybeError = std::optional<Error>;
+
+namespace {
+
+const QDateTime start(QDate(2026, 3, 1), QTime(9, 30), QTimeZone::utc());
+
+// One insertion's circumstances; a row says only what differs from a dictation pasted into
+// a focused editor.
+struct Case
+{
+    bool safeInsert = false, trusted = true;
+    Window window = Window::x11;
+    FocusProbe::Editable editable = FocusProbe::Editable::yes;
+    QString windowClass = u"kate kate"_s;
+    bool x11Only = false, sends = true, refuses = false, refusesPrimary = false, notShared = false;
+};
+
+// Everything the inserters talk to, wired as in the application.
+struct Rig
+{
+    QDateTime now = start;
+    FakeClickObserver observer;
+    FakeKeyboardInjector injector;
+    FakeClipboard clipboard;
+    FakeFocusProbe focus;
+    ClipboardSafeInsertService safeInsert{injector, [this] { return now; }};
+    TextInserter inserter{safeInsert, clipboard, injector, focus, Preferences::shared()};
+    FakeHUDPanel panel;
+    FakeAnnouncer announcer;
+    HUDController hud{panel, announcer};
+    FakeSoundPlayer player;
+    Sounds sounds{player};
+    std::unique_ptr<ClickInserter> click;
+    void makeClick(int timeoutMs, int insertDelayMs)
+    {
+        click = std::make_unique<ClickInserter>(observer, injector, inserter, hud, sounds);
+        click->setDelays(timeoutMs, insertDelayMs);
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Case)
+
+class TestInsert final : public QObject
+{
+    Q_OBJECT
+
+    TestEnvironment m_environment; // before anything reads the preferences
+    std::unique_ptr<Rig> m_rig;
+
+private Q_SLOTS:
+    void init()
+    {
+        QVERIFY(Preferences::shared().remove(PreferenceKeys::clipboardSafeInsert));
+        m_rig = std::make_unique<Rig>();
+    }
+
+    void insert_data()
+    {
+        QTest::addColumn<Case>("given");
+        QTest::addColumn<Result>("result");
+        QTest::addColumn<QList<PasteKeys>>("pastes");
+        const QList<PasteKeys> ctrlV{PasteKeys::ctrlV}, none;
+        QTest::newRow("pasted") << Case{} << Result::inserted << ctrlV;
+        QTest::newRow("clipboard-safe holds, keys or not") << Case{.safeInsert = true, .trusted = false} << Result::heldForSafeInsert << none;
+        QTest::newRow("no synthetic keys") << Case{.trusted = false} << Result::copied << none;
+        QTest::newRow("XTEST only, native window") << Case{.window = Window::wayland, .x11Only = true} << Result::copied << none;
+        // Keys sent while nobody can say what has the focus may have gone nowhere.
+        QTest::newRow("focus unknown") << Case{.window = Window::unknown, .editable = FocusProbe::Editable::unknown} << Result::copied << ctrlV;
+        QTest::newRow("focus unknown, a text field") << Case{.window = Window::unknown} << Result::inserted << ctrlV;
+        QTest::newRow("keys not sent") << Case{.sends = false} << Result::copied << none;
+        QTest::newRow("clipboard not shared in time") << Case{.notShared = true} << Result::copied << none;
+        QTest::newRow("terminal") << Case{.windowClass = u"Gnome-terminal-server gnome-terminal"_s} << Result::inserted << QList{PasteKeys::ctrlShiftV};
+        QTest::newRow("xterm") << Case{.windowClass = u"xterm"_s} << Result::inserted << QList{PasteKeys::shiftInsert};
+        // A paste after a refused write would paste whatever the clipboard held before.
+        QTest::newRow("clipboard refuses") << Case{.refuses = true} << Result::notDelivered << none;
+        QTest::newRow("primary refuses") << Case{.windowClass = u"xterm"_s, .refusesPrimary = true} << Result::copied << none;
+    }
+
+    void insert()
+    {
+        QFETCH(Case, given);
+        QFETCH(Result, result);
+        QFETCH(QList<PasteKeys>, pastes);
+        Rig &rig = *m_rig;
+        // Set after the inserter was made: it reads the preference at each insertion.
+        QVERIFY(Preferences::shared().setBoolean(PreferenceKeys::clipboardSafeInsert, given.safeInsert));
+        rig.clipboard.setText(u"copied before"_s);
+        rig.clipboard.writes = 0;
+        std::tie(rig.clipboard.refuses, rig.clipboard.refusesPrimary, rig.clipboard.notShared) = std::tuple(given.refuses, given.refusesPrimary, given.notShared);
+        std::tie(rig.injector.trusted, rig.injector.sends, rig.injector.x11Only) = std::tuple(given.trusted, given.sends, given.x11Only);
+        rig.focus.target = {given.window, given.windowClass, given.editable};
+        const QString text = u"  Grüße,\nsee you at 10.  "_s;
+        QCOMPARE(QCoro::waitFor(rig.inserter.insert(text, TextInsertionMethod::automatic)), result);
+        QCOMPARE(rig.injector.pastes, pastes);
+        const bool kept = result == Result::heldForSafeInsert || result == Result::notDelivered;
+        QCOMPARE(rig.clipboard.writes, result == Result::heldForSafeInsert ? 0 : 1);
+        QCOMPARE(rig.clipboard.text(), kept ? u"copied before"_s : text);
+        QCOMPARE(rig.safeInsert.pending() ? rig.safeInsert.pending()->text : QString(), kept ? text : QString());
+        QCOMPARE(rig.clipboard.primary, pastes == QList{PasteKeys::shiftInsert} ? text : QString());
+        // Whole names only: an application merely named like a terminal is not one.
+        QCOMPARE(TextInserter::pasteKeysFor(u"xtermcontrol steam"_s), PasteKeys::ctrlV);
+    }
+
+    // On Wayland the compositor's keys come first; XTEST reaches XWayland windows only.
+    void routes()
+    {
+        FakeKeyboardInjector compositor, xtest;
+        xtest.x11Only = true;
+        FakeFocusProbe focus;
+        KeyboardRoutes routes(focus, {&compositor, &xtest}, Window::wayland);
+        QVERIFY(QCoro::waitFor(routes.paste(PasteKeys::ctrlV)));
+        compositor.trusted = false;
+        QVERIFY(!routes.isTrusted());
+        QVERIFY(QCoro::waitFor(routes.type(u"ü"_s)));
+        focus.target.window = Window::wayland;
+        QVERIFY(!QCoro::waitFor(routes.paste(PasteKeys::ctrlV)));
+        QCOMPARE(compositor.pastes.size(), 1);
+        QCOMPARE(xtest.typed, QStringList{u"ü"_s});
+    }
+
+    void heldDictation()
+    {
+        const QList<std::tuple<qint64, bool, MaybeError>> requests{{0, true, {}}, {119999, true, {}}, {120000, true, Error::notReady},
+                                                                   {0, false, Error::notReturned}}; // typing fails: still held
+        for (const auto &[elapsedMs, types, error] : requests) {
+            Rig rig;
+            rig.safeInsert.hold(u"old"_s);
+            rig.now = start.addSecs(60);
+            rig.safeInsert.hold(u"Ship it."_s); // replaces the older one, with a clock of its own
+            rig.now = rig.now.addMSecs(elapsedMs);
+            rig.injector.typing = [types](const QString &) { return types; };
+            QCOMPARE(QCoro::waitFor(rig.safeInsert.insertLastDictation()), error);
+            QCOMPARE(rig.injector.typed, error ? QStringList() : QStringList{u"Ship it."_s});
+            QCOMPARE(bool(rig.safeInsert.pending()), error == Error::notReturned); // each dictation comes back once
+        }
+        // While one request types, a second finds nothing, and a failed one never brings an
+        // older dictation back over one held meanwhile.
+        Rig &rig = *m_rig;
+        rig.injector.delay = std::chrono::milliseconds(100);
+        rig.injector.typing = [](const QString &) { return false; };
+        rig.safeInsert.hold(u"old"_s);
+        auto typing = rig.safeInsert.insertLastDictation();
+        QCOMPARE(QCoro::waitFor(rig.safeInsert.insertLastDictation()), MaybeError(Error::notReady));
+        rig.safeInsert.hold(u"new"_s);
+        QCOMPARE(QCoro::waitFor(std::move(typing)), MaybeError(Error::notReturned));
+        QCOMPARE(rig.safeInsert.pending()->text, u"new"_s);
+        QCOMPARE(rig.injector.typeCalls, QStringList{u"old"_s});
+        rig.safeInsert.hold(QString());
+        QCOMPARE(QCoro::waitFor(rig.safeInsert.insertLastDictation()), MaybeError(Error::notReady));
+    }
+
+    void clickInserts()
+    {
+        const QList<std::tuple<Window, bool, QString>> cases{
+            {Window::x11, false, u"Inserted"_s}, {Window::none, false, u"Copied"_s}, {Window::x11, true, notDeliveredText()}};
+        for (const auto &[focused, refuses, confirmation] : cases) {
+            Rig rig;
+            rig.makeClick(5000, 300);
+            rig.focus.target.window = focused;
+            rig.clipboard.refuses = refuses;
+            // Click-to-insert pastes even while dictations are held for insert-last.
+            QVERIFY(Preferences::shared().setBoolean(PreferenceKeys::clipboardSafeInsert, true));
+            const QString text = u"  the whole transcript,\nuntrimmed  "_s;
+            rig.click->arm(text);
+            QVERIFY(rig.observer.watching && rig.panel.visible && rig.hud.model().state() == HUDModel::State::aiming);
+            QSignalSpy inserted(rig.click.get(), &ClickInserter::inserted);
+            Q_EMIT rig.observer.outsideClick();
+            Q_EMIT rig.observer.outsideClick(); // a second quick click finds the mode over
+            QVERIFY(!rig.click->isArmed() && !rig.observer.watching);
+            QTest::qWait(150);
+            QCOMPARE(rig.clipboard.writes, 0); // the insertion waits for the click to land
+            QVERIFY(inserted.wait(2000));
+            QTest::qWait(100);
+            QCOMPARE(inserted.size(), 1);
+            QCOMPARE(inserted.first().first().toBool(), confirmation == u"Inserted");
+            QCOMPARE(rig.clipboard.text(), refuses ? QString() : text);
+            QCOMPARE(bool(rig.safeInsert.pending()), refuses); // a refused clipboard costs nothing
+            QCOMPARE(rig.player.played, QStringList{u"Morse"_s});
+            QCOMPARE(rig.announcer.announced, (QStringList{u"Click a text field to insert · Esc cancels"_s, confirmation}));
+            QTRY_VERIFY_WITH_TIMEOUT(!rig.panel.visible, HUDController::confirmHideMs + 1000);
+        }
+    }
+
+    void clickModeEnds()
+    {
+        for (const QString &event : {u"escape"_s, u"own window"_s, u"timeout"_s, u"no synthetic keys"_s}) {
+            Rig rig;
+            rig.makeClick(250, 30);
+            rig.injector.trusted = event != u"no synthetic keys";
+            rig.click->arm(u"never inserted"_s);
+            if (event == u"escape")
+                Q_EMIT rig.observer.escapePressed();
+            else if (event == u"own window")
+                Q_EMIT rig.observer.ownWindowClick();
+            QTRY_VERIFY_WITH_TIMEOUT(!rig.click->isArmed() && !rig.observer.watching, 2000);
+            if (rig.injector.trusted)
+                QTRY_VERIFY_WITH_TIMEOUT(!rig.panel.visible, 200);
+            else
+                QCOMPARE(rig.hud.model().confirmText(), u"Grant Accessibility, then try again"_s);
+            Q_EMIT rig.observer.outsideClick();
+            QTest::qWait(100);
+            QCOMPARE(rig.clipboard.writes, 0);
+        }
+    }
+
+    void clickModeRearmsAndFinishes()
+    {
+        Rig &rig = *m_rig;
+        rig.makeClick(400, 30);
+        rig.click->arm(u"first"_s);
+        QTest::qWait(250);
+        rig.click->arm(u"second"_s);
+        QTest::qWait(250);
+        QVERIFY(rig.click->isArmed()); // the timeout counts from the last arm
+        QSignalSpy inserted(rig.click.get(), &ClickInserter::inserted);
+        Q_EMIT rig.observer.outsideClick();
+        // The click has been made: a cancel now stops neither the insertion nor its confirmation.
+        rig.click->cancel(true);
+        QVERIFY(inserted.wait(2000));
+        QCOMPARE(rig.clipboard.text(), u"second"_s);
+        rig.click->cancel(true);
+        QTest::qWait(100);
+        QVERIFY(rig.panel.visible);
+    }
+
+    void clickInserterDestroyed()
+    {
+        Rig &rig = *m_rig;
+        rig.makeClick(5000, 50);
+        rig.click->arm(u"armed"_s);
+        rig.click.reset();
+        QVERIFY(!rig.observer.watching);
+        // Gone while its paste waits for keys: the paste ends, and nothing touches it after.
+        rig.makeClick(5000, 20);
+        rig.injector.delay = std::chrono::milliseconds(200);
+        rig.click->arm(u"pasted after all"_s);
+        Q_EMIT rig.observer.outsideClick();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.clipboard.writes, 1, 1000);
+        rig.click.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.injector.pastes.size(), 1, 1000);
+        QTest::qWait(50);
+        QVERIFY(rig.player.played.isEmpty());
+    }
+
+    void displayTiming()
+    {
+        Rig &rig = *m_rig;
+        HUDController &hud = rig.hud;
+        hud.confirm(u"Copied"_s); // updates the display without bringing it up
+        QCOMPARE(rig.panel.presented, 0);
+        hud.show();
+        hud.setLevel(0.5f);
+        QTest::qWait(HUDController::confirmHideMs + 300);
+        QVERIFY2(rig.panel.visible, "a show must cancel the confirmation's pending hide");
+        hud.confirm(u"Inserted"_s);
+        QTest::qWait(800);
+        QVERIFY(rig.panel.visible);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.panel.visible, 1000);
+        hud.setLevel(0.9f); // hidden: a stale level is not carried into the next show
+        QCOMPARE(hud.model().level(), 0.5f);
+        hud.show();
+        QCOMPARE(hud.model().level(), 0.0f);
+        hud.confirm(u"Inserted"_s);
+        hud.aim(u"Aim"_s); // click-to-insert armed over a confirmation: the display stays
+        QTest::qWait(HUDController::confirmHideMs + 300);
+        QVERIFY(rig.panel.visible);
+        hud.hide(5000);
+        hud.hide(-1); // only the last request counts, and a negative one means at once
+        QVERIFY(rig.panel.visible); // at the next turn of the event loop, not inside the caller's
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.panel.visible, 200);
+        QCOMPARE(rig.announcer.announced, (QStringList{u"Copied"_s, u"Listening"_s, u"Inserted"_s, u"Listening"_s, u"Inserted"_s, u"Aim"_s}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestInsert)
+#include "tst_insert.moc"
