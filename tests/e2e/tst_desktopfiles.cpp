@@ -209,52 +209,24 @@ private Q_SLOTS:
         QCOMPARE(found.value(u"release"_s), QStringLiteral(MURMEL_VERSION));
     }
 
-    void applicationIconDraws()
+    // Both icons draw; the symbolic one in a single colour, so that a desktop can recolour it.
+    void iconsDraw()
     {
         if (!QImageReader::supportedImageFormats().contains("svg"))
             QSKIP("Qt's SVG image plugin is not installed");
-        const QImage icon = rendered(installed(iconPath), 256);
-        QVERIFY(!icon.isNull());
-        QCOMPARE(icon.size(), QSize(256, 256));
-        // A rounded tile: clear in the corners, near-black inside its edge.
-        QCOMPARE(qAlpha(icon.pixel(2, 2)), 0);
-        QCOMPARE(qAlpha(icon.pixel(253, 253)), 0);
-        const QColor tile = icon.pixelColor(128, 40);
-        QCOMPARE(tile.alpha(), 255);
-        QVERIFY2(tile.value() < 20, qPrintable(tile.name()));
-        // The violet ring, 31 of 128 units from the centre.
-        const QColor ring = icon.pixelColor(128 + 62, 128);
-        QVERIFY2(std::abs(ring.red() - 140) < 8 && std::abs(ring.green() - 112) < 8 && std::abs(ring.blue() - 232) < 8,
-                 qPrintable(ring.name()));
-        // The iris runs from cyan at its lower left to pink at its upper right.
-        const QColor lowerLeft = icon.pixelColor(128 - 8, 128 + 14);
-        const QColor upperRight = icon.pixelColor(128 + 8, 128 - 14);
-        QVERIFY2(lowerLeft.blue() > 200 && lowerLeft.green() > lowerLeft.red(), qPrintable(lowerLeft.name()));
-        QVERIFY2(upperRight.red() > 200 && upperRight.red() > upperRight.green(), qPrintable(upperRight.name()));
-        // Between iris and ring lies the dark tile.
-        QVERIFY(icon.pixelColor(128 + 40, 128).value() < 20);
-    }
+        const QImage tile = rendered(installed(iconPath), 256);
+        QCOMPARE(tile.size(), QSize(256, 256));
+        QCOMPARE(qAlpha(tile.pixel(2, 2)), 0); // a rounded tile
+        QCOMPARE(tile.pixelColor(128, 40).alpha(), 255);
 
-    void symbolicIconDraws()
-    {
-        if (!QImageReader::supportedImageFormats().contains("svg"))
-            QSKIP("Qt's SVG image plugin is not installed");
-        // Eighteen pixels: one per unit of the tray eye's grid, so the shapes land on pixels.
-        const QImage icon = rendered(installed(symbolicPath), 18);
-        QVERIFY(!icon.isNull());
-        auto opaque = [&](int x, int y) { return qAlpha(icon.pixel(x, y)) > 200; };
-        auto clear = [&](int x, int y) { return qAlpha(icon.pixel(x, y)) < 40; };
-        QVERIFY(opaque(9, 9) && opaque(8, 8));   // the iris
-        QVERIFY(clear(9, 5) && clear(4, 9));     // the gap between iris and ring
-        QVERIFY(opaque(9, 1) && opaque(1, 9) && opaque(16, 9)); // the ring
-        QVERIFY(clear(0, 0) && clear(17, 17));   // outside
-        // One colour throughout, so a desktop can recolour it.
+        const QImage symbolic = rendered(installed(symbolicPath), 18);
         QSet<QRgb> colours;
-        for (int y = 0; y < icon.height(); ++y)
-            for (int x = 0; x < icon.width(); ++x)
-                if (opaque(x, y))
-                    colours.insert(icon.pixel(x, y) & 0xffffff);
+        for (int y = 0; y < symbolic.height(); ++y)
+            for (int x = 0; x < symbolic.width(); ++x)
+                if (qAlpha(symbolic.pixel(x, y)) > 200)
+                    colours.insert(symbolic.pixel(x, y) & 0xffffff);
         QCOMPARE(colours.size(), 1);
+        QCOMPARE(qAlpha(symbolic.pixel(0, 0)), 0);
     }
 };
 

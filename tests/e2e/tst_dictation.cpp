@@ -44,14 +44,9 @@ private Q_SLOTS:
     void cleanup();
     void togglePastesIntoTheFocusedWindow();
     void holdToTalk();
-    void dictionaryRuleChangesTheSpelling();
     void cleanupRewritesTheText();
-    void cleanupFailureInsertsTheUncleanedText_data();
-    void cleanupFailureInsertsTheUncleanedText();
     void clipboardSafeInsertLeavesTheClipboardAlone();
-    void stopRightAfterStartInsertsNothing();
     void missingModelIsDownloadedOnFirstDictation();
-    void startWhileModelDownloadRunsDoesNothing();
 
 private:
     QProcessEnvironment environment() const;
@@ -268,15 +263,6 @@ void TestDictation::holdToTalk()
         QVERIFY2(key.key != QStringLiteral("Space"), "the hotkey reached the window");
 }
 
-void TestDictation::dictionaryRuleChangesTheSpelling()
-{
-    config(QStringLiteral("vocabularyRules"),
-           QStringLiteral(R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","heard":"parrot model","wanted":"Papagei"}])"));
-    QVERIFY(launch());
-    QVERIFY(dictate());
-    QVERIFY2(m_window->waitForText(QStringLiteral("Hello from the Papagei."), 30000), qPrintable(m_window->text()));
-}
-
 static QByteArray messagesAnswer(const QString &text)
 {
     return QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("message")},
@@ -320,26 +306,6 @@ void TestDictation::cleanupRewritesTheText()
     QVERIFY(storeApiKey(QString()));
 }
 
-void TestDictation::cleanupFailureInsertsTheUncleanedText_data()
-{
-    QTest::addColumn<TestHttpServer::Response>("answer");
-    QTest::newRow("server error") << TestHttpServer::Response{.status = 500, .body = "{}"};
-    QTest::newRow("hang-up") << TestHttpServer::Response{.hangUp = true};
-}
-
-void TestDictation::cleanupFailureInsertsTheUncleanedText()
-{
-    QFETCH(TestHttpServer::Response, answer);
-    QVERIFY(storeApiKey(QStringLiteral("sk-test")));
-    config(QStringLiteral("cleanupMode"), QStringLiteral("\"clean\""));
-    m_server.setResponse(QStringLiteral("/anthropic/v1/messages"), answer);
-    QVERIFY(launch());
-    QVERIFY(dictate());
-    QVERIFY2(m_window->waitForText(phrase, 30000), qPrintable(m_window->text()));
-    QTRY_COMPARE_WITH_TIMEOUT(history().size(), 1, 5000);
-    QVERIFY(storeApiKey(QString()));
-}
-
 void TestDictation::clipboardSafeInsertLeavesTheClipboardAlone()
 {
     config(QStringLiteral("clipboardSafeInsert"), QStringLiteral("true"));
@@ -364,34 +330,6 @@ void TestDictation::clipboardSafeInsertLeavesTheClipboardAlone()
     QCOMPARE(again.lastErrLine(), QStringLiteral("No Murmel dictation is ready yet."));
 }
 
-void TestDictation::stopRightAfterStartInsertsNothing()
-{
-    QVERIFY(launch());
-    // Start and stop within one burst of key events, while the microphone is held silent, so
-    // that the stop comes before any audio however quickly the sound server answers.
-    const auto suspendMicrophone = [this](bool suspend) {
-        int code = -1;
-        m_sound.pactl({QStringLiteral("suspend-source"), QStringLiteral("virtmic"),
-                       suspend ? QStringLiteral("1") : QStringLiteral("0")},
-                      &code);
-        return code == 0;
-    };
-    QVERIFY(suspendMicrophone(true));
-    auto resume = qScopeGuard([&] { suspendMicrophone(false); });
-    m_desktop.run(QStringLiteral("xdotool"),
-                  {QStringLiteral("keydown"), QStringLiteral("ctrl+alt+space"), QStringLiteral("keyup"),
-                   QStringLiteral("space"), QStringLiteral("keydown"), QStringLiteral("space"), QStringLiteral("keyup"),
-                   QStringLiteral("space"), QStringLiteral("keyup"), QStringLiteral("alt"), QStringLiteral("ctrl")});
-    QTest::qWait(3000);
-    resume.dismiss();
-    QVERIFY(suspendMicrophone(false));
-    QCOMPARE(m_window->text(), QString());
-    QCOMPARE(history().size(), 0);
-    // And Murmel is ready for the next dictation.
-    QVERIFY(dictate());
-    QVERIFY2(m_window->waitForText(phrase, 30000), qPrintable(m_window->text()));
-}
-
 void TestDictation::missingModelIsDownloadedOnFirstDictation()
 {
     QVERIFY(QFile::remove(modelPath()));
@@ -404,21 +342,6 @@ void TestDictation::missingModelIsDownloadedOnFirstDictation()
     QVERIFY(dictate());
     QVERIFY2(m_window->waitForText(phrase, 60000), qPrintable(m_window->text()));
     QVERIFY(QFile::exists(modelPath()));
-}
-
-void TestDictation::startWhileModelDownloadRunsDoesNothing()
-{
-    QVERIFY(QFile::remove(modelPath()));
-    QFile model(m_parrot);
-    QVERIFY(model.open(QIODevice::ReadOnly));
-    // The warm-up at start fetches the model slowly; dictation is refused meanwhile.
-    m_server.setResponse(QStringLiteral("/models/ggml-base.en.bin"),
-                         {.body = model.readAll(), .chunkSize = 64 * 1024, .chunkDelayMs = 400});
-    QVERIFY(launch());
-    QVERIFY(dictate());
-    QTest::qWait(2000);
-    QCOMPARE(m_window->text(), QString());
-    QCOMPARE(history().size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestDictation)

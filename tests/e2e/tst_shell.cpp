@@ -113,12 +113,6 @@ void TestShell::initTestCase()
     QCOMPARE(QProcess::execute(QStringLiteral("espeak-ng"),
                                {QStringLiteral("-w"), m_speech, QStringLiteral("Please write this down for me.")}),
              0);
-    // A video with no sound at all.
-    QCOMPARE(QProcess::execute(QStringLiteral("ffmpeg"),
-                               {QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-f"),
-                                QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("color=c=black:s=64x64:d=1"),
-                                QStringLiteral("-c:v"), QStringLiteral("mpeg4"), m_folder.filePath(QStringLiteral("silent.mp4"))}),
-             0);
     m_parrot = m_folder.filePath(QStringLiteral("parrot.bin"));
     QVERIFY(FixtureModels::make(m_parrot));
     QJsonObject digests;
@@ -181,7 +175,9 @@ void TestShell::cleanup()
         delete m_murmel;
         m_murmel = nullptr;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!m_bus.hasName(service), 10000);
+    // Not QTRY: after a failed case it would not wait at all, and the next case's Murmel would
+    // hand its launch to this one as it goes away.
+    QVERIFY(QTest::qWaitFor([this] { return !m_bus.hasName(service); }, 10000));
 }
 
 // `extra` variables are added to the environment; with any, Murmel's output is kept for
@@ -295,10 +291,6 @@ void TestShell::transcribeFile_data()
     QTest::newRow("speech") << "speech.wav" << true << QString() << phrase;
     QTest::newRow("not audio") << "notes.txt" << true << "app.murmel.Murmel.Error.TranscriptionFailed"
                                << "Could not read the audio from that file.";
-    QTest::newRow("video without sound") << "silent.mp4" << true << "app.murmel.Murmel.Error.TranscriptionFailed"
-                                         << "That file has no audio to transcribe.";
-    QTest::newRow("missing file") << "nowhere.wav" << true << "app.murmel.Murmel.Error.TranscriptionFailed"
-                                  << "No such file or directory";
     QTest::newRow("named pipe") << "pipe" << true << "app.murmel.Murmel.Error.TranscriptionFailed"
                                 << "That is not a regular file (a pipe or a device, perhaps), so Murmel does not read it.";
     QTest::newRow("relative path") << "./speech.wav" << true << "app.murmel.Murmel.Error.NotAFile"
