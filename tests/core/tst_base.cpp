@@ -86,7 +86,8 @@ private Q_SLOTS:
         item.setEnabled(true);
         QCOMPARE(changed.size(), 1);
         // What the desktop switched off counts as off, and stays as it wrote it until switched on.
-        for (const auto &[tail, on] : QList<std::pair<QByteArray, bool>>{{"Hidden = true\n", false}, {"[Desktop Action A]\nHidden=true\n", true}}) {
+        const QList<std::pair<QByteArray, bool>> tails{{"Hidden = true\n", false}, {"[Desktop Action A]\nHidden=true\n", true}};
+        for (const auto &[tail, on] : tails) {
             QVERIFY(write(entry, "[Desktop Entry]\nExec=/usr/bin/murmel\n" + tail));
             QCOMPARE(item.isEnabled(), on);
             item.setEnabled(on);

@@ -100,7 +100,8 @@ private Q_SLOTS:
         QTest::newRow("focus unknown, a text field") << Case{.window = Window::unknown} << Result::inserted << ctrlV;
         QTest::newRow("keys not sent") << Case{.sends = false} << Result::copied << none;
         QTest::newRow("clipboard not shared in time") << Case{.notShared = true} << Result::copied << none;
-        QTest::newRow("terminal") << Case{.windowClass = u"Gnome-terminal-server gnome-terminal"_s} << Result::inserted << QList{PasteKeys::ctrlShiftV};
+        QTest::newRow("terminal") << Case{.windowClass = u"Gnome-terminal-server gnome-terminal"_s} << Result::inserted
+                                  << QList{PasteKeys::ctrlShiftV};
         QTest::newRow("xterm") << Case{.windowClass = u"xterm"_s} << Result::inserted << QList{PasteKeys::shiftInsert};
         // A paste after a refused write would paste whatever the clipboard held before.
         QTest::newRow("clipboard refuses") << Case{.refuses = true} << Result::notDelivered << none;
@@ -117,7 +118,8 @@ private Q_SLOTS:
         QVERIFY(Preferences::shared().setBoolean(PreferenceKeys::clipboardSafeInsert, given.safeInsert));
         rig.clipboard.setText(u"copied before"_s);
         rig.clipboard.writes = 0;
-        std::tie(rig.clipboard.refuses, rig.clipboard.refusesPrimary, rig.clipboard.notShared) = std::tuple(given.refuses, given.refusesPrimary, given.notShared);
+        std::tie(rig.clipboard.refuses, rig.clipboard.refusesPrimary, rig.clipboard.notShared)
+            = std::tuple(given.refuses, given.refusesPrimary, given.notShared);
         std::tie(rig.injector.trusted, rig.injector.sends, rig.injector.x11Only) = std::tuple(given.trusted, given.sends, given.x11Only);
         rig.focus.target = {given.window, given.windowClass, given.editable};
         const QString text = u"  Grüße,\nsee you at 10.  "_s;

@@ -157,8 +157,8 @@ private Q_SLOTS:
 
     void storeVerifiesAndShares()
     {
-        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_s,
-                                          {{u"base.en"_s, QString::fromLatin1(QCryptographicHash::hash(m_body, QCryptographicHash::Sha256).toHex())}}));
+        const QString digest = QString::fromLatin1(QCryptographicHash::hash(m_body, QCryptographicHash::Sha256).toHex());
+        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_s, {{u"base.en"_s, digest}}));
         serve({.body = m_body, .chunkSize = 256 * 1024, .chunkDelayMs = 10});
         m_server->setResponse(u"/repo/ggml-small.bin"_s, {.body = m_body});
         ModelStore store(models());

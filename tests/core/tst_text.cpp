@@ -101,13 +101,15 @@ private Q_SLOTS:
     void dictionary()
     {
         const QList<std::tuple<QStringList, QString, QString>> cases{
-            {{u"=>Acme"_s, u"acme=>"_s, u" brindle wick \n=> BrindleWick "_s}, u"acme Brindle Wick, BRINDLE WICK"_s, u"acme BrindleWick, BrindleWick"_s},
+            {{u"=>Acme"_s, u"acme=>"_s, u" brindle wick \n=> BrindleWick "_s}, u"acme Brindle Wick, BRINDLE WICK"_s,
+             u"acme BrindleWick, BrindleWick"_s},
             // Whole words; longest first whatever the order; later rules see what earlier ones wrote.
             {{u"wick=>W"_s, u"brindle wick=>BW"_s, u"bw=>B"_s}, u"brindle wick, wick wicked"_s, u"B, W wicked"_s},
             // Length in characters: in code points the decomposed "café" (5) would go before "abcd".
             {{u"abcd=>cafe\u0301"_s, u"cafe\u0301=>Z"_s, u"abcde=>abcd"_s}, u"abcde"_s, u"Z"_s},
             {{u"acme=>AcmeCo"_s, u"acme=>ACME"_s, u"price=>$1 \\1"_s, u"a.b=>AB"_s}, u"acme price axb a.b"_s, u"AcmeCo $1 \\1 axb AB"_s},
-            {{u"cafe=>CAFE"_s, u"élan=>Élan"_s, u"東京=>Tokyo"_s}, u"cafe\u0301 cafe ÉLAN élans 東京 東京都"_s, u"cafe\u0301 CAFE Élan élans Tokyo 東京都"_s}};
+            {{u"cafe=>CAFE"_s, u"élan=>Élan"_s, u"東京=>Tokyo"_s}, u"cafe\u0301 cafe ÉLAN élans 東京 東京都"_s,
+             u"cafe\u0301 CAFE Élan élans Tokyo 東京都"_s}};
         for (const auto &[pairs, text, expected] : cases)
             QCOMPARE(Vocabulary::apply(text, rules(pairs)), expected);
         QCOMPARE(Vocabulary::preferredTerms(rules({u"k=>  Kubernetes "_s, u"x=>"_s, u"=>Zed"_s, u"g=>Zed"_s})), u"Kubernetes, Zed, Zed"_s);
@@ -115,8 +117,9 @@ private Q_SLOTS:
 
     void cleanupStyle()
     {
-        QVERIFY(m_preferences.setData(PreferenceKeys::customStyles, "[{\"id\":\"" + styleId.toLatin1() + "\",\"name\":\"P\",\"prompt\":\" Rhyme. \"},"
-                                                                  "{\"id\":\"11111111-2222-3333-4444-555555555555\",\"name\":\"\",\"prompt\":\" \\n \"}]"));
+        QVERIFY(m_preferences.setData(PreferenceKeys::customStyles,
+                                      "[{\"id\":\"" + styleId.toLatin1() + "\",\"name\":\"P\",\"prompt\":\" Rhyme. \"},"
+                                      "{\"id\":\"11111111-2222-3333-4444-555555555555\",\"name\":\"\",\"prompt\":\" \\n \"}]"));
         const QList<std::pair<QString, QString>> selections{
             {u"Email"_s, {}}, {u"email"_s, CleanupMode(CleanupMode::email).systemPrompt()}, {u"custom:"_s + styleId.toLower(), u" Rhyme. "_s},
             {u"custom:{"_s + styleId + u'}', {}}, {u"custom:11111111-2222-3333-4444-555555555555"_s, {}}}; // a blank prompt is off
@@ -156,7 +159,8 @@ private Q_SLOTS:
 
     void cleanupRequestAndAnswer()
     {
-        m_server->setResponse(u"/v1/messages"_s, answer({{u"text"_s, u"\u00a0 Kuber"_s}, {u"tool_use"_s, 42}, {u"text"_s, u"netes.\u3000\n"_s}}));
+        m_server->setResponse(u"/v1/messages"_s,
+                              answer({{u"text"_s, u"\u00a0 Kuber"_s}, {u"tool_use"_s, 42}, {u"text"_s, u"netes.\u3000\n"_s}}));
         QCOMPARE(clean(u" Kubernetes, gRPC\n"_s), u"Kubernetes."_s);
         const TestHttpServer::Request request = m_server->requests().constFirst();
         QCOMPARE(request.headers.value("x-api-key"), apiKey.toUtf8());
@@ -181,7 +185,8 @@ private Q_SLOTS:
         QVERIFY(elsewhere.listen());
         const QByteArray refusal = R"({"error":{"message":"invalid x-api-key"}})";
         const QList<std::pair<TestHttpServer::Response, QString>> failures{
-            {{.status = 303, .headers = {{"Location", elsewhere.url(u"/v1/messages"_s).toEncoded()}}}, u"failed 0: Claude cleanup failed: HTTP 303"_s},
+            {{.status = 303, .headers = {{"Location", elsewhere.url(u"/v1/messages"_s).toEncoded()}}},
+             u"failed 0: Claude cleanup failed: HTTP 303"_s},
             {answer({{u"text"_s, u"Hi."_s}}, 201), u"failed 0: Claude cleanup failed: HTTP 201: {"_s},
             {{.body = "<html>"}, u"failed 3"_s}, {{.neverAnswer = true}, u"failed 2"_s}, {{.body = refusal, .stallAfter = 10}, u"failed 2"_s},
             {{.hangUp = true}, u"failed 1"_s}, {{.body = refusal, .dropAfter = 10}, u"failed 1"_s},

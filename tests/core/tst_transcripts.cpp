@@ -57,9 +57,9 @@ private Q_SLOTS:
         store->add(Kind::dictation, u"  Hello there  "_s, u" Hello there "_s);
         const TranscriptRecord file = store->add(Kind::file, u"interview"_s, u"Long text."_s, 3725.5);
         // Python's json module, not Qt's, reads what we wrote.
-        const QStringList lines = QString::fromUtf8(ChildProcess::run(u"python3"_s, {u"-c"_s, u"import json,sys\n"
-            "for r in json.load(open(sys.argv[1])): print(r['id'], repr(r['date']), r['kind'], r['title'], r['text'], r.get('duration'), sorted(r))"_s,
-                                                                                    path()})).split(u'\n', Qt::SkipEmptyParts);
+        const QString script = u"import json,sys\nfor r in json.load(open(sys.argv[1])):\n"
+                               "    print(r['id'], repr(r['date']), r['kind'], r['title'], r['text'], r.get('duration'), sorted(r))"_s;
+        const QStringList lines = QString::fromUtf8(ChildProcess::run(u"python3"_s, {u"-c"_s, script, path()})).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
         QVERIFY2(lines.at(0).startsWith(file.id.toString(QUuid::WithoutBraces).toUpper() + u' '), qPrintable(lines.at(0)));
         QVERIFY(lines.at(0).endsWith(u"file interview Long text. 3725.5 ['date', 'duration', 'id', 'kind', 'text', 'title']"_s));
@@ -110,9 +110,10 @@ private Q_SLOTS:
         QVERIFY(m_preferences.remove(PreferenceKeys::retentionDays));
         QCOMPARE(titlesOf(open()->records()), QStringList{u"at the cut-off"_s});
 
-        for (const auto &[source, title] : QList<std::pair<QString, QString>>{{u" \n\t "_s, u"Untitled"_s}, {u"\n Notes  \n"_s, u"Notes"_s},
-                                                                             {u"👩‍👩‍👧"_s.repeated(61), u"👩‍👩‍👧"_s.repeated(60)},
-                                                                             {u"e\u0301"_s.repeated(65), u"e\u0301"_s.repeated(60)}})
+        const QList<std::pair<QString, QString>> titles{{u" \n\t "_s, u"Untitled"_s}, {u"\n Notes  \n"_s, u"Notes"_s},
+                                                        {u"👩‍👩‍👧"_s.repeated(61), u"👩‍👩‍👧"_s.repeated(60)},
+                                                        {u"e\u0301"_s.repeated(65), u"e\u0301"_s.repeated(60)}};
+        for (const auto &[source, title] : titles)
             QCOMPARE(store->add(Kind::dictation, source, source).title, title);
         QCOMPARE(store->records().first().text, u"e\u0301"_s.repeated(65)); // the text itself is never cut
         store->add(Kind::dictation, u"memo"_s, u"deploy Kubernetes École"_s);

@@ -92,15 +92,17 @@ void TestHttpServer::respond(QTcpSocket *socket, const Request &request)
         const QByteArray size = QByteArray::number(body.size());
         const qint64 from = range.captured(1).toLongLong();
         status = from >= body.size() ? 416 : 206;
-        head += from >= body.size() ? QByteArray("Content-Range: bytes */" + size + "\r\n")
-                                    : "Content-Range: bytes " + QByteArray::number(from) + '-' + QByteArray::number(body.size() - 1) + '/' + size + "\r\n";
+        head += "Content-Range: bytes "
+            + (from >= body.size() ? QByteArray("*") : QByteArray::number(from) + '-' + QByteArray::number(body.size() - 1)) + '/'
+            + size + "\r\n";
         body = body.mid(std::min<qint64>(from, body.size()));
     }
     if (response.honourRange)
         head += "Accept-Ranges: bytes\r\n";
     for (const auto &[name, value] : std::as_const(response.headers))
         head += name + ": " + value + "\r\n";
-    head += response.sendLength ? QByteArray("Content-Length: " + QByteArray::number(body.size()) + "\r\n") : QByteArray("Connection: close\r\n");
+    head += response.sendLength ? QByteArray("Content-Length: " + QByteArray::number(body.size())) : QByteArray("Connection: close");
+    head += "\r\n";
     socket->write("HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Type: " + response.contentType + "\r\n" + head + "\r\n");
     sendBody(socket, body, response, 0);
 }
