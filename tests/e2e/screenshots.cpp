@@ -115,14 +115,7 @@ QProcessEnvironment Screenshots::environment() const
     QProcessEnvironment variables = m_desktop.environment();
     variables.insert(m_bus.environment());
     variables.insert(m_sound.environment());
-    variables.insert(QStringLiteral("XDG_CONFIG_HOME"), m_folder.filePath(QStringLiteral("config")));
-    variables.insert(QStringLiteral("XDG_DATA_HOME"), m_folder.filePath(QStringLiteral("data")));
-    variables.insert(QStringLiteral("MURMEL_MODEL_CATALOG"), m_folder.filePath(QStringLiteral("catalog.json")));
-    variables.insert(QStringLiteral("MURMEL_MODEL_BASE_URL"), m_server.url(QStringLiteral("/models/")).toString());
-    variables.insert(QStringLiteral("MURMEL_UPDATE_URL"), m_server.url(QStringLiteral("/latest.json")).toString());
-    variables.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    variables.remove(QStringLiteral("QT_QTESTLIB_RUNNING"));
-    return variables;
+    return MurmelProcess::isolated(variables, m_folder.path(), m_server.url(QStringLiteral("/")));
 }
 
 QDBusMessage Screenshots::call(const QString &method, const QVariantList &arguments)

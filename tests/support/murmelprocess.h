@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QString>
+#include <QUrl>
 
 // Runs the built `murmel` (named by MURMEL_BINARY) the way a user or a script would.
 namespace MurmelProcess {
@@ -20,6 +21,25 @@ struct Result
     // The last thing Murmel said: a failing command ends with its reason.
     QString lastErrLine() const { return errLines().value(errLines().size() - 1); }
 };
+
+// Murmel on a test's private desktop: a home of its own in `folder` (config/, data/ and the
+// model catalog folder/catalog.json), the test's server for models, updates and cleanup,
+// X11 windows, and no proxy, so nothing leaves the machine.
+inline QProcessEnvironment isolated(QProcessEnvironment variables, const QString &folder, const QUrl &server)
+{
+    const auto at = [&](const char *path) { return server.resolved(QUrl(QString::fromLatin1(path))).toString(); };
+    variables.insert(QStringLiteral("XDG_CONFIG_HOME"), folder + QStringLiteral("/config"));
+    variables.insert(QStringLiteral("XDG_DATA_HOME"), folder + QStringLiteral("/data"));
+    variables.insert(QStringLiteral("MURMEL_MODEL_CATALOG"), folder + QStringLiteral("/catalog.json"));
+    variables.insert(QStringLiteral("MURMEL_MODEL_BASE_URL"), at("/models/"));
+    variables.insert(QStringLiteral("MURMEL_UPDATE_URL"), at("/latest.json"));
+    variables.insert(QStringLiteral("ANTHROPIC_BASE_URL"), at("/anthropic"));
+    variables.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    variables.remove(QStringLiteral("QT_QTESTLIB_RUNNING"));
+    for (const char *name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "HF_ENDPOINT"})
+        variables.remove(QString::fromLatin1(name));
+    return variables;
+}
 
 inline QString binary()
 {
