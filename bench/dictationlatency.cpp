@@ -4,6 +4,7 @@
 // timing, inserter and history; only the desktop (microphone, keys, panel) is simulated, and
 // the paste is timed when its key event would be sent.
 //   dictationlatency SPEECH.wav [RUNS]   (the environment names the model, as bench/latency.sh sets it)
+#include "core/base/paths.h"
 #include "core/base/preferences.h"
 #include "core/dictation/dictationcontroller.h"
 #include "core/dictation/hotkeymonitor.h"
@@ -95,16 +96,18 @@ int main(int argc, char **argv)
     FakeClickObserver clicks;
     FakeProcessActivity activity;
     FakeSecretStore secrets;
-    Preferences &preferences = Preferences::shared();
+    Preferences preferences(Paths::preferencesFile());
+    ModelStore models(Paths::modelsDirectory());
+    HistoryStore history(Paths::historyFile(), preferences);
     HotkeyMonitor hotkeys(preferences, {});
     HUDController hud(panel, announcer);
-    Sounds sounds(player);
+    Sounds sounds(player, preferences);
     ClipboardSafeInsertService safeInsert(keyboard);
     TextInserter inserter(safeInsert, clipboard, keyboard, focus, preferences);
     ClickInserter clickInserter(clicks, keyboard, inserter, hud, sounds);
     KeychainHelper keychain(secrets);
-    DictationController dictation({microphone, preferences, ModelStore::shared(), hotkeys, hud, sounds, inserter,
-                                   safeInsert, clickInserter, keychain, HistoryStore::shared(), activity});
+    DictationController dictation({microphone, preferences, models, hotkeys, hud, sounds, inserter,
+                                   safeInsert, clickInserter, keychain, history, activity});
 
     double engineSeconds = 0;
     QObject::connect(&dictation, &DictationController::speechRecognised, [&](double seconds) { engineSeconds = seconds; });

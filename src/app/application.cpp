@@ -1,13 +1,10 @@
 #include "app/application.h"
 
 #include "core/base/logging.h"
+#include "core/base/paths.h"
 #include "core/base/preferencekeys.h"
-#include "core/base/preferences.h"
-#include "core/speech/modelstore.h"
 #include "core/speech/workerstop.h"
-#include "core/text/customizationstore.h"
 #include "core/text/keychainhelper.h"
-#include "core/transcripts/historystore.h"
 #include "gui/viewmodels/qmlsingleton.h"
 #include "platform/audio/audioinputprobe.h"
 #include "platform/wayland/keymap.h"
@@ -45,18 +42,22 @@ DesktopHotkey::Desktop desktopOf(const SessionType &session)
 } // namespace
 
 Application::Application()
-    : m_session(detectSession(m_wayland))
+    : m_preferences(Paths::preferencesFile())
+    , m_models(Paths::modelsDirectory())
+    , m_history(Paths::historyFile(), m_preferences)
+    , m_customization(m_preferences)
+    , m_session(detectSession(m_wayland))
     , m_dataControl(m_wayland)
     , m_clipboard(chooseClipboard())
     , m_virtualKeyboard(m_wayland)
     , m_fakeInput(m_wayland)
     , m_portalKeys(QDBusConnection::sessionBus(),
-                   {[] { return Preferences::shared().stringOrDefault(PreferenceKeys::remoteDesktopToken); },
-                    [](const QString &token) {
+                   {[this] { return m_preferences.stringOrDefault(PreferenceKeys::remoteDesktopToken); },
+                    [this](const QString &token) {
                         if (token.isEmpty())
-                            Preferences::shared().remove(PreferenceKeys::remoteDesktopToken);
+                            m_preferences.remove(PreferenceKeys::remoteDesktopToken);
                         else
-                            Preferences::shared().setString(PreferenceKeys::remoteDesktopToken, token);
+                            m_preferences.setString(PreferenceKeys::remoteDesktopToken, token);
                     }},
                    [this](const QList<uint32_t> &keysyms) {
                        const Keymap keymap = Keymap::ofSeat(m_wayland);
@@ -73,24 +74,24 @@ Application::Application()
     , m_hudPanel(m_session.isWayland())
     , m_clickObserver({}, m_session.isWayland())
     , m_keychain(m_secrets)
-    , m_sounds(m_soundPlayer)
-    , m_voice(m_synthesizer)
+    , m_sounds(m_soundPlayer, m_preferences)
+    , m_voice(m_synthesizer, m_preferences)
     , m_safeInsert(m_keyboard)
-    , m_inserter(m_safeInsert, m_clipboard, m_keyboard, m_focusProbe)
-    , m_hotkeys(Preferences::shared(), hotkeyBackends())
+    , m_inserter(m_safeInsert, m_clipboard, m_keyboard, m_focusProbe, m_preferences)
+    , m_hotkeys(m_preferences, hotkeyBackends())
     , m_hud(m_hudPanel, m_announcer)
     , m_clickInserter(m_clickObserver, m_keyboard, m_inserter, m_hud, m_sounds)
-    , m_dictation({m_microphone, Preferences::shared(), ModelStore::shared(), m_hotkeys, m_hud, m_sounds, m_inserter,
-                   m_safeInsert, m_clickInserter, m_keychain, HistoryStore::shared(), m_activity})
-    , m_fileModel({ModelStore::shared(), Preferences::shared(), HistoryStore::shared(), m_sounds, m_voice, m_clipboard,
+    , m_dictation({m_microphone, m_preferences, m_models, m_hotkeys, m_hud, m_sounds, m_inserter,
+                   m_safeInsert, m_clickInserter, m_keychain, m_history, m_activity})
+    , m_fileModel({m_models, m_preferences, m_history, m_sounds, m_voice, m_clipboard,
                    m_clickInserter, m_activity})
     , m_nav(nullptr)
     , m_updates(UpdateChecker::manifestUrl())
     , m_commands({m_dictation, m_nav, m_router, m_mainWindow, m_urls, m_updates})
     , m_tray({*m_commands.toggleDictation(), *m_commands.transcribeFile(), *m_commands.openSettings(),
               *m_commands.quit()})
-    , m_automation({m_safeInsert, m_dictation, m_commands, ModelStore::shared(), Preferences::shared()})
-    , m_modelList(ModelStore::shared())
+    , m_automation({m_safeInsert, m_dictation, m_commands, m_models, m_preferences})
+    , m_modelList(m_models)
     , m_desktopHotkey(m_hotkeys, desktopOf(m_session), &m_gnomeShortcut)
     , m_permissions({AudioInputProbe::hasInput, [this] { return m_keyboard.isTrusted(); },
                      [this] { return m_desktopHotkey.works(); },
@@ -103,14 +104,14 @@ Application::Application()
                          else if (which == Permissions::Kind::paste && m_session.isWayland())
                              m_portalKeys.openSession(true);
                      }})
-    , m_recorder(m_hotkeys, Preferences::shared(), &m_layout)
+    , m_recorder(m_hotkeys, m_preferences, &m_layout)
     , m_apiKey(m_keychain)
-    , m_styles(CustomizationStore::shared(), CustomizationListModel::List::styles)
-    , m_dictionary(CustomizationStore::shared(), CustomizationListModel::List::rules)
-    , m_histories(HistoryStore::shared(), m_clipboard)
-    , m_settings({Preferences::shared(), &HistoryStore::shared(), &m_safeInsert, &m_loginItem, &m_nav,
-                  &ModelStore::shared(), &CustomizationStore::shared()})
-    , m_onboarding({Preferences::shared(), m_permissions, m_settings, ModelStore::shared(),
+    , m_styles(m_customization, CustomizationListModel::List::styles)
+    , m_dictionary(m_customization, CustomizationListModel::List::rules)
+    , m_histories(m_history, m_clipboard)
+    , m_settings({m_preferences, &m_history, &m_safeInsert, &m_loginItem, &m_nav,
+                  &m_models, &m_customization})
+    , m_onboarding({m_preferences, m_permissions, m_settings, m_models,
                     [this] { m_hotkeys.ensureTap(); },
                     [this] { m_voice.speak(QObject::tr("Murmel is ready.")); }})
     , m_homeEgg(eggVoice())
@@ -132,7 +133,7 @@ Application::Application()
 
 void Application::handToQml()
 {
-    ::exposeToQml(&m_dictation, &ModelStore::shared(), &m_modelList, &m_recorder, &m_nav, &m_settings, &m_permissions,
+    ::exposeToQml(&m_dictation, &m_models, &m_modelList, &m_recorder, &m_nav, &m_settings, &m_permissions,
                   &m_desktopHotkey, &m_apiKey, &m_histories, &m_onboarding, &m_commands, &m_updates, &m_appearance);
     // The classes with two instances on the screens tell them apart by their singletons.
     QmlSingleton<CustomizationListModel, StylesSingleton>::setInstance(&m_styles);

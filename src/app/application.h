@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/loginitem.h"
+#include "core/base/preferences.h"
 #include "core/dictation/dictationcontroller.h"
 #include "core/dictation/hotkeymonitor.h"
 #include "core/dictation/hotkeyrecorder.h"
@@ -12,7 +13,10 @@
 #include "core/insert/keyboardroutes.h"
 #include "core/insert/textinserter.h"
 #include "core/speech/modellistmodel.h"
+#include "core/speech/modelstore.h"
+#include "core/text/customizationstore.h"
 #include "core/text/keychainhelper.h"
+#include "core/transcripts/historystore.h"
 #include "gui/viewmodels/apikeyfield.h"
 #include "gui/viewmodels/customizationlistmodel.h"
 #include "gui/viewmodels/desktophotkey.h"
@@ -97,6 +101,11 @@ private:
     void handToQml();
     EyeEgg::Collaborators eggVoice();
 
+    // The user's files, which outlive everything that reads them.
+    Preferences m_preferences;
+    ModelStore m_models;
+    HistoryStore m_history;
+    CustomizationStore m_customization;
     // The desktop. In a Wayland session Murmel has a connection of its own to the
     // compositor, whatever platform Qt's windows use.
     WaylandConnection m_wayland;

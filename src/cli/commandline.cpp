@@ -7,6 +7,7 @@
 #include "cli/modelscommand.h"
 #include "cli/transcribecommand.h"
 #include "core/base/console.h"
+#include "core/base/paths.h"
 #include "core/base/preferences.h"
 #include "core/speech/modelstore.h"
 #include "core/transcripts/historystore.h"
@@ -48,19 +49,29 @@ QString usage()
 
 namespace {
 
+// The command line's own wiring: a command opens the user's files it needs, and nothing else.
 int runCommand(const QStringList &arguments)
 {
     const QString command = arguments.first();
     const QStringList rest = arguments.mid(1);
-    if (command == u"config")
-        return ConfigCommand::run(rest, Preferences::shared());
-    if (command == u"models")
-        return afterBackgroundWork(QCoro::waitFor(ModelsCommand::run(rest, ModelStore::shared())));
-    if (command == u"transcribe")
-        return afterBackgroundWork(
-            QCoro::waitFor(TranscribeCommand::run(rest, ModelStore::shared(), Preferences::shared())));
-    if (command == u"history")
-        return HistoryCommand::run(rest, HistoryStore::shared());
+    if (command == u"config") {
+        Preferences preferences(Paths::preferencesFile());
+        return ConfigCommand::run(rest, preferences);
+    }
+    if (command == u"models") {
+        ModelStore models(Paths::modelsDirectory());
+        return afterBackgroundWork(QCoro::waitFor(ModelsCommand::run(rest, models)));
+    }
+    if (command == u"transcribe") {
+        Preferences preferences(Paths::preferencesFile());
+        ModelStore models(Paths::modelsDirectory());
+        return afterBackgroundWork(QCoro::waitFor(TranscribeCommand::run(rest, models, preferences)));
+    }
+    if (command == u"history") {
+        Preferences preferences(Paths::preferencesFile());
+        HistoryStore history(Paths::historyFile(), preferences);
+        return HistoryCommand::run(rest, history);
+    }
     if (command == u"insert-last")
         return InsertLastCommand::run(rest);
     if (command == u"dictation")

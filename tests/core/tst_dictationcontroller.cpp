@@ -49,13 +49,14 @@ class TestDictationController final : public QObject
 {
     Q_OBJECT
 
-    TestEnvironment m_environment; // one home for the run: the sounds read the application's preferences
+    TestEnvironment m_environment; // one home for the run
     QString m_parrot = m_environment.home() + u"/parrot.bin"_s;
     std::unique_ptr<QTemporaryDir> m_scratch;
     std::unique_ptr<TestHttpServer> m_server;
     std::unique_ptr<DictationRig> m_rig;
 
-    Preferences &preferences() { return Preferences::shared(); }
+    Preferences m_preferences{m_environment.configHome() + u"/Murmel/preferences.json"_s};
+    Preferences &preferences() { return m_preferences; }
     DictationController &controller() { return *m_rig->controller; }
     QString modelFile(const QString &name) const { return m_scratch->filePath(u"Models/ggml-"_s + name + u".bin"_s); }
     bool install(const QString &name, const QByteArray &bytes = {})

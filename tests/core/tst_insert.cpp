@@ -19,6 +19,7 @@
 
 #include <QCoroTask>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 
@@ -47,18 +48,20 @@ struct Case
 // Everything the inserters talk to, wired as in the application.
 struct Rig
 {
+    QTemporaryDir folder;
+    Preferences preferences{folder.filePath(u"preferences.json"_s)};
     QDateTime now = start;
     FakeClickObserver observer;
     FakeKeyboardInjector injector;
     FakeClipboard clipboard;
     FakeFocusProbe focus;
     ClipboardSafeInsertService safeInsert{injector, [this] { return now; }};
-    TextInserter inserter{safeInsert, clipboard, injector, focus, Preferences::shared()};
+    TextInserter inserter{safeInsert, clipboard, injector, focus, preferences};
     FakeHUDPanel panel;
     FakeAnnouncer announcer;
     HUDController hud{panel, announcer};
     FakeSoundPlayer player;
-    Sounds sounds{player};
+    Sounds sounds{player, preferences};
     std::unique_ptr<ClickInserter> click;
     void makeClick(int timeoutMs, int insertDelayMs)
     {
@@ -81,7 +84,6 @@ class TestInsert final : public QObject
 private Q_SLOTS:
     void init()
     {
-        QVERIFY(Preferences::shared().remove(PreferenceKeys::clipboardSafeInsert));
         m_rig = std::make_unique<Rig>();
     }
 
@@ -115,7 +117,7 @@ private Q_SLOTS:
         QFETCH(QList<PasteKeys>, pastes);
         Rig &rig = *m_rig;
         // Set after the inserter was made: it reads the preference at each insertion.
-        QVERIFY(Preferences::shared().setBoolean(PreferenceKeys::clipboardSafeInsert, given.safeInsert));
+        QVERIFY(rig.preferences.setBoolean(PreferenceKeys::clipboardSafeInsert, given.safeInsert));
         rig.clipboard.setText(u"copied before"_s);
         rig.clipboard.writes = 0;
         std::tie(rig.clipboard.refuses, rig.clipboard.refusesPrimary, rig.clipboard.notShared)
@@ -192,7 +194,7 @@ private Q_SLOTS:
             rig.focus.target.window = focused;
             rig.clipboard.refuses = refuses;
             // Click-to-insert pastes even while dictations are held for insert-last.
-            QVERIFY(Preferences::shared().setBoolean(PreferenceKeys::clipboardSafeInsert, true));
+            QVERIFY(rig.preferences.setBoolean(PreferenceKeys::clipboardSafeInsert, true));
             const QString text = u"  the whole transcript,\nuntrimmed  "_s;
             rig.click->arm(text);
             QVERIFY(rig.observer.watching && rig.panel.visible && rig.hud.model().state() == HUDModel::State::aiming);

@@ -25,18 +25,20 @@ const QString phrase = FixtureModels::phrase.trimmed();
 struct Rig
 {
     explicit Rig(const QString &folder)
-        : with(Preferences::shared(), folder + u"/history.json"_s, folder + u"/Models"_s)
+        : preferences(folder + u"/preferences.json"_s)
+        , with(preferences, folder + u"/history.json"_s, folder + u"/Models"_s)
         , model(std::make_unique<FileTranscriptionModel>(
-              FileTranscriptionModel::Collaborators{with.models, Preferences::shared(), with.history, with.sounds, voice,
+              FileTranscriptionModel::Collaborators{with.models, preferences, with.history, with.sounds, voice,
                                                     with.clipboard, with.clickInserter, with.activity},
               nullptr, [this] { return time += tick; }))
     {
         QObject::connect(model.get(), &FileTranscriptionModel::phaseChanged, [this] { phases << model->phase(); });
     }
 
+    Preferences preferences;
     DictationRig with;
     FakeSpeechSynthesizer speech;
-    Voice voice{speech};
+    Voice voice{speech, preferences};
     double time = 0.0;
     double tick = 0.0;
     std::unique_ptr<FileTranscriptionModel> model;
@@ -49,7 +51,7 @@ class TestFileTranscriptionModel final : public QObject
 {
     Q_OBJECT
 
-    TestEnvironment m_environment; // sounds and voice read the preferences it makes
+    TestEnvironment m_environment;
     TestHttpServer m_server;       // without files: every download is a 404
     std::unique_ptr<QTemporaryDir> m_scratch;
     std::unique_ptr<Rig> m_rig;
@@ -73,14 +75,14 @@ private Q_SLOTS:
         QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(QByteArray(8192, 'x')) == 8192);
         QVERIFY(m_server.listen());
         qputenv("MURMEL_MODEL_BASE_URL", m_server.url(u"/repo/"_s).toString().toUtf8());
-        QVERIFY(Preferences::shared().setString(PreferenceKeys::whisperModel, u"base.en"_s));
-        QVERIFY(Preferences::shared().setString(PreferenceKeys::language, u"en"_s));
     }
 
     void init()
     {
         m_scratch = std::make_unique<QTemporaryDir>();
         m_rig = std::make_unique<Rig>(m_scratch->path());
+        QVERIFY(m_rig->preferences.setString(PreferenceKeys::whisperModel, u"base.en"_s));
+        QVERIFY(m_rig->preferences.setString(PreferenceKeys::language, u"en"_s));
     }
 
     void cleanup() { m_rig.reset(); }

@@ -142,7 +142,7 @@ class TestScreens final : public QObject
     FakeUrlOpener m_urls;
     QStringList m_spoken;
     FakeSpeechSynthesizer m_synthesizer;
-    Voice m_voice{m_synthesizer};
+    Voice m_voice{m_synthesizer, m_preferences};
     FileChooser m_chooser;
     LoginItem m_loginItem{u"/usr/bin/murmel"_s};
     // No portal on this bus name: contrast and motion keep their defaults.

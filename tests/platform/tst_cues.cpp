@@ -213,13 +213,15 @@ private Q_SLOTS:
     void preferencesDecide()
     {
         QFETCH(bool, on);
+        QTemporaryDir folder;
+        Preferences preferences(folder.filePath(u"preferences.json"_s));
         FakeSoundPlayer player;
-        Sounds sounds(player);
+        Sounds sounds(player, preferences);
         FakeSpeechSynthesizer synthesizer;
-        Voice voice(synthesizer);
-        const auto set = [](bool value) {
+        Voice voice(synthesizer, preferences);
+        const auto set = [&](bool value) {
             for (const QString &key : {PreferenceKeys::soundsEnabled, PreferenceKeys::voiceEnabled})
-                QVERIFY(Preferences::shared().setBoolean(key, value));
+                QVERIFY(preferences.setBoolean(key, value));
         };
         set(!on);
         sounds.play(u"Bottle"_s);

@@ -250,7 +250,7 @@ private Q_SLOTS:
         FakeAnnouncer announcer;
         HUDController hud(panel, announcer);
         FakeSoundPlayer player;
-        Sounds sounds(player);
+        Sounds sounds(player, preferences);
         ClickInserter inserter(*m_observer, injector, textInserter, hud, sounds);
 
         // The field has to get the focus from the click itself.

@@ -32,7 +32,8 @@ class DictationRig final
 {
 public:
     DictationRig(Preferences &preferences, const QString &historyFile, const QString &modelsFolder)
-        : inserter(safeInsert, clipboard, keyboard, focus, preferences)
+        : sounds(player, preferences)
+        , inserter(safeInsert, clipboard, keyboard, focus, preferences)
         , history(historyFile, preferences)
         , hotkeys(preferences, {&hotkeyBackend})
         , models(modelsFolder)
@@ -48,7 +49,7 @@ public:
     FakeAnnouncer announcer;
     HUDController hud{panel, announcer};
     FakeSoundPlayer player;
-    Sounds sounds{player};
+    Sounds sounds;
     FakeClipboard clipboard;
     FakeKeyboardInjector keyboard;
     FakeFocusProbe focus;

@@ -47,6 +47,16 @@ QString modelsDirectory()
     return dataDirectory() + QStringLiteral("/Models");
 }
 
+QString preferencesFile()
+{
+    return configDirectory() + QStringLiteral("/preferences.json");
+}
+
+QString historyFile()
+{
+    return dataDirectory() + QStringLiteral("/History/history.json");
+}
+
 bool makePrivateFolder(const QString &folder)
 {
     const QString path = QDir::cleanPath(QDir(folder).absolutePath());

@@ -17,6 +17,12 @@ QString dataDirectory();
 // $XDG_DATA_HOME/Murmel/Models
 QString modelsDirectory();
 
+// $XDG_CONFIG_HOME/Murmel/preferences.json
+QString preferencesFile();
+
+// $XDG_DATA_HOME/Murmel/History/history.json
+QString historyFile();
+
 // Murmel's folders and files hold transcripts, preferences and models: for the user alone.
 // Creates `folder` as QDir::mkpath does, with every folder it creates and `folder` itself
 // (made earlier by an older Murmel, perhaps) readable by the user only (0700). False when

@@ -58,12 +58,6 @@ Preferences::Preferences(QString filePath)
     Paths::makePrivateFile(m_filePath);
 }
 
-Preferences &Preferences::shared()
-{
-    static Preferences instance(Paths::configDirectory() + QStringLiteral("/preferences.json"));
-    return instance;
-}
-
 Preferences::Snapshot Preferences::read() const
 {
     QFile file(m_filePath);

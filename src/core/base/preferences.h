@@ -24,10 +24,6 @@ class Preferences final
 public:
     explicit Preferences(QString filePath);
 
-    // The application's store, $XDG_CONFIG_HOME/Murmel/preferences.json; the path is
-    // resolved on first use and kept for the life of the process.
-    static Preferences &shared();
-
     QString filePath() const { return m_filePath; }
 
     // The stored value of one type, or nothing when the key is absent or holds a value

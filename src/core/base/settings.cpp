@@ -31,10 +31,5 @@ bool holdToTalk(const Preferences &preferences)
     return preferences.booleanOrDefault(PreferenceKeys::holdToTalk);
 }
 
-qint64 retentionDays() { return retentionDays(Preferences::shared()); }
-bool soundsEnabled() { return soundsEnabled(Preferences::shared()); }
-bool voiceEnabled() { return voiceEnabled(Preferences::shared()); }
-bool clipboardSafeInsert() { return clipboardSafeInsert(Preferences::shared()); }
-bool holdToTalk() { return holdToTalk(Preferences::shared()); }
 
 } // namespace Settings

@@ -12,14 +12,9 @@ class Preferences;
 namespace Settings {
 
 qint64 retentionDays(const Preferences &preferences);
-qint64 retentionDays();
 bool soundsEnabled(const Preferences &preferences);
-bool soundsEnabled();
 bool voiceEnabled(const Preferences &preferences);
-bool voiceEnabled();
 bool clipboardSafeInsert(const Preferences &preferences);
-bool clipboardSafeInsert();
 bool holdToTalk(const Preferences &preferences);
-bool holdToTalk();
 
 } // namespace Settings

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class Preferences;
 class SoundPlayer;
 
 // The interface sounds at their moments ("Pop" when a recording starts, "Bottle" when it
@@ -9,11 +10,12 @@ class SoundPlayer;
 class Sounds final
 {
 public:
-    explicit Sounds(SoundPlayer &player);
+    Sounds(SoundPlayer &player, const Preferences &preferences);
 
     // Reads the preference at every call, so switching it off silences the next sound.
     void play(const QString &name);
 
 private:
     SoundPlayer &m_player;
+    const Preferences &m_preferences;
 };

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class Preferences;
 class SpeechSynthesizer;
 
 // Speaks the short status cues ("It's ready.") in the robotic voice, while the user has
@@ -12,11 +13,12 @@ public:
     // The speaking rate of every cue.
     static constexpr int wordsPerMinute = 160;
 
-    explicit Voice(SpeechSynthesizer &synthesizer);
+    Voice(SpeechSynthesizer &synthesizer, const Preferences &preferences);
 
     // A new cue cuts off the one still being spoken. Reads the preference at every call.
     void speak(const QString &phrase);
 
 private:
     SpeechSynthesizer &m_synthesizer;
+    const Preferences &m_preferences;
 };

@@ -115,11 +115,6 @@ TextInserter::TextInserter(ClipboardSafeInsertService &safeInsert, Clipboard &cl
     , m_preferences(preferences)
 {}
 
-TextInserter::TextInserter(ClipboardSafeInsertService &safeInsert, Clipboard &clipboard,
-                           KeyboardInjector &injector, FocusProbe &focus)
-    : TextInserter(safeInsert, clipboard, injector, focus, Preferences::shared())
-{}
-
 KeyboardInjector::PasteKeys TextInserter::pasteKeysFor(const QString &windowClass)
 {
     const QStringList names = windowClass.toLower().split(u' ', Qt::SkipEmptyParts);

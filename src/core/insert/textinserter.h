@@ -24,9 +24,6 @@ class TextInserter final
 public:
     TextInserter(ClipboardSafeInsertService &safeInsert, Clipboard &clipboard,
                  KeyboardInjector &injector, FocusProbe &focus, Preferences &preferences);
-    // With the application's preferences.
-    TextInserter(ClipboardSafeInsertService &safeInsert, Clipboard &clipboard,
-                 KeyboardInjector &injector, FocusProbe &focus);
 
     // Uses `text` exactly as given. Reads the clipboard-safe preference at each call.
     // Resolves once the paste keys were sent, which waits (boundedly) for the user to let

@@ -19,12 +19,6 @@ ModelStore::ModelStore(QString directory, QObject *parent)
 
 ModelStore::~ModelStore() = default;
 
-ModelStore &ModelStore::shared()
-{
-    static ModelStore *instance = new ModelStore(Paths::modelsDirectory());
-    return *instance;
-}
-
 QString ModelStore::directory() const
 {
     // Created on first use; a failure shows later, when a download or a load fails.

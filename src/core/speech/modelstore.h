@@ -33,9 +33,6 @@ public:
     explicit ModelStore(QString directory, QObject *parent = nullptr);
     ~ModelStore() override;
 
-    // The application's store over $XDG_DATA_HOME/Murmel/Models.
-    static ModelStore &shared();
-
     QString directory() const;
     QString path(WhisperModel model) const;
     bool isDownloaded(WhisperModel model) const;

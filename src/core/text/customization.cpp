@@ -169,9 +169,4 @@ CleanupResolution resolvedCleanup(const Preferences &preferences)
     return {true, mode->systemPrompt()};
 }
 
-CleanupResolution resolvedCleanup()
-{
-    return resolvedCleanup(Preferences::shared());
-}
-
 } // namespace Settings

@@ -44,7 +44,6 @@ bool setCustomStyles(Preferences &preferences, const QList<CustomStyle> &styles)
 // "cleanupMode" with the styles: a built-in mode's prompt, a custom style's instruction
 // (when it is not blank), or not active.
 CleanupResolution resolvedCleanup(const Preferences &preferences);
-CleanupResolution resolvedCleanup();
 
 // The "cleanupMode" value that selects a custom style.
 QString customSelection(const QUuid &styleId);

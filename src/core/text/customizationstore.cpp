@@ -12,12 +12,6 @@ CustomizationStore::CustomizationStore(Preferences &preferences, QObject *parent
 {
 }
 
-CustomizationStore &CustomizationStore::shared()
-{
-    static CustomizationStore *instance = new CustomizationStore(Preferences::shared());
-    return *instance;
-}
-
 void CustomizationStore::setRules(const QList<VocabularyRule> &rules)
 {
     if (rules == m_rules)

@@ -18,8 +18,6 @@ class CustomizationStore final : public QObject
 public:
     explicit CustomizationStore(Preferences &preferences, QObject *parent = nullptr);
 
-    static CustomizationStore &shared();
-
     QList<VocabularyRule> rules() const { return m_rules; }
     QList<CustomStyle> styles() const { return m_styles; }
 

@@ -44,13 +44,6 @@ HistoryStore::HistoryStore(QString filePath, Preferences &preferences, QObject *
     follow();
 }
 
-HistoryStore &HistoryStore::shared()
-{
-    static HistoryStore *instance =
-        new HistoryStore(Paths::dataDirectory() + QStringLiteral("/History/history.json"), Preferences::shared());
-    return *instance;
-}
-
 HistoryStore::Seen HistoryStore::onDisk() const
 {
     struct stat status = {};

@@ -44,9 +44,6 @@ public:
     // tests; the system clock by default.
     HistoryStore(QString filePath, Preferences &preferences, QObject *parent = nullptr, Clock clock = {});
 
-    // $XDG_DATA_HOME/Murmel/History/history.json with the user's preferences.
-    static HistoryStore &shared();
-
     const QList<TranscriptRecord> &records() const { return m_records; }
     std::optional<TranscriptRecord> record(const QUuid &id) const;
 
