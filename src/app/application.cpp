@@ -134,7 +134,8 @@ Application::Application()
 void Application::handToQml()
 {
     ::exposeToQml(&m_dictation, &m_models, &m_modelList, &m_recorder, &m_nav, &m_settings, &m_permissions,
-                  &m_desktopHotkey, &m_apiKey, &m_histories, &m_onboarding, &m_commands, &m_updates, &m_appearance);
+                  &m_desktopHotkey, &m_apiKey, &m_histories, &m_onboarding, &m_commands, &m_updates, &m_appearance,
+                  &m_fileModel, &m_fileChooser);
     // The classes with two instances on the screens tell them apart by their singletons.
     QmlSingleton<CustomizationListModel, StylesSingleton>::setInstance(&m_styles);
     QmlSingleton<CustomizationListModel, DictionaryRulesSingleton>::setInstance(&m_dictionary);

@@ -90,8 +90,6 @@ public:
     void start();
 
     MurCommands &commands() { return m_commands; }
-    FileTranscriptionModel &fileModel() { return m_fileModel; }
-    FileChooser &fileChooser() { return m_fileChooser; }
 
 private:
     QList<HotkeyBackend *> hotkeyBackends();

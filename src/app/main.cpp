@@ -100,11 +100,6 @@ int main(int argc, char **argv)
     if (!murmel.claimInstance())
         return request.handOver();
 
-    // The file screen's objects are not declared to QML yet; every other object the screens
-    // show, the application hands QML as the singleton its type declares.
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "FileTranscription", &murmel.fileModel());
-    qmlRegisterSingletonInstance("Murmel", 1, 0, "FileChooser", &murmel.fileChooser());
-
     QQmlApplicationEngine engine;
     // The modules sit at qrc:/Murmel/ on every Qt (Qt 6.5 would put them under /qt/qml), so
     // Murmel.Shell's windows find the screens of Murmel there.

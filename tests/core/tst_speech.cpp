@@ -166,14 +166,14 @@ private Q_SLOTS:
         QSignalSpy rows(&list, &QAbstractItemModel::dataChanged);
         auto first = store.ensure(WhisperModel::baseEn);
         auto second = store.ensure(WhisperModel::baseEn);
-        QCOMPARE(list.data(list.index(0), ModelListModel::StateRole).toString(), u"downloading"_s);
+        QCOMPARE(list.data(list.index(0), ModelListModel::StateRole).toInt(), int(ModelStore::State::downloading));
         // The one slot is taken: another model is neither fetched nor reported as failed.
         QCOMPARE(QCoro::waitFor(store.ensure(WhisperModel::small)), std::nullopt);
         QCOMPARE(store.lastError(), std::nullopt);
         QCOMPARE(QCoro::waitFor(std::move(second)), std::optional(destination()));
         QCOMPARE(QCoro::waitFor(std::move(first)), std::optional(destination()));
         QCOMPARE(m_server->requests().size(), 1);
-        QCOMPARE(list.data(list.index(0), ModelListModel::StateRole).toString(), u"ready"_s);
+        QCOMPARE(list.data(list.index(0), ModelListModel::StateRole).toInt(), int(ModelStore::State::ready));
         QCOMPARE(rows.size(), 2);
         // Without a test digest the published one holds, and a failed file is not kept.
         QCOMPARE(QCoro::waitFor(store.ensure(WhisperModel::small)), std::nullopt);

@@ -110,9 +110,9 @@ private Q_SLOTS:
         QFETCH(double, at);
         for (const auto &[time, fraction] : reports) {
             m_rig->time = time;
-            model().updateProgress(fraction);
+            model().live()->update(fraction);
         }
-        QTEST(model().smoothedProgress(at), "smoothed");
+        QTEST(model().live()->smoothed(at), "smoothed");
     }
 
     // Live text goes out at most every 0.2 s, one space between pieces; what waits comes with
@@ -121,8 +121,8 @@ private Q_SLOTS:
     {
         const auto append = [this](double time, const QString &text) {
             m_rig->time = time;
-            model().appendLive(text);
-            return model().liveText();
+            model().live()->append(text);
+            return model().live()->text();
         };
         QCOMPARE(append(0.0, u"\nHi"_s), u"Hi"_s);
         QCOMPARE(append(0.2, u" \n\t"_s), u"Hi"_s);
@@ -171,8 +171,8 @@ private Q_SLOTS:
         with.controller->warmUp();
         m_rig->tick = stop.isEmpty() ? 0.0 : 1.0; // standing still, only the first batch is published
         int batches = 0;
-        connect(&model(), &FileTranscriptionModel::liveTextChanged, this, [&] { batches += !m_rig->model->liveText().isEmpty(); });
-        QSignalSpy words(&model(), &FileTranscriptionModel::liveTextChanged);
+        connect(model().live(), &FileProgress::textChanged, this, [&] { batches += !model().live()->text().isEmpty(); });
+        QSignalSpy words(model().live(), &FileProgress::textChanged);
         QFETCH(QString, file);
         model().handle(QUrl());
         model().handle(QUrl::fromLocalFile(media(file)));
@@ -198,9 +198,9 @@ private Q_SLOTS:
             QVERIFY(warmed.count() == 1 || warmed.wait());
             QCOMPARE(Whisper::loadedModelCount(), 1); // the dictation's model and the file's are one
             QCOMPARE(model().segmentRows().value(1).toMap().value(u"time"_s).toString(), u"0:30"_s);
-            QCOMPARE(model().liveText(), phrase); // the clock stood still: the second batch waits
+            QCOMPARE(model().live()->text(), phrase); // the clock stood still: the second batch waits
             QCOMPARE(model().metaLine(), u"WAV · 0:35 · EN · 10 WORDS"_s);
-            QVERIFY(model().progress() == 1.0 && model().envelope().contains(1.0));
+            QVERIFY(model().live()->fraction() == 1.0 && model().envelope().contains(1.0));
             QCOMPARE(with.history.records().first().duration, std::optional<double>(model().duration()));
             QVERIFY(model().saveExport(QUrl::fromLocalFile(m_scratch->path() + u"/out.srt"_s), u"srt"_s));
             QFile srt(m_scratch->path() + u"/out.srt"_s);
@@ -220,7 +220,7 @@ private Q_SLOTS:
         if (!modelPresent)
             return;
         model().handle(QUrl::fromLocalFile(media(u"Team Sync.final.MOV"_s)));
-        QVERIFY(model().segments().isEmpty() && model().liveText().isEmpty() && model().progress() == 0.0);
+        QVERIFY(model().segments().isEmpty() && model().live()->text().isEmpty() && model().live()->fraction() == 0.0);
         QTRY_COMPARE_WITH_TIMEOUT(model().fullText(), phrase, 90000);
         QCOMPARE(with.history.records().first().title, u"Team Sync.final"_s);
     }

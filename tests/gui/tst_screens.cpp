@@ -249,13 +249,12 @@ private Q_SLOTS:
         QQuickStyle::setStyle(u"Basic"_s);
         m_rig.hotkeys.start();
         exposeToQml(m_rig.controller.get(), &m_rig.models, &m_modelList, &m_recorder, &m_nav, &m_settings, &m_permissions,
-                    &m_desktopHotkey, &m_apiKey, &m_histories, &m_onboarding, &m_commands, &m_updates, &m_appearance);
+                    &m_desktopHotkey, &m_apiKey, &m_histories, &m_onboarding, &m_commands, &m_updates, &m_appearance,
+                    &m_fileModel, &m_chooser);
         QmlSingleton<CustomizationListModel, StylesSingleton>::setInstance(&m_styles);
         QmlSingleton<CustomizationListModel, DictionaryRulesSingleton>::setInstance(&m_rules);
         QmlSingleton<EyeEgg, HomeEggSingleton>::setInstance(&m_homeEgg);
         QmlSingleton<EyeEgg, AboutEggSingleton>::setInstance(&m_aboutEgg);
-        qmlRegisterSingletonInstance("Murmel", 1, 0, "FileTranscription", &m_fileModel);
-        qmlRegisterSingletonInstance("Murmel", 1, 0, "FileChooser", &m_chooser);
 
         QTest::failOnWarning(QRegularExpression(u".*"_s));
         m_engine = std::make_unique<QQmlApplicationEngine>();

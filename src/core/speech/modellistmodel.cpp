@@ -28,14 +28,7 @@ QVariant ModelListModel::data(const QModelIndex &index, int role) const
     case SizeLabelRole:
         return model.sizeLabel();
     case StateRole:
-        switch (m_store.state(model)) {
-        case ModelStore::State::ready:
-            return QStringLiteral("ready");
-        case ModelStore::State::downloading:
-            return QStringLiteral("downloading");
-        case ModelStore::State::missing:
-            return QStringLiteral("missing");
-        }
+        return int(m_store.state(model));
     }
     return {};
 }

@@ -16,7 +16,7 @@ public:
         RawValueRole = Qt::UserRole + 1,
         DisplayNameRole,
         SizeLabelRole,
-        StateRole, // "missing", "downloading" or "ready"
+        StateRole, // a ModelStore::State, as a number
     };
 
     explicit ModelListModel(ModelStore &store, QObject *parent = nullptr);

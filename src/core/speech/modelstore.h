@@ -38,6 +38,7 @@ public:
     bool isDownloaded(WhisperModel model) const;
 
     enum class State { missing, downloading, ready };
+    Q_ENUM(State)
     // What the model lists show: a download by another Murmel process counts too.
     State state(WhisperModel model) const;
 

@@ -20,17 +20,11 @@
 #include <QVariantMap>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <memory>
 #include <utility>
 
 namespace {
-
-double steadySeconds()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 // A local path for a file URL; a URL without a scheme is taken as a path already.
 QString localPath(const QUrl &file)
@@ -64,53 +58,35 @@ struct NameFilter
 
 } // namespace
 
-FileTranscriptionModel::FileTranscriptionModel(const Collaborators &collaborators, QObject *parent, Clock clock)
+FileTranscriptionModel::FileTranscriptionModel(const Collaborators &collaborators, QObject *parent,
+                                               FileProgress::Clock clock)
     : QObject(parent)
     , m_with(collaborators)
-    , m_clock(clock ? std::move(clock) : Clock(&steadySeconds))
+    , m_live(std::move(clock))
     , m_job(new TranscriptionJob(collaborators.models, collaborators.preferences, this))
 {
     connect(m_job, &TranscriptionJob::scanned, this, [this](double duration, const QList<float> &envelope) {
         setDuration(duration);
         setEnvelope(envelope);
         setPhase(Phase::transcribing);
-        // The first rate is measured from here, so it includes the model's preparation: the
-        // smoothed figure starts cautiously rather than racing ahead.
-        m_progressAt = m_clock();
+        m_live.start();
         m_with.sounds.play(QStringLiteral("Tink"));
     });
-    connect(m_job, &TranscriptionJob::progressed, this, &FileTranscriptionModel::updateProgress);
+    connect(m_job, &TranscriptionJob::progressed, &m_live, &FileProgress::update);
     connect(m_job, &TranscriptionJob::segmentsHeard, this, [this](const QList<TranscriptSegment> &batch) {
         QStringList texts;
         texts.reserve(batch.size());
         for (const TranscriptSegment &segment : batch)
             texts << segment.text;
-        appendLive(texts.join(u' '));
+        m_live.append(texts.join(u' '));
     });
 }
 
 FileTranscriptionModel::~FileTranscriptionModel() = default;
 
-QString FileTranscriptionModel::phaseName() const
-{
-    switch (m_phase) {
-    case Phase::empty:
-        return QStringLiteral("empty");
-    case Phase::decoding:
-        return QStringLiteral("decoding");
-    case Phase::transcribing:
-        return QStringLiteral("transcribing");
-    case Phase::done:
-        return QStringLiteral("done");
-    case Phase::failed:
-        return QStringLiteral("failed");
-    }
-    return {};
-}
-
 QString FileTranscriptionModel::title() const
 {
-    return m_fileName.isEmpty() ? QStringLiteral("Transcribe a file") : m_fileName;
+    return m_fileName.isEmpty() ? tr("Transcribe a file") : m_fileName;
 }
 
 QVariantList FileTranscriptionModel::segmentRows() const
@@ -170,14 +146,8 @@ void FileTranscriptionModel::clearResult()
     setDuration(0.0);
     setEnvelope({});
     setSegments({});
-    setProgress(0.0);
     setJustCopied(false);
-    setLiveText({});
-    m_liveBuffer.clear();
-    m_lastLiveFlush.reset();
-    m_lastProgressFlush.reset();
-    m_progressAt.reset();
-    setProgressRate(0.0);
+    m_live.reset();
     setFailureMessage({});
 }
 
@@ -212,10 +182,10 @@ QCoro::Task<> FileTranscriptionModel::run(QString path)
     }
 
     setSegments(std::get<TranscriptionJob::Transcript>(result).segments);
-    setProgress(1.0);
+    m_live.update(1.0);
     setPhase(Phase::done);
     m_with.sounds.play(QStringLiteral("Glass"));
-    m_with.voice.speak(QStringLiteral("It's ready."));
+    m_with.voice.speak(tr("It's ready."));
     m_with.history.add(TranscriptRecord::Kind::file, m_fileName, fullText(), m_duration);
     qCDebug(lcTranscripts) << "file transcribed:" << m_segments.size() << "segments," << m_duration << "s";
 }
@@ -226,57 +196,6 @@ void FileTranscriptionModel::fail(const QString &message)
     // The message first, so the failed phase never shows without it.
     setFailureMessage(message);
     setPhase(Phase::failed);
-}
-
-void FileTranscriptionModel::updateProgress(double fraction)
-{
-    const double now = m_clock();
-    if (fraction < 1.0 && m_lastProgressFlush && now - *m_lastProgressFlush <= progressInterval)
-        return;
-    m_lastProgressFlush = now;
-
-    const bool rises = m_progress < fraction;
-    if (rises && m_progressAt && now - *m_progressAt > shortestRateInterval) {
-        double rate = (fraction - m_progress) / (now - *m_progressAt);
-        // The newest measurement weighs less than the history, so the extrapolated figure
-        // does not jump with the engine's uneven steps.
-        if (m_progressRate != 0.0)
-            rate = 0.4 * rate + 0.6 * m_progressRate;
-        setProgressRate(rate);
-    }
-    if (rises || !m_progressAt)
-        m_progressAt = now;
-    setProgress(fraction);
-}
-
-void FileTranscriptionModel::appendLive(const QString &text)
-{
-    const QString piece = text.trimmed();
-    if (piece.isEmpty())
-        return;
-    if (!m_liveBuffer.isEmpty())
-        m_liveBuffer += u' ';
-    m_liveBuffer += piece;
-
-    // Text that waits here is never lost: the finished transcript is shown from the segments.
-    const double now = m_clock();
-    if (!m_lastLiveFlush || now - *m_lastLiveFlush > liveTextInterval) {
-        m_lastLiveFlush = now;
-        setLiveText(m_liveBuffer);
-    }
-}
-
-double FileTranscriptionModel::now() const
-{
-    return m_clock();
-}
-
-double FileTranscriptionModel::smoothedProgress(double at) const
-{
-    if (!(m_progressRate > 0.0) || !m_progressAt)
-        return m_progress;
-    const double elapsed = std::max(0.0, at - *m_progressAt);
-    return std::min({m_progress + smoothingLead, m_progress + m_progressRate * elapsed, 1.0});
 }
 
 void FileTranscriptionModel::copyAll()
@@ -429,22 +348,6 @@ void FileTranscriptionModel::setFailureMessage(const QString &message)
     Q_EMIT failureMessageChanged();
 }
 
-void FileTranscriptionModel::setProgress(double progress)
-{
-    if (m_progress == progress)
-        return;
-    m_progress = progress;
-    Q_EMIT progressChanged();
-}
-
-void FileTranscriptionModel::setProgressRate(double rate)
-{
-    if (m_progressRate == rate)
-        return;
-    m_progressRate = rate;
-    Q_EMIT progressRateChanged();
-}
-
 void FileTranscriptionModel::setFileName(const QString &name)
 {
     if (m_fileName == name)
@@ -487,14 +390,6 @@ void FileTranscriptionModel::setSegments(const QList<TranscriptSegment> &segment
     m_segments = segments;
     Q_EMIT segmentsChanged();
     refreshMetaLine();
-}
-
-void FileTranscriptionModel::setLiveText(const QString &text)
-{
-    if (m_liveText == text)
-        return;
-    m_liveText = text;
-    Q_EMIT liveTextChanged();
 }
 
 void FileTranscriptionModel::setJustCopied(bool copied)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/speech/transcriptsegment.h"
+#include "gui/viewmodels/fileprogress.h"
+#include "gui/viewmodels/qmlsingleton.h"
 
 #include <QList>
 #include <QObject>
@@ -8,6 +10,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <QVariantList>
+#include <QtQml/qqmlregistration.h>
 
 #include <QCoroTask>
 
@@ -35,19 +38,16 @@ class Voice;
 // engine's next step; the run then touches nothing of a destroyed model but the activity it
 // holds, which it ends. Failures end in the failed phase with failureMessage as the text the
 // user sees; export and copy fail silently.
-class FileTranscriptionModel final : public QObject
+class FileTranscriptionModel final : public QObject, public QmlSingleton<FileTranscriptionModel>
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(FileTranscription)
+    QML_SINGLETON
     Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
-    // The phase's name ("decoding", …): QML reaches C++ enumerators only by capitalised
-    // names, and these are lower case.
-    Q_PROPERTY(QString phaseName READ phaseName NOTIFY phaseChanged)
     // The message of the failed phase; empty in every other phase.
     Q_PROPERTY(QString failureMessage READ failureMessage NOTIFY failureMessageChanged)
-    // The engine's last accepted report, 0 to 1; 1 once done.
-    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
-    // Progress per second, blended over the reports; 0 until two reports allow a measurement.
-    Q_PROPERTY(double progressRate READ progressRate NOTIFY progressRateChanged)
+    // The progress of the run and the words heard so far.
+    Q_PROPERTY(FileProgress *live READ live CONSTANT)
     // The file's name without its last extension, and that extension in lower case.
     Q_PROPERTY(QString fileName READ fileName NOTIFY fileNameChanged)
     Q_PROPERTY(QString fileExt READ fileExt NOTIFY fileExtChanged)
@@ -61,8 +61,6 @@ class FileTranscriptionModel final : public QObject
     Q_PROPERTY(QVariantList segments READ segmentRows NOTIFY segmentsChanged)
     Q_PROPERTY(QString fullText READ fullText NOTIFY segmentsChanged)
     Q_PROPERTY(int wordCount READ wordCount NOTIFY segmentsChanged)
-    // What has been recognised so far, published at most five times a second.
-    Q_PROPERTY(QString liveText READ liveText NOTIFY liveTextChanged)
     // True for copyConfirmationMs after a copy.
     Q_PROPERTY(bool justCopied READ justCopied NOTIFY justCopiedChanged)
     // Whether "Insert by clicking" can work on this desktop (it cannot see clicks in native
@@ -88,29 +86,17 @@ public:
         ProcessActivity &activity;
     };
 
-    // Seconds on a clock that never goes back; only differences between its readings count.
-    using Clock = std::function<double()>;
-
     static constexpr int envelopeBuckets = 240;
     static constexpr int copyConfirmationMs = 1400;
-    // The engine reports far more often than a screen can show; these bound the redraws.
-    static constexpr double progressInterval = 0.1;
-    static constexpr double liveTextInterval = 0.2;
-    // Reports closer than this to the last rise measure noise rather than a rate.
-    static constexpr double shortestRateInterval = 0.05;
-    // How far the shown figure may run ahead of the engine's last report.
-    static constexpr double smoothingLead = 0.05;
 
-    // `clock` tells the time for the throttles and the smoothing; a steady clock by default.
+    // `clock` tells the time for the progress; a steady clock by default.
     explicit FileTranscriptionModel(const Collaborators &collaborators, QObject *parent = nullptr,
-                                    Clock clock = {});
+                                    FileProgress::Clock clock = {});
     ~FileTranscriptionModel() override;
 
     Phase phase() const { return m_phase; }
-    QString phaseName() const;
     QString failureMessage() const { return m_failureMessage; }
-    double progress() const { return m_progress; }
-    double progressRate() const { return m_progressRate; }
+    FileProgress *live() { return &m_live; }
     QString fileName() const { return m_fileName; }
     QString fileExt() const { return m_fileExt; }
     QString title() const;
@@ -120,7 +106,6 @@ public:
     QVariantList segmentRows() const;
     QString fullText() const;
     int wordCount() const;
-    QString liveText() const { return m_liveText; }
     bool justCopied() const { return m_justCopied; }
     bool canInsertByClicking() const;
     QString metaLine() const { return m_metaLine; }
@@ -137,13 +122,6 @@ public:
     Q_INVOKABLE void copyAll();
     // Hands fullText to click-to-insert: the next click into a text field receives it.
     Q_INVOKABLE void insertByClicking();
-
-    // The clock's reading, for the screen to pass to smoothedProgress on every frame. With
-    // reduced motion the screen shows `progress` instead, as last reported.
-    Q_INVOKABLE double now() const;
-    // The figure to show at time `at`: the last report, extrapolated at progressRate by at
-    // most smoothingLead and never past 1. A time before the last rise shows the report.
-    Q_INVOKABLE double smoothedProgress(double at) const;
 
     // The save dialog's proposal: "interview.srt" for interview.m4a and "srt".
     Q_INVOKABLE QString proposedExportName(const QString &ext) const;
@@ -168,25 +146,14 @@ public:
     static QString composeMetaLine(const QString &ext, double duration, Phase phase, const QString &language,
                                    int words);
 
-    // What the engine's reports feed, one call per report; public so the throttles can be
-    // driven at chosen times. Progress reports closer than progressInterval to the last
-    // accepted one are dropped unless they reach 1.
-    void updateProgress(double fraction);
-    // Adds a recognised piece to the live text; published when liveTextInterval has passed
-    // since the last publication, else held for the next piece.
-    void appendLive(const QString &text);
-
 Q_SIGNALS:
     void phaseChanged();
     void failureMessageChanged();
-    void progressChanged();
-    void progressRateChanged();
     void fileNameChanged();
     void fileExtChanged();
     void durationChanged();
     void envelopeChanged();
     void segmentsChanged();
-    void liveTextChanged();
     void justCopiedChanged();
     void metaLineChanged();
 
@@ -198,39 +165,26 @@ private:
 
     void setPhase(Phase phase);
     void setFailureMessage(const QString &message);
-    void setProgress(double progress);
-    void setProgressRate(double rate);
     void setFileName(const QString &name);
     void setFileExt(const QString &ext);
     void setDuration(double duration);
     void setEnvelope(const QList<float> &envelope);
     void setSegments(const QList<TranscriptSegment> &segments);
-    void setLiveText(const QString &text);
     void setJustCopied(bool copied);
     void refreshMetaLine();
 
     Collaborators m_with;
-    Clock m_clock;
+    FileProgress m_live;
     TranscriptionJob *m_job;
 
     Phase m_phase = Phase::empty;
     QString m_failureMessage;
-    double m_progress = 0.0;
-    double m_progressRate = 0.0;
     QString m_fileName;
     QString m_fileExt;
     double m_duration = 0.0;
     QList<qreal> m_envelope;
     QList<TranscriptSegment> m_segments;
-    QString m_liveText;
     bool m_justCopied = false;
     QString m_metaLine;
     QString m_folder;
-
-    // Moments on m_clock; nothing stands for "never", so the first report always passes.
-    std::optional<double> m_progressAt;       // the last rise, or the start of the run
-    std::optional<double> m_lastProgressFlush;
-    std::optional<double> m_lastLiveFlush;
-    // Everything recognised so far, of which liveText is the last publication.
-    QString m_liveBuffer;
 };

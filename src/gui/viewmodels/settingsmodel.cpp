@@ -35,19 +35,6 @@ QVariantMap choice(const QVariant &value, const QString &label)
     return {{QStringLiteral("value"), value}, {QStringLiteral("label"), label}};
 }
 
-SettingsModel::ModelState modelState(ModelStore::State state)
-{
-    switch (state) {
-    case ModelStore::State::ready:
-        return SettingsModel::ModelState::ready;
-    case ModelStore::State::downloading:
-        return SettingsModel::ModelState::downloading;
-    case ModelStore::State::missing:
-        break;
-    }
-    return SettingsModel::ModelState::missing;
-}
-
 // What the dictation model's row shows, to tell a real change from a repeated signal.
 QString dictationModelKey(const SettingsModel &model)
 {
@@ -160,11 +147,11 @@ QString SettingsModel::dictationModelSize() const
     return ModelSelection::dictationModel(m_c.preferences).sizeLabel();
 }
 
-SettingsModel::ModelState SettingsModel::dictationModelState() const
+ModelStore::State SettingsModel::dictationModelState() const
 {
     if (!m_c.models)
-        return ModelState::missing;
-    return modelState(m_c.models->state(ModelSelection::dictationModel(m_c.preferences)));
+        return ModelStore::State::missing;
+    return m_c.models->state(ModelSelection::dictationModel(m_c.preferences));
 }
 
 double SettingsModel::downloadProgress() const

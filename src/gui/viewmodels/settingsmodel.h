@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/speech/modelstore.h"
 #include "gui/viewmodels/qmlsingleton.h"
 
 #include <QFileSystemWatcher>
@@ -15,7 +16,6 @@ class ClipboardSafeInsertService;
 class CustomizationStore;
 class HistoryStore;
 class LoginItem;
-class ModelStore;
 class Nav;
 class Preferences;
 
@@ -54,7 +54,7 @@ class SettingsModel final : public QObject, public QmlSingleton<SettingsModel>
     Q_PROPERTY(QString dictationModel READ dictationModel NOTIFY dictationModelChanged)
     Q_PROPERTY(QString dictationModelName READ dictationModelName NOTIFY dictationModelChanged)
     Q_PROPERTY(QString dictationModelSize READ dictationModelSize NOTIFY dictationModelChanged)
-    Q_PROPERTY(ModelState dictationModelState READ dictationModelState NOTIFY dictationModelChanged)
+    Q_PROPERTY(ModelStore::State dictationModelState READ dictationModelState NOTIFY dictationModelChanged)
     Q_PROPERTY(double downloadProgress READ downloadProgress NOTIFY downloadProgressChanged)
 
     // Pickers' entries, each a map with "value" and "label", in the order they are shown;
@@ -79,10 +79,6 @@ class SettingsModel final : public QObject, public QmlSingleton<SettingsModel>
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
 
 public:
-    // Where a model file stands.
-    enum class ModelState { missing, downloading, ready };
-    Q_ENUM(ModelState)
-
     struct Collaborators
     {
         Preferences &preferences;
@@ -125,7 +121,7 @@ public:
     QString dictationModel() const;
     QString dictationModelName() const;
     QString dictationModelSize() const;
-    ModelState dictationModelState() const;
+    ModelStore::State dictationModelState() const;
     double downloadProgress() const;
 
     static QVariantList tabs();

@@ -186,7 +186,6 @@ ApplicationWindow {
             onBack: Commands.back.trigger()
             FileTranscriptionWindow {
                 anchors.fill: parent
-                model: FileTranscription
                 chooser: FileChooser
             }
         }

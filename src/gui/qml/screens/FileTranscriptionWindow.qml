@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Murmel
 
 // The file screen over the one file model: a drop zone until a file arrives, then the
 // file's header with what each phase has to show. The whole screen takes dropped files;
@@ -9,12 +10,11 @@ import QtQuick.Layouts
 Item {
     id: screen
 
-    required property QtObject model        // FileTranscriptionModel
-    required property QtObject chooser      // FileChooser
+    required property QtObject chooser // the desktop's file dialogs (FileChooser)
 
     // A drag hovers over the screen.
     property bool targeted: drop.containsDrag
-    readonly property string phase: model.phaseName
+    readonly property int phase: FileTranscription.phase
     readonly property bool reduceMotion: Theme.reduceMotion
 
     // The progress shown: the model's figure moved on smoothly between its reports.
@@ -22,15 +22,15 @@ Item {
     property real clock: 0
 
     function chooseFile() {
-        chooser.chooseFile("Choose an audio or video file", model.acceptedNameFilters(),
-                           url => screen.model.handle(url))
+        chooser.chooseFile(qsTr("Choose an audio or video file"), FileTranscription.acceptedNameFilters(),
+                           url => FileTranscription.handle(url))
     }
 
     function exportAs(ext) {
-        chooser.chooseSaveFile(ext === "srt" ? "Export subtitles" : "Export plain text",
-                               model.proposedExportUrl(ext),
-                               ext === "srt" ? "Subtitles (*.srt)" : "Plain text (*.txt)",
-                               url => screen.model.saveExport(url, ext))
+        chooser.chooseSaveFile(ext === "srt" ? qsTr("Export subtitles") : qsTr("Export plain text"),
+                               FileTranscription.proposedExportUrl(ext),
+                               ext === "srt" ? qsTr("Subtitles (*.srt)") : qsTr("Plain text (*.txt)"),
+                               url => FileTranscription.saveExport(url, ext))
     }
 
     DropArea {
@@ -41,20 +41,20 @@ Item {
         onDropped: drag => {
             drag.accept(Qt.CopyAction)
             if (drag.hasUrls && drag.urls.length > 0)
-                screen.model.handle(drag.urls[0])
+                FileTranscription.handle(drag.urls[0])
         }
     }
 
     FrameAnimation {
-        running: screen.phase === "transcribing" && screen.visible
+        running: screen.phase === FileTranscription.Phase.transcribing && screen.visible
         onTriggered: {
             screen.clock += frameTime
-            screen.shownProgress = screen.model.smoothedProgress(screen.model.now())
+            screen.shownProgress = FileTranscription.live.smoothed(FileTranscription.live.now())
         }
     }
     Connections {
-        target: screen.model
-        function onProgressChanged() { screen.shownProgress = screen.model.smoothedProgress(screen.model.now()) }
+        target: FileTranscription.live
+        function onFractionChanged() { screen.shownProgress = FileTranscription.live.smoothed(FileTranscription.live.now()) }
     }
 
     Rectangle {
@@ -69,7 +69,7 @@ Item {
     // Empty: the drop zone.
     ColumnLayout {
         objectName: "dropZone"
-        visible: screen.phase === "empty"
+        visible: screen.phase === FileTranscription.Phase.empty
         anchors.centerIn: parent
         spacing: 12
 
@@ -92,7 +92,7 @@ Item {
                     Layout.alignment: Qt.AlignHCenter
                 }
                 Label {
-                    text: "Drop audio or video"
+                    text: qsTr("Drop audio or video")
                     color: Theme.ink
                     font.pixelSize: 17
                     font.weight: Font.DemiBold
@@ -108,9 +108,9 @@ Item {
         }
         MurButton {
             objectName: "chooseFileButton"
-            text: "Choose file"
+            text: qsTr("Choose file")
             primary: true
-            help: "Choose an audio or video file to transcribe"
+            help: qsTr("Choose an audio or video file to transcribe")
             Layout.alignment: Qt.AlignHCenter
             onClicked: screen.chooseFile()
         }
@@ -119,7 +119,7 @@ Item {
     // Failed: what went wrong, and a way on.
     ColumnLayout {
         objectName: "failure"
-        visible: screen.phase === "failed"
+        visible: screen.phase === FileTranscription.Phase.failed
         anchors.centerIn: parent
         width: Math.min(parent.width - 40, 440)
         spacing: 12
@@ -130,7 +130,7 @@ Item {
             Layout.alignment: Qt.AlignHCenter
         }
         Label {
-            text: screen.model.failureMessage
+            text: FileTranscription.failureMessage
             color: Theme.ink
             wrapMode: Text.Wrap
             horizontalAlignment: Text.AlignHCenter
@@ -138,8 +138,8 @@ Item {
         }
         MurButton {
             objectName: "tryAnotherButton"
-            text: "Try another file"
-            help: "Choose a different file to transcribe"
+            text: qsTr("Try another file")
+            help: qsTr("Choose a different file to transcribe")
             Layout.alignment: Qt.AlignHCenter
             onClicked: screen.chooseFile()
         }
@@ -147,7 +147,7 @@ Item {
 
     // Decoding, transcribing and done: the file's header above the phase's content.
     ColumnLayout {
-        visible: screen.phase === "decoding" || screen.phase === "transcribing" || screen.phase === "done"
+        visible: screen.phase === FileTranscription.Phase.decoding || screen.phase === FileTranscription.Phase.transcribing || screen.phase === FileTranscription.Phase.done
         anchors.fill: parent
         spacing: 14
 
@@ -156,7 +156,7 @@ Item {
             Layout.fillWidth: true
             Label {
                 objectName: "fileTitle"
-                text: screen.model.fileName !== "" ? screen.model.fileName : "Transcribe a file"
+                text: FileTranscription.fileName !== "" ? FileTranscription.fileName : qsTr("Transcribe a file")
                 color: Theme.ink
                 font.pixelSize: 18
                 font.weight: Font.DemiBold
@@ -166,7 +166,7 @@ Item {
             }
             Label {
                 objectName: "metaLine"
-                text: screen.model.metaLine.toUpperCase()
+                text: FileTranscription.metaLine.toUpperCase()
                 visible: text !== ""
                 color: Theme.muted
                 font.pixelSize: 11
@@ -176,8 +176,8 @@ Item {
 
         Label {
             objectName: "readingLine"
-            visible: screen.phase === "decoding"
-            text: "Reading the file…"
+            visible: screen.phase === FileTranscription.Phase.decoding
+            text: qsTr("Reading the file…")
             color: Theme.body
             // Takes the room the other phases fill, so the header stays at the top.
             verticalAlignment: Text.AlignTop
@@ -186,7 +186,7 @@ Item {
 
         // Transcribing: the readout and the words so far.
         ColumnLayout {
-            visible: screen.phase === "transcribing"
+            visible: screen.phase === FileTranscription.Phase.transcribing
             spacing: 10
             Layout.fillWidth: true
             Layout.fillHeight: true
@@ -203,7 +203,7 @@ Item {
                     spacing: 6
                     WaveformView {
                         objectName: "waveform"
-                        envelope: screen.model.envelope
+                        envelope: FileTranscription.envelope
                         progress: screen.shownProgress
                         time: screen.clock
                         Layout.fillWidth: true
@@ -212,14 +212,14 @@ Item {
                     RowLayout {
                         Label {
                             objectName: "percent"
-                            text: screen.model.percentText(screen.shownProgress)
+                            text: FileTranscription.percentText(screen.shownProgress)
                             color: Theme.ink
                             font.pixelSize: 15
                             font.weight: Font.DemiBold
-                            Accessible.name: "Progress " + text
+                            Accessible.name: qsTr("Progress %1").arg(text)
                         }
                         Label {
-                            text: "Transcribing on your computer…"
+                            text: qsTr("Transcribing on your computer…")
                             color: Theme.body
                             font.pixelSize: 12
                             Layout.fillWidth: true
@@ -237,17 +237,17 @@ Item {
                     readOnly: true
                     selectByMouse: true
                     wrapMode: Text.Wrap
-                    text: screen.model.liveText !== "" ? screen.model.liveText : "Listening for the first words…"
-                    color: screen.model.liveText !== "" ? Theme.ink : Theme.muted
+                    text: FileTranscription.live.text !== "" ? FileTranscription.live.text : qsTr("Listening for the first words…")
+                    color: FileTranscription.live.text !== "" ? Theme.ink : Theme.muted
                     background: null
-                    Accessible.name: "Live transcript"
+                    Accessible.name: qsTr("Live transcript")
                 }
             }
         }
 
         // Done: the transcript and what to do with it.
         ColumnLayout {
-            visible: screen.phase === "done"
+            visible: screen.phase === FileTranscription.Phase.done
             spacing: 10
             Layout.fillWidth: true
             Layout.fillHeight: true
@@ -265,10 +265,10 @@ Item {
                     anchors.margins: 12
                     clip: true
                     spacing: 8
-                    model: screen.model.segments
+                    model: FileTranscription.segments
                     activeFocusOnTab: true
                     Accessible.role: Accessible.List
-                    Accessible.name: "Transcript"
+                    Accessible.name: qsTr("Transcript")
                     ScrollBar.vertical: ScrollBar {}
                     delegate: RowLayout {
                         required property var modelData
@@ -300,18 +300,18 @@ Item {
                 Layout.fillWidth: true
                 MurButton {
                     objectName: "copyAllButton"
-                    text: "Copy all"
+                    text: qsTr("Copy all")
                     iconName: "doc.on.doc"
-                    help: "Copy the full transcript to the clipboard"
-                    onClicked: screen.model.copyAll()
+                    help: qsTr("Copy the full transcript to the clipboard")
+                    onClicked: FileTranscription.copyAll()
                 }
                 MurButton {
                     id: exportButton
                     objectName: "exportButton"
-                    text: "Export"
+                    text: qsTr("Export")
                     iconName: "square.and.arrow.up"
-                    help: "Export as plain text or subtitles"
-                    Accessible.name: "Export transcript"
+                    help: qsTr("Export as plain text or subtitles")
+                    Accessible.name: qsTr("Export transcript")
                     onClicked: exportMenu.open()
                     Menu {
                         id: exportMenu
@@ -319,43 +319,43 @@ Item {
                         // Upwards: the actions sit at the bottom of the window.
                         y: -height
                         MenuItem {
-                            text: "Plain text (.txt)"
+                            text: qsTr("Plain text (.txt)")
                             onTriggered: screen.exportAs("txt")
                         }
                         MenuItem {
-                            text: "Subtitles (.srt)"
+                            text: qsTr("Subtitles (.srt)")
                             onTriggered: screen.exportAs("srt")
                         }
                     }
                 }
                 MurButton {
                     objectName: "insertButton"
-                    visible: screen.model.canInsertByClicking
-                    text: "Insert by clicking"
+                    visible: FileTranscription.canInsertByClicking
+                    text: qsTr("Insert by clicking")
                     iconName: "cursorarrow.click"
-                    help: "Then click any text field, in any app, and the transcript is pasted right there."
-                    onClicked: screen.model.insertByClicking()
+                    help: qsTr("Then click any text field, in any app, and the transcript is pasted right there.")
+                    onClicked: FileTranscription.insertByClicking()
                 }
                 Label {
                     objectName: "noClickInsert"
-                    visible: !screen.model.canInsertByClicking
-                    text: "This desktop does not let Murmel see clicks in other apps: copy, then paste."
+                    visible: !FileTranscription.canInsertByClicking
+                    text: qsTr("This desktop does not let Murmel see clicks in other apps: copy, then paste.")
                     color: Theme.muted
                     font.pixelSize: 12
                 }
                 RowLayout {
                     objectName: "copiedMark"
-                    visible: screen.model.justCopied
+                    visible: FileTranscription.justCopied
                     spacing: 4
                     CheckGlyph { size: 14 }
-                    Label { text: "Copied"; color: Theme.confirm; font.pixelSize: 12 }
+                    Label { text: qsTr("Copied"); color: Theme.confirm; font.pixelSize: 12 }
                 }
                 Item { Layout.fillWidth: true }
                 MurButton {
                     objectName: "anotherFileButton"
                     iconName: "plus"
-                    help: "Transcribe another file"
-                    Accessible.name: "Transcribe another file"
+                    help: qsTr("Transcribe another file")
+                    Accessible.name: qsTr("Transcribe another file")
                     onClicked: screen.chooseFile()
                 }
             }

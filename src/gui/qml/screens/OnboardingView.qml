@@ -233,7 +233,7 @@ Item {
                     required property string rawValue
                     required property string displayName
                     required property string sizeLabel
-                    required property string downloadState
+                    required property int downloadState
                     readonly property bool selected: Settings.whisperModel === rawValue
                     objectName: "modelRow_" + rawValue
                     Layout.fillWidth: true
@@ -268,19 +268,19 @@ Item {
                         Label { text: modelRow.displayName; color: Theme.ink; font.pixelSize: 14 }
                         Label { text: modelRow.sizeLabel; color: Theme.muted; font.pixelSize: 12; Layout.fillWidth: true }
                         Label {
-                            visible: modelRow.downloadState === "ready"
+                            visible: modelRow.downloadState === ModelStore.State.ready
                             text: qsTr("Ready")
                             color: Theme.confirm
                             font.pixelSize: 13
                         }
                         Label {
-                            visible: modelRow.downloadState === "downloading"
+                            visible: modelRow.downloadState === ModelStore.State.downloading
                             text: qsTr("%1%").arg(Math.floor(ModelStore.progress * 100.0))
                             color: Theme.cyan
                             font.pixelSize: 13
                         }
                         MurButton {
-                            visible: modelRow.downloadState === "missing"
+                            visible: modelRow.downloadState === ModelStore.State.missing
                             text: qsTr("Download")
                             enabled: ModelStore.downloading === ""
                             Accessible.name: qsTr("Download %1").arg(modelRow.displayName)

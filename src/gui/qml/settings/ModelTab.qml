@@ -43,20 +43,20 @@ ColumnLayout {
         SettingsRow {
             label: Settings.dictationModelName
             ProgressBar {
-                visible: Settings.dictationModelState === Settings.ModelState.downloading
+                visible: Settings.dictationModelState === ModelStore.State.downloading
                 from: 0
                 to: 1
                 value: Settings.downloadProgress
                 Accessible.name: qsTr("Downloading %1").arg(Settings.dictationModelName)
             }
             Label {
-                visible: Settings.dictationModelState === Settings.ModelState.ready
+                visible: Settings.dictationModelState === ModelStore.State.ready
                 text: qsTr("Ready")
                 color: Theme.confirm
             }
             MurButton {
                 objectName: "downloadDictationModel"
-                visible: Settings.dictationModelState === Settings.ModelState.missing
+                visible: Settings.dictationModelState === ModelStore.State.missing
                 text: qsTr("Download %1 (%2)").arg(Settings.dictationModelName).arg(Settings.dictationModelSize)
                 Accessible.name: text
                 ToolTip.visible: hovered
@@ -78,7 +78,7 @@ ColumnLayout {
                 required property string rawValue
                 required property string displayName
                 required property string sizeLabel
-                required property string downloadState
+                required property int downloadState
                 Layout.fillWidth: true
                 spacing: 12
 
@@ -109,14 +109,14 @@ ColumnLayout {
                     }
                 }
                 Label {
-                    visible: modelRow.downloadState !== "missing"
-                    text: modelRow.downloadState === "ready" ? qsTr("Ready") : qsTr("Downloading…")
-                    color: modelRow.downloadState === "ready" ? Theme.confirm : Theme.body
+                    visible: modelRow.downloadState !== ModelStore.State.missing
+                    text: modelRow.downloadState === ModelStore.State.ready ? qsTr("Ready") : qsTr("Downloading…")
+                    color: modelRow.downloadState === ModelStore.State.ready ? Theme.confirm : Theme.body
                 }
                 // A model that will not load is fetched again; the file is replaced only
                 // once the new one is verified.
                 MurButton {
-                    visible: modelRow.downloadState === "ready"
+                    visible: modelRow.downloadState === ModelStore.State.ready
                     objectName: "redownload_" + modelRow.rawValue
                     text: qsTr("Re-download")
                     flat: true
@@ -126,7 +126,7 @@ ColumnLayout {
                     onClicked: ModelList.replace(modelRow.rawValue)
                 }
                 MurButton {
-                    visible: modelRow.downloadState === "missing"
+                    visible: modelRow.downloadState === ModelStore.State.missing
                     text: qsTr("Download")
                     Accessible.name: qsTr("Download %1").arg(modelRow.displayName)
                     ToolTip.visible: hovered
