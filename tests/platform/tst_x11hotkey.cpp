@@ -1,13 +1,15 @@
-#include "childprocess.h"
+// The X11 global hotkey on a private display, with a text window focused that reports every
+// key it gets: the combination reaches the callbacks and not the window, in every lock state,
+// held down, against another client's grab, across modifier mapping and layout changes.
 #include "core/base/preferences.h"
 #include "core/dictation/hotkeymonitor.h"
 #include "core/dictation/hotkeyrecorder.h"
 #include "desktopsession.h"
 #include "platform/x11/x11hotkeybackend.h"
 #include "platform/x11/xkbkeyboardlayout.h"
+#include "textwindowprocess.h"
 
-#include <QProcess>
-#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,178 +20,86 @@
 #include <xcb/xkb.h>
 #undef explicit
 
-#include <csignal>
-#include <cstdlib>
 #include <memory>
-#include <sys/prctl.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// X key codes of the US keymap Xvfb starts with (evdev code + 8).
-constexpr int xSpace = 65;
-constexpr int xF1 = 67;
-constexpr int xMarker = 53; // x
-// Ctrl+Alt+Space pressed and let go the way people do: the key first, then the modifiers.
-// (xdotool's own "key ctrl+alt+space" lets go of the modifiers first, which is no
-// release of the combination.)
-const QStringList hotkeyStroke{u"keydown"_s, u"ctrl+alt+space"_s, u"keyup"_s, u"space"_s,
-                               u"keyup"_s, u"ctrl+alt"_s};
-// X modifier state bits.
-constexpr unsigned shiftBit = 1;
-constexpr unsigned lockBit = 2;
-constexpr unsigned controlBit = 4;
-constexpr unsigned mod1Bit = 8;
-constexpr unsigned mod2Bit = 16;
+constexpr int xSpace = 65; // X key code of Space (evdev code + 8)
+// Ctrl+Alt+Space let go the way people do: the key first, then the modifiers. (xdotool's
+// own "key ctrl+alt+space" lets go of the modifiers first.)
+const QStringList hotkeyStroke{u"keydown"_s, u"ctrl+alt+space"_s, u"keyup"_s, u"space"_s, u"keyup"_s, u"ctrl+alt"_s};
 
-// The focused application: a window of another process that logs every key it gets.
-class KeyProbe final
-{
-public:
-    ~KeyProbe() { stop(); }
-
-    bool start(const QProcessEnvironment &environment)
-    {
-        m_process.setProcessEnvironment(environment);
-        ChildProcess::dieWithParent(m_process);
-        m_process.start(QString::fromLocal8Bit(qgetenv("MURMEL_HOTKEY_PROBE")), {});
-        if (!m_process.waitForStarted(10000))
-            return false;
-        static const QRegularExpression windowLine(u"^window (\\d+)$"_s, QRegularExpression::MultilineOption);
-        if (!QTest::qWaitFor([&] { return windowLine.match(read()).hasMatch(); }, 10000)) {
-            qWarning() << "the key probe did not show its window:" << m_output << m_process.readAllStandardError()
-                       << m_process.errorString();
-            return false;
-        }
-        m_window = windowLine.match(m_output).captured(1);
-        return true;
-    }
-
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-
-    QString window() const { return m_window; }
-    qsizetype mark() { return read().size(); }
-    QString since(qsizetype mark) { return read().mid(mark); }
-    bool waitFor(const QString &text, qsizetype mark)
-    {
-        return QTest::qWaitFor([&] { return since(mark).contains(text); }, 10000);
-    }
-
-private:
-    QString read()
-    {
-        m_output += QString::fromLatin1(m_process.readAllStandardOutput());
-        return m_output;
-    }
-
-    QProcess m_process;
-    QString m_output;
-    QString m_window;
-};
-
-bool sawKey(const QString &log, int keyCode)
-{
-    return log.contains(QStringLiteral("press %1 ").arg(keyCode))
-        || log.contains(QStringLiteral("release %1 ").arg(keyCode));
-}
-
-// The X state bits of the first press of `keyCode` in the log, or -1.
-int pressState(const QString &log, int keyCode)
-{
-    const QRegularExpression line(QStringLiteral("^press %1 (\\d+)$").arg(keyCode), QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch match = line.match(log);
-    return match.hasMatch() ? match.captured(1).toInt() : -1;
-}
-
-// Another X client, holding a combination of its own or changing the keyboard mapping.
+// Another X client: it holds a combination of its own, changes the keyboard mapping, or
+// reads the lock state.
 class OtherClient final
 {
 public:
     explicit OtherClient(const QString &display)
         : m_connection(xcb_connect(display.toLocal8Bit().constData(), nullptr))
-    {
-        if (!xcb_connection_has_error(m_connection))
-            m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
-    }
+        , m_root(xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root)
+    {}
     ~OtherClient() { xcb_disconnect(m_connection); }
 
-    bool grab(int keyCode, uint16_t modifiers)
+    bool succeeded(xcb_void_cookie_t cookie)
     {
-        const xcb_void_cookie_t cookie = xcb_grab_key_checked(m_connection, 1, m_root, modifiers, keyCode,
-                                                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         xcb_generic_error_t *error = xcb_request_check(m_connection, cookie);
         std::free(error);
         return !error;
     }
 
-    void ungrab(int keyCode, uint16_t modifiers)
+    bool grab(bool on, uint16_t modifiers = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1)
     {
-        xcb_ungrab_key(m_connection, keyCode, m_root, modifiers);
-        std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+        return succeeded(on ? xcb_grab_key_checked(m_connection, 1, m_root, modifiers, xSpace, XCB_GRAB_MODE_ASYNC,
+                                                   XCB_GRAB_MODE_ASYNC)
+                            : xcb_ungrab_key_checked(m_connection, xSpace, m_root, modifiers));
     }
 
-    // The modifier map: eight rows (Shift, Lock, Control, Mod1…Mod5) of `perModifier` keys.
-    QList<xcb_keycode_t> modifierMap(int *perModifier)
+    // The modifier state bits the server holds now (Lock, Mod2 for Num Lock, …).
+    uint16_t state()
     {
-        xcb_get_modifier_mapping_reply_t *reply =
-            xcb_get_modifier_mapping_reply(m_connection, xcb_get_modifier_mapping(m_connection), nullptr);
-        if (!reply)
-            return {};
-        *perModifier = reply->keycodes_per_modifier;
-        QList<xcb_keycode_t> keyCodes(8 * *perModifier);
-        std::copy_n(xcb_get_modifier_mapping_keycodes(reply), keyCodes.size(), keyCodes.begin());
+        xcb_query_pointer_reply_t *reply = xcb_query_pointer_reply(m_connection, xcb_query_pointer(m_connection, m_root), nullptr);
+        const uint16_t mask = reply ? reply->mask : 0xffff;
         std::free(reply);
-        return keyCodes;
+        return mask;
     }
 
-    bool setModifierMap(int perModifier, const QList<xcb_keycode_t> &keyCodes)
+    // Eight rows (Shift, Lock, Control, Mod1…Mod5) of perModifier() keys.
+    QList<xcb_keycode_t> modifierMap()
+    {
+        xcb_get_modifier_mapping_reply_t *reply
+            = xcb_get_modifier_mapping_reply(m_connection, xcb_get_modifier_mapping(m_connection), nullptr);
+        m_perModifier = reply ? reply->keycodes_per_modifier : 0;
+        const xcb_keycode_t *keyCodes = reply ? xcb_get_modifier_mapping_keycodes(reply) : nullptr;
+        const QList<xcb_keycode_t> map(keyCodes, keyCodes + 8 * m_perModifier);
+        std::free(reply);
+        return map;
+    }
+
+    bool setModifierMap(const QList<xcb_keycode_t> &keyCodes)
     {
         xcb_set_modifier_mapping_reply_t *set = xcb_set_modifier_mapping_reply(
-            m_connection, xcb_set_modifier_mapping(m_connection, perModifier, keyCodes.data()), nullptr);
+            m_connection, xcb_set_modifier_mapping(m_connection, m_perModifier, keyCodes.data()), nullptr);
         const bool done = set && set->status == XCB_MAPPING_STATUS_SUCCESS;
         std::free(set);
         return done;
     }
 
-    // Moves every key of one modifier row to another, as xmodmap does.
-    bool moveModifier(int from, int to)
-    {
-        int perModifier = 0;
-        QList<xcb_keycode_t> keyCodes = modifierMap(&perModifier);
-        for (int column = 0; column < perModifier; ++column)
-            std::swap(keyCodes[from * perModifier + column], keyCodes[to * perModifier + column]);
-        return !keyCodes.isEmpty() && setModifierMap(perModifier, keyCodes);
-    }
-
-    // Switches the keyboard to another group (layout) of the keymap, as a layout
-    // indicator does.
+    // Switches the keyboard to another group (layout) of the keymap, as a layout indicator does.
     bool lockGroup(uint8_t group)
     {
-        xcb_xkb_use_extension_reply_t *use =
-            xcb_xkb_use_extension_reply(m_connection, xcb_xkb_use_extension(m_connection, 1, 0), nullptr);
-        const bool supported = use && use->supported;
-        std::free(use);
-        if (!supported)
-            return false;
-        const xcb_void_cookie_t cookie = xcb_xkb_latch_lock_state_checked(
-            m_connection, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, group, 0, 0, 0);
-        xcb_generic_error_t *error = xcb_request_check(m_connection, cookie);
-        std::free(error);
-        return !error;
+        std::free(xcb_xkb_use_extension_reply(m_connection, xcb_xkb_use_extension(m_connection, 1, 0), nullptr));
+        return succeeded(
+            xcb_xkb_latch_lock_state_checked(m_connection, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, group, 0, 0, 0));
     }
 
-    bool isConnected() const { return !xcb_connection_has_error(m_connection); }
+    int perModifier() const { return m_perModifier; }
 
 private:
     xcb_connection_t *m_connection;
-    xcb_window_t m_root = 0;
+    xcb_window_t m_root;
+    int m_perModifier = 0;
 };
 
 } // namespace
@@ -200,7 +110,7 @@ class TestX11Hotkey final : public QObject
 
 private:
     DesktopSession m_desktop;
-    KeyProbe m_probe;
+    std::unique_ptr<TextWindowProcess> m_window;
     QTemporaryDir m_dir;
     std::unique_ptr<Preferences> m_preferences;
     X11HotkeyBackend *m_backend = nullptr;
@@ -208,25 +118,26 @@ private:
     int m_downs = 0;
     int m_ups = 0;
 
-    void xdotool(const QStringList &arguments)
-    {
-        int code = -1;
-        m_desktop.run(u"xdotool"_s, arguments, &code);
-        QCOMPARE(code, 0);
-    }
 
-    // Presses keys, then a marker key, and returns what the focused window received
-    // up to the marker. Events for the hotkey are given time to arrive here too.
-    QString typed(const QStringList &arguments, qsizetype from = -1)
+    // Presses keys, then a marker key, and returns the keys other than modifiers that the
+    // focused window received before the marker, with their modifiers ("ctrl+alt+Space").
+    // The hotkey's events have arrived here by then too.
+    QStringList typed(const QStringList &arguments)
     {
-        const qsizetype mark = from < 0 ? m_probe.mark() : from;
-        if (!arguments.isEmpty())
-            xdotool(arguments);
-        xdotool({u"key"_s, u"x"_s});
-        if (!m_probe.waitFor(QStringLiteral("release %1 ").arg(xMarker), mark))
-            qWarning() << "the marker key never reached the window";
+        const qsizetype mark = m_window->keys().size();
+        const bool arrived = m_desktop.xdotool(arguments + QStringList{u"key"_s, u"x"_s}) && QTest::qWaitFor([&] {
+            return m_window->keys().size() > mark && m_window->keys().last().key == u"X";
+        });
+        if (!arrived)
+            return {u"(the marker key never arrived)"_s};
         QTest::qWait(200);
-        return m_probe.since(mark);
+        static const QStringList modifierKeys{u"Control"_s, u"Alt"_s, u"Shift"_s, u"CapsLock"_s, u"NumLock"_s};
+        QStringList names;
+        for (const TextWindowProcess::Key &key : m_window->keys().mid(mark, m_window->keys().size() - mark - 1)) {
+            if (!modifierKeys.contains(key.key))
+                names << (key.modifiers + QStringList{key.key}).join(u'+');
+        }
+        return names;
     }
 
     void startMonitor()
@@ -244,218 +155,149 @@ private Q_SLOTS:
     {
         QVERIFY2(m_desktop.start(), qPrintable(m_desktop.error()));
         m_desktop.enter();
-        QVERIFY(m_probe.start(m_desktop.environment()));
-        // openbox may focus the new window by itself before it is asked to.
-        xdotool({u"windowactivate"_s, u"--sync"_s, m_probe.window()});
-        QVERIFY(m_probe.waitFor(u"focus"_s, 0));
+        m_window = std::make_unique<TextWindowProcess>(m_desktop.environment());
+        QVERIFY(m_window->start());
         m_preferences = std::make_unique<Preferences>(m_dir.filePath(u"preferences.json"_s));
     }
 
     void init()
     {
-        // A test that failed half-way may have left a lock on.
-        const QString log = typed({});
-        const int state = pressState(log, xMarker);
-        QVERIFY(state >= 0);
-        if (state & int(mod2Bit))
-            xdotool({u"key"_s, u"Num_Lock"_s});
-        if (state & int(lockBit))
-            xdotool({u"key"_s, u"Caps_Lock"_s});
         m_downs = 0;
         m_ups = 0;
         startMonitor();
-        QCOMPARE(m_monitor->backendName(), u"X11"_s);
         QVERIFY2(m_monitor->isActive(), qPrintable(m_monitor->conflict()));
     }
 
     void cleanup() { m_monitor.reset(); }
 
-    void cleanupTestCase()
+    void strokes_data()
     {
-        m_probe.stop();
-        m_desktop.stop();
+        QTest::addColumn<QString>("hotkey");
+        QTest::addColumn<QStringList>("locks");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<int>("downs");
+        QTest::addColumn<int>("ups");
+        QTest::addColumn<QStringList>("reached"); // the keys that reached the window, marker aside
+        const QStringList ctrlAltSpace{u"key"_s, u"ctrl+alt+space"_s};
+        const QStringList none;
+        QTest::newRow("the hotkey") << u"default"_s << none << hotkeyStroke << 1 << 1 << none;
+        // The press counts, the release does not (in hold-to-talk the recording goes on).
+        QTest::newRow("modifiers let go first") << u"default"_s << none << ctrlAltSpace << 1 << 0 << none;
+        QTest::newRow("other combinations")
+            << u"default"_s << none << QStringList{u"key"_s, u"alt+shift+space"_s, u"ctrl+space"_s, u"space"_s} << 0
+            << 0 << QStringList{u"alt+shift+Space"_s, u"ctrl+Space"_s, u"Space"_s};
+        // Held longer than the server's auto-repeat delay: one press all the same.
+        QTest::newRow("held") << u"default"_s << none
+                              << QStringList{u"keydown"_s, u"ctrl+alt+space"_s, u"sleep"_s, u"1.5"_s} + hotkeyStroke.mid(2)
+                              << 1 << 1 << none;
+        QTest::newRow("Num Lock on") << u"default"_s << QStringList{u"Num_Lock"_s} << hotkeyStroke << 1 << 1 << none;
+        QTest::newRow("both locks on") << u"default"_s << QStringList{u"Num_Lock"_s, u"Caps_Lock"_s} << hotkeyStroke
+                                       << 1 << 1 << none;
+        QTest::newRow("cleared") << u"none"_s << none << ctrlAltSpace << 0 << 0 << QStringList{u"ctrl+alt+Space"_s};
+        QTest::newRow("replaced: the old one is let go")
+            << u"F1"_s << QStringList{u"Caps_Lock"_s} << ctrlAltSpace << 0 << 0 << QStringList{u"ctrl+alt+Space"_s};
+        QTest::newRow("replaced: the new one") << u"F1"_s << QStringList{u"Caps_Lock"_s}
+                                               << QStringList{u"key"_s, u"F1"_s} << 1 << 1 << none;
+        QTest::newRow("replaced: with a modifier it is another")
+            << u"F1"_s << none << QStringList{u"key"_s, u"shift+F1"_s} << 0 << 0 << QStringList{u"shift+F1"_s};
     }
 
-    void combinationReachesTheCallbacksAndNotTheWindow()
+    void strokes()
     {
-        QString log = typed(hotkeyStroke);
-        QCOMPARE(m_downs, 1);
-        QCOMPARE(m_ups, 1);
-        QVERIFY2(!sawKey(log, xSpace), qPrintable(log));
-        // The window does get the modifiers themselves, and everything after.
-        QVERIFY(sawKey(log, xMarker));
+        QFETCH(QString, hotkey);
+        QFETCH(QStringList, locks);
+        QFETCH(QStringList, keys);
+        QFETCH(int, downs);
+        QFETCH(int, ups);
+        QFETCH(QStringList, reached);
+        if (hotkey != u"default") {
+            m_monitor->setShortcut(hotkey == u"F1" ? std::optional(Shortcut{59, 0, u"F1"_s}) : std::nullopt);
+            QCOMPARE(m_monitor->isActive(), hotkey == u"F1");
+        }
+        OtherClient other(m_desktop.display());
+        const uint16_t lockBits = (locks.contains(u"Caps_Lock"_s) ? XCB_MOD_MASK_LOCK : 0)
+            | (locks.contains(u"Num_Lock"_s) ? XCB_MOD_MASK_2 : 0);
+        const auto unlock = qScopeGuard([&] {
+            for (const QString &lock : std::as_const(locks))
+                m_desktop.xdotool({u"key"_s, lock});
+        });
+        for (const QString &lock : std::as_const(locks))
+            QVERIFY(m_desktop.xdotool({u"key"_s, lock}));
+        QTRY_COMPARE(int(other.state() & (XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2)), int(lockBits));
 
-        // Letting go of the modifiers first: the press counts, the release does not (in
-        // hold-to-talk the recording goes on), and the window still gets nothing.
-        log = typed({u"key"_s, u"ctrl+alt+space"_s});
-        QCOMPARE(m_downs, 2);
-        QCOMPARE(m_ups, 1);
-        QVERIFY2(!sawKey(log, xSpace), qPrintable(log));
-    }
-
-    void otherCombinationsPassThroughUntouched()
-    {
-        const QString log = typed({u"key"_s, u"alt+shift+space"_s, u"ctrl+space"_s, u"space"_s});
-        QCOMPARE(m_downs, 0);
-        QCOMPARE(m_ups, 0);
-        QCOMPARE(log.count(QStringLiteral("press %1 ").arg(xSpace)), 3);
-        QCOMPARE(pressState(log, xSpace), int(shiftBit | mod1Bit));
-    }
-
-    void holdingGivesOneKeyDown()
-    {
         QSignalSpy events(m_backend, &HotkeyBackend::keyEvent);
-        const qsizetype mark = m_probe.mark();
-        xdotool({u"keydown"_s, u"ctrl+alt+space"_s});
-        QTRY_COMPARE(m_downs, 1);
-        // Longer than the server's auto-repeat delay.
-        QTest::qWait(1500);
-        xdotool({u"keyup"_s, u"space"_s});
-        xdotool({u"keyup"_s, u"ctrl+alt"_s});
-        QTRY_COMPARE(m_ups, 1);
-        QCOMPARE(m_downs, 1);
-        int repeats = 0;
-        for (const QList<QVariant> &arguments : std::as_const(events))
-            repeats += arguments.at(0).value<HotkeyEvent>().autoRepeat ? 1 : 0;
-        QVERIFY2(repeats > 0, "the server sent no auto-repeat, so holding was not tested");
-        const QString log = typed({}, mark);
-        QVERIFY2(!sawKey(log, xSpace), qPrintable(log));
-    }
-
-    void worksWithNumLockAndCapsLock()
-    {
-        QString log = typed({u"key"_s, u"Num_Lock"_s});
-        QVERIFY(pressState(log, xMarker) & int(mod2Bit));
-        log = typed(hotkeyStroke);
-        QCOMPARE(m_downs, 1);
-        QVERIFY(!sawKey(log, xSpace));
-
-        log = typed({u"key"_s, u"Caps_Lock"_s});
-        QCOMPARE(pressState(log, xMarker) & int(mod2Bit | lockBit), int(mod2Bit | lockBit));
-        log = typed(hotkeyStroke);
-        QCOMPARE(m_downs, 2);
-        QVERIFY(!sawKey(log, xSpace));
-
-        log = typed({u"key"_s, u"Num_Lock"_s});
-        QCOMPARE(pressState(log, xMarker) & int(mod2Bit | lockBit), int(lockBit));
-        log = typed(hotkeyStroke);
-        QCOMPARE(m_downs, 3);
-        QCOMPARE(m_ups, 3);
-        QVERIFY(!sawKey(log, xSpace));
-
-        log = typed({u"key"_s, u"Caps_Lock"_s});
-        QCOMPARE(pressState(log, xMarker) & int(mod2Bit | lockBit), 0);
-    }
-
-    void clearingStopsIt()
-    {
-        m_monitor->setShortcut(std::nullopt);
-        QVERIFY(!m_monitor->isActive());
-        const QString log = typed({u"key"_s, u"ctrl+alt+space"_s});
-        QCOMPARE(m_downs, 0);
-        QCOMPARE(pressState(log, xSpace), int(controlBit | mod1Bit));
-    }
-
-    void newHotkeyReplacesTheOld()
-    {
-        m_monitor->setShortcut(Shortcut{59, 0, u"F1"_s});
-        QVERIFY(m_monitor->isActive());
-        QString log = typed({u"key"_s, u"ctrl+alt+space"_s});
-        QCOMPARE(m_downs, 0);
-        QVERIFY(sawKey(log, xSpace));
-        log = typed({u"key"_s, u"F1"_s});
-        QCOMPARE(m_downs, 1);
-        QCOMPARE(m_ups, 1);
-        QVERIFY(!sawKey(log, xF1));
-        // F1 with a modifier is another combination.
-        log = typed({u"key"_s, u"shift+F1"_s});
-        QCOMPARE(m_downs, 1);
-        QVERIFY(sawKey(log, xF1));
+        QCOMPARE(typed(keys), reached);
+        QCOMPARE(m_downs, downs);
+        QCOMPARE(m_ups, ups);
+        const bool repeated = std::any_of(events.cbegin(), events.cend(), [](const QList<QVariant> &arguments) {
+            return arguments.at(0).value<HotkeyEvent>().autoRepeat;
+        });
+        QCOMPARE(repeated, keys.contains(u"sleep"_s)); // else holding was not tested
     }
 
     void combinationHeldByAnotherClientIsAConflict()
     {
         m_monitor.reset();
         OtherClient other(m_desktop.display());
-        QVERIFY(other.isConnected());
-        QVERIFY(other.grab(xSpace, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
-
+        QVERIFY(other.grab(true));
         startMonitor();
         QVERIFY(!m_monitor->isActive());
         QCOMPARE(m_monitor->conflict(), u"Another application already uses Ctrl+Alt+Space. Choose a different hotkey."_s);
-        QVERIFY(!m_backend->isActive());
         // Our half of the lock variants must not linger: with Caps Lock on, the other
         // client's exact grab does not match, so the key reaches the window.
-        QString log = typed({u"key"_s, u"Caps_Lock"_s, u"ctrl+alt+space"_s, u"Caps_Lock"_s});
+        QCOMPARE(typed({u"key"_s, u"Caps_Lock"_s, u"ctrl+alt+space"_s, u"Caps_Lock"_s}), QStringList{u"ctrl+alt+Space"_s});
         QCOMPARE(m_downs, 0);
-        QVERIFY(sawKey(log, xSpace));
 
-        other.ungrab(xSpace, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
+        QVERIFY(other.grab(false));
         QSignalSpy conflictChanged(m_monitor.get(), &HotkeyMonitor::conflictChanged);
         m_monitor->ensureTap();
         QVERIFY(m_monitor->isActive());
         QVERIFY(m_monitor->conflict().isEmpty());
         QCOMPARE(conflictChanged.count(), 1);
-        log = typed({u"key"_s, u"ctrl+alt+space"_s});
+        QCOMPARE(typed({u"key"_s, u"ctrl+alt+space"_s}), QStringList());
         QCOMPARE(m_downs, 1);
-        QVERIFY(!sawKey(log, xSpace));
     }
 
-    void followsAModifierMappingChange()
+    // Alt may move to another modifier (as xmodmap does it), and a mapping without Alt (a
+    // keymap lent for typing under Wayland has none) takes the hotkey away until a keymap
+    // with it comes back.
+    void followsTheModifierMapping()
     {
         OtherClient other(m_desktop.display());
-        // Alt moves from Mod1 to Mod3 (rows 3 and 5 of the modifier map).
-        QVERIFY(other.moveModifier(3, 5));
-        auto restore = qScopeGuard([&] { other.moveModifier(5, 3); });
-        QTest::qWait(300);
-        QString log = typed({u"key"_s, u"ctrl+alt+space"_s});
-        QCOMPARE(m_downs, 1);
-        QVERIFY2(!sawKey(log, xSpace), qPrintable(log));
-        // And back.
-        QVERIFY(other.moveModifier(5, 3));
-        restore.dismiss();
-        QTest::qWait(300);
-        log = typed({u"key"_s, u"ctrl+alt+space"_s});
-        QCOMPARE(m_downs, 2);
-        QVERIFY(!sawKey(log, xSpace));
-    }
-
-    // A mapping without Alt (a keymap lent for typing under Wayland has none) takes the
-    // hotkey away; the mapping given back brings it back.
-    void returnsWithTheMappingThatHasItsKeys()
-    {
-        OtherClient other(m_desktop.display());
-        int perModifier = 0;
-        const QList<xcb_keycode_t> saved = other.modifierMap(&perModifier);
+        const QList<xcb_keycode_t> saved = other.modifierMap();
         QVERIFY(!saved.isEmpty());
-        QList<xcb_keycode_t> withoutAlt = saved;
-        std::fill_n(withoutAlt.begin() + 3 * perModifier, perModifier, xcb_keycode_t(0));
-        QVERIFY(other.setModifierMap(perModifier, withoutAlt));
-        auto restore = qScopeGuard([&] { other.setModifierMap(perModifier, saved); });
-        QTRY_VERIFY(!m_monitor->isActive());
-        QVERIFY(other.setModifierMap(perModifier, saved));
-        restore.dismiss();
-        QTRY_VERIFY2(m_monitor->isActive(), qPrintable(m_monitor->conflict()));
-        const QString log = typed({u"key"_s, u"ctrl+alt+space"_s});
+        const auto restore = qScopeGuard([&] { other.setModifierMap(saved); });
+        const qsizetype perModifier = other.perModifier();
+        const auto row = [&](QList<xcb_keycode_t> &map, int index) { return map.begin() + index * perModifier; };
+        QList<xcb_keycode_t> altOnMod3 = saved;
+        std::swap_ranges(row(altOnMod3, 3), row(altOnMod3, 4), row(altOnMod3, 5));
+        QVERIFY(other.setModifierMap(altOnMod3));
+        QTest::qWait(300);
+        QCOMPARE(typed({u"key"_s, u"ctrl+alt+space"_s}), QStringList());
         QCOMPARE(m_downs, 1);
-        QVERIFY(!sawKey(log, xSpace));
+
+        QList<xcb_keycode_t> withoutAlt = saved;
+        std::fill(row(withoutAlt, 3), row(withoutAlt, 4), xcb_keycode_t(0));
+        QVERIFY(other.setModifierMap(withoutAlt));
+        QTRY_VERIFY(!m_monitor->isActive());
+        // Given back as a whole new keymap, which only XKB's own notices announce.
+        int code = -1;
+        m_desktop.run(u"setxkbmap"_s, {u"us"_s}, &code);
+        QCOMPARE(code, 0);
+        QTRY_VERIFY2(m_monitor->isActive(), qPrintable(m_monitor->conflict()));
+        QCOMPARE(typed({u"key"_s, u"ctrl+alt+space"_s}), QStringList());
+        QCOMPARE(m_downs, 2);
     }
 
+    // Keys are named as the active layout shows them, and a new keymap keeps the grab.
     void layoutNamesTheKeys()
     {
         XkbKeyboardLayout layout;
-        QCOMPARE(layout.characters(57), u" "_s);
         QCOMPARE(layout.characters(21), u"y"_s);
-        QCOMPARE(layout.characters(39), u";"_s);
-        // Level one only: Shift is not held.
-        QCOMPARE(layout.characters(2), u"1"_s);
-        // Keys that type nothing, and codes no X keyboard has.
-        QCOMPARE(layout.characters(29), QString());
-        QCOMPARE(layout.characters(0), QString());
+        QCOMPARE(layout.characters(2), u"1"_s); // level one only: Shift is not held
+        QCOMPARE(layout.characters(29), QString()); // Control types nothing
         QCOMPARE(layout.characters(300), QString());
-
-        // Two layouts, the second one active: what the user sees on the keys now.
-        auto restore = qScopeGuard([this] {
+        const auto restore = qScopeGuard([this] {
             m_desktop.run(u"setxkbmap"_s, {u"us"_s});
             HotkeyMonitor::save(*m_preferences, std::nullopt);
         });
@@ -467,25 +309,21 @@ private Q_SLOTS:
         QTRY_COMPARE(layout.characters(21), u"z"_s);
         QCOMPARE(layout.characters(39), u"ö"_s);
 
-        // The recorder names a German Ö key as such.
         HotkeyRecorder recorder(*m_monitor, *m_preferences, &layout);
         recorder.toggle();
         QVERIFY(recorder.captureQtKey(39 + 8, int(Qt::ControlModifier)));
         QCOMPARE(recorder.display(), u"Ctrl+Ö"_s);
         QCOMPARE(m_monitor->shortcut(), (Shortcut{39, Shortcut::control, u"Ctrl+Ö"_s}));
-        QVERIFY(m_monitor->isActive());
-
-        // The new keymap did not cost the grab.
-        const QString log = typed({u"keydown"_s, u"ctrl+odiaeresis"_s, u"keyup"_s, u"odiaeresis"_s, u"keyup"_s,
-                                   u"ctrl"_s});
+        QCOMPARE(typed({u"keydown"_s, u"ctrl+odiaeresis"_s, u"keyup"_s, u"odiaeresis"_s, u"keyup"_s, u"ctrl"_s}),
+                 QStringList());
         QCOMPARE(m_downs, 1);
         QCOMPARE(m_ups, 1);
-        QVERIFY2(!sawKey(log, 39 + 8), qPrintable(log));
     }
 
     void notAvailableWithoutADisplay()
     {
         const QByteArray display = qgetenv("DISPLAY");
+        const auto restore = qScopeGuard([&] { qputenv("DISPLAY", display); });
         qputenv("DISPLAY", ":9999");
         X11HotkeyBackend backend;
         QVERIFY(!backend.isAvailable());
@@ -493,7 +331,6 @@ private Q_SLOTS:
         QVERIFY(!backend.watch(HotkeyMonitor::defaultShortcut()));
         QCOMPARE(conflict.count(), 1);
         QVERIFY(!backend.isActive());
-        qputenv("DISPLAY", display);
     }
 };
 

@@ -23,11 +23,8 @@ bool DesktopSession::start()
     ChildProcess::dieWithParent(m_server);
     // -displayfd makes the server pick a free display number and print it once it
     // accepts connections, so parallel tests never collide and nobody has to poll.
-    m_server.start(QStringLiteral("Xvfb"), QStringList{QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                                       QStringLiteral("-screen"), QStringLiteral("0"),
-                                                       QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                                                       QStringLiteral("tcp"), QStringLiteral("-noreset")}
-                                               + m_serverArguments);
+    m_server.start(QStringLiteral("Xvfb"), QStringLiteral("-displayfd 1 -screen 0 1280x800x24 -nolisten tcp -noreset")
+                                               .split(u' ') + m_serverArguments);
     while (!m_server.canReadLine()) {
         if (!m_server.waitForReadyRead(15000)) {
             m_error = QStringLiteral("Xvfb gave no display number: ") + m_server.errorString()

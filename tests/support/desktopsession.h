@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QGuiApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 // A private X display for a test: Xvfb on a display number it picks itself, with openbox
 // as the window manager, so focus, stacking and window classes behave as on a desktop.
@@ -22,9 +24,6 @@ public:
     {}
     ~DesktopSession() { stop(); }
 
-    DesktopSession(const DesktopSession &) = delete;
-    DesktopSession &operator=(const DesktopSession &) = delete;
-
     // Starts the display and the window manager; false, with error() saying why, when
     // something did not come up.
     bool start();
@@ -42,6 +41,32 @@ public:
     // its standard output; exitCode receives its exit code (-1 when it did not finish).
     QString run(const QString &program, const QStringList &arguments, int *exitCode = nullptr,
                 const QByteArray &input = {}) const;
+    // xdotool on this display; true when it succeeded.
+    bool xdotool(const QStringList &arguments) const
+    {
+        int code = -1;
+        run(QStringLiteral("xdotool"), arguments, &code);
+        return code == 0;
+    }
+
+    // The main() of a test whose own windows and clipboard live on a private display: the
+    // display comes up before the application, and `Test` is made with it.
+    template<typename Test>
+    static int exec(int argc, char **argv)
+    {
+        DesktopSession session;
+        if (!session.start()) {
+            qCritical("%s", qPrintable(session.error()));
+            return 1;
+        }
+        session.enter();
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        // A test that needs a bus brings its own; nothing may reach the user's.
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        QGuiApplication app(argc, argv);
+        Test test(session);
+        return QTest::qExec(&test, argc, argv);
+    }
 
 private:
     WindowManager m_windowManager;

@@ -1,15 +1,12 @@
 #pragma once
 
-#include <QJsonArray>
+#include "childprocess.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
-
-#include <csignal>
-#include <sys/prctl.h>
 
 // Runs tests/tools/textwindow (its path in MURMEL_TEXTWINDOW) on a test display and collects
 // what it reports: the field's text after each change, every key press, and whether it has
@@ -35,7 +32,7 @@ public:
         environment.remove(QStringLiteral("QT_QTESTLIB_RUNNING"));
         m_process.setProcessEnvironment(environment);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        ChildProcess::dieWithParent(m_process);
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this] { readLines(); });
     }
     ~TextWindowProcess() { stop(); }
@@ -49,19 +46,11 @@ public:
     bool start(const QStringList &arguments = {}, int timeoutMs = 15000)
     {
         m_process.start(program(), arguments);
-        return QTest::qWaitFor([this] { return m_window != 0 || m_process.state() == QProcess::NotRunning; },
-                               timeoutMs)
+        return QTest::qWaitFor([this] { return m_window != 0 || m_process.state() == QProcess::NotRunning; }, timeoutMs)
             && m_window != 0;
     }
 
-    void stop()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
+    void stop() { ChildProcess::stop(m_process); }
 
     quint64 window() const { return m_window; }
     QString text() const { return m_text; }
