@@ -1,8 +1,8 @@
 // scripts/setup.sh when fetching whisper.cpp goes wrong: npm's own reason and what to check
 // reach the user, and nothing unverified lands in the build tree. A stand-in npm on the PATH
 // plays the failing registry or proxy.
-#include <QDir>
-#include <QFile>
+#include "testenvironment.h"
+
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,12 +46,9 @@ private Q_SLOTS:
         QFETCH(QStringList, unsaid);
         QTemporaryDir folder;
         QVERIFY(folder.isValid());
-        QFile fake(folder.filePath(u"bin/npm"_s));
-        QVERIFY(QDir(folder.path()).mkpath(u"bin"_s));
-        QVERIFY(fake.open(QIODevice::WriteOnly));
-        fake.write("#!/bin/sh\n" + npm);
-        fake.close();
-        QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString fake = folder.filePath(u"bin/npm"_s);
+        QVERIFY(TestFiles::write(fake, "#!/bin/sh\n" + npm));
+        QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
         QProcess setup;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -16,11 +16,6 @@ namespace FixtureModels {
 // What the parrot model says, as whisper.cpp reports the segment text.
 inline const QString phrase = QStringLiteral(" Hello from the parrot model.");
 
-inline QString generator()
-{
-    return qEnvironmentVariable("MURMEL_MAKEMODEL");
-}
-
 // Writes a model of `kind` ("parrot" or "base") to `path`, with any further generator
 // options (--phrase TEXT, --end SECONDS); true on success.
 inline bool make(const QString &path, const QString &kind = QStringLiteral("parrot"),
@@ -28,7 +23,7 @@ inline bool make(const QString &path, const QString &kind = QStringLiteral("parr
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QProcess process;
-    process.start(generator(), QStringList{kind, path} + options);
+    process.start(qEnvironmentVariable("MURMEL_MAKEMODEL"), QStringList{kind, path} + options);
     return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
         && process.exitCode() == 0;
 }

@@ -3,7 +3,6 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QString>
-#include <QUrl>
 
 // Runs the built `murmel` (named by MURMEL_BINARY) the way a user or a script would.
 namespace MurmelProcess {
@@ -21,25 +20,6 @@ struct Result
     // The last thing Murmel said: a failing command ends with its reason.
     QString lastErrLine() const { return errLines().value(errLines().size() - 1); }
 };
-
-// Murmel on a test's private desktop: a home of its own in `folder` (config/, data/ and the
-// model catalog folder/catalog.json), the test's server for models, updates and cleanup,
-// X11 windows, and no proxy, so nothing leaves the machine.
-inline QProcessEnvironment isolated(QProcessEnvironment variables, const QString &folder, const QUrl &server)
-{
-    const auto at = [&](const char *path) { return server.resolved(QUrl(QString::fromLatin1(path))).toString(); };
-    variables.insert(QStringLiteral("XDG_CONFIG_HOME"), folder + QStringLiteral("/config"));
-    variables.insert(QStringLiteral("XDG_DATA_HOME"), folder + QStringLiteral("/data"));
-    variables.insert(QStringLiteral("MURMEL_MODEL_CATALOG"), folder + QStringLiteral("/catalog.json"));
-    variables.insert(QStringLiteral("MURMEL_MODEL_BASE_URL"), at("/models/"));
-    variables.insert(QStringLiteral("MURMEL_UPDATE_URL"), at("/latest.json"));
-    variables.insert(QStringLiteral("ANTHROPIC_BASE_URL"), at("/anthropic"));
-    variables.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    variables.remove(QStringLiteral("QT_QTESTLIB_RUNNING"));
-    for (const char *name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "HF_ENDPOINT"})
-        variables.remove(QString::fromLatin1(name));
-    return variables;
-}
 
 inline QString binary()
 {
@@ -61,24 +41,29 @@ inline Result finish(QProcess &process, int timeoutMs = 60000)
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
 
-inline Result murmel(const QStringList &arguments,
-                     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+// Runs `program` (Murmel, or a wrapper that ends by running it) to its end; standard output
+// goes to `outputFile` when one is named (/dev/full plays a full disk).
+inline Result run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+                  const QString &outputFile = {})
 {
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(binary(), arguments);
+    if (!outputFile.isEmpty())
+        process.setStandardOutputFile(outputFile);
+    process.start(program, arguments);
     return finish(process);
 }
 
-// As murmel(), with standard output going to `file` (/dev/full plays a full disk).
+inline Result murmel(const QStringList &arguments,
+                     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    return run(binary(), arguments, environment);
+}
+
 inline Result murmelInto(const QString &file, const QStringList &arguments,
                          const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setStandardOutputFile(file);
-    process.start(binary(), arguments);
-    return finish(process);
+    return run(binary(), arguments, environment, file);
 }
 
 // Whether this machine lets a process make the mounts murmelConfined() needs: containers
@@ -98,12 +83,10 @@ inline bool canConfine()
 inline Result murmelConfined(const QString &mounts, const QStringList &arguments,
                              const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral("unshare"), QStringList{QStringLiteral("-rm"), QStringLiteral("sh"), QStringLiteral("-ec"),
-                                                         mounts + QStringLiteral("\nexec \"$0\" \"$@\""), binary()}
-                                                 + arguments);
-    return finish(process);
+    return run(QStringLiteral("unshare"),
+               QStringList{QStringLiteral("-rm"), QStringLiteral("sh"), QStringLiteral("-ec"),
+                           mounts + QStringLiteral("\nexec \"$0\" \"$@\""), binary()} + arguments,
+               environment);
 }
 
 } // namespace MurmelProcess
