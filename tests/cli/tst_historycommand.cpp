@@ -39,30 +39,21 @@ private Q_SLOTS:
 
     void cleanup() { m_environment.reset(); }
 
-    void listsNewestFirst()
-    {
-        const Result result = murmel({u"history"_s});
-        QCOMPARE(result.exitCode, 0);
-        const QStringList lines = result.out.split(u'\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 2);
-        QVERIFY(lines.at(0).startsWith(Uuids::canonical(m_added.at(1).id) + u"  "_s));
-        QVERIFY(lines.at(0).endsWith(u"  dictation  Send the report"_s));
-        QVERIFY(lines.at(1).endsWith(u"  file       interview"_s));
-    }
-
-    // A title or a text that carries escape sequences (a file name can) must not retitle or
-    // clear the terminal it is listed on.
-    void controlCharactersReachNoTerminal()
+    // Newest first, one line each; a title or a text that carries escape sequences (a file
+    // name can) must not retitle or clear the terminal it is listed on.
+    void listsNewestFirstAndSafely()
     {
         const TranscriptRecord evil = store()->add(TranscriptRecord::Kind::file, u"talk\x1b]0;owned\x07\x1b[2J"_s,
                                                    u"line one\nline\ttwo\x1b[2J"_s, 3.0);
-        const Result listed = murmel({u"history"_s, u"--kind"_s, u"file"_s});
+        const Result listed = murmel({u"history"_s});
         QCOMPARE(listed.exitCode, 0);
-        QVERIFY2(listed.out.split(u'\n').constFirst().endsWith(u"  talk\uFFFD]0;owned\uFFFD\uFFFD[2J"_s),
-                 qPrintable(listed.out));
-        const Result shown = murmel({u"history"_s, u"show"_s, Uuids::canonical(evil.id)});
-        QCOMPARE(shown.exitCode, 0);
-        QCOMPARE(shown.out, u"line one\nline\ttwo\uFFFD[2J\n"_s);
+        const QStringList lines = listed.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.at(0).startsWith(Uuids::canonical(evil.id) + u"  "_s));
+        QVERIFY2(lines.at(0).endsWith(u"  file       talk\uFFFD]0;owned\uFFFD\uFFFD[2J"_s), qPrintable(listed.out));
+        QVERIFY(lines.at(1).endsWith(u"  dictation  Send the report"_s));
+        QVERIFY(lines.at(2).endsWith(u"  file       interview"_s));
+        QCOMPARE(murmel({u"history"_s, u"show"_s, Uuids::canonical(evil.id)}).out, u"line one\nline\ttwo\uFFFD[2J\n"_s);
     }
 
     void filters_data()
@@ -70,7 +61,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("titles");
         QTest::newRow("files") << QStringList{u"--kind"_s, u"file"_s} << QStringList{u"interview"_s};
-        QTest::newRow("dictations") << QStringList{u"--kind"_s, u"dictation"_s} << QStringList{u"Send the report"_s};
         QTest::newRow("search the text") << QStringList{u"--search"_s, u" ANNA "_s} << QStringList{u"Send the report"_s};
         QTest::newRow("search and kind") << QStringList{u"--search"_s, u"qt"_s, u"--kind"_s, u"dictation"_s} << QStringList();
     }
@@ -157,15 +147,11 @@ private Q_SLOTS:
     // shows as unknown.
     void damagedHistoryIsReported()
     {
-        QFile file(historyPath());
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QJsonArray records = QJsonDocument::fromJson(file.readAll()).array();
+        const QJsonArray records = QJsonDocument::fromJson(TestFiles::read(historyPath())).array();
         QJsonObject dictation = records.at(0).toObject(), interview = records.at(1).toObject();
         dictation[u"date"] = 1e15;
         interview[u"kind"] = u"memo"_s;
-        QVERIFY(file.resize(0));
-        file.write(QJsonDocument(QJsonArray{dictation, interview}).toJson());
-        file.close();
+        QVERIFY(TestFiles::write(historyPath(), QJsonDocument(QJsonArray{dictation, interview}).toJson()));
 
         const Result listed = murmel({u"history"_s});
         QCOMPARE(listed.exitCode, 1);

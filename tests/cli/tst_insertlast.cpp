@@ -14,65 +14,35 @@
 #include <memory>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QSignalSpy>
+#include <QDBusPendingCall>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
-// A call to a service in this same thread, which can only answer while the event loop turns.
-QDBusMessage callWithEventLoop(const QDBusConnection &connection, const QDBusMessage &message)
-{
-    QDBusPendingCallWatcher watcher(connection.asyncCall(message));
-    QSignalSpy finished(&watcher, &QDBusPendingCallWatcher::finished);
-    if (!watcher.isFinished())
-        finished.wait(10000);
-    return watcher.reply();
-}
-
 // The Murmel side of the call, on its own connection to the test's session bus, as the
 // running application would register it: the clipboard-safe service under test, the rest
 // of the application over fakes.
-class RunningMurmel final
+struct RunningMurmel final
 {
-public:
-    RunningMurmel(
-        const QString &busAddress, KeyboardInjector &injector,
-        ClipboardSafeInsertService::Clock clock = ClipboardSafeInsertService::systemClock())
-        : m_connectionName(QStringLiteral("running-murmel"))
-        , preferences(folder.filePath(QStringLiteral("preferences.json")))
-        , rig(preferences, folder.filePath(QStringLiteral("history.json")), folder.filePath(QStringLiteral("Models")))
-        , commands({*rig.controller, nav, router, window, urls, updates})
-        , safeInsert(injector, std::move(clock))
-        , automation({safeInsert, *rig.controller, commands, rig.models, preferences})
+    RunningMurmel(const QString &busAddress, KeyboardInjector &injector)
+        : safeInsert(injector)
     {
-        QDBusConnection connection = QDBusConnection::connectToBus(busAddress, m_connectionName);
-        registered = automation.registerOn(connection);
+        registered = automation.registerOn(QDBusConnection::connectToBus(busAddress, QStringLiteral("running-murmel")));
     }
-    ~RunningMurmel() { QDBusConnection::disconnectFromBus(m_connectionName); }
-
-    RunningMurmel(const RunningMurmel &) = delete;
-    RunningMurmel &operator=(const RunningMurmel &) = delete;
-
-    QDBusConnection connection() const { return QDBusConnection(m_connectionName); }
-
-private:
-    QString m_connectionName;
+    ~RunningMurmel() { QDBusConnection::disconnectFromBus(QStringLiteral("running-murmel")); }
 
     QTemporaryDir folder;
-    Preferences preferences;
-    DictationRig rig;
+    Preferences preferences{folder.filePath(QStringLiteral("preferences.json"))};
+    DictationRig rig{preferences, folder.filePath(QStringLiteral("history.json")), folder.filePath(QStringLiteral("Models"))};
     Nav nav{nullptr};
     FileOpenRouter router;
     FakeMainWindowHost window;
     FakeUrlOpener urls;
     UpdateChecker updates{QUrl(QStringLiteral("http://127.0.0.1:9/latest.json")), QStringLiteral("0.1.0")};
-    MurCommands commands;
-
-public:
+    MurCommands commands{{*rig.controller, nav, router, window, urls, updates}};
     ClipboardSafeInsertService safeInsert;
-    AutomationService automation;
+    AutomationService automation{{safeInsert, *rig.controller, commands, rig.models, preferences}};
     bool registered = false;
 };
 
@@ -87,10 +57,12 @@ class TestInsertLast final : public QObject
 
     SecretServiceSession m_bus{SecretServiceSession::Keyring::none};
 
-    MurmelProcess::Result insertLast(const QStringList &extra = {}) const
+    MurmelProcess::Result insertLast(const QStringList &extra = {}, const QString &bus = {}) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(m_bus.environment());
+        if (!bus.isEmpty())
+            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
         return MurmelProcess::murmel(QStringList{QStringLiteral("insert-last")} + extra, environment);
     }
 
@@ -125,14 +97,15 @@ private Q_SLOTS:
             murmel.safeInsert.hold(held);
 
         if (!errorName.isEmpty()) {
+            // The service answers in this thread, so the reply is awaited with the event loop turning.
             QDBusConnection client = QDBusConnection::connectToBus(m_bus.busAddress(), QStringLiteral("script"));
             const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("script")); });
-            const QDBusMessage reply = callWithEventLoop(
-                client, QDBusMessage::createMethodCall(AutomationService::serviceName(), AutomationService::objectPath(),
-                                                       AutomationService::interfaceName(),
-                                                       QStringLiteral("InsertLastDictation")));
-            QCOMPARE(reply.errorName(), errorName);
-            QCOMPARE(reply.errorMessage(), message);
+            QDBusPendingCall call = client.asyncCall(QDBusMessage::createMethodCall(
+                AutomationService::serviceName(), AutomationService::objectPath(), AutomationService::interfaceName(),
+                QStringLiteral("InsertLastDictation")));
+            QTRY_VERIFY_WITH_TIMEOUT(call.isFinished(), 10000);
+            QCOMPARE(call.error().name(), errorName);
+            QCOMPARE(call.error().message(), message);
         }
         const MurmelProcess::Result result = insertLast();
         QCOMPARE(result.lastErrLine(), message);
@@ -162,12 +135,7 @@ private Q_SLOTS:
         QFETCH(QString, bus);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(m_bus.environment());
-        if (!bus.isEmpty())
-            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
-        const MurmelProcess::Result result =
-            MurmelProcess::murmel(QStringList{QStringLiteral("insert-last")} + arguments, environment);
+        const MurmelProcess::Result result = insertLast(arguments, bus);
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
         QCOMPARE(result.exitCode, exitCode);
     }

@@ -85,16 +85,6 @@ private Q_SLOTS:
         QCOMPARE(r->hotkeyRequests, requests);
     }
 
-    void theLastButtonFollowsTheChosenModel()
-    {
-        auto r = rig();
-        r->placeModel(u"small"_s);
-        QSignalSpy title(&r->onboarding, &Onboarding::finishTitleChanged);
-        r->settings.setWhisperModel(u"small"_s);
-        QCOMPARE(r->onboarding.finishTitle(), u"Finish"_s);
-        QCOMPARE(title.count(), 1);
-    }
-
     void finishingAndSkippingBothEndIt_data()
     {
         QTest::addColumn<bool>("modelPresent");
@@ -109,9 +99,13 @@ private Q_SLOTS:
         QFETCH(bool, modelPresent);
         QFETCH(bool, fromOutside);
         auto r = rig();
+        // The last button follows the chosen model, and signals only a change.
+        QSignalSpy title(&r->onboarding, &Onboarding::finishTitleChanged);
         if (modelPresent)
-            r->placeModel(r->settings.whisperModel());
+            r->placeModel(u"large-v3"_s);
+        r->settings.setWhisperModel(u"large-v3"_s);
         QCOMPARE(r->onboarding.finishTitle(), modelPresent ? u"Finish"_s : u"Skip for now"_s);
+        QCOMPARE(title.count(), modelPresent ? 1 : 0);
         QSignalSpy done(&r->onboarding, &Onboarding::done);
         if (fromOutside)
             r->onboarding.dismiss();
@@ -129,23 +123,19 @@ private Q_SLOTS:
         QCOMPARE(r->hotkeyRequests, requests);
     }
 
+    // Six taps are answered, the seventh says stop for a while; then the count starts over.
     void theSeventhTapOnTheEyeSaysStop()
     {
         QStringList spoken;
         int sounds = 0;
         EyeEgg egg({[&spoken](const QString &phrase) { spoken << phrase; }, [&sounds] { ++sounds; }});
-        for (int i = 1; i < EyeEgg::tapsToAnnoy; ++i)
+        for (int i = 0; i < EyeEgg::tapsToAnnoy; ++i)
             egg.tap();
-        QCOMPARE(spoken, QStringList(EyeEgg::tapsToAnnoy - 1, u"Talk to me."_s));
-        QVERIFY(egg.message().isEmpty());
-        egg.tap();
-        QCOMPARE(spoken.last(), egg.message());
+        QCOMPARE(spoken, QStringList(EyeEgg::tapsToAnnoy - 1, u"Talk to me."_s) << u"Stop poking me."_s);
         QCOMPARE(egg.message(), u"Stop poking me."_s);
         QCOMPARE(sounds, EyeEgg::tapsToAnnoy);
         QSignalSpy cleared(&egg, &EyeEgg::messageChanged);
-        QVERIFY(cleared.wait(EyeEgg::messageMilliseconds + 2000));
-        QVERIFY(egg.message().isEmpty());
-        // The count starts over: the next tap is the first again.
+        QVERIFY(cleared.wait(EyeEgg::messageMilliseconds + 2000) && egg.message().isEmpty());
         egg.tap();
         QCOMPARE(spoken.last(), u"Talk to me."_s);
     }

@@ -107,11 +107,10 @@ private Q_SLOTS:
     // A shorter retention prunes the history at once.
     void retentionPrunesAtOnce()
     {
-        QDateTime now = QDateTime::currentDateTimeUtc();
+        const QDateTime today = QDateTime::currentDateTimeUtc();
+        QDateTime now = today.addDays(-8);
         HistoryStore history(m_environment.dataHome() + u"/Murmel/History/history.json"_s, *m_preferences, nullptr,
                              [&now] { return now; });
-        const QDateTime today = now;
-        now = today.addDays(-8);
         history.add(TranscriptRecord::Kind::dictation, u"old"_s, u"old"_s);
         now = today;
         history.add(TranscriptRecord::Kind::dictation, u"recent"_s, u"recent"_s);
