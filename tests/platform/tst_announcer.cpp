@@ -86,6 +86,7 @@ private Q_SLOTS:
         QCOMPARE(m_heard.at(1).first, u"Ready for clipboard safe insert"_s);
     }
 
+    // Announcing must not switch accessibility on by itself.
     void withoutAccessibilityNothingIsSentAndNothingBreaks()
     {
         m_heard.clear();

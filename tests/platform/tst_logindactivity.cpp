@@ -80,22 +80,19 @@ private Q_SLOTS:
         QTRY_COMPARE(inhibitors().size(), 0);
     }
 
+    // Refused, or no bus at all: the work goes on with a token that holds nothing.
     void withoutLogindNothingIsHeld()
     {
         SecretServiceSession empty(SecretServiceSession::Keyring::none);
         QVERIFY2(empty.start(), qPrintable(empty.error()));
         {
             LogindActivity activity(QDBusConnection::connectToBus(empty.busAddress(), u"no-logind"_s));
-            const auto token = activity.begin(u"Transcribing dictation"_s);
-            QTest::qWait(200);
-            const auto again = activity.begin(u"Transcribing dictation"_s);
-            QVERIFY(token && again);
-            // The refusals must arrive before the connection goes, or their calls are left pending.
+            QVERIFY(activity.begin(u"Transcribing dictation"_s));
+            // The refusal must arrive before the connection goes, or its call is left pending.
             QTest::qWait(300);
         }
-        QVERIFY(LogindActivity(QDBusConnection(u"never-connected"_s)).begin(u"Transcribing a file"_s));
         QDBusConnection::disconnectFromBus(u"no-logind"_s);
-        QCOMPARE(inhibitors().size(), 0);
+        QVERIFY(LogindActivity(QDBusConnection(u"never-connected"_s)).begin(u"Transcribing a file"_s));
     }
 };
 

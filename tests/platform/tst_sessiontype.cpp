@@ -3,9 +3,6 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
-using Compositor = SessionType::Compositor;
-
-Q_DECLARE_METATYPE(Compositor)
 
 // Which paths to the clipboard and the keys Murmel takes depends on this answer.
 class TestSessionType final : public QObject
@@ -18,28 +15,25 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("variables"); // NAME=value
         QTest::addColumn<QStringList>("interfaces");
         QTest::addColumn<QString>("description");
-
-        const QStringList none;
-        const QStringList kwin{u"wl_seat"_s, u"org_kde_kwin_fake_input"_s, u"zwlr_data_control_manager_v1"_s,
-                               u"zwlr_layer_shell_v1"_s};
-        const QStringList mutter{u"wl_seat"_s, u"gtk_shell1"_s};
-        const QStringList sway{u"wl_seat"_s, u"zwlr_layer_shell_v1"_s, u"zwp_virtual_keyboard_manager_v1"_s,
-                               u"org_kde_kwin_server_decoration_manager"_s, u"org_kde_kwin_idle"_s};
-
-        QTest::newRow("nothing set") << none << none << u"X11"_s;
+        const QStringList kwin{u"wl_seat"_s, u"org_kde_kwin_fake_input"_s, u"zwlr_data_control_manager_v1"_s};
+        // sway offers KDE's decoration and idle interfaces too.
+        const QStringList sway{u"wl_seat"_s, u"zwlr_layer_shell_v1"_s, u"org_kde_kwin_server_decoration_manager"_s,
+                               u"org_kde_kwin_idle"_s};
+        QTest::newRow("nothing set") << QStringList() << QStringList() << u"X11"_s;
         QTest::newRow("KWin by its interfaces, whatever the variables say")
-            << QStringList{u"WAYLAND_DISPLAY=wayland-0"_s, u"XDG_CURRENT_DESKTOP=sway"_s} << kwin
-            << u"Wayland (KWin)"_s;
-        QTest::newRow("Mutter") << QStringList{u"XDG_SESSION_TYPE=wayland"_s} << mutter << u"Wayland (Mutter)"_s;
+            << QStringList{u"WAYLAND_DISPLAY=wayland-0"_s, u"XDG_CURRENT_DESKTOP=sway"_s} << kwin << u"Wayland (KWin)"_s;
+        QTest::newRow("Mutter by its interfaces, whatever the variables say")
+            << QStringList{u"XDG_SESSION_TYPE=wayland"_s, u"XDG_CURRENT_DESKTOP=KDE"_s}
+            << QStringList{u"wl_seat"_s, u"gtk_shell1"_s} << u"Wayland (Mutter)"_s;
         QTest::newRow("sway") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s} << sway << u"Wayland (wlroots)"_s;
         QTest::newRow("Plasma by its variable")
-            << QStringList{u"WAYLAND_DISPLAY=wayland-0"_s, u"XDG_CURRENT_DESKTOP=KDE"_s} << none
+            << QStringList{u"WAYLAND_DISPLAY=wayland-0"_s, u"XDG_CURRENT_DESKTOP=KDE"_s} << QStringList()
             << u"Wayland (KWin)"_s;
         QTest::newRow("Ubuntu's GNOME")
-            << QStringList{u"XDG_SESSION_TYPE=wayland"_s, u"XDG_CURRENT_DESKTOP=ubuntu:GNOME"_s} << none
+            << QStringList{u"XDG_SESSION_TYPE=wayland"_s, u"XDG_CURRENT_DESKTOP=ubuntu:GNOME"_s} << QStringList()
             << u"Wayland (Mutter)"_s;
         QTest::newRow("Hyprland") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s, u"HYPRLAND_INSTANCE_SIGNATURE=x"_s}
-                                  << none << u"Wayland (wlroots)"_s;
+                                  << QStringList() << u"Wayland (wlroots)"_s;
         QTest::newRow("unknown compositor") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s} << QStringList{u"wl_seat"_s}
                                             << u"Wayland (other compositor)"_s;
     }
@@ -49,7 +43,6 @@ private Q_SLOTS:
         QFETCH(QStringList, variables);
         QFETCH(QStringList, interfaces);
         QFETCH(QString, description);
-
         QProcessEnvironment environment;
         for (const QString &variable : variables)
             environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));

@@ -12,13 +12,15 @@
 #include <QScopeGuard>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 QProcessEnvironment SecretServiceSession::environment() const
 {
     QProcessEnvironment environment;
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
-    environment.insert(QStringLiteral("HOME"), m_folder.filePath(QStringLiteral("home")));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_folder.filePath(QStringLiteral("data")));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_folder.filePath(QStringLiteral("run")));
+    environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, m_busAddress);
+    environment.insert(u"HOME"_s, m_folder.filePath(u"home"_s));
+    environment.insert(u"XDG_DATA_HOME"_s, m_folder.filePath(u"data"_s));
+    environment.insert(u"XDG_RUNTIME_DIR"_s, m_folder.filePath(u"run"_s));
     return environment;
 }
 
@@ -35,55 +37,60 @@ bool SecretServiceSession::start()
         const QString path = m_folder.filePath(QString::fromLatin1(name));
         if (!m_folder.isValid() || !QDir().mkpath(path)
             || !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
-            m_error = QStringLiteral("could not create ") + path;
+            m_error = u"could not create "_s + path;
             return false;
         }
     }
     ChildProcess::dieWithParent(m_bus);
     m_busAddress = ChildProcess::startBus(m_bus, m_folder.path());
     if (m_busAddress.isEmpty()) {
-        m_error = QStringLiteral("dbus-daemon did not come up: ") + QString::fromLocal8Bit(m_bus.readAllStandardError());
+        m_error = u"dbus-daemon did not come up: "_s + QString::fromLocal8Bit(m_bus.readAllStandardError());
         return false;
     }
     return m_keyring == Keyring::none || startKeyring();
 }
 
+// In this session, with the parent-death signal `signal`.
+void SecretServiceSession::prepare(QProcess &process, QProcessEnvironment variables, int signal) const
+{
+    variables.insert(environment());
+    process.setProcessEnvironment(variables);
+    ChildProcess::dieWithParent(process, signal);
+}
+
 bool SecretServiceSession::startKeyring()
 {
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    variables.insert(environment());
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "GNOME_KEYRING_CONTROL", "SSH_AUTH_SOCK"})
         variables.remove(QString::fromLatin1(name));
-    m_keyringDaemon.setProcessEnvironment(variables);
-    ChildProcess::dieWithParent(m_keyringDaemon);
+    prepare(m_keyringDaemon, variables);
     // In the foreground it stays our child, so the parent-death signal reaches it. With
     // --unlock it reads the login keyring's password from standard input, creating the
     // keyring on the first run.
-    m_keyringDaemon.start(QStringLiteral("gnome-keyring-daemon"),
-                          {QStringLiteral("--foreground"), QStringLiteral("--unlock"),
-                           QStringLiteral("--components=secrets")});
+    m_keyringDaemon.start(u"gnome-keyring-daemon"_s, {u"--foreground"_s, u"--unlock"_s, u"--components=secrets"_s});
     m_keyringDaemon.write("test-password");
     m_keyringDaemon.closeWriteChannel();
 
-    const QString name = QStringLiteral("murmel-test-keyring-probe");
+    const QString name = u"murmel-test-keyring-probe"_s;
     const auto disconnect = qScopeGuard([&] { QDBusConnection::disconnectFromBus(name); });
     const QDBusConnection probe = QDBusConnection::connectToBus(m_busAddress, name);
-    const QString secrets = QStringLiteral("org.freedesktop.secrets");
+    const QString secrets = u"org.freedesktop.secrets"_s;
+    // The name comes before the default collection, which comes before it is unlocked.
     const auto unlocked = [&] {
-        const QDBusReply<QDBusObjectPath> alias = probe.call(
-            QDBusMessage::createMethodCall(secrets, QStringLiteral("/org/freedesktop/secrets"),
-                                           QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("ReadAlias"))
-            << QStringLiteral("default"));
+        const QDBusReply<QDBusObjectPath> alias =
+            probe.call(QDBusMessage::createMethodCall(secrets, u"/org/freedesktop/secrets"_s,
+                                                      u"org.freedesktop.Secret.Service"_s, u"ReadAlias"_s)
+                       << u"default"_s);
         if (!alias.isValid() || alias.value().path() == u"/")
             return false;
-        const QDBusReply<QDBusVariant> locked = probe.call(
-            QDBusMessage::createMethodCall(secrets, alias.value().path(), QStringLiteral("org.freedesktop.DBus.Properties"),
-                                           QStringLiteral("Get"))
-            << QStringLiteral("org.freedesktop.Secret.Collection") << QStringLiteral("Locked"));
+        const QDBusReply<QDBusVariant> locked =
+            probe.call(QDBusMessage::createMethodCall(secrets, alias.value().path(), u"org.freedesktop.DBus.Properties"_s,
+                                                      u"Get"_s)
+                       << u"org.freedesktop.Secret.Collection"_s << u"Locked"_s);
         return locked.isValid() && !locked.value().variant().toBool();
     };
     if (!QTest::qWaitFor([&] { return hasName(secrets) && unlocked(); }, 10000)) {
-        m_error = QStringLiteral("the keyring did not come up unlocked: ") + m_keyringDaemon.errorString()
+        m_error = u"the keyring did not come up unlocked: "_s + m_keyringDaemon.errorString()
             + QString::fromLocal8Bit(m_keyringDaemon.readAllStandardError());
         return false;
     }
@@ -92,7 +99,7 @@ bool SecretServiceSession::startKeyring()
 
 bool SecretServiceSession::hasName(const QString &name) const
 {
-    const QString connection = QStringLiteral("murmel-test-name-probe");
+    const QString connection = u"murmel-test-name-probe"_s;
     const auto disconnect = qScopeGuard([&] { QDBusConnection::disconnectFromBus(connection); });
     const QDBusConnection probe = QDBusConnection::connectToBus(m_busAddress, connection);
     return probe.isConnected() && probe.interface()->isServiceRegistered(name);
@@ -100,26 +107,21 @@ bool SecretServiceSession::hasName(const QString &name) const
 
 bool SecretServiceSession::startMock(QProcess &mock, const QStringList &arguments, const QString &name) const
 {
-    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    variables.insert(environment());
-    mock.setProcessEnvironment(variables);
+    prepare(mock, QProcessEnvironment::systemEnvironment());
     mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    ChildProcess::dieWithParent(mock);
-    mock.start(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock")} + arguments);
+    mock.start(u"/usr/bin/python3"_s, QStringList{u"-m"_s, u"dbusmock"_s} + arguments);
     return QTest::qWaitFor([&] { return hasName(name); }, 15000);
 }
 
 bool SecretServiceSession::startAccessibilityBus(QProcess &launcher) const
 {
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    variables.insert(environment());
     // The launcher keeps its switch in GSettings, which on this bus has no dconf to write to.
-    variables.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-    launcher.setProcessEnvironment(variables);
+    variables.insert(u"GSETTINGS_BACKEND"_s, u"memory"_s);
     // SIGTERM, so the launcher takes its own accessibility bus down with it.
-    ChildProcess::dieWithParent(launcher, SIGTERM);
-    launcher.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"), {QStringLiteral("--launch-immediately")});
-    return QTest::qWaitFor([&] { return hasName(QStringLiteral("org.a11y.Bus")); }, 15000);
+    prepare(launcher, variables, SIGTERM);
+    launcher.start(u"/usr/libexec/at-spi-bus-launcher"_s, {u"--launch-immediately"_s});
+    return QTest::qWaitFor([&] { return hasName(u"org.a11y.Bus"_s); }, 15000);
 }
 
 void SecretServiceSession::stop()

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 // A private D-Bus session bus for a test (ChildProcess::startBus), with or without an
 // unlocked gnome-keyring-daemon serving the Secret Service on it, all in a temporary folder
 // (HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR point there). The processes are stopped by stop()
@@ -43,6 +45,7 @@ public:
 
 private:
     bool startKeyring();
+    void prepare(QProcess &process, QProcessEnvironment variables, int signal = SIGKILL) const;
 
     Keyring m_keyring;
     QTemporaryDir m_folder;

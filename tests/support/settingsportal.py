@@ -1,18 +1,12 @@
 '''A stand-in for the desktop's Settings portal, for python-dbusmock.
 
-It answers ReadAll and Read the way xdg-desktop-portal does: ReadAll takes
-namespace patterns (exact, or ending in "*"), Read wraps the value in a second variant as
-the first portal versions did, and a key the desktop lacks is a NotFound error.
-Parameters:
-  settings   {namespace: {key: value}}; JSON true/false become booleans, whole numbers
-             32-bit unsigned integers, other numbers doubles, text strings
+ReadAll takes namespace patterns (exact, or ending in "*"); Read wraps the value in a second
+variant as the first portal versions did; a missing key is a NotFound error. Parameters:
+  settings   {namespace: {key: value}}; JSON booleans stay booleans, whole numbers become
+             uint32, other numbers doubles, text strings
   read_all   false leaves ReadAll out, as on portals that predate it (default true)
-  delay      seconds every read method waits before answering (default 0)
-Tests change a value with the mock method Change(namespace, key, value), which stores it
-and emits SettingChanged.
+The mock method Change(namespace, key, value) stores a value and emits SettingChanged.
 '''
-
-import time
 
 import dbus
 
@@ -34,7 +28,6 @@ def typed(value):
 def load(mock, parameters):
     mock.settings = {namespace: {key: typed(value) for key, value in keys.items()}
                      for namespace, keys in parameters.get('settings', {}).items()}
-    mock.delay = parameters.get('delay', 0)
     mock.AddProperties(MAIN_IFACE, dbus.Dictionary({'version': dbus.UInt32(2)}, signature='sv'))
     if parameters.get('read_all', True):
         mock.read_all = lambda patterns: read_all(mock, patterns)
@@ -42,7 +35,6 @@ def load(mock, parameters):
 
 
 def read_all(self, patterns):
-    time.sleep(self.delay)
     return dbus.Dictionary({namespace: dbus.Dictionary(keys, signature='sv')
                             for namespace, keys in self.settings.items()
                             if not patterns or any(namespace == pattern or pattern.endswith('*')
@@ -52,7 +44,6 @@ def read_all(self, patterns):
 
 @dbus.service.method(MAIN_IFACE, in_signature='ss', out_signature='v')
 def Read(self, namespace, key):
-    time.sleep(self.delay)
     if key not in self.settings.get(namespace, {}):
         raise dbus.exceptions.DBusException(f'Requested setting {namespace} {key} not found',
                                             name='org.freedesktop.portal.Error.NotFound')

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QList<float> floatsFrom(const QByteArray &bytes)
@@ -23,21 +25,23 @@ QList<float> floatsFrom(const QByteArray &bytes)
 QProcessEnvironment SoundSession::environment() const
 {
     QProcessEnvironment variables;
-    variables.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_folder.filePath(QStringLiteral("run")));
-    variables.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_folder.filePath(QStringLiteral("run/pulse")));
-    variables.insert(QStringLiteral("PULSE_STATE_PATH"), m_folder.filePath(QStringLiteral("state")));
+    variables.insert(u"XDG_RUNTIME_DIR"_s, m_folder.filePath(u"run"_s));
+    variables.insert(u"PULSE_RUNTIME_PATH"_s, m_folder.filePath(u"run/pulse"_s));
+    variables.insert(u"PULSE_STATE_PATH"_s, m_folder.filePath(u"state"_s));
     // Named explicitly, so no client looks for a user's or the system's server, and the
     // client configuration forbids spawning one.
-    variables.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + m_folder.filePath(QStringLiteral("native")));
-    variables.insert(QStringLiteral("PULSE_CLIENTCONFIG"), m_folder.filePath(QStringLiteral("client.conf")));
+    variables.insert(u"PULSE_SERVER"_s, u"unix:"_s + m_folder.filePath(u"native"_s));
+    variables.insert(u"PULSE_CLIENTCONFIG"_s, m_folder.filePath(u"client.conf"_s));
     return variables;
 }
 
-QProcessEnvironment SoundSession::clientEnvironment() const
+// Set up to reach this server only, and to die with the test.
+void SoundSession::prepare(QProcess &process) const
 {
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
     variables.insert(environment());
-    return variables;
+    process.setProcessEnvironment(variables);
+    ChildProcess::dieWithParent(process);
 }
 
 void SoundSession::enter() const
@@ -49,46 +53,41 @@ void SoundSession::enter() const
 
 bool SoundSession::start()
 {
-    QFile clientConfig(m_folder.filePath(QStringLiteral("client.conf")));
+    QFile clientConfig(m_folder.filePath(u"client.conf"_s));
     // A runtime folder others can read is refused (with a warning) by every Qt client.
-    if (!QDir(m_folder.path()).mkpath(QStringLiteral("run/pulse")) || !QDir(m_folder.path()).mkpath(QStringLiteral("state"))
-        || !QFile::setPermissions(m_folder.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+    if (!QDir(m_folder.path()).mkpath(u"run/pulse"_s) || !QDir(m_folder.path()).mkpath(u"state"_s)
+        || !QFile::setPermissions(m_folder.filePath(u"run"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
         || !clientConfig.open(QIODevice::WriteOnly) || clientConfig.write("autospawn = no\n") < 0) {
-        m_error = QStringLiteral("cannot prepare the server's folders");
+        m_error = u"cannot prepare the server's folders"_s;
         return false;
     }
     clientConfig.close();
     if (m_server == Server::none)
         return true;
 
-    m_daemon.setProcessEnvironment(clientEnvironment());
+    prepare(m_daemon);
     m_daemon.setProcessChannelMode(QProcess::MergedChannels);
-    ChildProcess::dieWithParent(m_daemon);
     // Anonymous access on the socket: the clients' home folder (and so their cookie) may
     // differ from the server's.
-    m_daemon.start(QStringLiteral("pulseaudio"),
-                   {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
-                    QStringLiteral("--use-pid-file=no"), QStringLiteral("--realtime=no"),
-                    QStringLiteral("--high-priority=no"), QStringLiteral("--log-target=stderr"),
-                    QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=")
-                        + m_folder.filePath(QStringLiteral("native")),
-                    QStringLiteral("--load=module-null-sink sink_name=virtmic_sink"),
-                    QStringLiteral("--load=module-remap-source master=virtmic_sink.monitor source_name=virtmic")});
+    m_daemon.start(u"pulseaudio"_s, {u"-n"_s, u"--daemonize=no"_s, u"--exit-idle-time=-1"_s, u"--use-pid-file=no"_s,
+                                     u"--realtime=no"_s, u"--high-priority=no"_s, u"--log-target=stderr"_s,
+                                     u"--load=module-native-protocol-unix auth-anonymous=1 socket="_s
+                                         + m_folder.filePath(u"native"_s),
+                                     u"--load=module-null-sink sink_name=virtmic_sink"_s,
+                                     u"--load=module-remap-source master=virtmic_sink.monitor source_name=virtmic"_s});
     int sinkSet = -1;
     int sourceSet = -1;
-    const bool answering = QTest::qWaitFor(
-        [&] {
-            pactl({QStringLiteral("info")}, &sinkSet);
-            return sinkSet == 0 || m_daemon.state() == QProcess::NotRunning;
-        },
-        15000);
-    if (answering && sinkSet == 0) {
-        pactl({QStringLiteral("set-default-sink"), QStringLiteral("virtmic_sink")}, &sinkSet);
-        pactl({QStringLiteral("set-default-source"), QStringLiteral("virtmic")}, &sourceSet);
+    const auto answering = [&] {
+        pactl({u"info"_s}, &sinkSet);
+        return sinkSet == 0 || m_daemon.state() == QProcess::NotRunning;
+    };
+    if (QTest::qWaitFor(answering, 15000) && sinkSet == 0) {
+        pactl({u"set-default-sink"_s, u"virtmic_sink"_s}, &sinkSet);
+        pactl({u"set-default-source"_s, u"virtmic"_s}, &sourceSet);
     }
     if (sinkSet != 0 || sourceSet != 0) {
-        m_error = QStringLiteral("pulseaudio did not come up with the sink and microphone: ")
-            + m_daemon.errorString() + QString::fromLocal8Bit(m_daemon.readAll());
+        m_error = u"pulseaudio did not come up with the sink and microphone: "_s + m_daemon.errorString()
+            + QString::fromLocal8Bit(m_daemon.readAll());
         stop();
         return false;
     }
@@ -96,19 +95,17 @@ bool SoundSession::start()
     // hear nothing for up to two seconds; a silent listener with a short latency keeps it
     // ticking like a sound card. Once the sink has finished the idle block it was in, a new
     // stream gets its first data at once.
-    m_pacemaker.setProcessEnvironment(clientEnvironment());
+    prepare(m_pacemaker);
     m_pacemaker.setStandardOutputFile(QProcess::nullDevice());
-    ChildProcess::dieWithParent(m_pacemaker);
-    m_pacemaker.start(QStringLiteral("parec"), {QStringLiteral("-d"), QStringLiteral("virtmic_sink.monitor"),
-                                                QStringLiteral("--raw"), QStringLiteral("--latency-msec=10")});
-    const QRegularExpression latency(QStringLiteral("Latency: (\\d+) usec"));
+    m_pacemaker.start(u"parec"_s, {u"-d"_s, u"virtmic_sink.monitor"_s, u"--raw"_s, u"--latency-msec=10"_s});
+    const QRegularExpression latency(u"Latency: (\\d+) usec"_s);
     if (!QTest::qWaitFor(
             [&] {
-                const QRegularExpressionMatch match = latency.match(pactl({QStringLiteral("list"), QStringLiteral("sinks")}));
+                const QRegularExpressionMatch match = latency.match(pactl({u"list"_s, u"sinks"_s}));
                 return match.hasMatch() && match.captured(1).toLongLong() < 100000;
             },
             15000)) {
-        m_error = QStringLiteral("the null sink does not run at a short latency: ") + m_pacemaker.errorString();
+        m_error = u"the null sink does not run at a short latency: "_s + m_pacemaker.errorString();
         stop();
         return false;
     }
@@ -124,16 +121,17 @@ void SoundSession::stop()
 
 QString SoundSession::pactl(const QStringList &arguments, int *exitCode) const
 {
-    return QString::fromUtf8(ChildProcess::run(QStringLiteral("pactl"), arguments, exitCode, clientEnvironment()));
+    QProcess tool;
+    prepare(tool);
+    return QString::fromUtf8(ChildProcess::run(tool, u"pactl"_s, arguments, exitCode));
 }
 
 bool SoundSession::play(const QString &file)
 {
     QProcess player;
-    player.setProcessEnvironment(clientEnvironment());
+    prepare(player);
     player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    ChildProcess::dieWithParent(player);
-    player.start(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("virtmic_sink"), file});
+    player.start(u"paplay"_s, {u"-d"_s, u"virtmic_sink"_s, file});
     const bool finished = QTest::qWaitFor([&player] { return player.state() == QProcess::NotRunning; }, 60000);
     ChildProcess::stop(player);
     return finished && player.exitStatus() == QProcess::NormalExit && player.exitCode() == 0;
@@ -142,13 +140,11 @@ bool SoundSession::play(const QString &file)
 bool SoundSession::startRecording()
 {
     ChildProcess::stop(m_recorder);
-    m_recorder.setProcessEnvironment(clientEnvironment());
+    prepare(m_recorder);
     m_recorder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    ChildProcess::dieWithParent(m_recorder);
-    m_recorder.start(QStringLiteral("parec"),
-                     {QStringLiteral("-d"), QStringLiteral("virtmic_sink.monitor"), QStringLiteral("--raw"),
-                      QStringLiteral("--format=float32le"), QStringLiteral("--channels=1"),
-                      QStringLiteral("--rate=") + QString::number(recordingRate), QStringLiteral("--latency-msec=20")});
+    m_recorder.start(u"parec"_s, {u"-d"_s, u"virtmic_sink.monitor"_s, u"--raw"_s, u"--format=float32le"_s,
+                                  u"--channels=1"_s, u"--rate="_s + QString::number(recordingRate),
+                                  u"--latency-msec=20"_s});
     // A null sink's monitor streams silence even while nothing plays, so the first bytes
     // show that the recording runs.
     const bool running = QTest::qWaitFor([this] { return m_recorder.bytesAvailable() > 0; }, 15000);
@@ -166,11 +162,8 @@ QList<float> SoundSession::stopRecording()
 QList<float> SoundSession::samplesOf(const QString &file)
 {
     int code = -1;
-    const QByteArray bytes = ChildProcess::run(QStringLiteral("sox"),
-                                               {file, QStringLiteral("-t"), QStringLiteral("f32"), QStringLiteral("-r"),
-                                                QString::number(recordingRate), QStringLiteral("-c"),
-                                                QStringLiteral("1"), QStringLiteral("-")},
-                                               &code);
+    const QByteArray bytes = ChildProcess::run(
+        u"sox"_s, {file, u"-t"_s, u"f32"_s, u"-r"_s, QString::number(recordingRate), u"-c"_s, u"1"_s, u"-"_s}, &code);
     return code == 0 ? floatsFrom(bytes) : QList<float>();
 }
 

@@ -9,16 +9,11 @@
 
 // A private PulseAudio server for a test, in a temporary folder, with one null sink
 // ("virtmic_sink") as the default output and a virtual microphone ("virtmic", a remap of
-// the sink's monitor) as the default input.
-//
-// Everything played into the sink comes out of the microphone, and everything the code
-// under test plays goes into the same sink, so the helpers serve both directions: play()
-// feeds a file to the microphone, and startRecording()/stopRecording() capture what the sink
-// plays, whoever plays it. Use one direction at a time.
+// the sink's monitor) as the default input. So play() feeds a file to the microphone, and
+// startRecording()/stopRecording() capture whatever anyone plays: use one at a time.
 //
 // With Server::none no server runs, and clients pointed here find none (and never spawn
-// one), to test what happens without sound. Processes are stopped by stop() and the
-// destructor, and die with the test process however it ends.
+// one). Processes are stopped by stop() and the destructor, and die with the test.
 class SoundSession final
 {
 public:
@@ -34,25 +29,23 @@ public:
     SoundSession(const SoundSession &) = delete;
     SoundSession &operator=(const SoundSession &) = delete;
 
-    // Starts the server and returns once it answers with its sink and microphone in place;
-    // false, with error() saying why, when it did not come up.
+    // Returns once the server answers with its sink and microphone in place; false, with
+    // error() saying why, when it did not come up.
     bool start();
     void stop();
     QString error() const { return m_error; }
 
     // The variables a client needs to reach this server (and only this one).
     QProcessEnvironment environment() const;
-    // Puts environment() into this process's own environment; do it before Qt Multimedia
-    // is first used, since it connects to the server once.
+    // Puts environment() into this process's own; do it before Qt Multimedia is first
+    // used, since it connects to the server once.
     void enter() const;
 
     // Runs pactl against this server; its standard output, exitCode -1 when it failed to run.
     QString pactl(const QStringList &arguments, int *exitCode = nullptr) const;
-
-    // Plays a sound file into the sink, so the microphone hears it, and returns when it has
-    // been played, with the event loop turning meanwhile.
+    // Plays a sound file into the sink and returns when it has been played, with the event
+    // loop turning meanwhile.
     bool play(const QString &file);
-
     // Records what the sink plays, as 16 kHz mono float samples, from the moment
     // startRecording() returns until stopRecording().
     bool startRecording();
@@ -72,7 +65,7 @@ public:
     static Span loudSpan(const QList<float> &samples, float threshold);
 
 private:
-    QProcessEnvironment clientEnvironment() const;
+    void prepare(QProcess &process) const;
 
     Server m_server;
     QTemporaryDir m_folder;

@@ -1,9 +1,7 @@
 #include "testhttpserver.h"
 
-#include <QHostAddress>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -20,28 +18,6 @@ TestHttpServer::TestHttpServer(QObject *parent)
             });
         }
     });
-}
-
-TestHttpServer::~TestHttpServer() = default;
-
-bool TestHttpServer::listen()
-{
-    return m_server->listen(QHostAddress::LocalHost, 0);
-}
-
-void TestHttpServer::close()
-{
-    m_server->close();
-}
-
-quint16 TestHttpServer::port() const
-{
-    return m_server->serverPort();
-}
-
-QUrl TestHttpServer::url(const QString &path) const
-{
-    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
 }
 
 void TestHttpServer::onReadyRead(QTcpSocket *socket)

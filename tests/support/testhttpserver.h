@@ -3,12 +3,13 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QHostAddress>
 #include <QObject>
+#include <QTcpServer>
 #include <QUrl>
 
 #include <utility>
 
-class QTcpServer;
 class QTcpSocket;
 
 // A small HTTP/1.1 server on the loopback address for tests, serving canned responses
@@ -46,14 +47,13 @@ public:
     };
 
     explicit TestHttpServer(QObject *parent = nullptr);
-    ~TestHttpServer() override;
 
     // Listens on 127.0.0.1 at a free port.
-    bool listen();
+    bool listen() { return m_server->listen(QHostAddress::LocalHost, 0); }
     // Stops listening; the port then refuses connections.
-    void close();
-    quint16 port() const;
-    QUrl url(const QString &path) const;
+    void close() { m_server->close(); }
+    quint16 port() const { return m_server->serverPort(); }
+    QUrl url(const QString &path) const { return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path)); }
 
     // The response for every request whose path is `path`; unknown paths get 404.
     void setResponse(const QString &path, const Response &response) { m_responses.insert(path, response); }
