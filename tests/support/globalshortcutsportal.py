@@ -1,13 +1,9 @@
 '''A stand-in for the desktop's GlobalShortcuts portal, for python-dbusmock.
 
-It answers CreateSession and BindShortcuts the way xdg-desktop-portal does: the call
-returns a Request object path at once, and the result follows as that object's
-Response signal. Parameters:
-  create_response  Response code of CreateSession (default 0, success)
-  bind_response    Response code of BindShortcuts (default 0; 1 = the user declined)
-  kde              bind only the shortcuts that came with CreateSession, as KDE's portal does
-  assign_triggers  false: the desktop answers with no key for any shortcut
-Tests emit Activated, Deactivated and a session's Closed through the mock interface.
+CreateSession and BindShortcuts return a Request path at once and answer with its Response
+signal, as xdg-desktop-portal does. Parameters: create_response and bind_response (the
+Response codes; 1 = the user declined), kde (bind only the shortcuts that came with
+CreateSession, as KDE's portal does), assign_triggers (false: no key for any shortcut).
 '''
 
 import dbus
@@ -77,18 +73,15 @@ def SetBindResponse(self, response):
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='as')
 def GetSessions(self):
-    '''The sessions created so far, oldest first.'''
     return dbus.Array(list(self.sessions.keys()), signature='s')
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='as')
 def GetBound(self, session_handle):
-    '''The shortcuts bound in a session, as "id: description [trigger]".'''
     return dbus.Array([f'{shortcut_id}: {properties["description"]} [{properties["trigger_description"]}]'
                        for shortcut_id, properties in self.sessions.get(session_handle, [])], signature='s')
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='ss', out_signature='u')
 def CallCount(self, path, method):
-    '''How many times a method of the portal or of one of its sessions was called.'''
     return sum(1 for _, name, _ in mockobject.objects[path].call_log if name == method)

@@ -1,13 +1,9 @@
 '''A stand-in for the desktop's RemoteDesktop portal, for python-dbusmock.
 
-It speaks the portal's request sequence (CreateSession, SelectDevices, Start, each answered
-through a Request object's Response signal) and forwards the keys of a started session to
-mutter's own remote desktop interface on the same bus, so they reach the compositor's
-windows as the real portal's would. A Start without a known restore token stands for the
-desktop's dialog, answered with `start_response`; one with a token from an earlier grant
-opens without it. Parameters:
-  start_response   Response code of a Start that needs the dialog (default 0, granted)
-The mock interface tells how many dialogs were shown.
+It answers CreateSession, SelectDevices and Start through Request objects' Response signals
+and forwards a started session's keys to mutter's own remote desktop on the same bus. A
+Start without a restore token of an earlier grant stands for the desktop's dialog, answered
+with the parameter start_response (default 0, granted); Dialogs() counts them.
 '''
 
 import uuid
@@ -95,5 +91,4 @@ def NotifyKeyboardKeysym(self, session_handle, options, keysym, state):
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='u')
 def Dialogs(self):
-    '''How many times the desktop's dialog would have been shown.'''
     return dbus.UInt32(self.dialogs)
