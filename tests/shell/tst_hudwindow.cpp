@@ -1,7 +1,6 @@
-// The dictation display's real window on a private X display with openbox, in a child copy
-// of the test: where it appears, that it never takes the focus from the application the user
-// types in while its stop button still works, that it draws, and that it survives coming and
-// going hundreds of times.
+// The dictation display's real window on a private X display with openbox: that it never takes
+// the focus from the application the user types in while its stop button still works, and that
+// it survives coming and going hundreds of times, then appears where it belongs and draws.
 #include "childprocess.h"
 #include "core/hud/hudcontroller.h"
 #include "desktopsession.h"
@@ -25,8 +24,6 @@ using namespace Qt::StringLiterals;
 Q_IMPORT_QML_PLUGIN(MurmelPlugin)
 
 namespace {
-
-constexpr char onDisplayVariable[] = "MURMEL_TEST_HUD_ON_DISPLAY";
 
 QString xdotool(const QStringList &arguments)
 {
@@ -53,8 +50,6 @@ int pixelsNear(const QImage &image, QColor colour, int tolerance)
     return count;
 }
 
-const QColor plate(9, 10, 12);
-
 struct HUDUnderTest
 {
     HUDUnderTest() { panel.setController(&hud); }
@@ -72,26 +67,6 @@ class TestHUDWindow final : public QObject
 
 private Q_SLOTS:
     void init() { QTest::failOnWarning(QRegularExpression(u".*"_s)); }
-
-    void appearsBottomCentreAboveAndDraws()
-    {
-        HUDUnderTest display;
-        display.hud.show();
-        display.hud.setLevel(0.6f);
-        QQuickWindow *window = display.panel.window();
-        QVERIFY(window && QTest::qWaitForWindowExposed(window));
-        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        const QRect expected(available.center().x() - 130 + 1, available.bottom() + 1 - 96 - 60, 260, 60);
-        QCOMPARE(QuickHUDPanel::placement(available), expected);
-        QTRY_COMPARE_WITH_TIMEOUT(xGeometry(window->winId()), expected, 5000);
-        // Listening: the plate, the violet ring of the eye and the cyan of the level bars.
-        QVERIFY(QTest::qWaitFor([&] {
-            const QImage picture = window->grabWindow();
-            return pixelsNear(picture, plate, 2) > 5000 && pixelsNear(picture, QColor(140, 112, 232), 20) > 4
-                   && pixelsNear(picture, QColor(125, 226, 255), 12) > 4;
-        }, 5000));
-
-    }
 
     // The user types on while the display shows, clicks its stop button, and types on.
     void neverTakesTheFocus()
@@ -156,49 +131,38 @@ private Q_SLOTS:
         }
         display.hud.show();
         QQuickWindow *window = display.panel.window();
-        // Ended and started again in one go, it draws; ended, started and ended, it stays down.
+        // Ended and started again in one go, it comes up at the bottom centre and draws.
         display.panel.dismiss();
         display.hud.show();
         QTRY_VERIFY(window->isVisible() && window->isExposed());
-        QTRY_VERIFY(pixelsNear(window->grabWindow(), plate, 2) > 5000);
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect expected(available.center().x() - 130 + 1, available.bottom() + 1 - 96 - 60, 260, 60);
+        QTRY_COMPARE_WITH_TIMEOUT(xGeometry(window->winId()), expected, 5000);
+        QTRY_VERIFY(pixelsNear(window->grabWindow(), QColor(9, 10, 12), 2) > 5000); // the plate
+        // Ended, started and ended, it stays down.
         display.panel.dismiss();
         display.hud.show();
         display.panel.dismiss();
         QVERIFY(!display.hud.isVisible());
         QTRY_VERIFY(!window->isExposed());
     }
-
 };
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsSet(onDisplayVariable)) {
-        QGuiApplication app(argc, argv);
-        TestHUDWindow test;
-        return QTest::qExec(&test, argc, argv);
-    }
-    QCoreApplication app(argc, argv);
     DesktopSession desktop;
     if (!desktop.start()) {
         std::fprintf(stderr, "FAIL: no test display: %s\n", qPrintable(desktop.error()));
         return 1;
     }
-    QProcessEnvironment environment = desktop.environment();
-    environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-    environment.insert(QString::fromLatin1(onDisplayVariable), u"xcb"_s);
-    environment.insert(u"LIBGL_ALWAYS_SOFTWARE"_s, u"1"_s);
-    environment.insert(u"QSG_RENDER_LOOP"_s, u"threaded"_s);
-    QProcess checks;
-    checks.setProcessEnvironment(environment);
-    checks.setProcessChannelMode(QProcess::ForwardedChannels);
-    ChildProcess::dieWithParent(checks);
-    checks.start(QCoreApplication::applicationFilePath(), app.arguments().mid(1));
-    const bool finished = checks.waitForFinished(150000);
-    if (!finished)
-        std::fprintf(stderr, "FAIL: the checks did not finish within 150 s\n");
-    ChildProcess::stop(checks);
-    desktop.stop();
-    return finished && checks.exitStatus() == QProcess::NormalExit ? checks.exitCode() : 1;
+    desktop.enter();
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    // Mesa's software renderer on Qt Quick's render thread, as on a desktop without a GPU.
+    qputenv("LIBGL_ALWAYS_SOFTWARE", "1");
+    qputenv("QSG_RENDER_LOOP", "threaded");
+    QGuiApplication app(argc, argv);
+    TestHUDWindow test;
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "tst_hudwindow.moc"

@@ -5,10 +5,9 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
+#include <QDBusPendingCall>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
-#include <QEventLoop>
 #include <QMutexLocker>
 #include <QTest>
 #include <QThread>
@@ -21,36 +20,6 @@ const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString itemInterface = QStringLiteral("org.kde.StatusNotifierItem");
 const QString menuInterface = QStringLiteral("com.canonical.dbusmenu");
 
-// dbusmenu marks the mnemonic with '_' and writes a literal one as "__".
-QString withoutMnemonic(QString label)
-{
-    return label.replace(QStringLiteral("__"), QStringLiteral("\x01")).remove(u'_').replace(u'\x01', u'_');
-}
-
-// IconPixmap and the tooltip's image: a(iiay), each image ARGB32 in network byte order.
-QList<QImage> readImages(const QDBusArgument &argument)
-{
-    QList<QImage> images;
-    argument.beginArray();
-    while (!argument.atEnd()) {
-        int width = 0;
-        int height = 0;
-        QByteArray bytes;
-        argument.beginStructure();
-        argument >> width >> height >> bytes;
-        argument.endStructure();
-        QImage image(width, height, QImage::Format_ARGB32);
-        if (width <= 0 || height <= 0 || bytes.size() != qsizetype(width) * height * 4)
-            image = QImage();
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < width; ++x)
-                image.setPixel(x, y, qFromBigEndian<quint32>(bytes.constData() + (qsizetype(y) * width + x) * 4));
-        images << image;
-    }
-    argument.endArray();
-    return images;
-}
-
 QString describe(const QDBusMessage &reply)
 {
     return reply.errorName() + u": " + reply.errorMessage();
@@ -58,39 +27,33 @@ QString describe(const QDBusMessage &reply)
 
 } // namespace
 
-struct StatusNotifierWatcherState
-{
-    mutable QMutex mutex;
-    QStringList items;
-};
-
 // The object on the bus, on the watcher's own thread.
 class StatusNotifierWatcherService final : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
     Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hasHost)
+    // The watcher stands for a panel that shows the items.
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hasHost CONSTANT)
 
 public:
-    StatusNotifierWatcherService(const QDBusConnection &connection, std::shared_ptr<StatusNotifierWatcherState> state)
-        : m_state(std::move(state))
-        , m_names(new QDBusServiceWatcher(QString(), connection, QDBusServiceWatcher::WatchForUnregistration, this))
+    explicit StatusNotifierWatcherService(const QDBusConnection &connection)
+        : m_names(new QDBusServiceWatcher(QString(), connection, QDBusServiceWatcher::WatchForUnregistration, this))
     {
-        // An item leaves the panel with its connection.
+        // An item leaves the panel with its connection, so a restarted application is not
+        // mistaken for its predecessor.
         connect(m_names, &QDBusServiceWatcher::serviceUnregistered, this, [this](const QString &name) {
             m_names->removeWatchedService(name);
-            const QMutexLocker lock(&m_state->mutex);
-            m_state->items.removeIf([&](const QString &item) { return item.startsWith(name + u'/'); });
+            const QMutexLocker lock(&m_mutex);
+            m_registered.removeIf([&](const QString &item) { return item.startsWith(name + u'/'); });
         });
     }
 
     QStringList items() const
     {
-        const QMutexLocker lock(&m_state->mutex);
-        return m_state->items;
+        const QMutexLocker lock(&m_mutex);
+        return m_registered;
     }
-    // The watcher stands for a panel that shows the items.
     bool hasHost() const { return true; }
 
 public Q_SLOTS:
@@ -98,13 +61,15 @@ public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString &service)
     {
         m_names->addWatchedService(service);
-        const QMutexLocker lock(&m_state->mutex);
-        m_state->items.removeAll(service + u"/StatusNotifierItem");
-        m_state->items << service + u"/StatusNotifierItem";
+        const QMutexLocker lock(&m_mutex);
+        m_registered.removeAll(service + u"/StatusNotifierItem");
+        m_registered << service + u"/StatusNotifierItem";
     }
 
 private:
-    std::shared_ptr<StatusNotifierWatcherState> m_state;
+    // Written on the service's thread, read on the test's.
+    mutable QMutex m_mutex;
+    QStringList m_registered;
     QDBusServiceWatcher *m_names;
 };
 
@@ -119,7 +84,6 @@ QStringList StatusNotifierWatcher::Item::menuLabels() const
 StatusNotifierWatcher::StatusNotifierWatcher(QString busAddress)
     : m_busAddress(std::move(busAddress))
     , m_connectionName(QStringLiteral("murmel-test-watcher-") + QString::number(reinterpret_cast<quintptr>(this), 16))
-    , m_state(std::make_shared<StatusNotifierWatcherState>())
 {
 }
 
@@ -130,13 +94,13 @@ bool StatusNotifierWatcher::start()
     const QString address = m_busAddress.isEmpty() ? qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS") : m_busAddress;
     QDBusConnection connection = QDBusConnection::connectToBus(address, m_connectionName);
     m_connected = true;
-    auto *service = new StatusNotifierWatcherService(connection, m_state);
+    m_service = new StatusNotifierWatcherService(connection);
     // Exported here, before the object moves to the thread it answers from.
-    const bool exported = connection.registerObject(watcherPath, service,
+    const bool exported = connection.registerObject(watcherPath, m_service,
                                                     QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
     m_thread = new QThread;
-    service->moveToThread(m_thread);
-    connect(m_thread, &QThread::finished, service, &QObject::deleteLater);
+    m_service->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, m_service, &QObject::deleteLater);
     m_thread->start();
     if (!connection.isConnected() || !exported
         || connection.interface()->registerService(watcherName, QDBusConnectionInterface::DontQueueService,
@@ -153,7 +117,6 @@ bool StatusNotifierWatcher::start()
 void StatusNotifierWatcher::stop()
 {
     if (m_connected) {
-        QDBusConnection(m_connectionName).unregisterObject(watcherPath);
         QDBusConnection::disconnectFromBus(m_connectionName);
         m_connected = false;
     }
@@ -163,15 +126,13 @@ void StatusNotifierWatcher::stop()
         m_thread->wait();
         delete m_thread;
         m_thread = nullptr;
+        m_service = nullptr;
     }
-    const QMutexLocker lock(&m_state->mutex);
-    m_state->items.clear();
 }
 
 QStringList StatusNotifierWatcher::registeredItems() const
 {
-    const QMutexLocker lock(&m_state->mutex);
-    return m_state->items;
+    return m_service ? m_service->items() : QStringList();
 }
 
 bool StatusNotifierWatcher::waitForItem(int timeoutMs)
@@ -184,27 +145,23 @@ QDBusMessage StatusNotifierWatcher::call(const QString &service, const QString &
 {
     QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
     message.setArguments(arguments);
-    // The item may live on this very thread, so its answer needs this thread's event loop.
-    QDBusPendingCallWatcher pending(QDBusConnection(m_connectionName).asyncCall(message, timeoutMs));
-    if (!pending.isFinished()) {
-        QEventLoop loop;
-        connect(&pending, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
+    const QDBusPendingCall pending = QDBusConnection(m_connectionName).asyncCall(message, timeoutMs);
+    // The item may live on this very thread, so its answer needs this thread's event loop; the
+    // bus gives up on it with an error reply after `timeoutMs`.
+    static_cast<void>(QTest::qWaitFor([&] { return pending.isFinished(); }, timeoutMs + 1000));
     return pending.reply();
 }
 
 StatusNotifierWatcher::Item StatusNotifierWatcher::readItem(int timeoutMs)
 {
     Item item;
-    const QStringList items = registeredItems();
-    if (items.isEmpty()) {
+    const QStringList registered = registeredItems();
+    if (registered.isEmpty()) {
         item.error = QStringLiteral("no item is registered");
         return item;
     }
-    const qsizetype slash = items.last().indexOf(u'/');
-    item.service = items.last().left(slash);
-    item.path = items.last().mid(slash);
+    item.service = registered.last().section(u'/', 0, 0);
+    item.path = registered.last().mid(item.service.size());
     const QDBusMessage all = call(item.service, item.path, QStringLiteral("org.freedesktop.DBus.Properties"),
                                   QStringLiteral("GetAll"), {itemInterface}, timeoutMs);
     if (all.type() != QDBusMessage::ReplyMessage) {
@@ -215,15 +172,27 @@ StatusNotifierWatcher::Item StatusNotifierWatcher::readItem(int timeoutMs)
     item.menuPath = properties.value(QStringLiteral("Menu")).value<QDBusObjectPath>().path();
     // ToolTip is (sa(iiay)ss): icon name, images, title, text.
     const auto toolTip = properties.value(QStringLiteral("ToolTip")).value<QDBusArgument>();
-    QString iconName;
     toolTip.beginStructure();
-    toolTip >> iconName;
-    readImages(toolTip);
+    toolTip.asVariant();
+    toolTip.asVariant();
     toolTip >> item.toolTipTitle;
-    for (const QImage &image : readImages(properties.value(QStringLiteral("IconPixmap")).value<QDBusArgument>())) {
-        item.iconSizes << image.size();
-        if (image.width() > item.icon.width())
-            item.icon = image;
+    // IconPixmap is a(iiay), each image ARGB32 in network byte order.
+    const auto images = properties.value(QStringLiteral("IconPixmap")).value<QDBusArgument>();
+    images.beginArray();
+    while (!images.atEnd()) {
+        int width = 0;
+        int height = 0;
+        QByteArray bytes;
+        images.beginStructure();
+        images >> width >> height >> bytes;
+        images.endStructure();
+        item.iconSizes << QSize(width, height);
+        if (width <= item.icon.width() || bytes.size() != qsizetype(width) * height * 4)
+            continue;
+        item.icon = QImage(width, height, QImage::Format_ARGB32);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                item.icon.setPixel(x, y, qFromBigEndian<quint32>(bytes.constData() + (qsizetype(y) * width + x) * 4));
     }
 
     const QDBusMessage layout =
@@ -246,7 +215,9 @@ StatusNotifierWatcher::Item StatusNotifierWatcher::readItem(int timeoutMs)
         MenuEntry read;
         entry.beginStructure();
         entry >> read.id >> entryProperties;
-        read.label = withoutMnemonic(entryProperties.value(QStringLiteral("label")).toString());
+        // dbusmenu marks the mnemonic with '_' and writes a literal one as "__".
+        read.label = entryProperties.value(QStringLiteral("label")).toString();
+        read.label.replace(QStringLiteral("__"), QStringLiteral("\x01")).remove(u'_').replace(u'\x01', u'_');
         read.enabled = entryProperties.value(QStringLiteral("enabled"), true).toBool();
         read.separator = entryProperties.value(QStringLiteral("type")).toString() == u"separator";
         item.menu << read;
@@ -256,39 +227,29 @@ StatusNotifierWatcher::Item StatusNotifierWatcher::readItem(int timeoutMs)
 
 bool StatusNotifierWatcher::clickMenuItem(const QString &label, QString *error)
 {
-    const auto fail = [error](const QString &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
     const Item item = readItem();
-    if (!item.isValid())
-        return fail(item.error);
     const auto entry = std::find_if(item.menu.cbegin(), item.menu.cend(), [&](const MenuEntry &candidate) {
         return !candidate.separator && candidate.label == label;
     });
-    if (entry == item.menu.cend())
-        return fail(u'"' + label + QStringLiteral("\" is not in the menu: ") + item.menuLabels().join(u", "));
-    for (const auto &[method, arguments] : {std::pair{QStringLiteral("AboutToShow"), QVariantList{0}},
-                                            std::pair{QStringLiteral("Event"),
-                                                      QVariantList{entry->id, QStringLiteral("clicked"),
-                                                                   QVariant::fromValue(QDBusVariant(0)), 0u}},
-                                            std::pair{QStringLiteral("Event"),
-                                                      QVariantList{0, QStringLiteral("closed"),
-                                                                   QVariant::fromValue(QDBusVariant(0)), 0u}}}) {
-        const QDBusMessage reply = call(item.service, item.menuPath, menuInterface, method, arguments, 5000);
+    QString why = item.error;
+    if (why.isEmpty() && entry == item.menu.cend())
+        why = u'"' + label + QStringLiteral("\" is not in the menu: ") + item.menuLabels().join(u", ");
+    if (why.isEmpty()) {
+        const QDBusMessage reply = call(item.service, item.menuPath, menuInterface, QStringLiteral("Event"),
+                                        {entry->id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
         if (reply.type() != QDBusMessage::ReplyMessage)
-            return fail(method + u": " + describe(reply));
+            why = QStringLiteral("the click: ") + describe(reply);
     }
-    return true;
+    if (error)
+        *error = why;
+    return why.isEmpty();
 }
 
 bool StatusNotifierWatcher::activate(Click click)
 {
     const Item item = readItem();
     const QString method = click == Click::left ? QStringLiteral("Activate") : QStringLiteral("SecondaryActivate");
-    return item.isValid()
-           && call(item.service, item.path, itemInterface, method, {0, 0}, 5000).type() == QDBusMessage::ReplyMessage;
+    return item.isValid() && call(item.service, item.path, itemInterface, method, {0, 0}).type() == QDBusMessage::ReplyMessage;
 }
 
 #include "statusnotifierwatcher.moc"

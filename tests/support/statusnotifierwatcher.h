@@ -6,11 +6,9 @@
 #include <QSize>
 #include <QStringList>
 
-#include <memory>
-
 class QDBusMessage;
 class QThread;
-struct StatusNotifierWatcherState;
+class StatusNotifierWatcherService;
 
 // A stand-in for a desktop panel's StatusNotifierWatcher, for tests that look at a tray icon
 // as a panel does: its org.kde.StatusNotifierItem and com.canonical.dbusmenu over D-Bus.
@@ -29,15 +27,15 @@ public:
         bool enabled = true;
         bool separator = false;
     };
-    // An item as a panel reads it; `error` says what could not be read.
+    // The item registered last, as a panel reads it; `error` says what could not be read.
     struct Item
     {
         QString service;
         QString path;
+        QString menuPath;
         QString toolTipTitle;
         QImage icon; // the largest image of IconPixmap
         QList<QSize> iconSizes;
-        QString menuPath;
         QList<MenuEntry> menu; // the top level, in order
         QString error;
 
@@ -52,30 +50,27 @@ public:
 
     // Connects, exports the watcher and takes its name; false, with error() saying why.
     bool start();
-    void stop();
     QString error() const { return m_error; }
 
-    QStringList registeredItems() const;
     bool waitForItem(int timeoutMs = 10000);
-    // The item registered last.
     Item readItem(int timeoutMs = 5000);
-    // Clicks the top-level entry with this label as a panel does (AboutToShow, then the
-    // "clicked" event), disabled or not. False, with `error` set, when there is no such entry
-    // or the item did not answer.
+    // Clicks the top-level entry with this label, disabled or not. False, with `error` set, when
+    // there is no such entry or the item did not answer.
     bool clickMenuItem(const QString &label, QString *error = nullptr);
     // What a panel calls on a click on the icon.
     enum class Click { left, middle };
     bool activate(Click click = Click::left);
 
 private:
+    void stop();
+    QStringList registeredItems() const;
     QDBusMessage call(const QString &service, const QString &path, const QString &interface, const QString &method,
-                      const QVariantList &arguments, int timeoutMs);
+                      const QVariantList &arguments, int timeoutMs = 5000);
 
     QString m_busAddress;
     QString m_connectionName;
     QString m_error;
-    // What the watcher's own thread records, read here under its lock.
-    std::shared_ptr<StatusNotifierWatcherState> m_state;
+    StatusNotifierWatcherService *m_service = nullptr; // lives on m_thread
     QThread *m_thread = nullptr;
     bool m_connected = false;
 };
