@@ -8,8 +8,8 @@
 #include "core/dictation/hotkeyrecorder.h"
 #include "fakes/fakeaudiosource.h"
 #include "fakes/fakehotkeybackend.h"
+#include "testenvironment.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -115,42 +115,6 @@ private Q_SLOTS:
         QVERIFY(!HotkeyMonitor::save(blocked, f1));
     }
 
-    void conflictAndRebind()
-    {
-        m_backend->refused = HotkeyMonitor::defaultShortcut();
-        HotkeyMonitor &monitor = started();
-        QVERIFY(!monitor.isActive());
-        QCOMPARE(monitor.conflict(), u"Another application already uses Ctrl+Alt+Space. Choose a different hotkey."_s);
-        monitor.setShortcut(f1);
-        QVERIFY(monitor.conflict().isEmpty());
-        monitor.setShortcut(HotkeyMonitor::defaultShortcut());
-        QVERIFY(!monitor.conflict().isEmpty());
-        // The other application let go: the next ensureTap takes the combination.
-        QSignalSpy conflict(&monitor, &HotkeyMonitor::conflictChanged);
-        QSignalSpy active(&monitor, &HotkeyMonitor::activeChanged);
-        m_backend->refused.reset();
-        monitor.ensureTap();
-        QVERIFY(monitor.isActive() && monitor.conflict().isEmpty());
-        QCOMPARE(conflict.size(), 1);
-        QCOMPARE(active.size(), 1);
-    }
-
-    void asynchronousBind()
-    {
-        m_backend->bindsLater = true;
-        HotkeyMonitor &monitor = started();
-        QSignalSpy active(&monitor, &HotkeyMonitor::activeChanged);
-        m_backend->setActive(true);
-        QVERIFY(monitor.isActive());
-        // The desktop ended the session: gone until ensureTap binds again.
-        m_backend->setActive(false);
-        QVERIFY(!monitor.isActive());
-        QCOMPARE(active.size(), 2);
-        const qsizetype requests = m_backend->watchRequests.size();
-        monitor.ensureTap();
-        QCOMPARE(m_backend->watchRequests.size(), requests + 1);
-    }
-
     void backendsInTurn()
     {
         FakeHotkeyBackend missing(u"Missing"_s, false), chosen(u"Chosen"_s), spare(u"Spare"_s);
@@ -182,10 +146,7 @@ private Q_SLOTS:
                                         entry(0, 0, u"Key 0"_s), entry(0x300, 0, u"Key 768"_s), entry(59, 0x10000, u"F1"_s),
                                         entry(59, 0, QJsonValue::Undefined), QJsonArray{59, 0, u"F1"_s}};
         for (const QJsonValue &stored : invalid + QList<QJsonValue>{entry(30, 0x1E0000, u"All+A"_s)}) {
-            QFile file(m_preferences->filePath());
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(QJsonDocument(QJsonObject{{PreferenceKeys::dictateHotkey, stored}}).toJson());
-            file.close();
+            QVERIFY(TestFiles::write(m_preferences->filePath(), QJsonDocument(QJsonObject{{PreferenceKeys::dictateHotkey, stored}}).toJson()));
             const std::optional<Shortcut> loaded = HotkeyMonitor::load(*m_preferences);
             QCOMPARE(loaded, invalid.contains(stored) ? std::nullopt : std::optional(Shortcut{30, 0x1E0000, u"All+A"_s}));
             QCOMPARE(started().shortcut(), loaded ? loaded : HotkeyMonitor::defaultShortcut());

@@ -102,8 +102,6 @@ private Q_SLOTS:
         QTest::newRow("focus unknown, a text field") << Case{.window = Window::unknown} << Result::inserted << ctrlV;
         QTest::newRow("keys not sent") << Case{.sends = false} << Result::copied << none;
         QTest::newRow("clipboard not shared in time") << Case{.notShared = true} << Result::copied << none;
-        QTest::newRow("terminal") << Case{.windowClass = u"Gnome-terminal-server gnome-terminal"_s} << Result::inserted
-                                  << QList{PasteKeys::ctrlShiftV};
         QTest::newRow("xterm") << Case{.windowClass = u"xterm"_s} << Result::inserted << QList{PasteKeys::shiftInsert};
         // A paste after a refused write would paste whatever the clipboard held before.
         QTest::newRow("clipboard refuses") << Case{.refuses = true} << Result::notDelivered << none;
@@ -303,7 +301,6 @@ private Q_SLOTS:
         hud.hide(-1); // only the last request counts, and a negative one means at once
         QVERIFY(rig.panel.visible); // at the next turn of the event loop, not inside the caller's
         QTRY_VERIFY_WITH_TIMEOUT(!rig.panel.visible, 200);
-        QCOMPARE(rig.announcer.announced, (QStringList{u"Copied"_s, u"Listening"_s, u"Inserted"_s, u"Listening"_s, u"Inserted"_s, u"Aim"_s}));
     }
 };
 

@@ -9,10 +9,8 @@
 #include <atomic>
 #include <thread>
 
-// An AudioSource for unit tests. It records the calls, fails start() with a given text
-// when told to, and delivers pieces either from the calling thread (deliver()) or from a
-// capture thread of its own (startStreaming()), as a sound server would. It honours the
-// contract of the real source: after stop() returns, the sink is never called again.
+// An AudioSource that delivers pieces from the test's thread or, as a sound server would,
+// from a capture thread of its own; like the real one, it never calls the sink after stop().
 class FakeAudioSource final : public AudioSource
 {
 public:

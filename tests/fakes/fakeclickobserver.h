@@ -6,16 +6,9 @@
 class FakeClickObserver final : public ClickObserver
 {
 public:
-    bool start() override
-    {
-        ++started;
-        watching = true;
-        return available;
-    }
+    bool start() override { watching = true; return true; }
     void stop() override { watching = false; }
-    bool seesOtherApplications() const override { return available; }
+    bool seesOtherApplications() const override { return true; }
 
-    bool available = true;
     bool watching = false;
-    int started = 0;
 };

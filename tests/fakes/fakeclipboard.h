@@ -2,9 +2,8 @@
 
 #include "core/desktop/clipboard.h"
 
-// A clipboard in memory that counts its writes, so a test can tell "unchanged" from
-// "written with the same text". With `refuses` set it keeps what it had and says so; with
-// `notShared` the desktop never hands the new text to the other applications.
+// A clipboard in memory that counts its writes, so "unchanged" differs from "written again";
+// `notShared`: the desktop never hands the new text to the other applications.
 class FakeClipboard final : public Clipboard
 {
 public:

@@ -6,9 +6,8 @@
 
 #include <optional>
 
-// A hotkey backend the test drives: it records what it was asked to watch, can refuse a
-// combination as an X server would when another client holds it, can bind later as the
-// portal does, and sends whatever key events the test makes up.
+// A hotkey backend the test drives: it can refuse a combination as an X server does when
+// another client holds it, and sends made-up key events.
 class FakeHotkeyBackend final : public HotkeyBackend
 {
 public:
@@ -36,14 +35,13 @@ public:
             return false;
         }
         m_watched = shortcut;
-        setActive(shortcut.has_value() && !bindsLater);
+        setActive(shortcut.has_value());
         return true;
     }
 
     bool isActive() const override { return m_active; }
     bool reachesEveryWindow() const override { return reachesEverywhere; }
 
-    // What the desktop is asked to watch right now.
     std::optional<Shortcut> watched() const { return m_watched; }
 
     void press(int keyCode, int modifiers, bool autoRepeat = false)
@@ -52,7 +50,7 @@ public:
     }
     void release(int keyCode, int modifiers) { Q_EMIT keyEvent({HotkeyEvent::Type::keyUp, keyCode, modifiers, false}); }
 
-    // An asynchronous bind finishing, or the desktop's session ending.
+    // The desktop binding or letting go of the combination by itself.
     void setActive(bool active)
     {
         if (active == m_active)
@@ -61,12 +59,8 @@ public:
         Q_EMIT activeChanged(active);
     }
 
-    // The combination the desktop refuses, as if another application held it.
     std::optional<Shortcut> refused;
-    // Accept watch() requests but become active only when the test says so.
-    bool bindsLater = false;
-    // False for a grab that sees only XWayland's windows.
-    bool reachesEverywhere = true;
+    bool reachesEverywhere = true;  // false for a grab that sees only XWayland's windows
     QList<std::optional<Shortcut>> watchRequests;
     mutable int availabilityQueries = 0;
 

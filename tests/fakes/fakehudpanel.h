@@ -2,25 +2,18 @@
 
 #include "core/desktop/hudpanel.h"
 
-// A HUDPanel for unit tests: counts what it was asked to do and tracks visibility.
+// A HUDPanel for unit tests: counts the presentations and tracks visibility.
 class FakeHUDPanel final : public HUDPanel
 {
 public:
-    void present(HUDModel &model) override
+    void present(HUDModel &) override
     {
-        lastModel = &model;
         ++presented;
         visible = true;
     }
-    void dismiss() override
-    {
-        ++dismissed;
-        visible = false;
-    }
+    void dismiss() override { visible = false; }
     bool isVisible() const override { return visible; }
 
-    HUDModel *lastModel = nullptr;
     int presented = 0;
-    int dismissed = 0;
     bool visible = false;
 };

@@ -203,9 +203,7 @@ private Q_SLOTS:
             QVERIFY(model().live()->fraction() == 1.0 && model().envelope().contains(1.0));
             QCOMPARE(with.history.records().first().duration, std::optional<double>(model().duration()));
             QVERIFY(model().saveExport(QUrl::fromLocalFile(m_scratch->path() + u"/out.srt"_s), u"srt"_s));
-            QFile srt(m_scratch->path() + u"/out.srt"_s);
-            QVERIFY(srt.open(QIODevice::ReadOnly));
-            QCOMPARE(srt.readAll(), (u"1\n00:00:00,000 --> 00:00:00,100\n"_s + phrase
+            QCOMPARE(TestFiles::read(m_scratch->path() + u"/out.srt"_s), (u"1\n00:00:00,000 --> 00:00:00,100\n"_s + phrase
                                      + u"\n\n2\n00:00:30,000 --> 00:00:30,100\n"_s + phrase + u'\n').toUtf8());
             with.clipboard.refuses = true; // a copy the clipboard did not take is not confirmed
             model().copyAll();
