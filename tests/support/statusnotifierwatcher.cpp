@@ -176,6 +176,7 @@ StatusNotifierWatcher::Item StatusNotifierWatcher::readItem(int timeoutMs)
     toolTip.asVariant();
     toolTip.asVariant();
     toolTip >> item.toolTipTitle;
+    toolTip.endStructure();
     // IconPixmap is a(iiay), each image ARGB32 in network byte order.
     const auto images = properties.value(QStringLiteral("IconPixmap")).value<QDBusArgument>();
     images.beginArray();
@@ -194,6 +195,7 @@ StatusNotifierWatcher::Item StatusNotifierWatcher::readItem(int timeoutMs)
             for (int x = 0; x < width; ++x)
                 item.icon.setPixel(x, y, qFromBigEndian<quint32>(bytes.constData() + (qsizetype(y) * width + x) * 4));
     }
+    images.endArray();
 
     const QDBusMessage layout =
         call(item.service, item.menuPath, menuInterface, QStringLiteral("GetLayout"), {0, -1, QStringList()}, timeoutMs);
@@ -221,7 +223,10 @@ StatusNotifierWatcher::Item StatusNotifierWatcher::readItem(int timeoutMs)
         read.enabled = entryProperties.value(QStringLiteral("enabled"), true).toBool();
         read.separator = entryProperties.value(QStringLiteral("type")).toString() == u"separator";
         item.menu << read;
+        entry.endStructure(); // frees what beginStructure() set up to read it
     }
+    root.endArray();
+    root.endStructure();
     return item;
 }
 
