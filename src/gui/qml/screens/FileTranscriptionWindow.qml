@@ -156,7 +156,7 @@ Item {
             Layout.fillWidth: true
             Label {
                 objectName: "fileTitle"
-                text: FileTranscription.fileName !== "" ? FileTranscription.fileName : qsTr("Transcribe a file")
+                text: FileTranscription.title
                 color: Theme.ink
                 font.pixelSize: 18
                 font.weight: Font.DemiBold
