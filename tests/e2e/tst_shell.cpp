@@ -146,7 +146,7 @@ void TestShell::dictationFromEverySide()
     // A click on the icon opens the small menu window. Generous: under a sanitizer and a
     // loaded machine the first window takes a while.
     QVERIFY(m_panel->activate());
-    QTRY_VERIFY_WITH_TIMEOUT(!m.visibleWindow(u"^Murmel menu$"_s).isEmpty(), 60000);
+    QVERIFY(QTest::qWaitFor([&] { return !m.visibleWindow(u"^Murmel menu$"_s).isEmpty(); }, 60000));
     // Murmel may be gone before the menu's answer to the click arrives.
     m_panel->clickMenuItem(u"Quit Murmel"_s);
     QCOMPARE(MurmelProcess::finish(*m.murmel, 10000).exitCode, 0);
@@ -243,7 +243,7 @@ void TestShell::oneInstance()
     QCOMPARE(m.murmel->state(), QProcess::Running);
     QCOMPARE(call(u"Activate"_s).type(), QDBusMessage::ReplyMessage);
     QString window;
-    QTRY_VERIFY_WITH_TIMEOUT(!(window = m.visibleWindow(u"^Murmel$"_s)).isEmpty(), 20000);
+    QVERIFY(QTest::qWaitFor([&] { return !(window = m.visibleWindow(u"^Murmel$"_s)).isEmpty(); }, 20000));
 
     // The window's own shortcuts: dictation on and off, and quit.
     m.xdotool({u"windowactivate"_s, u"--sync"_s, window});
