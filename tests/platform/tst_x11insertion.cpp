@@ -144,22 +144,26 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("capsLock");
+        QTest::addColumn<int>("slowMs"); // what the window takes over each key press
         QTest::newRow("ASCII and accents, Caps Lock on")
-            << u"Hello, World! 1+1=2 (ok) ~/x_{y}|\"q\" `b` <c> @#$%^&*;:? Grüße über 42"_s << true;
-        QTest::newRow("CJK, astral, lines and tabs") << u"東京 — naïve ✓\n\trocket 🚀 and 𝄞 clef"_s << false;
-        // More distinct characters than the keyboard has free keys: lent in several rounds.
+            << u"Hello, World! 1+1=2 (ok) ~/x_{y}|\"q\" `b` <c> @#$%^&*;:? Grüße über 42"_s << true << 0;
+        QTest::newRow("CJK, astral, lines and tabs") << u"東京 — naïve ✓\n\trocket 🚀 and 𝄞 clef"_s << false << 0;
+        // More distinct characters than the keyboard has free keys: lent in several rounds,
+        // each given to the next only once the window has read its keys with it.
         QString many;
         for (int i = 0; i < 80; ++i)
             many.append(QChar(char16_t(0x4e00 + i * 37)));
-        QTest::newRow("many distinct characters") << many << false;
+        QTest::newRow("many distinct characters") << many << false << 0;
+        QTest::newRow("many distinct characters, busy window") << many << false << 25;
     }
 
     void typingLeavesTheClipboardAlone()
     {
         QFETCH(QString, text);
         QFETCH(bool, capsLock);
+        QFETCH(int, slowMs);
         TextWindowProcess window(m_session.environment());
-        QVERIFY(window.start());
+        QVERIFY(window.start({u"--slow"_s, QString::number(slowMs)}));
         QVERIFY(waitForFocusedClass(u"textwindow textwindow"_s));
         if (capsLock)
             QVERIFY(m_session.xdotool({u"key"_s, u"Caps_Lock"_s}));
@@ -172,7 +176,7 @@ private Q_SLOTS:
         QVERIFY(before.contains(u"xkb_symbols"));
 
         QVERIFY(QCoro::waitFor(m_injector.type(text)));
-        QVERIFY2(window.waitForText(text), qPrintable(window.text()));
+        QVERIFY2(window.waitForText(text, 10000 + slowMs * int(text.size()) * 2), qPrintable(window.text()));
         QCOMPARE(selection(), u"what the user copied"_s);
         QCOMPARE(QGuiApplication::clipboard()->text(), u"what the user copied"_s);
         // The keys lent for the run are given back, and Caps Lock is as it was.

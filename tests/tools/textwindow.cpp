@@ -1,12 +1,13 @@
 // textwindow: a window with one focused text field, for tests that type or paste into a real
 // application on a test display and need to see exactly what arrived.
 //
-// Usage: textwindow [--title TEXT] [--class NAME] [--terminal] [--focus button]
+// Usage: textwindow [--title TEXT] [--class NAME] [--terminal] [--focus button] [--slow MS]
 //   --class NAME    the WM_CLASS instance name (the class name is NAME with a capital)
 //   --terminal      behave like a terminal: WM_CLASS "gnome-terminal-server" unless --class
 //                   says otherwise; Ctrl+Shift+V pastes the clipboard, Shift+Insert the primary
 //                   selection, and Ctrl+V types U+0016 as a shell would receive it
 //   --focus button  put the focus on a push button, an element that takes no text
+//   --slow MS       take MS milliseconds over every key press, as a busy application does
 //
 // Standard output, one JSON object per line, flushed at once:
 //   {"event":"ready","window":1234567}    once the window is active; "window" is its X id
@@ -24,6 +25,7 @@
 #include <QKeySequence>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QThread>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -40,9 +42,10 @@ void emitLine(const QJsonObject &object)
 class KeyWatcher final : public QObject
 {
 public:
-    KeyWatcher(QPlainTextEdit *field, bool terminal)
+    KeyWatcher(QPlainTextEdit *field, bool terminal, int slowMs)
         : m_field(field)
         , m_terminal(terminal)
+        , m_slowMs(slowMs)
     {}
 
 protected:
@@ -57,6 +60,7 @@ protected:
         // A press the focused widget ignores travels on to the window: report it once.
         if (event->type() != QEvent::KeyPress || watched != QApplication::focusWidget())
             return false;
+        QThread::msleep(m_slowMs);
         const auto *key = static_cast<QKeyEvent *>(event);
         const Qt::KeyboardModifiers modifiers = key->modifiers();
         QJsonArray names;
@@ -87,6 +91,7 @@ protected:
 private:
     QPlainTextEdit *m_field;
     bool m_terminal;
+    int m_slowMs;
     bool m_ready = false;
 };
 
@@ -98,6 +103,7 @@ int main(int argc, char **argv)
     QString className;
     bool terminal = false;
     bool focusButton = false;
+    int slowMs = 0;
     for (int i = 1; i < argc; ++i) {
         const QByteArray argument(argv[i]);
         const bool hasValue = i + 1 < argc;
@@ -109,6 +115,8 @@ int main(int argc, char **argv)
             terminal = true;
         } else if (argument == "--focus" && hasValue) {
             focusButton = QByteArray(argv[++i]) == "button";
+        } else if (argument == "--slow" && hasValue) {
+            slowMs = QByteArray(argv[++i]).toInt();
         } else {
             std::fprintf(stderr, "textwindow: unknown argument %s\n", argv[i]);
             return 2;
@@ -132,7 +140,7 @@ int main(int argc, char **argv)
     layout->addWidget(button);
     window.resize(480, 320);
 
-    KeyWatcher watcher(field, terminal);
+    KeyWatcher watcher(field, terminal, slowMs);
     for (QObject *object : std::initializer_list<QObject *>{&window, field, button})
         object->installEventFilter(&watcher);
     QObject::connect(field, &QPlainTextEdit::textChanged, field,

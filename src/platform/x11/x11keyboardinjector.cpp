@@ -21,6 +21,8 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -36,12 +38,16 @@ template<typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
 constexpr auto pollInterval = 10ms;
 // Toolkits re-read the keyboard mapping when the server announces a change, some at once
 // and some only at the next key event. A key event must therefore be handled before the
-// mapping changes again, or it is read with the wrong one; these pauses give the focused
-// application that time, longer for a longer stretch of keys.
+// mapping changes again, or it is read with the wrong one. The focused application says
+// when it has caught up by answering a ping; one that cannot be asked gets these pauses,
+// longer for a longer stretch of keys.
 constexpr auto settleBeforeTyping = 50ms;
 constexpr auto settleAfterTyping = 150ms;
 constexpr auto settlePerKey = 5ms;
 constexpr auto settleAfterTypingBound = 1000ms;
+// An application that lists the ping but does not answer within this is hung; its keys
+// are lost whatever the mapping.
+constexpr auto pingBound = 3000ms;
 
 // One key press: the keycode and whether Shift must be held for the wanted keysym.
 struct Stroke
@@ -252,15 +258,45 @@ QCoro::Task<void> typeStretch(xcb_connection_t *connection, const KeyboardMappin
             release(connection, shift);
     }
     sync(connection);
-    if (!lent.isEmpty()) {
-        const auto pause = std::min<std::chrono::milliseconds>(
-            settleAfterTyping + settlePerKey * qint64(strokes.size()), settleAfterTypingBound);
-        auto settle = QCoro::sleepFor(pause);
-        co_await std::move(settle);
-    }
 }
 
-// Marks a paste or typing run active for as long as it lives.
+xcb_atom_t internAtom(xcb_connection_t *connection, std::string_view name)
+{
+    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, uint16_t(name.size()), name.data()), nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+// The window with the keyboard focus, or its nearest ancestor, when it lists `ping` in its
+// WM_PROTOCOLS; also the root window it belongs to. XCB_NONE when there is no such window.
+std::pair<xcb_window_t, xcb_window_t> pingableFocus(xcb_connection_t *connection,
+                                                    xcb_atom_t protocols, xcb_atom_t ping)
+{
+    Reply<xcb_get_input_focus_reply_t> focus(
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    // Below 2 are None and PointerRoot: nobody in particular has the keyboard.
+    xcb_window_t window = focus && focus->focus > XCB_INPUT_FOCUS_POINTER_ROOT
+        ? focus->focus
+        : xcb_window_t(XCB_NONE);
+    while (window != XCB_NONE) {
+        Reply<xcb_query_tree_reply_t> tree(
+            xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr));
+        if (!tree || window == tree->root)
+            break;
+        Reply<xcb_get_property_reply_t> listed(xcb_get_property_reply(
+            connection, xcb_get_property(connection, 0, window, protocols, XCB_ATOM_ATOM, 0, 32),
+            nullptr));
+        if (listed && listed->format == 32) {
+            const auto *atoms = static_cast<const xcb_atom_t *>(xcb_get_property_value(listed.get()));
+            const int count = xcb_get_property_value_length(listed.get()) / int(sizeof(xcb_atom_t));
+            if (std::find(atoms, atoms + count, ping) != atoms + count)
+                return {window, tree->root};
+        }
+        window = tree->parent;
+    }
+    return {XCB_NONE, XCB_NONE};
+}
+
 } // namespace
 
 X11KeyboardInjector::X11KeyboardInjector(const QByteArray &display)
@@ -280,6 +316,8 @@ X11KeyboardInjector::X11KeyboardInjector(const QByteArray &display)
         xcb_xkb_use_extension(m_connection, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION),
         nullptr));
     m_hasXkb = xkb && xkb->supported;
+    m_wmProtocols = internAtom(m_connection, "WM_PROTOCOLS");
+    m_ping = internAtom(m_connection, "_NET_WM_PING");
 }
 
 X11KeyboardInjector::~X11KeyboardInjector()
@@ -354,6 +392,61 @@ void X11KeyboardInjector::restoreLocks(LockState locked)
     xcb_xkb_latch_lock_state(m_connection, XCB_XKB_ID_USE_CORE_KBD, XCB_MOD_MASK_LOCK,
                              locked.capsLock, 1, locked.group, 0, 0, 0);
     sync(m_connection);
+}
+
+QCoro::Task<bool> X11KeyboardInjector::focusedClientCaughtUp()
+{
+    const auto [client, root] = pingableFocus(m_connection, m_wmProtocols, m_ping);
+    if (client == XCB_NONE || m_ping == XCB_ATOM_NONE)
+        co_return false;
+    // The answer goes to the root window, for whoever listens to its structure (Qt) or its
+    // substructure (GTK); this connection listens only while it waits, so nothing piles up
+    // in between.
+    const auto listen = [&](uint32_t mask) {
+        xcb_change_window_attributes(m_connection, root, XCB_CW_EVENT_MASK, &mask);
+    };
+    listen(XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
+    const auto deaf = qScopeGuard([&] {
+        listen(XCB_EVENT_MASK_NO_EVENT);
+        sync(m_connection);
+    });
+    const uint32_t serial = ++m_pings;
+    xcb_client_message_event_t ping{};
+    ping.response_type = XCB_CLIENT_MESSAGE;
+    ping.format = 32;
+    ping.window = client;
+    ping.type = m_wmProtocols;
+    ping.data.data32[0] = m_ping;
+    ping.data.data32[1] = serial;
+    ping.data.data32[2] = client;
+    xcb_send_event(m_connection, 0, client, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char *>(&ping));
+    xcb_flush(m_connection);
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < pingBound.count() && !xcb_connection_has_error(m_connection)) {
+        while (Reply<xcb_generic_event_t> event{xcb_poll_for_event(m_connection)}) {
+            const auto *pong = reinterpret_cast<const xcb_client_message_event_t *>(event.get());
+            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE && pong->type == m_wmProtocols
+                && pong->data.data32[0] == m_ping && pong->data.data32[1] == serial)
+                co_return true;
+        }
+        auto pause = QCoro::sleepFor(pollInterval);
+        co_await std::move(pause);
+    }
+    qCWarning(lcPlatform) << "the focused application did not answer a ping; typing on";
+    co_return false;
+}
+
+QCoro::Task<void> X11KeyboardInjector::waitUntilTyped(size_t keys)
+{
+    auto asking = focusedClientCaughtUp();
+    if (co_await std::move(asking))
+        co_return;
+    const auto pause = std::min<std::chrono::milliseconds>(
+        settleAfterTyping + settlePerKey * qint64(keys), settleAfterTypingBound);
+    auto settle = QCoro::sleepFor(pause);
+    co_await std::move(settle);
 }
 
 QCoro::Task<bool> X11KeyboardInjector::paste(PasteKeys keys)
@@ -453,6 +546,8 @@ QCoro::Task<bool> X11KeyboardInjector::type(QString text)
             if (size_t(lent.size()) == spares.size()) {
                 auto stretch = typeStretch(m_connection, &*mapping, shiftKeycode, strokes, lent);
                 co_await std::move(stretch);
+                auto typed = waitUntilTyped(strokes.size());
+                co_await std::move(typed);
                 strokes.clear();
                 lent.clear();
                 lentFor.clear();
@@ -468,6 +563,8 @@ QCoro::Task<bool> X11KeyboardInjector::type(QString text)
     co_await std::move(last);
 
     if (!everLent.isEmpty()) {
+        auto typed = waitUntilTyped(strokes.size());
+        co_await std::move(typed);
         remap(m_connection, *mapping, everLent, true);
         sync(m_connection);
     }

@@ -52,9 +52,19 @@ private:
     void restoreLocks(LockState locked);
     // Resolves once no key is down, or after releaseBound with the modifiers lifted.
     QCoro::Task<void> waitForReleasedKeys();
+    // True once the application with the keyboard focus has handled every key sent so far:
+    // it answers _NET_WM_PING only after the events queued before it. False when the focused
+    // window does not list the protocol, or gives no answer in time.
+    QCoro::Task<bool> focusedClientCaughtUp();
+    // Before the keyboard mapping changes again: until the focused application has caught up
+    // with `keys` keys, or a pause long enough for most.
+    QCoro::Task<void> waitUntilTyped(size_t keys);
 
     xcb_connection_t *m_connection = nullptr;
     bool m_hasXTest = false;
     bool m_hasXkb = false;
+    uint32_t m_wmProtocols = 0; // atoms
+    uint32_t m_ping = 0;
+    uint32_t m_pings = 0;
     KeyTurns m_turns;
 };
