@@ -79,7 +79,6 @@ private Q_SLOTS:
     void loginItem()
     {
         const QString entry = m_environment.configHome() + u"/autostart/app.murmel.Murmel.desktop"_s;
-        QCOMPARE(LoginItem::entryPath(), entry);
         LoginItem item(u"/usr/bin/murmel"_s);
         QSignalSpy changed(&item, &LoginItem::enabledChanged);
         item.setEnabled(true);

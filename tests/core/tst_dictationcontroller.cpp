@@ -14,8 +14,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <cmath>
-
 using namespace Qt::StringLiterals;
 using Status = DictationController::Status;
 
@@ -24,12 +22,10 @@ namespace {
 const QString phrase = FixtureModels::phrase.trimmed(); // "Hello from the parrot model."
 constexpr int processingTimeoutMs = 60000;
 
-AudioFrames tone(qsizetype count = 16000)
+// The parrot hears any sound alike: a second of it is a second of speech.
+AudioFrames sound(qsizetype count = 16000)
 {
-    AudioFrames samples(count);
-    for (qsizetype i = 0; i < count; ++i)
-        samples[i] = 0.3f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * double(i) / 16000.0));
-    return samples;
+    return AudioFrames(count, 0.1f);
 }
 
 // The speed lines of the dictation category, at the default level.
@@ -56,7 +52,6 @@ class TestDictationController final : public QObject
     std::unique_ptr<DictationRig> m_rig;
 
     Preferences m_preferences{m_environment.configHome() + u"/Murmel/preferences.json"_s};
-    Preferences &preferences() { return m_preferences; }
     DictationController &controller() { return *m_rig->controller; }
     QString modelFile(const QString &name) const { return m_scratch->filePath(u"Models/ggml-"_s + name + u".bin"_s); }
     bool install(const QString &name, const QByteArray &bytes = {})
@@ -83,7 +78,7 @@ class TestDictationController final : public QObject
     }
 
     // Start, one piece of audio, stop, and wait until processing has ended.
-    bool dictate(const AudioFrames &samples = tone())
+    bool dictate(const AudioFrames &samples = sound())
     {
         QSignalSpy finished(&controller(), &DictationController::dictationFinished);
         controller().startRecording();
@@ -110,14 +105,14 @@ private Q_SLOTS:
 
     void init()
     {
-        QFile::remove(preferences().filePath());
+        QFile::remove(m_preferences.filePath());
         useCatalog();
         m_scratch = std::make_unique<QTemporaryDir>();
         m_server = std::make_unique<TestHttpServer>();
         QVERIFY(m_server->listen());
         qputenv("MURMEL_MODEL_BASE_URL", m_server->url(u"/repo/"_s).toString().toUtf8());
         qputenv("ANTHROPIC_BASE_URL", m_server->url({}).toString().toUtf8());
-        m_rig = std::make_unique<DictationRig>(preferences(), m_scratch->filePath(u"history.json"_s), m_scratch->filePath(u"Models"_s));
+        m_rig = std::make_unique<DictationRig>(m_preferences, m_scratch->filePath(u"history.json"_s), m_scratch->filePath(u"Models"_s));
         speedLines.clear();
     }
 
@@ -142,14 +137,14 @@ private Q_SLOTS:
         QFETCH(QString, confirmation);
         QVERIFY(install(u"base.en"_s));
         // Read at the moment of the dictation, not when the controller was made.
-        QVERIFY(preferences().setString(PreferenceKeys::language, u"en"_s));
-        QVERIFY(preferences().setBoolean(PreferenceKeys::clipboardSafeInsert, safeInsert));
+        QVERIFY(m_preferences.setString(PreferenceKeys::language, u"en"_s));
+        QVERIFY(m_preferences.setBoolean(PreferenceKeys::clipboardSafeInsert, safeInsert));
         DictationRig &rig = *m_rig;
         rig.clipboard.refuses = clipboardRefuses;
         QSignalSpy finished(&controller(), &DictationController::dictationFinished);
         controller().startRecording();
         QVERIFY(rig.panel.visible && rig.microphone.isRunning());
-        QVERIFY(rig.microphone.deliver(tone(51200)));
+        QVERIFY(rig.microphone.deliver(sound(51200)));
         QTRY_VERIFY(rig.hud.model().level() > 0.1f); // the loudness reaches the display
         controller().stopAndProcess();
         QCOMPARE(controller().status(), Status::working);
@@ -195,7 +190,7 @@ private Q_SLOTS:
             QVERIFY(FixtureModels::make(modelFile(u"small"_s), u"parrot"_s, {u"--phrase"_s, u" \u00a0\u3000"_s}));
         if (cause == u"unloadable" || cause == u"blank")
             useCatalog(u"small"_s, modelFile(u"small"_s));
-        QVERIFY(dictate(cause == u"no audio" ? AudioFrames() : tone()));
+        QVERIFY(dictate(cause == u"no audio" ? AudioFrames() : sound()));
         verifyEndedCleanly();
         QCOMPARE(controller().lastError(), error);
         QCOMPARE(m_rig->player.played, (QStringList{u"Pop"_s, u"Bottle"_s}));
@@ -231,11 +226,11 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QString, expected);
         QVERIFY(install(u"small"_s));
-        QVERIFY(Settings::setVocabularyRules(preferences(), {{QUuid::createUuid(), u"parrot"_s, u"Parakeet"_s}}));
+        QVERIFY(Settings::setVocabularyRules(m_preferences, {{QUuid::createUuid(), u"parrot"_s, u"Parakeet"_s}}));
         const QUuid style = QUuid::createUuid();
-        QVERIFY(Settings::setCustomStyles(preferences(), {{style, u"Pirate"_s, u"Talk like a pirate."_s}}));
-        QVERIFY(preferences().setString(PreferenceKeys::cleanupMode, mode == u"custom" ? Settings::customSelection(style) : mode));
-        QVERIFY(preferences().setString(PreferenceKeys::cleanupModel, u"claude-haiku-4-5"_s));
+        QVERIFY(Settings::setCustomStyles(m_preferences, {{style, u"Pirate"_s, u"Talk like a pirate."_s}}));
+        QVERIFY(m_preferences.setString(PreferenceKeys::cleanupMode, mode == u"custom" ? Settings::customSelection(style) : mode));
+        QVERIFY(m_preferences.setString(PreferenceKeys::cleanupModel, u"claude-haiku-4-5"_s));
         if (key)
             m_rig->secrets.items.insert({KeychainHelper::defaultService(), KeychainHelper::apiKeyAccount()}, "sk-ant-test");
         const QJsonArray content{QJsonObject{{u"type"_s, u"text"_s}, {u"text"_s, u"Ahoy from the parrot model!"_s}}};
@@ -278,7 +273,7 @@ private Q_SLOTS:
         controller().startRecording();
         QTest::qWait(50); // the click-to-insert that gave way leaves the display to the dictation
         QVERIFY(rig.panel.visible && !rig.clicks.watching && controller().lastError().isEmpty());
-        QVERIFY(rig.microphone.deliver(tone()));
+        QVERIFY(rig.microphone.deliver(sound()));
         rig.microphone.loseCapture(u"The sound server went away."_s);
         QVERIFY(finished.wait(processingTimeoutMs));
         verifyEndedCleanly();
@@ -290,7 +285,7 @@ private Q_SLOTS:
     // warm-up never touches the status or the message, and a failed one says nothing.
     void warmUp()
     {
-        QVERIFY(preferences().setString(PreferenceKeys::language, u"en"_s));
+        QVERIFY(m_preferences.setString(PreferenceKeys::language, u"en"_s));
         m_server->setResponse(u"/repo/ggml-base.en.bin"_s, {.body = TestFiles::read(m_parrot), .chunkSize = 64 * 1024, .chunkDelayMs = 50});
         m_rig->safeInsert.hold(u"held"_s);
         QSignalSpy statuses(&controller(), &DictationController::statusChanged);
@@ -308,7 +303,7 @@ private Q_SLOTS:
         QVERIFY(dictate());
         QCOMPARE(m_rig->clipboard.text(), phrase);
         QCOMPARE(requests("/repo/"), QStringList{u"ggml-base.en.bin"_s});
-        QVERIFY(preferences().setString(PreferenceKeys::language, u"de"_s)); // small, which the server lacks
+        QVERIFY(m_preferences.setString(PreferenceKeys::language, u"de"_s)); // small, which the server lacks
         controller().warmUp();
         QVERIFY(warmed.wait(processingTimeoutMs) && !warmed.last().first().toBool());
         QVERIFY(!m_rig->models.lastErrorText().isEmpty() && errors.isEmpty());
@@ -324,10 +319,10 @@ private Q_SLOTS:
         const Shortcut key = HotkeyMonitor::defaultShortcut();
         const auto press = [&] { rig.hotkeyBackend.press(key.keyCode, key.modifiers); };
         const auto release = [&] { rig.hotkeyBackend.release(key.keyCode, key.modifiers); };
-        const auto hold = [&](bool on) { QVERIFY(preferences().setBoolean(PreferenceKeys::holdToTalk, on)); };
+        const auto hold = [&](bool on) { QVERIFY(m_preferences.setBoolean(PreferenceKeys::holdToTalk, on)); };
         QSignalSpy finished(&controller(), &DictationController::dictationFinished);
         press(); // toggle, the default: the release is ignored, and the display's stop button stops
-        QVERIFY(rig.microphone.deliver(tone(8000)));
+        QVERIFY(rig.microphone.deliver(sound(8000)));
         release();
         rig.keyboard.delay = std::chrono::milliseconds(1500); // the paste holds the dictation in working
         rig.hud.requestStop();
@@ -342,7 +337,7 @@ private Q_SLOTS:
         hold(false);
         press(); // switched to hold-to-talk while a toggle recording runs: the release stops it
         hold(true);
-        QVERIFY(rig.microphone.deliver(tone(8000)));
+        QVERIFY(rig.microphone.deliver(sound(8000)));
         release();
         QVERIFY(finished.wait(processingTimeoutMs));
         QCOMPARE(rig.history.records().size(), 2);
@@ -358,7 +353,7 @@ private Q_SLOTS:
         QVERIFY(install(u"small"_s));
         m_rig->keyboard.delay = std::chrono::milliseconds(500);
         controller().startRecording();
-        QVERIFY(m_rig->microphone.deliver(tone()));
+        QVERIFY(m_rig->microphone.deliver(sound()));
         controller().stopAndProcess();
         QTRY_VERIFY_WITH_TIMEOUT(m_rig->clipboard.writes == 1, processingTimeoutMs);
         m_rig->controller.reset();

@@ -65,11 +65,7 @@ private Q_SLOTS:
         m_downs = m_ups = 0;
     }
 
-    void cleanup()
-    {
-        m_monitor.reset();
-        m_backend.reset();
-    }
+    void cleanup() { m_monitor.reset(); } // it watches the backend that init replaces
 
     void exactCombinationOnly()
     {

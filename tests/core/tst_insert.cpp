@@ -82,10 +82,7 @@ class TestInsert final : public QObject
     std::unique_ptr<Rig> m_rig;
 
 private Q_SLOTS:
-    void init()
-    {
-        m_rig = std::make_unique<Rig>();
-    }
+    void init() { m_rig = std::make_unique<Rig>(); }
 
     void insert_data()
     {

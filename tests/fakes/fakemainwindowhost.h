@@ -7,8 +7,7 @@ class FakeMainWindowHost final : public MainWindowHost
 {
 public:
     void present() override { ++presented; }
-    void setActivationToken(const QString &token) override { activationToken = token; }
+    void setActivationToken(const QString &) override {}
 
     int presented = 0;
-    QString activationToken;
 };
