@@ -1,6 +1,7 @@
 // The file screen's dialogs: what they propose, that a choice reaches the caller once and a
 // cancel not at all, and that only one is open at a time. Qt's widget dialog, offscreen.
 #include "platform/portal/filechooser.h"
+#include "testenvironment.h"
 
 #include <QApplication>
 #include <QJSEngine>
@@ -10,32 +11,22 @@
 
 using namespace Qt::StringLiterals;
 
-// Where the script callbacks of the tests report.
-class Recorder final : public QObject
-{
-    Q_OBJECT
-
-public:
-    QStringList urls;
-    Q_INVOKABLE void add(const QString &url) { urls << url; }
-};
-
 class TestFileChooser final : public QObject
 {
     Q_OBJECT
 
 private:
     QJSEngine m_engine;
-    Recorder m_recorder;
     QTemporaryDir m_folder;
 
-    // A script function, as the screen passes one, that records every URL it is given.
+    // A script function, as the screen passes one, that keeps every URL it is given.
     QJSValue recorder()
     {
-        m_recorder.urls.clear();
-        m_engine.globalObject().setProperty(u"recorder"_s, m_engine.newQObject(&m_recorder));
-        return m_engine.evaluate(u"(function (url) { recorder.add(String(url)) })"_s);
+        m_engine.globalObject().setProperty(u"chosen"_s, m_engine.newArray());
+        return m_engine.evaluate(u"(function (url) { chosen.push(String(url)) })"_s);
     }
+
+    QStringList chosen() const { return m_engine.globalObject().property(u"chosen"_s).toVariant().toStringList(); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -47,16 +38,14 @@ private Q_SLOTS:
     void openingPicksOneFile()
     {
         const QString file = m_folder.filePath(u"My Talk.wav"_s);
-        QFile sound(file);
-        QVERIFY(sound.open(QIODevice::WriteOnly));
-        sound.close();
+        QVERIFY(TestFiles::write(file, {}));
         FileChooser chooser;
         // Cancelled first: nothing is called, and the dialog is gone.
         chooser.chooseFile(u"Choose"_s, {}, recorder());
         QVERIFY(chooser.dialog());
         chooser.dialog()->reject();
         QTRY_VERIFY(!chooser.dialog());
-        QVERIFY(m_recorder.urls.isEmpty());
+        QVERIFY(chosen().isEmpty());
         chooser.chooseFile(u"Choose an audio or video file"_s, {u"Audio files (*.wav)"_s, u"Video files (*.mp4)"_s},
                            recorder());
         QFileDialog *dialog = chooser.dialog();
@@ -70,7 +59,7 @@ private Q_SLOTS:
 
         dialog->selectFile(file);
         QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
-        QCOMPARE(m_recorder.urls, QStringList{QUrl::fromLocalFile(file).toString()});
+        QCOMPARE(chosen(), QStringList{QUrl::fromLocalFile(file).toString()});
         QTRY_VERIFY(!chooser.dialog());
     }
 
@@ -90,7 +79,7 @@ private Q_SLOTS:
         QVERIFY(name);
         QCOMPARE(name->text(), u"Team Sync.final.srt"_s);
         QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
-        QCOMPARE(m_recorder.urls, QStringList{proposed.toString()});
+        QCOMPARE(chosen(), QStringList{proposed.toString()});
     }
 };
 

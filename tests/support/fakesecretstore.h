@@ -15,15 +15,12 @@ class FakeSecretStore final : public SecretStore
 public:
     QMap<std::pair<QString, QString>, QByteArray> items; // (service, key) to value
     QStringList calls;                                   // "read", "write", "remove", in order
-    std::optional<Error> readFailure;
     std::optional<Error> writeFailure;
     std::optional<Error> removeFailure;
 
     QCoro::Task<ReadResult> read(QString service, QString key) override
     {
         calls << QStringLiteral("read");
-        if (readFailure)
-            co_return Error(*readFailure);
         const auto item = items.constFind({service, key});
         if (item == items.cend())
             co_return Error{Error::notFound, QStringLiteral("No such item")};

@@ -2,14 +2,11 @@
 
 #include "childprocess.h"
 
-#include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusMessage>
+#include <QDBusInterface>
 #include <QDBusObjectPath>
 #include <QDBusReply>
-#include <QDBusVariant>
 #include <QDir>
-#include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -34,10 +31,9 @@ void SecretServiceSession::enter() const
 bool SecretServiceSession::start()
 {
     for (const char *name : {"home", "data", "run"}) {
-        const QString path = m_folder.filePath(QString::fromLatin1(name));
-        if (!m_folder.isValid() || !QDir().mkpath(path)
-            || !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
-            m_error = u"could not create "_s + path;
+        if (!m_folder.isValid()
+            || !QDir(m_folder.path()).mkdir(QString::fromLatin1(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
+            m_error = u"could not create a folder in "_s + m_folder.path();
             return false;
         }
     }
@@ -71,23 +67,18 @@ bool SecretServiceSession::startKeyring()
     m_keyringDaemon.write("test-password");
     m_keyringDaemon.closeWriteChannel();
 
-    const QString name = u"murmel-test-keyring-probe"_s;
-    const auto disconnect = qScopeGuard([&] { QDBusConnection::disconnectFromBus(name); });
-    const QDBusConnection probe = QDBusConnection::connectToBus(m_busAddress, name);
     const QString secrets = u"org.freedesktop.secrets"_s;
     // The name comes before the default collection, which comes before it is unlocked.
     const auto unlocked = [&] {
         const QDBusReply<QDBusObjectPath> alias =
-            probe.call(QDBusMessage::createMethodCall(secrets, u"/org/freedesktop/secrets"_s,
-                                                      u"org.freedesktop.Secret.Service"_s, u"ReadAlias"_s)
-                       << u"default"_s);
+            QDBusInterface(secrets, u"/org/freedesktop/secrets"_s, u"org.freedesktop.Secret.Service"_s, connection())
+                .call(u"ReadAlias"_s, u"default"_s);
         if (!alias.isValid() || alias.value().path() == u"/")
             return false;
-        const QDBusReply<QDBusVariant> locked =
-            probe.call(QDBusMessage::createMethodCall(secrets, alias.value().path(), u"org.freedesktop.DBus.Properties"_s,
-                                                      u"Get"_s)
-                       << u"org.freedesktop.Secret.Collection"_s << u"Locked"_s);
-        return locked.isValid() && !locked.value().variant().toBool();
+        const QVariant locked =
+            QDBusInterface(secrets, alias.value().path(), u"org.freedesktop.Secret.Collection"_s, connection())
+                .property("Locked");
+        return locked.isValid() && !locked.toBool();
     };
     if (!QTest::qWaitFor([&] { return hasName(secrets) && unlocked(); }, 10000)) {
         m_error = u"the keyring did not come up unlocked: "_s + m_keyringDaemon.errorString()
@@ -99,10 +90,8 @@ bool SecretServiceSession::startKeyring()
 
 bool SecretServiceSession::hasName(const QString &name) const
 {
-    const QString connection = u"murmel-test-name-probe"_s;
-    const auto disconnect = qScopeGuard([&] { QDBusConnection::disconnectFromBus(connection); });
-    const QDBusConnection probe = QDBusConnection::connectToBus(m_busAddress, connection);
-    return probe.isConnected() && probe.interface()->isServiceRegistered(name);
+    const QDBusConnection bus = connection();
+    return bus.isConnected() && bus.interface()->isServiceRegistered(name);
 }
 
 bool SecretServiceSession::startMock(QProcess &mock, const QStringList &arguments, const QString &name) const
@@ -126,7 +115,8 @@ bool SecretServiceSession::startAccessibilityBus(QProcess &launcher) const
 
 void SecretServiceSession::stop()
 {
-    // The keyring first: it leaves on its own when its bus goes, but not at once.
+    QDBusConnection::disconnectFromBus(connectionName());
+    // The keyring before the bus: it leaves on its own when its bus goes, but not at once.
     ChildProcess::stop(m_keyringDaemon);
     ChildProcess::stop(m_bus);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -21,9 +22,6 @@ public:
     {}
     ~SecretServiceSession() { stop(); }
 
-    SecretServiceSession(const SecretServiceSession &) = delete;
-    SecretServiceSession &operator=(const SecretServiceSession &) = delete;
-
     // Starts the bus and, if asked for, the keyring, and returns once the keyring's default
     // collection is unlocked. False, with error() saying why, when something did not come up.
     bool start();
@@ -35,6 +33,8 @@ public:
     QProcessEnvironment environment() const;
     // Puts environment() into this process's own environment.
     void enter() const;
+    // The test's own connection to the bus, closed by stop().
+    QDBusConnection connection() const { return QDBusConnection::connectToBus(m_busAddress, connectionName()); }
     // Whether some connection owns `name` on the bus right now.
     bool hasName(const QString &name) const;
     // Starts python-dbusmock on this bus with `arguments` (a template and its parameters),
@@ -45,6 +45,7 @@ public:
 
 private:
     bool startKeyring();
+    QString connectionName() const { return QStringLiteral("murmel-test ") + m_busAddress; }
     void prepare(QProcess &process, QProcessEnvironment variables, int signal = SIGKILL) const;
 
     Keyring m_keyring;

@@ -5,7 +5,8 @@ variant as the first portal versions did; a missing key is a NotFound error. Par
   settings   {namespace: {key: value}}; JSON booleans stay booleans, whole numbers become
              uint32, other numbers doubles, text strings
   read_all   false leaves ReadAll out, as on portals that predate it (default true)
-The mock method Change(namespace, key, value) stores a value and emits SettingChanged.
+The mock method Change(namespace, key, value) stores a value, typed as the caller sent it, and
+emits SettingChanged.
 '''
 
 import dbus
@@ -53,6 +54,5 @@ def Read(self, namespace, key):
 
 @dbus.service.method(MOCK_IFACE, in_signature='ssv', out_signature='')
 def Change(self, namespace, key, value):
-    '''Stores a value (typed as the caller sent it) and announces it.'''
     self.settings.setdefault(namespace, {})[key] = value
     self.EmitSignal(MAIN_IFACE, 'SettingChanged', 'ssv', [namespace, key, value])
