@@ -1,11 +1,13 @@
 #include "soundsession.h"
 
 #include "childprocess.h"
+#include "testenvironment.h"
 
 #include <QDir>
 #include <QRegularExpression>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -53,39 +55,36 @@ void SoundSession::enter() const
 
 bool SoundSession::start()
 {
-    QFile clientConfig(m_folder.filePath(u"client.conf"_s));
+    // Anonymous access on the socket: the clients' home folder (and so their cookie) may
+    // differ from the server's.
+    const QByteArray script = "load-module module-native-protocol-unix auth-anonymous=1 socket="
+        + QFile::encodeName(m_folder.filePath(u"native"_s))
+        + "\nload-module module-null-sink sink_name=virtmic_sink"
+          "\nload-module module-remap-source master=virtmic_sink.monitor source_name=virtmic"
+          "\nset-default-sink virtmic_sink\nset-default-source virtmic\n";
     // A runtime folder others can read is refused (with a warning) by every Qt client.
     if (!QDir(m_folder.path()).mkpath(u"run/pulse"_s) || !QDir(m_folder.path()).mkpath(u"state"_s)
         || !QFile::setPermissions(m_folder.filePath(u"run"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
-        || !clientConfig.open(QIODevice::WriteOnly) || clientConfig.write("autospawn = no\n") < 0) {
+        || !TestFiles::write(m_folder.filePath(u"client.conf"_s), "autospawn = no\n")
+        || !TestFiles::write(m_folder.filePath(u"server.pa"_s), script)) {
         m_error = u"cannot prepare the server's folders"_s;
         return false;
     }
-    clientConfig.close();
     if (m_server == Server::none)
         return true;
 
     prepare(m_daemon);
     m_daemon.setProcessChannelMode(QProcess::MergedChannels);
-    // Anonymous access on the socket: the clients' home folder (and so their cookie) may
-    // differ from the server's.
-    m_daemon.start(u"pulseaudio"_s, {u"-n"_s, u"--daemonize=no"_s, u"--exit-idle-time=-1"_s, u"--use-pid-file=no"_s,
-                                     u"--realtime=no"_s, u"--high-priority=no"_s, u"--log-target=stderr"_s,
-                                     u"--load=module-native-protocol-unix auth-anonymous=1 socket="_s
-                                         + m_folder.filePath(u"native"_s),
-                                     u"--load=module-null-sink sink_name=virtmic_sink"_s,
-                                     u"--load=module-remap-source master=virtmic_sink.monitor source_name=virtmic"_s});
-    int sinkSet = -1;
-    int sourceSet = -1;
+    m_daemon.start(u"pulseaudio"_s, {u"-n"_s, u"--file="_s + m_folder.filePath(u"server.pa"_s), u"--daemonize=no"_s,
+                                     u"--exit-idle-time=-1"_s, u"--use-pid-file=no"_s, u"--realtime=no"_s,
+                                     u"--high-priority=no"_s, u"--log-target=stderr"_s});
+    // The server runs its whole script before it takes the first client.
+    int answer = -1;
     const auto answering = [&] {
-        pactl({u"info"_s}, &sinkSet);
-        return sinkSet == 0 || m_daemon.state() == QProcess::NotRunning;
+        pactl({u"info"_s}, &answer);
+        return answer == 0 || m_daemon.state() == QProcess::NotRunning;
     };
-    if (QTest::qWaitFor(answering, 15000) && sinkSet == 0) {
-        pactl({u"set-default-sink"_s, u"virtmic_sink"_s}, &sinkSet);
-        pactl({u"set-default-source"_s, u"virtmic"_s}, &sourceSet);
-    }
-    if (sinkSet != 0 || sourceSet != 0) {
+    if (!QTest::qWaitFor(answering, 15000) || answer != 0) {
         m_error = u"pulseaudio did not come up with the sink and microphone: "_s + m_daemon.errorString()
             + QString::fromLocal8Bit(m_daemon.readAll());
         stop();
@@ -114,7 +113,6 @@ bool SoundSession::start()
 
 void SoundSession::stop()
 {
-    ChildProcess::stop(m_recorder);
     ChildProcess::stop(m_pacemaker);
     ChildProcess::stop(m_daemon);
 }
@@ -137,33 +135,33 @@ bool SoundSession::play(const QString &file)
     return finished && player.exitStatus() == QProcess::NormalExit && player.exitCode() == 0;
 }
 
-bool SoundSession::startRecording()
+QList<float> SoundSession::recordWhile(const std::function<void()> &action, int afterMs)
 {
-    ChildProcess::stop(m_recorder);
-    prepare(m_recorder);
-    m_recorder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_recorder.start(u"parec"_s, {u"-d"_s, u"virtmic_sink.monitor"_s, u"--raw"_s, u"--format=float32le"_s,
-                                  u"--channels=1"_s, u"--rate="_s + QString::number(recordingRate),
-                                  u"--latency-msec=20"_s});
+    QProcess recorder;
+    prepare(recorder);
+    recorder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    recorder.start(u"parec"_s, {u"-d"_s, u"virtmic_sink.monitor"_s, u"--raw"_s, u"--format=float32le"_s,
+                                u"--channels=1"_s, u"--rate="_s + QString::number(recordingRate), u"--latency-msec=20"_s});
     // A null sink's monitor streams silence even while nothing plays, so the first bytes
     // show that the recording runs.
-    const bool running = QTest::qWaitFor([this] { return m_recorder.bytesAvailable() > 0; }, 15000);
-    if (!running)
-        ChildProcess::stop(m_recorder);
-    return running;
-}
-
-QList<float> SoundSession::stopRecording()
-{
-    ChildProcess::stop(m_recorder);
-    return floatsFrom(m_recorder.readAllStandardOutput());
+    if (!QTest::qWaitFor([&recorder] { return recorder.bytesAvailable() > 0; }, 15000))
+        return {};
+    action();
+    QTest::qWait(afterMs);
+    ChildProcess::stop(recorder);
+    return floatsFrom(recorder.readAllStandardOutput());
 }
 
 QList<float> SoundSession::samplesOf(const QString &file)
 {
+    QFile wave(file);
+    if (!wave.open(QIODevice::ReadOnly))
+        return {};
     int code = -1;
-    const QByteArray bytes = ChildProcess::run(
-        u"sox"_s, {file, u"-t"_s, u"f32"_s, u"-r"_s, QString::number(recordingRate), u"-c"_s, u"1"_s, u"-"_s}, &code);
+    const QByteArray bytes = ChildProcess::run(u"sox"_s,
+                                               {u"-t"_s, u"wav"_s, u"-"_s, u"-t"_s, u"f32"_s, u"-r"_s,
+                                                QString::number(recordingRate), u"-c"_s, u"1"_s, u"-"_s},
+                                               &code, QProcessEnvironment::systemEnvironment(), wave.readAll());
     return code == 0 ? floatsFrom(bytes) : QList<float>();
 }
 
@@ -176,5 +174,33 @@ SoundSession::Span SoundSession::loudSpan(const QList<float> &samples, float thr
             span.last = i;
         }
     }
+    for (qsizetype i = span.first; i >= 0 && i <= span.last; ++i)
+        span.rms += double(samples.at(i)) * double(samples.at(i)) / double(span.length());
+    span.rms = std::sqrt(span.rms);
     return span;
+}
+
+double SoundSession::likeness(const QList<float> &heard, const QList<float> &original)
+{
+    const Span a = loudSpan(heard);
+    const Span b = loudSpan(original);
+    const qsizetype count = std::min({a.length(), b.length(), qsizetype(recordingRate)});
+    double best = -1.0;
+    for (qsizetype lag = -200; lag <= 200; ++lag) {
+        if (b.first + lag < 0 || b.first + lag + count > original.size())
+            continue;
+        double ab = 0.0;
+        double aa = 0.0;
+        double bb = 0.0;
+        for (qsizetype i = 0; i < count; ++i) {
+            const double x = heard.at(a.first + i);
+            const double y = original.at(b.first + lag + i);
+            ab += x * y;
+            aa += x * x;
+            bb += y * y;
+        }
+        if (aa > 0.0 && bb > 0.0)
+            best = std::max(best, ab / std::sqrt(aa * bb));
+    }
+    return best;
 }
