@@ -1,11 +1,13 @@
 #include "core/base/preferencekeys.h"
 #include "core/base/preferences.h"
+#include "fixturemodels.h"
 #include "murmelprocess.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -33,31 +35,46 @@ class TestCommandLine final : public QObject
 
 private:
     std::unique_ptr<TestEnvironment> m_environment;
+    std::unique_ptr<TestHttpServer> m_server;
+    // The catalog names this content's digest for base.en.
+    const QByteArray m_modelBody = QByteArray(1024 * 1024 + 5, 'm');
 
     QString preferencesPath() const { return m_environment->configHome() + u"/Murmel/preferences.json"_s; }
     QString modelsFolder() const { return m_environment->dataHome() + u"/Murmel/Models"_s; }
 
-    void useServer(TestHttpServer &server, const QByteArray &body)
+    // Every file under the home, with its content.
+    QMap<QString, QByteArray> homeFiles() const
     {
-        qputenv("MURMEL_MODEL_BASE_URL", server.url(u"/repo/"_s).toString().toLocal8Bit());
-        const QString catalog = m_environment->home() + u"/catalog.json"_s;
-        const QString digest = QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex());
-        QVERIFY(TestFiles::write(catalog, QJsonDocument(QJsonObject{{u"base.en"_s, digest}}).toJson()));
-        qputenv("MURMEL_MODEL_CATALOG", catalog.toLocal8Bit());
+        QMap<QString, QByteArray> files;
+        for (QDirIterator it(m_environment->home(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+            const QString path = it.next();
+            files.insert(path, TestFiles::read(path));
+        }
+        return files;
+    }
+
+    void serveModel(const Response &response)
+    {
+        m_server->setResponse(u"/repo/ggml-base.en.bin"_s, response);
+        qputenv("MURMEL_MODEL_BASE_URL", m_server->url(u"/repo/"_s).toString().toLocal8Bit());
+        const QString digest = QString::fromLatin1(QCryptographicHash::hash(m_modelBody, QCryptographicHash::Sha256).toHex());
+        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_s, {{u"base.en"_s, digest}}));
     }
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(QFile::exists(binary()), "MURMEL_BINARY must name the built murmel"); }
-    void init() { m_environment = std::make_unique<TestEnvironment>(); }
-    void cleanup() { m_environment.reset(); }
 
-    // A full disk or a closed file fails the command with the system's reason, rather than
-    // leaving a cut file behind a success.
-    void unwritableOutputFails()
+    void init()
     {
-        const Result result = MurmelProcess::murmelInto(u"/dev/full"_s, {u"config"_s, u"list"_s});
-        QCOMPARE(result.exitCode, 1);
-        QCOMPARE(result.lastErrLine(), u"The output could not be written: No space left on device."_s);
+        m_environment = std::make_unique<TestEnvironment>();
+        m_server = std::make_unique<TestHttpServer>();
+        QVERIFY(m_server->listen());
+    }
+
+    void cleanup()
+    {
+        m_server.reset();
+        m_environment.reset();
     }
 
     // Transcripts, preferences and models are for the user alone: created so, and files an
@@ -112,7 +129,8 @@ private Q_SLOTS:
         QCOMPARE(murmel({u"config"_s, u"get"_s, key}).out.trimmed(), defaultText);
     }
 
-    // Refused input changes nothing and says why, with the usage exit code.
+    // Every command refuses what it cannot take before it touches a file: it says why, exits
+    // with the usage code and leaves the home as it found it.
     void refusals_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -127,6 +145,16 @@ private Q_SLOTS:
         QTest::newRow("missing value") << config({u"set"_s, u"language"_s}) << u"Usage:"_s;
         QTest::newRow("unknown model") << QStringList{u"models"_s, u"download"_s, u"medium"_s}
                                        << u"Unknown model \"medium\". Choose one of: base.en, base, small, large-v3."_s;
+        QTest::newRow("transcribe nothing") << QStringList{u"transcribe"_s} << u"Name at least one audio or video file."_s;
+        QTest::newRow("transcribe to an unknown format") << QStringList{u"transcribe"_s, u"a.wav"_s, u"--format"_s, u"doc"_s}
+                                                         << u"Unknown format \"doc\""_s;
+        QTest::newRow("transcribe option without value") << QStringList{u"transcribe"_s, u"a.wav"_s, u"--model"_s}
+                                                         << u"--model needs a value."_s;
+        QTest::newRow("history id") << QStringList{u"history"_s, u"show"_s, u"42"_s} << u"\"42\" is not a transcript id"_s;
+        QTest::newRow("history kind") << QStringList{u"history"_s, u"--kind"_s, u"memo"_s} << u"Unknown kind \"memo\""_s;
+        QTest::newRow("history option") << QStringList{u"history"_s, u"--all"_s} << u"Usage:"_s;
+        QTest::newRow("insert-last argument") << QStringList{u"insert-last"_s, u"now"_s} << u"murmel insert-last"_s;
+        QTest::newRow("dictation verb") << QStringList{u"dictation"_s, u"pause"_s} << u"murmel dictation start|stop|toggle"_s;
     }
 
     void refusals()
@@ -136,42 +164,104 @@ private Q_SLOTS:
         const Result result = murmel(arguments);
         QCOMPARE(result.exitCode, 2);
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
-        QVERIFY(!QFile::exists(preferencesPath()));
-        QVERIFY(!QFile::exists(modelsFolder()) || QDir(modelsFolder()).isEmpty());
+        QCOMPARE(homeFiles().keys(), QStringList());
     }
 
-    // A preferences file Murmel cannot use is said, never passed off as the defaults.
-    void unusablePreferencesAreSaid_data()
+    // Every failure says why in its last lines and fails the command, and the home loses
+    // nothing: no file is changed, and none is left behind.
+    void failures_data()
     {
-        QTest::addColumn<QString>("fault");
         QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("fault"); // "damaged" or "folder" preferences, "full" output
+        // A shell's mounts for the command alone: $C is the preferences folder, $M the models
+        // folder, $H the history folder. The message names them the same way.
+        QTest::addColumn<QString>("mounts");
+        QTest::addColumn<Response>("model"); // what the server answers for base.en
         QTest::addColumn<QString>("message");
-        QTest::newRow("damaged") << u"damaged"_s << QStringList{u"list"_s} << u"is damaged ("_s;
-        QTest::newRow("a folder") << u"folder"_s << QStringList{u"get"_s, u"language"_s} << u"cannot be read ("_s;
-        QTest::newRow("read-only folder") << u"read-only"_s << QStringList{u"set"_s, u"holdToTalk"_s, u"true"_s}
-                                          << u"its folder cannot be written to."_s;
+        const QStringList list = {u"config"_s, u"list"_s};
+        const QStringList download = {u"models"_s, u"download"_s, u"base.en"_s};
+        const QStringList deleteKept = {u"history"_s, u"delete"_s, u"6F9619FF-8B86-D011-B42D-00C04FC964FF"_s};
+        const Response fine = {.body = m_modelBody};
+        const QString failed = u"Could not download Base (fast, English). "_s;
+        QTest::newRow("output on a full disk") << list << u"full"_s << QString() << fine
+                                               << u"The output could not be written: No space left on device."_s;
+        QTest::newRow("damaged preferences")
+            << list << u"damaged"_s << QString() << fine
+            << u"The preferences file $C/preferences.json is damaged (unterminated string at byte 17); the defaults apply "
+               "until a setting is changed, and the damaged file is then kept beside it."_s;
+        QTest::newRow("preferences a folder")
+            << QStringList{u"config"_s, u"get"_s, u"language"_s} << u"folder"_s << QString() << fine
+            << u"The preferences file $C/preferences.json cannot be read (file to open is a directory); the defaults apply."_s;
+        QTest::newRow("read-only preferences") << QStringList{u"config"_s, u"set"_s, u"holdToTalk"_s, u"true"_s} << QString()
+                                               << u"mount --bind -o ro \"$C\" \"$C\""_s << fine
+                                               << u"Could not change $C/preferences.json: its folder cannot be written to."_s;
+        QTest::newRow("404") << download << QString() << QString() << Response{.status = 404, .body = m_modelBody}
+                             << failed + u"The server returned HTTP 404."_s;
+        QTest::newRow("checksum") << download << QString() << QString() << Response{.body = "other"}
+                                  << u"Base (fast, English) failed verification after download. Please try again."_s;
+        QTest::newRow("redirect loop") << download << QString() << QString()
+                                       << Response{.status = 302, .headers = {{"Location", "/repo/ggml-base.en.bin"}}}
+                                       << failed + u"The server redirected the download in a loop."_s;
+        QTest::newRow("a part for the whole") << download << QString() << QString() << Response{.status = 206, .body = m_modelBody}
+                                              << failed + u"The server sent only a part of the file when asked for all of it."_s;
+        QTest::newRow("models disk full") << download << QString() << u"mount -t tmpfs -o size=64k none \"$M\""_s << fine
+                                          << failed + u"Could not write $M/ggml-base.en.bin.part: No space left on device"_s;
+        QTest::newRow("read-only models") << download << QString() << u"mount --bind -o ro \"$M\" \"$M\""_s << fine
+                                          << failed + u"The models folder $M cannot be written to."_s;
+        // --model outranks the preferences; without the model nothing can be heard.
+        QTest::newRow("transcription model missing")
+            << QStringList{u"transcribe"_s, u"--model"_s, u"large-v3"_s, u"talk.wav"_s} << QString() << QString() << fine
+            << u"No speech model is downloaded yet. Open Murmel and download a model first.\n"
+               "Could not download Large v3 (most accurate). The server returned HTTP 404."_s;
+        QTest::newRow("unknown transcript") << QStringList{u"history"_s, u"show"_s, u"0F9619FF-8B86-D011-B42D-00C04FC964FF"_s}
+                                            << QString() << QString() << fine
+                                            << u"No transcript has the id 0F9619FF-8B86-D011-B42D-00C04FC964FF."_s;
+        QTest::newRow("read-only history") << deleteKept << QString() << u"mount --bind -o ro \"$H\" \"$H\""_s << fine
+                                           << u"The history could not be saved: its folder cannot be written to."_s;
+        // Room for the lock file and not a page more.
+        QTest::newRow("history disk full")
+            << deleteKept << QString()
+            << u"kept=$(cat \"$H/history.json\"); mount -t tmpfs -o size=64k none \"$H\"; "
+               "printf '%s' \"$kept\" > \"$H/history.json\"; head -c 57344 /dev/zero > \"$H/filler\""_s
+            << fine << u"The history could not be saved: No space left on device."_s;
     }
 
-    void unusablePreferencesAreSaid()
+    void failures()
     {
-        QFETCH(QString, fault);
         QFETCH(QStringList, arguments);
+        QFETCH(QString, fault);
+        QFETCH(QString, mounts);
+        QFETCH(Response, model);
         QFETCH(QString, message);
-        const QStringList command = QStringList{u"config"_s} + arguments;
+        if (!mounts.isEmpty() && !MurmelProcess::canConfine())
+            QSKIP("this machine gives no mount namespaces to mount in (unshare -rm)");
+        serveModel(model);
+        const QString preferencesFolder = QFileInfo(preferencesPath()).path();
+        const QString historyFolder = m_environment->dataHome() + u"/Murmel/History"_s;
+        QVERIFY(QDir().mkpath(modelsFolder()) && QDir().mkpath(preferencesFolder));
+        QVERIFY(TestFiles::write(historyFolder + u"/history.json"_s,
+                                 "[{\"id\": \"6F9619FF-8B86-D011-B42D-00C04FC964FF\", \"date\": 800000000, "
+                                 "\"kind\": \"dictation\", \"title\": \"kept\", \"text\": \"kept\"}]"));
+        if (fault == u"damaged"_s)
+            QVERIFY(TestFiles::write(preferencesPath(), "{\"language\": \"de\""));
+        if (fault == u"folder"_s)
+            QVERIFY(QDir().mkpath(preferencesPath()));
+        const QMap<QString, QByteArray> before = homeFiles();
+
+        const QString folders = u"C='%1'; M='%2'; H='%3'\n"_s.arg(preferencesFolder, modelsFolder(), historyFolder);
         Result result;
-        if (fault == u"read-only"_s) {
-            if (!MurmelProcess::canConfine())
-                QSKIP("this machine gives no mount namespaces to mount in (unshare -rm)");
-            const QString folder = QFileInfo(preferencesPath()).path();
-            QVERIFY(QDir().mkpath(folder));
-            result = MurmelProcess::murmelConfined(u"mount --bind -o ro '%1' '%1'"_s.arg(folder), command);
-        } else {
-            QVERIFY(fault == u"folder"_s ? QDir().mkpath(preferencesPath())
-                                         : TestFiles::write(preferencesPath(), "{\"language\": \"de\""));
-            result = murmel(command);
-        }
+        if (fault == u"full"_s)
+            result = MurmelProcess::murmelInto(u"/dev/full"_s, arguments);
+        else if (!mounts.isEmpty())
+            result = MurmelProcess::murmelConfined(folders + mounts, arguments);
+        else
+            result = murmel(arguments);
         QCOMPARE(result.exitCode, 1);
-        QVERIFY2(result.lastErrLine().contains(message), qPrintable(result.err));
+        const QStringList said = message.replace(u"$C"_s, preferencesFolder)
+                                     .replace(u"$M"_s, modelsFolder())
+                                     .split(u'\n');
+        QCOMPARE(result.errLines().mid(result.errLines().size() - said.size()), said);
+        QCOMPARE(homeFiles(), before);
     }
 
     // The refusal above, once the style exists.
@@ -202,14 +292,10 @@ private Q_SLOTS:
     }
 
     // Listed with its state before and after; fetched once, verified, and fetched again on
-    // request over a damaged copy of any size.
+    // request over a damaged copy of any size, where a terminal shows the bar.
     void modelsDownloadFetchesVerifiesAndPlaces()
     {
-        TestHttpServer server;
-        QVERIFY(server.listen());
-        const QByteArray body(1024 * 1024 + 5, 'm');
-        server.setResponse(u"/repo/ggml-base.en.bin"_s, {.body = body});
-        useServer(server, body);
+        serveModel({.body = m_modelBody});
         const QString placed = modelsFolder() + u"/ggml-base.en.bin"_s;
         QVERIFY(TestFiles::write(modelsFolder() + u"/ggml-small.bin"_s, {}));
         const QString missing = u"base.en   Base (fast, English)        142 MB   missing\n"_s;
@@ -222,92 +308,31 @@ private Q_SLOTS:
         QVERIFY2(result.exitCode == 0, qPrintable(result.err));
         QCOMPARE(result.out.trimmed(), u"Downloaded Base (fast, English) to "_s + placed);
         QVERIFY(!result.err.contains(u'#')); // no progress bar when not on a terminal
-        QCOMPARE(TestFiles::read(placed), body);
+        QCOMPARE(TestFiles::read(placed), m_modelBody);
         QCOMPARE(murmel({u"models"_s}).out, u"base.en   Base (fast, English)        142 MB   ready\n"_s + others);
         const Result again = murmel({u"models"_s, u"download"_s, u"base.en"_s});
         QVERIFY(again.exitCode == 0 && again.out.contains(u"already downloaded"_s));
-        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(m_server->requests().size(), 1);
 
-        QVERIFY(TestFiles::write(placed, QByteArray(body.size(), 'x')));
-        const Result forced = murmel({u"models"_s, u"download"_s, u"base.en"_s, u"--force"_s});
-        QVERIFY2(forced.exitCode == 0, qPrintable(forced.err));
-        QCOMPARE(TestFiles::read(placed), body);
-        QCOMPARE(server.requests().size(), 2);
-    }
-
-    // Every failure says why, in the download's own words, and leaves no file behind.
-    void modelsDownloadFailures_data()
-    {
-        QTest::addColumn<TestHttpServer::Response>("response");
-        QTest::addColumn<QByteArray>("expected"); // what the catalog's checksum is of
-        QTest::addColumn<QString>("mounts");
-        QTest::addColumn<QString>("message");
-        const QString prefix = u"Could not download Base (fast, English). "_s;
-        const QByteArray body(256 * 1024, 's');
-        const QByteArray path = "/repo/ggml-base.en.bin";
-        QTest::newRow("404") << Response{.status = 404, .body = body} << body << QString()
-                             << prefix + u"The server returned HTTP 404."_s;
-        QTest::newRow("checksum") << Response{.body = body} << QByteArray("other") << QString()
-                                  << u"Base (fast, English) failed verification after download. Please try again."_s;
-        QTest::newRow("redirect loop") << Response{.status = 302, .headers = {{"Location", path}}} << body << QString()
-                                       << prefix + u"The server redirected the download in a loop."_s;
-        QTest::newRow("a part for the whole") << Response{.status = 206, .body = body} << body << QString()
-                                              << prefix + u"The server sent only a part of the file when asked for all of it."_s;
-        QTest::newRow("disk full") << Response{.body = body} << body << u"mount -t tmpfs -o size=64k none '%1'"_s
-                                   << prefix + u"Could not write %1/ggml-base.en.bin.part: No space left on device"_s;
-        QTest::newRow("read-only folder") << Response{.body = body} << body << u"mount --bind -o ro '%1' '%1'"_s
-                                          << prefix + u"The models folder %1 cannot be written to."_s;
-    }
-
-    void modelsDownloadFailures()
-    {
-        QFETCH(TestHttpServer::Response, response);
-        QFETCH(QByteArray, expected);
-        QFETCH(QString, mounts);
-        QFETCH(QString, message);
-        if (!mounts.isEmpty() && !MurmelProcess::canConfine())
-            QSKIP("this machine gives no mount namespaces to mount in (unshare -rm)");
-        TestHttpServer server;
-        QVERIFY(server.listen());
-        server.setResponse(u"/repo/ggml-base.en.bin"_s, response);
-        useServer(server, expected);
-        QVERIFY(QDir().mkpath(modelsFolder()));
-        const QStringList download = {u"models"_s, u"download"_s, u"base.en"_s};
-        const Result result = mounts.isEmpty() ? murmel(download)
-                                               : MurmelProcess::murmelConfined(mounts.arg(modelsFolder()), download);
-        QCOMPARE(result.exitCode, 1);
-        QCOMPARE(result.lastErrLine(), message.contains(u"%1"_s) ? message.arg(modelsFolder()) : message);
-        QCOMPARE(QDir(modelsFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
-    }
-
-    void progressBarOnATerminal()
-    {
-        TestHttpServer server;
-        QVERIFY(server.listen());
-        const QByteArray body(2 * 1024 * 1024, 't');
-        server.setResponse(u"/repo/ggml-base.en.bin"_s, {.body = body, .chunkSize = 128 * 1024, .chunkDelayMs = 30});
-        useServer(server, body);
+        QVERIFY(TestFiles::write(placed, QByteArray(m_modelBody.size(), 'x')));
         // script(1) gives the command a terminal and copies what it draws to its output.
-        QProcess process;
-        process.start(u"script"_s, {u"-qec"_s, binary() + u" models download base.en"_s, u"/dev/null"_s});
-        const Result result = finish(process);
-        QCOMPARE(result.exitCode, 0);
-        QVERIFY2(result.out.contains(u"\rBase (fast, English) ["_s)
-                     && result.out.contains(u"[##############################] 100%"_s)
-                     && result.out.contains(u"Downloaded Base (fast, English) to "_s),
-                 qPrintable(result.out));
+        const Result forced = MurmelProcess::run(u"script"_s, {u"-qec"_s, binary() + u" models download base.en --force"_s,
+                                                               u"/dev/null"_s},
+                                                 QProcessEnvironment::systemEnvironment());
+        QCOMPARE(forced.exitCode, 0);
+        QVERIFY2(forced.out.contains(u"\rBase (fast, English) ["_s) && forced.out.contains(u"[##############################] 100%"_s)
+                     && forced.out.contains(u"Downloaded Base (fast, English) to "_s),
+                 qPrintable(forced.out));
+        QCOMPARE(TestFiles::read(placed), m_modelBody);
+        QCOMPARE(m_server->requests().size(), 2);
     }
 
     void interruptCancelsCleanly()
     {
-        TestHttpServer server;
-        QVERIFY(server.listen());
-        const QByteArray body(4 * 1024 * 1024, 'i');
-        server.setResponse(u"/repo/ggml-base.en.bin"_s, {.body = body, .chunkSize = 64 * 1024, .chunkDelayMs = 50});
-        useServer(server, body);
+        serveModel({.body = m_modelBody, .chunkSize = 64 * 1024, .chunkDelayMs = 200});
         QProcess process;
         process.start(binary(), {u"models"_s, u"download"_s, u"base.en"_s});
-        QSignalSpy requested(&server, &TestHttpServer::requestReceived);
+        QSignalSpy requested(m_server.get(), &TestHttpServer::requestReceived);
         QVERIFY(requested.wait(10000));
         QTest::qWait(300); // some bytes are on disk by now
         QVERIFY(QFile::exists(modelsFolder() + u"/ggml-base.en.bin.part"_s));
@@ -318,6 +343,37 @@ private Q_SLOTS:
         QCOMPARE(result.exitCode, 130);
         QVERIFY2(result.err.contains(u"Download cancelled."_s), qPrintable(result.err));
         QCOMPARE(QDir(modelsFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // Each file under a header that shows, not obeys, escapes in its name; a failing file stops
+    // nothing; one engine load, in the language asked for, for all. JSON names the file.
+    void transcribeSeveralFiles()
+    {
+        const QString tone = m_environment->home() + u"/tone.mp3"_s;
+        QCOMPARE(QProcess::execute(u"ffmpeg"_s, {u"-loglevel"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
+                                                 u"sine=frequency=300:duration=2"_s, tone}),
+                 0);
+        const QString model = modelsFolder() + u"/ggml-small.bin"_s;
+        QVERIFY(FixtureModels::make(model));
+        QVERIFY(FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_s,
+                                          {{u"small"_s, FixtureModels::sha256Of(model)}}));
+        QCOMPARE(murmel({u"config"_s, u"set"_s, u"whisperModel"_s, u"\"small\""_s}).exitCode, 0);
+        const QString evil = m_environment->home() + u"/talk\x1b]0;owned\x07.mp3"_s;
+        QVERIFY(QFile::copy(tone, evil));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"QT_LOGGING_RULES"_s, u"murmel.speech.debug=true"_s);
+        const Result result = murmel({u"transcribe"_s, u"--format"_s, u"vtt"_s, u"--language"_s, u"de"_s, evil,
+                                      m_environment->home() + u"/missing.wav"_s, tone}, environment);
+        QCOMPARE(result.exitCode, 1);
+        const QString vtt = u" <==\nWEBVTT\n\n1\n00:00:00.000 --> 00:00:00.100\n"_s + FixtureModels::phrase.trimmed() + u'\n';
+        QCOMPARE(result.out, u"==> "_s + m_environment->home() + u"/talk\uFFFD]0;owned\uFFFD.mp3"_s + vtt + u"\n==> "_s + tone + vtt);
+        QVERIFY2(result.err.contains(u"missing.wav: No such file or directory"_s), qPrintable(result.err));
+        QCOMPARE(result.err.count(u"Loading \"ggml-small.bin\" for language \"de\""_s), 1);
+        const Result json = murmel({u"transcribe"_s, tone, u"--format"_s, u"json"_s});
+        QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).object().value(u"file").toString(), tone);
+        // Once the output cannot be written, the next file is not worked on.
+        const Result full = MurmelProcess::murmelInto(u"/dev/full"_s, {u"transcribe"_s, tone, u"missing.wav"_s});
+        QVERIFY2(full.exitCode == 1 && !full.err.contains(u"missing.wav"_s), qPrintable(full.err));
     }
 
     void withoutADisplayTheUsageIsShown()

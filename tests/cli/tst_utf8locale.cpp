@@ -31,7 +31,21 @@ class TestUtf8Locale final : public QObject
 {
     Q_OBJECT
 
+    // de_DE in Latin-1 and in UTF-8, made with localedef so the test does not depend on which
+    // locales the machine has.
+    QTemporaryDir m_locales;
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        for (const auto &[charmap, name] : {std::pair{u"ISO-8859-1"_s, u"de_DE.ISO-8859-1"_s},
+                                            std::pair{u"UTF-8"_s, u"de_DE.UTF-8"_s}}) {
+            const int code = QProcess::execute(u"localedef"_s, {u"-i"_s, u"de_DE"_s, u"-f"_s, charmap,
+                                                                m_locales.filePath(name)});
+            QVERIFY2(code == 0, "localedef could not compile de_DE (the locales package is needed)");
+        }
+    }
+
     void init()
     {
         for (const QString &name : localeVariables)
@@ -44,26 +58,34 @@ private Q_SLOTS:
 
     void cleanupTestCase() { std::setlocale(LC_ALL, "C"); }
 
+    // The variables afterwards, whether the character type is UTF-8, and the locale every
+    // other category (messages here) kept.
     void characterTypeBecomesUtf8_data()
     {
         QTest::addColumn<Assignments>("environment");
         QTest::addColumn<Assignments>("expected");
         QTest::addColumn<bool>("utf8");
+        QTest::addColumn<QString>("messages");
 
-        QTest::newRow("no locale at all") << Assignments{} << Assignments{u"LC_CTYPE=C.UTF-8"_s, u"LANG="_s} << true;
+        QTest::newRow("no locale at all") << Assignments{} << Assignments{u"LC_CTYPE=C.UTF-8"_s, u"LANG="_s} << true << u"C"_s;
         QTest::newRow("POSIX, messages named apart")
             << Assignments{u"LANG=POSIX"_s, u"LC_MESSAGES=C"_s}
-            << Assignments{u"LC_CTYPE=C.UTF-8"_s, u"LANG=POSIX"_s, u"LC_MESSAGES=C"_s} << true;
+            << Assignments{u"LC_CTYPE=C.UTF-8"_s, u"LANG=POSIX"_s, u"LC_MESSAGES=C"_s} << true << u"C"_s;
         // LC_ALL outranks LC_CTYPE, so it moves to LANG; the variables it hid stay hidden.
         QTest::newRow("LC_ALL=C over other categories")
             << Assignments{u"LC_ALL=C"_s, u"LC_TIME=C.UTF-8"_s, u"LC_MESSAGES=C.UTF-8"_s, u"LANG=C.UTF-8"_s}
             << Assignments{u"LC_ALL="_s, u"LANG=C"_s, u"LC_TIME="_s, u"LC_MESSAGES="_s, u"LC_CTYPE=C.UTF-8"_s}
-            << true;
+            << true << u"C"_s;
         QTest::newRow("already UTF-8") << Assignments{u"LANG=C.UTF-8"_s}
-                                       << Assignments{u"LANG=C.UTF-8"_s, u"LC_CTYPE="_s} << true;
+                                       << Assignments{u"LANG=C.UTF-8"_s, u"LC_CTYPE="_s} << true << u"C.UTF-8"_s;
+        // A Latin-1 locale keeps its language and gets its own UTF-8 variant.
+        QTest::newRow("Latin-1")
+            << Assignments{u"LOCPATH="_s + m_locales.path(), u"LANG=de_DE.ISO-8859-1@euro"_s, u"LC_ALL=de_DE.ISO-8859-1"_s}
+            << Assignments{u"LC_CTYPE=de_DE.UTF-8"_s, u"LANG=de_DE.ISO-8859-1"_s, u"LC_ALL="_s} << true
+            << u"de_DE.ISO-8859-1"_s;
         // The system's configuration is at fault; Qt's own warning says so.
         QTest::newRow("a locale this system lacks")
-            << Assignments{u"LANG=xx_XX.UTF-8"_s} << Assignments{u"LANG=xx_XX.UTF-8"_s, u"LC_CTYPE="_s} << false;
+            << Assignments{u"LANG=xx_XX.UTF-8"_s} << Assignments{u"LANG=xx_XX.UTF-8"_s, u"LC_CTYPE="_s} << false << u"C"_s;
     }
 
     void characterTypeBecomesUtf8()
@@ -71,6 +93,7 @@ private Q_SLOTS:
         QFETCH(Assignments, environment);
         QFETCH(Assignments, expected);
         QFETCH(bool, utf8);
+        QFETCH(QString, messages);
         for (const QString &assignment : environment)
             qputenv(qPrintable(assignment.section(u'=', 0, 0)), assignment.section(u'=', 1).toUtf8());
 
@@ -83,31 +106,7 @@ private Q_SLOTS:
             QCOMPARE(qEnvironmentVariable(qPrintable(name)), value);
         }
         QCOMPARE(QString::fromLatin1(nl_langinfo(CODESET)) == u"UTF-8", utf8);
-    }
-
-    // A Latin-1 locale keeps its language and gets its own UTF-8 variant, made here with
-    // localedef so the test does not depend on which locales the machine has.
-    void latin1LocaleGetsItsUtf8Variant()
-    {
-        QTemporaryDir locales;
-        QVERIFY(locales.isValid());
-        for (const auto &[charmap, name] : {std::pair{u"ISO-8859-1"_s, u"de_DE.ISO-8859-1"_s},
-                                            std::pair{u"UTF-8"_s, u"de_DE.UTF-8"_s}}) {
-            const int code = QProcess::execute(u"localedef"_s, {u"-i"_s, u"de_DE"_s, u"-f"_s, charmap,
-                                                                locales.filePath(name)});
-            QVERIFY2(code == 0, "localedef could not compile de_DE (the locales package is needed)");
-        }
-        qputenv("LOCPATH", locales.path().toUtf8());
-        qputenv("LANG", "de_DE.ISO-8859-1@euro");
-        qputenv("LC_ALL", "de_DE.ISO-8859-1");
-
-        ensureUtf8CharacterType();
-
-        QCOMPARE(qEnvironmentVariable("LC_CTYPE"), u"de_DE.UTF-8"_s);
-        QCOMPARE(qEnvironmentVariable("LANG"), u"de_DE.ISO-8859-1"_s);
-        QVERIFY(!qEnvironmentVariableIsSet("LC_ALL"));
-        QCOMPARE(QString::fromLatin1(nl_langinfo(CODESET)), u"UTF-8"_s);
-        QCOMPARE(QString::fromLatin1(std::setlocale(LC_MESSAGES, nullptr)), u"de_DE.ISO-8859-1"_s);
+        QCOMPARE(QString::fromLatin1(std::setlocale(LC_MESSAGES, nullptr)), messages);
     }
 
     // Started where no locale is set (a container, cron, a systemd unit), murmel says only

@@ -9,7 +9,6 @@
 #include "gui/viewmodels/settingsmodel.h"
 #include "testenvironment.h"
 
-#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -39,14 +38,6 @@ class TestOnboarding final : public QObject
         SettingsModel settings{{preferences}};
         Onboarding onboarding{{preferences, permissions, settings, models, [this] { ++hotkeyRequests; },
                                [this] { ++announcements; }}};
-
-        void placeModel(const QString &rawValue)
-        {
-            const QString path = models.path(*WhisperModel::fromRawValue(rawValue));
-            QDir().mkpath(QFileInfo(path).absolutePath());
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
     };
 
     TestEnvironment m_environment;
@@ -102,7 +93,7 @@ private Q_SLOTS:
         // The last button follows the chosen model, and signals only a change.
         QSignalSpy title(&r->onboarding, &Onboarding::finishTitleChanged);
         if (modelPresent)
-            r->placeModel(u"large-v3"_s);
+            QVERIFY(TestFiles::write(r->models.path(WhisperModel::largeV3), {}));
         r->settings.setWhisperModel(u"large-v3"_s);
         QCOMPARE(r->onboarding.finishTitle(), modelPresent ? u"Finish"_s : u"Skip for now"_s);
         QCOMPARE(title.count(), modelPresent ? 1 : 0);

@@ -1,7 +1,7 @@
 // The main window over the application's objects, fakes only at the desktop's edge, drawn on
-// a private X display where the shaders run (in a child copy of the test): the shaders draw,
-// onboarding walks with Return, every screen shows its text and its controls are named and
-// reached with Tab, and the controls reach what they stand for.
+// a private X display where the shaders run: the shaders draw, onboarding walks with Return,
+// every screen shows its text and its controls are named and reached with Tab, and the
+// controls reach what they stand for.
 #include "core/base/appinfo.h"
 #include "core/base/loginitem.h"
 #include "core/base/preferencekeys.h"
@@ -27,13 +27,11 @@
 #include "shell/fileopenrouter.h"
 #include "shell/murcommands.h"
 #include "shell/updatechecker.h"
-#include "childprocess.h"
 #include "desktopsession.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
 
 #include <QAccessible>
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
@@ -41,7 +39,6 @@
 #include <QQuickWindow>
 #include <QTest>
 
-#include <cstdio>
 #include <QtQml/qqmlextensionplugin.h>
 
 using namespace Qt::StringLiterals;
@@ -154,6 +151,11 @@ class TestScreens final : public QObject
                                         m_rig.clipboard, m_rig.clickInserter, m_rig.activity}};
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow *m_window = nullptr;
+
+public:
+    explicit TestScreens(const DesktopSession &) {}
+
+private:
 
     QQuickItem *find(const std::function<bool(QQuickItem *)> &match)
     {
@@ -466,29 +468,6 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
-    constexpr char onDisplay[] = "MURMEL_TEST_SCREENS_ON_DISPLAY";
-    if (qEnvironmentVariableIsSet(onDisplay)) {
-        QApplication app(argc, argv);
-        TestScreens test;
-        return QTest::qExec(&test, argc, argv);
-    }
-    QCoreApplication app(argc, argv);
-    DesktopSession desktop;
-    if (!desktop.start()) {
-        std::fprintf(stderr, "FAIL: no test display: %s\n", qPrintable(desktop.error()));
-        return 1;
-    }
-    QProcessEnvironment environment = desktop.environment();
-    environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-    environment.insert(QString::fromLatin1(onDisplay), u"1"_s);
-    QProcess checks;
-    checks.setProcessEnvironment(environment);
-    checks.setProcessChannelMode(QProcess::ForwardedChannels);
-    ChildProcess::dieWithParent(checks);
-    checks.start(QCoreApplication::applicationFilePath(), app.arguments().mid(1));
-    const bool finished = checks.waitForFinished(100000);
-    ChildProcess::stop(checks);
-    desktop.stop();
-    return finished && checks.exitStatus() == QProcess::NormalExit ? checks.exitCode() : 1;
+    return DesktopSession::exec<TestScreens>(argc, argv);
 }
 #include "tst_screens.moc"

@@ -7,6 +7,8 @@
 #include "gui/viewmodels/settingsmodel.h"
 #include "testenvironment.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -74,13 +76,7 @@ private Q_SLOTS:
         QCOMPARE(Preferences(preferencesPath()).effective(key).toVariant(), value);
 
         // Another writer puts a value of the wrong type there: the default again, one signal.
-        Preferences other(preferencesPath());
-        if (wrongType.isBool())
-            QVERIFY(other.setBoolean(key, wrongType.toBool()));
-        else if (wrongType.isDouble())
-            QVERIFY(other.setInteger(key, wrongType.toInteger()));
-        else
-            QVERIFY(other.setString(key, wrongType.toString()));
+        QVERIFY(TestFiles::write(preferencesPath(), QJsonDocument(QJsonObject{{key, wrongType}}).toJson()));
         m_model->reload();
         QCOMPARE(m_model->property(name), byDefault);
         QCOMPARE(changed.count(), 2);
