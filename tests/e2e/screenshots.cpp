@@ -28,13 +28,12 @@ private:
     }
     void keys(const QString &keys, int settle = 900)
     {
-        m.xdotool({u"key"_s, u"--window"_s, m.window, keys});
+        m.desktop.xdotool({u"key"_s, u"--window"_s, m.window, keys});
         QTest::qWait(settle);
     }
     bool inHistory(const char *title)
     {
-        return QTest::qWaitFor([&] { return TestFiles::read(m.file(u"data/Murmel/History/history.json"_s)).contains(title); },
-                               120000);
+        return QTest::qWaitFor([&] { return QJsonDocument(m.history()).toJson().contains(title); }, 120000);
     }
 
     MurmelDesktop m;
@@ -62,7 +61,7 @@ void Screenshots::tour()
     m.server.setResponse(u"/models/ggml-small.bin"_s, {.status = 404});
     QVERIFY2(m.launch(), qPrintable(m.error()));
     QDBusInterface automation(MurmelDesktop::service, u"/app/murmel/Murmel"_s, MurmelDesktop::service);
-    m.xdotool({u"windowactivate"_s, u"--sync"_s, m.window});
+    m.desktop.xdotool({u"windowactivate"_s, u"--sync"_s, m.window});
     QTest::qWait(1500);
 
     // The three onboarding steps, walked with Return.
@@ -79,8 +78,7 @@ void Screenshots::tour()
     QVERIFY(QTest::qWaitFor([&] { return !(menu = m.visibleWindow(u"^Murmel menu$"_s)).isEmpty(); }, 10000));
     QTest::qWait(600);
     shoot(u"menu-window"_s, menu);
-    m.xdotool({u"key"_s, u"--window"_s, menu, u"Escape"_s});
-    m.xdotool({u"windowactivate"_s, u"--sync"_s, m.window});
+    m.desktop.xdotool({u"key"_s, u"--window"_s, menu, u"Escape"_s, u"windowactivate"_s, u"--sync"_s, m.window});
     QTest::qWait(600);
 
     // The screens, reached with their shortcuts; the settings tabs with Ctrl+Page Down.

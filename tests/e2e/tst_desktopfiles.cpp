@@ -136,18 +136,15 @@ private Q_SLOTS:
             QVERIFY2(types.contains(type), qPrintable(type));
     }
 
-    // The software centre shows the entry the metainfo launches, finds the program it provides,
-    // and names this version as the newest release.
+    // The software centre finds the program the metainfo provides, and names this version as
+    // the newest release. The tree check sees to the entry it launches.
     void metainfoMatchesTheInstall()
     {
         QFile file(installed(metainfoPath));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString xml = QString::fromUtf8(file.readAll());
         const auto found = [&xml](const QString &pattern) { return QRegularExpression(pattern).match(xml).captured(1); };
-        const QString entry = QFileInfo(installed(desktopPath)).fileName();
         QCOMPARE(found(u"<component type=\"([^\"]*)\""_s), u"desktop-application"_s);
-        QCOMPARE(found(u"<id>([^<]*)</id>"_s) + u".desktop"_s, entry);
-        QCOMPARE(found(u"<launchable [^>]*>([^<]*)<"_s), entry);
         QCOMPARE(found(u"<binary>([^<]*)<"_s), QFileInfo(installed(u"bin/murmel"_s)).fileName());
         QCOMPARE(found(u"<release [^>]*version=\"([^\"]*)\""_s), QStringLiteral(MURMEL_VERSION));
     }

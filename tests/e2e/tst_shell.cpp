@@ -39,9 +39,11 @@ QDBusMessage message(const QString &method, const QVariantList &arguments = {})
     return message;
 }
 
-QDBusMessage call(const QString &method, const QVariantList &arguments = {}, int timeoutMs = 60000)
+// The event loop turns while Murmel answers, for the test's own server; long enough for a
+// transcription that waits for its turn on the engine.
+QDBusMessage call(const QString &method, const QVariantList &arguments = {})
 {
-    return QDBusConnection::sessionBus().call(message(method, arguments), QDBus::BlockWithGui, timeoutMs);
+    return QDBusConnection::sessionBus().call(message(method, arguments), QDBus::BlockWithGui, 120000);
 }
 
 QString status()
@@ -153,7 +155,6 @@ void TestShell::dictationFromEverySide()
     const MurmelProcess::Result alone = MurmelProcess::murmel({u"dictation"_s, u"toggle"_s}, m.environment());
     QCOMPARE(alone.exitCode, 1);
     QCOMPARE(alone.lastErrLine(), u"Murmel is not running."_s);
-    QCOMPARE(dictation(u"begin"_s), 2);
 }
 
 void TestShell::scriptsTranscribeFiles()
@@ -177,7 +178,7 @@ void TestShell::scriptsTranscribeFiles()
 
     using Answer = std::pair<QString, QString>; // the error's name (none for a transcript) and text
     const auto transcribe = [](const QString &file) {
-        const QDBusMessage reply = call(u"TranscribeFile"_s, {file}, 120000);
+        const QDBusMessage reply = call(u"TranscribeFile"_s, {file});
         return reply.type() == QDBusMessage::ReplyMessage ? Answer{QString(), reply.arguments().value(0).toString()}
                                                           : Answer{reply.errorName(), reply.errorMessage()};
     };
@@ -193,9 +194,7 @@ void TestShell::scriptsTranscribeFiles()
     QVERIFY(QFile::remove(m.modelPath()));
     QCOMPARE(transcribe(m.speech), Answer(u"app.murmel.Murmel.Error.ModelNotReady"_s,
                                           u"No speech model is downloaded yet. Open Murmel and download a model first."_s));
-    QFile model(m.parrot);
-    QVERIFY(model.open(QIODevice::ReadOnly));
-    m.server.setResponse(u"/models/ggml-base.en.bin"_s, {.body = model.readAll()});
+    m.serveModel();
     QCOMPARE(transcribe(m.speech), Answer(QString(), phrase));
     // Scripts' transcripts stay out of the history, and nothing was said or shown.
     QCOMPARE(m.history().size(), 0);
@@ -236,9 +235,8 @@ void TestShell::oneInstance()
     QVERIFY(wrong.err.contains(u"Unknown option --frobnicate."_s));
 
     // Closing the window leaves Murmel running; the automation interface brings it back.
-    m.xdotool({u"windowactivate"_s, u"--sync"_s, m.window});
-    m.xdotool({u"key"_s, u"alt+F4"_s});
-    QTRY_VERIFY_WITH_TIMEOUT(m.visibleWindow(u"^Murmel$"_s).isEmpty(), 20000);
+    QVERIFY(m.desktop.xdotool({u"windowactivate"_s, u"--sync"_s, m.window, u"key"_s, u"alt+F4"_s}));
+    QVERIFY(QTest::qWaitFor([&] { return m.visibleWindow(u"^Murmel$"_s).isEmpty(); }, 20000));
     QTest::qWait(500);
     QCOMPARE(m.murmel->state(), QProcess::Running);
     QCOMPARE(call(u"Activate"_s).type(), QDBusMessage::ReplyMessage);
@@ -246,19 +244,19 @@ void TestShell::oneInstance()
     QVERIFY(QTest::qWaitFor([&] { return !(window = m.visibleWindow(u"^Murmel$"_s)).isEmpty(); }, 20000));
 
     // The window's own shortcuts: dictation on and off, and quit.
-    m.xdotool({u"windowactivate"_s, u"--sync"_s, window});
-    m.xdotool({u"key"_s, u"ctrl+shift+d"_s});
+    QVERIFY(m.desktop.xdotool({u"windowactivate"_s, u"--sync"_s, window, u"key"_s, u"ctrl+shift+d"_s}));
     QTRY_COMPARE(status(), u"recording"_s);
-    m.xdotool({u"key"_s, u"ctrl+shift+d"_s});
+    QVERIFY(m.desktop.xdotool({u"key"_s, u"ctrl+shift+d"_s}));
     QTRY_COMPARE_WITH_TIMEOUT(status(), u"idle"_s, 30000);
-    m.xdotool({u"windowactivate"_s, u"--sync"_s, window});
-    m.xdotool({u"key"_s, u"ctrl+q"_s});
+    QVERIFY(m.desktop.xdotool({u"windowactivate"_s, u"--sync"_s, window, u"key"_s, u"ctrl+q"_s}));
     QCOMPARE(MurmelProcess::finish(*m.murmel, 10000).exitCode, 0);
 }
 
 void TestShell::quitStopsATranscriptionForAScript()
 {
-    // A slow model and ten minutes of audio: about a minute of engine work on two cores.
+    // A slow model and half an hour of audio, heard ten minutes at a time: each part is about a
+    // minute of engine work on two cores. Quitting waits only for the engine's current step, a
+    // few seconds, and up to a quarter of a minute on a loaded machine.
     const QString slowModel = m.file(u"data/Murmel/Models/ggml-large-v3.bin"_s);
     QVERIFY(FixtureModels::make(slowModel, u"base"_s));
     QVERIFY(FixtureModels::useCatalog(m.file(u"catalog.json"_s), {{u"base.en"_s, FixtureModels::sha256Of(m.parrot)},
@@ -266,7 +264,7 @@ void TestShell::quitStopsATranscriptionForAScript()
     QVERIFY2(m.config(u"whisperModel"_s, u"\"large-v3\""_s), qPrintable(m.error()));
     const QString audio = m.file(u"long.flac"_s);
     QCOMPARE(QProcess::execute(u"ffmpeg"_s, {u"-y"_s, u"-loglevel"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
-                                             u"anoisesrc=r=16000:a=0.1"_s, u"-t"_s, u"600"_s, audio}),
+                                             u"anoisesrc=r=16000:a=0.1"_s, u"-t"_s, u"1800"_s, audio}),
              0);
     QVERIFY2(m.launch(), qPrintable(m.error()));
     const QDBusPendingCall pending =
@@ -275,9 +273,9 @@ void TestShell::quitStopsATranscriptionForAScript()
     QVERIFY(!pending.isFinished());
 
     QVERIFY(m_panel->waitForItem());
-    m_panel->clickMenuItem(u"Quit Murmel"_s);
-    QCOMPARE(MurmelProcess::finish(*m.murmel, 20000).exitCode, 0);
-    QVERIFY(!m.bus.hasName(MurmelDesktop::service));
+    QString error;
+    QVERIFY2(m_panel->clickMenuItem(u"Quit Murmel"_s, &error), qPrintable(error));
+    QCOMPARE(MurmelProcess::finish(*m.murmel, 30000).exitCode, 0);
 }
 
 QTEST_GUILESS_MAIN(TestShell)

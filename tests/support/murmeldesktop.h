@@ -6,6 +6,7 @@
 #include "murmelprocess.h"
 #include "secretservicesession.h"
 #include "soundsession.h"
+#include "testenvironment.h"
 #include "testhttpserver.h"
 
 #include <QDir>
@@ -42,7 +43,8 @@ public:
         bus.enter();
         speech = file(QStringLiteral("speech.wav"));
         parrot = file(QStringLiteral("parrot.bin"));
-        return (server.listen() || fail(QStringLiteral("no local server"))) && say(speech, QStringLiteral("Please write this down for me."))
+        return (server.listen() || fail(QStringLiteral("no local server")))
+            && say(speech, QStringLiteral("Please write this down for me."))
             && (FixtureModels::make(parrot) || fail(QStringLiteral("makemodel failed")));
     }
 
@@ -56,14 +58,14 @@ public:
     // and no model to be downloaded.
     bool reset(bool onboarded = true)
     {
-        for (const char *name : {"config", "data"}) {
-            if (!QDir(file(QString::fromLatin1(name))).removeRecursively())
-                return fail(QStringLiteral("cannot clear ") + file(QString::fromLatin1(name)));
+        for (const QString &name : {file(QStringLiteral("config")), file(QStringLiteral("data"))}) {
+            if (!QDir(name).removeRecursively())
+                return fail(QStringLiteral("cannot clear ") + name);
         }
         QJsonObject digests;
         for (const char *name : {"base.en", "base", "small", "large-v3"})
             digests.insert(QString::fromLatin1(name), FixtureModels::sha256Of(parrot));
-        server.setResponse(QStringLiteral("/models/ggml-base.en.bin"), {.status = 404});
+        server.setResponse(modelUrl, {.status = 404});
         return ((QDir().mkpath(QFileInfo(modelPath()).absolutePath()) && QFile::copy(parrot, modelPath()))
                 || fail(QStringLiteral("cannot place the model")))
             && (FixtureModels::useCatalog(file(QStringLiteral("catalog.json")), digests) || fail(QStringLiteral("no catalog")))
@@ -71,11 +73,15 @@ public:
             && config(QStringLiteral("hasOnboarded"), onboarded ? QStringLiteral("true") : QStringLiteral("false"));
     }
 
+    // Lets Murmel download the model it misses from the test's server.
+    void serveModel() { server.setResponse(modelUrl, {.body = TestFiles::read(parrot)}); }
+
     bool config(const QString &key, const QString &json)
     {
         const MurmelProcess::Result set =
             MurmelProcess::murmel({QStringLiteral("config"), QStringLiteral("set"), key, json}, environment());
-        return set.exitCode == 0 || fail(set.err);
+        return set.exitCode == 0
+            || fail(QStringLiteral("murmel config set %1: exit code %2, %3").arg(key).arg(set.exitCode).arg(set.err));
     }
 
     QProcessEnvironment environment() const
@@ -110,8 +116,10 @@ public:
         murmel->setProcessChannelMode(keepOutput ? QProcess::MergedChannels : QProcess::ForwardedChannels);
         ChildProcess::dieWithParent(*murmel);
         murmel->start(MurmelProcess::binary(), {});
-        if (!QTest::qWaitFor([this] { return bus.hasName(service); }, 20000))
-            return fail(QStringLiteral("Murmel did not take its bus name"));
+        // A Murmel that ends at start-up is reported at once, not after the whole wait.
+        const auto ended = [this] { return murmel->state() == QProcess::NotRunning; };
+        if (!QTest::qWaitFor([&] { return ended() || bus.hasName(service); }, 20000) || ended())
+            return fail(QStringLiteral("Murmel did not take its bus name: ") + murmel->errorString());
         return QTest::qWaitFor([this] { return !(window = visibleWindow(QStringLiteral("^Murmel$"))).isEmpty(); }, 20000)
             || fail(QStringLiteral("Murmel's window did not show"));
     }
@@ -127,23 +135,18 @@ public:
             || fail(QStringLiteral("the bus name outlived Murmel"));
     }
 
-    QString xdotool(const QStringList &arguments, int *exitCode = nullptr) const
-    {
-        return desktop.run(QStringLiteral("xdotool"), arguments, exitCode);
-    }
-
     // The id of the first visible window whose title matches, empty when there is none.
     QString visibleWindow(const QString &title) const
     {
         int code = -1;
-        const QString found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title}, &code);
+        const QStringList search{QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title};
+        const QString found = desktop.run(QStringLiteral("xdotool"), search, &code);
         return code == 0 ? found.split(u'\n', Qt::SkipEmptyParts).value(0) : QString();
     }
 
     QJsonArray history() const
     {
-        QFile stored(file(QStringLiteral("data/Murmel/History/history.json")));
-        return stored.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(stored.readAll()).array() : QJsonArray();
+        return QJsonDocument::fromJson(TestFiles::read(file(QStringLiteral("data/Murmel/History/history.json")))).array();
     }
 
     SecretServiceSession bus;
@@ -157,6 +160,8 @@ public:
     QString window; // the main window's X id, once launched
 
 private:
+    static inline const QString modelUrl = QStringLiteral("/models/ggml-base.en.bin");
+
     bool fail(const QString &why)
     {
         m_error = why;

@@ -1,17 +1,17 @@
 #pragma once
 
 #include <QProcess>
-#include <QSignalSpy>
 #include <QString>
+#include <QTest>
 
 // Runs the built `murmel` (named by MURMEL_BINARY) the way a user or a script would.
 namespace MurmelProcess {
 
 struct Result
 {
-    int exitCode = -1; // -1 when it crashed or had to be killed
+    int exitCode = -1; // -1 when it could not start, crashed or had to be killed
     QString out;
-    QString err;
+    QString err; // with the reason when it could not start
 
     // Standard error's lines. The libraries under Murmel may add lines of their own where the
     // environment asks for it (a locale warning, a platform plugin's note), so a test looks
@@ -27,16 +27,16 @@ inline QString binary()
 }
 
 // Waits with the event loop turning, so an in-process server can answer; a process that
-// outlives the timeout is killed.
+// outlives the timeout is killed. Not on finished(): a program that cannot start (a binary
+// being relinked) never sends it, and the wait would last the whole timeout.
 inline Result finish(QProcess &process, int timeoutMs = 60000)
 {
-    if (process.state() != QProcess::NotRunning) {
-        QSignalSpy finished(&process, &QProcess::finished);
-        if (!finished.wait(timeoutMs)) {
-            process.kill();
-            process.waitForFinished();
-        }
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
     }
+    if (process.error() == QProcess::FailedToStart)
+        return {-1, {}, process.errorString()};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }

@@ -20,7 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <stdexcept>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,88 +68,20 @@ constexpr Shape kBase{512, 8, 6, 6, Type::F16};
 // timestamp and four special tokens, out of state - 1 rows.
 static_assert(kMaxPhraseTokens + 5 < std::size_t(kParrot.state));
 
-// Round to nearest, ties to even, like a hardware conversion, so f16 files match across hosts.
-std::uint16_t toHalf(float value)
+void appendLittleEndian(std::string &bytes, std::uint32_t bits, int size)
 {
-    const auto bits = std::bit_cast<std::uint32_t>(value);
-    const std::uint32_t sign = (bits >> 16) & 0x8000u;
-    const std::uint32_t magnitude = bits & 0x7fffffffu;
-    const int exponent = int(magnitude >> 23) - 127;
-    if (exponent > 15)
-        return std::uint16_t(sign | 0x7c00u);
-    if (exponent < -25)
-        return std::uint16_t(sign);
-    const std::uint32_t significand = (magnitude & 0x7fffffu) | 0x800000u;
-    const int shift = exponent < -14 ? 13 + (-14 - exponent) : 13;
-    std::uint32_t half = significand >> shift;
-    const std::uint32_t rest = significand & ((1u << shift) - 1);
-    const std::uint32_t halfway = 1u << (shift - 1);
-    if (rest > halfway || (rest == halfway && (half & 1u)))
-        ++half;
-    // Adding keeps a rounding carry out of the significand flowing into the exponent.
-    if (exponent >= -14)
-        return std::uint16_t(sign | ((std::uint32_t(exponent + 14) << 10) + half));
-    return std::uint16_t(sign | half);
+    for (int shift = 0; shift < 8 * size; shift += 8)
+        bytes.push_back(char(bits >> shift));
 }
 
-class Output
+// The file's integers: 32 bits each, little-endian.
+std::string words(const std::vector<std::int32_t> &values)
 {
-public:
-    explicit Output(const std::string &path)
-        : m_path(path)
-        , m_file(path, std::ios::binary)
-    {
-        check();
-        m_created = true;
-    }
-
-    // A half-written model must not be mistaken for a good one, so an unfinished file goes;
-    // an output that is no regular file, such as a device, is left alone.
-    ~Output()
-    {
-        if (m_created && !m_finished) {
-            m_file.close();
-            std::error_code error;
-            if (std::filesystem::is_regular_file(m_path, error))
-                std::filesystem::remove(m_path, error);
-        }
-    }
-
-    void i32(std::int32_t value) { u32(std::uint32_t(value)); }
-
-    void u32(std::uint32_t value)
-    {
-        const char bytes[4] = {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
-        raw(bytes, 4);
-    }
-
-    void f32(float value) { u32(std::bit_cast<std::uint32_t>(value)); }
-
-    void raw(const char *data, std::size_t size)
-    {
-        m_file.write(data, std::streamsize(size));
-        check();
-    }
-
-    void finish()
-    {
-        m_file.close();
-        check();
-        m_finished = true;
-    }
-
-private:
-    void check()
-    {
-        if (!m_file)
-            throw std::runtime_error("cannot write " + m_path + ": " + std::strerror(errno));
-    }
-
-    std::string m_path;
-    std::ofstream m_file;
-    bool m_created = false;
-    bool m_finished = false;
-};
+    std::string bytes;
+    for (std::int32_t value : values)
+        appendLittleEndian(bytes, std::uint32_t(value), 4);
+    return bytes;
+}
 
 // Filler seeded by the tensor's name: stable whatever order tensors are written in, and every
 // value is a multiple of 2^-15 of magnitude at most 1/32, exact in both F32 and F16.
@@ -170,37 +102,35 @@ std::vector<float> filler(const std::string &name, std::size_t count)
     return values;
 }
 
-void writeTensor(Output &out, const std::string &name, std::vector<std::int32_t> dims, Type type,
+// The payload is built in memory, so that each tensor is a single write. The compiler converts
+// to F16 as the standard says, rounding to nearest with ties to even, so files match across hosts.
+void writeTensor(std::ostream &out, const std::string &name, const std::vector<std::int32_t> &dims, Type type,
                  const std::vector<float> &values)
 {
-    out.i32(std::int32_t(dims.size()));
-    out.i32(std::int32_t(name.size()));
-    out.i32(std::int32_t(type));
-    for (std::int32_t dim : dims)
-        out.i32(dim);
-    out.raw(name.data(), name.size());
-    // Little-endian payload built in memory, so that each tensor is a single write.
-    std::vector<char> bytes;
-    bytes.reserve(values.size() * (type == Type::F32 ? 4 : 2));
+    std::string bytes = words({std::int32_t(dims.size()), std::int32_t(name.size()), std::int32_t(type)});
+    bytes += words(dims) + name;
+    bytes.reserve(bytes.size() + values.size() * (type == Type::F32 ? 4 : 2));
     for (float value : values) {
-        const std::uint32_t bits =
-            type == Type::F32 ? std::bit_cast<std::uint32_t>(value) : toHalf(value);
-        for (int shift = 0; shift < (type == Type::F32 ? 32 : 16); shift += 8)
-            bytes.push_back(char(bits >> shift));
+        if (type == Type::F32)
+            appendLittleEndian(bytes, std::bit_cast<std::uint32_t>(value), 4);
+        else
+            appendLittleEndian(bytes, std::bit_cast<std::uint16_t>(static_cast<_Float16>(value)), 2);
     }
-    out.raw(bytes.data(), bytes.size());
+    out << bytes;
 }
 
 // Overlapping triangles evenly spaced over the spectrum rather than whisper's mel scale: the
 // encoder is filler anyway, and integer arithmetic with one final division yields the same
-// bytes on every host, where logarithms from different maths libraries might not.
-std::vector<float> filterBank()
+// bytes on every host, where logarithms from different maths libraries might not. The file
+// stores each F32 among its integers.
+std::vector<std::int32_t> filterBank()
 {
-    std::vector<float> filters;
+    std::vector<std::int32_t> filters;
     for (int band = 1; band <= kMels; ++band) {
         for (int bin = 0; bin < kFftBins; ++bin) {
             const int distance = std::abs((kMels + 1) * bin - (kFftBins - 1) * band);
-            filters.push_back(float(std::max(0, kFftBins - 1 - distance)) / float(kFftBins - 1));
+            const float weight = float(std::max(0, kFftBins - 1 - distance)) / float(kFftBins - 1);
+            filters.push_back(std::bit_cast<std::int32_t>(weight));
         }
     }
     return filters;
@@ -214,9 +144,9 @@ std::vector<std::string> byteTokens()
     const auto printable = [](int b) {
         return (b >= '!' && b <= '~') || (b >= 0xa1 && b <= 0xac) || (b >= 0xae && b <= 0xff);
     };
-    for (int pass = 0; pass < 2; ++pass)
+    for (bool wanted : {true, false})
         for (int b = 0; b < 256; ++b)
-            if (printable(b) == (pass == 0))
+            if (printable(b) == wanted)
                 tokens.emplace_back(1, char(b));
     return tokens;
 }
@@ -230,42 +160,38 @@ bool hasAlphanumeric(const std::string &text)
 
 // Splits the phrase into words with their leading spaces, so the tokens concatenate back to
 // exactly the phrase. A word without letters or digits joins its neighbour because whisper
-// suppresses tokens such as " -" or "(" as non-speech.
+// suppresses tokens such as " -" or "(" as non-speech. Long phrases put several words in a token.
 std::vector<std::string> tokenize(const std::string &phrase)
 {
     std::vector<std::string> words;
-    for (std::size_t i = 0; i < phrase.size();) {
-        std::size_t end = phrase.find_first_not_of(' ', i);
-        end = end == std::string::npos ? phrase.size() : phrase.find(' ', end);
-        end = end == std::string::npos ? phrase.size() : end;
-        words.push_back(phrase.substr(i, end - i));
-        i = end;
-    }
-    std::vector<std::string> merged;
     std::string pending;
-    for (const std::string &word : words) {
+    for (std::size_t start = 0; start < phrase.size();) {
+        const std::size_t end = std::min(phrase.find(' ', phrase.find_first_not_of(' ', start)), phrase.size());
+        const std::string word = phrase.substr(start, end - start);
+        start = end;
         if (!hasAlphanumeric(word)) {
-            (merged.empty() ? pending : merged.back()) += word;
+            (words.empty() ? pending : words.back()) += word;
         } else {
-            merged.push_back(pending + word);
+            words.push_back(pending + word);
             pending.clear();
         }
     }
     if (!pending.empty())
-        merged.push_back(pending);
+        words.push_back(pending);
 
-    const std::size_t group = (merged.size() + kMaxPhraseTokens - 1) / kMaxPhraseTokens;
+    const std::size_t perToken = (words.size() + kMaxPhraseTokens - 1) / kMaxPhraseTokens;
     std::vector<std::string> tokens;
-    for (std::size_t i = 0; i < merged.size(); ++i) {
-        if (i % group == 0)
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i % perToken == 0)
             tokens.emplace_back();
-        tokens.back() += merged[i];
+        tokens.back() += words[i];
     }
     return tokens;
 }
 
-void writeModel(const Shape &shape, const std::string &phrase, std::int32_t closingTimestamp,
-                const std::string &path)
+// Writes without checking each step: a failed stream ignores what follows, and its state tells
+// the caller at the end.
+void writeModel(const Shape &shape, const std::string &phrase, std::int32_t closingTimestamp, std::ostream &out)
 {
     const std::int32_t n = shape.state;
     const std::size_t un = std::size_t(n);
@@ -329,101 +255,71 @@ void writeModel(const Shape &shape, const std::string &phrase, std::int32_t clos
     for (std::size_t j = 0; j < un; ++j)
         positional[j] += 0.5f * b * hadamard(hadamardRow.at(kEnglish), j);
 
-    Output out(path);
-    out.u32(0x67676d6c);
-    for (std::int32_t value :
-         {kVocabSize, kAudioContext, n, shape.heads, shape.audioLayers, kTextContext, n,
-          shape.heads, shape.textLayers, kMels, std::int32_t(shape.weightType)})
-        out.i32(value);
-
-    out.i32(kMels);
-    out.i32(kFftBins);
-    for (float value : filterBank())
-        out.f32(value);
+    out << words({0x67676d6c, kVocabSize, kAudioContext, n, shape.heads, shape.audioLayers, kTextContext, n,
+                  shape.heads, shape.textLayers, kMels, std::int32_t(shape.weightType), kMels, kFftBins});
+    out << words(filterBank());
 
     // Only the ordinary text tokens are listed; whisper.cpp names the special ones itself.
     vocabulary.resize(kEndOfText);
-    out.i32(std::int32_t(vocabulary.size()));
-    for (const std::string &token : vocabulary) {
-        out.u32(std::uint32_t(token.size()));
-        out.raw(token.data(), token.size());
-    }
+    out << words({std::int32_t(vocabulary.size())});
+    for (const std::string &token : vocabulary)
+        out << words({std::int32_t(token.size())}) << token;
 
-    const Type w = shape.weightType;
-    const auto constant = [](std::size_t count, float value) {
-        return std::vector<float>(count, value);
-    };
-    const auto filled = [&](const std::string &name, std::vector<std::int32_t> dims, Type type) {
+    // Filler, or one value throughout.
+    const auto put = [&](const std::string &name, const std::vector<std::int32_t> &dims, Type type,
+                         std::optional<float> constant = std::nullopt) {
         std::size_t count = 1;
         for (std::int32_t dim : dims)
             count *= std::size_t(dim);
-        writeTensor(out, name, dims, type, filler(name, count));
+        writeTensor(out, name, dims, type, constant ? std::vector<float>(count, *constant) : filler(name, count));
+    };
+    // A silenced projection is zero, so it adds nothing to the residual stream, which therefore
+    // carries exactly the token and positional embeddings from input to output.
+    const auto linear = [&](const std::string &prefix, std::int32_t inputs, std::int32_t outputs, bool silenced) {
+        const std::optional<float> zero = silenced ? std::optional(0.0f) : std::nullopt;
+        put(prefix + ".weight", {inputs, outputs}, shape.weightType, zero);
+        put(prefix + ".bias", {outputs}, Type::F32, zero);
     };
     const auto norm = [&](const std::string &prefix, float gain) {
-        writeTensor(out, prefix + ".weight", {n}, Type::F32, constant(un, gain));
-        writeTensor(out, prefix + ".bias", {n}, Type::F32, constant(un, 0.0f));
-    };
-    // Zeroed projections add nothing to the residual stream, which therefore carries exactly
-    // the token and positional embeddings from input to output.
-    const auto silenced = [&](const std::string &prefix, std::int32_t inputs) {
-        writeTensor(out, prefix + ".weight", {inputs, n}, w, constant(un * inputs, 0.0f));
-        writeTensor(out, prefix + ".bias", {n}, Type::F32, constant(un, 0.0f));
+        put(prefix + ".weight", {n}, Type::F32, gain);
+        put(prefix + ".bias", {n}, Type::F32, 0.0f);
     };
     const auto attention = [&](const std::string &prefix, bool decoder) {
-        filled(prefix + ".query.weight", {n, n}, w);
-        filled(prefix + ".query.bias", {n}, Type::F32);
-        filled(prefix + ".key.weight", {n, n}, w);
-        filled(prefix + ".value.weight", {n, n}, w);
-        filled(prefix + ".value.bias", {n}, Type::F32);
-        if (decoder) {
-            silenced(prefix + ".out", n);
-        } else {
-            filled(prefix + ".out.weight", {n, n}, w);
-            filled(prefix + ".out.bias", {n}, Type::F32);
-        }
+        linear(prefix + ".query", n, n, false);
+        put(prefix + ".key.weight", {n, n}, shape.weightType);
+        linear(prefix + ".value", n, n, false);
+        linear(prefix + ".out", n, n, decoder);
+        norm(prefix + "_ln", 1.0f);
     };
     const auto block = [&](const std::string &prefix, bool decoder) {
         attention(prefix + ".attn", decoder);
-        norm(prefix + ".attn_ln", 1.0f);
-        if (decoder) {
+        if (decoder)
             attention(prefix + ".cross_attn", true);
-            norm(prefix + ".cross_attn_ln", 1.0f);
-        }
-        filled(prefix + ".mlp.0.weight", {n, 4 * n}, w);
-        filled(prefix + ".mlp.0.bias", {4 * n}, Type::F32);
-        if (decoder) {
-            silenced(prefix + ".mlp.2", 4 * n);
-        } else {
-            filled(prefix + ".mlp.2.weight", {4 * n, n}, w);
-            filled(prefix + ".mlp.2.bias", {n}, Type::F32);
-        }
+        linear(prefix + ".mlp.0", n, 4 * n, false);
+        linear(prefix + ".mlp.2", 4 * n, n, decoder);
         norm(prefix + ".mlp_ln", 1.0f);
     };
 
-    filled("encoder.positional_embedding", {n, kAudioContext}, Type::F32);
-    filled("encoder.conv1.weight", {3, kMels, n}, w);
-    filled("encoder.conv1.bias", {1, n}, Type::F32);
-    filled("encoder.conv2.weight", {3, n, n}, w);
-    filled("encoder.conv2.bias", {1, n}, Type::F32);
+    put("encoder.positional_embedding", {n, kAudioContext}, Type::F32);
+    put("encoder.conv1.weight", {3, kMels, n}, shape.weightType);
+    put("encoder.conv1.bias", {1, n}, Type::F32);
+    put("encoder.conv2.weight", {3, n, n}, shape.weightType);
+    put("encoder.conv2.bias", {1, n}, Type::F32);
     for (std::int32_t i = 0; i < shape.audioLayers; ++i)
         block("encoder.blocks." + std::to_string(i), false);
     norm("encoder.ln_post", 1.0f);
 
     writeTensor(out, "decoder.positional_embedding", {n, kTextContext}, Type::F32, positional);
-    writeTensor(out, "decoder.token_embedding.weight", {n, kVocabSize}, w, tokenEmbedding);
+    writeTensor(out, "decoder.token_embedding.weight", {n, kVocabSize}, shape.weightType, tokenEmbedding);
     for (std::int32_t i = 0; i < shape.textLayers; ++i)
         block("decoder.blocks." + std::to_string(i), true);
     norm("decoder.ln", 2.0f);
-
-    out.finish();
 }
 
-int usage(const char *message)
+int usage(const std::string &message)
 {
-    std::fprintf(stderr,
-                 "makemodel: %s\n"
-                 "usage: makemodel parrot|base OUTPUT [--phrase TEXT] [--end SECONDS]\n",
-                 message);
+    std::fprintf(stderr, "makemodel: %s\nusage: makemodel parrot|base OUTPUT [--phrase TEXT] [--end SECONDS]\n",
+                 message.c_str());
     return 2;
 }
 
@@ -431,40 +327,48 @@ int usage(const char *message)
 
 int main(int argc, char **argv)
 {
+    const std::map<std::string, Shape> shapes{{"parrot", kParrot}, {"base", kBase}};
     if (argc < 3 || argc % 2 == 0)
         return usage("wrong number of arguments");
-    const std::string kind = argv[1];
-    if (kind != "parrot" && kind != "base")
-        return usage(("unknown model kind '" + kind + "'").c_str());
+    const auto shape = shapes.find(argv[1]);
+    if (shape == shapes.end())
+        return usage("unknown model kind '" + std::string(argv[1]) + "'");
     std::string phrase = " Hello from the parrot model.";
     std::int32_t closingTimestamp = kDefaultClosingTimestamp;
-    for (int i = 3; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--phrase") == 0) {
-            phrase = argv[i + 1];
-        } else if (std::strcmp(argv[i], "--end") == 0) {
+    for (int i = 3; i < argc; i += 2) {
+        const std::string option = argv[i], value = argv[i + 1];
+        if (option == "--phrase") {
+            phrase = value;
+        } else if (option == "--end") {
             // Timestamps come in 0.02 s steps after <|0.00|>; the segment must not be empty.
             char *rest = nullptr;
-            const double seconds = std::strtod(argv[i + 1], &rest);
-            const long steps = std::lround(seconds / 0.02);
-            if (rest == argv[i + 1] || *rest != '\0' || steps < 1 || steps > kLastTimestamp - kFirstTimestamp)
+            const long steps = std::lround(std::strtod(value.c_str(), &rest) / 0.02);
+            if (rest == value.c_str() || *rest != '\0' || steps < 1 || steps > kLastTimestamp - kFirstTimestamp)
                 return usage("--end takes seconds from 0.02 to 30");
             closingTimestamp = kFirstTimestamp + std::int32_t(steps);
         } else {
-            return usage(("unknown option '" + std::string(argv[i]) + "'").c_str());
+            return usage("unknown option '" + option + "'");
         }
     }
     // Whisper suppresses tokens made only of punctuation, so such a phrase could never be decoded.
-    const bool hasLetters =
-        hasAlphanumeric(phrase) ||
-        std::any_of(phrase.begin(), phrase.end(), [](unsigned char c) { return c >= 0x80; });
-    if (!hasLetters)
+    const auto nonAscii = [](unsigned char c) { return c >= 0x80; };
+    if (!hasAlphanumeric(phrase) && std::none_of(phrase.begin(), phrase.end(), nonAscii))
         return usage("the phrase needs at least one letter or digit");
 
     const std::string path = argv[2];
-    try {
-        writeModel(kind == "parrot" ? kParrot : kBase, phrase, closingTimestamp, path);
-    } catch (const std::exception &error) {
-        std::fprintf(stderr, "makemodel: %s\n", error.what());
+    std::ofstream out(path, std::ios::binary);
+    const bool opened = out.is_open();
+    if (opened)
+        writeModel(shape->second, phrase, closingTimestamp, out);
+    out.close();
+    if (!out) {
+        const int error = errno;
+        // A half-written model must not be mistaken for a good one, so it goes; an output that is
+        // no regular file, such as a device, stays, and so does a file that could not be opened.
+        std::error_code ignored;
+        if (opened && std::filesystem::is_regular_file(path, ignored))
+            std::filesystem::remove(path, ignored);
+        std::fprintf(stderr, "makemodel: cannot write %s: %s\n", path.c_str(), std::strerror(error));
         return 1;
     }
     return 0;
