@@ -3,42 +3,73 @@
 #include "childprocess.h"
 
 #include <QTest>
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
 
-QProcessEnvironment DesktopSession::environment() const
+QProcessEnvironment PrivateSession::environment() const
 {
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    variables.insert(QStringLiteral("DISPLAY"), m_display);
-    variables.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    for (const QString &name : m_foreign)
+        variables.remove(name);
+    variables.insert(m_variables);
     return variables;
 }
 
-void DesktopSession::enter() const
+void PrivateSession::enter() const
 {
-    qputenv("DISPLAY", m_display.toLocal8Bit());
-    qunsetenv("WAYLAND_DISPLAY");
+    for (const QString &name : m_foreign)
+        qunsetenv(name.toLocal8Bit().constData());
+    const QStringList names = m_variables.keys();
+    for (const QString &name : names)
+        qputenv(name.toLocal8Bit().constData(), m_variables.value(name).toLocal8Bit());
+}
+
+void PrivateSession::adopt(QProcess &process) const
+{
+    const pid_t group = m_group;
+    process.setChildProcessModifier([group] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (group != 0)
+            ::setpgid(0, group);
+    });
+}
+
+void PrivateSession::launch(QProcess &process, const QString &program, const QStringList &arguments,
+                            const QProcessEnvironment &variables) const
+{
+    QProcessEnvironment merged = environment();
+    merged.insert(variables);
+    process.setProcessEnvironment(merged);
+    adopt(process);
+    process.start(program, arguments);
+}
+
+QString PrivateSession::run(const QString &program, const QStringList &arguments, int *exitCode,
+                            const QByteArray &input) const
+{
+    QProcess tool;
+    tool.setProcessEnvironment(environment());
+    adopt(tool);
+    return QString::fromUtf8(ChildProcess::run(tool, program, arguments, exitCode, input, 20000));
 }
 
 bool DesktopSession::start()
 {
-    ChildProcess::dieWithParent(m_server);
     // -displayfd makes the server pick a free display number and print it once it
     // accepts connections, so parallel tests never collide and nobody has to poll.
-    m_server.start(QStringLiteral("Xvfb"), QStringLiteral("-displayfd 1 -screen 0 1280x800x24 -nolisten tcp -noreset")
-                                               .split(u' ') + m_serverArguments);
+    launch(m_server, QStringLiteral("Xvfb"),
+           QStringLiteral("-displayfd 1 -screen 0 1280x800x24 -nolisten tcp -noreset").split(u' ') + m_serverArguments);
     while (!m_server.canReadLine()) {
-        if (!m_server.waitForReadyRead(15000)) {
-            m_error = QStringLiteral("Xvfb gave no display number: ") + m_server.errorString()
-                + QString::fromLocal8Bit(m_server.readAllStandardError());
-            return false;
-        }
+        if (!m_server.waitForReadyRead(15000))
+            return fail(QStringLiteral("Xvfb gave no display number: ") + m_server.errorString()
+                        + QString::fromLocal8Bit(m_server.readAllStandardError()));
     }
-    m_display = u':' + QString::fromLatin1(m_server.readLine()).trimmed();
+    m_variables.insert(QStringLiteral("DISPLAY"), u':' + QString::fromLatin1(m_server.readLine()).trimmed());
     if (m_windowManager == WindowManager::none)
         return true;
 
-    m_windowManagerProcess.setProcessEnvironment(environment());
-    ChildProcess::dieWithParent(m_windowManagerProcess);
-    m_windowManagerProcess.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    launch(m_windowManagerProcess, QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
     // openbox announces itself on the root window early, but may still drop a window's
     // first map request until it has set up its desktops and loaded its theme; the client
     // list and the theme name are among the last things it publishes.
@@ -50,16 +81,9 @@ bool DesktopSession::start()
                 && root.contains(QStringLiteral("_NET_CLIENT_LIST_STACKING")) && root.contains(QStringLiteral("_OB_THEME"));
         },
         15000);
-    if (!ready)
-        m_error = QStringLiteral("openbox did not take over the display: ") + m_windowManagerProcess.errorString()
-            + QString::fromLocal8Bit(m_windowManagerProcess.readAllStandardError());
-    return ready;
-}
-
-QString DesktopSession::run(const QString &program, const QStringList &arguments, int *exitCode,
-                            const QByteArray &input) const
-{
-    return QString::fromUtf8(ChildProcess::run(program, arguments, exitCode, environment(), input));
+    return ready
+        || fail(QStringLiteral("openbox did not take over the display: ") + m_windowManagerProcess.errorString()
+                + QString::fromLocal8Bit(m_windowManagerProcess.readAllStandardError()));
 }
 
 void DesktopSession::stop()

@@ -7,11 +7,70 @@
 #include <QStringList>
 #include <QTest>
 
+#include <sys/types.h>
+
+// What every private desktop of a test has: the variables its clients get (and those of the
+// desktop the test itself runs in, which must not leak in), the tools run there, and the
+// processes it starts, which die with the test however it ends.
+class PrivateSession
+{
+public:
+    PrivateSession(const PrivateSession &) = delete;
+    PrivateSession &operator=(const PrivateSession &) = delete;
+
+    // Why start() returned false.
+    QString error() const { return m_error; }
+
+    // The system environment with the session's variables, and without the foreign ones.
+    QProcessEnvironment environment() const;
+    // Points this process's own environment here, for the code under test.
+    void enter() const;
+
+    // Runs a tool of the harness (xdotool, xprop, wl-paste, …) in the session and returns its
+    // standard output; exitCode receives its exit code (-1 when it did not finish).
+    QString run(const QString &program, const QStringList &arguments, int *exitCode = nullptr,
+                const QByteArray &input = {}) const;
+    // xdotool on the session's X display; true when it succeeded.
+    bool xdotool(const QStringList &arguments) const
+    {
+        int code = -1;
+        run(QStringLiteral("xdotool"), arguments, &code);
+        return code == 0;
+    }
+    // Starts a client of the session with `variables` over environment().
+    void launch(QProcess &process, const QString &program, const QStringList &arguments,
+                const QProcessEnvironment &variables = {}) const;
+
+protected:
+    // `foreign`: the variables of the test's own desktop that this one replaces or lacks.
+    explicit PrivateSession(QStringList foreign)
+        : m_foreign(std::move(foreign))
+    {}
+    ~PrivateSession() = default;
+
+    bool fail(const QString &reason)
+    {
+        m_error = reason;
+        return false;
+    }
+    // Makes `process` die with the test, and join m_group once there is one.
+    void adopt(QProcess &process) const;
+
+    QProcessEnvironment m_variables;
+    // A session that starts one (the Wayland one) keeps every process in this group, so that
+    // stopping it reaches what the tools leave behind: wl-copy and xclip fork to serve the
+    // selection, and XWayland outlives its compositor.
+    pid_t m_group = 0;
+
+private:
+    QStringList m_foreign;
+    QString m_error;
+};
+
 // A private X display for a test: Xvfb on a display number it picks itself, with openbox
 // as the window manager, so focus, stacking and window classes behave as on a desktop.
-// The processes are stopped by stop() and the destructor, and die with the test process
-// however it ends.
-class DesktopSession final
+// The processes are stopped by stop() and the destructor.
+class DesktopSession final : public PrivateSession
 {
 public:
     enum class WindowManager { none, openbox };
@@ -19,7 +78,8 @@ public:
     // `serverArguments` go to Xvfb as well, for a display that lacks something
     // (`-extension XTEST`).
     explicit DesktopSession(WindowManager windowManager = WindowManager::openbox, QStringList serverArguments = {})
-        : m_windowManager(windowManager)
+        : PrivateSession({QStringLiteral("WAYLAND_DISPLAY")})
+        , m_windowManager(windowManager)
         , m_serverArguments(std::move(serverArguments))
     {}
     ~DesktopSession() { stop(); }
@@ -28,26 +88,9 @@ public:
     // something did not come up.
     bool start();
     void stop();
-    QString error() const { return m_error; }
 
     // ":N"
-    QString display() const { return m_display; }
-    // The system environment with DISPLAY pointing here (and WAYLAND_DISPLAY removed).
-    QProcessEnvironment environment() const;
-    // Points this process's own DISPLAY here, for the code under test.
-    void enter() const;
-
-    // Runs a tool of the harness (xdotool, xclip, xprop, …) on this display and returns
-    // its standard output; exitCode receives its exit code (-1 when it did not finish).
-    QString run(const QString &program, const QStringList &arguments, int *exitCode = nullptr,
-                const QByteArray &input = {}) const;
-    // xdotool on this display; true when it succeeded.
-    bool xdotool(const QStringList &arguments) const
-    {
-        int code = -1;
-        run(QStringLiteral("xdotool"), arguments, &code);
-        return code == 0;
-    }
+    QString display() const { return m_variables.value(QStringLiteral("DISPLAY")); }
 
     // The main() of a test whose own windows and clipboard live on a private display: the
     // display comes up before the application, and `Test` is made with it.
@@ -73,6 +116,4 @@ private:
     QStringList m_serverArguments;
     QProcess m_server;
     QProcess m_windowManagerProcess;
-    QString m_display;
-    QString m_error;
 };

@@ -27,8 +27,13 @@ def load(mock, parameters):
     mock.AddProperties(MAIN_IFACE, dbus.Dictionary({'version': dbus.UInt32(1)}, signature='sv'))
 
 
+def handle(kind, sender, token):
+    '''The path the portal gives a caller's request or session.'''
+    return f'{MAIN_OBJ}/{kind}/{sender[1:].replace(".", "_")}/{token}'
+
+
 def respond_later(mock, sender, options, response, results):
-    path = f'{MAIN_OBJ}/request/{sender[1:].replace(".", "_")}/{options.get("handle_token", "untitled")}'
+    path = handle('request', sender, options.get('handle_token', 'untitled'))
 
     def emit():
         mock.EmitSignalDetailed('org.freedesktop.portal.Request', 'Response', 'ua{sv}',
@@ -41,7 +46,7 @@ def respond_later(mock, sender, options, response, results):
 
 @dbus.service.method(MAIN_IFACE, in_signature='a{sv}', out_signature='o', sender_keyword='sender')
 def CreateSession(self, options, sender=None):
-    session = f'{MAIN_OBJ}/session/{sender[1:].replace(".", "_")}/{options.get("session_handle_token", "session")}'
+    session = handle('session', sender, options.get('session_handle_token', 'session'))
     results = {}
     if self.create_response == 0:
         if session not in mockobject.objects:
@@ -85,3 +90,15 @@ def GetBound(self, session_handle):
 @dbus.service.method(MOCK_IFACE, in_signature='ss', out_signature='u')
 def CallCount(self, path, method):
     return sum(1 for _, name, _ in mockobject.objects[path].call_log if name == method)
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='sss', out_signature='')
+def EmitShortcut(self, signal, session_handle, shortcut_id):
+    self.EmitSignal(MAIN_IFACE, signal, 'osta{sv}', [dbus.ObjectPath(session_handle), shortcut_id, dbus.UInt64(1234),
+                                                     dbus.Dictionary({}, signature='sv')])
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='')
+def CloseSession(self, session_handle):
+    self.EmitSignalDetailed('org.freedesktop.portal.Session', 'Closed', 'a{sv}', [dbus.Dictionary({}, signature='sv')],
+                            {'path': session_handle})

@@ -1,22 +1,23 @@
 '''A stand-in for the desktop's RemoteDesktop portal, for python-dbusmock.
 
 It answers CreateSession, SelectDevices and Start through Request objects' Response signals
-and forwards a started session's keys to mutter's own remote desktop on the same bus. A
+(with the GlobalShortcuts stand-in's plumbing) and forwards a started session's keys to mutter's own remote desktop on the same bus. A
 Start without a restore token of an earlier grant stands for the desktop's dialog, answered
 with the parameter start_response (default 0, granted); Dialogs() counts them.
 '''
 
+import os
+import sys
 import uuid
 
 import dbus
-from gi.repository import GLib
 
 from dbusmock import MOCK_IFACE
 
-BUS_NAME = 'org.freedesktop.portal.Desktop'
-MAIN_OBJ = '/org/freedesktop/portal/desktop'
+sys.path.insert(0, os.path.dirname(__file__))
+from globalshortcutsportal import BUS_NAME, MAIN_OBJ, SYSTEM_BUS, handle, respond_later  # noqa: E402,F401
+
 MAIN_IFACE = 'org.freedesktop.portal.RemoteDesktop'
-SYSTEM_BUS = False
 KEYBOARD = 1
 
 
@@ -29,25 +30,13 @@ def load(mock, parameters):
                                                     'AvailableDeviceTypes': dbus.UInt32(KEYBOARD)}, signature='sv'))
 
 
-def respond_later(mock, sender, options, response, results):
-    path = f'{MAIN_OBJ}/request/{sender[1:].replace(".", "_")}/{options.get("handle_token", "untitled")}'
-
-    def emit():
-        mock.EmitSignalDetailed('org.freedesktop.portal.Request', 'Response', 'ua{sv}',
-                                [dbus.UInt32(response), dbus.Dictionary(results, signature='sv')], {'path': path})
-        return False
-    # After the method's reply, as the real portal does.
-    GLib.timeout_add(20, emit)
-    return dbus.ObjectPath(path)
-
-
 def mutter(path, interface):
     return dbus.Interface(dbus.SessionBus().get_object('org.gnome.Mutter.RemoteDesktop', path), interface)
 
 
 @dbus.service.method(MAIN_IFACE, in_signature='a{sv}', out_signature='o', sender_keyword='sender')
 def CreateSession(self, options, sender=None):
-    session = f'{MAIN_OBJ}/session/{sender[1:].replace(".", "_")}/{options.get("session_handle_token", "session")}'
+    session = handle('session', sender, options.get('session_handle_token', 'session'))
     self.AddObject(session, 'org.freedesktop.portal.Session', {}, [('Close', '', '', '')])
     self.sessions[session] = {'devices': 0, 'restore_token': '', 'mutter': None}
     return respond_later(self, sender, options, 0, {'session_handle': dbus.String(session)})
