@@ -126,23 +126,20 @@ private Q_SLOTS:
         QCOMPARE(s->window.presented, 1);
     }
 
-    void launchArguments()
+    // Parsed, then performed here: a file wins over --transcribe-file.
+    void launchRequests()
     {
         const auto parse = [](const QStringList &arguments) { return LaunchRequest::parse(arguments, u"/home/ada"_s); };
         const auto request = std::get<LaunchRequest>(parse({u"talk.m4a"_s, u"../b/c.wav"_s, u"--"_s, u"-x.mp3"_s}));
         QCOMPARE(request.files, (QStringList{u"/home/ada/talk.m4a"_s, u"/home/b/c.wav"_s, u"/home/ada/-x.mp3"_s}));
-        const auto actions = std::get<LaunchRequest>(parse({u"--start-dictation"_s, u"--transcribe-file"_s}));
-        QVERIFY(actions.startDictation && actions.fileScreen);
         QCOMPARE(std::get<QString>(parse({u"--verbose"_s})), u"Unknown option --verbose."_s);
         QCOMPARE(std::get<QString>(parse({u"https://example.com/a.mp3"_s})),
                  u"Murmel opens files on this computer only, not https://example.com/a.mp3."_s);
-    }
-
-    void launchRequestPerformedHere()
-    {
+        const auto actions =
+            std::get<LaunchRequest>(parse({u"--start-dictation"_s, u"--transcribe-file"_s, u"/a/one.wav"_s}));
+        QVERIFY(actions.startDictation && actions.fileScreen);
         auto s = shell();
-        LaunchRequest{.files = {u"/a/one.wav"_s}, .startDictation = true, .fileScreen = false, .activationToken = {}}
-            .perform(s->commands);
+        actions.perform(s->commands);
         QCOMPARE(s->router.pendingUrl(), QUrl::fromLocalFile(u"/a/one.wav"_s));
         QCOMPARE(s->rig.controller->status(), DictationController::Status::recording);
     }

@@ -19,68 +19,63 @@ class TestTrayIcon final : public QObject
 {
     Q_OBJECT
 
-    StatusNotifierWatcher m_watcher; // on the session bus that main() points this process at
-    MurAction m_toggle{u"Start Dictation"_s};
-    MurAction m_file{u"Transcribe a File…"_s};
-    MurAction m_settings{u"Settings…"_s};
-    MurAction m_quit{u"Quit Murmel"_s};
-    std::unique_ptr<TrayIcon> m_tray;
+    StatusNotifierWatcher m_panel; // on the session bus that main() points this process at
 
     // Rereads the item, as a panel does on each change signal, until `done` holds for it.
     bool readUntil(const std::function<bool(const StatusNotifierWatcher::Item &)> &done)
     {
         return QTest::qWaitFor([&] {
-            const StatusNotifierWatcher::Item item = m_watcher.readItem();
+            const StatusNotifierWatcher::Item item = m_panel.readItem();
             return item.isValid() && done(item);
         }, 5000);
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY2(m_watcher.start(), qPrintable(m_watcher.error()));
-        QVERIFY(TrayIcon::isTrayAvailable());
-        m_tray = std::make_unique<TrayIcon>(TrayIcon::Menu{m_toggle, m_file, m_settings, m_quit});
-        m_tray->show();
-        QVERIFY(m_watcher.waitForItem());
-    }
-
     void menuFollowsTheActions()
     {
-        QSignalSpy toggled(&m_toggle, &MurAction::triggered);
-        QSignalSpy file(&m_file, &MurAction::triggered);
-        StatusNotifierWatcher::Item item = m_watcher.readItem();
+        MurAction toggle(u"Start Dictation"_s);
+        MurAction file(u"Transcribe a File…"_s);
+        MurAction settings(u"Settings…"_s);
+        MurAction quit(u"Quit Murmel"_s);
+        QVERIFY2(m_panel.start(), qPrintable(m_panel.error()));
+        QVERIFY(TrayIcon::isTrayAvailable());
+        TrayIcon tray(TrayIcon::Menu{toggle, file, settings, quit});
+        tray.show();
+        QVERIFY(m_panel.waitForItem());
+        QSignalSpy toggled(&toggle, &MurAction::triggered);
+        QSignalSpy fileTriggered(&file, &MurAction::triggered);
+        const StatusNotifierWatcher::Item item = m_panel.readItem();
         QVERIFY2(item.isValid(), qPrintable(item.error));
         // One image per scale, so a panel on a high-density screen draws a sharp one.
         QCOMPARE(item.iconSizes, (QList<QSize>{QSize(18, 18), QSize(36, 36), QSize(54, 54)}));
         QCOMPARE(item.menuLabels(), (QStringList{u"Start Dictation"_s, u"Transcribe a File…"_s, u"Settings…"_s, u"-"_s,
                                                  u"Quit Murmel"_s}));
         QString error;
-        QVERIFY2(m_watcher.clickMenuItem(u"Transcribe a File…"_s, &error), qPrintable(error));
-        QTRY_COMPARE(file.count(), 1);
+        QVERIFY2(m_panel.clickMenuItem(u"Transcribe a File…"_s, &error), qPrintable(error));
+        QTRY_COMPARE(fileTriggered.count(), 1);
 
         // While a dictation is worked on the first entry is off, and a click on it does nothing.
-        m_toggle.setText(u"Stop Dictation"_s);
-        m_toggle.setEnabled(false);
+        toggle.setText(u"Stop Dictation"_s);
+        toggle.setEnabled(false);
         QVERIFY(readUntil([](const auto &read) {
             return !read.menu.value(0).enabled && read.menu.value(0).label == u"Stop Dictation";
         }));
-        QVERIFY(m_watcher.clickMenuItem(u"Stop Dictation"_s, &error));
-        QVERIFY(m_watcher.activate(StatusNotifierWatcher::Click::middle));
+        QVERIFY(m_panel.clickMenuItem(u"Stop Dictation"_s));
+        QVERIFY(m_panel.activate(StatusNotifierWatcher::Click::middle));
         QTest::qWait(300);
         QCOMPARE(toggled.count(), 0);
-        m_toggle.setEnabled(true);
+        toggle.setEnabled(true);
         QVERIFY(readUntil([](const auto &read) { return read.menu.value(0).enabled; }));
-        QVERIFY(m_watcher.clickMenuItem(u"Stop Dictation"_s, &error));
+        QVERIFY(m_panel.clickMenuItem(u"Stop Dictation"_s));
         QTRY_COMPARE(toggled.count(), 1);
-        QVERIFY(m_watcher.activate(StatusNotifierWatcher::Click::middle));
+        QVERIFY(m_panel.activate(StatusNotifierWatcher::Click::middle));
         QTRY_COMPARE(toggled.count(), 2);
         // A left click asks for the menu window, and nothing else.
-        QSignalSpy menuWindow(m_tray.get(), &TrayIcon::menuWindowRequested);
-        QVERIFY(m_watcher.activate());
+        QSignalSpy menuWindow(&tray, &TrayIcon::menuWindowRequested);
+        QVERIFY(m_panel.activate());
         QTRY_COMPARE(menuWindow.count(), 1);
-        QCOMPARE(toggled.count() + file.count(), 3);
-        m_tray->setRecording(true);
+        QCOMPARE(toggled.count() + fileTriggered.count(), 3);
+        tray.setRecording(true);
         QVERIFY(readUntil([](const auto &read) { return read.toolTipTitle == u"Murmel, recording"; }));
     }
 };

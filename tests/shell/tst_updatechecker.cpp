@@ -90,8 +90,6 @@ private Q_SLOTS:
         QCOMPARE(checker.state(), state);
         QCOMPARE(checker.message(), message);
         QCOMPARE(checker.downloadUrl(), download);
-        if (state == State::failed)
-            QVERIFY(checker.latestVersion().isEmpty() && checker.notes().isEmpty());
     }
 
     // One check at a time; what the last one found goes when the next one fails.

@@ -6,24 +6,18 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
-#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QMutexLocker>
 #include <QTest>
-#include <QThread>
 #include <QtEndian>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString watcherName = QStringLiteral("org.kde.StatusNotifierWatcher");
-const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
-const QString itemInterface = QStringLiteral("org.kde.StatusNotifierItem");
-const QString menuInterface = QStringLiteral("com.canonical.dbusmenu");
-
-QString describe(const QDBusMessage &reply)
-{
-    return reply.errorName() + u": " + reply.errorMessage();
-}
+const QString itemPath = u"/StatusNotifierItem"_s;
+const QString itemInterface = u"org.kde.StatusNotifierItem"_s;
+const QString menuInterface = u"com.canonical.dbusmenu"_s;
 
 } // namespace
 
@@ -32,27 +26,14 @@ class StatusNotifierWatcherService final : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
     // The watcher stands for a panel that shows the items.
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hasHost CONSTANT)
 
 public:
-    explicit StatusNotifierWatcherService(const QDBusConnection &connection)
-        : m_names(new QDBusServiceWatcher(QString(), connection, QDBusServiceWatcher::WatchForUnregistration, this))
-    {
-        // An item leaves the panel with its connection, so a restarted application is not
-        // mistaken for its predecessor.
-        connect(m_names, &QDBusServiceWatcher::serviceUnregistered, this, [this](const QString &name) {
-            m_names->removeWatchedService(name);
-            const QMutexLocker lock(&m_mutex);
-            m_registered.removeIf([&](const QString &item) { return item.startsWith(name + u'/'); });
-        });
-    }
-
-    QStringList items() const
+    QString lastService() const
     {
         const QMutexLocker lock(&m_mutex);
-        return m_registered;
+        return m_lastService;
     }
     bool hasHost() const { return true; }
 
@@ -60,125 +41,95 @@ public Q_SLOTS:
     // Qt registers its item by the bus name of the connection that exports it.
     void RegisterStatusNotifierItem(const QString &service)
     {
-        m_names->addWatchedService(service);
         const QMutexLocker lock(&m_mutex);
-        m_registered.removeAll(service + u"/StatusNotifierItem");
-        m_registered << service + u"/StatusNotifierItem";
+        m_lastService = service;
     }
 
 private:
     // Written on the service's thread, read on the test's.
     mutable QMutex m_mutex;
-    QStringList m_registered;
-    QDBusServiceWatcher *m_names;
+    QString m_lastService;
 };
 
 QStringList StatusNotifierWatcher::Item::menuLabels() const
 {
     QStringList labels;
     for (const MenuEntry &entry : menu)
-        labels << (entry.separator ? QStringLiteral("-") : entry.label);
+        labels << entry.label;
     return labels;
 }
 
 StatusNotifierWatcher::StatusNotifierWatcher(QString busAddress)
     : m_busAddress(std::move(busAddress))
-    , m_connectionName(QStringLiteral("murmel-test-watcher-") + QString::number(reinterpret_cast<quintptr>(this), 16))
+    , m_connectionName(u"murmel-test-watcher-"_s + QString::number(reinterpret_cast<quintptr>(this), 16))
 {
 }
 
-StatusNotifierWatcher::~StatusNotifierWatcher() { stop(); }
+StatusNotifierWatcher::~StatusNotifierWatcher()
+{
+    QDBusConnection::disconnectFromBus(m_connectionName);
+    // The service deletes itself on its own thread as the thread finishes.
+    m_thread.quit();
+    m_thread.wait();
+}
 
 bool StatusNotifierWatcher::start()
 {
     const QString address = m_busAddress.isEmpty() ? qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS") : m_busAddress;
     QDBusConnection connection = QDBusConnection::connectToBus(address, m_connectionName);
-    m_connected = true;
-    m_service = new StatusNotifierWatcherService(connection);
+    m_service = new StatusNotifierWatcherService;
     // Exported here, before the object moves to the thread it answers from.
-    const bool exported = connection.registerObject(watcherPath, m_service,
+    const bool exported = connection.registerObject(u"/StatusNotifierWatcher"_s, m_service,
                                                     QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
-    m_thread = new QThread;
-    m_service->moveToThread(m_thread);
-    connect(m_thread, &QThread::finished, m_service, &QObject::deleteLater);
-    m_thread->start();
-    if (!connection.isConnected() || !exported
-        || connection.interface()->registerService(watcherName, QDBusConnectionInterface::DontQueueService,
-                                                   QDBusConnectionInterface::DontAllowReplacement)
-               != QDBusConnectionInterface::ServiceRegistered) {
-        m_error = QStringLiteral("cannot serve the watcher on the bus at ") + address + u": "
-                  + connection.lastError().message();
-        stop();
-        return false;
-    }
-    return true;
+    m_service->moveToThread(&m_thread);
+    QObject::connect(&m_thread, &QThread::finished, m_service, &QObject::deleteLater);
+    m_thread.start();
+    if (connection.isConnected() && exported
+        && connection.interface()->registerService(u"org.kde.StatusNotifierWatcher"_s)
+               == QDBusConnectionInterface::ServiceRegistered)
+        return true;
+    m_error = u"cannot serve the watcher on the bus at "_s + address + u": "_s + connection.lastError().message();
+    return false;
 }
 
-void StatusNotifierWatcher::stop()
+bool StatusNotifierWatcher::waitForItem()
 {
-    if (m_connected) {
-        QDBusConnection::disconnectFromBus(m_connectionName);
-        m_connected = false;
-    }
-    if (m_thread) {
-        // The service deletes itself on its own thread as the thread finishes.
-        m_thread->quit();
-        m_thread->wait();
-        delete m_thread;
-        m_thread = nullptr;
-        m_service = nullptr;
-    }
-}
-
-QStringList StatusNotifierWatcher::registeredItems() const
-{
-    return m_service ? m_service->items() : QStringList();
-}
-
-bool StatusNotifierWatcher::waitForItem(int timeoutMs)
-{
-    return QTest::qWaitFor([this] { return !registeredItems().isEmpty(); }, timeoutMs);
+    return QTest::qWaitFor([this] { return !m_service->lastService().isEmpty(); }, 10000);
 }
 
 QDBusMessage StatusNotifierWatcher::call(const QString &service, const QString &path, const QString &interface,
-                                         const QString &method, const QVariantList &arguments, int timeoutMs)
+                                         const QString &method, const QVariantList &arguments)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
     message.setArguments(arguments);
-    const QDBusPendingCall pending = QDBusConnection(m_connectionName).asyncCall(message, timeoutMs);
+    const QDBusPendingCall pending = QDBusConnection(m_connectionName).asyncCall(message, 5000);
     // The item may live on this very thread, so its answer needs this thread's event loop; the
-    // bus gives up on it with an error reply after `timeoutMs`.
-    static_cast<void>(QTest::qWaitFor([&] { return pending.isFinished(); }, timeoutMs + 1000));
+    // bus gives up on it with an error reply after five seconds.
+    static_cast<void>(QTest::qWaitFor([&] { return pending.isFinished(); }, 6000));
     return pending.reply();
 }
 
-StatusNotifierWatcher::Item StatusNotifierWatcher::readItem(int timeoutMs)
+StatusNotifierWatcher::Item StatusNotifierWatcher::readItem()
 {
     Item item;
-    const QStringList registered = registeredItems();
-    if (registered.isEmpty()) {
-        item.error = QStringLiteral("no item is registered");
-        return item;
-    }
-    item.service = registered.last().section(u'/', 0, 0);
-    item.path = registered.last().mid(item.service.size());
-    const QDBusMessage all = call(item.service, item.path, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                  QStringLiteral("GetAll"), {itemInterface}, timeoutMs);
+    item.service = m_service->lastService();
+    const QDBusMessage all =
+        call(item.service, itemPath, u"org.freedesktop.DBus.Properties"_s, u"GetAll"_s, {itemInterface});
     if (all.type() != QDBusMessage::ReplyMessage) {
-        item.error = QStringLiteral("GetAll on the item: ") + describe(all);
+        item.error = u"GetAll on the item: "_s + all.errorMessage();
         return item;
     }
     const QVariantMap properties = qdbus_cast<QVariantMap>(all.arguments().value(0));
-    item.menuPath = properties.value(QStringLiteral("Menu")).value<QDBusObjectPath>().path();
+    item.menuPath = properties.value(u"Menu"_s).value<QDBusObjectPath>().path();
     // ToolTip is (sa(iiay)ss): icon name, images, title, text.
-    const auto toolTip = properties.value(QStringLiteral("ToolTip")).value<QDBusArgument>();
+    const auto toolTip = properties.value(u"ToolTip"_s).value<QDBusArgument>();
     toolTip.beginStructure();
     toolTip.asVariant();
     toolTip.asVariant();
     toolTip >> item.toolTipTitle;
     toolTip.endStructure();
     // IconPixmap is a(iiay), each image ARGB32 in network byte order.
-    const auto images = properties.value(QStringLiteral("IconPixmap")).value<QDBusArgument>();
+    const auto images = properties.value(u"IconPixmap"_s).value<QDBusArgument>();
     images.beginArray();
     while (!images.atEnd()) {
         int width = 0;
@@ -188,23 +139,20 @@ StatusNotifierWatcher::Item StatusNotifierWatcher::readItem(int timeoutMs)
         images >> width >> height >> bytes;
         images.endStructure();
         item.iconSizes << QSize(width, height);
-        if (width <= item.icon.width() || bytes.size() != qsizetype(width) * height * 4)
-            continue;
-        item.icon = QImage(width, height, QImage::Format_ARGB32);
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                item.icon.setPixel(x, y, qFromBigEndian<quint32>(bytes.constData() + (qsizetype(y) * width + x) * 4));
+        if (width > item.icon.width() && bytes.size() == qsizetype(width) * height * 4) {
+            item.icon = QImage(width, height, QImage::Format_ARGB32);
+            qFromBigEndian<quint32>(bytes.constData(), qsizetype(width) * height, item.icon.bits());
+        }
     }
     images.endArray();
 
-    const QDBusMessage layout =
-        call(item.service, item.menuPath, menuInterface, QStringLiteral("GetLayout"), {0, -1, QStringList()}, timeoutMs);
-    if (layout.type() != QDBusMessage::ReplyMessage || layout.arguments().size() < 2) {
-        item.error = QStringLiteral("GetLayout on the menu: ") + describe(layout);
+    const QDBusMessage layout = call(item.service, item.menuPath, menuInterface, u"GetLayout"_s, {0, -1, QStringList()});
+    if (layout.type() != QDBusMessage::ReplyMessage) {
+        item.error = u"GetLayout on the menu: "_s + layout.errorMessage();
         return item;
     }
     // (ia{sv}av), each child a variant holding the same structure.
-    const auto root = layout.arguments().at(1).value<QDBusArgument>();
+    const auto root = layout.arguments().value(1).value<QDBusArgument>();
     int id = 0;
     QVariantMap entryProperties;
     root.beginStructure();
@@ -217,13 +165,11 @@ StatusNotifierWatcher::Item StatusNotifierWatcher::readItem(int timeoutMs)
         MenuEntry read;
         entry.beginStructure();
         entry >> read.id >> entryProperties;
-        // dbusmenu marks the mnemonic with '_' and writes a literal one as "__".
-        read.label = entryProperties.value(QStringLiteral("label")).toString();
-        read.label.replace(QStringLiteral("__"), QStringLiteral("\x01")).remove(u'_').replace(u'\x01', u'_');
-        read.enabled = entryProperties.value(QStringLiteral("enabled"), true).toBool();
-        read.separator = entryProperties.value(QStringLiteral("type")).toString() == u"separator";
-        item.menu << read;
         entry.endStructure(); // frees what beginStructure() set up to read it
+        const bool separator = entryProperties.value(u"type"_s).toString() == u"separator";
+        read.label = separator ? u"-"_s : entryProperties.value(u"label"_s).toString();
+        read.enabled = entryProperties.value(u"enabled"_s, true).toBool();
+        item.menu << read;
     }
     root.endArray();
     root.endStructure();
@@ -233,17 +179,16 @@ StatusNotifierWatcher::Item StatusNotifierWatcher::readItem(int timeoutMs)
 bool StatusNotifierWatcher::clickMenuItem(const QString &label, QString *error)
 {
     const Item item = readItem();
-    const auto entry = std::find_if(item.menu.cbegin(), item.menu.cend(), [&](const MenuEntry &candidate) {
-        return !candidate.separator && candidate.label == label;
-    });
+    const auto entry = std::find_if(item.menu.cbegin(), item.menu.cend(),
+                                    [&](const MenuEntry &candidate) { return candidate.label == label; });
     QString why = item.error;
     if (why.isEmpty() && entry == item.menu.cend())
-        why = u'"' + label + QStringLiteral("\" is not in the menu: ") + item.menuLabels().join(u", ");
+        why = u'"' + label + u"\" is not in the menu: "_s + item.menuLabels().join(u", ");
     if (why.isEmpty()) {
-        const QDBusMessage reply = call(item.service, item.menuPath, menuInterface, QStringLiteral("Event"),
-                                        {entry->id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
+        const QDBusMessage reply = call(item.service, item.menuPath, menuInterface, u"Event"_s,
+                                        {entry->id, u"clicked"_s, QVariant::fromValue(QDBusVariant(0)), 0u});
         if (reply.type() != QDBusMessage::ReplyMessage)
-            why = QStringLiteral("the click: ") + describe(reply);
+            why = u"the click: "_s + reply.errorMessage();
     }
     if (error)
         *error = why;
@@ -252,9 +197,8 @@ bool StatusNotifierWatcher::clickMenuItem(const QString &label, QString *error)
 
 bool StatusNotifierWatcher::activate(Click click)
 {
-    const Item item = readItem();
-    const QString method = click == Click::left ? QStringLiteral("Activate") : QStringLiteral("SecondaryActivate");
-    return item.isValid() && call(item.service, item.path, itemInterface, method, {0, 0}).type() == QDBusMessage::ReplyMessage;
+    const QString method = click == Click::left ? u"Activate"_s : u"SecondaryActivate"_s;
+    return call(m_service->lastService(), itemPath, itemInterface, method, {0, 0}).type() == QDBusMessage::ReplyMessage;
 }
 
 #include "statusnotifierwatcher.moc"
