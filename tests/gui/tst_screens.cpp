@@ -32,6 +32,7 @@
 #include "testhttpserver.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
@@ -468,6 +469,6 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
-    return DesktopSession::exec<TestScreens>(argc, argv);
+    return DesktopSession::exec<TestScreens, QApplication>(argc, argv);
 }
 #include "tst_screens.moc"

@@ -93,8 +93,9 @@ public:
     QString display() const { return m_variables.value(QStringLiteral("DISPLAY")); }
 
     // The main() of a test whose own windows and clipboard live on a private display: the
-    // display comes up before the application, and `Test` is made with it.
-    template<typename Test>
+    // display comes up before the application, and `Test` is made with it. A test built
+    // with Qt Widgets needs a QApplication, since Qt Test's key functions then expect one.
+    template<typename Test, typename Application = QGuiApplication>
     static int exec(int argc, char **argv)
     {
         DesktopSession session;
@@ -106,7 +107,7 @@ public:
         qputenv("QT_QPA_PLATFORM", "xcb");
         // A test that needs a bus brings its own; nothing may reach the user's.
         qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-        QGuiApplication app(argc, argv);
+        Application app(argc, argv);
         Test test(session);
         return QTest::qExec(&test, argc, argv);
     }
