@@ -74,7 +74,13 @@ private:
     const PrivateSession &m_session;
 
 private Q_SLOTS:
-    void init() { QTest::failOnWarning(QRegularExpression(u".*"_s)); }
+    // Any warning fails, except two that newer Qt's Wayland platform prints on a headless
+    // seat: a seat with no keyboard sends no keymap, and a frame that was still on its way when
+    // the display hid finds its surface gone (Qt drops it; the next show draws afresh).
+    void init()
+    {
+        QTest::failOnWarning(QRegularExpression(u"^(?!unknown keymap format|eglSwapBuffers failed with 0x300d)"_s));
+    }
 
     // The user types on while the display shows, clicks its stop button, and types on.
     void neverTakesTheFocus()
