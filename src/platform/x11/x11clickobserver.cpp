@@ -1,6 +1,7 @@
 #include "platform/x11/x11clickobserver.h"
 
 #include "core/base/logging.h"
+#include "platform/x11/xcbreply.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -19,12 +20,7 @@
 
 namespace {
 
-struct FreeReply
-{
-    void operator()(void *reply) const { std::free(reply); }
-};
-template<typename T>
-using Reply = std::unique_ptr<T, FreeReply>;
+using Xcb::Reply;
 
 // Raw events reach us even while another client holds a grab only from XInput 2.1 on:
 // with 2.0 semantics a window manager's click-to-focus grab would swallow them.

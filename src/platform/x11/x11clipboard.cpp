@@ -1,6 +1,7 @@
 #include "platform/x11/x11clipboard.h"
 
 #include "core/base/logging.h"
+#include "platform/x11/xcbreply.h"
 
 #include <QCoroSignal>
 #include <QSocketNotifier>
@@ -13,11 +14,7 @@
 
 namespace {
 
-struct FreeDeleter
-{
-    void operator()(void *pointer) const { std::free(pointer); }
-};
-template<typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
+using Xcb::Reply;
 
 enum Atom { clipboardAtom, primaryAtom, targetsAtom, utf8Atom, textAtom, plainUtf8Atom, plainAtom, timestampAtom,
             stampAtom };

@@ -2,6 +2,7 @@
 
 #include "core/base/logging.h"
 #include "platform/session/atspifocustracker.h"
+#include "platform/x11/xcbreply.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -11,32 +12,15 @@
 
 namespace {
 
-struct FreeDeleter
-{
-    void operator()(void *pointer) const { std::free(pointer); }
-};
-template<typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
+using Xcb::Reply;
+using Xcb::property;
 
 // Deeper than any real window tree; a bound for a server that answers nonsense.
 constexpr int maxClimb = 64;
 
 xcb_atom_t atom(xcb_connection_t *connection, const char *name)
 {
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 1, uint16_t(std::strlen(name)), name), nullptr));
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
-
-Reply<xcb_get_property_reply_t> property(xcb_connection_t *connection, xcb_window_t window,
-                                         xcb_atom_t name, xcb_atom_t type, uint32_t longs)
-{
-    if (name == XCB_ATOM_NONE)
-        return {};
-    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, window, name, type, 0, longs), nullptr));
-    if (!reply || reply->type == XCB_ATOM_NONE || xcb_get_property_value_length(reply.get()) <= 0)
-        return {};
-    return reply;
+    return Xcb::atom(connection, name, true);
 }
 
 xcb_window_t windowProperty(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t name)

@@ -1,6 +1,7 @@
 #include "platform/x11/x11hotkeybackend.h"
 
 #include "core/base/logging.h"
+#include "platform/x11/xcbreply.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -21,12 +22,7 @@ namespace {
 constexpr int xkbKeyCodeOffset = 8;
 constexpr uint8_t badAccess = 10;
 
-struct FreeReply
-{
-    void operator()(void *reply) const { std::free(reply); }
-};
-template<typename T>
-using Reply = std::unique_ptr<T, FreeReply>;
+using Xcb::Reply;
 
 QString conflictMessage(const Shortcut &shortcut)
 {

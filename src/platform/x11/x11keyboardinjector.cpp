@@ -1,6 +1,7 @@
 #include "platform/x11/x11keyboardinjector.h"
 
 #include "core/base/logging.h"
+#include "platform/x11/xcbreply.h"
 
 #include <QChar>
 #include <QCoroTimer>
@@ -21,7 +22,6 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -29,11 +29,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct FreeDeleter
-{
-    void operator()(void *pointer) const { std::free(pointer); }
-};
-template<typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
+using Xcb::Reply;
 
 constexpr auto pollInterval = 10ms;
 // Toolkits re-read the keyboard mapping when the server announces a change, some at once
@@ -260,13 +256,6 @@ QCoro::Task<void> typeStretch(xcb_connection_t *connection, const KeyboardMappin
     sync(connection);
 }
 
-xcb_atom_t internAtom(xcb_connection_t *connection, std::string_view name)
-{
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, uint16_t(name.size()), name.data()), nullptr));
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
-
 // The window with the keyboard focus, or its nearest ancestor, when it lists `ping` in its
 // WM_PROTOCOLS; also the root window it belongs to. XCB_NONE when there is no such window.
 std::pair<xcb_window_t, xcb_window_t> pingableFocus(xcb_connection_t *connection,
@@ -283,9 +272,8 @@ std::pair<xcb_window_t, xcb_window_t> pingableFocus(xcb_connection_t *connection
             xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr));
         if (!tree || window == tree->root)
             break;
-        Reply<xcb_get_property_reply_t> listed(xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, window, protocols, XCB_ATOM_ATOM, 0, 32),
-            nullptr));
+        const Reply<xcb_get_property_reply_t> listed =
+            Xcb::property(connection, window, protocols, XCB_ATOM_ATOM, 32);
         if (listed && listed->format == 32) {
             const auto *atoms = static_cast<const xcb_atom_t *>(xcb_get_property_value(listed.get()));
             const int count = xcb_get_property_value_length(listed.get()) / int(sizeof(xcb_atom_t));
@@ -316,8 +304,8 @@ X11KeyboardInjector::X11KeyboardInjector(const QByteArray &display)
         xcb_xkb_use_extension(m_connection, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION),
         nullptr));
     m_hasXkb = xkb && xkb->supported;
-    m_wmProtocols = internAtom(m_connection, "WM_PROTOCOLS");
-    m_ping = internAtom(m_connection, "_NET_WM_PING");
+    m_wmProtocols = Xcb::atom(m_connection, "WM_PROTOCOLS");
+    m_ping = Xcb::atom(m_connection, "_NET_WM_PING");
 }
 
 X11KeyboardInjector::~X11KeyboardInjector()
