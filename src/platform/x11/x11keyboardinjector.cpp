@@ -304,8 +304,6 @@ X11KeyboardInjector::X11KeyboardInjector(const QByteArray &display)
         xcb_xkb_use_extension(m_connection, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION),
         nullptr));
     m_hasXkb = xkb && xkb->supported;
-    m_wmProtocols = Xcb::atom(m_connection, "WM_PROTOCOLS");
-    m_ping = Xcb::atom(m_connection, "_NET_WM_PING");
 }
 
 X11KeyboardInjector::~X11KeyboardInjector()
@@ -384,6 +382,11 @@ void X11KeyboardInjector::restoreLocks(LockState locked)
 
 QCoro::Task<bool> X11KeyboardInjector::focusedClientCaughtUp()
 {
+    // Fetched at the first round of lent keys: most users never need them.
+    if (m_ping == XCB_ATOM_NONE) {
+        m_wmProtocols = Xcb::atom(m_connection, "WM_PROTOCOLS");
+        m_ping = Xcb::atom(m_connection, "_NET_WM_PING");
+    }
     const auto [client, root] = pingableFocus(m_connection, m_wmProtocols, m_ping);
     if (client == XCB_NONE || m_ping == XCB_ATOM_NONE)
         co_return false;
