@@ -6,6 +6,7 @@
 #include "fixturemodels.h"
 #include "murmelprocess.h"
 #include "soundsession.h"
+#include "testenvironment.h"
 #include "waylandsession.h"
 
 #include "platform/portal/portalkeyboardinjector.h"
@@ -16,8 +17,6 @@
 #include <QCoroTask>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -45,7 +44,12 @@ class TestWaylandInsertion : public QObject
     Q_OBJECT
 
 private:
-    QProcessEnvironment m_environment;
+    SoundSession m_sound;
+    QTemporaryDir m_folder;
+    const QString m_speech = m_folder.filePath(u"speech.wav"_s);
+    const QString m_model = m_folder.filePath(u"ggml-base.en.bin"_s);
+    QProcessEnvironment m_soundVariables; // the sound server's, named outright
+    QProcessEnvironment m_environment;    // a client's of the row's desktop
     QString m_log; // what the running Murmel said
 
     MurmelProcess::Result murmel(const QStringList &arguments) const
@@ -72,16 +76,17 @@ private:
     }
 
     // One dictation, started and stopped by `toggle` (by default `murmel dictation start` and
-    // `stop`), with `whileRecording` run before the speech; false from either fails it.
-    bool dictate(SoundSession &sound, const QString &speech, const std::function<bool()> &whileRecording = {},
-                 const std::function<bool()> &toggle = {})
+    // `stop`), with `whileRecording` run before the speech; what Murmel said about it, empty
+    // when a step failed.
+    QString dictate(const std::function<bool()> &whileRecording = {}, const std::function<bool()> &toggle = {})
     {
         const qsizetype before = results().size();
         const auto press = [&](const QString &command) {
             return toggle ? toggle() : murmel({u"dictation"_s, command}).exitCode == 0;
         };
-        return press(u"start"_s) && (!whileRecording || whileRecording()) && sound.play(speech) && press(u"stop"_s)
-            && QTest::qWaitFor([&] { return results().size() > before; }, 60000);
+        const bool said = press(u"start"_s) && (!whileRecording || whileRecording()) && m_sound.play(m_speech)
+            && press(u"stop"_s) && QTest::qWaitFor([&] { return results().size() > before; }, 60000);
+        return said ? results().last() : QString();
     }
 
     // The desktop's grant through the stand-in portal, as the user gives it in the
@@ -109,6 +114,19 @@ private:
     }
 
 private Q_SLOTS:
+    // One sound server, spoken words and model for every desktop; the catalog that admits the
+    // model reaches each desktop's clients through this process's environment.
+    void initTestCase()
+    {
+        QVERIFY2(m_sound.start(), qPrintable(m_sound.error()));
+        m_soundVariables = m_sound.environment();
+        m_soundVariables.remove(u"XDG_RUNTIME_DIR"_s);
+        QCOMPARE(QProcess::execute(u"espeak-ng"_s, {u"-w"_s, m_speech, u"Please write this down."_s}), 0);
+        QVERIFY(FixtureModels::make(m_model));
+        QVERIFY(FixtureModels::useCatalog(m_folder.filePath(u"catalog.json"_s),
+                                          {{u"base.en"_s, FixtureModels::sha256Of(m_model)}}));
+    }
+
     void cleanup()
     {
         if (QTest::currentTestFailed())
@@ -132,32 +150,16 @@ private Q_SLOTS:
         if (compositor == Compositor::kwin) {
             // KWin lends its fake input to a program whose desktop entry asks for it, as the
             // installed one does; the entry is there before KWin first looks.
-            QFile entry(data + u"/applications/app.murmel.Murmel.desktop"_s);
-            QVERIFY(QDir().mkpath(data + u"/applications"_s) && entry.open(QIODevice::WriteOnly));
-            entry.write("[Desktop Entry]\nType=Application\nName=Murmel\nExec=" + MurmelProcess::binary().toUtf8()
-                        + " %F\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input,org_kde_plasma_window_management\n");
+            QVERIFY(TestFiles::write(data + u"/applications/app.murmel.Murmel.desktop"_s,
+                                     "[Desktop Entry]\nType=Application\nName=Murmel\nExec=" + MurmelProcess::binary().toUtf8()
+                                         + " %F\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input,org_kde_plasma_window_management\n"));
         }
         QVERIFY2(session.start(), qPrintable(session.error()));
-        SoundSession sound;
-        QVERIFY2(sound.start(), qPrintable(sound.error()));
-        QTemporaryDir folder;
-        const QString speech = folder.filePath(u"speech.wav"_s);
-        QCOMPARE(QProcess::execute(u"espeak-ng"_s, {u"-w"_s, speech, u"Please write this down."_s}), 0);
-
-        // The sound server is named outright; the runtime folder stays the desktop's.
-        QProcessEnvironment extra = sound.environment();
-        extra.remove(u"XDG_RUNTIME_DIR"_s);
+        QVERIFY(TestFiles::write(data + u"/Murmel/Models/ggml-base.en.bin"_s, TestFiles::read(m_model)));
         m_environment = session.environment();
-        m_environment.insert(extra);
-        const QString model = data + u"/Murmel/Models/ggml-base.en.bin"_s;
-        QVERIFY(QDir().mkpath(data + u"/Murmel/Models"_s) && FixtureModels::make(model));
-        const QString catalog = folder.filePath(u"catalog.json"_s);
-        QVERIFY(FixtureModels::useCatalog(catalog, {{u"base.en"_s, FixtureModels::sha256Of(model)}}));
-        m_environment.insert(u"MURMEL_MODEL_CATALOG"_s, catalog);
-        extra.insert(u"MURMEL_MODEL_CATALOG"_s, catalog);
+        m_environment.insert(m_soundVariables);
         config(u"language"_s, u"\"en\""_s);
         config(u"hasOnboarded"_s, u"true"_s);
-
         if (compositor == Compositor::kwin) {
             // KDE's path to the hotkey: the desktop's own portal over its global shortcuts
             // service, which KWin 6 carries itself and KWin 5 leaves to a daemon.
@@ -188,7 +190,7 @@ private Q_SLOTS:
             config(u"remoteDesktopToken"_s, u"\""_s + token + u"\""_s);
         }
 
-        QProcess *murmelProcess = session.startService(MurmelProcess::binary(), {}, u"app.murmel.Murmel"_s, extra);
+        QProcess *murmelProcess = session.startService(MurmelProcess::binary(), {}, u"app.murmel.Murmel"_s, m_soundVariables);
         QVERIFY2(murmelProcess, qPrintable(session.error()));
         const auto readLog = [this, murmelProcess] { m_log += QString::fromUtf8(murmelProcess->readAll()); };
         connect(murmelProcess, &QProcess::readyRead, this, readLog);
@@ -205,13 +207,12 @@ private Q_SLOTS:
         TextWindow native(session, u"wayland"_s, u"Native window"_s);
         QVERIFY(native.waitUntilActive());
 
-        QVERIFY(dictate(sound, speech));
+        QCOMPARE(dictate(), u"Inserted"_s);
         QVERIFY2(native.waitForText(phrase), qPrintable(native.text()));
-        QCOMPARE(results().last(), u"Inserted"_s);
         QCOMPARE(session.clipboard(Side::wayland), phrase);
 
         // mutter may not list a window that has just lost the focus at once.
-        QTRY_VERIFY2_WITH_TIMEOUT(session.focus(u"X window"_s), qPrintable(session.error()), 10000);
+        QVERIFY2(QTest::qWaitFor([&] { return session.focus(u"X window"_s); }, 10000), qPrintable(session.error()));
         // While the user speaks the display sits at the bottom centre, and what they type still
         // goes to their window: no X11 window manager ever focuses an unmanaged window.
         const auto displayStaysAside = [&] {
@@ -227,9 +228,8 @@ private Q_SLOTS:
             return session.xdotool({u"type"_s, u"typed "_s}) && x11.waitForText(u"typed "_s)
                 && session.activeX11Window() == x11.window();
         };
-        QVERIFY(dictate(sound, speech, displayStaysAside));
+        QCOMPARE(dictate(displayStaysAside), u"Inserted"_s);
         QVERIFY2(x11.waitForText(u"typed "_s + phrase), qPrintable(x11.text()));
-        QCOMPARE(results().last(), u"Inserted"_s);
         QTRY_COMPARE(session.clipboard(Side::x11), phrase);
         QCOMPARE(session.clipboard(Side::wayland), phrase);
 
@@ -251,15 +251,15 @@ private Q_SLOTS:
         // The X window goes, and the native one under it gets the focus back, as on every
         // desktop (mutter activates no native window on request).
         config(u"clipboardSafeInsert"_s, u"true"_s);
-        QVERIFY(session.setClipboard(Side::wayland, u"what the user copied"_s));
+        QVERIFY(session.setClipboard(u"what the user copied"_s));
         x11.stop();
         QVERIFY(native.waitUntilActive());
-        QVERIFY(dictate(sound, speech));
-        QCOMPARE(results().last(), u"Ready for clipboard safe insert"_s);
+        QCOMPARE(dictate(), u"Ready for clipboard safe insert"_s);
         const MurmelProcess::Result inserted = murmel({u"insert-last"_s});
         QVERIFY2(inserted.exitCode == 0, qPrintable(inserted.err));
         QVERIFY2(native.waitForText(phrase + phrase), qPrintable(native.text()));
         QCOMPARE(session.clipboard(Side::wayland), u"what the user copied"_s);
+        config(u"clipboardSafeInsert"_s, u"false"_s);
 
         // Typing what the layout lacks: sway's virtual keyboard lends itself the characters,
         // KWin's fake input refuses before sending anything.
@@ -281,22 +281,18 @@ private Q_SLOTS:
         // On KDE the hotkey itself, pressed on the keyboard, starts and stops a dictation: the
         // desktop's portal tells Murmel, whichever window has the focus.
         if (compositor == Compositor::kwin) {
-            config(u"clipboardSafeInsert"_s, u"false"_s);
             QTRY_VERIFY2_WITH_TIMEOUT(m_log.contains(u"Portal hotkey: bound"_s), qPrintable(m_log), 20000);
             const auto hotkey = [&] { return session.pressChord({29, 56, 57}); }; // Ctrl, Alt, Space
             const auto displayShows = [&] { return QTest::qWaitFor([&] { return !display(session).isEmpty(); }, 10000); };
-            QVERIFY2(dictate(sound, speech, displayShows, hotkey), qPrintable(session.error()));
-            QCOMPARE(results().last(), u"Inserted"_s);
+            QCOMPARE(dictate(displayShows, hotkey), u"Inserted"_s);
             QVERIFY2(native.waitForText(phrase + phrase + phrase), qPrintable(native.text()));
         }
 
         // With nothing focused the words stay on the clipboard and in the history, and
         // Murmel does not claim to have inserted them.
         if (compositor == Compositor::sway) {
-            config(u"clipboardSafeInsert"_s, u"false"_s);
             session.run(u"swaymsg"_s, {u"workspace 9"_s});
-            QVERIFY(dictate(sound, speech));
-            QCOMPARE(results().last(), u"Copied"_s);
+            QCOMPARE(dictate(), u"Copied"_s);
             QCOMPARE(session.clipboard(Side::wayland), phrase);
             QCOMPARE(native.text(), phrase + phrase + foreign);
             const QJsonArray records

@@ -9,7 +9,6 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusObjectPath>
 #include <QDBusReply>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -38,7 +37,6 @@ private:
     QProcess m_portal;
     QTemporaryDir m_dir;
     Preferences m_preferences{m_dir.filePath(u"preferences.json"_s)};
-    std::unique_ptr<QDBusConnection> m_bus;
     PortalHotkeyBackend *m_backend = nullptr;
     FakeHotkeyBackend *m_spare = nullptr; // next in line, as on a desktop with X11 windows
     std::unique_ptr<HotkeyMonitor> m_monitor;
@@ -54,7 +52,7 @@ private:
 
     HotkeyMonitor &startMonitor()
     {
-        m_backend = new PortalHotkeyBackend(*m_bus);
+        m_backend = new PortalHotkeyBackend(m_session->connection());
         m_spare = new FakeHotkeyBackend(u"Spare"_s);
         m_monitor = std::make_unique<HotkeyMonitor>(m_preferences, QList<HotkeyBackend *>{m_backend, m_spare});
         m_backend->setParent(m_monitor.get());
@@ -69,22 +67,23 @@ private:
     {
         QDBusMessage call = QDBusMessage::createMethodCall(portalName, portalPath, u"org.freedesktop.DBus.Mock"_s, method);
         call.setArguments(arguments);
-        return m_bus->call(call, QDBus::Block, 10000);
+        return m_session->connection().call(call, QDBus::Block, 10000);
     }
 
     QStringList sessions() { return QDBusReply<QStringList>(callMock(u"GetSessions"_s)).value(); }
     QStringList bound(const QString &session) { return QDBusReply<QStringList>(callMock(u"GetBound"_s, {session})).value(); }
-    uint calls(const QString &path, const QString &method)
-    {
-        return QDBusReply<uint>(callMock(u"CallCount"_s, {path, method})).value();
-    }
+    uint calls(const QString &path, const QString &method) { return QDBusReply<uint>(callMock(u"CallCount"_s, {path, method})).value(); }
 
-    // The mock answers after its signal, which has then reached this process; a moment of the
-    // event loop delivers it before counting.
-    void emitShortcut(const QString &signal, const QString &session, const QString &id = u"dictate"_s)
+    // The desktop's signals for shortcut `id` of `session`, written as m_keys is: ↓ Activated,
+    // ↑ Deactivated. The mock answers after each signal, which has then reached this process;
+    // a moment of the event loop delivers them before counting.
+    void emitShortcut(const QString &session, const QString &keys, const QString &id = u"dictate"_s)
     {
-        const QDBusMessage reply = callMock(u"EmitShortcut"_s, {signal, session, id});
-        QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+        for (const QChar key : keys) {
+            const QString signal = key == u'↓' ? u"Activated"_s : u"Deactivated"_s;
+            const QDBusMessage reply = callMock(u"EmitShortcut"_s, {signal, session, id});
+            QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+        }
         QTest::qWait(50);
     }
 
@@ -93,15 +92,12 @@ private Q_SLOTS:
     {
         m_session = std::make_unique<SecretServiceSession>(SecretServiceSession::Keyring::none);
         QVERIFY2(m_session->start(), qPrintable(m_session->error()));
-        m_bus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_session->busAddress(), u"portal"_s));
         m_keys.clear();
     }
 
     void cleanup()
     {
         m_monitor.reset();
-        m_bus.reset();
-        QDBusConnection::disconnectFromBus(u"portal"_s);
         ChildProcess::stop(m_portal);
         m_session.reset();
     }
@@ -139,15 +135,12 @@ private Q_SLOTS:
 
         // A second activation before the release is the key repeating; someone else's
         // shortcut, or one of another session, is none of ours.
-        emitShortcut(u"Activated"_s, first);
-        emitShortcut(u"Activated"_s, first);
-        emitShortcut(u"Deactivated"_s, first);
-        emitShortcut(u"Activated"_s, first, u"other"_s);
-        emitShortcut(u"Activated"_s, portalPath + u"/session/1_99/elsewhere"_s);
+        emitShortcut(first, u"↓↓↑"_s);
+        emitShortcut(first, u"↓"_s, u"other"_s);
+        emitShortcut(portalPath + u"/session/1_99/elsewhere"_s, u"↓"_s);
         QCOMPARE(m_keys, u"↓↑"_s);
         // A later press is a new one.
-        emitShortcut(u"Activated"_s, first);
-        emitShortcut(u"Deactivated"_s, first);
+        emitShortcut(first, u"↓↑"_s);
         QTRY_COMPARE(m_keys, u"↓↑↓↑"_s);
         // Starting again asks the desktop for nothing new.
         monitor.ensureTap();
@@ -163,8 +156,7 @@ private Q_SLOTS:
         QTRY_VERIFY(monitor.isActive());
         QCOMPARE(sessions().size(), 2);
         const QString second = sessions().value(1);
-        emitShortcut(u"Activated"_s, second);
-        emitShortcut(u"Deactivated"_s, second);
+        emitShortcut(second, u"↓↑"_s);
         QTRY_COMPARE(m_keys, u"↓↑↓↑↓↑"_s);
 
         // A new hotkey is a new session, and the old one is closed.
@@ -174,17 +166,16 @@ private Q_SLOTS:
         const QString third = sessions().value(2);
         QCOMPARE(bound(third), QStringList{u"dictate: Start or stop dictation [F1]"_s});
         QTRY_COMPARE(calls(second, u"Close"_s), 1u);
-        emitShortcut(u"Activated"_s, second);
+        emitShortcut(second, u"↓"_s);
         QCOMPARE(m_keys, u"↓↑↓↑↓↑"_s);
-        emitShortcut(u"Activated"_s, third);
+        emitShortcut(third, u"↓"_s);
         QTRY_COMPARE(m_keys, u"↓↑↓↑↓↑↓"_s);
 
         // Cleared, it closes its session and hears nothing more.
         monitor.setShortcut(std::nullopt);
         QVERIFY(!monitor.isActive());
         QTRY_COMPARE(calls(third, u"Close"_s), 1u);
-        emitShortcut(u"Deactivated"_s, third);
-        emitShortcut(u"Activated"_s, third);
+        emitShortcut(third, u"↑↓"_s);
         QCOMPARE(m_keys, u"↓↑↓↑↓↑↓"_s);
     }
 

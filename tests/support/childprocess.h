@@ -57,6 +57,16 @@ inline QByteArray run(const QString &program, const QStringList &arguments, int 
     return run(tool, program, arguments, exitCode, input);
 }
 
+// The first line `process` prints, once it is there; empty when none came.
+inline QString firstLine(QProcess &process)
+{
+    while (!process.canReadLine()) {
+        if (!process.waitForReadyRead(15000))
+            return {};
+    }
+    return QString::fromUtf8(process.readLine()).trimmed();
+}
+
 // Starts a session bus of the test's own, its socket and configuration in `folder`, and
 // returns its address once it listens (empty when it did not come up). It knows no service
 // files, so nothing can be activated behind the test's back: a client finds exactly what the
@@ -74,11 +84,7 @@ inline QString startBus(QProcess &bus, const QString &folder)
     bus.start(QStringLiteral("dbus-daemon"),
               {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
                QStringLiteral("--print-address")});
-    while (!bus.canReadLine()) {
-        if (!bus.waitForReadyRead(15000))
-            return {};
-    }
-    return QString::fromUtf8(bus.readLine()).trimmed();
+    return firstLine(bus);
 }
 
 } // namespace ChildProcess

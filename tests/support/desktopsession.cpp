@@ -60,12 +60,11 @@ bool DesktopSession::start()
     // accepts connections, so parallel tests never collide and nobody has to poll.
     launch(m_server, QStringLiteral("Xvfb"),
            QStringLiteral("-displayfd 1 -screen 0 1280x800x24 -nolisten tcp -noreset").split(u' ') + m_serverArguments);
-    while (!m_server.canReadLine()) {
-        if (!m_server.waitForReadyRead(15000))
-            return fail(QStringLiteral("Xvfb gave no display number: ") + m_server.errorString()
-                        + QString::fromLocal8Bit(m_server.readAllStandardError()));
-    }
-    m_variables.insert(QStringLiteral("DISPLAY"), u':' + QString::fromLatin1(m_server.readLine()).trimmed());
+    const QString display = ChildProcess::firstLine(m_server);
+    if (display.isEmpty())
+        return fail(QStringLiteral("Xvfb gave no display number: ") + m_server.errorString()
+                    + QString::fromLocal8Bit(m_server.readAllStandardError()));
+    m_variables.insert(QStringLiteral("DISPLAY"), u':' + display);
     if (m_windowManager == WindowManager::none)
         return true;
 

@@ -15,9 +15,6 @@
 class PrivateSession
 {
 public:
-    PrivateSession(const PrivateSession &) = delete;
-    PrivateSession &operator=(const PrivateSession &) = delete;
-
     // Why start() returned false.
     QString error() const { return m_error; }
 

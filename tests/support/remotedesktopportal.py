@@ -1,9 +1,9 @@
 '''A stand-in for the desktop's RemoteDesktop portal, for python-dbusmock.
 
-It answers CreateSession, SelectDevices and Start through Request objects' Response signals
-(with the GlobalShortcuts stand-in's plumbing) and forwards a started session's keys to mutter's own remote desktop on the same bus. A
-Start without a restore token of an earlier grant stands for the desktop's dialog, answered
-with the parameter start_response (default 0, granted); Dialogs() counts them.
+It answers CreateSession, SelectDevices and Start as the GlobalShortcuts stand-in answers its
+requests, and forwards a started session's keys to mutter's own remote desktop on the same
+bus. A Start without the restore token of an earlier grant stands for the desktop's dialog,
+which the user grants; Dialogs() counts them.
 '''
 
 import os
@@ -22,7 +22,6 @@ KEYBOARD = 1
 
 
 def load(mock, parameters):
-    mock.start_response = parameters.get('start_response', 0)
     mock.tokens = set()
     mock.dialogs = 0
     mock.sessions = {}
@@ -53,20 +52,16 @@ def SelectDevices(self, session_handle, options, sender=None):
 @dbus.service.method(MAIN_IFACE, in_signature='osa{sv}', out_signature='o', sender_keyword='sender')
 def Start(self, session_handle, parent_window, options, sender=None):
     session = self.sessions[str(session_handle)]
-    response = 0
     if session['restore_token'] not in self.tokens:
         self.dialogs += 1
-        response = self.start_response
-    results = {}
-    if response == 0:
-        session['mutter'] = mutter('/org/gnome/Mutter/RemoteDesktop', 'org.gnome.Mutter.RemoteDesktop').CreateSession()
-        mutter(session['mutter'], 'org.gnome.Mutter.RemoteDesktop.Session').Start()
-        results['devices'] = dbus.UInt32(session['devices'])
-        if session['persist'] == 2:
-            token = str(uuid.uuid4())
-            self.tokens.add(token)
-            results['restore_token'] = dbus.String(token)
-    return respond_later(self, sender, options, response, results)
+    session['mutter'] = mutter('/org/gnome/Mutter/RemoteDesktop', 'org.gnome.Mutter.RemoteDesktop').CreateSession()
+    mutter(session['mutter'], 'org.gnome.Mutter.RemoteDesktop.Session').Start()
+    results = {'devices': dbus.UInt32(session['devices'])}
+    if session['persist'] == 2:
+        token = str(uuid.uuid4())
+        self.tokens.add(token)
+        results['restore_token'] = dbus.String(token)
+    return respond_later(self, sender, options, 0, results)
 
 
 @dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='')

@@ -1,6 +1,7 @@
 #include "waylandsession.h"
 
 #include "childprocess.h"
+#include "testenvironment.h"
 #include "platform/wayland/waylandconnection.h"
 
 #include <csignal>
@@ -9,12 +10,11 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusMessage>
+#include <QDBusInterface>
 #include <QDBusObjectPath>
 #include <QDBusReply>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
@@ -32,11 +32,11 @@ const QString remoteDesktopService = u"org.gnome.Mutter.RemoteDesktop"_s;
 // the platform's protocol glue defines.
 enum Request : uint32_t { fakeInputAuthenticate = 0, fakeInputKeyboardKey = 10, createVirtualKeyboard = 0 };
 
-bool writeFile(const QString &path, const QByteArray &content, QFile::Permissions permissions)
+// Readable by everyone: sway runs as another user.
+bool writeFile(const QString &path, const QByteArray &content, QFile::Permissions extra = {})
 {
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(content) == content.size() && file.setPermissions(permissions);
+    return TestFiles::write(path, content)
+        && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther | extra);
 }
 
 } // namespace
@@ -55,14 +55,17 @@ WaylandSession::WaylandSession(Compositor compositor)
                       u"QT_QPA_PLATFORM"_s, u"XDG_SESSION_DESKTOP"_s, u"DESKTOP_SESSION"_s, u"KDE_FULL_SESSION"_s,
                       u"GNOME_SETUP_DISPLAY"_s, u"DBUS_SESSION_BUS_ADDRESS"_s, u"QT_QTESTLIB_RUNNING"_s})
     , m_compositor(compositor)
+    , m_busConnection(u"murmel-wayland-session-%1"_s.arg(quintptr(this)))
 {
-    const QString home = path(u"home"_s);
-    m_variables.insert(u"HOME"_s, home);
-    m_variables.insert(u"XDG_CONFIG_HOME"_s, home + u"/.config"_s);
-    m_variables.insert(u"XDG_DATA_HOME"_s, home + u"/.local/share"_s);
-    m_variables.insert(u"XDG_STATE_HOME"_s, home + u"/.local/state"_s);
-    m_variables.insert(u"XDG_CACHE_HOME"_s, home + u"/.cache"_s);
-    m_variables.insert(u"XDG_RUNTIME_DIR"_s, path(u"run"_s));
+    const std::pair<QString, QString> folders[]{
+        {u"HOME"_s, u"home"_s}, {u"XDG_CONFIG_HOME"_s, u"home/.config"_s}, {u"XDG_DATA_HOME"_s, u"home/.local/share"_s},
+        {u"XDG_STATE_HOME"_s, u"home/.local/state"_s}, {u"XDG_CACHE_HOME"_s, u"home/.cache"_s},
+        {u"XDG_RUNTIME_DIR"_s, u"run"_s}};
+    for (const auto &[name, folder] : folders) {
+        QDir().mkpath(path(folder));
+        m_variables.insert(name, path(folder));
+    }
+    ::chmod(QFile::encodeName(path(u"run"_s)).constData(), 0700);
     m_variables.insert(u"XDG_SESSION_TYPE"_s, u"wayland"_s);
     m_variables.insert(u"XDG_CURRENT_DESKTOP"_s, compositor == Compositor::sway ? u"sway"_s
                                                  : compositor == Compositor::kwin ? u"KDE"_s
@@ -87,11 +90,6 @@ bool WaylandSession::failWithLog(const QString &reason)
 
 bool WaylandSession::start()
 {
-    // Traversable by everyone: sway runs as another user and reads its files from here.
-    ::chmod(QFile::encodeName(m_folder.path()).constData(), 0711);
-    for (const char *folder : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
-        QDir().mkpath(m_variables.value(QString::fromLatin1(folder)));
-    ::chmod(QFile::encodeName(path(u"run"_s)).constData(), 0700);
     // Every X server here (XWayland included) insists on a root-owned, world-writable, sticky
     // socket folder; KWin refuses to start XWayland otherwise.
     ::mkdir("/tmp/.X11-unix", 01777);
@@ -109,66 +107,74 @@ bool WaylandSession::start()
     m_group = pid_t(m_watchdog.processId());
     adopt(m_bus);
     const QString busAddress = ChildProcess::startBus(m_bus, m_folder.path());
-    if (busAddress.isEmpty())
-        return fail(u"dbus-daemon did not come up"_s);
+    if (busAddress.isEmpty() || !QDBusConnection::connectToBus(busAddress, m_busConnection).isConnected())
+        return fail(u"the private bus did not come up"_s);
     m_variables.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, busAddress);
-    m_busConnection = u"murmel-wayland-session-%1"_s.arg(quintptr(this));
-    if (!QDBusConnection::connectToBus(busAddress, m_busConnection).isConnected())
-        return fail(u"could not connect to the private bus"_s);
 
-    if (!(m_compositor == Compositor::sway ? startSway() : m_compositor == Compositor::kwin ? startKwin() : startMutter()))
+    if (!startCompositor())
         return false;
     m_connection = std::make_unique<WaylandConnection>(QFile::encodeName(waylandSocket()));
     if (!m_connection->isConnected())
         return failWithLog(u"could not connect to the compositor"_s);
-    if (!createKeyboard())
-        return false;
     // Windows get key focus only from a seat with a keyboard.
-    return QTest::qWaitFor([this] { return m_connection->seatHasKeyboard(); }, startTimeoutMs)
-        || failWithLog(u"the seat has no keyboard"_s);
+    return createKeyboard()
+        && (QTest::qWaitFor([this] { return m_connection->seatHasKeyboard(); }, startTimeoutMs)
+            || failWithLog(u"the seat has no keyboard"_s));
 }
 
-bool WaylandSession::startCompositor(const QString &program, const QStringList &arguments,
-                                     QProcessEnvironment variables)
+// The compositors announce their displays only to their own children: each runs one that
+// writes its environment to a file. It stays only under mutter, which quits when it ends: sway
+// and KWin start it in a session of its own, out of reach of the group's kill.
+bool WaylandSession::startCompositor()
 {
+    const QString report = path(m_compositor == Compositor::sway ? u"sway/run/children.env"_s : u"children.env"_s);
+    QString reporter = u"env > %1.part && mv %1.part %1"_s.arg(report);
+    if (m_compositor == Compositor::mutter)
+        reporter += u" && exec sleep infinity"_s;
+    QProcessEnvironment variables = environment();
+    QStringList command;
+    const bool prepared = m_compositor == Compositor::sway ? prepareSway(reporter, command, variables)
+                        : m_compositor == Compositor::kwin ? prepareKwin(reporter, command)
+                                                           : prepareMutter(reporter, command);
+    if (!prepared)
+        return false;
     m_compositorProcess.setProcessEnvironment(variables);
     // A file, not a pipe: a compositor that logs while nobody reads must never block.
     m_compositorProcess.setProcessChannelMode(QProcess::MergedChannels);
     m_compositorProcess.setStandardOutputFile(path(u"compositor.log"_s));
     adopt(m_compositorProcess);
-    m_compositorProcess.start(program, arguments);
-    return m_compositorProcess.waitForStarted(startTimeoutMs)
-        || fail(program + u" did not start: "_s + m_compositorProcess.errorString());
-}
-
-// The compositors announce their displays only to their own children: each start makes one
-// of them write its environment to a file.
-bool WaylandSession::readChildEnvironment(const QString &file)
-{
-    const bool written = QTest::qWaitFor(
-        [&] { return QFile::exists(file) || m_compositorProcess.state() == QProcess::NotRunning; }, startTimeoutMs);
-    QFile report(file);
-    if (!written || !report.open(QIODevice::ReadOnly))
-        return failWithLog(u"the compositor did not come up"_s);
-    static const QStringList kept{u"WAYLAND_DISPLAY"_s, u"DISPLAY"_s, u"XAUTHORITY"_s, u"SWAYSOCK"_s};
-    for (const QByteArray &line : report.readAll().split('\n')) {
+    m_compositorProcess.start(command.first(), command.mid(1));
+    const bool reported = QTest::qWaitFor(
+        [&] { return QFile::exists(report) || m_compositorProcess.state() == QProcess::NotRunning; }, startTimeoutMs);
+    QFile file(report);
+    if (!reported || !file.open(QIODevice::ReadOnly))
+        return failWithLog(command.first() + u" did not come up ("_s + m_compositorProcess.errorString() + u')');
+    for (const QByteArray &line : file.readAll().split('\n')) {
         const QString name = QString::fromLocal8Bit(line.left(line.indexOf('=')));
-        if (kept.contains(name))
+        if (QStringList{u"WAYLAND_DISPLAY"_s, u"DISPLAY"_s, u"XAUTHORITY"_s, u"SWAYSOCK"_s}.contains(name))
             m_variables.insert(name, QString::fromLocal8Bit(line.mid(line.indexOf('=') + 1)));
     }
-    if (m_variables.contains(u"SWAYSOCK"_s))
-        m_variables.insert(u"I3SOCK"_s, m_variables.value(u"SWAYSOCK"_s));
-    return (m_variables.contains(u"WAYLAND_DISPLAY"_s) && m_variables.contains(u"DISPLAY"_s))
-        || failWithLog(u"the compositor named no Wayland or X display"_s);
+    if (!m_variables.contains(u"WAYLAND_DISPLAY"_s) || !m_variables.contains(u"DISPLAY"_s))
+        return failWithLog(u"the compositor named no Wayland or X display"_s);
+    if (m_compositor == Compositor::kwin)
+        return waitForBusName(u"org.kde.KWin"_s);
+    if (m_compositor == Compositor::mutter)
+        return waitForBusName(remoteDesktopService);
+    // Clients here run as root and keep a runtime folder of their own, which Qt wants owned by
+    // them; sway's socket is reached through a link.
+    return QFile::link(path(u"sway/run/"_s) + m_variables.value(u"WAYLAND_DISPLAY"_s), waylandSocket())
+        || fail(u"could not link sway's socket"_s);
 }
 
-bool WaylandSession::startSway()
+bool WaylandSession::prepareSway(const QString &reporter, QStringList &command, QProcessEnvironment &variables)
 {
     // sway refuses to run as root, and an XWayland of another user admits only that user, so
     // a wrapper that wlroots runs instead of XWayland turns its access control off.
     const passwd *nobody = ::getpwnam("nobody");
     if (!nobody)
         return fail(u"there is no user nobody to run sway as"_s);
+    // Traversable by everyone, for sway's files here.
+    ::chmod(QFile::encodeName(m_folder.path()).constData(), 0711);
     const QString swayFolder = path(u"sway"_s);
     for (const QString &folder : QStringList{swayFolder, swayFolder + u"/run"_s, swayFolder + u"/home"_s}) {
         if (!QDir().mkpath(folder) || ::chown(QFile::encodeName(folder).constData(), nobody->pw_uid, nobody->pw_gid) != 0
@@ -176,19 +182,13 @@ bool WaylandSession::startSway()
             return fail(u"could not prepare "_s + folder);
     }
     const QString wrapper = path(u"xwayland"_s);
-    const QString childEnvironment = swayFolder + u"/run/children.env"_s;
-    const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
     if (!writeFile(wrapper,
                    u"#!/bin/sh\nexec '%1' \"$@\" -ac\n"_s.arg(QStandardPaths::findExecutable(u"Xwayland"_s)).toLocal8Bit(),
-                   readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)
+                   QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)
         || !writeFile(path(u"sway.conf"_s),
-                      u"output HEADLESS-1 resolution 1280x800\nxwayland enable\nexec env > %1.part && mv %1.part %1\n"_s
-                          .arg(childEnvironment)
-                          .toLocal8Bit(),
-                      readable))
+                      u"output HEADLESS-1 resolution 1280x800\nxwayland enable\nexec %1\n"_s.arg(reporter).toLocal8Bit()))
         return fail(u"could not write sway's files"_s);
 
-    QProcessEnvironment variables = environment();
     for (const char *name : {"DBUS_SESSION_BUS_ADDRESS", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
         variables.remove(QString::fromLatin1(name));
     variables.insert(u"HOME"_s, swayFolder + u"/home"_s);
@@ -199,60 +199,40 @@ bool WaylandSession::startSway()
     variables.insert(u"WLR_HEADLESS_OUTPUTS"_s, u"1"_s);
     variables.insert(u"WLR_XWAYLAND"_s, wrapper);
     // Changing the user clears the parent-death signal; setpriv sets it again afterwards.
-    if (!startCompositor(u"setpriv"_s,
-                         {u"--reuid=%1"_s.arg(nobody->pw_uid), u"--regid=%1"_s.arg(nobody->pw_gid), u"--clear-groups"_s,
-                          u"--pdeathsig"_s, u"KILL"_s, u"--"_s, u"sway"_s, u"-c"_s, path(u"sway.conf"_s)},
-                         variables)
-        || !readChildEnvironment(childEnvironment))
-        return false;
-    // Clients here run as root and keep a runtime folder of their own, which Qt wants owned by
-    // them; the socket is reached through a link.
-    return QFile::link(swayFolder + u"/run/"_s + m_variables.value(u"WAYLAND_DISPLAY"_s), waylandSocket())
-        || fail(u"could not link sway's socket"_s);
+    command = QStringList{u"setpriv"_s, u"--reuid=%1"_s.arg(nobody->pw_uid), u"--regid=%1"_s.arg(nobody->pw_gid),
+                          u"--clear-groups"_s, u"--pdeathsig"_s, u"KILL"_s, u"--"_s, u"sway"_s, u"-c"_s, path(u"sway.conf"_s)};
+    return true;
 }
 
-bool WaylandSession::startKwin()
+bool WaylandSession::prepareKwin(const QString &reporter, QStringList &command)
 {
     // The installed binary carries a file capability that cannot be granted here; a copy has
     // none, and KWin checks that its name still ends in kwin_wayland.
     const QString binary = path(u"bin/kwin_wayland"_s);
     if (!QDir().mkpath(path(u"bin"_s)) || !QFile::copy(QStandardPaths::findExecutable(u"kwin_wayland"_s), binary))
         return fail(u"could not copy kwin_wayland"_s);
-    const QString childEnvironment = path(u"children.env"_s);
-    const QFile::Permissions private_ = QFile::ReadOwner | QFile::WriteOwner;
     // KWin offers fake input only to a program whose desktop entry asks for it, and compares
     // the entry's Exec with the client's executable path. KDE's service index (KWin 6 looks
     // entries up there) lists applications only through the desktop's menu, which Plasma
     // installs and a bare KWin lacks.
-    const QString home = path(u"home"_s);
-    if (!writeFile(home + u"/.local/share/applications/murmel-test-harness.desktop"_s,
+    if (!writeFile(path(u"home/.local/share/applications/murmel-test-harness.desktop"_s),
                    "[Desktop Entry]\nType=Application\nName=Murmel test harness\nNoDisplay=true\nExec=\""
                        + QFile::encodeName(QCoreApplication::applicationFilePath())
-                       + "\"\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n",
-                   private_)
-        || !writeFile(home + u"/.config/menus/applications.menu"_s,
-                      "<Menu><Name>Applications</Name><DefaultAppDirs/><Include><All/></Include></Menu>\n", private_))
+                       + "\"\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n")
+        || !writeFile(path(u"home/.config/menus/applications.menu"_s),
+                      "<Menu><Name>Applications</Name><DefaultAppDirs/><Include><All/></Include></Menu>\n"))
         return fail(u"could not write KWin's files"_s);
     // KWin runs the command line named after its options once XWayland is up.
-    return startCompositor(binary,
-                           {u"--virtual"_s, u"--xwayland"_s, u"--width"_s, u"1280"_s, u"--height"_s, u"800"_s,
-                            u"--socket"_s, u"wayland-0"_s, u"--no-lockscreen"_s,
-                            u"sh -c 'env > %1.part && exec mv %1.part %1'"_s.arg(childEnvironment)},
-                           environment())
-        && readChildEnvironment(childEnvironment) && waitForBusName(u"org.kde.KWin"_s);
+    command = QStringList{binary, u"--virtual"_s, u"--xwayland"_s, u"--width"_s, u"1280"_s, u"--height"_s, u"800"_s,
+                          u"--socket"_s, u"wayland-0"_s, u"--no-lockscreen"_s, u"sh -c '%1'"_s.arg(reporter)};
+    return true;
 }
 
-bool WaylandSession::startMutter()
+bool WaylandSession::prepareMutter(const QString &reporter, QStringList &command)
 {
-    // mutter quits when the program it runs ends, so this one stays after its report.
-    const QString childEnvironment = path(u"children.env"_s);
-    return startCompositor(u"mutter"_s,
-                           {u"--headless"_s, u"--wayland"_s, u"--virtual-monitor"_s, u"1280x800"_s,
-                            u"--wayland-display"_s, u"wayland-0"_s, u"--"_s, u"sh"_s, u"-c"_s,
-                            u"env > \"$1.part\" && mv \"$1.part\" \"$1\" && exec sleep infinity"_s, u"report"_s,
-                            childEnvironment},
-                           environment())
-        && readChildEnvironment(childEnvironment) && waitForBusName(remoteDesktopService);
+    command = QStringList{u"mutter"_s, u"--headless"_s, u"--wayland"_s, u"--virtual-monitor"_s, u"1280x800"_s,
+                          u"--wayland-display"_s, u"wayland-0"_s, u"--"_s, u"sh"_s, u"-c"_s, reporter};
+    return true;
 }
 
 bool WaylandSession::waitForBusName(const QString &name)
@@ -298,31 +278,24 @@ bool WaylandSession::createKeyboard()
         return m_connection->roundtrip() || fail(u"sway refused the virtual keyboard"_s);
     }
     // The remote desktop session lives as long as this bus connection.
-    QDBusConnection bus(m_busConnection);
-    const QDBusReply<QDBusObjectPath> session = bus.call(QDBusMessage::createMethodCall(
-        remoteDesktopService, u"/org/gnome/Mutter/RemoteDesktop"_s, remoteDesktopService, u"CreateSession"_s));
+    const QDBusConnection bus(m_busConnection);
+    const QDBusReply<QDBusObjectPath> session
+        = QDBusInterface(remoteDesktopService, u"/org/gnome/Mutter/RemoteDesktop"_s, remoteDesktopService, bus)
+              .call(u"CreateSession"_s);
     if (!session.isValid())
         return fail(u"mutter opened no remote desktop session: "_s + session.error().message());
-    m_remoteDesktopSession = session.value().path();
-    const QDBusMessage started = bus.call(QDBusMessage::createMethodCall(
-        remoteDesktopService, m_remoteDesktopSession, remoteDesktopService + u".Session"_s, u"Start"_s));
-    if (started.type() != QDBusMessage::ReplyMessage)
-        return fail(u"mutter did not start the remote desktop session: "_s + started.errorMessage());
-    return (sendKeysym(0xffe1, true) && sendKeysym(0xffe1, false)) || fail(u"mutter took no key"_s);
-}
-
-bool WaylandSession::sendKeysym(quint32 keysym, bool pressed) const
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(remoteDesktopService, m_remoteDesktopSession,
-                                                       remoteDesktopService + u".Session"_s, u"NotifyKeyboardKeysym"_s);
-    call << keysym << pressed;
-    return QDBusConnection(m_busConnection).call(call).type() == QDBusMessage::ReplyMessage;
+    QDBusInterface keys(remoteDesktopService, session.value().path(), remoteDesktopService + u".Session"_s, bus);
+    const QDBusReply<void> started = keys.call(u"Start"_s);
+    if (!started.isValid())
+        return fail(u"mutter did not start the remote desktop session: "_s + started.error().message());
+    const quint32 shift = 0xffe1;
+    return (QDBusReply<void>(keys.call(u"NotifyKeyboardKeysym"_s, shift, true)).isValid()
+            && QDBusReply<void>(keys.call(u"NotifyKeyboardKeysym"_s, shift, false)).isValid())
+        || fail(u"mutter took no key"_s);
 }
 
 bool WaylandSession::pressChord(const QList<quint32> &keys)
 {
-    if (m_compositor != Compositor::kwin)
-        return fail(u"chords are played through KWin's fake input only"_s);
     for (const quint32 code : keys)
         wl_proxy_marshal(m_keyboard, fakeInputKeyboardKey, code, WL_KEYBOARD_KEY_STATE_PRESSED);
     for (auto code = keys.crbegin(); code != keys.crend(); ++code)
@@ -335,8 +308,7 @@ QString WaylandSession::announceLaunch()
     // X servers on Linux keep their time in milliseconds of the monotonic clock.
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const auto time = uint32_t(now.tv_sec * 1000 + now.tv_nsec / 1000000);
-    return u"test-launcher_TIME%1"_s.arg(time);
+    return u"test-launcher_TIME%1"_s.arg(uint32_t(now.tv_sec * 1000 + now.tv_nsec / 1000000));
 }
 
 QString WaylandSession::managedX11Window(const QString &title) const
@@ -357,16 +329,13 @@ QString WaylandSession::managedX11Window(const QString &title) const
 bool WaylandSession::focus(const QString &title)
 {
     const QString x11Window = managedX11Window(title);
-    bool activated = false;
+    int code = -1;
     // sway only marks a window urgent that asks for the focus itself.
-    if (m_compositor == Compositor::sway) {
-        int code = -1;
+    if (m_compositor == Compositor::sway)
         run(u"swaymsg"_s, {u"[title=\"^%1$\"] focus"_s.arg(QRegularExpression::escape(title))}, &code);
-        activated = code == 0;
-    } else if (!x11Window.isEmpty()) {
-        activated = xdotool({u"windowactivate"_s, u"--sync"_s, x11Window});
-    }
-    if (!activated)
+    else if (!x11Window.isEmpty())
+        run(u"xdotool"_s, {u"windowactivate"_s, u"--sync"_s, x11Window}, &code);
+    if (code != 0)
         return fail(u"could not activate "_s + title);
     // mutter names an X window active before XWayland gives it the keyboard, and keys sent in
     // between are lost; XWayland's own input focus is the last step on every compositor.
@@ -393,15 +362,12 @@ QString WaylandSession::clipboard(Side side) const
     return code == 0 ? text : QString();
 }
 
-bool WaylandSession::setClipboard(Side side, const QString &text) const
+bool WaylandSession::setClipboard(const QString &text) const
 {
     int code = -1;
-    if (side == Side::wayland)
-        run(u"wl-copy"_s, {}, &code, text.toUtf8());
-    else
-        run(u"xclip"_s, {u"-i"_s, u"-selection"_s, u"clipboard"_s}, &code, text.toUtf8());
-    // Both tools leave a process behind that serves the selection, which may not own it yet.
-    return code == 0 && QTest::qWaitFor([&] { return clipboard(side) == text; }, 5000);
+    run(u"wl-copy"_s, {}, &code, text.toUtf8());
+    // wl-copy leaves a process behind that serves the selection, which may not own it yet.
+    return code == 0 && QTest::qWaitFor([&] { return clipboard(Side::wayland) == text; }, 5000);
 }
 
 void WaylandSession::stop()
@@ -409,9 +375,7 @@ void WaylandSession::stop()
     for (QProcess &service : m_services)
         ChildProcess::stop(service);
     m_services.clear();
-    if (!m_busConnection.isEmpty())
-        QDBusConnection::disconnectFromBus(m_busConnection);
-    m_busConnection.clear();
+    QDBusConnection::disconnectFromBus(m_busConnection);
     if (m_keyboard)
         wl_proxy_destroy(m_keyboard);
     m_keyboard = nullptr;

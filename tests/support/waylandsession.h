@@ -41,7 +41,8 @@ public:
     bool waitForBusName(const QString &name);
 
     // Presses the evdev keys in order and lets them go in reverse (Ctrl+Alt+Space), through
-    // KWin's fake input, which KWin grants to this executable, code under test included.
+    // KWin's fake input, which KWin grants to this executable, code under test included; on
+    // KWin only.
     bool pressChord(const QList<quint32> &keys);
     // Activates the X window with this exact title (on sway any window) and returns once it
     // has the keyboard.
@@ -55,19 +56,19 @@ public:
     // The X window the compositor names active, empty while a native one or none is.
     QString activeX11Window() const;
 
-    // The clipboard as each side sees it, and setting it from there (returning once that side
-    // sees it). On sway and KWin the sides meet only while an X window is active.
+    // The clipboard as each side sees it (on sway and KWin the sides meet only while an X window
+    // is active), and setting the Wayland one, returning once it holds `text`.
     QString clipboard(Side side) const;
-    bool setClipboard(Side side, const QString &text) const;
+    bool setClipboard(const QString &text) const;
 
 private:
-    bool startSway();
-    bool startKwin();
-    bool startMutter();
-    bool startCompositor(const QString &program, const QStringList &arguments, QProcessEnvironment variables);
-    bool readChildEnvironment(const QString &path);
+    // Starts the compositor and learns its displays.
+    bool startCompositor();
+    // Each compositor's command line, and what it needs in place first.
+    bool prepareSway(const QString &reporter, QStringList &command, QProcessEnvironment &variables);
+    bool prepareKwin(const QString &reporter, QStringList &command);
+    bool prepareMutter(const QString &reporter, QStringList &command);
     bool createKeyboard();
-    bool sendKeysym(quint32 keysym, bool pressed) const;
     bool failWithLog(const QString &reason); // with the end of the compositor's log
     QString path(const QString &name) const { return m_folder.filePath(name); }
     QString waylandSocket() const;
@@ -83,7 +84,6 @@ private:
     // keyboard (KWin: one fake input device) lives as long as the session.
     wl_proxy *m_keyboard = nullptr;
     QString m_busConnection;
-    QString m_remoteDesktopSession;
 };
 
 // tests/tools/textwindow on one side of a session (the platform plugin named), its widgets on
@@ -95,6 +95,7 @@ public:
 
     bool waitUntilActive() { return QTest::qWaitFor([this] { return isActive(); }, 15000); }
     bool waitForText(const QString &expected) { return TextWindowProcess::waitForText(expected, 30000); }
+    void stop() { ChildProcess::stop(m_process); }
     // The X window's id; meaningless for a native one.
     QString window() const { return QString::number(TextWindowProcess::window()); }
 };
