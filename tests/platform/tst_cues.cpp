@@ -14,7 +14,6 @@
 #include "soundsession.h"
 #include "testenvironment.h"
 
-#include <QFile>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QSignalSpy>

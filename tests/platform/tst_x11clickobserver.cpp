@@ -18,7 +18,6 @@
 #include "testenvironment.h"
 #include "textwindowprocess.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRasterWindow>
@@ -61,7 +60,6 @@ private:
     const DesktopSession &m_session;
     TestEnvironment m_environment; // before anything reads the preferences
 
-
     // Clicks inside `window`, whoever it belongs to. (No --sync: it waits for a motion that
     // never comes when the pointer is already there; the server keeps the motion and the
     // click in order anyway.)
@@ -77,16 +75,6 @@ private:
     {
         return window.start({u"--focus"_s, u"button"_s})
             && m_session.xdotool({u"windowmove"_s, u"--sync"_s, QString::number(window.window()), u"400"_s, u"200"_s});
-    }
-
-    std::unique_ptr<OwnWindow> showOwnWindow() const
-    {
-        auto window = std::make_unique<OwnWindow>();
-        window->setTitle(u"Murmel"_s);
-        window->setGeometry(60, 60, 240, 160);
-        window->show();
-        window->requestActivate();
-        return window;
     }
 
 private Q_SLOTS:
@@ -145,7 +133,9 @@ private Q_SLOTS:
     {
         QFETCH(bool, titleBar);
         QFETCH(QByteArray, display);
-        const auto ownWindow = showOwnWindow();
+        const auto ownWindow = std::make_unique<OwnWindow>();
+        ownWindow->setGeometry(60, 60, 240, 160);
+        ownWindow->show();
         QVERIFY(QTest::qWaitForWindowExposed(ownWindow.get()));
         X11ClickObserver observer(display);
         QSignalSpy outside(&observer, &ClickObserver::outsideClick);

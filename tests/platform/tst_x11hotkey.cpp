@@ -6,6 +6,7 @@
 #include "core/dictation/hotkeyrecorder.h"
 #include "desktopsession.h"
 #include "platform/x11/x11hotkeybackend.h"
+#include "platform/x11/xcbreply.h"
 #include "platform/x11/xkbkeyboardlayout.h"
 #include "textwindowprocess.h"
 
@@ -14,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <xcb/xcb.h>
 // The XKB protocol header names a struct member `explicit`.
 #define explicit explicit_
 #include <xcb/xkb.h>
@@ -44,46 +44,43 @@ public:
 
     bool succeeded(xcb_void_cookie_t cookie)
     {
-        xcb_generic_error_t *error = xcb_request_check(m_connection, cookie);
-        std::free(error);
-        return !error;
+        return !Xcb::Reply<xcb_generic_error_t>(xcb_request_check(m_connection, cookie));
     }
 
-    bool grab(bool on, uint16_t modifiers = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1)
+    // Ctrl+Alt+Space, exactly.
+    bool grab(bool on)
     {
-        return succeeded(on ? xcb_grab_key_checked(m_connection, 1, m_root, modifiers, xSpace, XCB_GRAB_MODE_ASYNC,
+        const uint16_t ctrlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
+        return succeeded(on ? xcb_grab_key_checked(m_connection, 1, m_root, ctrlAlt, xSpace, XCB_GRAB_MODE_ASYNC,
                                                    XCB_GRAB_MODE_ASYNC)
-                            : xcb_ungrab_key_checked(m_connection, xSpace, m_root, modifiers));
+                            : xcb_ungrab_key_checked(m_connection, xSpace, m_root, ctrlAlt));
     }
 
     // The modifier state bits the server holds now (Lock, Mod2 for Num Lock, …).
     uint16_t state()
     {
-        xcb_query_pointer_reply_t *reply = xcb_query_pointer_reply(m_connection, xcb_query_pointer(m_connection, m_root), nullptr);
-        const uint16_t mask = reply ? reply->mask : 0xffff;
-        std::free(reply);
-        return mask;
+        const Xcb::Reply<xcb_query_pointer_reply_t> reply(
+            xcb_query_pointer_reply(m_connection, xcb_query_pointer(m_connection, m_root), nullptr));
+        return reply ? reply->mask : 0xffff;
     }
 
-    // Eight rows (Shift, Lock, Control, Mod1…Mod5) of perModifier() keys.
+    // Eight rows (Shift, Lock, Control, Mod1…Mod5) of equally many keys.
     QList<xcb_keycode_t> modifierMap()
     {
-        xcb_get_modifier_mapping_reply_t *reply
-            = xcb_get_modifier_mapping_reply(m_connection, xcb_get_modifier_mapping(m_connection), nullptr);
-        m_perModifier = reply ? reply->keycodes_per_modifier : 0;
-        const xcb_keycode_t *keyCodes = reply ? xcb_get_modifier_mapping_keycodes(reply) : nullptr;
-        const QList<xcb_keycode_t> map(keyCodes, keyCodes + 8 * m_perModifier);
-        std::free(reply);
-        return map;
+        const Xcb::Reply<xcb_get_modifier_mapping_reply_t> reply(
+            xcb_get_modifier_mapping_reply(m_connection, xcb_get_modifier_mapping(m_connection), nullptr));
+        if (!reply)
+            return {};
+        const xcb_keycode_t *keyCodes = xcb_get_modifier_mapping_keycodes(reply.get());
+        return QList<xcb_keycode_t>(keyCodes, keyCodes + 8 * reply->keycodes_per_modifier);
     }
 
     bool setModifierMap(const QList<xcb_keycode_t> &keyCodes)
     {
-        xcb_set_modifier_mapping_reply_t *set = xcb_set_modifier_mapping_reply(
-            m_connection, xcb_set_modifier_mapping(m_connection, m_perModifier, keyCodes.data()), nullptr);
-        const bool done = set && set->status == XCB_MAPPING_STATUS_SUCCESS;
-        std::free(set);
-        return done;
+        const uint8_t perModifier = uint8_t(keyCodes.size() / 8);
+        const Xcb::Reply<xcb_set_modifier_mapping_reply_t> reply(xcb_set_modifier_mapping_reply(
+            m_connection, xcb_set_modifier_mapping(m_connection, perModifier, keyCodes.data()), nullptr));
+        return reply && reply->status == XCB_MAPPING_STATUS_SUCCESS;
     }
 
     // Switches the keyboard to another group (layout) of the keymap, as a layout indicator does.
@@ -94,12 +91,9 @@ public:
             xcb_xkb_latch_lock_state_checked(m_connection, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, group, 0, 0, 0));
     }
 
-    int perModifier() const { return m_perModifier; }
-
 private:
     xcb_connection_t *m_connection;
     xcb_window_t m_root;
-    int m_perModifier = 0;
 };
 
 } // namespace
@@ -112,12 +106,11 @@ private:
     DesktopSession m_desktop;
     std::unique_ptr<TextWindowProcess> m_window;
     QTemporaryDir m_dir;
-    std::unique_ptr<Preferences> m_preferences;
+    Preferences m_preferences{m_dir.filePath(u"preferences.json"_s)};
     X11HotkeyBackend *m_backend = nullptr;
     std::unique_ptr<HotkeyMonitor> m_monitor;
     int m_downs = 0;
     int m_ups = 0;
-
 
     // Presses keys, then a marker key, and returns the keys other than modifiers that the
     // focused window received before the marker, with their modifiers ("ctrl+alt+Space").
@@ -143,7 +136,7 @@ private:
     void startMonitor()
     {
         m_backend = new X11HotkeyBackend;
-        m_monitor = std::make_unique<HotkeyMonitor>(*m_preferences, QList<HotkeyBackend *>{m_backend});
+        m_monitor = std::make_unique<HotkeyMonitor>(m_preferences, QList<HotkeyBackend *>{m_backend});
         m_backend->setParent(m_monitor.get());
         m_monitor->onKeyDown = [this] { ++m_downs; };
         m_monitor->onKeyUp = [this] { ++m_ups; };
@@ -157,7 +150,6 @@ private Q_SLOTS:
         m_desktop.enter();
         m_window = std::make_unique<TextWindowProcess>(m_desktop.environment());
         QVERIFY(m_window->start());
-        m_preferences = std::make_unique<Preferences>(m_dir.filePath(u"preferences.json"_s));
     }
 
     void init()
@@ -267,7 +259,7 @@ private Q_SLOTS:
         const QList<xcb_keycode_t> saved = other.modifierMap();
         QVERIFY(!saved.isEmpty());
         const auto restore = qScopeGuard([&] { other.setModifierMap(saved); });
-        const qsizetype perModifier = other.perModifier();
+        const qsizetype perModifier = saved.size() / 8;
         const auto row = [&](QList<xcb_keycode_t> &map, int index) { return map.begin() + index * perModifier; };
         QList<xcb_keycode_t> altOnMod3 = saved;
         std::swap_ranges(row(altOnMod3, 3), row(altOnMod3, 4), row(altOnMod3, 5));
@@ -299,7 +291,7 @@ private Q_SLOTS:
         QCOMPARE(layout.characters(300), QString());
         const auto restore = qScopeGuard([this] {
             m_desktop.run(u"setxkbmap"_s, {u"us"_s});
-            HotkeyMonitor::save(*m_preferences, std::nullopt);
+            HotkeyMonitor::save(m_preferences, std::nullopt);
         });
         int code = -1;
         m_desktop.run(u"setxkbmap"_s, {u"-layout"_s, u"us,de"_s}, &code);
@@ -309,7 +301,7 @@ private Q_SLOTS:
         QTRY_COMPARE(layout.characters(21), u"z"_s);
         QCOMPARE(layout.characters(39), u"ö"_s);
 
-        HotkeyRecorder recorder(*m_monitor, *m_preferences, &layout);
+        HotkeyRecorder recorder(*m_monitor, m_preferences, &layout);
         recorder.toggle();
         QVERIFY(recorder.captureQtKey(39 + 8, int(Qt::ControlModifier)));
         QCOMPARE(recorder.display(), u"Ctrl+Ö"_s);

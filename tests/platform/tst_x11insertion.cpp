@@ -55,9 +55,7 @@ private:
     QString selection(const QString &which = u"clipboard"_s) const
     {
         QProcess xclip;
-        xclip.setProcessEnvironment(m_session.environment());
-        ChildProcess::dieWithParent(xclip);
-        xclip.start(u"xclip"_s, {u"-o"_s, u"-selection"_s, which});
+        m_session.launch(xclip, u"xclip"_s, {u"-o"_s, u"-selection"_s, which});
         if (!QTest::qWaitFor([&] { return xclip.state() == QProcess::NotRunning; }, 10000))
             return u"<xclip hung>"_s;
         return xclip.exitCode() == 0 ? QString::fromUtf8(xclip.readAllStandardOutput()) : u"<xclip failed>"_s;
@@ -121,8 +119,6 @@ private Q_SLOTS:
         QVERIFY(window.start(arguments));
         QVERIFY(QTest::qWaitFor([&] { return m_inserter.focusedElementIsEditable(); }, 10000));
         QProcess release;
-        release.setProcessEnvironment(m_session.environment());
-        ChildProcess::dieWithParent(release);
         const auto letGo = qScopeGuard([&] {
             ChildProcess::stop(release);
             m_session.xdotool({u"keyup"_s, u"alt"_s});
@@ -130,7 +126,8 @@ private Q_SLOTS:
         if (altUpAfterMs != 0)
             QVERIFY(m_session.xdotool({u"keydown"_s, u"alt"_s}));
         if (altUpAfterMs > 0)
-            release.start(u"xdotool"_s, {u"sleep"_s, QString::number(altUpAfterMs / 1000.0), u"keyup"_s, u"alt"_s});
+            m_session.launch(release, u"xdotool"_s,
+                             {u"sleep"_s, QString::number(altUpAfterMs / 1000.0), u"keyup"_s, u"alt"_s});
 
         const QString text = u"  Dear team,\nthe build is green — ship it. ✓ "_s;
         QCOMPARE(insert(text), TextInsertionResult::inserted);
@@ -258,9 +255,7 @@ private Q_SLOTS:
         QVERIFY(button.start({u"--focus"_s, u"button"_s}));
         QVERIFY2(QTest::qWaitFor([&] { return editable() == Editable::no; }, 10000), "the button was not seen");
         QProcess xterm;
-        xterm.setProcessEnvironment(environment);
-        ChildProcess::dieWithParent(xterm);
-        xterm.start(u"xterm"_s, {u"-e"_s, u"sleep"_s, u"60"_s});
+        m_session.launch(xterm, u"xterm"_s, {u"-e"_s, u"sleep"_s, u"60"_s}, bus.environment());
         const auto stopXterm = qScopeGuard([&] { ChildProcess::stop(xterm); });
         QVERIFY(waitForFocusedClass(u"xterm xterm"_s));
         QCOMPARE(editable(), Editable::unknown);

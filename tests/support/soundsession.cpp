@@ -55,6 +55,11 @@ void SoundSession::enter() const
 
 bool SoundSession::start()
 {
+    const auto fail = [this](const QString &reason) {
+        m_error = reason;
+        stop();
+        return false;
+    };
     // Anonymous access on the socket: the clients' home folder (and so their cookie) may
     // differ from the server's.
     const QByteArray script = "load-module module-native-protocol-unix auth-anonymous=1 socket="
@@ -66,10 +71,8 @@ bool SoundSession::start()
     if (!QDir(m_folder.path()).mkpath(u"run/pulse"_s) || !QDir(m_folder.path()).mkpath(u"state"_s)
         || !QFile::setPermissions(m_folder.filePath(u"run"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
         || !TestFiles::write(m_folder.filePath(u"client.conf"_s), "autospawn = no\n")
-        || !TestFiles::write(m_folder.filePath(u"server.pa"_s), script)) {
-        m_error = u"cannot prepare the server's folders"_s;
-        return false;
-    }
+        || !TestFiles::write(m_folder.filePath(u"server.pa"_s), script))
+        return fail(u"cannot prepare the server's folders"_s);
     if (m_server == Server::none)
         return true;
 
@@ -84,12 +87,9 @@ bool SoundSession::start()
         pactl({u"info"_s}, &answer);
         return answer == 0 || m_daemon.state() == QProcess::NotRunning;
     };
-    if (!QTest::qWaitFor(answering, 15000) || answer != 0) {
-        m_error = u"pulseaudio did not come up with the sink and microphone: "_s + m_daemon.errorString()
-            + QString::fromLocal8Bit(m_daemon.readAll());
-        stop();
-        return false;
-    }
+    if (!QTest::qWaitFor(answering, 15000) || answer != 0)
+        return fail(u"pulseaudio did not come up with the sink and microphone: "_s + m_daemon.errorString()
+                    + QString::fromLocal8Bit(m_daemon.readAll()));
     // An idle null sink renders in two-second blocks, so a stream that connects to it would
     // hear nothing for up to two seconds; a silent listener with a short latency keeps it
     // ticking like a sound card. Once the sink has finished the idle block it was in, a new
@@ -98,16 +98,12 @@ bool SoundSession::start()
     m_pacemaker.setStandardOutputFile(QProcess::nullDevice());
     m_pacemaker.start(u"parec"_s, {u"-d"_s, u"virtmic_sink.monitor"_s, u"--raw"_s, u"--latency-msec=10"_s});
     const QRegularExpression latency(u"Latency: (\\d+) usec"_s);
-    if (!QTest::qWaitFor(
-            [&] {
-                const QRegularExpressionMatch match = latency.match(pactl({u"list"_s, u"sinks"_s}));
-                return match.hasMatch() && match.captured(1).toLongLong() < 100000;
-            },
-            15000)) {
-        m_error = u"the null sink does not run at a short latency: "_s + m_pacemaker.errorString();
-        stop();
-        return false;
-    }
+    const auto ticking = [&] {
+        const QRegularExpressionMatch match = latency.match(pactl({u"list"_s, u"sinks"_s}));
+        return match.hasMatch() && match.captured(1).toLongLong() < 100000;
+    };
+    if (!QTest::qWaitFor(ticking, 15000))
+        return fail(u"the null sink does not run at a short latency: "_s + m_pacemaker.errorString());
     return true;
 }
 

@@ -10,8 +10,7 @@
 
 // Runs tests/tools/textwindow (its path in MURMEL_TEXTWINDOW) on a test display and collects
 // what it reports: the field's text after each change, every key press, and whether it has
-// the focus. The window dies with the test however it ends, and is stopped by stop() and the
-// destructor.
+// the focus. The window dies with the test however it ends, and stops with this object.
 class TextWindowProcess
 {
 public:
@@ -19,7 +18,6 @@ public:
     {
         QString key;
         QStringList modifiers;
-        QString text;
     };
 
     // On the X display of `environment`.
@@ -35,7 +33,7 @@ public:
         ChildProcess::dieWithParent(m_process);
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this] { readLines(); });
     }
-    ~TextWindowProcess() { stop(); }
+    ~TextWindowProcess() { ChildProcess::stop(m_process); }
 
     TextWindowProcess(const TextWindowProcess &) = delete;
     TextWindowProcess &operator=(const TextWindowProcess &) = delete;
@@ -43,14 +41,12 @@ public:
     static QString program() { return qEnvironmentVariable("MURMEL_TEXTWINDOW"); }
 
     // Starts the window and waits until it is the active one.
-    bool start(const QStringList &arguments = {}, int timeoutMs = 15000)
+    bool start(const QStringList &arguments = {})
     {
         m_process.start(program(), arguments);
-        return QTest::qWaitFor([this] { return m_window != 0 || m_process.state() == QProcess::NotRunning; }, timeoutMs)
+        return QTest::qWaitFor([this] { return m_window != 0 || m_process.state() == QProcess::NotRunning; }, 15000)
             && m_window != 0;
     }
-
-    void stop() { ChildProcess::stop(m_process); }
 
     quint64 window() const { return m_window; }
     QString text() const { return m_text; }
@@ -79,8 +75,7 @@ private:
             else if (kind == u"text")
                 m_text = event.value(u"text").toString();
             else if (kind == u"key")
-                m_keys.append({event.value(u"key").toString(), event.value(u"modifiers").toVariant().toStringList(),
-                               event.value(u"text").toString()});
+                m_keys.append({event.value(u"key").toString(), event.value(u"modifiers").toVariant().toStringList()});
         }
     }
 

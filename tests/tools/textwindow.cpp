@@ -13,11 +13,12 @@
 //   {"event":"ready","window":1234567}    once the window is active; "window" is its X id
 //   {"event":"active","active":false}     whenever the window gains or loses the focus
 //   {"event":"text","text":"…"}           after every change of the field's whole text
-//   {"event":"key","key":"V","modifiers":["ctrl","shift"],"text":"\u0016"}
+//   {"event":"key","key":"V","modifiers":["ctrl","shift"]}
 //                                         for every key press the focused widget receives
 #include <cstdio>
 #include <QApplication>
 #include <QClipboard>
+#include <QCommandLineParser>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -69,19 +70,16 @@ protected:
             if (modifiers & modifier)
                 names.append(name);
         }
-        emitLine({{u"event"_s, u"key"_s}, {u"key"_s, QKeySequence(key->key()).toString()}, {u"modifiers"_s, names},
-                  {u"text"_s, key->text()}});
+        emitLine({{u"event"_s, u"key"_s}, {u"key"_s, QKeySequence(key->key()).toString()}, {u"modifiers"_s, names}});
         if (!m_terminal || watched != m_field)
             return false;
-        const auto is = [&](Qt::Key k, Qt::KeyboardModifiers wanted) {
-            return key->key() == k
-                && (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier)) == wanted;
-        };
-        if (is(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier))
+        const QKeyCombination pressed(
+            modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier), Qt::Key(key->key()));
+        if (pressed == (Qt::CTRL | Qt::SHIFT | Qt::Key_V))
             m_field->insertPlainText(QGuiApplication::clipboard()->text(QClipboard::Clipboard));
-        else if (is(Qt::Key_Insert, Qt::ShiftModifier))
+        else if (pressed == (Qt::SHIFT | Qt::Key_Insert))
             m_field->insertPlainText(QGuiApplication::clipboard()->text(QClipboard::Selection));
-        else if (is(Qt::Key_V, Qt::ControlModifier))
+        else if (pressed == (Qt::CTRL | Qt::Key_V))
             m_field->insertPlainText(QString(QChar(0x16)));
         else
             return false;
@@ -99,39 +97,25 @@ private:
 
 int main(int argc, char **argv)
 {
-    QString title = u"Murmel text window"_s;
-    QString className;
-    bool terminal = false;
-    bool focusButton = false;
-    int slowMs = 0;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray argument(argv[i]);
-        const bool hasValue = i + 1 < argc;
-        if (argument == "--title" && hasValue) {
-            title = QString::fromLocal8Bit(argv[++i]);
-        } else if (argument == "--class" && hasValue) {
-            className = QString::fromLocal8Bit(argv[++i]);
-        } else if (argument == "--terminal") {
-            terminal = true;
-        } else if (argument == "--focus" && hasValue) {
-            focusButton = QByteArray(argv[++i]) == "button";
-        } else if (argument == "--slow" && hasValue) {
-            slowMs = QByteArray(argv[++i]).toInt();
-        } else {
-            std::fprintf(stderr, "textwindow: unknown argument %s\n", argv[i]);
-            return 2;
-        }
-    }
-    if (className.isEmpty())
-        className = terminal ? u"gnome-terminal-server"_s : u"textwindow"_s;
-    // Qt's X11 platform takes the WM_CLASS instance name from RESOURCE_NAME and the class
-    // name from the application name.
-    qputenv("RESOURCE_NAME", className.toLocal8Bit());
     QApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption title(u"title"_s, {}, u"text"_s, u"Murmel text window"_s);
+    const QCommandLineOption windowClass(u"class"_s, {}, u"name"_s);
+    const QCommandLineOption terminal(u"terminal"_s);
+    const QCommandLineOption focus(u"focus"_s, {}, u"widget"_s);
+    const QCommandLineOption slow(u"slow"_s, {}, u"ms"_s, u"0"_s);
+    parser.addOptions({title, windowClass, terminal, focus, slow});
+    parser.process(app);
+    QString className = parser.value(windowClass);
+    if (className.isEmpty())
+        className = parser.isSet(terminal) ? u"gnome-terminal-server"_s : u"textwindow"_s;
+    // Qt's X11 platform reads the WM_CLASS instance name from RESOURCE_NAME and the class name
+    // from the application name when it makes the first window.
+    qputenv("RESOURCE_NAME", className.toLocal8Bit());
     QApplication::setApplicationName(className.at(0).toUpper() + className.mid(1));
 
     QWidget window;
-    window.setWindowTitle(title);
+    window.setWindowTitle(parser.value(title));
     auto *layout = new QVBoxLayout(&window);
     auto *field = new QPlainTextEdit(&window);
     field->setAccessibleName(u"Text"_s);
@@ -140,12 +124,11 @@ int main(int argc, char **argv)
     layout->addWidget(button);
     window.resize(480, 320);
 
-    KeyWatcher watcher(field, terminal, slowMs);
-    for (QObject *object : std::initializer_list<QObject *>{&window, field, button})
-        object->installEventFilter(&watcher);
+    KeyWatcher watcher(field, parser.isSet(terminal), parser.value(slow).toInt());
+    app.installEventFilter(&watcher);
     QObject::connect(field, &QPlainTextEdit::textChanged, field,
                      [field] { emitLine({{u"event"_s, u"text"_s}, {u"text"_s, field->toPlainText()}}); });
     window.show();
-    (focusButton ? static_cast<QWidget *>(button) : field)->setFocus();
+    (parser.value(focus) == u"button" ? static_cast<QWidget *>(button) : field)->setFocus();
     return app.exec();
 }
