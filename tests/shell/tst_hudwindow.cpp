@@ -1,15 +1,20 @@
-// The dictation display's real window on a private desktop. On X with openbox: that it never
-// takes the focus from the application the user types in while its stop button still works.
-// There and, with MURMEL_HUD_DESKTOP=sway, on headless sway with Qt's Wayland platform: that it
-// survives coming and going hundreds of times, then comes up where it belongs and draws.
+// The shell on a private desktop. On X with openbox: the dictation display's real window never
+// takes the focus from the application the user types in while its stop button still works,
+// and the tray icon, read and clicked over D-Bus by a stand-in panel, follows the actions.
+// There and, with MURMEL_HUD_DESKTOP=sway, on headless sway with Qt's Wayland platform: the
+// display survives coming and going hundreds of times, then comes up where it belongs and draws.
 #include "core/hud/hudcontroller.h"
 #include "desktopsession.h"
 #include "fakes/fakeannouncer.h"
+#include "secretservicesession.h"
+#include "shell/muraction.h"
+#include "shell/tray/trayicon.h"
 #include "shell/windows/quickhudpanel.h"
+#include "statusnotifierwatcher.h"
 #include "textwindowprocess.h"
 #include "waylandsession.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QRandomGenerator>
@@ -173,6 +178,48 @@ private Q_SLOTS:
         QVERIFY(!display.hud.isVisible());
         QTRY_VERIFY(!window->isExposed());
     }
+
+    // The tray icon as a panel sees it. Its titles and tooltip in the running application are
+    // tst_shell's; here what a panel alone shows and does.
+    void trayFollowsTheActions()
+    {
+        MurAction toggle(u"Start Dictation"_s);
+        MurAction file(u"Transcribe a File…"_s);
+        MurAction settings(u"Settings…"_s);
+        MurAction quit(u"Quit Murmel"_s);
+        StatusNotifierWatcher panel;
+        QVERIFY2(panel.start(), qPrintable(panel.error()));
+        QVERIFY(TrayIcon::isTrayAvailable());
+        TrayIcon tray(TrayIcon::Menu{toggle, file, settings, quit});
+        tray.show();
+        QVERIFY(panel.waitForItem());
+        const StatusNotifierWatcher::Item item = panel.readItem();
+        QVERIFY2(item.isValid(), qPrintable(item.error));
+        // One image per scale, so a panel on a high-density screen draws a sharp one.
+        QCOMPARE(item.iconSizes, (QList<QSize>{QSize(18, 18), QSize(36, 36), QSize(54, 54)}));
+
+        // While a dictation is worked on, the first entry is off, and neither a click on it nor
+        // a middle click on the icon does anything.
+        QSignalSpy toggled(&toggle, &MurAction::triggered);
+        toggle.setText(u"Stop Dictation"_s);
+        toggle.setEnabled(false);
+        QTRY_VERIFY(!panel.readItem().menu.value(0).enabled);
+        QVERIFY(panel.clickMenuItem(u"Stop Dictation"_s));
+        QVERIFY(panel.activate(StatusNotifierWatcher::Click::middle));
+        QTest::qWait(300);
+        QCOMPARE(toggled.count(), 0);
+        toggle.setEnabled(true);
+        QTRY_VERIFY(panel.readItem().menu.value(0).enabled);
+        QVERIFY(panel.clickMenuItem(u"Stop Dictation"_s));
+        QTRY_COMPARE(toggled.count(), 1);
+        QVERIFY(panel.activate(StatusNotifierWatcher::Click::middle));
+        QTRY_COMPARE(toggled.count(), 2);
+        // A left click asks for the menu window, and nothing else.
+        QSignalSpy menuWindow(&tray, &TrayIcon::menuWindowRequested);
+        QVERIFY(panel.activate());
+        QTRY_COMPARE(menuWindow.count(), 1);
+        QCOMPARE(toggled.count(), 2);
+    }
 };
 
 int main(int argc, char **argv)
@@ -180,17 +227,22 @@ int main(int argc, char **argv)
     // Mesa's software renderer on Qt Quick's render thread, as on a desktop without a GPU.
     qputenv("LIBGL_ALWAYS_SOFTWARE", "1");
     qputenv("QSG_RENDER_LOOP", "threaded");
-    if (qEnvironmentVariable("MURMEL_HUD_DESKTOP") != u"sway")
-        return DesktopSession::exec<TestHUDWindow>(argc, argv);
+    const bool onSway = qEnvironmentVariable("MURMEL_HUD_DESKTOP") == u"sway";
+    DesktopSession x11;
     WaylandSession sway(WaylandSession::Compositor::sway);
-    if (!sway.start()) {
-        std::fprintf(stderr, "FAIL: no headless sway: %s\n", qPrintable(sway.error()));
+    // The tray's panel answers on a session bus: sway's session brings one, X gets this one.
+    SecretServiceSession x11Bus(SecretServiceSession::Keyring::none);
+    PrivateSession &desktop = onSway ? static_cast<PrivateSession &>(sway) : x11;
+    if (onSway ? !sway.start() : (!x11.start() || !x11Bus.start())) {
+        std::fprintf(stderr, "FAIL: no test desktop: %s%s\n", qPrintable(desktop.error()), qPrintable(x11Bus.error()));
         return 1;
     }
-    sway.enter();
-    qputenv("QT_QPA_PLATFORM", "wayland");
-    QGuiApplication app(argc, argv);
-    TestHUDWindow test(sway);
+    desktop.enter();
+    if (!onSway)
+        x11Bus.enter();
+    qputenv("QT_QPA_PLATFORM", onSway ? "wayland" : "xcb");
+    QApplication app(argc, argv);
+    TestHUDWindow test(desktop);
     return QTest::qExec(&test, argc, argv);
 }
 

@@ -179,14 +179,13 @@ StatusNotifierWatcher::Item StatusNotifierWatcher::readItem()
 bool StatusNotifierWatcher::clickMenuItem(const QString &label, QString *error)
 {
     const Item item = readItem();
-    const auto entry = std::find_if(item.menu.cbegin(), item.menu.cend(),
-                                    [&](const MenuEntry &candidate) { return candidate.label == label; });
+    const qsizetype index = item.menuLabels().indexOf(label);
     QString why = item.error;
-    if (why.isEmpty() && entry == item.menu.cend())
+    if (why.isEmpty() && index < 0)
         why = u'"' + label + u"\" is not in the menu: "_s + item.menuLabels().join(u", ");
     if (why.isEmpty()) {
         const QDBusMessage reply = call(item.service, item.menuPath, menuInterface, u"Event"_s,
-                                        {entry->id, u"clicked"_s, QVariant::fromValue(QDBusVariant(0)), 0u});
+                                        {item.menu.at(index).id, u"clicked"_s, QVariant::fromValue(QDBusVariant(0)), 0u});
         if (reply.type() != QDBusMessage::ReplyMessage)
             why = u"the click: "_s + reply.errorMessage();
     }
