@@ -10,8 +10,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <memory>
-
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -27,7 +25,7 @@ class TestDesktopAppearance final : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<SecretServiceSession> m_session;
+    SecretServiceSession m_session{SecretServiceSession::Keyring::none};
     QProcess m_portal;
 
     // `settings` is the stand-in's {namespace: {key: value}} as JSON.
@@ -35,7 +33,7 @@ private:
     {
         const QString parameters = u"{\"read_all\": %1, \"settings\": %2}"_s.arg(
             readAll ? u"true"_s : u"false"_s, QString::fromUtf8(settings));
-        return m_session->startMock(m_portal,
+        return m_session.startMock(m_portal,
                                     {u"--template"_s, qEnvironmentVariable("MURMEL_PORTAL_MOCK"), u"--parameters"_s, parameters},
                                     u"org.freedesktop.portal.Desktop"_s);
     }
@@ -47,22 +45,14 @@ private:
                                                            u"/org/freedesktop/portal/desktop"_s,
                                                            u"org.freedesktop.DBus.Mock"_s, u"Change"_s);
         call << nameSpace << key << QVariant::fromValue(QDBusVariant(value));
-        const QDBusMessage reply = m_session->connection().call(call, QDBus::Block, 10000);
+        const QDBusMessage reply = m_session.connection().call(call, QDBus::Block, 10000);
         QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_session = std::make_unique<SecretServiceSession>(SecretServiceSession::Keyring::none);
-        QVERIFY2(m_session->start(), qPrintable(m_session->error()));
-    }
+    void initTestCase() { QVERIFY2(m_session.start(), qPrintable(m_session.error())); }
 
-    void cleanup()
-    {
-        ChildProcess::stop(m_portal);
-        m_session.reset();
-    }
+    void cleanup() { ChildProcess::stop(m_portal); }
 
     void readsTheDesktopAtStart_data()
     {
@@ -100,7 +90,7 @@ private Q_SLOTS:
         QFETCH(bool, highContrast);
         QFETCH(bool, reduceMotion);
         QVERIFY(startPortal(settings, readAll));
-        DesktopAppearance desktop(m_session->connection());
+        DesktopAppearance desktop(m_session.connection());
         QSignalSpy contrastChanges(&desktop, &DesktopAppearance::highContrastChanged);
         QSignalSpy motionChanges(&desktop, &DesktopAppearance::reduceMotionChanged);
         desktop.start();
@@ -118,7 +108,7 @@ private Q_SLOTS:
     // anything, and from then on followed change by change.
     void followsThePortalLive()
     {
-        DesktopAppearance desktop(m_session->connection());
+        DesktopAppearance desktop(m_session.connection());
         QSignalSpy contrastChanges(&desktop, &DesktopAppearance::highContrastChanged);
         QSignalSpy motionChanges(&desktop, &DesktopAppearance::reduceMotionChanged);
         QTest::ignoreMessage(QtInfoMsg, QRegularExpression(u"No desktop settings portal.*"_s));

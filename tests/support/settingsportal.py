@@ -1,7 +1,7 @@
 '''A stand-in for the desktop's Settings portal, for python-dbusmock.
 
-ReadAll takes namespace patterns (exact, or ending in "*"); Read wraps the value in a second
-variant as the first portal versions did; a missing key is a NotFound error. Parameters:
+ReadAll takes exact namespaces; Read wraps the value in a second variant as the first portal
+versions did; a missing key is a NotFound error. Parameters:
   settings   {namespace: {key: value}}; JSON booleans stay booleans, whole numbers become
              uint32, other numbers doubles, text strings
   read_all   false leaves ReadAll out, as on portals that predate it (default true)
@@ -20,16 +20,13 @@ SYSTEM_BUS = False
 
 
 def typed(value):
-    if isinstance(value, bool):
-        return dbus.Boolean(value)
-    return dbus.UInt32(value) if isinstance(value, int) else dbus.Double(value) if isinstance(value, float) \
-        else dbus.String(value)
+    types = {bool: dbus.Boolean, int: dbus.UInt32, float: dbus.Double, str: dbus.String}
+    return types[type(value)](value)
 
 
 def load(mock, parameters):
     mock.settings = {namespace: {key: typed(value) for key, value in keys.items()}
                      for namespace, keys in parameters.get('settings', {}).items()}
-    mock.AddProperties(MAIN_IFACE, dbus.Dictionary({'version': dbus.UInt32(2)}, signature='sv'))
     if parameters.get('read_all', True):
         mock.read_all = lambda patterns: read_all(mock, patterns)
         mock.AddMethod(MAIN_IFACE, 'ReadAll', 'as', 'a{sa{sv}}', 'ret = self.read_all(args[0])')
@@ -37,9 +34,7 @@ def load(mock, parameters):
 
 def read_all(self, patterns):
     return dbus.Dictionary({namespace: dbus.Dictionary(keys, signature='sv')
-                            for namespace, keys in self.settings.items()
-                            if not patterns or any(namespace == pattern or pattern.endswith('*')
-                                                   and namespace.startswith(pattern[:-1]) for pattern in patterns)},
+                            for namespace, keys in self.settings.items() if namespace in patterns},
                            signature='sa{sv}')
 
 
