@@ -1,5 +1,7 @@
 #include "core/base/preferencekeys.h"
 #include "core/base/preferences.h"
+#include "core/base/uuids.h"
+#include "core/transcripts/historystore.h"
 #include "fixturemodels.h"
 #include "murmelprocess.h"
 #include "testenvironment.h"
@@ -10,6 +12,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -28,19 +31,23 @@ using MurmelProcess::binary;
 using MurmelProcess::finish;
 using MurmelProcess::murmel;
 
-// Drives the real `murmel` binary, as a user or a script would.
+// Drives the real `murmel` binary, as a user or a script would, in a home with a history.
 class TestCommandLine final : public QObject
 {
     Q_OBJECT
 
 private:
     std::unique_ptr<TestEnvironment> m_environment;
+    std::unique_ptr<Preferences> m_preferences;
     std::unique_ptr<TestHttpServer> m_server;
+    QList<TranscriptRecord> m_history; // oldest first
     // The catalog names this content's digest for base.en.
     const QByteArray m_modelBody = QByteArray(1024 * 1024 + 5, 'm');
 
     QString preferencesPath() const { return m_environment->configHome() + u"/Murmel/preferences.json"_s; }
     QString modelsFolder() const { return m_environment->dataHome() + u"/Murmel/Models"_s; }
+    QString historyPath() const { return m_environment->dataHome() + u"/Murmel/History/history.json"_s; }
+    std::unique_ptr<HistoryStore> store() const { return std::make_unique<HistoryStore>(historyPath(), *m_preferences); }
 
     // Every file under the home, with its content.
     QMap<QString, QByteArray> homeFiles() const
@@ -67,13 +74,18 @@ private Q_SLOTS:
     void init()
     {
         m_environment = std::make_unique<TestEnvironment>();
+        m_preferences = std::make_unique<Preferences>(preferencesPath());
         m_server = std::make_unique<TestHttpServer>();
         QVERIFY(m_server->listen());
+        auto history = store();
+        m_history = {history->add(TranscriptRecord::Kind::file, u"interview"_s, u"A long interview about Qt."_s, 61.5),
+                     history->add(TranscriptRecord::Kind::dictation, u"Send the report"_s, u"Send the report\nto Anna."_s)};
     }
 
     void cleanup()
     {
         m_server.reset();
+        m_preferences.reset();
         m_environment.reset();
     }
 
@@ -81,9 +93,11 @@ private Q_SLOTS:
     // older Murmel left readable by others are taken back.
     void filesAreForTheUserAlone()
     {
-        const QString history = m_environment->dataHome() + u"/Murmel/History/history.json"_s;
-        QVERIFY(TestFiles::write(history, "[]"));
+        const QString history = historyPath();
         QVERIFY(QFile::setPermissions(history, QFile::permissions(history) | QFileDevice::ReadOther));
+        const QString historyFolder = QFileInfo(history).path();
+        QVERIFY(QFile::setPermissions(historyFolder, QFile::permissions(historyFolder) | QFileDevice::ReadOther
+                                                         | QFileDevice::ExeOther));
         for (const QStringList &command : {QStringList{u"config"_s, u"set"_s, u"language"_s, u"\"de\""_s},
                                            QStringList{u"history"_s}, QStringList{u"models"_s}})
             QCOMPARE(murmel(command).exitCode, 0);
@@ -94,7 +108,7 @@ private Q_SLOTS:
         const auto rw = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
         for (const QString &file : {preferencesPath(), history})
             QCOMPARE(mode(file), rw);
-        for (const QString &folder : {QFileInfo(preferencesPath()).path(), QFileInfo(history).path(), modelsFolder()})
+        for (const QString &folder : {QFileInfo(preferencesPath()).path(), historyFolder, modelsFolder()})
             QCOMPARE(mode(folder), rw | QFileDevice::ExeOwner);
     }
 
@@ -107,7 +121,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("listedDefault");
         QTest::newRow("boolean") << u"holdToTalk"_s << u"true"_s << u"false"_s << u"false  (default)"_s;
         QTest::newRow("string") << u"language"_s << u"\"de\""_s << u"\"auto\""_s << u"\"auto\"  (default)"_s;
-        QTest::newRow("data") << u"vocabularyRules"_s << u"[{\"heard\":\"murmle\",\"wanted\":\"Murmel\"}]"_s << u"null"_s
+        QTest::newRow("data") << u"vocabularyRules"_s << u"[{\"heard\":\"grüße\",\"wanted\":\"Grüße\"}]"_s << u"null"_s
                               << u"(not set)"_s;
     }
 
@@ -161,10 +175,11 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, message);
+        const QMap<QString, QByteArray> before = homeFiles();
         const Result result = murmel(arguments);
         QCOMPARE(result.exitCode, 2);
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
-        QCOMPARE(homeFiles().keys(), QStringList());
+        QCOMPARE(homeFiles(), before);
     }
 
     // Every failure says why in its last lines and fails the command, and the home loses
@@ -174,13 +189,14 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("fault"); // "damaged" or "folder" preferences, "full" output
         // A shell's mounts for the command alone: $C is the preferences folder, $M the models
-        // folder, $H the history folder. The message names them the same way.
+        // folder, $H the history folder. The message names them the same way, and $I in the
+        // arguments is the oldest transcript's id.
         QTest::addColumn<QString>("mounts");
         QTest::addColumn<Response>("model"); // what the server answers for base.en
         QTest::addColumn<QString>("message");
         const QStringList list = {u"config"_s, u"list"_s};
         const QStringList download = {u"models"_s, u"download"_s, u"base.en"_s};
-        const QStringList deleteKept = {u"history"_s, u"delete"_s, u"6F9619FF-8B86-D011-B42D-00C04FC964FF"_s};
+        const QStringList deleteKept = {u"history"_s, u"delete"_s, u"$I"_s};
         const Response fine = {.body = m_modelBody};
         const QString failed = u"Could not download Base (fast, English). "_s;
         QTest::newRow("output on a full disk") << list << u"full"_s << QString() << fine
@@ -229,6 +245,7 @@ private Q_SLOTS:
     void failures()
     {
         QFETCH(QStringList, arguments);
+        arguments.replaceInStrings(u"$I"_s, Uuids::canonical(m_history.at(0).id));
         QFETCH(QString, fault);
         QFETCH(QString, mounts);
         QFETCH(Response, model);
@@ -237,11 +254,8 @@ private Q_SLOTS:
             QSKIP("this machine gives no mount namespaces to mount in (unshare -rm)");
         serveModel(model);
         const QString preferencesFolder = QFileInfo(preferencesPath()).path();
-        const QString historyFolder = m_environment->dataHome() + u"/Murmel/History"_s;
+        const QString historyFolder = QFileInfo(historyPath()).path();
         QVERIFY(QDir().mkpath(modelsFolder()) && QDir().mkpath(preferencesFolder));
-        QVERIFY(TestFiles::write(historyFolder + u"/history.json"_s,
-                                 "[{\"id\": \"6F9619FF-8B86-D011-B42D-00C04FC964FF\", \"date\": 800000000, "
-                                 "\"kind\": \"dictation\", \"title\": \"kept\", \"text\": \"kept\"}]"));
         if (fault == u"damaged"_s)
             QVERIFY(TestFiles::write(preferencesPath(), "{\"language\": \"de\""));
         if (fault == u"folder"_s)
@@ -275,20 +289,27 @@ private Q_SLOTS:
         QCOMPARE(murmel({u"config"_s, u"get"_s, u"cleanupMode"_s}).out.trimmed(), selection);
     }
 
+    // Commands run at once, each changing a preference or a transcript of its own, lose nothing.
     void concurrentWritersLoseNothing()
     {
         const QStringList keys = {u"holdToTalk"_s, u"clipboardSafeInsert"_s, u"soundsEnabled"_s, u"voiceEnabled"_s,
                                   u"coreMLEnabled"_s, u"hasOnboarded"_s};
+        m_history << store()->add(TranscriptRecord::Kind::dictation, u"third"_s, u"third"_s);
         std::vector<std::unique_ptr<QProcess>> processes;
-        for (const QString &key : keys) {
+        const auto start = [&processes](const QStringList &arguments) {
             processes.push_back(std::make_unique<QProcess>());
-            processes.back()->start(binary(), {u"config"_s, u"set"_s, key, u"true"_s});
-        }
+            processes.back()->start(binary(), arguments);
+        };
+        for (const QString &key : keys)
+            start({u"config"_s, u"set"_s, key, u"true"_s});
+        for (const TranscriptRecord &record : std::as_const(m_history))
+            start({u"history"_s, u"delete"_s, Uuids::canonical(record.id)});
         for (auto &process : processes)
             QCOMPARE(finish(*process).exitCode, 0);
         Preferences preferences(preferencesPath());
         for (const QString &key : keys)
             QCOMPARE(preferences.boolean(key), std::optional(true));
+        QCOMPARE(store()->records().size(), 0);
     }
 
     // Listed with its state before and after; fetched once, verified, and fetched again on
@@ -316,9 +337,8 @@ private Q_SLOTS:
 
         QVERIFY(TestFiles::write(placed, QByteArray(m_modelBody.size(), 'x')));
         // script(1) gives the command a terminal and copies what it draws to its output.
-        const Result forced = MurmelProcess::run(u"script"_s, {u"-qec"_s, binary() + u" models download base.en --force"_s,
-                                                               u"/dev/null"_s},
-                                                 QProcessEnvironment::systemEnvironment());
+        const Result forced = MurmelProcess::run(u"script"_s,
+                                                 {u"-qec"_s, binary() + u" models download base.en --force"_s, u"/dev/null"_s});
         QCOMPARE(forced.exitCode, 0);
         QVERIFY2(forced.out.contains(u"\rBase (fast, English) ["_s) && forced.out.contains(u"[##############################] 100%"_s)
                      && forced.out.contains(u"Downloaded Base (fast, English) to "_s),
@@ -374,6 +394,87 @@ private Q_SLOTS:
         // Once the output cannot be written, the next file is not worked on.
         const Result full = MurmelProcess::murmelInto(u"/dev/full"_s, {u"transcribe"_s, tone, u"missing.wav"_s});
         QVERIFY2(full.exitCode == 1 && !full.err.contains(u"missing.wav"_s), qPrintable(full.err));
+    }
+
+    // Newest first, one line each; a title or a text that carries escape sequences (a file
+    // name can) must not retitle or clear the terminal it is listed on.
+    void historyListsNewestFirstAndSafely()
+    {
+        const TranscriptRecord evil = store()->add(TranscriptRecord::Kind::file, u"talk\x1b]0;owned\x07\x1b[2J"_s,
+                                                   u"line one\nline\ttwo\x1b[2J"_s, 3.0);
+        const Result listed = murmel({u"history"_s});
+        QCOMPARE(listed.exitCode, 0);
+        const QStringList lines = listed.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.at(0).startsWith(Uuids::canonical(evil.id) + u"  "_s));
+        QVERIFY2(lines.at(0).endsWith(u"  file       talk\uFFFD]0;owned\uFFFD\uFFFD[2J"_s), qPrintable(listed.out));
+        QVERIFY(lines.at(1).endsWith(u"  dictation  Send the report"_s));
+        QVERIFY(lines.at(2).endsWith(u"  file       interview"_s));
+        QCOMPARE(murmel({u"history"_s, u"show"_s, Uuids::canonical(evil.id)}).out, u"line one\nline\ttwo\uFFFD[2J\n"_s);
+    }
+
+    void historyFilters_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("files") << QStringList{u"--kind"_s, u"file"_s} << QStringList{u"interview"_s};
+        QTest::newRow("search the text") << QStringList{u"--search"_s, u" ANNA "_s} << QStringList{u"Send the report"_s};
+        QTest::newRow("search and kind") << QStringList{u"--search"_s, u"qt"_s, u"--kind"_s, u"dictation"_s} << QStringList();
+    }
+
+    void historyFilters()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, titles);
+        const Result result = murmel(QStringList{u"history"_s, u"--json"_s} + arguments);
+        QCOMPARE(result.exitCode, 0);
+        QStringList actual;
+        for (const QJsonValue &record : QJsonDocument::fromJson(result.out.toUtf8()).array())
+            actual << record.toObject().value(u"title").toString();
+        QCOMPARE(actual, titles);
+    }
+
+    void historyJsonCarriesTheRecords()
+    {
+        const QJsonArray records = QJsonDocument::fromJson(murmel({u"history"_s, u"--json"_s}).out.toUtf8()).array();
+        QCOMPARE(records.size(), 2);
+        const QJsonObject file = records.at(1).toObject();
+        QCOMPARE(file.value(u"id").toString(), Uuids::canonical(m_history.at(0).id));
+        QCOMPARE(file.value(u"kind").toString(), u"file"_s);
+        QCOMPARE(file.value(u"duration").toDouble(), 61.5);
+        QCOMPARE(file.value(u"text").toString(), u"A long interview about Qt."_s);
+        QCOMPARE(QDateTime::fromString(file.value(u"time").toString(), Qt::ISODateWithMs), m_history.at(0).dateTime());
+        QVERIFY(!records.at(0).toObject().contains(u"duration"));
+    }
+
+    void historyShowsAndDeletes()
+    {
+        const QString id = Uuids::canonical(m_history.at(1).id);
+        const Result shown = murmel({u"history"_s, u"show"_s, id.toLower()});
+        QCOMPARE(shown.exitCode, 0);
+        QCOMPARE(shown.out, u"Send the report\nto Anna.\n"_s);
+        QCOMPARE(murmel({u"history"_s, u"delete"_s, id}).exitCode, 0);
+        QCOMPARE(store()->records().size(), 1);
+    }
+
+    // Damage is said, and fails the script; what can be read is still listed, and a far date
+    // shows as unknown.
+    void damagedHistoryIsReported()
+    {
+        const QJsonArray records = QJsonDocument::fromJson(TestFiles::read(historyPath())).array();
+        QJsonObject dictation = records.at(0).toObject(), interview = records.at(1).toObject();
+        dictation[u"date"] = 1e15;
+        interview[u"kind"] = u"memo"_s;
+        QVERIFY(TestFiles::write(historyPath(), QJsonDocument(QJsonArray{dictation, interview}).toJson()));
+
+        const Result listed = murmel({u"history"_s});
+        QCOMPARE(listed.exitCode, 1);
+        QCOMPARE(listed.out, Uuids::canonical(m_history.at(1).id) + u"  unknown date      dictation  Send the report\n"_s);
+        QCOMPARE(listed.lastErrLine(), u"The history file is damaged: 1 of its 2 transcripts cannot be read. "
+                                       "It will be kept under another name when the history next changes."_s);
+        const Result json = murmel({u"history"_s, u"--json"_s});
+        QCOMPARE(json.exitCode, 1);
+        QVERIFY(QJsonDocument::fromJson(json.out.toUtf8()).array().at(0).toObject().value(u"time").isNull());
     }
 
     void withoutADisplayTheUsageIsShown()
