@@ -18,6 +18,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <thread>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -241,7 +243,11 @@ private Q_SLOTS:
         QList<QThread *> threads;
         connect(recorder.get(), &AudioRecorder::level, this, [&] { threads << QThread::currentThread(); }, Qt::DirectConnection);
         QCOMPARE(recorder->start(), std::nullopt);
-        source.startStreaming([](qsizetype) { return QList<float>(160, 0.01f); });
+        // As a sound server's capture thread: pieces until the recorder stops the source.
+        std::jthread capture([&source](std::stop_token stop) {
+            while (!stop.stop_requested() && source.deliver(QList<float>(160, 0.01f)))
+                std::this_thread::yield();
+        });
         QTRY_VERIFY(threads.size() >= 20);
         QCOMPARE(threads.count(QThread::currentThread()), threads.size()); // levels arrive on the recorder's thread
         // Destroyed while recording, with levels still queued: the capture ends first.

@@ -1,25 +1,12 @@
 // Inserting text: the paste and its fallbacks, the held dictation, click-to-insert and the
 // display's timing, against fakes where the desktop would be.
 #include "core/base/preferencekeys.h"
-#include "core/base/preferences.h"
-#include "core/hud/hudcontroller.h"
-#include "core/hud/sounds.h"
-#include "core/insert/clickinserter.h"
-#include "core/insert/clipboardsafeinsertservice.h"
 #include "core/insert/keyboardroutes.h"
-#include "core/insert/textinserter.h"
-#include "fakes/fakeannouncer.h"
-#include "fakes/fakeclickobserver.h"
-#include "fakes/fakeclipboard.h"
-#include "fakes/fakefocusprobe.h"
-#include "fakes/fakehudpanel.h"
-#include "fakes/fakekeyboardinjector.h"
-#include "fakes/fakesoundplayer.h"
+#include "dictationrig.h"
 #include "testenvironment.h"
 
 #include <QCoroTask>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 
@@ -45,31 +32,6 @@ struct Case
     bool x11Only = false, sends = true, refuses = false, refusesPrimary = false, notShared = false;
 };
 
-// Everything the inserters talk to, wired as in the application.
-struct Rig
-{
-    QTemporaryDir folder;
-    Preferences preferences{folder.filePath(u"preferences.json"_s)};
-    QDateTime now = start;
-    FakeClickObserver observer;
-    FakeKeyboardInjector injector;
-    FakeClipboard clipboard;
-    FakeFocusProbe focus;
-    ClipboardSafeInsertService safeInsert{injector, [this] { return now; }};
-    TextInserter inserter{safeInsert, clipboard, injector, focus, preferences};
-    FakeHUDPanel panel;
-    FakeAnnouncer announcer;
-    HUDController hud{panel, announcer};
-    FakeSoundPlayer player;
-    Sounds sounds{player, preferences};
-    std::unique_ptr<ClickInserter> click;
-    void makeClick(int timeoutMs, int insertDelayMs)
-    {
-        click = std::make_unique<ClickInserter>(observer, injector, inserter, hud, sounds);
-        click->setDelays(timeoutMs, insertDelayMs);
-    }
-};
-
 } // namespace
 
 Q_DECLARE_METATYPE(Case)
@@ -79,10 +41,21 @@ class TestInsert final : public QObject
     Q_OBJECT
 
     TestEnvironment m_environment; // before anything reads the preferences
-    std::unique_ptr<Rig> m_rig;
+    Preferences m_preferences{m_environment.home() + u"/preferences.json"_s};
+    std::unique_ptr<DictationRig> m_rig;
+
+    // The inserters wired as in the application, afresh for each test and each case of a loop.
+    DictationRig &freshRig(int clickTimeoutMs = 5000, int clickDelayMs = 0)
+    {
+        m_rig.reset();
+        QFile::remove(m_preferences.filePath());
+        m_rig = std::make_unique<DictationRig>(m_preferences, m_environment.home() + u"/history.json"_s, m_environment.home() + u"/Models"_s);
+        m_rig->clickInserter.setDelays(clickTimeoutMs, clickDelayMs);
+        return *m_rig;
+    }
 
 private Q_SLOTS:
-    void init() { m_rig = std::make_unique<Rig>(); }
+    void init() { freshRig(); }
 
     void insert_data()
     {
@@ -110,18 +83,18 @@ private Q_SLOTS:
         QFETCH(Case, given);
         QFETCH(Result, result);
         QFETCH(QList<PasteKeys>, pastes);
-        Rig &rig = *m_rig;
+        DictationRig &rig = *m_rig;
         // Set after the inserter was made: it reads the preference at each insertion.
-        QVERIFY(rig.preferences.setBoolean(PreferenceKeys::clipboardSafeInsert, given.safeInsert));
+        QVERIFY(m_preferences.setBoolean(PreferenceKeys::clipboardSafeInsert, given.safeInsert));
         rig.clipboard.setText(u"copied before"_s);
         rig.clipboard.writes = 0;
         std::tie(rig.clipboard.refuses, rig.clipboard.refusesPrimary, rig.clipboard.notShared)
             = std::tuple(given.refuses, given.refusesPrimary, given.notShared);
-        std::tie(rig.injector.trusted, rig.injector.sends, rig.injector.x11Only) = std::tuple(given.trusted, given.sends, given.x11Only);
+        std::tie(rig.keyboard.trusted, rig.keyboard.sends, rig.keyboard.x11Only) = std::tuple(given.trusted, given.sends, given.x11Only);
         rig.focus.target = {given.window, given.windowClass, given.editable};
         const QString text = u"  Grüße,\nsee you at 10.  "_s;
         QCOMPARE(QCoro::waitFor(rig.inserter.insert(text, TextInsertionMethod::automatic)), result);
-        QCOMPARE(rig.injector.pastes, pastes);
+        QCOMPARE(rig.keyboard.pastes, pastes);
         const bool kept = result == Result::heldForSafeInsert || result == Result::notDelivered;
         QCOMPARE(rig.clipboard.writes, result == Result::heldForSafeInsert ? 0 : 1);
         QCOMPARE(rig.clipboard.text(), kept ? u"copied before"_s : text);
@@ -153,28 +126,30 @@ private Q_SLOTS:
         const QList<std::tuple<qint64, bool, MaybeError>> requests{{0, true, {}}, {119999, true, {}}, {120000, true, Error::notReady},
                                                                    {0, false, Error::notReturned}}; // typing fails: still held
         for (const auto &[elapsedMs, types, error] : requests) {
-            Rig rig;
-            rig.safeInsert.hold(u"old"_s);
-            rig.now = start.addSecs(60);
-            rig.safeInsert.hold(u"Ship it."_s); // replaces the older one, with a clock of its own
-            rig.now = rig.now.addMSecs(elapsedMs);
-            rig.injector.typing = [types](const QString &) { return types; };
-            QCOMPARE(QCoro::waitFor(rig.safeInsert.insertLastDictation()), error);
-            QCOMPARE(rig.injector.typed, error ? QStringList() : QStringList{u"Ship it."_s});
-            QCOMPARE(bool(rig.safeInsert.pending()), error == Error::notReturned); // each dictation comes back once
+            FakeKeyboardInjector keyboard;
+            QDateTime now = start;
+            ClipboardSafeInsertService safeInsert(keyboard, [&now] { return now; });
+            safeInsert.hold(u"old"_s);
+            now = start.addSecs(60);
+            safeInsert.hold(u"Ship it."_s); // replaces the older one, with a clock of its own
+            now = now.addMSecs(elapsedMs);
+            keyboard.typing = [types](const QString &) { return types; };
+            QCOMPARE(QCoro::waitFor(safeInsert.insertLastDictation()), error);
+            QCOMPARE(keyboard.typed, error ? QStringList() : QStringList{u"Ship it."_s});
+            QCOMPARE(bool(safeInsert.pending()), error == Error::notReturned); // each dictation comes back once
         }
         // While one request types, a second finds nothing, and a failed one never brings an
         // older dictation back over one held meanwhile.
-        Rig &rig = *m_rig;
-        rig.injector.delay = std::chrono::milliseconds(100);
-        rig.injector.typing = [](const QString &) { return false; };
+        DictationRig &rig = *m_rig;
+        rig.keyboard.delay = std::chrono::milliseconds(100);
+        rig.keyboard.typing = [](const QString &) { return false; };
         rig.safeInsert.hold(u"old"_s);
         auto typing = rig.safeInsert.insertLastDictation();
         QCOMPARE(QCoro::waitFor(rig.safeInsert.insertLastDictation()), MaybeError(Error::notReady));
         rig.safeInsert.hold(u"new"_s);
         QCOMPARE(QCoro::waitFor(std::move(typing)), MaybeError(Error::notReturned));
         QCOMPARE(rig.safeInsert.pending()->text, u"new"_s);
-        QCOMPARE(rig.injector.typeCalls, QStringList{u"old"_s});
+        QCOMPARE(rig.keyboard.typeCalls, QStringList{u"old"_s});
         rig.safeInsert.hold(QString());
         QCOMPARE(QCoro::waitFor(rig.safeInsert.insertLastDictation()), MaybeError(Error::notReady));
     }
@@ -184,19 +159,18 @@ private Q_SLOTS:
         const QList<std::tuple<Window, bool, QString>> cases{
             {Window::x11, false, u"Inserted"_s}, {Window::none, false, u"Copied"_s}, {Window::x11, true, notDeliveredText()}};
         for (const auto &[focused, refuses, confirmation] : cases) {
-            Rig rig;
-            rig.makeClick(5000, 300);
+            DictationRig &rig = freshRig(5000, 300);
             rig.focus.target.window = focused;
             rig.clipboard.refuses = refuses;
             // Click-to-insert pastes even while dictations are held for insert-last.
-            QVERIFY(rig.preferences.setBoolean(PreferenceKeys::clipboardSafeInsert, true));
+            QVERIFY(m_preferences.setBoolean(PreferenceKeys::clipboardSafeInsert, true));
             const QString text = u"  the whole transcript,\nuntrimmed  "_s;
-            rig.click->arm(text);
-            QVERIFY(rig.observer.watching && rig.panel.visible && rig.hud.model().state() == HUDModel::State::aiming);
-            QSignalSpy inserted(rig.click.get(), &ClickInserter::inserted);
-            Q_EMIT rig.observer.outsideClick();
-            Q_EMIT rig.observer.outsideClick(); // a second quick click finds the mode over
-            QVERIFY(!rig.click->isArmed() && !rig.observer.watching);
+            rig.clickInserter.arm(text);
+            QVERIFY(rig.clicks.watching && rig.panel.visible && rig.hud.model().state() == HUDModel::State::aiming);
+            QSignalSpy inserted(&rig.clickInserter, &ClickInserter::inserted);
+            Q_EMIT rig.clicks.outsideClick();
+            Q_EMIT rig.clicks.outsideClick(); // a second quick click finds the mode over
+            QVERIFY(!rig.clickInserter.isArmed() && !rig.clicks.watching);
             QTest::qWait(150);
             QCOMPARE(rig.clipboard.writes, 0); // the insertion waits for the click to land
             QVERIFY(inserted.wait(2000));
@@ -214,20 +188,19 @@ private Q_SLOTS:
     void clickModeEnds()
     {
         for (const QString &event : {u"escape"_s, u"own window"_s, u"timeout"_s, u"no synthetic keys"_s}) {
-            Rig rig;
-            rig.makeClick(250, 30);
-            rig.injector.trusted = event != u"no synthetic keys";
-            rig.click->arm(u"never inserted"_s);
+            DictationRig &rig = freshRig(250, 30);
+            rig.keyboard.trusted = event != u"no synthetic keys";
+            rig.clickInserter.arm(u"never inserted"_s);
             if (event == u"escape")
-                Q_EMIT rig.observer.escapePressed();
+                Q_EMIT rig.clicks.escapePressed();
             else if (event == u"own window")
-                Q_EMIT rig.observer.ownWindowClick();
-            QTRY_VERIFY_WITH_TIMEOUT(!rig.click->isArmed() && !rig.observer.watching, 2000);
-            if (rig.injector.trusted)
+                Q_EMIT rig.clicks.ownWindowClick();
+            QTRY_VERIFY_WITH_TIMEOUT(!rig.clickInserter.isArmed() && !rig.clicks.watching, 2000);
+            if (rig.keyboard.trusted)
                 QTRY_VERIFY_WITH_TIMEOUT(!rig.panel.visible, 200);
             else
                 QCOMPARE(rig.hud.model().confirmText(), u"Grant Accessibility, then try again"_s);
-            Q_EMIT rig.observer.outsideClick();
+            Q_EMIT rig.clicks.outsideClick();
             QTest::qWait(100);
             QCOMPARE(rig.clipboard.writes, 0);
         }
@@ -235,46 +208,47 @@ private Q_SLOTS:
 
     void clickModeRearmsAndFinishes()
     {
-        Rig &rig = *m_rig;
-        rig.makeClick(400, 30);
-        rig.click->arm(u"first"_s);
+        DictationRig &rig = freshRig(400, 30);
+        rig.clickInserter.arm(u"first"_s);
         QTest::qWait(250);
-        rig.click->arm(u"second"_s);
+        rig.clickInserter.arm(u"second"_s);
         QTest::qWait(250);
-        QVERIFY(rig.click->isArmed()); // the timeout counts from the last arm
-        QSignalSpy inserted(rig.click.get(), &ClickInserter::inserted);
-        Q_EMIT rig.observer.outsideClick();
+        QVERIFY(rig.clickInserter.isArmed()); // the timeout counts from the last arm
+        QSignalSpy inserted(&rig.clickInserter, &ClickInserter::inserted);
+        Q_EMIT rig.clicks.outsideClick();
         // The click has been made: a cancel now stops neither the insertion nor its confirmation.
-        rig.click->cancel(true);
+        rig.clickInserter.cancel(true);
         QVERIFY(inserted.wait(2000));
         QCOMPARE(rig.clipboard.text(), u"second"_s);
-        rig.click->cancel(true);
+        rig.clickInserter.cancel(true);
         QTest::qWait(100);
         QVERIFY(rig.panel.visible);
     }
 
     void clickInserterDestroyed()
     {
-        Rig &rig = *m_rig;
-        rig.makeClick(5000, 50);
-        rig.click->arm(u"armed"_s);
-        rig.click.reset();
-        QVERIFY(!rig.observer.watching);
+        DictationRig &rig = *m_rig;
+        // One of its own beside the rig's, which stays idle, so that it can be destroyed.
+        auto click = std::make_unique<ClickInserter>(rig.clicks, rig.keyboard, rig.inserter, rig.hud, rig.sounds);
+        click->arm(u"armed"_s);
+        click.reset();
+        QVERIFY(!rig.clicks.watching);
         // Gone while its paste waits for keys: the paste ends, and nothing touches it after.
-        rig.makeClick(5000, 20);
-        rig.injector.delay = std::chrono::milliseconds(200);
-        rig.click->arm(u"pasted after all"_s);
-        Q_EMIT rig.observer.outsideClick();
+        click = std::make_unique<ClickInserter>(rig.clicks, rig.keyboard, rig.inserter, rig.hud, rig.sounds);
+        click->setDelays(5000, 20);
+        rig.keyboard.delay = std::chrono::milliseconds(200);
+        click->arm(u"pasted after all"_s);
+        Q_EMIT rig.clicks.outsideClick();
         QTRY_COMPARE_WITH_TIMEOUT(rig.clipboard.writes, 1, 1000);
-        rig.click.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.injector.pastes.size(), 1, 1000);
+        click.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.keyboard.pastes.size(), 1, 1000);
         QTest::qWait(50);
         QVERIFY(rig.player.played.isEmpty());
     }
 
     void displayTiming()
     {
-        Rig &rig = *m_rig;
+        DictationRig &rig = *m_rig;
         HUDController &hud = rig.hud;
         hud.confirm(u"Copied"_s); // updates the display without bringing it up
         QCOMPARE(rig.panel.presented, 0);

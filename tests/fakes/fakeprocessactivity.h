@@ -18,13 +18,10 @@ public:
     int held = 0;
 
 private:
-    class HeldToken final : public Token
+    struct HeldToken final : Token
     {
-    public:
-        explicit HeldToken(int &held) : m_held(held) { ++m_held; }
-        ~HeldToken() override { --m_held; }
-
-    private:
-        int &m_held;
+        explicit HeldToken(int &count) : held(count) { ++held; }
+        ~HeldToken() override { --held; }
+        int &held;
     };
 };
