@@ -3,7 +3,6 @@
 // and a script would. Each picture goes to the folder named by MURMEL_SCREENSHOTS as a PNG.
 #include "murmeldesktop.h"
 #include "statusnotifierwatcher.h"
-#include "testenvironment.h"
 
 #include <QDBusInterface>
 #include <QTest>

@@ -1,11 +1,11 @@
 // The desktop integration files as installed into a temporary prefix: checked with the
 // desktop's own validators, then for what those cannot know.
-#include "childprocess.h"
+#include "murmelprocess.h"
+#include "testenvironment.h"
 
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -20,27 +20,13 @@ const QString metainfoPath = u"share/metainfo/app.murmel.Murmel.metainfo.xml"_s;
 const QString iconPath = u"share/icons/hicolor/scalable/apps/app.murmel.Murmel.svg"_s;
 const QString symbolicPath = u"share/icons/hicolor/symbolic/apps/app.murmel.Murmel-symbolic.svg"_s;
 
-// Runs a tool to its end and returns its exit code and all it said.
-std::pair<int, QString> run(const QString &program, const QStringList &arguments, int timeoutMs = 60000)
-{
-    QProcess tool;
-    tool.setProcessChannelMode(QProcess::MergedChannels);
-    ChildProcess::dieWithParent(tool);
-    int code = -1;
-    const QByteArray output = ChildProcess::run(tool, program, arguments, &code, {}, timeoutMs);
-    return {code, QString::fromUtf8(output)};
-}
-
 // The [Desktop Entry] group's keys and values, or another group's.
 QMap<QString, QString> group(const QString &file, const QString &name)
 {
-    QFile entry(file);
-    if (!entry.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
     QMap<QString, QString> keys;
     bool inside = false;
-    while (!entry.atEnd()) {
-        const QString line = QString::fromUtf8(entry.readLine()).trimmed();
+    for (const QString &read : QString::fromUtf8(TestFiles::read(file)).split(u'\n')) {
+        const QString line = read.trimmed();
         const qsizetype equals = line.indexOf(u'=');
         if (line.startsWith(u'['))
             inside = line == u'[' + name + u']';
@@ -73,9 +59,9 @@ private Q_SLOTS:
     {
         const QString buildDir = qEnvironmentVariable("MURMEL_BUILD_DIR");
         QVERIFY2(QFileInfo(buildDir + u"/cmake_install.cmake"_s).isFile(), "MURMEL_BUILD_DIR names no build tree");
-        const auto [code, output] = run(qEnvironmentVariable("MURMEL_CMAKE", u"cmake"_s),
-                                        {u"--install"_s, buildDir, u"--prefix"_s, m_prefix.path()}, 90000);
-        QVERIFY2(code == 0, qPrintable(output));
+        const MurmelProcess::Result install = MurmelProcess::run(
+            qEnvironmentVariable("MURMEL_CMAKE", u"cmake"_s), {u"--install"_s, buildDir, u"--prefix"_s, m_prefix.path()});
+        QVERIFY2(install.exitCode == 0, qPrintable(install.err));
     }
 
     // Not even a hint from the validators. The tree check also looks at the desktop entry the
@@ -99,8 +85,9 @@ private Q_SLOTS:
         QFETCH(QString, problem);
         if (QStandardPaths::findExecutable(tool).isEmpty())
             QSKIP("the validator is not installed (desktop-file-utils, appstream)");
-        const auto [code, output] = run(tool, arguments);
-        QVERIFY2(code == 0, qPrintable(output));
+        const MurmelProcess::Result validated = MurmelProcess::run(tool, arguments);
+        const QString output = validated.out + validated.err;
+        QVERIFY2(validated.exitCode == 0, qPrintable(output));
         QVERIFY2(!QRegularExpression(problem, QRegularExpression::MultilineOption).match(output).hasMatch(), qPrintable(output));
     }
 
@@ -140,9 +127,7 @@ private Q_SLOTS:
     // the newest release. The tree check sees to the entry it launches.
     void metainfoMatchesTheInstall()
     {
-        QFile file(installed(metainfoPath));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString xml = QString::fromUtf8(file.readAll());
+        const QString xml = QString::fromUtf8(TestFiles::read(installed(metainfoPath)));
         const auto found = [&xml](const QString &pattern) { return QRegularExpression(pattern).match(xml).captured(1); };
         QCOMPARE(found(u"<component type=\"([^\"]*)\""_s), u"desktop-application"_s);
         QCOMPARE(found(u"<binary>([^<]*)<"_s), QFileInfo(installed(u"bin/murmel"_s)).fileName());

@@ -1,9 +1,9 @@
 // scripts/setup.sh when fetching whisper.cpp goes wrong: npm's own reason and what to check
 // reach the user, and nothing unverified lands in the build tree. A stand-in npm on the PATH
 // plays the failing registry or proxy.
+#include "murmelprocess.h"
 #include "testenvironment.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -45,25 +45,21 @@ private Q_SLOTS:
         QFETCH(QStringList, said);
         QFETCH(QStringList, unsaid);
         QTemporaryDir folder;
-        QVERIFY(folder.isValid());
         const QString fake = folder.filePath(u"bin/npm"_s);
         QVERIFY(TestFiles::write(fake, "#!/bin/sh\n" + npm));
         QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
-        QProcess setup;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"PATH"_s, folder.filePath(u"bin"_s) + u':' + environment.value(u"PATH"_s));
-        setup.setProcessEnvironment(environment);
         const QString build = folder.filePath(u"build"_s);
-        setup.start(u"bash"_s, {QStringLiteral(MURMEL_SOURCE_DIR "/scripts/setup.sh"), u"run"_s, build});
-        QVERIFY(setup.waitForFinished(60000));
-        const QString err = QString::fromUtf8(setup.readAllStandardError());
+        const MurmelProcess::Result setup = MurmelProcess::run(
+            u"bash"_s, {QStringLiteral(MURMEL_SOURCE_DIR "/scripts/setup.sh"), u"run"_s, build}, environment);
 
-        QCOMPARE(setup.exitCode(), 1);
+        QCOMPARE(setup.exitCode, 1);
         for (const QString &text : said)
-            QVERIFY2(err.contains(text), qPrintable(u"missing \""_s + text + u"\" in:\n"_s + err));
+            QVERIFY2(setup.err.contains(text), qPrintable(u"missing \""_s + text + u"\" in:\n"_s + setup.err));
         for (const QString &text : unsaid)
-            QVERIFY2(!err.contains(text), qPrintable(u"unexpected \""_s + text + u"\" in:\n"_s + err));
+            QVERIFY2(!setup.err.contains(text), qPrintable(u"unexpected \""_s + text + u"\" in:\n"_s + setup.err));
         QVERIFY(!QFile::exists(build + u"/_deps/whisper.cpp"_s));
         QVERIFY(!QFile::exists(build + u"/_deps/whisper.cpp.stamp"_s));
     }

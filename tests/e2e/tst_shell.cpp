@@ -69,7 +69,6 @@ private Q_SLOTS:
     void dictationFromEverySide();
     void scriptsTranscribeFiles();
     void oneInstance();
-    void quitStopsATranscriptionForAScript();
 
     void onStatusChanged(const QString &status) { m_statusSignals << status; }
     void onPropertiesChanged(const QString &changedInterface, const QVariantMap &changed, const QStringList &)
@@ -131,8 +130,6 @@ void TestShell::dictationFromEverySide()
     QTRY_COMPARE_WITH_TIMEOUT(m_statusSignals.size(), 3, 30000);
     QCOMPARE(m_statusSignals, once);
     QTRY_COMPARE(m_propertySignals, once);
-    QTRY_COMPARE_WITH_TIMEOUT(m.history().size(), 1, 5000);
-    QCOMPARE(m.history().first().toObject().value(u"text").toString(), phrase);
     QTRY_COMPARE_WITH_TIMEOUT(m_panel->readItem().toolTipTitle, u"Murmel"_s, 5000);
     QVERIFY(isMonochrome(m_panel->readItem().icon));
 
@@ -152,9 +149,6 @@ void TestShell::dictationFromEverySide()
     // Murmel may be gone before the menu's answer to the click arrives.
     m_panel->clickMenuItem(u"Quit Murmel"_s);
     QCOMPARE(MurmelProcess::finish(*m.murmel, 10000).exitCode, 0);
-    const MurmelProcess::Result alone = MurmelProcess::murmel({u"dictation"_s, u"toggle"_s}, m.environment());
-    QCOMPARE(alone.exitCode, 1);
-    QCOMPARE(alone.lastErrLine(), u"Murmel is not running."_s);
 }
 
 void TestShell::scriptsTranscribeFiles()
@@ -209,10 +203,8 @@ void TestShell::oneInstance()
     // A second launch from the folder of the files, as a file manager's "Open with" does: the
     // first Murmel transcribes the first file on its file screen and keeps it.
     QProcess second;
-    second.setProcessEnvironment(m.environment());
     second.setWorkingDirectory(m.folder.path());
-    ChildProcess::dieWithParent(second);
-    second.start(MurmelProcess::binary(), {u"first.wav"_s, u"second.wav"_s});
+    m.desktop.launch(second, MurmelProcess::binary(), {u"first.wav"_s, u"second.wav"_s}, m.environment());
     const MurmelProcess::Result handed = MurmelProcess::finish(second, 20000);
     QVERIFY2(handed.exitCode == 0 && handed.err.isEmpty(), qPrintable(handed.err));
     QTRY_COMPARE_WITH_TIMEOUT(m.history().size(), 1, 60000);
@@ -248,15 +240,11 @@ void TestShell::oneInstance()
     QTRY_COMPARE(status(), u"recording"_s);
     QVERIFY(m.desktop.xdotool({u"key"_s, u"ctrl+shift+d"_s}));
     QTRY_COMPARE_WITH_TIMEOUT(status(), u"idle"_s, 30000);
-    QVERIFY(m.desktop.xdotool({u"windowactivate"_s, u"--sync"_s, window, u"key"_s, u"ctrl+q"_s}));
-    QCOMPARE(MurmelProcess::finish(*m.murmel, 10000).exitCode, 0);
-}
 
-void TestShell::quitStopsATranscriptionForAScript()
-{
-    // A slow model and half an hour of audio, heard ten minutes at a time: each part is about a
-    // minute of engine work on two cores. Quitting waits only for the engine's current step, a
-    // few seconds, and up to a quarter of a minute on a loaded machine.
+    // The quit stops a script's transcription on its way. A slow model and half an hour of audio,
+    // heard ten minutes at a time: each part is about a minute of engine work on two cores.
+    // Quitting waits only for the engine's current step, a few seconds, and up to a quarter of a
+    // minute on a loaded machine.
     const QString slowModel = m.file(u"data/Murmel/Models/ggml-large-v3.bin"_s);
     QVERIFY(FixtureModels::make(slowModel, u"base"_s));
     QVERIFY(FixtureModels::useCatalog(m.file(u"catalog.json"_s), {{u"base.en"_s, FixtureModels::sha256Of(m.parrot)},
@@ -266,15 +254,11 @@ void TestShell::quitStopsATranscriptionForAScript()
     QCOMPARE(QProcess::execute(u"ffmpeg"_s, {u"-y"_s, u"-loglevel"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
                                              u"anoisesrc=r=16000:a=0.1"_s, u"-t"_s, u"1800"_s, audio}),
              0);
-    QVERIFY2(m.launch(), qPrintable(m.error()));
     const QDBusPendingCall pending =
         QDBusConnection::sessionBus().asyncCall(message(u"TranscribeFile"_s, {audio}), 600000);
     QTest::qWait(5000); // decoded, loaded, and deep in the engine
     QVERIFY(!pending.isFinished());
-
-    QVERIFY(m_panel->waitForItem());
-    QString error;
-    QVERIFY2(m_panel->clickMenuItem(u"Quit Murmel"_s, &error), qPrintable(error));
+    QVERIFY(m.desktop.xdotool({u"windowactivate"_s, u"--sync"_s, window, u"key"_s, u"ctrl+q"_s}));
     QCOMPARE(MurmelProcess::finish(*m.murmel, 30000).exitCode, 0);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "testenvironment.h"
+
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -30,23 +31,14 @@ inline bool make(const QString &path, const QString &kind = QStringLiteral("parr
 
 inline QString sha256Of(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return QString::fromLatin1(hash.result().toHex());
+    return QString::fromLatin1(QCryptographicHash::hash(TestFiles::read(path), QCryptographicHash::Sha256).toHex());
 }
 
 // Writes a catalog of raw model names to digests and points MURMEL_MODEL_CATALOG at it.
 inline bool useCatalog(const QString &path, const QJsonObject &digests)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    file.write(QJsonDocument(digests).toJson());
     qputenv("MURMEL_MODEL_CATALOG", path.toLocal8Bit());
-    return true;
+    return TestFiles::write(path, QJsonDocument(digests).toJson());
 }
 
 } // namespace FixtureModels

@@ -41,8 +41,6 @@ public:
         if (!bus.start() || !desktop.start() || !sound.start())
             return fail(bus.error() + desktop.error() + sound.error());
         bus.enter();
-        speech = file(QStringLiteral("speech.wav"));
-        parrot = file(QStringLiteral("parrot.bin"));
         return (server.listen() || fail(QStringLiteral("no local server")))
             && say(speech, QStringLiteral("Please write this down for me."))
             && (FixtureModels::make(parrot) || fail(QStringLiteral("makemodel failed")));
@@ -87,6 +85,9 @@ public:
     QProcessEnvironment environment() const
     {
         QProcessEnvironment variables = desktop.environment();
+        for (const char *name : TestEnvironment::elsewhere)
+            variables.remove(QString::fromLatin1(name));
+        variables.remove(QStringLiteral("QT_QTESTLIB_RUNNING"));
         variables.insert(bus.environment());
         variables.insert(sound.environment());
         const auto at = [this](const char *path) { return server.url(QString::fromLatin1(path)).toString(); };
@@ -97,9 +98,6 @@ public:
         variables.insert(QStringLiteral("MURMEL_UPDATE_URL"), at("/latest.json"));
         variables.insert(QStringLiteral("ANTHROPIC_BASE_URL"), at("/anthropic"));
         variables.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        variables.remove(QStringLiteral("QT_QTESTLIB_RUNNING"));
-        for (const char *name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "HF_ENDPOINT"})
-            variables.remove(QString::fromLatin1(name));
         return variables;
     }
 
@@ -110,12 +108,10 @@ public:
     {
         stop();
         murmel = std::make_unique<QProcess>();
+        murmel->setProcessChannelMode(keepOutput ? QProcess::MergedChannels : QProcess::ForwardedChannels);
         QProcessEnvironment variables = environment();
         variables.insert(extra);
-        murmel->setProcessEnvironment(variables);
-        murmel->setProcessChannelMode(keepOutput ? QProcess::MergedChannels : QProcess::ForwardedChannels);
-        ChildProcess::dieWithParent(*murmel);
-        murmel->start(MurmelProcess::binary(), {});
+        desktop.launch(*murmel, MurmelProcess::binary(), {}, variables);
         // A Murmel that ends at start-up is reported at once, not after the whole wait.
         const auto ended = [this] { return murmel->state() == QProcess::NotRunning; };
         if (!QTest::qWaitFor([&] { return ended() || bus.hasName(service); }, 20000) || ended())
@@ -154,8 +150,8 @@ public:
     SoundSession sound;
     TestHttpServer server;
     QTemporaryDir folder;
-    QString speech; // espeak-ng saying a sentence
-    QString parrot; // the model file
+    const QString speech = file(QStringLiteral("speech.wav")); // espeak-ng saying a sentence
+    const QString parrot = file(QStringLiteral("parrot.bin")); // the model file
     std::unique_ptr<QProcess> murmel;
     QString window; // the main window's X id, once launched
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "childprocess.h"
+
 #include <QProcess>
 #include <QString>
 #include <QTest>
@@ -21,10 +23,7 @@ struct Result
     QString lastErrLine() const { return errLines().value(errLines().size() - 1); }
 };
 
-inline QString binary()
-{
-    return qEnvironmentVariable("MURMEL_BINARY");
-}
+inline QString binary() { return qEnvironmentVariable("MURMEL_BINARY"); }
 
 // Waits with the event loop turning, so an in-process server can answer; a process that
 // outlives the timeout is killed. Not on finished(): a program that cannot start (a binary
@@ -41,13 +40,15 @@ inline Result finish(QProcess &process, int timeoutMs = 60000)
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
 
-// Runs `program` (Murmel, or a wrapper that ends by running it) to its end; standard output
-// goes to `outputFile` when one is named (/dev/full plays a full disk).
-inline Result run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+// Runs `program` (Murmel, a wrapper that ends by running it, or a tool) to its end; standard
+// output goes to `outputFile` when one is named (/dev/full plays a full disk).
+inline Result run(const QString &program, const QStringList &arguments,
+                  const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
                   const QString &outputFile = {})
 {
     QProcess process;
     process.setProcessEnvironment(environment);
+    ChildProcess::dieWithParent(process);
     if (!outputFile.isEmpty())
         process.setStandardOutputFile(outputFile);
     process.start(program, arguments);

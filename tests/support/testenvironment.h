@@ -13,14 +13,16 @@ class TestEnvironment final
 public:
     TestEnvironment()
     {
-        Q_ASSERT(m_home.isValid());
         qputenv("HOME", m_home.path().toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/config")).toLocal8Bit());
-        qputenv("XDG_DATA_HOME", (m_home.path() + QStringLiteral("/data")).toLocal8Bit());
-        for (const char *name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
-                                 "ALL_PROXY", "MURMEL_MODEL_BASE_URL", "MURMEL_MODEL_CATALOG", "HF_ENDPOINT"})
+        qputenv("XDG_CONFIG_HOME", configHome().toLocal8Bit());
+        qputenv("XDG_DATA_HOME", dataHome().toLocal8Bit());
+        for (const char *name : elsewhere)
             qunsetenv(name);
     }
+
+    // The variables that would send a program's requests somewhere else than the test chose.
+    static constexpr const char *elsewhere[] = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
+                                                "ALL_PROXY", "MURMEL_MODEL_BASE_URL", "MURMEL_MODEL_CATALOG", "HF_ENDPOINT"};
 
     QString home() const { return m_home.path(); }
     QString configHome() const { return m_home.path() + QStringLiteral("/config"); }

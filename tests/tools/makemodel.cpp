@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
@@ -151,11 +153,10 @@ std::vector<std::string> byteTokens()
     return tokens;
 }
 
+// ASCII letters and digits only: the program keeps the C locale.
 bool hasAlphanumeric(const std::string &text)
 {
-    return std::any_of(text.begin(), text.end(), [](unsigned char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    });
+    return std::any_of(text.begin(), text.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
 }
 
 // Splits the phrase into words with their leading spaces, so the tokens concatenate back to
@@ -268,9 +269,7 @@ void writeModel(const Shape &shape, const std::string &phrase, std::int32_t clos
     // Filler, or one value throughout.
     const auto put = [&](const std::string &name, const std::vector<std::int32_t> &dims, Type type,
                          std::optional<float> constant = std::nullopt) {
-        std::size_t count = 1;
-        for (std::int32_t dim : dims)
-            count *= std::size_t(dim);
+        const std::size_t count = std::accumulate(dims.begin(), dims.end(), std::size_t(1), std::multiplies<>());
         writeTensor(out, name, dims, type, constant ? std::vector<float>(count, *constant) : filler(name, count));
     };
     // A silenced projection is zero, so it adds nothing to the residual stream, which therefore
@@ -351,8 +350,7 @@ int main(int argc, char **argv)
         }
     }
     // Whisper suppresses tokens made only of punctuation, so such a phrase could never be decoded.
-    const auto nonAscii = [](unsigned char c) { return c >= 0x80; };
-    if (!hasAlphanumeric(phrase) && std::none_of(phrase.begin(), phrase.end(), nonAscii))
+    if (!hasAlphanumeric(phrase) && std::none_of(phrase.begin(), phrase.end(), [](unsigned char c) { return c >= 0x80; }))
         return usage("the phrase needs at least one letter or digit");
 
     const std::string path = argv[2];
