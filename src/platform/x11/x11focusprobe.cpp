@@ -4,8 +4,6 @@
 #include "platform/session/atspifocustracker.h"
 #include "platform/x11/xcbreply.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <QStringList>
 #include <xcb/xcb.h>
@@ -17,11 +15,6 @@ using Xcb::property;
 
 // Deeper than any real window tree; a bound for a server that answers nonsense.
 constexpr int maxClimb = 64;
-
-xcb_atom_t atom(xcb_connection_t *connection, const char *name)
-{
-    return Xcb::atom(connection, name, true);
-}
 
 xcb_window_t windowProperty(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t name)
 {
@@ -76,12 +69,12 @@ FocusProbe::Target X11FocusProbe::focusedTarget() const
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
     // Window managers park the focus on their own check window when no client has it.
     const xcb_window_t managerWindow =
-        windowProperty(m_connection, root, atom(m_connection, "_NET_SUPPORTING_WM_CHECK"));
+        windowProperty(m_connection, root, Xcb::atom(m_connection, "_NET_SUPPORTING_WM_CHECK", true));
     if (focus->focus == root || (managerWindow != XCB_WINDOW_NONE && focus->focus == managerWindow))
         return target;
 
     // Toolkits may focus a child of the client window; WM_CLASS sits on the client window.
-    const xcb_atom_t pidAtom = atom(m_connection, "_NET_WM_PID");
+    const xcb_atom_t pidAtom = Xcb::atom(m_connection, "_NET_WM_PID", true);
     qint64 process = 0;
     xcb_window_t window = focus->focus;
     for (int depth = 0; depth < maxClimb && window != XCB_WINDOW_NONE && window != root; ++depth) {

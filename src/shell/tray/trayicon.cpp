@@ -1,6 +1,7 @@
 #include "shell/tray/trayicon.h"
 
 #include "core/base/logging.h"
+#include "platform/x11/xcbreply.h"
 #include "shell/muraction.h"
 #include "shell/tray/menubareye.h"
 
@@ -55,16 +56,11 @@ bool hasXEmbedTray()
     if (xcb_connection_has_error(connection.get()))
         return false;
     const QByteArray name = "_NET_SYSTEM_TRAY_S" + QByteArray::number(screen);
-    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&free)> atom(
-        xcb_intern_atom_reply(connection.get(),
-                              xcb_intern_atom(connection.get(), 1, static_cast<uint16_t>(name.size()), name.constData()),
-                              nullptr),
-        &free);
-    if (!atom || atom->atom == XCB_ATOM_NONE)
+    const xcb_atom_t selection = Xcb::atom(connection.get(), name.constData(), true);
+    if (selection == XCB_ATOM_NONE)
         return false;
-    const std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&free)> owner(
-        xcb_get_selection_owner_reply(connection.get(), xcb_get_selection_owner(connection.get(), atom->atom), nullptr),
-        &free);
+    const Xcb::Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(connection.get(), xcb_get_selection_owner(connection.get(), selection), nullptr));
     return owner && owner->owner != XCB_WINDOW_NONE;
 }
 

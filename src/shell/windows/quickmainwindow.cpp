@@ -1,6 +1,7 @@
 #include "shell/windows/quickmainwindow.h"
 
 #include "core/base/logging.h"
+#include "platform/x11/xcbreply.h"
 
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
@@ -8,20 +9,12 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
 namespace {
 
-xcb_atom_t atom(xcb_connection_t *connection, const char *name)
-{
-    xcb_intern_atom_reply_t *reply =
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return value;
-}
+using Xcb::atom;
 
 // Ends the launcher's wait for the launch that carried `id` (its busy cursor or its
 // spinning entry): that launch handed over and exited without a window of its own. The
