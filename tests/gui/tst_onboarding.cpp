@@ -59,12 +59,16 @@ private Q_SLOTS:
         QCOMPARE(r->onboarding.step(), Onboarding::lastStep);
     }
 
-    // A grant made on the desktop shows within one poll, and the hotkey is armed then.
+    // A grant made on the desktop shows within one poll while the view is on screen, and the
+    // hotkey is armed then; a closed window polls nothing.
     void thePollPicksUpGrantsAndArmsTheHotkey()
     {
         auto r = rig();
         QSignalSpy microphone(&r->permissions, &Permissions::microphoneAvailableChanged);
         r->microphone = true;
+        r->onboarding.setOnScreen(false);
+        QVERIFY(!microphone.wait(Onboarding::pollMilliseconds + 200));
+        r->onboarding.setOnScreen(true);
         QVERIFY(microphone.wait(Onboarding::pollMilliseconds + 1000));
         QVERIFY(r->hotkeyRequests >= 1);
         r->hotkey = true;

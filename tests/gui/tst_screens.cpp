@@ -38,6 +38,7 @@
 #include <QQuickItem>
 #include <QQuickStyle>
 #include <QQuickWindow>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <QtQml/qqmlextensionplugin.h>
@@ -459,6 +460,27 @@ private Q_SLOTS:
             QTest::keySequence(m_window, QKeySequence(keys));
             QVERIFY2(m_nav.screen() == screen && m_nav.settingsTab() == tab, qPrintable(keys));
         }
+    }
+
+    // Idle, the window draws only the title's sheen, in one short pass at a time; closed, it
+    // keeps no clock running. Either way an idle Murmel costs nothing.
+    void idleDrawsNothing()
+    {
+        QVERIFY(showScreen(Nav::MurScreen::home));
+        QQuickItem *title = find([](QQuickItem *i) { return QByteArray(i->metaObject()->className()).startsWith("ChromeText"); });
+        QVERIFY(title);
+        const auto sheen = [title] { return title->property("sheenPosition").toReal(); };
+        QTRY_VERIFY_WITH_TIMEOUT(sheen() > -1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(sheen(), -1.0, 5000);
+        QTest::qWait(300); // the frame that clears the sheen
+        QSignalSpy frames(m_window, &QQuickWindow::frameSwapped);
+        QTest::qWait(1500);
+        QCOMPARE(frames.size(), 0);
+        QVERIFY(title->property("sheenScheduled").toBool());
+        m_window->hide();
+        QTRY_VERIFY(!title->property("sheenScheduled").toBool());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
     }
 };
 

@@ -54,6 +54,15 @@ void Onboarding::dismiss()
         end();
 }
 
+void Onboarding::setOnScreen(bool onScreen)
+{
+    m_onScreen = onScreen;
+    if (m_showing && m_onScreen)
+        m_poll.start();
+    else
+        m_poll.stop();
+}
+
 void Onboarding::end()
 {
     // A preference that cannot be written still ends the flow for this run; the next

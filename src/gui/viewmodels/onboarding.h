@@ -57,6 +57,9 @@ public:
     // Leaves onboarding without a word, when the user opened a file with Murmel and so
     // plainly wants to get on with it.
     void dismiss();
+    // The view reports whether it is on screen: the poll runs only while it is, so a window
+    // closed during onboarding wakes nobody. Until told otherwise the view counts as shown.
+    Q_INVOKABLE void setOnScreen(bool onScreen);
 
     static constexpr int lastStep = 2;
     static constexpr int pollMilliseconds = 1000;
@@ -76,6 +79,7 @@ private:
 
     Collaborators m_c;
     bool m_showing = false;
+    bool m_onScreen = true;
     int m_step = 0;
     QString m_finishTitle;
     QTimer m_poll;

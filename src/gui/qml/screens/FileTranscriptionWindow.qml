@@ -47,6 +47,7 @@ Item {
 
     FrameAnimation {
         running: screen.phase === FileTranscription.Phase.transcribing && screen.visible
+                 && screen.Window.visibility !== Window.Hidden && screen.Window.visibility !== Window.Minimized
         onTriggered: {
             screen.clock += frameTime
             screen.shownProgress = FileTranscription.live.smoothed(FileTranscription.live.now())

@@ -9,6 +9,9 @@ import Murmel
 Item {
     id: flow
 
+    readonly property bool onScreen: visible && Window.visibility !== Window.Hidden && Window.visibility !== Window.Minimized
+    onOnScreenChanged: Onboarding.setOnScreen(onScreen)
+
     // One requirement with its state: "Granted" or a "Grant" button.
     component PermissionRow: Rectangle {
         id: row

@@ -10,12 +10,12 @@ ColumnLayout {
 
     spacing: 16
     Component.onCompleted: Permissions.refresh()
-    // The rows follow the desktop while they are shown: a sound server that starts or
+    // The rows follow the desktop while they are on screen: a sound server that starts or
     // stops turns the microphone row at once.
     Timer {
         interval: 2000
         repeat: true
-        running: tab.visible
+        running: tab.visible && tab.Window.visibility !== Window.Hidden && tab.Window.visibility !== Window.Minimized
         onTriggered: Permissions.refresh()
     }
 

@@ -15,7 +15,6 @@ Item {
     // Where the middle of the sheen is, as a fraction of the width; outside 0 … 1 between
     // sweeps. Exposed so a still frame can be chosen.
     property real sheenPosition: -1
-    readonly property bool sheenRunning: sweep.running
 
     implicitWidth: label.implicitWidth
     implicitHeight: label.implicitHeight
@@ -77,25 +76,43 @@ Item {
         }
     }
 
-    SequentialAnimation {
-        id: sweep
-        running: !root.reduceMotion && root.visible && root.text.length > 0
-        loops: Animation.Infinite
-        // A pause first, so a title that just appeared settles before it shines.
-        PauseAnimation { duration: 2600 }
-        NumberAnimation {
-            target: root
-            property: "sheenPosition"
-            from: -0.3
-            to: 1.3
-            duration: 1400
-            easing.type: Easing.InOutQuad
+    // The sheen passes shortly after the title comes on screen and then once a minute. Each
+    // pass is a burst of frames; between passes nothing moves, so an idle window draws
+    // nothing, and a closed or minimised one keeps no clock running at all.
+    readonly property bool onScreen: visible && text.length > 0 && Window.visibility !== Window.Hidden
+                                     && Window.visibility !== Window.Minimized
+    readonly property bool sheenScheduled: pacer.running || sweep.running
+    property int sweepsShown: 0
+
+    Timer {
+        id: pacer
+        interval: root.sweepsShown === 0 ? 2600 : 60000
+        running: !root.reduceMotion && root.onScreen && !sweep.running
+        onTriggered: {
+            root.sweepsShown += 1
+            sweep.start()
         }
-        PropertyAction { target: root; property: "sheenPosition"; value: -1 }
     }
 
+    NumberAnimation {
+        id: sweep
+        target: root
+        property: "sheenPosition"
+        from: -0.3
+        to: 1.3
+        duration: 1400
+        easing.type: Easing.InOutQuad
+        onStopped: root.sheenPosition = -1
+    }
+
+    onOnScreenChanged: {
+        if (!onScreen) {
+            sweepsShown = 0
+            sweep.stop()
+        }
+    }
     onReduceMotionChanged: {
         if (reduceMotion)
-            sheenPosition = -1
+            sweep.stop()
     }
 }

@@ -9,6 +9,9 @@ Item {
     property bool glowing: false
     property bool reduceMotion: Theme.reduceMotion
 
+    // Off screen (hidden or minimised) nothing moves: a closed window keeps no clock running.
+    readonly property bool onScreen: visible && Window.visibility !== Window.Hidden && Window.visibility !== Window.Minimized
+
     implicitWidth: size
     implicitHeight: size
 
@@ -65,7 +68,7 @@ Item {
         }
 
         SequentialAnimation on scale {
-            running: root.glowing && !root.reduceMotion && root.visible
+            running: root.glowing && !root.reduceMotion && root.onScreen
             loops: Animation.Infinite
             alwaysRunToEnd: true
             NumberAnimation { from: 1.0; to: 1.12; duration: 900; easing.type: Easing.InOutSine }

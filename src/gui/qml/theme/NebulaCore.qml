@@ -19,6 +19,9 @@ Item {
 
     readonly property double createdAt: Date.now()
 
+    // Off screen (hidden or minimised) nothing moves: a closed window keeps no clock running.
+    readonly property bool onScreen: visible && Window.visibility !== Window.Hidden && Window.visibility !== Window.Minimized
+
     implicitWidth: size
     implicitHeight: size
 
@@ -37,7 +40,7 @@ Item {
 
     FrameAnimation {
         id: frames
-        running: !root.reduceMotion && root.visible
+        running: !root.reduceMotion && root.onScreen
         onTriggered: root.time = (Date.now() - root.createdAt) / 1000
     }
 }

@@ -48,6 +48,7 @@ Item {
 
     FrameAnimation {
         running: root.visible && !root.reduceMotion && root.Window.visibility !== Window.Hidden
+                 && root.Window.visibility !== Window.Minimized
         onTriggered: root.time = root.now()
     }
 
