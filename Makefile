@@ -49,6 +49,7 @@ bench: build
 	bench/latency.sh $(BUILD)
 	bench/memory.sh $(BUILD)
 	bench/typing.sh $(BUILD)
+	bench/idle.sh $(BUILD)
 
 clean:
 	rm -rf build build-asan

@@ -1,10 +1,14 @@
-// What our dictation pipeline adds to the engine's time: from the stop request to the paste
-// key event, less the engine's own transcription time, over N dictations of the same speech.
-// The controller runs with its real recorder, model store, transcriber, dictionary, display
-// timing, inserter and history; only the desktop (microphone, keys, panel) is simulated, and
-// the paste is timed when its key event would be sent.
-//   dictationlatency SPEECH.wav [RUNS]   (the environment names the model, as bench/latency.sh sets it)
+// The wait after the second hotkey press: from the stop request to the paste key event, over
+// N dictations of each length cut from the same speech, with the engine's whole window and with
+// the window fitted to short dictations, side by side; and what our pipeline adds to the
+// engine's own time. The controller runs with its real recorder, model store, transcriber,
+// dictionary, display timing, inserter and history; only the desktop (microphone, keys, panel)
+// is simulated, and the paste is timed when its key event would be sent.
+//   dictationlatency SPEECH.wav [RUNS] [SECONDS...]
+// The environment names the model, as bench/latency.sh sets it; SPEECH.wav must last as long
+// as the longest dictation.
 #include "core/base/paths.h"
+#include "core/base/preferencekeys.h"
 #include "core/base/preferences.h"
 #include "core/dictation/dictationcontroller.h"
 #include "core/dictation/hotkeymonitor.h"
@@ -35,6 +39,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -65,6 +71,15 @@ double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+struct Timings
+{
+    double waitMs = 0;     // median from the stop to the paste
+    double engineMs = 0;   // median of the engine's own time
+    double overheadMs = 0; // median of the rest
+    double worstOverheadMs = 0;
+    QString text;          // what the last dictation pasted
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -72,10 +87,15 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     if (arguments.size() < 2) {
-        std::fprintf(stderr, "usage: dictationlatency SPEECH.wav [RUNS]\n");
+        std::fprintf(stderr, "usage: dictationlatency SPEECH.wav [RUNS] [SECONDS...]\n");
         return 2;
     }
     const int runs = arguments.size() > 2 ? arguments.at(2).toInt() : 20;
+    QList<double> lengths;
+    for (const QString &argument : arguments.mid(3))
+        lengths << argument.toDouble();
+    if (lengths.isEmpty())
+        lengths = {3.0};
     const DecodeResult decoded = AudioFileDecoder::decodeNow(arguments.at(1), 100);
     if (!std::holds_alternative<DecodedAudio>(decoded)) {
         std::fprintf(stderr, "cannot decode %s\n", qPrintable(arguments.at(1)));
@@ -112,15 +132,14 @@ int main(int argc, char **argv)
     double engineSeconds = 0;
     QObject::connect(&dictation, &DictationController::speechRecognised, [&](double seconds) { engineSeconds = seconds; });
 
-    // The first dictation loads the model, as the warm-up would at start; it is not counted.
-    std::vector<double> overheadsMs, enginesMs;
-    for (int run = 0; run <= runs; ++run) {
+    // One dictation: the wait from the stop to the paste, or a negative value when it failed.
+    const auto dictate = [&](const AudioFrames &audio) -> double {
         dictation.startRecording();
         if (dictation.status() != DictationController::Status::recording) {
             std::fprintf(stderr, "could not start: %s\n", qPrintable(dictation.lastError()));
-            return 1;
+            return -1;
         }
-        microphone.deliver(speech);
+        microphone.deliver(audio);
         QCoreApplication::processEvents();
         keyboard.pastedAt = -1;
         QEventLoop finished;
@@ -130,19 +149,52 @@ int main(int argc, char **argv)
         finished.exec();
         if (keyboard.pastedAt < 0) {
             std::fprintf(stderr, "nothing was pasted: %s\n", qPrintable(dictation.lastError()));
+            return -1;
+        }
+        return double(keyboard.pastedAt - stoppedAt) / 1e6;
+    };
+    const auto measure = [&](const AudioFrames &audio, bool fitted) -> std::optional<Timings> {
+        preferences.setBoolean(PreferenceKeys::fasterShortDictations, fitted);
+        std::vector<double> waits, engines, overheads;
+        for (int run = 0; run < runs; ++run) {
+            const double wait = dictate(audio);
+            if (wait < 0)
+                return std::nullopt;
+            waits.push_back(wait);
+            engines.push_back(engineSeconds * 1000);
+            overheads.push_back(wait - engineSeconds * 1000);
+        }
+        return Timings{median(waits), median(engines), median(overheads),
+                       *std::max_element(overheads.begin(), overheads.end()), clipboard.text()};
+    };
+
+    // The first dictation loads the model, as the warm-up would at start; it is not counted.
+    if (dictate(speech.mid(0, 3 * 16000)) < 0)
+        return 1;
+    std::printf("wait from the stop to the paste, median of %d dictations\n", runs);
+    std::printf("%-10s %14s %16s %8s\n", "dictation", "whole window", "fitted window", "ratio");
+    std::vector<double> overheads;
+    double worstOverhead = 0;
+    double engine = 0;
+    for (const double seconds : std::as_const(lengths)) {
+        const AudioFrames audio = speech.mid(0, qsizetype(seconds * 16000));
+        if (audio.size() < qsizetype(seconds * 16000)) {
+            std::fprintf(stderr, "the speech lasts less than %.1f s\n", seconds);
             return 1;
         }
-        if (run == 0)
-            continue;
-        const double totalMs = double(keyboard.pastedAt - stoppedAt) / 1e6;
-        overheadsMs.push_back(totalMs - engineSeconds * 1000);
-        enginesMs.push_back(engineSeconds * 1000);
+        const std::optional<Timings> whole = measure(audio, false);
+        const std::optional<Timings> fitted = measure(audio, true);
+        if (!whole || !fitted)
+            return 1;
+        std::printf("%-10s %11.0f ms %13.0f ms %8.2f%s\n", qPrintable(QString::asprintf("%.0f s", seconds)),
+                    whole->waitMs, fitted->waitMs, fitted->waitMs / whole->waitMs,
+                    whole->text == fitted->text ? "" : "  (the texts differ)");
+        overheads.insert(overheads.end(), {whole->overheadMs, fitted->overheadMs});
+        worstOverhead = std::max({worstOverhead, whole->worstOverheadMs, fitted->worstOverheadMs});
+        engine = std::max(engine, whole->engineMs);
     }
-    const double overhead = median(overheadsMs);
-    const double engine = median(enginesMs);
-    std::printf("dictations: %d of %.1f s\n", runs, double(speech.size()) / 16000);
-    std::printf("engine median: %.1f ms\n", engine);
-    std::printf("pipeline overhead median: %.2f ms (max %.2f ms), %.3f%% of the engine time\n", overhead,
-                *std::max_element(overheadsMs.begin(), overheadsMs.end()), 100 * overhead / engine);
+    const double overhead = median(overheads);
+    std::printf("pipeline overhead median: %.2f ms (max %.2f ms), %.3f%% of the longest engine time\n", overhead,
+                worstOverhead, 100 * overhead / engine);
     return 0;
 }

@@ -132,13 +132,14 @@ private Q_SLOTS:
         QFETCH(QString, defaultText);
         QFETCH(QString, listedDefault);
         const auto listed = [] { return murmel({u"config"_s, u"list"_s}).out.split(u'\n', Qt::SkipEmptyParts); };
+        const int column = 23; // the longest key, "fasterShortDictations", and two spaces
         QCOMPARE(listed().size(), PreferenceKeys::all().size());
-        QVERIFY(listed().contains(key.leftJustified(21) + listedDefault));
+        QVERIFY(listed().contains(key.leftJustified(column) + listedDefault));
         QCOMPARE(murmel({u"config"_s, u"get"_s, key}).out.trimmed(), defaultText);
         const Result set = murmel({u"config"_s, u"set"_s, key, value});
         QVERIFY2(set.exitCode == 0, qPrintable(set.err));
         QCOMPARE(murmel({u"config"_s, u"get"_s, key}).out.trimmed(), value);
-        QVERIFY(listed().contains(key.leftJustified(21) + value));
+        QVERIFY(listed().contains(key.leftJustified(column) + value));
         QCOMPARE(murmel({u"config"_s, u"unset"_s, key}).exitCode, 0);
         QCOMPARE(murmel({u"config"_s, u"get"_s, key}).out.trimmed(), defaultText);
     }

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -28,14 +29,20 @@ AudioFrames sound(qsizetype count = 16000)
     return AudioFrames(count, 0.1f);
 }
 
-// The speed lines of the dictation category, at the default level.
+// The speed lines of the dictation category, at the default level, and the engine's window.
 QStringList speedLines;
+QStringList windowLines;
 QtMessageHandler previousHandler = nullptr;
 
 void captureMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     if (type == QtInfoMsg && QByteArrayView(context.category) == "murmel.dictation" && text.startsWith(u"transcribe "))
         speedLines << text;
+    if (type == QtDebugMsg && QByteArrayView(context.category) == "murmel.speech") {
+        if (text.startsWith(u"Encoding "))
+            windowLines << text;
+        return; // the engine's own chatter
+    }
     previousHandler(type, context, text);
 }
 
@@ -101,6 +108,7 @@ private Q_SLOTS:
     {
         QVERIFY2(FixtureModels::make(m_parrot), "the model generator failed");
         previousHandler = qInstallMessageHandler(captureMessage);
+        QLoggingCategory::setFilterRules(u"murmel.speech.debug=true"_s);
     }
 
     void init()
@@ -114,6 +122,7 @@ private Q_SLOTS:
         qputenv("ANTHROPIC_BASE_URL", m_server->url({}).toString().toUtf8());
         m_rig = std::make_unique<DictationRig>(m_preferences, m_scratch->filePath(u"history.json"_s), m_scratch->filePath(u"Models"_s));
         speedLines.clear();
+        windowLines.clear();
     }
 
     void cleanup() { m_rig.reset(); }
@@ -124,10 +133,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("safeInsert");
         QTest::addColumn<bool>("clipboardRefuses");
         QTest::addColumn<QString>("confirmation");
-        QTest::newRow("pasted") << false << false << u"Inserted"_s;
-        QTest::newRow("clipboard safe") << true << false << u"Ready for clipboard safe insert"_s;
+        QTest::addColumn<bool>("faster"); // short dictations in a fitted window
+        QTest::newRow("pasted") << false << false << u"Inserted"_s << false;
+        QTest::newRow("clipboard safe, faster") << true << false << u"Ready for clipboard safe insert"_s << true;
         // Neither pasted nor copied: the words are kept, and the display says where.
-        QTest::newRow("clipboard refuses") << false << true << notDeliveredText();
+        QTest::newRow("clipboard refuses") << false << true << notDeliveredText() << false;
     }
 
     void dictationEndToEnd()
@@ -135,10 +145,12 @@ private Q_SLOTS:
         QFETCH(bool, safeInsert);
         QFETCH(bool, clipboardRefuses);
         QFETCH(QString, confirmation);
+        QFETCH(bool, faster);
         QVERIFY(install(u"base.en"_s));
         // Read at the moment of the dictation, not when the controller was made.
         QVERIFY(m_preferences.setString(PreferenceKeys::language, u"en"_s));
         QVERIFY(m_preferences.setBoolean(PreferenceKeys::clipboardSafeInsert, safeInsert));
+        QVERIFY(m_preferences.setBoolean(PreferenceKeys::fasterShortDictations, faster));
         DictationRig &rig = *m_rig;
         rig.clipboard.refuses = clipboardRefuses;
         QSignalSpy finished(&controller(), &DictationController::dictationFinished);
@@ -164,6 +176,8 @@ private Q_SLOTS:
         QCOMPARE(speedLines.size(), 1);
         QVERIFY2(QRegularExpression(u"^transcribe base.en \\d+\\.\\d\\ds for 3.2s audio$"_s).match(speedLines.first()).hasMatch(),
                  qPrintable(speedLines.first()));
+        // 3.2 s of speech in 10 of the window's 30 s.
+        QCOMPARE(windowLines, faster ? QStringList{u"Encoding 3.2 s of audio in 500 of 1500 frames"_s} : QStringList());
     }
 
     // The exits without a dictation: no audio, no model, a model the engine refuses, blank words.

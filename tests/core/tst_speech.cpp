@@ -274,6 +274,31 @@ private Q_SLOTS:
         QCOMPARE(Transcriber::convert({Segment{1500, 4200, u" \tworld.\n "_s}}).first().text, u"world.\n"_s);
     }
 
+    // A dictation under 30 s is encoded in max(10 s, its length + 2 s) of the window, rounded
+    // up to whole frames; what would fill the window takes all of it (0).
+    void fittedEncoderWindow_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<int>("windowFrames");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("silence") << 0.0 << 1500 << 500;
+        QTest::newRow("3 s: the 10 s floor") << 3.0 << 1500 << 500;
+        QTest::newRow("8 s: still the floor") << 8.0 << 1500 << 500;
+        QTest::newRow("9.5 s: 2 s beyond") << 9.5 << 1500 << 575;
+        QTest::newRow("rounded up") << 3.0 << 64 << 22;
+        QTest::newRow("27.9 s") << 27.9 << 1500 << 1495;
+        QTest::newRow("28 s fills it") << 28.0 << 1500 << 0;
+        QTest::newRow("a minute") << 60.0 << 1500 << 0;
+    }
+
+    void fittedEncoderWindow()
+    {
+        QFETCH(double, seconds);
+        QFETCH(int, windowFrames);
+        QFETCH(int, frames);
+        QCOMPARE(Transcriber::fittedAudioContext(qsizetype(seconds * engineSampleRate), windowFrames), frames);
+    }
+
     // Two transcribers over one file share one copy and run side by side. Ten minutes are twenty
     // segments; cancelled at the first, the engine stops far sooner, and the next run works.
     void oneModelPerFileAndCancel()

@@ -394,7 +394,9 @@ private Q_SLOTS:
         QVERIFY(showScreen(Nav::MurScreen::settings, Nav::SettingsTab::model));
         press(withText(u"Accurate"_s));
         press(named(u"model_large-v3"_s));
+        press(named(u"fasterShortDictationsSwitch"_s));
         QCOMPARE(QString(m_settings.dictationSpeed() + u' ' + m_settings.whisperModel()), u"accurate large-v3"_s);
+        QVERIFY(Preferences(m_preferences.filePath()).booleanOrDefault(PreferenceKeys::fasterShortDictations));
         QQuickItem *view = showScreen(Nav::MurScreen::settings, Nav::SettingsTab::cleanup);
         press(named(u"addStyleButton"_s));
         QCOMPARE(m_customization.styles().size(), 1);

@@ -34,6 +34,7 @@ inline const QString soundsEnabled = QStringLiteral("soundsEnabled");
 inline const QString voiceEnabled = QStringLiteral("voiceEnabled");
 inline const QString retentionDays = QStringLiteral("retentionDays");
 inline const QString coreMLEnabled = QStringLiteral("coreMLEnabled");
+inline const QString fasterShortDictations = QStringLiteral("fasterShortDictations");
 inline const QString hasOnboarded = QStringLiteral("hasOnboarded");
 inline const QString dictateHotkey = QStringLiteral("dictateHotkey");
 inline const QString vocabularyRules = QStringLiteral("vocabularyRules");

@@ -24,8 +24,6 @@
 
 namespace {
 
-constexpr double sampleRate = 16000.0;
-
 QString confirmation(TextInsertionResult result)
 {
     switch (result) {
@@ -179,7 +177,10 @@ QCoro::Task<> DictationController::process(AudioFrames samples)
     const qsizetype sampleCount = samples.size();
     QElapsedTimer clock;
     clock.start();
-    auto transcribing = m_transcriber->transcribe(std::move(samples));
+    const auto window = m_with.preferences.booleanOrDefault(PreferenceKeys::fasterShortDictations)
+                            ? Transcriber::EncoderWindow::fitted
+                            : Transcriber::EncoderWindow::full;
+    auto transcribing = m_transcriber->transcribe(std::move(samples), window);
     const Transcriber::TextResult recognised = co_await std::move(transcribing);
     if (!self)
         co_return;
@@ -190,7 +191,7 @@ QCoro::Task<> DictationController::process(AudioFrames samples)
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
     qCInfo(lcDictation).noquote() << QStringLiteral("transcribe %1 %2s for %3s audio")
                                          .arg(model.rawValue(), QString::asprintf("%.2f", elapsed),
-                                              QString::asprintf("%.1f", double(sampleCount) / sampleRate));
+                                              QString::asprintf("%.1f", double(sampleCount) / engineSampleRate));
     Q_EMIT speechRecognised(elapsed);
 
     // The rules are read once, so the text and its cleaned form see the same dictionary.

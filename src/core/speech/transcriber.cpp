@@ -13,6 +13,9 @@
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+#include <cmath>
+
 std::atomic<bool> Transcriber::reserveCoreForUI{false};
 
 QString TranscriberError::description() const
@@ -193,10 +196,28 @@ QCoro::Task<std::optional<TranscriberError>> Transcriber::prepare(ModelStore &st
     co_return co_await std::move(loading);
 }
 
+int Transcriber::fittedAudioContext(qsizetype samples, int windowFrames)
+{
+    constexpr double windowSeconds = 30;
+    const double seconds = double(samples) / engineSampleRate;
+    const double wanted = std::max(10.0, seconds + 2);
+    if (wanted >= windowSeconds)
+        return 0;
+    return int(std::ceil(wanted / windowSeconds * windowFrames));
+}
+
 QCoro::Task<Transcriber::SegmentsResult> Transcriber::segments(AudioFrames samples,
                                                                std::function<void(double)> onProgress,
                                                                std::function<void(QList<TranscriptSegment>)> onSegments,
                                                                CancelFlag cancel)
+{
+    return run(std::move(samples), 0, std::move(onProgress), std::move(onSegments), std::move(cancel));
+}
+
+QCoro::Task<Transcriber::SegmentsResult> Transcriber::run(AudioFrames samples, int audioContext,
+                                                          std::function<void(double)> onProgress,
+                                                          std::function<void(QList<TranscriptSegment>)> onSegments,
+                                                          CancelFlag cancel)
 {
     if (!m_whisper)
         co_return TranscriberError::notReady();
@@ -214,6 +235,7 @@ QCoro::Task<Transcriber::SegmentsResult> Transcriber::segments(AudioFrames sampl
     }
     const std::shared_ptr<LiveDelegate> ours = m_delegate;
 
+    engine->params().raw().audio_ctx = audioContext;
     auto promise = std::make_shared<QPromise<Whisper::Result>>();
     promise->start();
     QFuture<Whisper::Result> done = promise->future();
@@ -239,10 +261,19 @@ QCoro::Task<Transcriber::SegmentsResult> Transcriber::segments(AudioFrames sampl
     co_return convert(std::get<QList<Segment>>(result));
 }
 
-QCoro::Task<Transcriber::TextResult> Transcriber::transcribe(AudioFrames samples)
+QCoro::Task<Transcriber::TextResult> Transcriber::transcribe(AudioFrames samples, EncoderWindow window)
 {
-    auto run = segments(std::move(samples));
-    const SegmentsResult result = co_await std::move(run);
+    int audioContext = 0;
+    if (window == EncoderWindow::fitted && m_whisper) {
+        const int whole = m_whisper->audioContextSize();
+        audioContext = fittedAudioContext(samples.size(), whole);
+        qCDebug(lcSpeech).noquote() << QStringLiteral("Encoding %1 s of audio in %2 of %3 frames")
+                                           .arg(double(samples.size()) / engineSampleRate, 0, 'f', 1)
+                                           .arg(audioContext > 0 ? audioContext : whole)
+                                           .arg(whole);
+    }
+    auto running = run(std::move(samples), audioContext, {}, {}, {});
+    const SegmentsResult result = co_await std::move(running);
     if (const auto *error = std::get_if<TranscriberError>(&result))
         co_return *error;
     QStringList texts;

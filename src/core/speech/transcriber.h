@@ -89,8 +89,16 @@ public:
                                          std::function<void(QList<TranscriptSegment>)> onSegments = {},
                                          CancelFlag cancel = {});
 
+    // How much of the engine's 30-second window the audio is encoded in. whisper.cpp's
+    // encoder costs the same for 3 s as for 30 s of speech unless the window is shrunk, and
+    // a window much shorter than the speech makes the decoder repeat itself or drop words.
+    enum class EncoderWindow {
+        full,   // the whole window, whatever the audio's length
+        fitted, // audio under 30 s: max(10 s, its length + 2 s)
+    };
+
     // The whole text: segment texts joined by single spaces, trimmed.
-    QCoro::Task<TextResult> transcribe(AudioFrames samples);
+    QCoro::Task<TextResult> transcribe(AudioFrames samples, EncoderWindow window = EncoderWindow::full);
 
     bool isLoaded() const { return m_whisper != nullptr; }
 
@@ -103,6 +111,10 @@ public:
     // Set once at application start-up, so transcription leaves a core to the interface.
     static std::atomic<bool> reserveCoreForUI;
 
+    // The engine's audio_ctx for a fitted window over `samples` of 16 kHz audio, in a model
+    // whose whole window is `windowFrames`; 0, the whole window, for audio that fills it.
+    static int fittedAudioContext(qsizetype samples, int windowFrames);
+
     // Converts the engine's segments: fresh ids, seconds, text trimmed of spaces and tabs.
     static QList<TranscriptSegment> convert(const QList<Segment> &segments);
 
@@ -111,6 +123,9 @@ Q_SIGNALS:
 
 private:
     class LiveDelegate;
+
+    QCoro::Task<SegmentsResult> run(AudioFrames samples, int audioContext, std::function<void(double)> onProgress,
+                                    std::function<void(QList<TranscriptSegment>)> onSegments, CancelFlag cancel);
 
     Verifier m_verify;
     std::unique_ptr<Whisper> m_whisper;

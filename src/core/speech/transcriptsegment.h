@@ -21,6 +21,7 @@ struct TranscriptSegment
 // 16 kHz mono 32-bit float samples, the one audio format the engine takes. Implicitly
 // shared: handing it to another thread or object copies nothing.
 using AudioFrames = QList<float>;
+inline constexpr int engineSampleRate = 16000;
 
 // A sample fit for the engine: NaN becomes silence and anything louder than full scale
 // is clipped. Broken float audio otherwise sends the decoder into minutes of work per

@@ -14,9 +14,8 @@
 
 namespace {
 
-constexpr qsizetype sampleRate = 16000;
 // whisper.cpp reads past the end of buffers under 201 samples; 0.1 s holds no word anyway.
-constexpr qsizetype shortestSpeech = sampleRate / 10;
+constexpr qsizetype shortestSpeech = engineSampleRate / 10;
 
 // whisper.cpp and ggml log through one hook; their lines go to our category at debug
 // level, so they are quiet unless asked for.
@@ -205,6 +204,11 @@ bool Whisper::isEnglishOnly() const
     return whisper_is_multilingual(m_context->handle) == 0;
 }
 
+int Whisper::audioContextSize() const
+{
+    return whisper_model_n_audio_ctx(m_context->handle);
+}
+
 void Whisper::transcribe(AudioFrames frames, Completion completion, CancelFlag cancel)
 {
     if (m_inProgress->load()) {
@@ -220,7 +224,8 @@ void Whisper::transcribe(AudioFrames frames, Completion completion, CancelFlag c
         return;
     }
 
-    auto run = std::make_shared<Run>(Run{m_context, QPointer<Whisper>(this), frames.size() * 1000 / sampleRate, cancel});
+    const qint64 milliseconds = frames.size() * 1000 / engineSampleRate;
+    auto run = std::make_shared<Run>(Run{m_context, QPointer<Whisper>(this), milliseconds, cancel});
     auto finish = [run, completion = std::move(completion)](Result result) {
         const auto *segments = std::get_if<QList<Segment>>(&result);
         if (Whisper *owner = run->owner.data(); owner && segments) {

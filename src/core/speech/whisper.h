@@ -122,6 +122,8 @@ public:
     bool isInProgress() const { return m_inProgress->load(); }
     // True for models that only know English, where detecting the language is wasted work.
     bool isEnglishOnly() const;
+    // The encoder's whole window in frames (the engine's audio_ctx), which holds 30 s.
+    int audioContextSize() const;
 
     std::shared_ptr<WhisperDelegate> delegate() const { return m_delegate; }
     void setDelegate(std::shared_ptr<WhisperDelegate> delegate) { m_delegate = std::move(delegate); }

@@ -87,7 +87,7 @@ int openRegularFile(const QString &path, QString &reason)
 // billion seconds, or nothing at all.
 double trustedDuration(double declared, qsizetype decodedSamples)
 {
-    const double decoded = static_cast<double>(decodedSamples) / AudioFileDecoder::sampleRate;
+    const double decoded = static_cast<double>(decodedSamples) / engineSampleRate;
     return std::abs(declared - decoded) <= std::max(1.0, decoded * 0.05) ? declared : decoded;
 }
 
@@ -177,7 +177,7 @@ DecodeResult decodeNow(const QString &path, int envelopeBuckets)
         // holds the audio twice) while it fills; past two hours it grows as it must.
         constexpr double longestReserved = 2 * 3600.0;
         if (result.samples.isEmpty() && declared > 0.0)
-            result.samples.reserve(qsizetype(std::ceil(std::min(declared, longestReserved) * sampleRate)) + sampleRate);
+            result.samples.reserve(qsizetype(std::ceil((std::min(declared, longestReserved) + 1) * engineSampleRate)));
         result.samples.append(piece);
     });
     if (error)
@@ -189,7 +189,7 @@ DecodeResult decodeNow(const QString &path, int envelopeBuckets)
 DecodeResult scanNow(const QString &path, int envelopeBuckets, std::function<bool()> stopped)
 {
     // The peak of every 10 ms, a hundred-and-sixtieth of the audio, is all that is kept.
-    constexpr qsizetype block = sampleRate / 100;
+    constexpr qsizetype block = engineSampleRate / 100;
     QList<float> peaks;
     DecodedAudio result;
     if (!stopped)

@@ -50,8 +50,6 @@ class AudioReader;
 // down by libswresample to 16 kHz mono float. Stateless; any thread.
 namespace AudioFileDecoder {
 
-inline constexpr int sampleRate = 16000;
-
 // Opens a regular file for reading a piece at a time (a pipe or a device is refused: it
 // could block a worker for good). Blocking; the reader is used by one thread at a time.
 std::variant<std::shared_ptr<AudioReader>, AudioDecodeError> open(const QString &path);

@@ -13,7 +13,7 @@ namespace WindowedTranscription {
 
 qsizetype quietCut(const AudioFrames &samples, qsizetype search)
 {
-    constexpr qsizetype block = AudioFileDecoder::sampleRate / 10;
+    constexpr qsizetype block = engineSampleRate / 10;
     const qsizetype size = samples.size();
     if (size <= search || search < block)
         return size;
@@ -68,8 +68,8 @@ QCoro::Task<Result> run(QString path, Transcriber &transcriber, Options options)
             break;
         }
 
-        const double offset = double(done) / AudioFileDecoder::sampleRate;
-        const double windowSeconds = double(cut) / AudioFileDecoder::sampleRate;
+        const double offset = double(done) / engineSampleRate;
+        const double windowSeconds = double(cut) / engineSampleRate;
         const auto shifted = [offset](QList<TranscriptSegment> segments) {
             for (TranscriptSegment &segment : segments) {
                 segment.start += offset;
@@ -96,7 +96,7 @@ QCoro::Task<Result> run(QString path, Transcriber &transcriber, Options options)
         if (last && carried.isEmpty())
             break;
     }
-    transcript.seconds = double(done) / AudioFileDecoder::sampleRate;
+    transcript.seconds = double(done) / engineSampleRate;
     co_return transcript;
 }
 

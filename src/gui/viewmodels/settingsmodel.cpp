@@ -26,7 +26,7 @@ const QStringList &editedKeys()
     static const QStringList keys = {Keys::whisperModel,  Keys::dictationSpeed,      Keys::language,
                                      Keys::holdToTalk,    Keys::clipboardSafeInsert, Keys::cleanupMode,
                                      Keys::cleanupModel,  Keys::soundsEnabled,       Keys::voiceEnabled,
-                                     Keys::retentionDays, Keys::coreMLEnabled};
+                                     Keys::retentionDays, Keys::coreMLEnabled,       Keys::fasterShortDictations};
     return keys;
 }
 
@@ -99,6 +99,8 @@ void SettingsModel::setVoiceEnabled(bool value) { write(Keys::voiceEnabled, valu
 int SettingsModel::retentionDays() const { return cached(Keys::retentionDays).toInt(); }
 bool SettingsModel::coreMLEnabled() const { return cached(Keys::coreMLEnabled).toBool(); }
 void SettingsModel::setCoreMLEnabled(bool value) { write(Keys::coreMLEnabled, value); }
+bool SettingsModel::fasterShortDictations() const { return cached(Keys::fasterShortDictations).toBool(); }
+void SettingsModel::setFasterShortDictations(bool value) { write(Keys::fasterShortDictations, value); }
 
 void SettingsModel::setClipboardSafeInsert(bool value)
 {
@@ -289,6 +291,7 @@ void SettingsModel::emitChanged(const QString &key)
         {Keys::voiceEnabled, &SettingsModel::voiceEnabledChanged},
         {Keys::retentionDays, &SettingsModel::retentionDaysChanged},
         {Keys::coreMLEnabled, &SettingsModel::coreMLEnabledChanged},
+        {Keys::fasterShortDictations, &SettingsModel::fasterShortDictationsChanged},
     };
     if (const Signal signal = signals_.value(key))
         (this->*signal)();

@@ -47,6 +47,8 @@ class SettingsModel final : public QObject, public QmlSingleton<SettingsModel>
     Q_PROPERTY(bool voiceEnabled READ voiceEnabled WRITE setVoiceEnabled NOTIFY voiceEnabledChanged)
     Q_PROPERTY(int retentionDays READ retentionDays WRITE setRetentionDays NOTIFY retentionDaysChanged)
     Q_PROPERTY(bool coreMLEnabled READ coreMLEnabled WRITE setCoreMLEnabled NOTIFY coreMLEnabledChanged)
+    Q_PROPERTY(bool fasterShortDictations READ fasterShortDictations WRITE setFasterShortDictations NOTIFY
+                   fasterShortDictationsChanged)
 
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
 
@@ -114,6 +116,8 @@ public:
     void setRetentionDays(int value);
     bool coreMLEnabled() const;
     void setCoreMLEnabled(bool value);
+    bool fasterShortDictations() const;
+    void setFasterShortDictations(bool value);
 
     bool launchAtLogin() const;
     void setLaunchAtLogin(bool value);
@@ -158,6 +162,7 @@ Q_SIGNALS:
     void voiceEnabledChanged();
     void retentionDaysChanged();
     void coreMLEnabledChanged();
+    void fasterShortDictationsChanged();
     void launchAtLoginChanged();
     void dictationModelChanged();
     void downloadProgressChanged();
