@@ -1,7 +1,15 @@
 # whisper.cpp: a system installation when there is one, otherwise the source that
-# scripts/setup.sh unpacked into the build tree, built once as static libraries.
-# Living in the build tree as its own subdirectory, it is rebuilt only when its own
-# files or options change, never because ours did.
+# scripts/setup.sh unpacked into the build tree, built once. Living in the build tree as its
+# own subdirectory, it is rebuilt only when its own files or options change, never because
+# ours did.
+#
+# By default ggml's processor code is built once for every x86-64 generation and loaded at
+# run time (ggml's backend loading): the engine picks the best variant of the processor it
+# runs on, AVX-512 and AVX-VNNI included, and still runs on one without AVX2. That needs
+# ggml and whisper as shared libraries, kept in the build tree's modules folder and, once
+# installed, beside the FFmpeg module (the libraries themselves stay in the build tree's bin
+# folder, where the programs' run path finds them). MURMEL_NATIVE builds one static engine for this
+# machine's processor instead.
 
 set(MURMEL_WHISPER_SOURCE_DIR "${CMAKE_BINARY_DIR}/_deps/whisper.cpp"
     CACHE PATH "whisper.cpp source tree used when no system whisper.cpp is installed")
@@ -19,7 +27,6 @@ if(NOT EXISTS "${MURMEL_WHISPER_SOURCE_DIR}/CMakeLists.txt")
 endif()
 
 set(CMAKE_POLICY_DEFAULT_CMP0077 NEW)
-set(BUILD_SHARED_LIBS OFF CACHE BOOL "Murmel links whisper.cpp statically" FORCE)
 set(GGML_CCACHE OFF CACHE BOOL "" FORCE)
 set(WHISPER_BUILD_TESTS OFF CACHE BOOL "" FORCE)
 set(WHISPER_BUILD_EXAMPLES OFF CACHE BOOL "" FORCE)
@@ -27,19 +34,31 @@ set(WHISPER_BUILD_SERVER OFF CACHE BOOL "" FORCE)
 set(WHISPER_ALL_WARNINGS OFF CACHE BOOL "" FORCE)
 if(MURMEL_NATIVE)
     set(GGML_NATIVE ON CACHE BOOL "" FORCE)
+    set(GGML_BACKEND_DL OFF CACHE BOOL "" FORCE)
+    set(GGML_CPU_ALL_VARIANTS OFF CACHE BOOL "" FORCE)
+    set(MURMEL_WHISPER_SHARED OFF)
 else()
-    # The portable set: a binary built here runs on any x86-64 processor of the last decade.
     set(GGML_NATIVE OFF CACHE BOOL "" FORCE)
-    if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
-        foreach(feature AVX AVX2 FMA F16C)
-            set(GGML_${feature} ON CACHE BOOL "" FORCE)
-        endforeach()
-        foreach(feature AVX512 AVX512_VBMI AVX512_VNNI AVX512_BF16 AVX_VNNI)
-            set(GGML_${feature} OFF CACHE BOOL "" FORCE)
-        endforeach()
-    endif()
+    set(GGML_BACKEND_DL ON CACHE BOOL "" FORCE)
+    set(GGML_CPU_ALL_VARIANTS ON CACHE BOOL "" FORCE)
+    set(MURMEL_WHISPER_SHARED ON)
 endif()
 
+# Only whisper.cpp's own libraries follow this; ours stay static.
+set(BUILD_SHARED_LIBS ${MURMEL_WHISPER_SHARED})
 add_subdirectory("${MURMEL_WHISPER_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/_deps/whisper-build"
                  EXCLUDE_FROM_ALL SYSTEM)
+unset(BUILD_SHARED_LIBS)
+if(MURMEL_WHISPER_SHARED)
+    # ggml writes its backends where programs go; ours look for them in the modules folder.
+    # (ggml's list is cached, so it may still name backends of an earlier configuration.)
+    set(backends "")
+    foreach(backend IN LISTS GGML_AVAILABLE_BACKENDS)
+        if(TARGET ${backend})
+            set_target_properties(${backend} PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${MURMEL_MODULE_DIR}")
+            list(APPEND backends ${backend})
+        endif()
+    endforeach()
+    install(TARGETS whisper ggml ggml-base ${backends} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/murmel)
+endif()
 message(STATUS "Using whisper.cpp from ${MURMEL_WHISPER_SOURCE_DIR}")

@@ -29,7 +29,7 @@ test_packages=(
     pulseaudio pulseaudio-utils gnome-keyring libsecret-tools at-spi2-core
     espeak-ng sox ffmpeg desktop-file-utils appstream libglib2.0-bin python3-dbusmock xterm locales
     sway xwayland kwin-wayland mutter wl-clipboard gnome-settings-daemon-common
-    xdg-desktop-portal xdg-desktop-portal-kde
+    xdg-desktop-portal xdg-desktop-portal-kde qemu-user
 )
 # ImageMagick's import takes the pictures; their font should not depend on whichever font
 # another package happened to pull in.

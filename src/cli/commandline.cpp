@@ -10,6 +10,7 @@
 #include "core/base/paths.h"
 #include "core/base/preferences.h"
 #include "core/speech/modelstore.h"
+#include "core/speech/whisper.h"
 #include "core/transcripts/historystore.h"
 #include "shell/launchrequest.h"
 
@@ -78,6 +79,7 @@ int runCommand(const QStringList &arguments)
         return DictationCommand::run(rest);
     if (command == u"--version") {
         Console::out(QStringLiteral("murmel " MURMEL_VERSION));
+        Console::out(QStringLiteral("speech engine: ") + Whisper::engineDescription());
         return 0;
     }
     Console::out(usage());

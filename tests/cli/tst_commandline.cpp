@@ -16,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -395,6 +396,20 @@ private Q_SLOTS:
         // Once the output cannot be written, the next file is not worked on.
         const Result full = MurmelProcess::murmelInto(u"/dev/full"_s, {u"transcribe"_s, tone, u"missing.wav"_s});
         QVERIFY2(full.exitCode == 1 && !full.err.contains(u"missing.wav"_s), qPrintable(full.err));
+
+        // The engine picks the best of its processor code, and a processor without AVX (an
+        // emulated one) gets code it can run, to the same words.
+        const QString version = murmel({u"--version"_s}).out;
+        const QRegularExpressionMatch engine
+            = QRegularExpression(u"\nspeech engine: whisper.cpp [0-9.]+, processor code for ([a-z0-9]+) \\("_s).match(version);
+        QVERIFY2(engine.hasMatch(), qPrintable(version));
+        QVERIFY(QFile::exists(QFileInfo(binary()).path() + u"/modules/libggml-cpu-"_s + engine.captured(1) + u".so"_s));
+        const auto nehalem = [](QStringList arguments) {
+            return MurmelProcess::run(u"qemu-x86_64"_s, QStringList{u"-cpu"_s, u"Nehalem"_s, binary()} + arguments);
+        };
+        QVERIFY2(nehalem({u"--version"_s}).out.contains(u"processor code for sse42 (SSE3, SSSE3,"_s),
+                 qPrintable(nehalem({u"--version"_s}).err));
+        QCOMPARE(nehalem({u"transcribe"_s, tone}).out.trimmed(), FixtureModels::phrase.trimmed());
     }
 
     // Newest first, one line each; a title or a text that carries escape sequences (a file

@@ -123,6 +123,16 @@ private Q_SLOTS:
             QVERIFY2(types.contains(type), qPrintable(type));
     }
 
+    // The installed program runs its speech engine from the installed libraries and modules.
+    void installedEngineRuns()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"QT_LOGGING_RULES"_s, u"murmel.speech.debug=true"_s);
+        const MurmelProcess::Result version = MurmelProcess::run(installed(u"bin/murmel"_s), {u"--version"_s}, environment);
+        QVERIFY2(version.exitCode == 0 && version.out.contains(u"processor code for "_s), qPrintable(version.err));
+        QVERIFY2(version.err.contains(u"loaded CPU backend from "_s + m_prefix.path() + u"/lib"_s), qPrintable(version.err));
+    }
+
     // The software centre finds the program the metainfo provides, and names this version as
     // the newest release. The tree check sees to the entry it launches.
     void metainfoMatchesTheInstall()

@@ -57,6 +57,13 @@ QString historyFile()
     return dataDirectory() + QStringLiteral("/History/history.json");
 }
 
+QStringList moduleFolders()
+{
+    const QString programDir = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
+    return {QDir::cleanPath(programDir + QStringLiteral("/../" MURMEL_INSTALL_LIBDIR "/murmel")),
+            QStringLiteral(MURMEL_BUILD_MODULE_DIR)};
+}
+
 bool makePrivateFolder(const QString &folder)
 {
     const QString path = QDir::cleanPath(QDir(folder).absolutePath());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Where Murmel keeps its files, following the XDG base directories.
 // Each call reads the environment, so tests can point the folders elsewhere.
@@ -22,6 +23,12 @@ QString preferencesFile();
 
 // $XDG_DATA_HOME/Murmel/History/history.json
 QString historyFile();
+
+// Where Murmel's modules (the FFmpeg decoder, the engine's processor and graphics code) may
+// be, first match wins: beside an installed program's libraries, then the build tree this
+// program was built in. Absolute paths, because a sanitizer's dlopen would not search the
+// program's run path.
+QStringList moduleFolders();
 
 // Murmel's folders and files hold transcripts, preferences and models: for the user alone.
 // Creates `folder` as QDir::mkpath does, with every folder it creates and `folder` itself

@@ -1,13 +1,18 @@
 #include "core/speech/whisper.h"
 
 #include "core/base/logging.h"
+#include "core/base/paths.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
 #include <QThreadPool>
+
+#include <ggml-backend.h>
+#include <link.h>
 
 #include <limits>
 #include <mutex>
@@ -27,10 +32,63 @@ void forwardLog(ggml_log_level level, const char *text, void *)
         qCDebug(lcSpeech).noquote() << QByteArray(text).trimmed();
 }
 
-void routeEngineLog()
+// The processor variant of ggml's code that was loaded ("icelake", "haswell", …): the one
+// libggml-cpu-*.so in this process. Empty when the code is built into the program.
+QString loadedProcessorVariant()
+{
+    QString variant;
+    dl_iterate_phdr(
+        [](dl_phdr_info *info, size_t, void *found) {
+            const QString name = QFileInfo(QFile::decodeName(info->dlpi_name)).fileName();
+            const QLatin1StringView prefix("libggml-cpu-");
+            if (!name.startsWith(prefix) || !name.endsWith(u".so"))
+                return 0;
+            *static_cast<QString *>(found) = name.mid(prefix.size(), name.size() - prefix.size() - 3);
+            return 1;
+        },
+        &variant);
+    return variant;
+}
+
+// The engine's version and the processor code loaded, with that code's features.
+QString describeEngine()
+{
+    QStringList features;
+    if (ggml_backend_reg_t cpu = ggml_backend_reg_by_name("CPU")) {
+        const auto list = reinterpret_cast<ggml_backend_get_features_t>(
+            ggml_backend_reg_get_proc_address(cpu, "ggml_backend_get_features"));
+        for (const ggml_backend_feature *feature = list ? list(cpu) : nullptr; feature && feature->name; ++feature) {
+            if (qstrcmp(feature->value, "1") == 0)
+                features << QString::fromLatin1(feature->name);
+        }
+    }
+    const QString variant = loadedProcessorVariant();
+    return QStringLiteral("whisper.cpp %1, processor code %2 (%3)")
+        .arg(QString::fromLatin1(whisper_version()),
+             variant.isEmpty() ? QStringLiteral("built for this machine") : QStringLiteral("for ") + variant,
+             features.join(QStringLiteral(", ")));
+}
+
+// Routes the engine's log to ours and loads ggml's processor (and graphics) code from the
+// first module folder that has it. A build for one machine has that code built in.
+void prepareEngine()
 {
     static std::once_flag once;
-    std::call_once(once, [] { whisper_log_set(forwardLog, nullptr); });
+    std::call_once(once, [] {
+        whisper_log_set(forwardLog, nullptr);
+        const QStringList folders = Paths::moduleFolders();
+        for (const QString &folder : folders) {
+            if (!QDir(folder).entryList({QStringLiteral("libggml-cpu-*.so")}, QDir::Files).isEmpty()) {
+                ggml_backend_load_all_from_path(QFile::encodeName(folder).constData());
+                break;
+            }
+        }
+        if (ggml_backend_dev_count() == 0)
+            qCWarning(lcSpeech).noquote() << "The speech engine found no code to run on: no libggml-cpu-*.so in"
+                                          << folders.join(QStringLiteral(", "));
+        else
+            qCDebug(lcSpeech).noquote() << describeEngine();
+    });
 }
 
 // Runs `call` on the main thread, after whatever is already queued there.
@@ -61,6 +119,12 @@ QList<Segment> collectSegments(Source *source, int first, int last, qint64 durat
 }
 
 } // namespace
+
+QString Whisper::engineDescription()
+{
+    prepareEngine();
+    return describeEngine();
+}
 
 QString describe(WhisperError error)
 {
@@ -184,7 +248,7 @@ int Whisper::loadedModelCount()
 
 std::unique_ptr<Whisper> Whisper::create(const QString &modelPath, WhisperParams params)
 {
-    routeEngineLog();
+    prepareEngine();
     std::shared_ptr<Context> context = sharedContext(modelPath);
     if (!context)
         return nullptr;

@@ -111,6 +111,8 @@ public:
 
     // How many model files are loaded now, whoever uses them.
     static int loadedModelCount();
+    // The engine's version and the processor code it picked, with that code's features.
+    static QString engineDescription();
 
     // Starts a run on a copy of the parameters. Empty audio and a busy engine complete at
     // once, on this thread; everything else completes later on the main thread, with

@@ -3,6 +3,7 @@
 #include "core/transcripts/decodermodule.h"
 
 #include "core/base/logging.h"
+#include "core/base/paths.h"
 #include "core/speech/workerstop.h"
 
 #include <QCoroFuture>
@@ -19,14 +20,12 @@
 
 namespace {
 
-// Where the FFmpeg module may be: beside an installed program's libraries, or in the build
-// tree this program was built in. Absolute paths, because a sanitizer's dlopen would not
-// search the program's run path.
 QStringList moduleCandidates()
 {
-    const QString programDir = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
-    return {programDir + QStringLiteral("/../" MURMEL_INSTALL_LIBDIR "/murmel/") + QLatin1String(decoderModuleFile),
-            QStringLiteral(MURMEL_BUILD_MODULE_DIR "/") + QLatin1String(decoderModuleFile)};
+    QStringList candidates;
+    for (const QString &folder : Paths::moduleFolders())
+        candidates << folder + u'/' + QLatin1String(decoderModuleFile);
+    return candidates;
 }
 
 // Loads the FFmpeg module once, from the first candidate that exists.
