@@ -36,7 +36,10 @@ public:
     // to offer it to Wayland clients); false when none has within `shareTimeout`.
     QCoro::Task<bool> whenShared() override;
 
-    static constexpr std::chrono::milliseconds shareTimeout{1000};
+    // mutter reads the selection a turn of its main loop after the change; a busy desktop
+    // (software rendering under load) has taken over a second, and a longer wait costs
+    // nothing where the read comes.
+    static constexpr std::chrono::milliseconds shareTimeout{3000};
 
 Q_SIGNALS:
     // Another client read the CLIPBOARD selection we own.
