@@ -95,7 +95,7 @@ int main(int argc, char **argv)
     for (const QString &argument : arguments.mid(3))
         lengths << argument.toDouble();
     if (lengths.isEmpty())
-        lengths = {3.0};
+        lengths.append(3.0);
     const DecodeResult decoded = AudioFileDecoder::decodeNow(arguments.at(1), 100);
     if (!std::holds_alternative<DecodedAudio>(decoded)) {
         std::fprintf(stderr, "cannot decode %s\n", qPrintable(arguments.at(1)));
