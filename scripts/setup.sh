@@ -17,12 +17,14 @@ build_packages=(
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libespeak-ng-dev
     libxcb1-dev libxcb-xtest0-dev libxcb-xinput-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
     libatspi2.0-dev libpulse-dev libwayland-dev plasma-wayland-protocols
+    libvulkan-dev glslc spirv-headers
 )
 runtime_packages=(
     qml6-module-qtquick qml6-module-qtqml-workerscript qml6-module-qtquick-window
     qml6-module-qtquick-controls qml6-module-qtquick-templates qml6-module-qtquick-layouts
     qml6-module-qtquick-shapes
     qml6-module-qt5compat-graphicaleffects libsecret-1-0 qt6-wayland
+    mesa-vulkan-drivers
 )
 test_packages=(
     xvfb xauth openbox xdotool xclip x11-utils dbus-daemon dbus-x11
