@@ -3,6 +3,7 @@
 #include "core/base/logging.h"
 #include "core/base/paths.h"
 #include "core/base/preferencekeys.h"
+#include "core/speech/whisper.h"
 #include "core/speech/workerstop.h"
 #include "core/text/keychainhelper.h"
 #include "gui/viewmodels/qmlsingleton.h"
@@ -110,7 +111,7 @@ Application::Application()
     , m_dictionary(m_customization, CustomizationListModel::List::rules)
     , m_histories(m_history, m_clipboard)
     , m_settings({m_preferences, &m_history, &m_safeInsert, &m_loginItem, &m_nav,
-                  &m_models, &m_customization})
+                  &m_models, &m_customization, &Whisper::graphicsCardName})
     , m_onboarding({m_preferences, m_permissions, m_settings, m_models,
                     [this] { m_hotkeys.ensureTap(); },
                     [this] { m_voice.speak(QObject::tr("Murmel is ready.")); }})

@@ -430,6 +430,46 @@ private Q_SLOTS:
         QCOMPARE(nehalem({u"transcribe"_s, tone}).out.trimmed(), FixtureModels::phrase.trimmed());
     }
 
+    // The graphics card gives the processor's words; without a driver, or switched off, the
+    // processor runs the model, and switched off the card's driver is never even started.
+    // Mesa's software card stands in for one: ggml takes it only when named.
+    void graphicsCardOrProcessor_data()
+    {
+        QTest::addColumn<QStringList>("variables");
+        QTest::addColumn<bool>("wanted");
+        QTest::addColumn<QStringList>("logged");
+        // whisper.cpp's own line shows the card really computes.
+        QTest::newRow("software card") << QStringList() << true
+                                       << QStringList{u"The graphics card llvmpipe"_s, u"using Vulkan0 backend"_s};
+        QTest::newRow("no driver") << QStringList{u"VK_ICD_FILENAMES=/nonexistent.json"_s,
+                                                  u"VK_DRIVER_FILES=/nonexistent.json"_s}
+                                   << true << QStringList{u"No graphics card found"_s};
+        QTest::newRow("switched off") << QStringList() << false << QStringList();
+    }
+
+    void graphicsCardOrProcessor()
+    {
+        QFETCH(QStringList, variables);
+        QFETCH(bool, wanted);
+        QFETCH(QStringList, logged);
+        const QString tone = toneForTheSmallModel();
+        QVERIFY(!tone.isEmpty());
+        QCOMPARE(murmel({u"config"_s, u"set"_s, u"coreMLEnabled"_s, wanted ? u"true"_s : u"false"_s}).exitCode, 0);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"QT_LOGGING_RULES"_s, u"murmel.speech.debug=true"_s);
+        environment.insert(u"GGML_VK_VISIBLE_DEVICES"_s, u"0"_s);
+        // The software card compiles its shaders on first use, a minute's work kept for later runs.
+        environment.insert(u"MESA_SHADER_CACHE_DIR"_s, QFileInfo(binary()).path() + u"/tests/shader-cache"_s);
+        for (const QString &variable : variables)
+            environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+        const Result result = murmel({u"transcribe"_s, tone}, environment);
+        QCOMPARE(result.out.trimmed(), FixtureModels::phrase.trimmed());
+        for (const QString &line : logged)
+            QVERIFY2(result.err.contains(line), qPrintable(result.err));
+        if (logged.isEmpty())
+            QVERIFY2(!result.err.contains(u"Vulkan"_s) && !result.err.contains(u"graphics card"_s), qPrintable(result.err));
+    }
+
     // Newest first, one line each; a title or a text that carries escape sequences (a file
     // name can) must not retitle or clear the terminal it is listed on.
     void historyListsNewestFirstAndSafely()

@@ -131,6 +131,9 @@ private Q_SLOTS:
         const MurmelProcess::Result version = MurmelProcess::run(installed(u"bin/murmel"_s), {u"--version"_s}, environment);
         QVERIFY2(version.exitCode == 0 && version.out.contains(u"processor code for "_s), qPrintable(version.err));
         QVERIFY2(version.err.contains(u"loaded CPU backend from "_s + m_prefix.path() + u"/lib"_s), qPrintable(version.err));
+        // Where the engine looks for its graphics-card code, beside the processor code.
+        const QString processorCode = version.err.section(u"loaded CPU backend from "_s, 1).section(u'\n', 0, 0);
+        QVERIFY(QFile::exists(QFileInfo(processorCode).path() + u"/graphics/libggml-vulkan.so"_s));
     }
 
     // The software centre finds the program the metainfo provides, and names this version as

@@ -137,7 +137,7 @@ class TestScreens final : public QObject
     ModelListModel m_modelList{m_rig.models};
     CustomizationStore m_customization{m_preferences};
     SettingsModel m_settings{{m_preferences, &m_rig.history, &m_rig.safeInsert, &m_loginItem, &m_nav, &m_rig.models,
-                              &m_customization}};
+                              &m_customization, [] { return u"Test Card (Vulkan)"_s; }}};
     DesktopHotkey m_desktopHotkey{m_rig.hotkeys, DesktopHotkey::Desktop::wlroots, nullptr};
     Permissions m_permissions{{[] { return true; }, [] { return true; }, [this] { return m_desktopHotkey.works(); }}};
     HotkeyRecorder m_recorder{m_rig.hotkeys, m_preferences, nullptr};
@@ -391,12 +391,19 @@ private Q_SLOTS:
     // The model and cleanup tabs reach what they stand for, down to a key stored in the keyring.
     void modelAndCleanupTabs()
     {
-        QVERIFY(showScreen(Nav::MurScreen::settings, Nav::SettingsTab::model));
+        QQuickItem *modelTab = showScreen(Nav::MurScreen::settings, Nav::SettingsTab::model);
+        QVERIFY(modelTab);
         press(withText(u"Accurate"_s));
         press(named(u"model_large-v3"_s));
         press(named(u"fasterShortDictationsSwitch"_s));
         QCOMPARE(QString(m_settings.dictationSpeed() + u' ' + m_settings.whisperModel()), u"accurate large-v3"_s);
         QVERIFY(Preferences(m_preferences.filePath()).booleanOrDefault(PreferenceKeys::fasterShortDictations));
+        // The card found is named, and turning it off (it is on by default) leaves the processor.
+        QQuickItem *card = named(u"graphicsCardSwitch"_s);
+        QTRY_VERIFY(card->isEnabled() && card->property("checked").toBool());
+        QVERIFY(texts(modelTab).contains(u"Runs the speech model on Test Card (Vulkan). Off, the processor runs it."_s));
+        press(card);
+        QVERIFY(!Preferences(m_preferences.filePath()).booleanOrDefault(PreferenceKeys::coreMLEnabled));
         QQuickItem *view = showScreen(Nav::MurScreen::settings, Nav::SettingsTab::cleanup);
         press(named(u"addStyleButton"_s));
         QCOMPARE(m_customization.styles().size(), 1);

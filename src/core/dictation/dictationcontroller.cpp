@@ -164,7 +164,8 @@ QCoro::Task<> DictationController::process(AudioFrames samples)
         = m_with.activity.begin(QStringLiteral("Transcribing dictation"));
 
     const WhisperModel model = ModelSelection::dictationModel(m_with.preferences);
-    auto preparing = m_transcriber->prepare(m_with.models, model, language());
+    auto preparing = m_transcriber->prepare(m_with.models, model, language(),
+                                            ModelSelection::computeDevice(m_with.preferences));
     const std::optional<TranscriberError> notReady = co_await std::move(preparing);
     if (!self)
         co_return;
@@ -256,7 +257,8 @@ QCoro::Task<> DictationController::prepareModel()
 {
     const QPointer<DictationController> self(this);
     const WhisperModel model = ModelSelection::dictationModel(m_with.preferences);
-    auto preparing = m_transcriber->prepare(m_with.models, model, language());
+    auto preparing = m_transcriber->prepare(m_with.models, model, language(),
+                                            ModelSelection::computeDevice(m_with.preferences));
     const std::optional<TranscriberError> error = co_await std::move(preparing);
     if (!self)
         co_return;

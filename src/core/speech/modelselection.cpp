@@ -29,4 +29,10 @@ WhisperModel dictationModel(const Preferences &preferences)
                                                                  : WhisperModel::small);
 }
 
+ComputeDevice computeDevice(const Preferences &preferences)
+{
+    return preferences.booleanOrDefault(PreferenceKeys::coreMLEnabled) ? ComputeDevice::graphicsCard
+                                                                     : ComputeDevice::processor;
+}
+
 } // namespace ModelSelection

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/speech/whisper.h"
 #include "core/speech/whispermodel.h"
 
 class Preferences;
@@ -17,5 +18,8 @@ WhisperModel fileTranscriptionModel(const Preferences &preferences);
 // reuses the file transcription model. The multilingual base model is only ever used
 // because the user picked it for files.
 WhisperModel dictationModel(const Preferences &preferences);
+
+// The graphics card while "coreMLEnabled" is on (the default), else the processor.
+ComputeDevice computeDevice(const Preferences &preferences);
 
 } // namespace ModelSelection

@@ -110,7 +110,8 @@ QList<TranscriptSegment> Transcriber::convert(const QList<Segment> &segments)
     return converted;
 }
 
-QCoro::Task<std::optional<TranscriberError>> Transcriber::load(QString modelPath, QString language)
+QCoro::Task<std::optional<TranscriberError>> Transcriber::load(QString modelPath, QString language,
+                                                               ComputeDevice device)
 {
     QPointer<Transcriber> self(this);
     // Loads take turns: a second one waits, then usually finds the engine ready.
@@ -120,7 +121,7 @@ QCoro::Task<std::optional<TranscriberError>> Transcriber::load(QString modelPath
             co_return TranscriberError::notReady();
     }
 
-    const QString key = modelPath + u'\n' + language;
+    const QString key = modelPath + u'\n' + language + u'\n' + QString::number(int(device));
     if (m_whisper && m_loadedKey == key)
         co_return std::nullopt;
 
@@ -157,8 +158,8 @@ QCoro::Task<std::optional<TranscriberError>> Transcriber::load(QString modelPath
     // Reading the model is as slow as hashing it: off the main thread too. The engine is
     // handed back to this thread before anything else touches it.
     QThread *home = thread();
-    QFuture<Whisper *> creation = QtConcurrent::run([modelPath, params, home]() -> Whisper * {
-        std::unique_ptr<Whisper> engine = Whisper::create(modelPath, params);
+    QFuture<Whisper *> creation = QtConcurrent::run([modelPath, params, device, home]() -> Whisper * {
+        std::unique_ptr<Whisper> engine = Whisper::create(modelPath, params, device);
         if (engine)
             engine->moveToThread(home);
         return engine.release();
@@ -183,7 +184,7 @@ QCoro::Task<std::optional<TranscriberError>> Transcriber::load(QString modelPath
 }
 
 QCoro::Task<std::optional<TranscriberError>> Transcriber::prepare(ModelStore &store, WhisperModel model,
-                                                                  QString language)
+                                                                  QString language, ComputeDevice device)
 {
     QPointer<Transcriber> self(this);
     auto ensuring = store.ensure(model);
@@ -192,7 +193,7 @@ QCoro::Task<std::optional<TranscriberError>> Transcriber::prepare(ModelStore &st
         co_return TranscriberError::notReady();
     if (!modelPath)
         co_return TranscriberError::unavailable(store.lastErrorText());
-    auto loading = load(*modelPath, language);
+    auto loading = load(*modelPath, language, device);
     co_return co_await std::move(loading);
 }
 

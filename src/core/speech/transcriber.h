@@ -75,11 +75,14 @@ public:
     ~Transcriber() override;
 
     // Makes the engine ready for this model file and language code (a setting value, or
-    // "auto"). A failure leaves the previously loaded engine in place. The model's weights
-    // are shared with every other transcriber over the same file.
-    QCoro::Task<std::optional<TranscriberError>> load(QString modelPath, QString language);
+    // "auto") on the device asked for. A failure leaves the previously loaded engine in
+    // place. The model's weights are shared with every other transcriber over the same file
+    // on the same device.
+    QCoro::Task<std::optional<TranscriberError>> load(QString modelPath, QString language,
+                                                      ComputeDevice device = ComputeDevice::processor);
     // Has `store` make the model present (downloading it when missing), then loads it.
-    QCoro::Task<std::optional<TranscriberError>> prepare(ModelStore &store, WhisperModel model, QString language);
+    QCoro::Task<std::optional<TranscriberError>> prepare(ModelStore &store, WhisperModel model, QString language,
+                                                         ComputeDevice device = ComputeDevice::processor);
 
     // The segments of the audio. `onProgress` (0.0 to 1.0) and `onSegments` (only the
     // segments new since the last call) run on the main thread during the run. Once

@@ -91,6 +91,32 @@ void prepareEngine()
     });
 }
 
+// The graphics card ggml found, loading its graphics code the first time: only when asked,
+// since that starts the Vulkan driver, which costs time and memory, and a user may have
+// turned the card off because its driver misbehaves. whisper.cpp takes the first card too.
+ggml_backend_dev_t graphicsCard()
+{
+    prepareEngine();
+    static ggml_backend_dev_t const card = []() -> ggml_backend_dev_t {
+        for (const QString &folder : Paths::moduleFolders()) {
+            const QString module = folder + QStringLiteral("/graphics/libggml-vulkan.so");
+            if (!QFileInfo::exists(module))
+                continue;
+            if (!ggml_backend_load(QFile::encodeName(module).constData()))
+                qCInfo(lcSpeech) << "No graphics card: the Vulkan driver could not be started";
+            break;
+        }
+        for (size_t i = 0; i < ggml_backend_dev_count(); ++i) {
+            ggml_backend_dev_t device = ggml_backend_dev_get(i);
+            const auto type = ggml_backend_dev_type(device);
+            if (type == GGML_BACKEND_DEVICE_TYPE_GPU || type == GGML_BACKEND_DEVICE_TYPE_IGPU)
+                return device;
+        }
+        return nullptr;
+    }();
+    return card;
+}
+
 // Runs `call` on the main thread, after whatever is already queued there.
 template<typename Call>
 void postToMain(Call &&call)
@@ -126,6 +152,12 @@ QString Whisper::engineDescription()
     return describeEngine();
 }
 
+QString Whisper::graphicsCardName()
+{
+    ggml_backend_dev_t card = graphicsCard();
+    return card ? QString::fromUtf8(ggml_backend_dev_description(card)) : QString();
+}
+
 QString describe(WhisperError error)
 {
     switch (error) {
@@ -139,6 +171,8 @@ QString describe(WhisperError error)
         return QStringLiteral("The transcription was cancelled.");
     case WhisperError::noMemory:
         return QStringLiteral("There is not enough memory to run the speech model.");
+    case WhisperError::engineFailed:
+        return QStringLiteral("The speech engine failed to transcribe the audio.");
     }
     return {};
 }
@@ -182,18 +216,23 @@ void WhisperParams::setLanguage(WhisperLanguage language)
 
 struct Whisper::Context
 {
-    explicit Context(whisper_context *context) : handle(context) {}
+    Context(whisper_context *context, QString file, ComputeDevice on)
+        : handle(context), modelPath(std::move(file)), device(on) {}
     Context(const Context &) = delete;
     Context &operator=(const Context &) = delete;
     ~Context() { whisper_free(handle); }
 
     whisper_context *const handle;
+    const QString modelPath;
+    const ComputeDevice device;
 };
 
 // What one run shares with the engine's callbacks on the worker thread.
 struct Whisper::Run
 {
-    std::shared_ptr<Context> context; // keeps the context alive until the run ends
+    // Keeps the context alive until the run ends. The worker replaces it with the
+    // processor's when the graphics card fails the run; the main thread reads it after.
+    std::shared_ptr<Context> context;
     QPointer<Whisper> owner;          // dereferenced on the main thread only
     qint64 durationMs = 0;
     CancelFlag cancel;
@@ -220,21 +259,22 @@ QString fileIdentity(const QString &path)
 
 } // namespace
 
-std::shared_ptr<Whisper::Context> Whisper::sharedContext(const QString &modelPath)
+std::shared_ptr<Whisper::Context> Whisper::sharedContext(const QString &modelPath, ComputeDevice device)
 {
-    const QString identity = fileIdentity(modelPath);
+    const bool onCard = device == ComputeDevice::graphicsCard;
+    const QString identity = fileIdentity(modelPath) + (onCard ? QStringLiteral("\ngraphics card") : QString());
     const std::lock_guard lock(loadedLock);
     if (std::shared_ptr<void> loaded = loadedContexts().value(identity).lock()) {
         qCDebug(lcSpeech) << "Sharing the loaded" << QFileInfo(modelPath).fileName();
         return std::static_pointer_cast<Context>(loaded);
     }
     whisper_context_params contextParams = whisper_context_default_params();
-    contextParams.use_gpu = false;
+    contextParams.use_gpu = onCard;
     whisper_context *handle
         = whisper_init_from_file_with_params_no_state(QFile::encodeName(modelPath).constData(), contextParams);
     if (!handle)
         return nullptr;
-    auto context = std::make_shared<Context>(handle);
+    auto context = std::make_shared<Context>(handle, modelPath, device);
     loadedContexts().insert(identity, context);
     return context;
 }
@@ -246,10 +286,22 @@ int Whisper::loadedModelCount()
     return int(loadedContexts().size());
 }
 
-std::unique_ptr<Whisper> Whisper::create(const QString &modelPath, WhisperParams params)
+std::unique_ptr<Whisper> Whisper::create(const QString &modelPath, WhisperParams params, ComputeDevice device)
 {
     prepareEngine();
-    std::shared_ptr<Context> context = sharedContext(modelPath);
+    std::shared_ptr<Context> context;
+    if (device == ComputeDevice::graphicsCard) {
+        const QString card = graphicsCardName();
+        if (card.isEmpty())
+            qCDebug(lcSpeech) << "No graphics card found: the processor runs the speech model";
+        else if (!(context = sharedContext(modelPath, ComputeDevice::graphicsCard)))
+            qCWarning(lcSpeech).noquote() << "The graphics card" << card << "could not load"
+                                          << QFileInfo(modelPath).fileName() << "- the processor runs it instead";
+        else
+            qCDebug(lcSpeech).noquote() << "The graphics card" << card << "runs the speech model";
+    }
+    if (!context)
+        context = sharedContext(modelPath, ComputeDevice::processor);
     if (!context)
         return nullptr;
     return std::unique_ptr<Whisper>(new Whisper(std::move(context), std::move(params)));
@@ -291,9 +343,10 @@ void Whisper::transcribe(AudioFrames frames, Completion completion, CancelFlag c
     const qint64 milliseconds = frames.size() * 1000 / engineSampleRate;
     auto run = std::make_shared<Run>(Run{m_context, QPointer<Whisper>(this), milliseconds, cancel});
     auto finish = [run, completion = std::move(completion)](Result result) {
-        const auto *segments = std::get_if<QList<Segment>>(&result);
-        if (Whisper *owner = run->owner.data(); owner && segments) {
-            if (const std::shared_ptr<WhisperDelegate> receiver = owner->m_delegate)
+        if (Whisper *owner = run->owner.data()) {
+            owner->m_context = run->context; // the processor's, once the graphics card failed
+            const auto *segments = std::get_if<QList<Segment>>(&result);
+            if (const std::shared_ptr<WhisperDelegate> receiver = owner->m_delegate; receiver && segments)
                 receiver->didCompleteWithSegments(*owner, *segments);
         }
         completion(std::move(result));
@@ -313,26 +366,41 @@ void Whisper::transcribe(AudioFrames frames, Completion completion, CancelFlag c
     params.raw().abort_callback_user_data = run.get();
 
     QThreadPool::globalInstance()->start([run, params, frames, finish, inProgress = m_inProgress] {
-        whisper_context *handle = run->context->handle;
-        Result result = WhisperError::noMemory;
-        // The run's working memory (caches and buffers, for a small model about as large as
-        // its weights) lives only as long as the run.
-        if (whisper_state *state = whisper_init_state(handle)) {
-            whisper_full_with_state(handle, state, params.raw(), frames.constData(), static_cast<int>(frames.size()));
-            if (run->cancel.isCancelled())
-                result = WhisperError::cancelled;
-            else
-                result = collectSegments(state, 0, whisper_full_n_segments_from_state(state), run->durationMs,
-                                         whisper_full_get_segment_text_from_state,
-                                         whisper_full_get_segment_t0_from_state,
-                                         whisper_full_get_segment_t1_from_state);
-            whisper_free_state(state);
+        Result result = runIn(*run, params, frames);
+        if (run->context->device == ComputeDevice::graphicsCard && !run->cancel.isCancelled()
+            && std::holds_alternative<WhisperError>(result)) {
+            qCWarning(lcSpeech).noquote() << "The graphics card failed the run:" << describe(std::get<WhisperError>(result))
+                                          << "The processor runs it again, and the runs after it.";
+            if (std::shared_ptr<Context> processor = sharedContext(run->context->modelPath, ComputeDevice::processor)) {
+                run->context = std::move(processor);
+                result = runIn(*run, params, frames);
+            }
         }
         // Cleared before the completion is delivered, so a client may start the next run
         // from its completion handler.
         inProgress->store(false);
         postToMain([finish, result = std::move(result)]() mutable { finish(std::move(result)); });
     });
+}
+
+Whisper::Result Whisper::runIn(const Run &run, const WhisperParams &params, const AudioFrames &frames)
+{
+    whisper_context *handle = run.context->handle;
+    // The run's working memory (caches and buffers, for a small model about as large as its
+    // weights) lives only as long as the run.
+    whisper_state *state = whisper_init_state(handle);
+    if (!state)
+        return WhisperError::noMemory;
+    const int status = whisper_full_with_state(handle, state, params.raw(), frames.constData(), int(frames.size()));
+    Result result = WhisperError::engineFailed;
+    if (run.cancel.isCancelled())
+        result = WhisperError::cancelled;
+    else if (status == 0)
+        result = collectSegments(state, 0, whisper_full_n_segments_from_state(state), run.durationMs,
+                                 whisper_full_get_segment_text_from_state, whisper_full_get_segment_t0_from_state,
+                                 whisper_full_get_segment_t1_from_state);
+    whisper_free_state(state);
+    return result;
 }
 
 void Whisper::onNewSegments(whisper_context *, whisper_state *state, int count, void *userData)

@@ -32,6 +32,7 @@ enum class WhisperError {
     audioTooLong,  // more samples than the engine can count (about 37 hours)
     cancelled,     // the run was asked to stop, and did at the engine's next step
     noMemory,      // the engine could not set up the working memory of a run
+    engineFailed,  // the engine stopped the run with an error of its own
 };
 QString describe(WhisperError error);
 
@@ -72,6 +73,10 @@ private:
     QByteArray m_language;
 };
 
+// Where a model's weights live and its runs compute. The graphics card is asked for, not
+// promised: without one, or when it fails, the processor does the work.
+enum class ComputeDevice { processor, graphicsCard };
+
 class Whisper;
 
 // Receives a run's progress and segments on the main thread. Every operation has an
@@ -95,6 +100,10 @@ public:
 // when the last engine over it and the last run in it have ended, never under a running run.
 // A cancelled run stops at the engine's next step; so does every run when Murmel quits. A
 // run whose engine is replaced meanwhile runs to its end, for whoever awaits it.
+//
+// An engine on the graphics card falls back to the processor, with the reason logged, when
+// the card cannot hold the model or fails a run: that run is repeated on the processor, and
+// the engine's later runs stay there.
 class Whisper final : public QObject
 {
     Q_OBJECT
@@ -104,15 +113,22 @@ public:
     using Completion = std::function<void(Result)>;
 
     // An engine over a model file: the context already loaded for this very file (same
-    // path, size and modification time) when there is one, else a new one. nullptr when
-    // whisper.cpp cannot make a context of the file. Blocking while a file loads; any thread.
-    static std::unique_ptr<Whisper> create(const QString &modelPath, WhisperParams params);
+    // path, size and modification time) on the same device when there is one, else a new
+    // one. nullptr when whisper.cpp cannot make a context of the file. Blocking while a file
+    // loads; any thread.
+    static std::unique_ptr<Whisper> create(const QString &modelPath, WhisperParams params,
+                                           ComputeDevice device = ComputeDevice::processor);
     ~Whisper() override;
 
     // How many model files are loaded now, whoever uses them.
     static int loadedModelCount();
     // The engine's version and the processor code it picked, with that code's features.
     static QString engineDescription();
+    // The name of the graphics card runs would use ("AMD Radeon RX 6600 (RADV NAVI23)"),
+    // empty when there is none: no Vulkan driver, no device, or a build without graphics
+    // code. The first call loads the graphics code, which starts the Vulkan driver; it
+    // blocks, on any thread.
+    static QString graphicsCardName();
 
     // Starts a run on a copy of the parameters. Empty audio and a busy engine complete at
     // once, on this thread; everything else completes later on the main thread, with
@@ -137,7 +153,8 @@ private:
     struct Run;
     Whisper(std::shared_ptr<Context> context, WhisperParams params);
 
-    static std::shared_ptr<Context> sharedContext(const QString &modelPath);
+    static std::shared_ptr<Context> sharedContext(const QString &modelPath, ComputeDevice device);
+    static Result runIn(const Run &run, const WhisperParams &params, const AudioFrames &frames);
     static void onNewSegments(whisper_context *, whisper_state *state, int count, void *userData);
     static void onProgress(whisper_context *, whisper_state *, int percent, void *userData);
 

@@ -78,7 +78,8 @@ QCoro::Task<TranscriptionJob::Result> TranscriptionJob::work(QString path, Optio
     const QString language = options.language.value_or(m_preferences.stringOrDefault(PreferenceKeys::language));
     // A download joined belongs to whoever started it, and may be awaited by others too.
     m_startedDownload = !m_models.downloading() && !m_models.isDownloaded(model);
-    auto preparing = m_transcriber->prepare(m_models, model, language);
+    auto preparing
+        = m_transcriber->prepare(m_models, model, language, ModelSelection::computeDevice(m_preferences));
     const std::optional<TranscriberError> notReady = co_await std::move(preparing);
     if (!self || cancel.isCancelled())
         co_return Cancelled{};

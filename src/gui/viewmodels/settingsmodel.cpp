@@ -15,6 +15,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFuture>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -316,4 +318,22 @@ void SettingsModel::watchFile()
         m_watcher.addPath(folder);
     if (file.exists() && !m_watcher.files().contains(file.absoluteFilePath()))
         m_watcher.addPath(file.absoluteFilePath());
+}
+
+void SettingsModel::findGraphicsCard()
+{
+    if (m_graphicsCardKnown || m_findingGraphicsCard)
+        return;
+    const auto found = [this](const QString &name) {
+        m_findingGraphicsCard = false;
+        m_graphicsCard = name;
+        m_graphicsCardKnown = true;
+        Q_EMIT graphicsCardChanged();
+    };
+    if (!m_c.findGraphicsCard) {
+        found({});
+        return;
+    }
+    m_findingGraphicsCard = true;
+    QtConcurrent::run(m_c.findGraphicsCard).then(this, found);
 }

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QUrl>
 #include <QVariantList>
+
+#include <functional>
 #include <QtQml/qqmlregistration.h>
 
 class ClipboardSafeInsertService;
@@ -52,6 +54,11 @@ class SettingsModel final : public QObject, public QmlSingleton<SettingsModel>
 
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
 
+    // The graphics card "coreMLEnabled" puts the speech model on: empty when there is none.
+    // Known once findGraphicsCard has looked.
+    Q_PROPERTY(QString graphicsCard READ graphicsCard NOTIFY graphicsCardChanged)
+    Q_PROPERTY(bool graphicsCardKnown READ graphicsCardKnown NOTIFY graphicsCardChanged)
+
     // The model "Fast" or "Accurate" dictation uses right now, and whether it is on disk.
     Q_PROPERTY(QString dictationModel READ dictationModel NOTIFY dictationModelChanged)
     Q_PROPERTY(QString dictationModelName READ dictationModelName NOTIFY dictationModelChanged)
@@ -90,6 +97,8 @@ public:
         Nav *nav = nullptr;
         ModelStore *models = nullptr;
         CustomizationStore *customization = nullptr;
+        // The graphics card's name, empty for none; it may block, and runs on a worker thread.
+        std::function<QString()> findGraphicsCard = {};
     };
 
     explicit SettingsModel(Collaborators collaborators, QObject *parent = nullptr);
@@ -122,6 +131,9 @@ public:
     bool launchAtLogin() const;
     void setLaunchAtLogin(bool value);
 
+    QString graphicsCard() const { return m_graphicsCard; }
+    bool graphicsCardKnown() const { return m_graphicsCardKnown; }
+
     QString dictationModel() const;
     QString dictationModelName() const;
     QString dictationModelSize() const;
@@ -149,6 +161,9 @@ public:
     // "Open history": shows the history screen.
     Q_INVOKABLE void openHistory();
     Q_INVOKABLE void downloadDictationModel();
+    // Looks for the graphics card once, off the main thread: finding it starts its driver,
+    // which only the screen offering the switch needs.
+    Q_INVOKABLE void findGraphicsCard();
 
 Q_SIGNALS:
     void whisperModelChanged();
@@ -164,6 +179,7 @@ Q_SIGNALS:
     void coreMLEnabledChanged();
     void fasterShortDictationsChanged();
     void launchAtLoginChanged();
+    void graphicsCardChanged();
     void dictationModelChanged();
     void downloadProgressChanged();
     void cleanupModesChanged();
@@ -183,4 +199,7 @@ private:
     QFileSystemWatcher m_watcher;
     QString m_dictationModelKey;
     QString m_lastError;
+    QString m_graphicsCard;
+    bool m_graphicsCardKnown = false;
+    bool m_findingGraphicsCard = false;
 };

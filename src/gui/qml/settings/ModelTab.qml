@@ -153,19 +153,27 @@ ColumnLayout {
             }
         }
         SettingsRow {
-            id: coreMLRow
-            label: qsTr("Use the Core ML encoder")
-            help: qsTr("Core ML exists only on Apple computers; on Linux the models always run on the processor.")
+            id: graphicsRow
+            label: qsTr("Use the graphics card")
+            help: !Settings.graphicsCardKnown ? qsTr("Looking for a graphics card…")
+                : graphicsSwitch.enabled ? qsTr("Runs the speech model on %1. Off, the processor runs it.").arg(Settings.graphicsCard)
+                : qsTr("No graphics card with a Vulkan driver was found, so the processor runs the speech model.")
+            Component.onCompleted: Settings.findGraphicsCard()
             MurSwitch {
-                objectName: "coreMLSwitch"
-                enabled: false
-                checked: Settings.coreMLEnabled
-                Accessible.name: coreMLRow.label
-                Accessible.description: coreMLRow.help
+                id: graphicsSwitch
+                objectName: "graphicsCardSwitch"
+                enabled: Settings.graphicsCard.length > 0
+                // Without a card the processor does the work, whatever the preference says.
+                checked: enabled && Settings.coreMLEnabled
+                onToggled: {
+                    Settings.coreMLEnabled = checked
+                    checked = Qt.binding(() => enabled && Settings.coreMLEnabled)
+                }
+                Accessible.name: graphicsRow.label
+                Accessible.description: graphicsRow.help
+                ToolTip.visible: hovered
+                ToolTip.text: graphicsRow.help
             }
-        }
-        SettingsNote {
-            text: qsTr("Not available on Linux: this switch has no effect here.")
         }
     }
 }
