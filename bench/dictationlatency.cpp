@@ -18,6 +18,7 @@
 #include "core/insert/clipboardsafeinsertservice.h"
 #include "core/insert/textinserter.h"
 #include "core/speech/modelstore.h"
+#include "core/speech/whisper.h"
 #include "core/text/keychainhelper.h"
 #include "core/transcripts/audiofiledecoder.h"
 #include "core/transcripts/historystore.h"
@@ -171,6 +172,10 @@ int main(int argc, char **argv)
     // The first dictation loads the model, as the warm-up would at start; it is not counted.
     if (dictate(speech.mid(0, 3 * 16000)) < 0)
         return 1;
+    const QString card = preferences.booleanOrDefault(PreferenceKeys::coreMLEnabled) ? Whisper::graphicsCardName()
+                                                                                     : QString();
+    std::printf("engine: %s; graphics card: %s\n", qPrintable(Whisper::engineDescription()),
+                card.isEmpty() ? "none" : qPrintable(card));
     std::printf("wait from the stop to the paste, median of %d dictations\n", runs);
     std::printf("%-10s %14s %16s %8s\n", "dictation", "whole window", "fitted window", "ratio");
     std::vector<double> overheads;
