@@ -46,8 +46,7 @@ Item {
     }
 
     FrameAnimation {
-        running: screen.phase === FileTranscription.Phase.transcribing && screen.visible
-                 && screen.Window.visibility !== Window.Hidden && screen.Window.visibility !== Window.Minimized
+        running: screen.phase === FileTranscription.Phase.transcribing && Theme.onScreen(screen)
         onTriggered: {
             screen.clock += frameTime
             screen.shownProgress = FileTranscription.live.smoothed(FileTranscription.live.now())

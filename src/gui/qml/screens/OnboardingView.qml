@@ -9,7 +9,7 @@ import Murmel
 Item {
     id: flow
 
-    readonly property bool onScreen: visible && Window.visibility !== Window.Hidden && Window.visibility !== Window.Minimized
+    readonly property bool onScreen: Theme.onScreen(flow)
     onOnScreenChanged: Onboarding.setOnScreen(onScreen)
 
     // One requirement with its state: "Granted" or a "Grant" button.

@@ -15,7 +15,7 @@ ColumnLayout {
     Timer {
         interval: 2000
         repeat: true
-        running: tab.visible && tab.Window.visibility !== Window.Hidden && tab.Window.visibility !== Window.Minimized
+        running: Theme.onScreen(tab)
         onTriggered: Permissions.refresh()
     }
 

@@ -79,8 +79,7 @@ Item {
     // The sheen passes shortly after the title comes on screen and then once a minute. Each
     // pass is a burst of frames; between passes nothing moves, so an idle window draws
     // nothing, and a closed or minimised one keeps no clock running at all.
-    readonly property bool onScreen: visible && text.length > 0 && Window.visibility !== Window.Hidden
-                                     && Window.visibility !== Window.Minimized
+    readonly property bool onScreen: text.length > 0 && Theme.onScreen(root)
     readonly property bool sheenScheduled: pacer.running || sweep.running
     property int sweepsShown: 0
 

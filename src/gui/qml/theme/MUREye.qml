@@ -9,8 +9,7 @@ Item {
     property bool glowing: false
     property bool reduceMotion: Theme.reduceMotion
 
-    // Off screen (hidden or minimised) nothing moves: a closed window keeps no clock running.
-    readonly property bool onScreen: visible && Window.visibility !== Window.Hidden && Window.visibility !== Window.Minimized
+    readonly property bool onScreen: Theme.onScreen(root)
 
     implicitWidth: size
     implicitHeight: size

@@ -19,8 +19,7 @@ Item {
 
     readonly property double createdAt: Date.now()
 
-    // Off screen (hidden or minimised) nothing moves: a closed window keeps no clock running.
-    readonly property bool onScreen: visible && Window.visibility !== Window.Hidden && Window.visibility !== Window.Minimized
+    readonly property bool onScreen: Theme.onScreen(root)
 
     implicitWidth: size
     implicitHeight: size

@@ -47,8 +47,7 @@ Item {
     }
 
     FrameAnimation {
-        running: root.visible && !root.reduceMotion && root.Window.visibility !== Window.Hidden
-                 && root.Window.visibility !== Window.Minimized
+        running: !root.reduceMotion && Theme.onScreen(root)
         onTriggered: root.time = root.now()
     }
 

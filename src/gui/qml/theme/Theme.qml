@@ -10,6 +10,12 @@ QtObject {
     property bool highContrast: false
     property bool reduceMotion: false
 
+    // Whether `item` is on screen: shown, in a window neither hidden nor minimised. What
+    // moves or polls runs only then, so a closed window keeps no clock running.
+    function onScreen(item) {
+        return item.visible && item.Window.visibility !== Window.Hidden && item.Window.visibility !== Window.Minimized
+    }
+
     // Fixed colours, fully opaque.
     readonly property color bg: "#010102"
     readonly property color panel: "#090a0c"
