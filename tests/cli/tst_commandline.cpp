@@ -452,18 +452,23 @@ private Q_SLOTS:
         QFETCH(QStringList, variables);
         QFETCH(bool, wanted);
         QFETCH(QStringList, logged);
+#if defined(__SANITIZE_ADDRESS__)
+        if (qstrcmp(QTest::currentDataTag(), "software card") == 0)
+            QSKIP("Mesa's software card compiles its shaders through the sanitizer's allocator for over five minutes");
+#endif
         const QString tone = toneForTheSmallModel();
         QVERIFY(!tone.isEmpty());
         QCOMPARE(murmel({u"config"_s, u"set"_s, u"coreMLEnabled"_s, wanted ? u"true"_s : u"false"_s}).exitCode, 0);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"QT_LOGGING_RULES"_s, u"murmel.speech.debug=true"_s);
         environment.insert(u"GGML_VK_VISIBLE_DEVICES"_s, u"0"_s);
-        // The software card compiles its shaders on first use, a minute's work kept for later runs.
+        // The software card compiles its shaders on first use, kept for later runs: half a
+        // minute on an idle machine, over a minute beside other tests.
         environment.insert(u"MESA_SHADER_CACHE_DIR"_s, QFileInfo(binary()).path() + u"/tests/shader-cache"_s);
         for (const QString &variable : variables)
             environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
-        const Result result = murmel({u"transcribe"_s, tone}, environment);
-        QCOMPARE(result.out.trimmed(), FixtureModels::phrase.trimmed());
+        const Result result = murmel({u"transcribe"_s, tone}, environment, 300000);
+        QVERIFY2(result.out.trimmed() == FixtureModels::phrase.trimmed(), qPrintable(result.out + result.err));
         for (const QString &line : logged)
             QVERIFY2(result.err.contains(line), qPrintable(result.err));
         if (logged.isEmpty())

@@ -44,7 +44,7 @@ inline Result finish(QProcess &process, int timeoutMs = 60000)
 // output goes to `outputFile` when one is named (/dev/full plays a full disk).
 inline Result run(const QString &program, const QStringList &arguments,
                   const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
-                  const QString &outputFile = {})
+                  const QString &outputFile = {}, int timeoutMs = 60000)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
@@ -52,13 +52,14 @@ inline Result run(const QString &program, const QStringList &arguments,
     if (!outputFile.isEmpty())
         process.setStandardOutputFile(outputFile);
     process.start(program, arguments);
-    return finish(process);
+    return finish(process, timeoutMs);
 }
 
 inline Result murmel(const QStringList &arguments,
-                     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+                     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+                     int timeoutMs = 60000)
 {
-    return run(binary(), arguments, environment);
+    return run(binary(), arguments, environment, {}, timeoutMs);
 }
 
 inline Result murmelInto(const QString &file, const QStringList &arguments,
