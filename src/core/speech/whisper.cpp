@@ -16,6 +16,7 @@
 
 #include <limits>
 #include <mutex>
+#include <shared_mutex>
 
 namespace {
 
@@ -91,6 +92,11 @@ void prepareEngine()
     });
 }
 
+// ggml's list of backends is a plain vector: loading the graphics code appends to it while
+// another engine may be loading a model or starting a run, which read it. They share this
+// lock; the load takes it alone.
+std::shared_mutex backendListLock;
+
 // The graphics card ggml found, loading its graphics code the first time: only when asked,
 // since that starts the Vulkan driver, which costs time and memory, and a user may have
 // turned the card off because its driver misbehaves. whisper.cpp takes the first card too.
@@ -98,6 +104,7 @@ ggml_backend_dev_t graphicsCard()
 {
     prepareEngine();
     static ggml_backend_dev_t const card = []() -> ggml_backend_dev_t {
+        const std::unique_lock lock(backendListLock);
         for (const QString &folder : Paths::moduleFolders()) {
             const QString module = folder + QStringLiteral("/graphics/libggml-vulkan.so");
             if (!QFileInfo::exists(module))
@@ -270,6 +277,7 @@ std::shared_ptr<Whisper::Context> Whisper::sharedContext(const QString &modelPat
     }
     whisper_context_params contextParams = whisper_context_default_params();
     contextParams.use_gpu = onCard;
+    const std::shared_lock backends(backendListLock);
     whisper_context *handle
         = whisper_init_from_file_with_params_no_state(QFile::encodeName(modelPath).constData(), contextParams);
     if (!handle)
@@ -388,7 +396,11 @@ Whisper::Result Whisper::runIn(const Run &run, const WhisperParams &params, cons
     whisper_context *handle = run.context->handle;
     // The run's working memory (caches and buffers, for a small model about as large as its
     // weights) lives only as long as the run.
-    whisper_state *state = whisper_init_state(handle);
+    whisper_state *state = nullptr;
+    {
+        const std::shared_lock backends(backendListLock);
+        state = whisper_init_state(handle);
+    }
     if (!state)
         return WhisperError::noMemory;
     const int status = whisper_full_with_state(handle, state, params.raw(), frames.constData(), int(frames.size()));
