@@ -298,6 +298,9 @@ std::unique_ptr<Whisper> Whisper::create(const QString &modelPath, WhisperParams
 {
     prepareEngine();
     std::shared_ptr<Context> context;
+    // The card's context holds the weights; whisper.cpp itself picks the card for each run's
+    // computing, or quietly the processor when the card will not start, which it does not
+    // report back: hence "holds", not "runs".
     if (device == ComputeDevice::graphicsCard) {
         const QString card = graphicsCardName();
         if (card.isEmpty())
@@ -306,7 +309,7 @@ std::unique_ptr<Whisper> Whisper::create(const QString &modelPath, WhisperParams
             qCWarning(lcSpeech).noquote() << "The graphics card" << card << "could not load"
                                           << QFileInfo(modelPath).fileName() << "- the processor runs it instead";
         else
-            qCDebug(lcSpeech).noquote() << "The graphics card" << card << "runs the speech model";
+            qCDebug(lcSpeech).noquote() << "The graphics card" << card << "holds the speech model";
     }
     if (!context)
         context = sharedContext(modelPath, ComputeDevice::processor);
