@@ -104,6 +104,13 @@ ggml_backend_dev_t graphicsCard()
 {
     prepareEngine();
     static ggml_backend_dev_t const card = []() -> ggml_backend_dev_t {
+        // Asking Vulkan starts every installed driver (and LLVM with Mesa's), some 60 MB for
+        // the life of the process. A card shows up as a render node, or as NVIDIA's own
+        // device; without either there is none to find. Devices named to ggml may include
+        // Mesa's software one, which needs neither.
+        if (QDir(QStringLiteral("/dev/dri")).entryList({QStringLiteral("renderD*")}, QDir::System).isEmpty()
+            && !QFileInfo::exists(QStringLiteral("/dev/nvidia0")) && qEnvironmentVariableIsEmpty("GGML_VK_VISIBLE_DEVICES"))
+            return nullptr;
         const std::unique_lock lock(backendListLock);
         for (const QString &folder : Paths::moduleFolders()) {
             const QString module = folder + QStringLiteral("/graphics/libggml-vulkan.so");
