@@ -43,7 +43,7 @@ public:
     // Starts the window and waits until it is the active one.
     bool start(const QStringList &arguments = {})
     {
-        m_process.start(program(), arguments);
+        m_process.start(program(), QStringList{QStringLiteral("--activate")} + arguments);
         return QTest::qWaitFor([this] { return m_window != 0 || m_process.state() == QProcess::NotRunning; }, 15000)
             && m_window != 0;
     }

@@ -1,13 +1,14 @@
 // textwindow: a window with one focused text field, for tests that type or paste into a real
 // application on a test display and need to see exactly what arrived.
 //
-// Usage: textwindow [--title TEXT] [--class NAME] [--terminal] [--focus button] [--slow MS]
+// Usage: textwindow [--title TEXT] [--class NAME] [--terminal] [--focus button] [--slow MS] [--activate]
 //   --class NAME    the WM_CLASS instance name (the class name is NAME with a capital)
 //   --terminal      behave like a terminal: WM_CLASS "gnome-terminal-server" unless --class
 //                   says otherwise; Ctrl+Shift+V pastes the clipboard, Shift+Insert the primary
 //                   selection, and Ctrl+V types U+0016 as a shell would receive it
 //   --focus button  put the focus on a push button, an element that takes no text
 //   --slow MS       take MS milliseconds over every key press, as a busy application does
+//   --activate      ask the window manager for the focus every second until it first comes
 //
 // Standard output, one JSON object per line, flushed at once:
 //   {"event":"ready","window":1234567}    once the window is active; "window" is its X id
@@ -27,6 +28,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -48,6 +50,9 @@ public:
         , m_terminal(terminal)
         , m_slowMs(slowMs)
     {}
+
+    // Whether the window has ever been active.
+    bool ready() const { return m_ready; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -104,7 +109,8 @@ int main(int argc, char **argv)
     const QCommandLineOption terminal(u"terminal"_s);
     const QCommandLineOption focus(u"focus"_s, {}, u"widget"_s);
     const QCommandLineOption slow(u"slow"_s, {}, u"ms"_s, u"0"_s);
-    parser.addOptions({title, windowClass, terminal, focus, slow});
+    const QCommandLineOption activate(u"activate"_s);
+    parser.addOptions({title, windowClass, terminal, focus, slow, activate});
     parser.process(app);
     QString className = parser.value(windowClass);
     if (className.isEmpty())
@@ -130,5 +136,18 @@ int main(int argc, char **argv)
                      [field] { emitLine({{u"event"_s, u"text"_s}, {u"text"_s, field->toPlainText()}}); });
     window.show();
     (parser.value(focus) == u"button" ? static_cast<QWidget *>(button) : field)->setFocus();
+    // openbox maps a window without the focus when it comes while openbox is still settling
+    // in, which a busy machine makes likely; an explicit request then still gets it. Once the
+    // window has had the focus, whoever takes it away keeps it.
+    QTimer activation;
+    if (parser.isSet(activate)) {
+        QObject::connect(&activation, &QTimer::timeout, &window, [&] {
+            if (watcher.ready())
+                activation.stop();
+            else
+                window.activateWindow();
+        });
+        activation.start(1000);
+    }
     return app.exec();
 }
