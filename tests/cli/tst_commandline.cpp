@@ -67,9 +67,7 @@ private:
     {
         const QString tone = m_environment->home() + u"/tone.mp3"_s;
         const QString model = modelsFolder() + u"/ggml-small.bin"_s;
-        const bool made = QProcess::execute(u"ffmpeg"_s, {u"-loglevel"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
-                                                          u"sine=frequency=300:duration=2"_s, tone}) == 0
-            && FixtureModels::make(model)
+        const bool made = TestFiles::synthesize(tone, u"sine=frequency=300:duration=2"_s) && FixtureModels::make(model)
             && FixtureModels::useCatalog(m_environment->home() + u"/catalog.json"_s,
                                          {{u"small"_s, FixtureModels::sha256Of(model)}})
             && murmel({u"config"_s, u"set"_s, u"whisperModel"_s, u"\"small\""_s}).exitCode == 0;

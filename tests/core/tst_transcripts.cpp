@@ -166,9 +166,7 @@ private Q_SLOTS:
         QVERIFY(std::all_of(audio.envelope.begin(), audio.envelope.end(), [](float p) { return p >= 0.0f && p <= 1.0f; }));
         QCOMPARE(AudioFileDecoder::makeEnvelope(AudioFrames(6, 0.0f), 3), QList<float>(3, 0.0f)); // silence stays silent
 
-        QCOMPARE(QProcess::execute(u"ffmpeg"_s, {u"-loglevel"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, u"testsrc=size=64x64:duration=1"_s,
-                                                 u"-c:v"_s, u"mpeg4"_s, m_dir.filePath(u"silent.mp4"_s)}),
-                 0);
+        QVERIFY(TestFiles::synthesize(m_dir.filePath(u"silent.mp4"_s), u"testsrc=size=64x64:duration=1"_s, {u"-c:v"_s, u"mpeg4"_s}));
         QVERIFY(TestFiles::write(m_dir.filePath(u"cut.mp4"_s), TestFiles::read(m_dir.filePath(u"silent.mp4"_s)).first(2048)));
         const auto failure = [this](const QString &name) {
             const DecodeResult decoded = AudioFileDecoder::decodeNow(m_dir.filePath(name), 240);
@@ -188,10 +186,8 @@ private Q_SLOTS:
         const QString audio = environment.home() + u"/long.flac"_s;
         QVERIFY(FixtureModels::make(model));
         QVERIFY(FixtureModels::useCatalog(environment.home() + u"/catalog.json"_s, {{u"base.en"_s, FixtureModels::sha256Of(model)}}));
-        QCOMPARE(QProcess::execute(u"ffmpeg"_s, {u"-loglevel"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
-                                                 u"sine=frequency=300:sample_rate=16000:duration=70"_s, u"-af"_s,
-                                                 u"volume=enable='between(t,10,10.2)+between(t,27,27.2)':volume=0"_s, audio}),
-                 0);
+        QVERIFY(TestFiles::synthesize(audio, u"sine=frequency=300:sample_rate=16000:duration=70"_s,
+                                      {u"-af"_s, u"volume=enable='between(t,10,10.2)+between(t,27,27.2)':volume=0"_s}));
         Transcriber transcriber;
         QCOMPARE(QCoro::waitFor(transcriber.load(model, u"en"_s)), std::nullopt);
         QList<double> progress;

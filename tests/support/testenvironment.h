@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtGlobal>
 
@@ -46,6 +47,17 @@ inline QByteArray read(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A media file made by FFmpeg from one of its generators (`source`, as "sine=duration=2"), with
+// output options before the path; the format follows the file's extension.
+inline bool synthesize(const QString &path, const QString &source, const QStringList &options = {})
+{
+    return QProcess::execute(QStringLiteral("ffmpeg"), QStringList{QStringLiteral("-y"), QStringLiteral("-loglevel"),
+                                                                   QStringLiteral("error"), QStringLiteral("-f"),
+                                                                   QStringLiteral("lavfi"), QStringLiteral("-i"), source}
+                                                           + options + QStringList{path})
+        == 0;
 }
 
 } // namespace TestFiles
