@@ -1,9 +1,8 @@
-// The first-run flow's model, the permission flags it polls and the eye's game, over real
+// The first-run flow's model and the permission flags it polls, over real
 // preferences and a real model store.
 #include "core/base/preferencekeys.h"
 #include "core/base/preferences.h"
 #include "core/speech/modelstore.h"
-#include "gui/viewmodels/eyeegg.h"
 #include "gui/viewmodels/onboarding.h"
 #include "gui/viewmodels/permissions.h"
 #include "gui/viewmodels/settingsmodel.h"
@@ -116,23 +115,6 @@ private Q_SLOTS:
         const int requests = r->hotkeyRequests;
         QTest::qWait(Onboarding::pollMilliseconds + 200);
         QCOMPARE(r->hotkeyRequests, requests);
-    }
-
-    // Six taps are answered, the seventh says stop for a while; then the count starts over.
-    void theSeventhTapOnTheEyeSaysStop()
-    {
-        QStringList spoken;
-        int sounds = 0;
-        EyeEgg egg({[&spoken](const QString &phrase) { spoken << phrase; }, [&sounds] { ++sounds; }});
-        for (int i = 0; i < EyeEgg::tapsToAnnoy; ++i)
-            egg.tap();
-        QCOMPARE(spoken, QStringList(EyeEgg::tapsToAnnoy - 1, u"Talk to me."_s) << u"Stop poking me."_s);
-        QCOMPARE(egg.message(), u"Stop poking me."_s);
-        QCOMPARE(sounds, EyeEgg::tapsToAnnoy);
-        QSignalSpy cleared(&egg, &EyeEgg::messageChanged);
-        QVERIFY(cleared.wait(EyeEgg::messageMilliseconds + 2000) && egg.message().isEmpty());
-        egg.tap();
-        QCOMPARE(spoken.last(), u"Talk to me."_s);
     }
 };
 

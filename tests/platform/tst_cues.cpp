@@ -15,7 +15,6 @@
 #include "testenvironment.h"
 
 #include <QGuiApplication>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,22 +29,6 @@ namespace {
 constexpr char crippledVariable[] = "MURMEL_TEST_CUES_CRIPPLED";
 const QString longPhrase = u"This is a rather long sentence that the robotic voice would need many seconds to say, "
                            "unless something cuts it off before it reaches its very last word."_s;
-
-// A RIFF WAVE file with one format chunk (the extensible kind when `subFormat` is given)
-// and, after an unrelated chunk of odd length, one data chunk.
-QByteArray wave(quint16 tag, quint16 channels, quint32 sampleRate, quint16 bits, const QByteArray &data,
-                quint16 subFormat = 0)
-{
-    auto le16 = [](quint16 value) { return QByteArray(reinterpret_cast<const char *>(&value), 2); };
-    auto le32 = [](quint32 value) { return QByteArray(reinterpret_cast<const char *>(&value), 4); };
-    QByteArray format = le16(tag) + le16(channels) + le32(sampleRate) + le32(sampleRate * channels * bits / 8)
-        + le16(quint16(channels * bits / 8)) + le16(bits);
-    if (subFormat)
-        format += le16(22) + le16(bits) + le32(0) + le16(subFormat) + QByteArray::fromHex("000000001000800000aa00389b71");
-    const QByteArray body = "WAVE" + QByteArray("fmt ") + le32(quint32(format.size())) + format + QByteArray("LIST")
-        + le32(3) + QByteArray("abc") + QByteArray(1, '\0') + QByteArray("data") + le32(quint32(data.size())) + data;
-    return "RIFF" + le32(quint32(body.size())) + body;
-}
 
 // The phrase as the espeak-ng program says it in the chosen voice at the voice's pace.
 double referenceSeconds(const QString &phrase, const QString &file)
@@ -97,36 +80,6 @@ private Q_SLOTS:
 
     void cleanupTestCase() { m_player.reset(); }
 
-    void waveFilesAreReadStrictly_data()
-    {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QAudioFormat::SampleFormat>("type");
-        QTest::addColumn<int>("bytes");
-        const QByteArray pcm16 = wave(1, 1, 44100, 16, QByteArray(400, '\x01'));
-        QTest::newRow("16-bit mono") << pcm16 << QAudioFormat::Int16 << 400;
-        QTest::newRow("float stereo") << wave(3, 2, 48000, 32, QByteArray(800, '\0')) << QAudioFormat::Float << 800;
-        QTest::newRow("extensible 32-bit") << wave(0xfffe, 1, 16000, 32, QByteArray(40, '\0'), 1)
-                                           << QAudioFormat::Int32 << 40;
-        QTest::newRow("a last half frame is dropped") << wave(1, 2, 44100, 16, QByteArray(402, '\0'))
-                                                      << QAudioFormat::Int16 << 400;
-        const auto unreadable = QAudioFormat::Unknown;
-        QTest::newRow("truncated data") << pcm16.left(pcm16.size() - 10) << unreadable << 0;
-        QTest::newRow("no data") << wave(1, 1, 44100, 16, QByteArray()) << unreadable << 0;
-        QTest::newRow("24-bit") << wave(1, 1, 44100, 24, QByteArray(300, '\0')) << unreadable << 0;
-        QTest::newRow("no channels") << wave(1, 0, 44100, 16, QByteArray(300, '\0')) << unreadable << 0;
-        QTest::newRow("not RIFF") << QByteArray("OggS and then some more bytes") << unreadable << 0;
-    }
-
-    void waveFilesAreReadStrictly()
-    {
-        QFETCH(QByteArray, file);
-        QFETCH(QAudioFormat::SampleFormat, type);
-        QFETCH(int, bytes);
-        const std::optional<QtSoundPlayer::Sound> sound = QtSoundPlayer::decodeWave(file);
-        QCOMPARE(sound ? sound->format.sampleFormat() : QAudioFormat::Unknown, type);
-        QCOMPARE(sound ? sound->pcm.size() : 0, qsizetype(bytes));
-    }
-
     void eachSoundIsHeard_data()
     {
         QTest::addColumn<QString>("name");
@@ -154,14 +107,6 @@ private Q_SLOTS:
                                 .arg(expected.seconds())
                                 .arg(loudness)
                                 .arg(likeness)));
-    }
-
-    void unknownNamePlaysNothingQuietly()
-    {
-        QTest::failOnWarning(QRegularExpression(u".*"_s));
-        const QList<float> heard = m_session.recordWhile([&] { m_player->play(u"Whistle"_s); }, 600);
-        QVERIFY(!heard.isEmpty()); // the silence was recorded
-        QCOMPARE(SoundSession::loudSpan(heard).length(), 0);
     }
 
     // Both switches are read at every cue; a new phrase stops the one being spoken.
