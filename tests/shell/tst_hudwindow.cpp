@@ -87,7 +87,8 @@ private Q_SLOTS:
         QTest::failOnWarning(QRegularExpression(u"^(?!unknown keymap format|eglSwapBuffers failed with 0x300d)"_s));
     }
 
-    // The user types on while the display shows, clicks its stop button, and types on.
+    // The user types on while the display shows, clicks its stop button (its help text showing
+    // by then), and types on.
     void neverTakesTheFocus()
     {
         TextWindowProcess text(m_session.environment());
@@ -107,8 +108,9 @@ private Q_SLOTS:
             const QPoint at = xGeometry(window->winId()).topLeft()
                               + button->mapToScene({button->width() / 2, button->height() / 2}).toPoint();
             // No --sync: xdotool waits for a motion that never comes when the pointer is there.
+            // Long enough on the button for its help text to show, which must not take the click.
             xdotool({u"mousemove"_s, QString::number(at.x()), QString::number(at.y())});
-            QTest::qWait(100);
+            QTest::qWait(1000);
             xdotool({u"click"_s, u"1"_s});
             QTRY_COMPARE(stops.count(), typed == u"ab" ? 1 : 2);
             QCOMPARE(xdotool({u"getactivewindow"_s}).toULongLong(), text.window());

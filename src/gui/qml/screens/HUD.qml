@@ -62,9 +62,17 @@ Item {
                     color: stopButton.down ? Theme.lineStrong : stopButton.hovered ? Theme.line : "transparent"
                 }
                 Accessible.name: qsTr("Stop dictation")
-                ToolTip.text: qsTr("Stop dictation")
-                ToolTip.visible: hovered
-                ToolTip.delay: 600
+                // Beside the button: the display is too low for a tip above or below it, and
+                // one pushed back over the button would take the click meant for it.
+                ToolTip {
+                    objectName: "stopTip"
+                    parent: stopButton
+                    x: stopButton.width + 6
+                    y: (stopButton.height - height) / 2
+                    text: qsTr("Stop dictation")
+                    visible: stopButton.hovered
+                    delay: 600
+                }
                 onClicked: {
                     if (root.controller)
                         root.controller.requestStop()
