@@ -65,7 +65,6 @@ Item {
                 // Beside the button: the display is too low for a tip above or below it, and
                 // one pushed back over the button would take the click meant for it.
                 ToolTip {
-                    objectName: "stopTip"
                     parent: stopButton
                     x: stopButton.width + 6
                     y: (stopButton.height - height) / 2
