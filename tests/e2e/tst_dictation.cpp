@@ -1,7 +1,7 @@
 // Dictation end to end: the real murmel binary on a private desktop with an unlocked Secret
 // Service and the parrot model (which says "Hello from the parrot model." for any speech).
-// xdotool presses the hotkey, espeak-ng speech is played into the microphone, and the test
-// window in front reports what lands in its text field.
+// xdotool presses the hotkey, espeak-ng speech is played into the microphone, the test
+// window in front reports what lands in its text field, and a screen reader listens.
 #include "murmeldesktop.h"
 #include "textwindowprocess.h"
 
@@ -9,6 +9,9 @@
 #include "platform/session/qtkeychainstore.h"
 
 #include <QCoroTask>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -29,6 +32,9 @@ bool storeApiKey(const QString &key)
 class TestDictation : public QObject
 {
     Q_OBJECT
+
+public Q_SLOTS:
+    void announced(const QDBusMessage &event) { m_heard << event.arguments().value(3).value<QDBusVariant>().variant().toString(); }
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(m.start(), qPrintable(m.error())); }
@@ -51,6 +57,7 @@ private:
 
     MurmelDesktop m{SecretServiceSession::Keyring::unlocked};
     std::unique_ptr<TextWindowProcess> m_window;
+    QStringList m_heard; // what a screen reader heard announced
 };
 
 void TestDictation::toggleThenHoldToTalk()
@@ -59,7 +66,20 @@ void TestDictation::toggleThenHoldToTalk()
     QVERIFY2(m.reset(false), qPrintable(m.error()));
     QVERIFY(QFile::remove(m.modelPath()));
     m.serveModel();
-    QVERIFY2(m.launch(), qPrintable(m.error()));
+    // A screen reader runs, so Murmel's accessibility is on and its announcements reach it.
+    QProcess accessibilityBus;
+    const auto stopReader = qScopeGuard([&] {
+        QDBusConnection::disconnectFromBus(u"screen-reader"_s);
+        ChildProcess::stop(accessibilityBus);
+    });
+    QVERIFY(m.bus.startAccessibilityBus(accessibilityBus));
+    const QDBusReply<QString> address = m.bus.connection().call(
+        QDBusMessage::createMethodCall(u"org.a11y.Bus"_s, u"/org/a11y/bus"_s, u"org.a11y.Bus"_s, u"GetAddress"_s));
+    QVERIFY(QDBusConnection::connectToBus(address.value(), u"screen-reader"_s)
+                .connect({}, {}, u"org.a11y.atspi.Event.Object"_s, u"Announcement"_s, this, SLOT(announced(QDBusMessage))));
+    QProcessEnvironment accessible;
+    accessible.insert(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
+    QVERIFY2(m.launch(accessible), qPrintable(m.error()));
     // The test window opens after Murmel's own window is on screen, so it is the one in front.
     m_window = std::make_unique<TextWindowProcess>(m.desktop.environment());
     QVERIFY(m_window->start());
@@ -74,6 +94,7 @@ void TestDictation::toggleThenHoldToTalk()
     QCOMPARE(record.value(u"kind").toString(), u"dictation"_s);
     QCOMPARE(record.value(u"text").toString(), phrase);
     QVERIFY(!record.contains(u"duration"));
+    QTRY_COMPARE(m_heard, (QStringList{u"Listening"_s, u"Transcribing"_s, u"Inserted"_s}));
 
     // A second dictation lands after the first.
     QTest::qWait(1500);
