@@ -108,6 +108,8 @@ void TestShell::dictationFromEverySide()
     QVERIFY2(item.isValid(), qPrintable(item.error));
     QCOMPARE(item.toolTipTitle, u"Murmel"_s);
     QVERIFY(!item.icon.isNull() && isMonochrome(item.icon));
+    // One image per scale, so a panel on a high-density screen draws a sharp one.
+    QCOMPARE(item.iconSizes, (QList<QSize>{QSize(18, 18), QSize(36, 36), QSize(54, 54)}));
     QCOMPARE(item.menuLabels(), (QStringList{u"Start Dictation"_s, u"Transcribe a File…"_s, u"Settings…"_s, u"-"_s,
                                              u"Quit Murmel"_s}));
     QCOMPARE(status(), u"idle"_s);
@@ -141,6 +143,11 @@ void TestShell::dictationFromEverySide()
     QCOMPARE(call(u"StopDictation"_s).type(), QDBusMessage::ReplyMessage);
     QTest::qWait(300);
     QCOMPARE(m_statusSignals, once + once);
+    // A middle click on the icon toggles as well.
+    QVERIFY(m_panel->activate(StatusNotifierWatcher::Click::middle));
+    QTRY_COMPARE(status(), u"recording"_s);
+    QVERIFY(m_panel->activate(StatusNotifierWatcher::Click::middle));
+    QTRY_COMPARE_WITH_TIMEOUT(m_statusSignals, once + once + once, 30000);
 
     // A click on the icon opens the small menu window. Generous: under a sanitizer and a
     // loaded machine the first window takes a while.
