@@ -10,6 +10,13 @@
 // timeout), and is stopped politely first when the test ends normally.
 namespace ChildProcess {
 
+// Puts `variables` into this process's own environment, for the code under test.
+inline void enter(const QProcessEnvironment &variables)
+{
+    for (const QString &name : variables.keys())
+        qputenv(name.toLocal8Bit().constData(), variables.value(name).toLocal8Bit());
+}
+
 // `signal` lets a process that cleans up after itself (a bus launcher) do so.
 inline void dieWithParent(QProcess &process, int signal = SIGKILL)
 {

@@ -20,9 +20,7 @@ void PrivateSession::enter() const
 {
     for (const QString &name : m_foreign)
         qunsetenv(name.toLocal8Bit().constData());
-    const QStringList names = m_variables.keys();
-    for (const QString &name : names)
-        qputenv(name.toLocal8Bit().constData(), m_variables.value(name).toLocal8Bit());
+    ChildProcess::enter(m_variables);
 }
 
 void PrivateSession::adopt(QProcess &process) const

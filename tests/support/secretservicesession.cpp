@@ -21,13 +21,6 @@ QProcessEnvironment SecretServiceSession::environment() const
     return environment;
 }
 
-void SecretServiceSession::enter() const
-{
-    const QProcessEnvironment variables = environment();
-    for (const QString &name : variables.keys())
-        qputenv(name.toLocal8Bit().constData(), variables.value(name).toLocal8Bit());
-}
-
 bool SecretServiceSession::start()
 {
     // Owner only, as the base directory rules ask of a runtime folder.

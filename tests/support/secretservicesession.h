@@ -1,5 +1,7 @@
 #pragma once
 
+#include "childprocess.h"
+
 #include <QDBusConnection>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -32,7 +34,7 @@ public:
     // The variables a client in the session needs: the bus address and the folders.
     QProcessEnvironment environment() const;
     // Puts environment() into this process's own environment.
-    void enter() const;
+    void enter() const { ChildProcess::enter(environment()); }
     // The test's own connection to the bus, closed by stop().
     QDBusConnection connection() const { return QDBusConnection::connectToBus(m_busAddress, connectionName()); }
     // Whether some connection owns `name` on the bus right now.

@@ -46,13 +46,6 @@ void SoundSession::prepare(QProcess &process) const
     ChildProcess::dieWithParent(process);
 }
 
-void SoundSession::enter() const
-{
-    const QProcessEnvironment variables = environment();
-    for (const QString &name : variables.keys())
-        qputenv(name.toLocal8Bit().constData(), variables.value(name).toLocal8Bit());
-}
-
 bool SoundSession::start()
 {
     const auto fail = [this](const QString &reason) {

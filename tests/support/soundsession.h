@@ -1,5 +1,7 @@
 #pragma once
 
+#include "childprocess.h"
+
 #include <QList>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -41,7 +43,7 @@ public:
     QProcessEnvironment environment() const;
     // Puts environment() into this process's own; do it before Qt Multimedia is first
     // used, since it connects to the server once.
-    void enter() const;
+    void enter() const { ChildProcess::enter(environment()); }
 
     // Runs pactl against this server; its standard output, exitCode -1 when it failed to run.
     QString pactl(const QStringList &arguments, int *exitCode = nullptr) const;

@@ -51,14 +51,6 @@ private:
     QString m_lastService;
 };
 
-QStringList StatusNotifierWatcher::Item::menuLabels() const
-{
-    QStringList labels;
-    for (const MenuEntry &entry : menu)
-        labels << entry.label;
-    return labels;
-}
-
 StatusNotifierWatcher::StatusNotifierWatcher(QString busAddress)
     : m_busAddress(std::move(busAddress))
     , m_connectionName(u"murmel-test-watcher-"_s + QString::number(reinterpret_cast<quintptr>(this), 16))

@@ -34,7 +34,13 @@ public:
         QString error; // what could not be read
 
         bool isValid() const { return error.isEmpty(); }
-        QStringList menuLabels() const;
+        QStringList menuLabels() const
+        {
+            QStringList labels;
+            for (const MenuEntry &entry : menu)
+                labels << entry.label;
+            return labels;
+        }
     };
 
     // `busAddress` empty: the session bus of this process's environment.

@@ -53,11 +53,8 @@ inline QByteArray read(const QString &path)
 // output options before the path; the format follows the file's extension.
 inline bool synthesize(const QString &path, const QString &source, const QStringList &options = {})
 {
-    return QProcess::execute(QStringLiteral("ffmpeg"), QStringList{QStringLiteral("-y"), QStringLiteral("-loglevel"),
-                                                                   QStringLiteral("error"), QStringLiteral("-f"),
-                                                                   QStringLiteral("lavfi"), QStringLiteral("-i"), source}
-                                                           + options + QStringList{path})
-        == 0;
+    const QStringList generator = QStringLiteral("-y -loglevel error -f lavfi -i").split(u' ') + QStringList{source};
+    return QProcess::execute(QStringLiteral("ffmpeg"), generator + options + QStringList{path}) == 0;
 }
 
 } // namespace TestFiles
