@@ -67,9 +67,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("messages");
 
         QTest::newRow("no locale at all") << Assignments{} << Assignments{u"LC_CTYPE=C.UTF-8"_s, u"LANG="_s} << true << u"C"_s;
-        QTest::newRow("POSIX, messages named apart")
-            << Assignments{u"LANG=POSIX"_s, u"LC_MESSAGES=C"_s}
-            << Assignments{u"LC_CTYPE=C.UTF-8"_s, u"LANG=POSIX"_s, u"LC_MESSAGES=C"_s} << true << u"C"_s;
         // LC_ALL outranks LC_CTYPE, so it moves to LANG; the variables it hid stay hidden.
         QTest::newRow("LC_ALL=C over other categories")
             << Assignments{u"LC_ALL=C"_s, u"LC_TIME=C.UTF-8"_s, u"LC_MESSAGES=C.UTF-8"_s, u"LANG=C.UTF-8"_s}

@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QSignalSpy>
 #include <QTest>
-#include <QtConcurrent/QtConcurrentRun>
 
 using namespace Qt::StringLiterals;
 using TestFiles::read;
@@ -37,22 +36,6 @@ private Q_SLOTS:
         QVERIFY(Preferences(path()).setData(PreferenceKeys::vocabularyRules, "[]"));
         QCOMPARE(preferences.data(PreferenceKeys::vocabularyRules), std::optional(QByteArray("[]")));
         QCOMPARE(preferences.stored().value(u"new"), QJsonValue(QJsonArray{1}));
-    }
-
-    void concurrentWritersLoseNothing()
-    {
-        const QString file = path();
-        QList<QFuture<bool>> writers;
-        for (int writer = 0; writer < 4; ++writer)
-            writers << QtConcurrent::run([file, writer] {
-                bool written = true;
-                for (int n = 0; n < 15; ++n)
-                    written = Preferences(file).setInteger(u"writer%1.%2"_s.arg(writer).arg(n), n) && written;
-                return written;
-            });
-        for (QFuture<bool> &writer : writers)
-            QVERIFY(writer.result());
-        QCOMPARE(Preferences(file).stored().size(), 60);
     }
 
     void unusableFilesLoseNothing()

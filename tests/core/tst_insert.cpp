@@ -1,5 +1,5 @@
-// Inserting text: the paste and its fallbacks, the held dictation, click-to-insert and the
-// display's timing, against fakes where the desktop would be.
+// Inserting text: the paste and its fallbacks, the held dictation and click-to-insert, against
+// fakes where the desktop would be.
 #include "core/base/preferencekeys.h"
 #include "core/insert/keyboardroutes.h"
 #include "dictationrig.h"
@@ -206,25 +206,6 @@ private Q_SLOTS:
         }
     }
 
-    void clickModeRearmsAndFinishes()
-    {
-        DictationRig &rig = freshRig(400, 30);
-        rig.clickInserter.arm(u"first"_s);
-        QTest::qWait(250);
-        rig.clickInserter.arm(u"second"_s);
-        QTest::qWait(250);
-        QVERIFY(rig.clickInserter.isArmed()); // the timeout counts from the last arm
-        QSignalSpy inserted(&rig.clickInserter, &ClickInserter::inserted);
-        Q_EMIT rig.clicks.outsideClick();
-        // The click has been made: a cancel now stops neither the insertion nor its confirmation.
-        rig.clickInserter.cancel(true);
-        QVERIFY(inserted.wait(2000));
-        QCOMPARE(rig.clipboard.text(), u"second"_s);
-        rig.clickInserter.cancel(true);
-        QTest::qWait(100);
-        QVERIFY(rig.panel.visible);
-    }
-
     void clickInserterDestroyed()
     {
         DictationRig &rig = *m_rig;
@@ -246,33 +227,6 @@ private Q_SLOTS:
         QVERIFY(rig.player.played.isEmpty());
     }
 
-    void displayTiming()
-    {
-        DictationRig &rig = *m_rig;
-        HUDController &hud = rig.hud;
-        hud.confirm(u"Copied"_s); // updates the display without bringing it up
-        QCOMPARE(rig.panel.presented, 0);
-        hud.show();
-        hud.setLevel(0.5f);
-        QTest::qWait(HUDController::confirmHideMs + 300);
-        QVERIFY2(rig.panel.visible, "a show must cancel the confirmation's pending hide");
-        hud.confirm(u"Inserted"_s);
-        QTest::qWait(800);
-        QVERIFY(rig.panel.visible);
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.panel.visible, 1000);
-        hud.setLevel(0.9f); // hidden: a stale level is not carried into the next show
-        QCOMPARE(hud.model().level(), 0.5f);
-        hud.show();
-        QCOMPARE(hud.model().level(), 0.0f);
-        hud.confirm(u"Inserted"_s);
-        hud.aim(u"Aim"_s); // click-to-insert armed over a confirmation: the display stays
-        QTest::qWait(HUDController::confirmHideMs + 300);
-        QVERIFY(rig.panel.visible);
-        hud.hide(5000);
-        hud.hide(-1); // only the last request counts, and a negative one means at once
-        QVERIFY(rig.panel.visible); // at the next turn of the event loop, not inside the caller's
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.panel.visible, 200);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestInsert)

@@ -187,7 +187,6 @@ private Q_SLOTS:
         const QList<std::pair<TestHttpServer::Response, QString>> failures{
             {{.status = 303, .headers = {{"Location", elsewhere.url(u"/v1/messages"_s).toEncoded()}}},
              u"failed 0: Claude cleanup failed: HTTP 303"_s},
-            {answer({{u"text"_s, u"Hi."_s}}, 201), u"failed 0: Claude cleanup failed: HTTP 201: {"_s},
             {{.body = "<html>"}, u"failed 3"_s}, {{.neverAnswer = true}, u"failed 2"_s}, {{.body = refusal, .stallAfter = 10}, u"failed 2"_s},
             {{.hangUp = true}, u"failed 1"_s}, {{.body = refusal, .dropAfter = 10}, u"failed 1"_s},
             {{.body = QByteArray(2 << 20, ' '), .sendLength = false}, u"failed 0: Claude cleanup failed: the answer is larger than 1 MB."_s},

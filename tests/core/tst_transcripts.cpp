@@ -133,15 +133,6 @@ private Q_SLOTS:
         QCOMPARE(titlesOf(open()->records()).mid(0, 2), (QStringList{u"kept"_s, u"memo"_s}));
     }
 
-    void subtitles()
-    {
-        const QList<TranscriptSegment> segments{{QUuid::createUuid(), 0.0625, 1.5, u"Hello."_s},
-                                                {QUuid::createUuid(), 59.9996, 360000.0, u"Last\nwords"_s}};
-        QCOMPARE(TranscriptFormats::makeSRT(segments), u"1\n00:00:00,063 --> 00:00:01,500\nHello.\n\n"
-                                                       "2\n00:01:00,000 --> 100:00:00,000\nLast\nwords\n"_s);
-        QCOMPARE(TranscriptFormats::makeVTT(segments.first(1)), u"WEBVTT\n\n1\n00:00:00.063 --> 00:00:01.500\nHello.\n"_s);
-    }
-
     // A second of NaN, infinities and 1e30 under a header that claims nine hours; a file with
     // no sound, one cut short, one missing.
     void decodingBadFiles()

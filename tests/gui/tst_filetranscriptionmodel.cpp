@@ -110,24 +110,6 @@ private Q_SLOTS:
         QTEST(model().live()->smoothed(at), "smoothed");
     }
 
-    // Live text goes out at most every 0.2 s, one space between pieces; what waits comes with
-    // the next piece, a blank piece never. The readout's figures.
-    void liveTextAndFigures()
-    {
-        const auto append = [this](double time, const QString &text) {
-            m_rig->time = time;
-            model().live()->append(text);
-            return model().live()->text();
-        };
-        QCOMPARE(append(0.0, u"\nHi"_s), u"Hi"_s);
-        QCOMPARE(append(0.2, u" \n\t"_s), u"Hi"_s);
-        QCOMPARE(append(0.2, u"you "_s), u"Hi"_s);
-        QCOMPARE(append(0.5, u"all"_s), u"Hi you all"_s);
-        QCOMPARE(FileTranscriptionModel::percentText(0.999), u"99%"_s);
-        QCOMPARE(FileTranscriptionModel::composeMetaLine(u"mp3"_s, 3725.9, Phase::transcribing, u"de"_s, 5) + u'|'
-                     + FileTranscriptionModel::composeMetaLine({}, 0.0, Phase::done, u"auto"_s, 5), u"MP3 · 62:05|5 WORDS"_s);
-    }
-
     void runs_data()
     {
         QTest::addColumn<QString>("file");

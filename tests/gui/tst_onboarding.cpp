@@ -48,16 +48,6 @@ class TestOnboarding final : public QObject
     }
 
 private Q_SLOTS:
-    void showsOnlyUntilDoneAndStaysWithinItsSteps()
-    {
-        QVERIFY(!rig(true)->onboarding.isShowing());
-        auto r = rig();
-        r->onboarding.back();
-        for (int i = 0; i < 3; ++i)
-            r->onboarding.next();
-        QCOMPARE(r->onboarding.step(), Onboarding::lastStep);
-    }
-
     // A grant made on the desktop shows within one poll while the view is on screen, and the
     // hotkey is armed then; a closed window polls nothing.
     void thePollPicksUpGrantsAndArmsTheHotkey()

@@ -435,28 +435,6 @@ private Q_SLOTS:
         QCOMPARE(button->property("text").toString(), u"Not set"_s);
     }
 
-    // Every step goes somewhere new, so a shortcut that does nothing shows.
-    void shortcutsReachTheCommands()
-    {
-        using S = Nav::MurScreen;
-        using T = Nav::SettingsTab;
-        QVERIFY(showScreen(S::settings, T::about));
-        const std::tuple<QString, S, T> walk[] = {
-            {u"Ctrl+PgDown"_s, S::settings, T::general}, // round from the last tab
-            {u"Ctrl+PgUp"_s, S::settings, T::about},
-            {u"Ctrl+PgUp"_s, S::settings, T::support},
-            {u"Ctrl+1"_s, S::home, T::support},
-            {u"Ctrl+O"_s, S::file, T::support},
-            {u"Ctrl+3"_s, S::history, T::support},
-            {u"Ctrl+["_s, S::home, T::support},
-            {u"Ctrl+,"_s, S::settings, T::support},
-        };
-        for (const auto &[keys, screen, tab] : walk) {
-            QTest::keySequence(m_window, QKeySequence(keys));
-            QVERIFY2(m_nav.screen() == screen && m_nav.settingsTab() == tab, qPrintable(keys));
-        }
-    }
-
     // Idle, the window draws only the title's sheen, in one short pass at a time; closed, it
     // keeps no clock running. Either way an idle Murmel costs nothing.
     void idleDrawsNothing()

@@ -49,8 +49,6 @@ private Q_SLOTS:
         QTest::newRow("whisperModel") << K::whisperModel << QVariant(K::defaultWhisperModel()) << QJsonValue(true)
                                       << QVariant(u"large-v3"_s);
         QTest::newRow("holdToTalk") << K::holdToTalk << QVariant(false) << QJsonValue(u"true"_s) << QVariant(true);
-        QTest::newRow("clipboardSafeInsert") << K::clipboardSafeInsert << QVariant(false) << QJsonValue(1)
-                                             << QVariant(true);
         QTest::newRow("soundsEnabled") << K::soundsEnabled << QVariant(true) << QJsonValue(u"no"_s) << QVariant(false);
         QTest::newRow("retentionDays") << K::retentionDays << QVariant(0) << QJsonValue(u"30"_s) << QVariant(30);
     }

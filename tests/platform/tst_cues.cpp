@@ -1,14 +1,8 @@
 // The cues as a listener hears them: a private PulseAudio server records what its sink plays.
 // Each sound is heard whole, at its own loudness, and is itself; the robot voice says the
-// whole phrase, and a new phrase cuts off the old one; without a sound server or espeak-ng
-// data nothing breaks.
+// whole phrase; without a sound server or espeak-ng data nothing breaks.
 #include "childprocess.h"
-#include "core/base/preferencekeys.h"
-#include "core/base/preferences.h"
-#include "core/hud/sounds.h"
 #include "core/hud/voice.h"
-#include "fakes/fakesoundplayer.h"
-#include "fakes/fakespeechsynthesizer.h"
 #include "platform/audio/espeaksynthesizer.h"
 #include "platform/audio/qtsoundplayer.h"
 #include "soundsession.h"
@@ -27,8 +21,6 @@ namespace {
 
 // Set in the child processes that run without a sound server or without espeak-ng's data.
 constexpr char crippledVariable[] = "MURMEL_TEST_CUES_CRIPPLED";
-const QString longPhrase = u"This is a rather long sentence that the robotic voice would need many seconds to say, "
-                           "unless something cuts it off before it reaches its very last word."_s;
 
 // The phrase as the espeak-ng program says it in the chosen voice at the voice's pace.
 double referenceSeconds(const QString &phrase, const QString &file)
@@ -109,46 +101,6 @@ private Q_SLOTS:
                                 .arg(likeness)));
     }
 
-    // Both switches are read at every cue; a new phrase stops the one being spoken.
-    void preferencesDecide()
-    {
-        QTemporaryDir folder;
-        Preferences preferences(folder.filePath(u"preferences.json"_s));
-        FakeSoundPlayer player;
-        Sounds sounds(player, preferences);
-        FakeSpeechSynthesizer synthesizer;
-        Voice voice(synthesizer, preferences);
-        for (const bool on : {false, true}) {
-            for (const QString &key : {PreferenceKeys::soundsEnabled, PreferenceKeys::voiceEnabled})
-                QVERIFY(preferences.setBoolean(key, on));
-            sounds.play(on ? u"Pop"_s : u"Bottle"_s);
-            voice.speak(on ? u"Talk to me."_s : u"Hush."_s);
-        }
-        voice.speak(u"Stop poking me."_s);
-        QCOMPARE(player.played, QStringList{u"Pop"_s});
-        QCOMPARE(synthesizer.calls,
-                 (QStringList{u"stop"_s, u"speak:Talk to me."_s, u"stop"_s, u"speak:Stop poking me."_s}));
-    }
-
-    void voiceChoice_data()
-    {
-        QTest::addColumn<QStringList>("variants");
-        QTest::addColumn<QString>("voice");
-        QTest::newRow("the first preferred wins, not the first listed")
-            << QStringList{u"!v/Alex"_s, u"!v/klatt"_s, u"!v/UniRobot"_s, u"!v/robosoft3"_s, u"!v/robosoft"_s}
-            << u"en+robosoft"_s;
-        QTest::newRow("without case, and not a similar name")
-            << QStringList{u"!v/klatt2"_s, u"!v/robosoft9"_s, u"!v/KLATT"_s} << u"en+KLATT"_s;
-        QTest::newRow("none of them") << QStringList{u"!v/Alex"_s} << u"en"_s;
-    }
-
-    void voiceChoice()
-    {
-        QFETCH(QStringList, variants);
-        QFETCH(QString, voice);
-        QCOMPARE(EspeakSynthesizer::voiceFor(variants), voice);
-    }
-
     void robotVoiceIsHeard()
     {
         EspeakSynthesizer synthesizer;
@@ -173,29 +125,6 @@ private Q_SLOTS:
         const double expected = referenceSeconds(u"Murmel is ready."_s, m_files.filePath(u"reference.wav"_s));
         const double seconds = SoundSession::loudSpan(heard).seconds();
         QVERIFY2(std::abs(seconds - expected) < 0.1, qPrintable(u"heard %1 s, the phrase lasts %2 s"_s.arg(seconds).arg(expected)));
-    }
-
-    // A new phrase cuts off the one being spoken, and a phrase stopped while it is still being
-    // made says nothing at all.
-    void secondCueCutsOffTheFirst()
-    {
-        EspeakSynthesizer synthesizer;
-        QVERIFY(referenceSeconds(longPhrase, m_files.filePath(u"long.wav"_s)) > 6.0);
-        const QList<float> heard = m_session.recordWhile(
-            [&] {
-                synthesizer.startSpeaking(longPhrase);
-                QTest::qWait(1500);
-                QVERIFY(synthesizer.isSpeaking());
-                synthesizer.startSpeaking(u"Stop."_s);
-                QTRY_VERIFY_WITH_TIMEOUT(!synthesizer.isSpeaking(), 15000);
-                synthesizer.startSpeaking(longPhrase);
-                synthesizer.stopSpeaking();
-                QVERIFY(!synthesizer.isSpeaking());
-            },
-            2500);
-        // About 1.5 s of the long phrase, then the short one: far less than the long one alone.
-        const double seconds = SoundSession::loudSpan(heard).seconds();
-        QVERIFY2(seconds > 1.2 && seconds < 3.5, qPrintable(u"heard %1 s"_s.arg(seconds)));
     }
 
     // Qt Multimedia and espeak-ng both start once per process: a child process each.
@@ -237,7 +166,7 @@ private Q_SLOTS:
     }
 
 private:
-    TestEnvironment m_environment; // before anything reads the preferences
+    TestEnvironment m_environment; // a home of its own, whatever a library looks for there
     QTemporaryDir m_files;
     SoundSession m_session;
     std::unique_ptr<QtSoundPlayer> m_player;

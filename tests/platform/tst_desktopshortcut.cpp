@@ -1,7 +1,6 @@
-// The desktop's own shortcut where no backend can watch the hotkey: its names, and GNOME's
-// custom shortcut through the real gsettings on a private keyfile.
+// The desktop's own shortcut where no backend can watch the hotkey: GNOME's custom shortcut
+// through the real gsettings on a private keyfile, and what it reads back.
 #include "childprocess.h"
-#include "core/dictation/desktopshortcut.h"
 #include "platform/session/gnomecustomshortcut.h"
 #include "testenvironment.h"
 
@@ -47,33 +46,6 @@ private Q_SLOTS:
         qputenv("GSETTINGS_BACKEND", "keyfile");
         qunsetenv("GSETTINGS_SCHEMA_DIR");
         m_supported = QCoro::waitFor(GnomeCustomShortcut().isSupported());
-    }
-
-    void names()
-    {
-        const Shortcut everyModifier{30, Shortcut::modifierMask, {}};
-        QCOMPARE(DesktopShortcut::gtkAccelerator(everyModifier), u"<Super><Shift><Control><Alt>a"_s);
-        QCOMPARE(DesktopShortcut::swayBinding(everyModifier, u"murmel dictation toggle"_s),
-                 u"bindsym Mod4+Shift+Ctrl+Mod1+a exec murmel dictation toggle"_s);
-        // A key beyond the keymap has no name rather than a wrong one.
-        const Shortcut beyond{5000, Shortcut::control, {}};
-        QCOMPARE(DesktopShortcut::gtkAccelerator(beyond), QString());
-        QCOMPARE(DesktopShortcut::swayBinding(beyond, u"murmel dictation toggle"_s), QString());
-    }
-
-    // By name only when `murmel` on the PATH really is this program, followed through links.
-    void toggleCommand()
-    {
-        const QString self = QCoreApplication::applicationFilePath();
-        QTemporaryDir bin;
-        const QByteArray path = qgetenv("PATH");
-        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
-        qputenv("PATH", QByteArray(bin.path().toLocal8Bit() + ':' + path));
-        QVERIFY(QFile::link(self, bin.filePath(u"murmel"_s)));
-        QCOMPARE(DesktopShortcut::toggleCommand(), u"murmel dictation toggle"_s);
-        QVERIFY(QFile::remove(bin.filePath(u"murmel"_s)));
-        QVERIFY(QFile::link(QStandardPaths::findExecutable(u"true"_s), bin.filePath(u"murmel"_s)));
-        QCOMPARE(DesktopShortcut::toggleCommand(), self + u" dictation toggle"_s);
     }
 
     void stringArrays_data()

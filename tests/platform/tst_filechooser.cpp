@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QJSEngine>
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -63,24 +62,6 @@ private Q_SLOTS:
         QTRY_VERIFY(!chooser.dialog());
     }
 
-    void savingProposesTheNameBesideTheSource()
-    {
-        FileChooser chooser;
-        // Not the folder the last dialog was in, which Qt's dialog would open by itself.
-        const QString folder = m_folder.filePath(u"talks"_s);
-        QVERIFY(QDir().mkpath(folder));
-        const QUrl proposed = QUrl::fromLocalFile(folder + u"/Team Sync.final.srt"_s);
-        chooser.chooseSaveFile(u"Export subtitles"_s, proposed, u"Subtitles (*.srt)"_s, recorder());
-        QFileDialog *dialog = chooser.dialog();
-        QVERIFY(dialog);
-        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
-        QCOMPARE(QDir(dialog->directory()).absolutePath(), QDir(folder).absolutePath());
-        auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_s);
-        QVERIFY(name);
-        QCOMPARE(name->text(), u"Team Sync.final.srt"_s);
-        QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
-        QCOMPARE(chosen(), QStringList{proposed.toString()});
-    }
 };
 
 QTEST_MAIN(TestFileChooser)

@@ -125,22 +125,6 @@ private Q_SLOTS:
         QVERIFY(!QCoro::waitFor(m_helper.hasAPIKey()));
     }
 
-    // Items are found by service and account; an empty key removes its item, and a key never
-    // set is no failure to warn about.
-    void itemsAreKeyedByServiceAndAccount()
-    {
-        QCOMPARE(outcome(m_helper.save(u"key one"_s, apiKey)), u"no error"_s);
-        QCOMPARE(outcome(m_helper.save(u"key two"_s, u"other-account"_s)), u"no error"_s);
-        QCOMPARE(read(KeychainHelper(m_store, u"app.murmel.Murmel.test"_s)), std::nullopt);
-        QCOMPARE(outcome(m_helper.save({}, u"other-account"_s)), u"no error"_s);
-        QCOMPARE(read(m_helper), u"key one"_s);
-        QTest::failOnWarning(QRegularExpression(u".*"_s));
-        QCOMPARE(read(m_helper, u"other-account"_s), std::nullopt);
-        QCOMPARE(outcome(m_helper.save({}, u"other-account"_s)), u"no error"_s);
-        QCOMPARE(outcome(m_helper.remove(apiKey)), u"no error"_s);
-        QCOMPARE(storedItemCount(), 0);
-    }
-
     void withoutSecretService_data()
     {
         QTest::addColumn<bool>("withBus");
@@ -163,17 +147,6 @@ private Q_SLOTS:
         int code = -1;
         const QByteArray output = ChildProcess::run(QCoreApplication::applicationFilePath(), {}, &code, environment);
         QVERIFY2(code == 0 && output.contains("Totals: 3 passed, 0 failed"), output.constData());
-    }
-
-    // Unlike the Secret Service, some keychains answer a removal of a missing item with
-    // "not found": no failure, and nothing to warn about.
-    void removingAMissingItem()
-    {
-        FakeSecretStore store;
-        const KeychainHelper helper(store);
-        QTest::failOnWarning(QRegularExpression(u".*"_s));
-        QCOMPARE(outcome(helper.save({}, apiKey)), u"no error"_s);
-        QCOMPARE(outcome(helper.remove(apiKey)), u"no error"_s);
     }
 
     void saveAgainstAFailingStore_data()

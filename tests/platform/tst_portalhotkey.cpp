@@ -18,8 +18,6 @@
 
 using namespace Qt::StringLiterals;
 
-Q_DECLARE_METATYPE(Shortcut)
-
 namespace {
 
 const QString portalName = u"org.freedesktop.portal.Desktop"_s;
@@ -100,26 +98,6 @@ private Q_SLOTS:
         m_monitor.reset();
         ChildProcess::stop(m_portal);
         m_session.reset();
-    }
-
-    // The desktop matches triggers by keysym: of the US keymap, whatever the user's layout.
-    // (The default hotkey's trigger shows in what the portal binds below.)
-    void preferredTrigger_data()
-    {
-        QTest::addColumn<Shortcut>("shortcut");
-        QTest::addColumn<QString>("trigger");
-        QTest::newRow("every modifier") << Shortcut{37, Shortcut::modifierMask, u"Ctrl+Alt+Shift+Super+K"_s}
-                                        << u"CTRL+ALT+SHIFT+LOGO+k"_s;
-        // The usual keymaps give the F13 key the symbol XF86Tools.
-        QTest::newRow("f13") << Shortcut{183, 0, u"F13"_s} << u"XF86Tools"_s;
-        QTest::newRow("no such key") << Shortcut{0, Shortcut::control, u"Ctrl+Key 0"_s} << QString();
-    }
-
-    void preferredTrigger()
-    {
-        QFETCH(Shortcut, shortcut);
-        QFETCH(QString, trigger);
-        QCOMPARE(PortalHotkeyBackend::preferredTrigger(shortcut), trigger);
     }
 
     // A bound hotkey through its life: pressed, closed by the desktop and bound again,

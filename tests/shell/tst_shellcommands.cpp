@@ -1,7 +1,6 @@
 // The shell's actions (where they lead, the dictation one following the genuine controller),
-// files handed over from outside, a launch's arguments, and what "Check for Updates…" says of
-// each answer of a local HTTP server, failing ones included, one check at a time.
-#include "core/base/appinfo.h"
+// a launch's arguments, and what "Check for Updates…" says of each answer of a local HTTP
+// server, failing ones included.
 #include "dictationrig.h"
 #include "fakes/fakemainwindowhost.h"
 #include "fakes/fakeurlopener.h"
@@ -126,35 +125,6 @@ private Q_SLOTS:
         QCOMPARE(toggle.text(), u"Start Dictation"_s);
     }
 
-    // Only the first file counts; only an absolute path or a file URL names one.
-    void openedFiles()
-    {
-        const QList<std::pair<QStringList, QUrl>> cases = {
-            {{u"/a/b/../one.wav"_s, u"/a/two.wav"_s}, QUrl::fromLocalFile(u"/a/one.wav"_s)},
-            {{u"file:///tmp/Team%20Sync.MOV"_s}, QUrl::fromLocalFile(u"/tmp/Team Sync.MOV"_s)},
-            {{u"file:talk.m4a"_s}, QUrl()},
-            {{u"https://example.com/talk.m4a"_s}, QUrl()}};
-        for (const auto &[files, pending] : cases) {
-            auto s = shell();
-            QCOMPARE(s->commands.openFiles(files), !pending.isEmpty());
-            QCOMPARE(s->router.pendingUrl(), pending);
-            QCOMPARE(s->window.presented, pending.isEmpty() ? 0 : 1);
-        }
-    }
-
-    void helpSupportAndUpdates()
-    {
-        // A build without a release manifest is updated by the package manager.
-        QVERIFY(!shell()->commands.checkForUpdates()->isEnabled());
-        auto s = shell(m_server.url(u"/latest.json"_s));
-        s->commands.openHelp()->trigger();
-        s->commands.contactSupport()->trigger();
-        QCOMPARE(s->urls.opened, (QList<QUrl>{AppInfo::website(), AppInfo::supportMailUrl()}));
-        s->commands.checkForUpdates()->trigger();
-        QCOMPARE(s->updates.state(), UpdateChecker::State::checking);
-        QCOMPARE(s->window.presented, 1);
-    }
-
     // Parsed, then performed here: a file wins over --transcribe-file.
     void launchRequests()
     {
@@ -185,8 +155,6 @@ private Q_SLOTS:
         QTest::newRow("newer with v, numerically") << manifest({{"version", "v0.10"}}) << State::available
                                                    << u"Murmel 0.10 is available. You have 0.1.0."_s << QUrl();
         QTest::newRow("older") << manifest({{"version", "0.0.9"}}) << State::upToDate << upToDate << QUrl();
-        QTest::newRow("same, trailing zeros") << manifest({{"version", "0.1.0.0"}}) << State::upToDate << upToDate
-                                              << QUrl();
         QTest::newRow("not found") << TestHttpServer::Response{.status = 404} << State::failed << unreachable << QUrl();
         QTest::newRow("silent") << TestHttpServer::Response{.neverAnswer = true} << State::failed << unreachable << QUrl();
         QTest::newRow("pre-release suffix") << manifest({{"version", "9.0-beta"}}) << State::failed << unreadable
@@ -214,27 +182,6 @@ private Q_SLOTS:
         QCOMPARE(checker.downloadUrl(), download);
     }
 
-    // One check at a time; what the last one found goes when the next one fails.
-    void oneCheckAtATime()
-    {
-        // Four bytes every 50 ms: the answer takes a quarter of a second.
-        m_server.setResponse(manifestPath, {.body = R"({"version": "0.2.0", "notes": "n"})", .chunkSize = 4,
-                                            .chunkDelayMs = 50});
-        UpdateChecker checker(m_server.url(manifestPath), u"0.1.0"_s);
-        QSignalSpy finished(&checker, &UpdateChecker::finished);
-        QSignalSpy requests(&m_server, &TestHttpServer::requestReceived);
-        checker.check();
-        QCOMPARE(checker.state(), State::checking);
-        QVERIFY(requests.wait(10000));
-        checker.check();
-        QVERIFY(finished.wait(20000));
-        QTest::qWait(200); // a second request would have arrived by now
-        QCOMPARE(requests.count(), 1);
-        QCOMPARE(checker.notes(), u"n"_s);
-        m_server.setResponse(manifestPath, {.status = 500});
-        QVERIFY(finish(checker));
-        QVERIFY(checker.latestVersion().isEmpty() && checker.notes().isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestShellCommands)
