@@ -1,6 +1,6 @@
-// scripts/setup.sh when fetching whisper.cpp goes wrong: npm's own reason and what to check
-// reach the user, and nothing unverified lands in the build tree. A stand-in npm on the PATH
-// plays the failing registry or proxy.
+// scripts/setup.sh when fetching whisper.cpp goes wrong: what to check reaches the user, and
+// nothing unverified lands in the build tree. A stand-in npm on the PATH plays the failing
+// registry or proxy.
 #include "murmelprocess.h"
 #include "testenvironment.h"
 
@@ -18,32 +18,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("npm"); // the stand-in's body, run in the folder it packs into
         QTest::addColumn<QStringList>("said");
-        QTest::addColumn<QStringList>("unsaid");
 
         const QStringList advice{u"https_proxy"_s, u"NODE_EXTRA_CA_CERTS"_s};
-        QTest::newRow("registry unreachable")
-            << QByteArray("echo 'npm error code ECONNREFUSED' >&2\n"
-                          "echo 'npm error FetchError: request to https://registry.invalid/nodejs-whisper failed, "
-                          "reason: connect ECONNREFUSED 127.0.0.1:9' >&2\n"
-                          "echo 'npm error     at ClientRequest.<anonymous> (minipass-fetch/lib/index.js:130:14)' >&2\n"
-                          "echo \"npm error   code: 'ECONNREFUSED',\" >&2\n"
-                          "exit 1\n")
-            << QStringList{u"npm could not fetch nodejs-whisper@0.3.1"_s,
-                           u"reason: connect ECONNREFUSED 127.0.0.1:9"_s} + advice
-            << QStringList{u"ClientRequest"_s, u"code: 'ECONNREFUSED'"_s};
         QTest::newRow("other bytes than published")
             << QByteArray("printf 'not the package' > nodejs-whisper-0.3.1.tgz\n")
-            << QStringList{u"refusing to use it"_s, u"other bytes than the published package"_s} + advice
-            << QStringList{};
-        QTest::newRow("success without a file") << QByteArray("exit 0\n") << QStringList{u"wrote no"_s}
-                                                << QStringList{};
+            << QStringList{u"refusing to use it"_s, u"other bytes than the published package"_s} + advice;
+        QTest::newRow("success without a file") << QByteArray("exit 0\n") << QStringList{u"wrote no"_s};
     }
 
     void fetchFailuresSayWhy()
     {
         QFETCH(QByteArray, npm);
         QFETCH(QStringList, said);
-        QFETCH(QStringList, unsaid);
         QTemporaryDir folder;
         const QString fake = folder.filePath(u"bin/npm"_s);
         QVERIFY(TestFiles::write(fake, "#!/bin/sh\n" + npm));
@@ -58,8 +44,6 @@ private Q_SLOTS:
         QCOMPARE(setup.exitCode, 1);
         for (const QString &text : said)
             QVERIFY2(setup.err.contains(text), qPrintable(u"missing \""_s + text + u"\" in:\n"_s + setup.err));
-        for (const QString &text : unsaid)
-            QVERIFY2(!setup.err.contains(text), qPrintable(u"unexpected \""_s + text + u"\" in:\n"_s + setup.err));
         QVERIFY(!QFile::exists(build + u"/_deps/whisper.cpp"_s));
         QVERIFY(!QFile::exists(build + u"/_deps/whisper.cpp.stamp"_s));
     }

@@ -1,9 +1,8 @@
 // The settings screen's model: each property reads its preference with its default and type
 // rules, writes it back and signals only real changes, its own and other processes'; a
-// write that fails says so; a shorter retention prunes at once.
+// write that fails says so.
 #include "core/base/preferencekeys.h"
 #include "core/base/preferences.h"
-#include "core/transcripts/historystore.h"
 #include "gui/viewmodels/settingsmodel.h"
 #include "testenvironment.h"
 
@@ -98,20 +97,6 @@ private Q_SLOTS:
         QCOMPARE(m_model->voiceEnabled(), false);
     }
 
-    // A shorter retention prunes the history at once.
-    void retentionPrunesAtOnce()
-    {
-        const QDateTime today = QDateTime::currentDateTimeUtc();
-        QDateTime now = today.addDays(-8);
-        HistoryStore history(m_environment.dataHome() + u"/Murmel/History/history.json"_s, *m_preferences, nullptr,
-                             [&now] { return now; });
-        history.add(TranscriptRecord::Kind::dictation, u"old"_s, u"old"_s);
-        now = today;
-        history.add(TranscriptRecord::Kind::dictation, u"recent"_s, u"recent"_s);
-        SettingsModel model(SettingsModel::Collaborators{*m_preferences, &history});
-        model.setRetentionDays(7);
-        QCOMPARE(history.records().size(), 1);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSettingsModel)

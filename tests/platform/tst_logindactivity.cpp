@@ -64,16 +64,6 @@ private Q_SLOTS:
         QTRY_COMPARE(held(), QStringList());
     }
 
-    // Refused, or no bus at all: the work goes on with a token that holds nothing.
-    void withoutLogindNothingIsHeld()
-    {
-        SecretServiceSession empty(SecretServiceSession::Keyring::none);
-        QVERIFY2(empty.start(), qPrintable(empty.error()));
-        QVERIFY(LogindActivity(empty.connection()).begin(u"Transcribing dictation"_s));
-        // The refusal must arrive before the connection goes, or its call is left pending.
-        QTest::qWait(300);
-        QVERIFY(LogindActivity(QDBusConnection(u"never-connected"_s)).begin(u"Transcribing a file"_s));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestLogindActivity)

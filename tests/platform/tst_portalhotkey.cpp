@@ -157,26 +157,6 @@ private Q_SLOTS:
         QCOMPARE(m_keys, u"↓↑↓↑↓↑↓"_s);
     }
 
-    void declinedIsReportedAndNotAskedAgain()
-    {
-        QVERIFY(startPortal(u"{\"bind_response\": 1}"_s));
-        HotkeyMonitor &monitor = startMonitor();
-        QTRY_COMPARE(monitor.conflict(), u"Ctrl+Alt+Space was not allowed as the global hotkey. Allow it when the desktop "
-                                     "asks, or choose a different hotkey."_s);
-        QVERIFY(!monitor.isActive());
-        QTRY_COMPARE(calls(sessions().value(0), u"Close"_s), 1u);
-        // The application becoming active must not put the dialog up again.
-        monitor.ensureTap();
-        QTest::qWait(100);
-        QCOMPARE(calls(portalPath, u"BindShortcuts"_s), 1u);
-        // Another hotkey is another question.
-        callMock(u"SetBindResponse"_s, {QVariant::fromValue(uint(0))});
-        monitor.setShortcut(f1);
-        QTRY_VERIFY(monitor.isActive());
-        QVERIFY(monitor.conflict().isEmpty());
-        QCOMPARE(calls(portalPath, u"BindShortcuts"_s), 2u);
-    }
-
     // Only a binding with a key counts: KDE binds only what came with CreateSession, and a
     // desktop may answer success without assigning any key. A portal that binds nothing, or
     // none at all, hands the hotkey on to the next backend, saying why; nothing waits for it.

@@ -1,28 +1,13 @@
 // The X11 click observer on a private display with a window manager: clicks and Escape in
-// another application are seen and still reach it; our own windows are told apart; and
-// click-to-insert end to end pastes into the field that was clicked.
-#include "core/base/preferences.h"
-#include "core/hud/hudcontroller.h"
-#include "core/hud/sounds.h"
-#include "core/insert/clickinserter.h"
-#include "core/insert/clipboardsafeinsertservice.h"
-#include "core/insert/textinserter.h"
+// another application are seen and still reach it, and our own windows are told apart.
 #include "desktopsession.h"
-#include "fakes/fakeannouncer.h"
-#include "fakes/fakehudpanel.h"
-#include "fakes/fakesoundplayer.h"
-#include "platform/session/qtclipboard.h"
 #include "platform/x11/x11clickobserver.h"
-#include "platform/x11/x11focusprobe.h"
-#include "platform/x11/x11keyboardinjector.h"
-#include "testenvironment.h"
 #include "textwindowprocess.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRasterWindow>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -58,7 +43,6 @@ public:
 
 private:
     const DesktopSession &m_session;
-    TestEnvironment m_environment; // before anything reads the preferences
 
     // Clicks inside `window`, whoever it belongs to. (No --sync: it waits for a motion that
     // never comes when the pointer is already there; the server keeps the motion and the
@@ -157,35 +141,6 @@ private Q_SLOTS:
         QCOMPARE(escape.size(), 1);
     }
 
-    // What click-to-insert does with the click is the logic's own test's business; here the
-    // real click reaches the field and the real paste lands in it.
-    void clickToInsertEndToEnd()
-    {
-        QTemporaryDir folder;
-        Preferences preferences(folder.filePath(u"preferences.json"_s));
-        X11KeyboardInjector injector;
-        X11FocusProbe focus;
-        QtClipboard clipboard;
-        ClipboardSafeInsertService safeInsert(injector);
-        TextInserter textInserter(safeInsert, clipboard, injector, focus, preferences);
-        FakeHUDPanel panel;
-        FakeAnnouncer announcer;
-        HUDController hud(panel, announcer);
-        FakeSoundPlayer player;
-        Sounds sounds(player, preferences);
-        X11ClickObserver observer;
-        ClickInserter inserter(observer, injector, textInserter, hud, sounds);
-
-        TextWindowProcess field(m_session.environment());
-        QVERIFY(startTextWindow(field));
-        QSignalSpy inserted(&inserter, &ClickInserter::inserted);
-        const QString text = u"The whole transcript,\nsecond line — grüße."_s;
-        inserter.arm(text);
-        QVERIFY(clickInWindow(field.window()));
-        QVERIFY(inserted.wait(5000));
-        QCOMPARE(inserted.first().first().toBool(), true);
-        QVERIFY2(field.waitForText(text), qPrintable(field.text()));
-    }
 };
 
 int main(int argc, char **argv)
