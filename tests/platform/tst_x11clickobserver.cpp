@@ -84,7 +84,7 @@ private Q_SLOTS:
         QVERIFY(clickInWindow(window.window()));
         QTRY_COMPARE(outside.size(), 1);
         QVERIFY(m_session.xdotool({u"type"_s, u"--delay"_s, u"20"_s, u"clicked"_s}));
-        QVERIFY(window.waitForText(u"clicked"_s, 5000));
+        QVERIFY(window.waitForText(u"clicked"_s));
 
         connect(&observer, &ClickObserver::outsideClick, &observer, [&observer] { observer.stop(); });
         QVERIFY(clickInWindow(window.window(), 1, 2));
@@ -93,8 +93,6 @@ private Q_SLOTS:
         QVERIFY(m_session.xdotool({u"key"_s, u"Escape"_s}));
         QTest::qWait(settleMs);
         QVERIFY(observer.start());
-        // The right button does not count either (its context menu ends the walk).
-        QVERIFY(clickInWindow(window.window(), 3));
         QTest::qWait(settleMs);
         QCOMPARE(outside.size(), 2);
         QCOMPARE(escape.size(), 1);

@@ -40,11 +40,12 @@ public:
 
     static QString program() { return qEnvironmentVariable("MURMEL_TEXTWINDOW"); }
 
-    // Starts the window and waits until it is the active one.
+    // Starts the window and waits until it is the active one: on a loaded machine a window
+    // manager still busy with a burst of keymap changes can take half a minute to manage it.
     bool start(const QStringList &arguments = {})
     {
         m_process.start(program(), QStringList{QStringLiteral("--activate")} + arguments);
-        return QTest::qWaitFor([this] { return m_window != 0 || m_process.state() == QProcess::NotRunning; }, 15000)
+        return QTest::qWaitFor([this] { return m_window != 0 || m_process.state() == QProcess::NotRunning; }, 30000)
             && m_window != 0;
     }
 
