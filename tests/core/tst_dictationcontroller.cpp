@@ -135,7 +135,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("confirmation");
         QTest::addColumn<bool>("faster"); // short dictations in a fitted window
         QTest::newRow("pasted") << false << false << u"Inserted"_s << false;
-        QTest::newRow("clipboard safe, faster") << true << false << u"Ready for clipboard safe insert"_s << true;
+        QTest::newRow("clipboard safe, faster, muted") << true << false << u"Ready for clipboard safe insert"_s << true;
         // Neither pasted nor copied: the words are kept, and the display says where.
         QTest::newRow("clipboard refuses") << false << true << notDeliveredText() << false;
     }
@@ -151,6 +151,7 @@ private Q_SLOTS:
         QVERIFY(m_preferences.setString(PreferenceKeys::language, u"en"_s));
         QVERIFY(m_preferences.setBoolean(PreferenceKeys::clipboardSafeInsert, safeInsert));
         QVERIFY(m_preferences.setBoolean(PreferenceKeys::fasterShortDictations, faster));
+        QVERIFY(m_preferences.setBoolean(PreferenceKeys::soundsEnabled, !safeInsert));
         DictationRig &rig = *m_rig;
         rig.clipboard.refuses = clipboardRefuses;
         QSignalSpy finished(&controller(), &DictationController::dictationFinished);
@@ -163,7 +164,7 @@ private Q_SLOTS:
         QVERIFY(finished.wait(processingTimeoutMs));
         verifyEndedCleanly();
         QCOMPARE(controller().lastError(), QString());
-        QCOMPARE(rig.player.played, (QStringList{u"Pop"_s, u"Bottle"_s, u"Morse"_s}));
+        QCOMPARE(rig.player.played, (safeInsert ? QStringList() : QStringList{u"Pop"_s, u"Bottle"_s, u"Morse"_s}));
         QCOMPARE(rig.announcer.announced, (QStringList{u"Listening"_s, u"Transcribing"_s, confirmation}));
         QCOMPARE(rig.activity.reasons, QStringList{u"Transcribing dictation"_s});
         const bool held = safeInsert || clipboardRefuses;

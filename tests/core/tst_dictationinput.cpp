@@ -166,7 +166,6 @@ private Q_SLOTS:
         const QList<Row> rows{
             {false, 1, Shortcut::super, u"\u001B"_s, {1, Shortcut::super, u"Super+Esc"_s}},
             {false, 37, Shortcut::super | shift | ctrl | 0x10000, u"k"_s, {37, Shortcut::super | ctrl | shift, u"Ctrl+Shift+Super+K"_s}},
-            {false, 240, ctrl, {}, {240, ctrl, u"Ctrl+Key 240"_s}},
             {false, 30, ctrl, u"\u00A0"_s, {30, ctrl, u"Ctrl+Key 30"_s}}, // what the key types would not show
             {true, 29, int(Qt::MetaModifier), {}, {21, Shortcut::super, u"Super+Z"_s}},
             {true, 104, int(Qt::KeypadModifier | Qt::ShiftModifier), {}, {96, shift, u"Shift+Enter"_s}}};

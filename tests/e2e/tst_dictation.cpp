@@ -34,7 +34,11 @@ class TestDictation : public QObject
     Q_OBJECT
 
 public Q_SLOTS:
-    void announced(const QDBusMessage &event) { m_heard << event.arguments().value(3).value<QDBusVariant>().variant().toString(); }
+    void announced(const QDBusMessage &event) // its text, and its politeness (1: polite)
+    {
+        const QList<QVariant> arguments = event.arguments();
+        m_heard << arguments.value(3).value<QDBusVariant>().variant().toString() + u'/' + arguments.value(1).toString();
+    }
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(m.start(), qPrintable(m.error())); }
@@ -94,7 +98,7 @@ void TestDictation::toggleThenHoldToTalk()
     QCOMPARE(record.value(u"kind").toString(), u"dictation"_s);
     QCOMPARE(record.value(u"text").toString(), phrase);
     QVERIFY(!record.contains(u"duration"));
-    QTRY_COMPARE(m_heard, (QStringList{u"Listening"_s, u"Transcribing"_s, u"Inserted"_s}));
+    QTRY_COMPARE(m_heard, (QStringList{u"Listening/1"_s, u"Transcribing/1"_s, u"Inserted/1"_s}));
 
     // A second dictation lands after the first.
     QTest::qWait(1500);

@@ -74,7 +74,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("modelPresent");
         QTest::addColumn<bool>("fromOutside");
         QTest::newRow("finish") << true << false;
-        QTest::newRow("skip for now") << false << false;
         QTest::newRow("a file opened meanwhile") << false << true;
     }
 

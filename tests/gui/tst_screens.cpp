@@ -375,8 +375,6 @@ private Q_SLOTS:
         m_rig.safeInsert.hold(u"held"_s);
         press(named(u"clipboardSafeInsertSwitch"_s));
         QVERIFY(!m_rig.safeInsert.pending());
-        press(named(u"launchAtLoginSwitch"_s));
-        QVERIFY(QFile::exists(LoginItem::entryPath()));
         QVERIFY(QMetaObject::invokeMethod(named(u"languagePicker"_s), "activated", Q_ARG(int, 4)));
         QCOMPARE(Preferences(m_preferences.filePath()).string(K::language), std::optional<QString>(u"de"_s));
         QQuickItem *hold = named(u"holdToTalkSwitch"_s);

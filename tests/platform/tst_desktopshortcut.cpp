@@ -1,6 +1,7 @@
-// The desktop's own shortcut where no backend can watch the hotkey: GNOME's custom shortcut
-// through the real gsettings on a private keyfile, and what it reads back.
+// The desktop's own shortcut where no backend can watch the hotkey: the command it runs, and
+// GNOME's custom shortcut through the real gsettings on a private keyfile.
 #include "childprocess.h"
+#include "core/dictation/desktopshortcut.h"
 #include "platform/session/gnomecustomshortcut.h"
 #include "testenvironment.h"
 
@@ -46,6 +47,21 @@ private Q_SLOTS:
         qputenv("GSETTINGS_BACKEND", "keyfile");
         qunsetenv("GSETTINGS_SCHEMA_DIR");
         m_supported = QCoro::waitFor(GnomeCustomShortcut().isSupported());
+    }
+
+    // By name only when `murmel` on the PATH really is this program, followed through links.
+    void toggleCommand()
+    {
+        const QString self = QCoreApplication::applicationFilePath();
+        QTemporaryDir bin;
+        const QByteArray path = qgetenv("PATH");
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+        qputenv("PATH", QByteArray(bin.path().toLocal8Bit() + ':' + path));
+        QVERIFY(QFile::link(self, bin.filePath(u"murmel"_s)));
+        QCOMPARE(DesktopShortcut::toggleCommand(), u"murmel dictation toggle"_s);
+        QVERIFY(QFile::remove(bin.filePath(u"murmel"_s)));
+        QVERIFY(QFile::link(QStandardPaths::findExecutable(u"true"_s), bin.filePath(u"murmel"_s)));
+        QCOMPARE(DesktopShortcut::toggleCommand(), self + u" dictation toggle"_s);
     }
 
     void stringArrays_data()

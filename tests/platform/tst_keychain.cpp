@@ -149,6 +149,18 @@ private Q_SLOTS:
         QVERIFY2(code == 0 && output.contains("Totals: 3 passed, 0 failed"), output.constData());
     }
 
+    // Some keychains answer for a missing item with "not found": no failure, and nothing to warn
+    // about, whether it is read or removed.
+    void missingItemsAreNoFailure()
+    {
+        FakeSecretStore store;
+        const KeychainHelper helper(store);
+        QTest::failOnWarning(QRegularExpression(u".*"_s));
+        QCOMPARE(read(helper), std::nullopt);
+        QCOMPARE(outcome(helper.save({}, apiKey)), u"no error"_s);
+        QCOMPARE(outcome(helper.remove(apiKey)), u"no error"_s);
+    }
+
     void saveAgainstAFailingStore_data()
     {
         QTest::addColumn<QString>("value");

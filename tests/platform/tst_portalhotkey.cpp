@@ -157,6 +157,19 @@ private Q_SLOTS:
         QCOMPARE(m_keys, u"↓↑↓↑↓↑↓"_s);
     }
 
+    // Declined, the hotkey says so, and the application becoming active does not put the dialog
+    // up again.
+    void declinedIsReportedAndNotAskedAgain()
+    {
+        QVERIFY(startPortal(u"{\"bind_response\": 1}"_s));
+        HotkeyMonitor &monitor = startMonitor();
+        QTRY_COMPARE(monitor.conflict(), u"Ctrl+Alt+Space was not allowed as the global hotkey. Allow it when the desktop "
+                                     "asks, or choose a different hotkey."_s);
+        monitor.ensureTap();
+        QTest::qWait(100);
+        QCOMPARE(calls(portalPath, u"BindShortcuts"_s), 1u);
+    }
+
     // Only a binding with a key counts: KDE binds only what came with CreateSession, and a
     // desktop may answer success without assigning any key. A portal that binds nothing, or
     // none at all, hands the hotkey on to the next backend, saying why; nothing waits for it.

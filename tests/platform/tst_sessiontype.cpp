@@ -32,8 +32,6 @@ private Q_SLOTS:
         QTest::newRow("Ubuntu's GNOME")
             << QStringList{u"XDG_SESSION_TYPE=wayland"_s, u"XDG_CURRENT_DESKTOP=ubuntu:GNOME"_s} << QStringList()
             << u"Wayland (Mutter)"_s;
-        QTest::newRow("Hyprland") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s, u"HYPRLAND_INSTANCE_SIGNATURE=x"_s}
-                                  << QStringList() << u"Wayland (wlroots)"_s;
         QTest::newRow("unknown compositor") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s} << QStringList{u"wl_seat"_s}
                                             << u"Wayland (other compositor)"_s;
     }

@@ -155,6 +155,8 @@ private Q_SLOTS:
         QTest::newRow("newer with v, numerically") << manifest({{"version", "v0.10"}}) << State::available
                                                    << u"Murmel 0.10 is available. You have 0.1.0."_s << QUrl();
         QTest::newRow("older") << manifest({{"version", "0.0.9"}}) << State::upToDate << upToDate << QUrl();
+        QTest::newRow("same, trailing zeros") << manifest({{"version", "0.1.0.0"}}) << State::upToDate << upToDate
+                                              << QUrl();
         QTest::newRow("not found") << TestHttpServer::Response{.status = 404} << State::failed << unreachable << QUrl();
         QTest::newRow("silent") << TestHttpServer::Response{.neverAnswer = true} << State::failed << unreachable << QUrl();
         QTest::newRow("pre-release suffix") << manifest({{"version", "9.0-beta"}}) << State::failed << unreadable
