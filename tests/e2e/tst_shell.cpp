@@ -153,6 +153,7 @@ void TestShell::dictationFromEverySide()
     // loaded machine the first window takes a while.
     QVERIFY(m_panel->activate());
     QVERIFY(QTest::qWaitFor([&] { return !m.visibleWindow(u"^Murmel menu$"_s).isEmpty(); }, 60000));
+    QCOMPARE(status(), u"idle"_s); // and starts nothing
     // Murmel may be gone before the menu's answer to the click arrives.
     m_panel->clickMenuItem(u"Quit Murmel"_s);
     QCOMPARE(MurmelProcess::finish(*m.murmel, 10000).exitCode, 0);

@@ -140,6 +140,7 @@ private Q_SLOTS:
         auto s = shell();
         actions.perform(s->commands);
         QCOMPARE(s->router.pendingUrl(), QUrl::fromLocalFile(u"/a/one.wav"_s));
+        QCOMPARE(s->window.presented, 1);
         QCOMPARE(s->rig.controller->status(), DictationController::Status::recording);
     }
 
