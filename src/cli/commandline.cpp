@@ -9,6 +9,7 @@
 #include "core/base/console.h"
 #include "core/base/paths.h"
 #include "core/base/preferences.h"
+#include "core/speech/modelselection.h"
 #include "core/speech/modelstore.h"
 #include "core/speech/whisper.h"
 #include "core/transcripts/historystore.h"
@@ -29,6 +30,16 @@ int afterBackgroundWork(int code)
 {
     QThreadPool::globalInstance()->waitForDone();
     return code;
+}
+
+// What runs the speech model besides the processor. Turned off, the card's driver is not
+// started even to name it: a user may have turned it off because that driver misbehaves.
+QString graphicsCardLine()
+{
+    if (ModelSelection::computeDevice(Preferences(Paths::preferencesFile())) == ComputeDevice::processor)
+        return QStringLiteral("turned off, the processor runs the speech model");
+    const QString card = Whisper::graphicsCardName();
+    return card.isEmpty() ? QStringLiteral("none found, the processor runs the speech model") : card;
 }
 
 } // namespace
@@ -80,6 +91,7 @@ int runCommand(const QStringList &arguments)
     if (command == u"--version") {
         Console::out(QStringLiteral("murmel " MURMEL_VERSION));
         Console::out(QStringLiteral("speech engine: ") + Whisper::engineDescription());
+        Console::out(QStringLiteral("graphics card: ") + graphicsCardLine());
         return 0;
     }
     Console::out(usage());

@@ -421,17 +421,22 @@ private Q_SLOTS:
         QTest::addColumn<bool>("wanted");
         QTest::addColumn<QStringList>("logged");
         QTest::addColumn<bool>("vulkanStarted");
+        QTest::addColumn<QString>("versionLine");
         // whisper.cpp's own line shows the card really computes.
         QTest::newRow("software card") << QStringList() << true
-                                       << QStringList{u"The graphics card llvmpipe"_s, u"using Vulkan0 backend"_s} << true;
+                                       << QStringList{u"The graphics card llvmpipe"_s, u"using Vulkan0 backend"_s} << true
+                                       << u"graphics card: llvmpipe"_s;
         QTest::newRow("no driver") << QStringList{u"VK_ICD_FILENAMES=/nonexistent.json"_s,
                                                   u"VK_DRIVER_FILES=/nonexistent.json"_s}
-                                   << true << QStringList{u"No graphics card found"_s} << true;
-        QTest::newRow("switched off") << QStringList() << false << QStringList() << false;
+                                   << true << QStringList{u"No graphics card found"_s} << true
+                                   << u"graphics card: none found"_s;
+        QTest::newRow("switched off") << QStringList() << false << QStringList() << false
+                                      << u"graphics card: turned off"_s;
         // Without a render node (a machine with no card, as here) Vulkan is not even asked.
         if (QDir(u"/dev/dri"_s).entryList({u"renderD*"_s}, QDir::System).isEmpty() && !QFile::exists(u"/dev/nvidia0"_s))
             QTest::newRow("no card to ask") << QStringList{u"GGML_VK_VISIBLE_DEVICES="_s} << true
-                                            << QStringList{u"No graphics card found"_s} << false;
+                                            << QStringList{u"No graphics card found"_s} << false
+                                            << u"graphics card: none found"_s;
     }
 
     void graphicsCardOrProcessor()
@@ -440,6 +445,7 @@ private Q_SLOTS:
         QFETCH(bool, wanted);
         QFETCH(QStringList, logged);
         QFETCH(bool, vulkanStarted);
+        QFETCH(QString, versionLine);
 #if defined(__SANITIZE_ADDRESS__)
         if (qstrcmp(QTest::currentDataTag(), "software card") == 0)
             QSKIP("Mesa's software card compiles its shaders through the sanitizer's allocator for over five minutes");
@@ -460,6 +466,9 @@ private Q_SLOTS:
         for (const QString &line : logged)
             QVERIFY2(result.err.contains(line), qPrintable(result.err));
         QVERIFY2(result.err.contains(u"Vulkan"_s) == vulkanStarted, qPrintable(result.err));
+        const Result version = murmel({u"--version"_s}, environment);
+        QVERIFY2(version.out.contains(u'\n' + versionLine), qPrintable(version.out));
+        QCOMPARE(version.err.contains(u"Vulkan"_s), vulkanStarted);
     }
 
     // Newest first, one line each; a title or a text that carries escape sequences (a file
