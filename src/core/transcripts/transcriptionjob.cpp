@@ -76,18 +76,7 @@ QCoro::Task<TranscriptionJob::Result> TranscriptionJob::work(QString path, Optio
 
     const WhisperModel model = options.model.value_or(ModelSelection::fileTranscriptionModel(m_preferences));
     const QString language = options.language.value_or(m_preferences.stringOrDefault(PreferenceKeys::language));
-    // A download joined belongs to whoever started it, and may be awaited by others too.
-    m_startedDownload = !m_models.downloading() && !m_models.isDownloaded(model);
-    auto preparing
-        = m_transcriber->prepare(m_models, model, language, ModelSelection::computeDevice(m_preferences));
-    const std::optional<TranscriberError> notReady = co_await std::move(preparing);
-    if (!self || cancel.isCancelled())
-        co_return Cancelled{};
-    m_startedDownload = false;
-    if (notReady) {
-        const bool missing = notReady->kind() == TranscriberError::modelUnavailable;
-        co_return Failure{missing ? Failure::Kind::modelNotReady : Failure::Kind::failed, notReady->description()};
-    }
+    std::optional<Failure> notReady;
 
     // The engine's reports may outlive the job by a step; they then go nowhere.
     WindowedTranscription::Options windows;
@@ -101,11 +90,32 @@ QCoro::Task<TranscriptionJob::Result> TranscriptionJob::work(QString path, Optio
         if (self)
             Q_EMIT self->segmentsHeard(segments);
     };
+    windows.beforeHearing = [this, model, language, &notReady] { return prepare(model, language, notReady); };
     auto hearing = WindowedTranscription::run(path, *m_transcriber, windows);
     WindowedTranscription::Result heard = co_await std::move(hearing);
     if (!self || cancel.isCancelled())
         co_return Cancelled{};
+    if (notReady)
+        co_return *notReady;
     if (const auto *message = std::get_if<QString>(&heard))
         co_return Failure{Failure::Kind::failed, *message};
     co_return std::get<Transcript>(std::move(heard));
+}
+
+QCoro::Task<bool> TranscriptionJob::prepare(WhisperModel model, QString language, std::optional<Failure> &notReady)
+{
+    const QPointer<TranscriptionJob> self(this);
+    // A download joined belongs to whoever started it, and may be awaited by others too.
+    m_startedDownload = !m_models.downloading() && !m_models.isDownloaded(model);
+    auto preparing
+        = m_transcriber->prepare(m_models, model, language, ModelSelection::computeDevice(m_preferences));
+    const std::optional<TranscriberError> problem = co_await std::move(preparing);
+    if (!self)
+        co_return false;
+    m_startedDownload = false;
+    if (problem) {
+        const bool missing = problem->kind() == TranscriberError::modelUnavailable;
+        notReady = Failure{missing ? Failure::Kind::modelNotReady : Failure::Kind::failed, problem->description()};
+    }
+    co_return !problem && !m_cancel.isCancelled();
 }

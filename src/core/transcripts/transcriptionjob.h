@@ -80,6 +80,9 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<Result> work(QString path, Options options, CancelFlag cancel);
+    // Makes the model present and loads it: false, with `notReady` set unless the run was
+    // cancelled, when the engine cannot hear the file.
+    QCoro::Task<bool> prepare(WhisperModel model, QString language, std::optional<Failure> &notReady);
 
     ModelStore &m_models;
     const Preferences &m_preferences;

@@ -31,36 +31,66 @@ qsizetype quietCut(const AudioFrames &samples, qsizetype search)
     return best;
 }
 
+namespace {
+
+using Opened = std::variant<std::shared_ptr<AudioReader>, AudioDecodeError>;
+
+// `carried` and up to `wanted` samples more; nothing when the file fails.
+std::optional<AudioFrames> readMore(AudioReader &reader, AudioFrames carried, qsizetype wanted,
+                                    const std::function<bool()> &stopped)
+{
+    if (reader.read(carried, wanted, stopped) != DecodeStatus::ok)
+        return std::nullopt;
+    return carried;
+}
+
+} // namespace
+
 QCoro::Task<Result> run(QString path, Transcriber &transcriber, Options options)
 {
-    QFuture<std::variant<std::shared_ptr<AudioReader>, AudioDecodeError>> opening
-        = QtConcurrent::run([path] { return AudioFileDecoder::open(path); });
-    auto opened = co_await opening;
-    if (const auto *error = std::get_if<AudioDecodeError>(&opened))
+    QPointer<Transcriber> engine(&transcriber);
+    // Set when the run ends before it hears what is being read, so the worker stops.
+    const CancelFlag abandoned;
+    const std::function<bool()> stopped = [cancel = options.cancel, abandoned] {
+        return cancel.isCancelled() || abandoned.isCancelled();
+    };
+    // The file opens and its first window is read while the step before hearing (the
+    // model's check and load) runs.
+    QFuture<std::pair<Opened, std::optional<AudioFrames>>> first
+        = QtConcurrent::run([path, wanted = options.window, stopped] {
+              Opened opened = AudioFileDecoder::open(path);
+              std::optional<AudioFrames> window;
+              if (const auto *reader = std::get_if<std::shared_ptr<AudioReader>>(&opened))
+                  window = readMore(**reader, {}, wanted, stopped);
+              return std::pair{std::move(opened), std::move(window)};
+          });
+    if (options.beforeHearing) {
+        auto preparing = options.beforeHearing();
+        const bool ready = co_await std::move(preparing);
+        if (!ready) {
+            abandoned.cancel();
+            co_return QString();
+        }
+    }
+    std::pair<Opened, std::optional<AudioFrames>> started = co_await first;
+    first = {}; // its copy of the window would make the cut below copy the whole window
+    if (const auto *error = std::get_if<AudioDecodeError>(&started.first))
         co_return error->description();
     // Shared with the worker that reads, so a reader in use outlives an abandoned run.
-    const std::shared_ptr<AudioReader> reader = std::get<std::shared_ptr<AudioReader>>(opened);
+    const std::shared_ptr<AudioReader> reader = std::get<std::shared_ptr<AudioReader>>(started.first);
+    std::optional<AudioFrames> window = std::move(started.second);
     const double expected = options.expectedSeconds > 0.0 ? options.expectedSeconds : reader->declaredDuration();
 
-    QPointer<Transcriber> engine(&transcriber);
     Transcript transcript;
     qsizetype done = 0;   // samples of the file transcribed
-    AudioFrames carried;  // read, past the last cut, not yet heard
     for (;;) {
-        const qsizetype wanted = options.window - carried.size();
-        const CancelFlag cancel = options.cancel;
-        QFuture<std::optional<AudioFrames>> reading = QtConcurrent::run([reader, wanted, carried, cancel]() mutable {
-            if (reader->read(carried, wanted, [cancel] { return cancel.isCancelled(); }) != DecodeStatus::ok)
-                return std::optional<AudioFrames>();
-            return std::optional<AudioFrames>(std::move(carried));
-        });
-        std::optional<AudioFrames> window = co_await reading;
-        reading = {}; // its copy of the window would make the cut below copy the whole window
+        if (!engine)
+            co_return TranscriberError::notReady().description();
         if (!window)
             co_return AudioDecodeError::unreadable().description();
         const bool last = window->size() < options.window;
         const qsizetype cut = last ? window->size() : quietCut(*window, options.cutSearch);
-        carried = window->mid(cut);
+        AudioFrames carried = window->mid(cut); // read, past the cut, not yet heard
         window->resize(cut);
         if (window->isEmpty()) {
             if (done == 0)
@@ -95,6 +125,13 @@ QCoro::Task<Result> run(QString path, Transcriber &transcriber, Options options)
         done += cut;
         if (last && carried.isEmpty())
             break;
+        const qsizetype wanted = options.window - carried.size();
+        QFuture<std::optional<AudioFrames>> reading
+            = QtConcurrent::run([reader, carried = std::move(carried), wanted, stopped]() mutable {
+                  return readMore(*reader, std::move(carried), wanted, stopped);
+              });
+        window = co_await reading;
+        reading = {}; // as above
     }
     transcript.seconds = double(done) / engineSampleRate;
     co_return transcript;

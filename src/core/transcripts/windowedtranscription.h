@@ -39,9 +39,14 @@ struct Options
     // Stops the decoder and the engine at their next step; the run then ends with the
     // message of the step it stopped in, which its caller, who cancelled, need not show.
     CancelFlag cancel;
+    // Awaited while the first window is read, before the engine hears it: the transcriber's
+    // load, so that reading the file and checking the model overlap. False ends the run at
+    // once, with an empty message; the step says why itself.
+    std::function<QCoro::Task<bool>()> beforeHearing;
 };
 
-// `transcriber` is loaded and used by nothing else until the task ends.
+// `transcriber` is loaded once `beforeHearing` has said true, and used by nothing else until
+// the task ends.
 QCoro::Task<Result> run(QString path, Transcriber &transcriber, Options options = {});
 
 // Where to end a window of `samples`: the middle of its quietest 100 ms within the last
